@@ -1,0 +1,40 @@
+#include "App.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+#include <chrono>
+#include <thread>
+
+namespace bms {
+
+AppContext App;
+
+void BlockingPause(int ms)
+{
+    if (App.blockingPause)
+        App.blockingPause(ms);
+    else
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void Delay(int ms)
+{
+    QDeadlineTimer deadline(ms, Qt::PreciseTimer);
+    if (!QCoreApplication::instance()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        return;
+    }
+    // A wake-up timer so that the blocking wait below ends when time is up.
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(ms);
+    while (!deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents);
+}
+
+} // namespace bms

@@ -1,0 +1,7 @@
+#include "Hooks.h"
+
+namespace bms {
+
+DispatchHooks Hooks;
+
+} // namespace bms
