@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 namespace bms {
@@ -28,6 +29,9 @@ public:
     virtual bool isEnabled(const QString& control) const = 0;
     virtual void setVisible(const QString& control, bool on) = 0;
     virtual bool isVisible(const QString& control) const = 0;
+    // Items of a combo box (replacing them leaves the box's text to the caller).
+    virtual void setItems(const QString& control, const QStringList& items) = 0;
+    virtual QStringList items(const QString& control) const = 0;
     // Fill colour of a shape (indicator square or circle).
     virtual void setColour(const QString& control, uint32_t bgr) = 0;
     virtual uint32_t colour(const QString& control) const = 0;

@@ -26,6 +26,8 @@ public:
     bool isEnabled(const QString& control) const override { return enabled.value(control, true); }
     void setVisible(const QString& control, bool on) override { visible[control] = on; }
     bool isVisible(const QString& control) const override { return visible.value(control, true); }
+    void setItems(const QString& control, const QStringList& list) override { comboItems[control] = list; }
+    QStringList items(const QString& control) const override { return comboItems.value(control); }
     void setColour(const QString& control, uint32_t bgr) override { colours[control] = bgr; }
     uint32_t colour(const QString& control) const override { return colours.value(control, 0); }
     void setPanel(int index, const QString& value) override { panels[index] = value; }
@@ -55,6 +57,7 @@ public:
     QMap<QString, QString> texts;
     QMap<QString, bool> enabled;
     QMap<QString, bool> visible;
+    QMap<QString, QStringList> comboItems;
     QMap<QString, uint32_t> colours;
     QMap<int, QString> panels;
     QMap<QString, QString> cells;
