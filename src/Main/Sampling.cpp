@@ -1,0 +1,114 @@
+#include "Sampling.h"
+
+#include "App.h"
+#include "CommRecord.h"
+#include "Convert.h"
+#include "RequestBuilder.h"
+
+#include <QTime>
+
+namespace bms {
+
+namespace {
+
+// Buttons that only make sense while telemetry is coming in.
+void EnableSamplingButtons(bool on)
+{
+    App.ui->setEnabled(QStringLiteral("excbtn"), on);
+    App.ui->setEnabled(QStringLiteral("btn_save_uid"), on);
+    App.ui->setEnabled(QStringLiteral("limiter1"), on);
+}
+
+void StartSampling()
+{
+    ReadBlock = 0;
+    const int32_t requested = StrToInt(App.ui->text(QStringLiteral("cbb3")));
+    if (requested >= 500) {
+        SampleIntervalMs = requested;
+    } else {
+        App.ui->showMessage(QStringLiteral("The sampling interval must be greater than 500 ms!"));
+        App.ui->setText(QStringLiteral("cbb3"), QStringLiteral("500"));
+        SampleIntervalMs = 500;
+    }
+    App.tmr1->setInterval(SampleIntervalMs);
+    App.tmr1->setEnabled(true);
+    App.ui->setEnabled(QStringLiteral("cbb3"), false);
+    App.ui->setText(QStringLiteral("cybtn"), QStringLiteral("Close Sampling"));
+    App.ui->setColour(QStringLiteral("shp9"), ColLime);
+    Sampling = 1;
+    App.ui->setPanel(1, QStringLiteral("Sampling!"));
+    EnableSamplingButtons(true);
+    AwaitingCheck = 0;
+}
+
+void StopSampling()
+{
+    // A pending time-out is dropped without a report.
+    App.tmr1->setEnabled(false);
+    App.tmr2->setEnabled(false);
+    App.ui->setEnabled(QStringLiteral("cbb3"), true);
+    App.ui->setText(QStringLiteral("cybtn"), QStringLiteral("Start Sampling"));
+    App.ui->setColour(QStringLiteral("shp9"), ColRed);
+    Sampling = 0;
+    App.ui->setPanel(1, QStringLiteral("Ready!"));
+    EnableSamplingButtons(false);
+    AwaitingCheck = 0;
+}
+
+} // namespace
+
+QString ClockText()
+{
+    return QTime::currentTime().toString(QStringLiteral("hh:mm:ss"));
+}
+
+void cybtnClick()
+{
+    if (Sampling == 0)
+        StartSampling();
+    else
+        StopSampling();
+}
+
+void tmr1Timer()
+{
+    // Block 8 is the device-information read; its answer restarts the rotation.
+    if (ReadBlock != 8)
+        BuildRequest(cmd_read_block);
+    App.tmr1->setInterval(SampleIntervalMs);
+    App.tmr1->setEnabled(true);
+}
+
+void tmr2Timer()
+{
+    App.tmr2->setEnabled(false);
+    App.ui->setColour(QStringLiteral("shp9"), ColRed);
+    App.ui->appendLine(QStringLiteral("mmo1"), QStringLiteral("communication timeout!(") + ClockText() + QLatin1Char(')'));
+}
+
+void ResumeSampling()
+{
+    if (Sampling == 1) {
+        App.tmr1->setInterval(SampleIntervalMs);
+        App.tmr1->setEnabled(true);
+    }
+}
+
+SamplingPause::SamplingPause()
+{
+    App.tmr1->setEnabled(false);
+}
+
+SamplingPause::~SamplingPause()
+{
+    if (pending_)
+        ResumeSampling();
+}
+
+void SamplingPause::resumeNow()
+{
+    pending_ = false;
+    ResumeSampling();
+}
+
+} // namespace bms

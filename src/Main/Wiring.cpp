@@ -1,0 +1,93 @@
+#include "Wiring.h"
+
+#include "App.h"
+#include "Clocks.h"
+#include "CommRecord.h"
+#include "Connection.h"
+#include "Errors.h"
+#include "Hooks.h"
+#include "PackTable.h"
+#include "Sampling.h"
+#include "Selectors.h"
+#include "Settings.h"
+#include "Simulator.h"
+
+#include <exception>
+
+namespace bms {
+
+void RunGuarded(const std::function<void()>& handler)
+{
+    try {
+        handler();
+    } catch (const Error& e) {
+        App.ui->showError(FormatErrorMessage(e.message()));
+    } catch (const std::exception& e) {
+        App.ui->showError(FormatErrorMessage(QString::fromLocal8Bit(e.what())));
+    }
+}
+
+void WireHooks()
+{
+    Hooks.telemetry = [] {
+        DecodeTelemetry();
+        ShowTelemetry();
+        ShowAlarmBits();
+        ShowProtectionBits();
+        ShowParallelProgress();
+        if (DataLogging == 1 && AppHooks.dataLogRow)
+            AppHooks.dataLogRow();
+    };
+    Hooks.deviceInfo = [] { DecodeDeviceInfo(); };
+    Hooks.reReadDeviceInfo = [] { btn3Click(); };
+}
+
+void WireTimers()
+{
+    App.tmr1->OnTimer = [] { RunGuarded(tmr1Timer); };
+    App.tmr2->OnTimer = [] { RunGuarded(tmr2Timer); };
+    App.tmr3->OnTimer = [] { RunGuarded(tmr3Timer); };
+}
+
+const std::vector<ClickHandler>& ClickHandlers()
+{
+    static const std::vector<ClickHandler> handlers = [] {
+        std::vector<ClickHandler> list = {
+            {QStringLiteral("sxcom"), sxcomClick},
+            {QStringLiteral("cybtn"), cybtnClick},
+            {QStringLiteral("btn3"), btn3Click},
+            {QStringLiteral("btn_read_time"), btn_read_timeClick},
+            {QStringLiteral("btn_read_sleep_time"), btn_read_sleep_timeClick},
+            {QStringLiteral("Customer_code_read"), Customer_code_readClick},
+            {QStringLiteral("btn8"), btn8Click},
+            {QStringLiteral("btn9"), btn9Click},
+            {QStringLiteral("btn_rcap"), btn_rcapClick},
+            {QStringLiteral("btn_set_pack_id"), btn_set_pack_idClick},
+            {QStringLiteral("btnc"), btncClick},
+            {QStringLiteral("btn_zero_current"), btn_zero_currentClick},
+            {QStringLiteral("btnv"), btnvClick},
+            {QStringLiteral("btn_rtc"), btn_rtcClick},
+            {QStringLiteral("btn_parallel"), btn_parallelClick},
+            {QStringLiteral("btn_protocol_type"), btn_protocol_typeClick},
+            {QStringLiteral("btn_set_sleep_time"), btn_set_sleep_timeClick},
+            {QStringLiteral("Button3"), Button3Click},
+            {QStringLiteral("btn_interval"), btn_intervalClick},
+            {QStringLiteral("Customer_code_set"), Customer_code_setClick},
+            {QStringLiteral("Button1"), Button1Click},
+            {QStringLiteral("limiter1"), limiter1Click},
+            {QStringLiteral("rb_stand_alone"), rb_stand_aloneClick},
+            {QStringLiteral("rb_single_serial"), rb_single_serialClick},
+            {QStringLiteral("rb_single_parallel"), rb_single_parallelClick},
+            {QStringLiteral("rb_serial_parallel"), rb_serial_parallelClick},
+            {QStringLiteral("btn_test"), btn_testClick},
+        };
+        for (const ParamRow& row : ParamRows()) {
+            const uint8_t type = row.type;
+            list.push_back({QString::fromLatin1(row.button), [type] { SetParamClick(type); }});
+        }
+        return list;
+    }();
+    return handlers;
+}
+
+} // namespace bms
