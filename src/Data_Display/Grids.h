@@ -1,0 +1,20 @@
+// Shape of the two live grids (the window sizes them from these) and the
+// state texts that ShowTelemetry writes with the grids.
+#pragma once
+
+namespace bms {
+
+// "strngrd1": 10 columns, 9 rows, row 0 fixed; columns 8 and 9 stay empty.
+constexpr int kMainGridColumns = 10;
+constexpr int kMainGridRows = 9;
+constexpr int kMainGridColumnWidth = 80;
+// "strgrid_bsi": 8 columns, 9 rows, row 0 fixed, hidden at start.
+constexpr int kBsiGridColumns = 8;
+constexpr int kBsiGridRows = 9;
+constexpr int kBsiGridColumnWidth = 100;
+
+// The run-state and MOS texts (lbl30, lbl33, lbl34), the raw status and
+// fault words and the hidden parallel words, from PackTable entry 0.
+void ShowStateTexts();
+
+} // namespace bms
