@@ -1,0 +1,33 @@
+// The upgrade run: reboot into the boot loader (main board), erase, the
+// record transfer, the check and every ending, driven by the "Upgrade"
+// button, by the pack's responses (through Hooks.upgradeStep) and by the
+// watchdog timer tmr4. Progress shows in lbl35, the lines sent in mmo2.
+#pragma once
+
+#include "Hooks.h"
+
+#include <cstdint>
+
+namespace bms {
+
+// Run variables of this unit (UpgradeActive, AwaitingCheck and RecordIndex
+// live with the protocol variables).
+extern uint8_t Rebooting;     // 1 once the main board reported that it reboots
+extern uint8_t WatchdogTicks; // watchdog expiries counted while Rebooting = 0
+
+// "Upgrade": checks the image, asks for confirmation, stops sampling and
+// starts the run.
+void upbtnClick();
+// Watchdog expiry (tmr4.OnTimer).
+void tmr4Timer();
+// One step ordered by the pack (Hooks.upgradeStep). Does nothing while no
+// run is active. A run-time error inside a step ends the run and is
+// reported through the general error handler.
+void RunUpgradeStep(UpgradeStep step);
+// "Erase dev firmware".
+void btn_erase_dev_firmwareClick();
+
+// Puts the run variables of this unit back to their start values (tests).
+void ResetUpgradeRun();
+
+} // namespace bms
