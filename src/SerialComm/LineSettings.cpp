@@ -1,0 +1,89 @@
+#include "LineSettings.h"
+
+#include "LineSpeed.h"
+
+#include <sys/ioctl.h>
+#include <termios.h>
+
+namespace bms {
+
+namespace {
+
+tcflag_t DataBits(TByteSize size)
+{
+    switch (size) {
+    case TByteSize::_5: return CS5;
+    case TByteSize::_6: return CS6;
+    case TByteSize::_7: return CS7;
+    case TByteSize::_8: break;
+    }
+    return CS8;
+}
+
+tcflag_t ParityBits(TParity parity)
+{
+    switch (parity) {
+    case TParity::None: break;
+    case TParity::Odd: return PARENB | PARODD;
+    case TParity::Even: return PARENB;
+    case TParity::Mark: return PARENB | CMSPAR | PARODD;
+    case TParity::Space: return PARENB | CMSPAR;
+    }
+    return 0;
+}
+
+void BuildTermios(const LineConfig& c, termios& t)
+{
+    // Raw mode, rebuilt from scratch except for the speed bits.
+    t.c_iflag = 0;
+    t.c_oflag = 0;
+    t.c_lflag = 0;
+    t.c_cflag &= CBAUD | CIBAUD;
+    t.c_cflag |= CREAD | CLOCAL | DataBits(c.ByteSize) | ParityBits(c.Parity);
+    if (c.StopBits != TStopBits::_1)
+        t.c_cflag |= CSTOPB;
+    if (c.Outx_CtsFlow || c.RtsControl == TRtsControl::RtsHandshake)
+        t.c_cflag |= CRTSCTS;
+    if (c.ParityCheck)
+        t.c_iflag |= INPCK;
+    if (c.Outx_XonXoffFlow)
+        t.c_iflag |= IXON;
+    if (c.Inx_XonXoffFlow)
+        t.c_iflag |= IXOFF;
+    t.c_cc[VSTART] = static_cast<cc_t>(c.XonChar);
+    t.c_cc[VSTOP] = static_cast<cc_t>(c.XoffChar);
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+}
+
+void ApplyModemLines(int fd, const LineConfig& c)
+{
+    int raise = 0;
+    int lower = 0;
+    (c.DtrControl == TDtrControl::DtrDisable ? lower : raise) |= TIOCM_DTR;
+    switch (c.RtsControl) {
+    case TRtsControl::RtsDisable: lower |= TIOCM_RTS; break;
+    case TRtsControl::RtsHandshake: break; // the kernel drives RTS
+    case TRtsControl::RtsEnable:
+    case TRtsControl::RtsTransmissionAvailable: raise |= TIOCM_RTS; break;
+    }
+    if (raise)
+        (void)ioctl(fd, TIOCMBIS, &raise);
+    if (lower)
+        (void)ioctl(fd, TIOCMBIC, &lower);
+}
+
+} // namespace
+
+void ApplyLineSettings(int fd, const LineConfig& config)
+{
+    termios t {};
+    if (tcgetattr(fd, &t) == 0) {
+        BuildTermios(config, t);
+        (void)tcsetattr(fd, TCSANOW, &t);
+    }
+    (void)SetLineSpeed(fd, config.BaudRate);
+    ApplyModemLines(fd, config);
+}
+
+} // namespace bms
