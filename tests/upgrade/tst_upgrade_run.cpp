@@ -1,0 +1,337 @@
+// The upgrade run over the fake window and port: steps ordered by hand,
+// the watchdog driven with Timer::fire(), every ending with its controls.
+#include "Codec.h"
+#include "CommRecord.h"
+#include "Errors.h"
+#include "UpgradeTab.h"
+#include "UpgradeTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace bms;
+using namespace bms::test;
+
+namespace {
+
+using Frame = std::vector<uint8_t>;
+
+Frame WithCrc(Frame frame)
+{
+    AppendCrc(frame);
+    return frame;
+}
+
+// First frame of the main-board reboot request: 0x0030 to register 0x9D00.
+const Frame kRebootWrite = WithCrc({0x06, 0x10, 0x9D, 0x00, 0x00, 0x01, 0x02, 0x00, 0x30});
+const Frame kBootErase = {0x3A, 0x00, 0x00, 0x00, 0x37, 0xC9};
+
+class UpgradeRunTest : public ::testing::Test {
+protected:
+    // Chooses an image for the target and presses "Upgrade".
+    void start(const QByteArray& image, bool dev, const QString& name = QStringLiteral("fw_01020304ABCD.hex"))
+    {
+        if (dev)
+            rbtn_upgrade_wifiClick();
+        else
+            rbtn_upgrade_main_boardClick();
+        path = files.write(name, image);
+        opbtnClick(path);
+        upbtnClick();
+    }
+    int count(const Frame& frame) const { return static_cast<int>(std::count(app.link.frames.begin(), app.link.frames.end(), frame)); }
+    QString lbl35() const { return app.host.text(QStringLiteral("lbl35")); }
+    void fireWatchdog(int times)
+    {
+        for (int i = 0; i < times; ++i)
+            app.tmr4.fire();
+    }
+    // The state every ending but "Waiting For Check!" leaves.
+    void expectEndedWithTargetsBack(const char* text)
+    {
+        EXPECT_EQ(lbl35(), QLatin1String(text));
+        EXPECT_EQ(UpgradeActive, 0);
+        EXPECT_EQ(Rebooting, 0);
+        EXPECT_EQ(WatchdogTicks, 0);
+        EXPECT_FALSE(app.tmr4.enabled());
+        EXPECT_TRUE(app.runControlsEnabled());
+        EXPECT_TRUE(app.targetButtonsEnabled());
+    }
+
+    UpgradeApp app;
+    ImageFiles files;
+    QString path;
+};
+
+TEST_F(UpgradeRunTest, silentMainBoardGetsTwelveRebootRequestsThenDeviceNotResponding)
+{
+    start(MakeImage(3), false);
+    EXPECT_EQ(lbl35(), QStringLiteral("Start Rebooting!"));
+    EXPECT_FALSE(app.runControlsEnabled());
+    EXPECT_FALSE(app.targetButtonsEnabled());
+    EXPECT_TRUE(app.tmr4.enabled());
+    EXPECT_EQ(app.tmr4.interval(), 100);
+    fireWatchdog(101);
+    EXPECT_EQ(UpgradeActive, 1);
+    EXPECT_EQ(count(kRebootWrite), 12);
+    EXPECT_EQ(app.link.frames.size(), 36u); // three frames per request
+    fireWatchdog(1);
+    expectEndedWithTargetsBack("Device not responding!");
+    EXPECT_EQ(count(kRebootWrite), 12);
+    EXPECT_EQ(ImageOpen, 0); // never opened
+    fireWatchdog(5);
+    EXPECT_EQ(app.link.frames.size(), 36u);
+}
+
+TEST_F(UpgradeRunTest, answeringNoLeavesEverythingAsItWas)
+{
+    Sampling = 1;
+    app.host.answerYes = false;
+    start(MakeImage(3), false);
+    EXPECT_EQ(app.host.questions, QStringList{QStringLiteral("Warning|Whether to restart the device and update?")});
+    EXPECT_TRUE(app.link.frames.empty());
+    EXPECT_EQ(app.samplingStops, 0);
+    EXPECT_EQ(Sampling, 1);
+    EXPECT_EQ(UpgradeActive, 0);
+    EXPECT_FALSE(app.tmr4.enabled());
+    EXPECT_TRUE(app.targetButtonsEnabled());
+}
+
+TEST_F(UpgradeRunTest, badImageIsRefusedBeforeAnythingIsSentForBothTargets)
+{
+    Sampling = 1;
+    const QByteArray bad = HexRecord(0, 0, "abcd") + "\n:04000000010203X4F2\n:00000001FF\n";
+    for (bool dev : {false, true}) {
+        app.host.messages.clear();
+        start(bad, dev);
+        ASSERT_EQ(app.host.messages.size(), 1);
+        EXPECT_TRUE(app.host.messages[0].contains(QStringLiteral("line 2"))) << app.host.messages[0].toStdString();
+        EXPECT_TRUE(app.host.questions.isEmpty());
+        EXPECT_TRUE(app.link.frames.empty());
+        EXPECT_EQ(app.samplingStops, 0);
+        EXPECT_EQ(UpgradeActive, 0);
+        EXPECT_TRUE(app.targetButtonsEnabled());
+    }
+    // An empty line inside a main-board image is refused too.
+    app.host.messages.clear();
+    start(HexRecord(0, 0, "abcd") + "\n\n:00000001FF\n", false);
+    ASSERT_EQ(app.host.messages.size(), 1);
+    EXPECT_TRUE(app.link.frames.empty());
+}
+
+TEST_F(UpgradeRunTest, mainBoardRunSendsEveryRecordRawAndWaitsForCheck)
+{
+    Sampling = 1;
+    const QByteArray image = MakeImage(4);
+    start(image, false);
+    EXPECT_EQ(app.samplingStops, 1);
+    const QList<QByteArray> lines = image.trimmed().split('\n');
+
+    RunUpgradeStep(UpgradeStep::DeviceRebooting);
+    EXPECT_EQ(lbl35(), QStringLiteral("Device Rebooting!"));
+    EXPECT_EQ(app.tmr4.interval(), 2000);
+    EXPECT_EQ(Rebooting, 1);
+    app.link.frames.clear();
+    RunUpgradeStep(UpgradeStep::Erase);
+    EXPECT_EQ(lbl35(), QStringLiteral("Erase Flash!"));
+    EXPECT_EQ(app.link.frames, std::vector<Frame>{kBootErase});
+    EXPECT_EQ(ImageOpen, 1);
+    EXPECT_EQ(app.tmr4.interval(), 5000);
+    app.link.frames.clear();
+    app.pauses.clear();
+    RunUpgradeStep(UpgradeStep::FirstWrite);
+    EXPECT_EQ(app.pauses, std::vector<int>{500});
+    EXPECT_EQ(app.tmr4.interval(), 1000);
+    for (int i = 1; i < lines.size(); ++i) {
+        RunUpgradeStep(UpgradeStep::NextWrite);
+        EXPECT_EQ(app.tmr4.interval(), 200);
+    }
+    ASSERT_EQ(app.link.frames.size(), static_cast<size_t>(lines.size()));
+    for (int i = 0; i < lines.size(); ++i)
+        EXPECT_EQ(app.link.frames[i], LineToRecord(lines[i].trimmed())) << "record " << i;
+    EXPECT_EQ(app.host.memos[QStringLiteral("mmo2")].size(), lines.size());
+    EXPECT_EQ(app.host.memos[QStringLiteral("mmo2")].last(), QStringLiteral(":00000001FF"));
+    EXPECT_EQ(RecordIndex, static_cast<uint32_t>(lines.size()));
+    EXPECT_EQ((app.progress[QStringLiteral("pgb_upgrade")]), (std::pair<int, int>{6, 6}));
+    EXPECT_TRUE(app.host.text(QStringLiteral("lbl_upgrade_progress")).startsWith(QStringLiteral("Records: 6 / 6 (100%)")));
+
+    RunUpgradeStep(UpgradeStep::WaitingForCheck);
+    EXPECT_EQ(lbl35(), QStringLiteral("Waiting For Check!"));
+    EXPECT_EQ(UpgradeActive, 0);
+    EXPECT_EQ(AwaitingCheck, 1);
+    EXPECT_EQ(ImageOpen, 0);
+    EXPECT_FALSE(app.tmr4.enabled());
+    EXPECT_TRUE(app.runControlsEnabled());
+    EXPECT_FALSE(app.targetButtonsEnabled()); // until the pack reports completion
+}
+
+TEST_F(UpgradeRunTest, devFirmwareSendsIndexedRecordsThenTheRecordCount)
+{
+    // The odd record (L = 5) gives a payload of 15 bytes and 7 registers.
+    const QByteArray image = HexRecord(0, 4, QByteArray::fromHex("0800")) + "\n" + HexRecord(0, 0, "abcde") + "\n"
+        + ":00000001FF\n";
+    start(image, true);
+    EXPECT_EQ(app.host.text(QStringLiteral("Label44")), QStringLiteral("43981"));
+    // Erase at once: the information block to 0x9E00 with version and type.
+    ASSERT_EQ(app.link.frames.size(), 1u);
+    const Frame& info = app.link.frames[0];
+    ASSERT_EQ(info.size(), 43u);
+    EXPECT_EQ(Frame(info.begin(), info.begin() + 13), (Frame{0x06, 0x10, 0x9E, 0x00, 0x00, 0x11, 0x22, 0x01, 0x02, 0x03, 0x04, 0xAB, 0xCD}));
+    EXPECT_EQ(lbl35(), QStringLiteral("Erase Flash!"));
+    EXPECT_EQ(app.tmr4.interval(), 100);
+    EXPECT_FALSE(app.runControlsEnabled());
+
+    app.link.frames.clear();
+    for (int i = 0; i < 4; ++i)
+        RunUpgradeStep(UpgradeStep::NextWrite);
+    ASSERT_EQ(app.link.frames.size(), 4u);
+    const QList<QByteArray> lines = image.trimmed().split('\n');
+    for (uint32_t i = 0; i < 3; ++i) {
+        const Frame& packet = app.link.frames[i];
+        const Frame record = LineToRecord(lines[static_cast<int>(i)]);
+        const size_t n = record.size() + 4;
+        ASSERT_EQ(packet.size(), n + 9);
+        EXPECT_EQ(ReadU16BE(packet.data(), 2), 0x9F00);
+        EXPECT_EQ(ReadU16BE(packet.data(), 4), n / 2);
+        EXPECT_EQ(packet[6], n);
+        EXPECT_EQ(ReadU32BE(packet.data(), 7), i);
+        EXPECT_EQ(Frame(packet.begin() + 11, packet.end() - 2), record);
+        EXPECT_TRUE(CrcMatches(packet.data(), static_cast<int>(packet.size())));
+    }
+    EXPECT_EQ(app.link.frames[1][6], 15); // L = 5
+    EXPECT_EQ(app.link.frames[1][5], 7);
+    // The empty read at the end: Write complete and the record count.
+    EXPECT_EQ(app.link.frames[3], WithCrc({0x06, 0x10, 0x9E, 0x05, 0x00, 0x02, 0x04, 0x00, 0x00, 0x00, 0x03}));
+    expectEndedWithTargetsBack("Write Complete!");
+    EXPECT_EQ(AwaitingCheck, 1);
+    EXPECT_EQ(ImageOpen, 0);
+}
+
+TEST_F(UpgradeRunTest, silenceAfterRebootEndsWithCommunicationTimeoutAndClosesTheImage)
+{
+    start(MakeImage(5), false);
+    RunUpgradeStep(UpgradeStep::DeviceRebooting);
+    RunUpgradeStep(UpgradeStep::Erase);
+    RunUpgradeStep(UpgradeStep::FirstWrite);
+    RunUpgradeStep(UpgradeStep::NextWrite);
+    fireWatchdog(1);
+    expectEndedWithTargetsBack("Device communication timeout!");
+    EXPECT_EQ(ImageOpen, 0);
+}
+
+TEST_F(UpgradeRunTest, writeErrorEndsTheRunAndLateStepsDoNothing)
+{
+    start(MakeImage(5), false);
+    RunUpgradeStep(UpgradeStep::Erase);
+    RunUpgradeStep(UpgradeStep::FirstWrite);
+    RunUpgradeStep(UpgradeStep::WriteError);
+    expectEndedWithTargetsBack("Writing To Flash Error!");
+    EXPECT_EQ(ImageOpen, 0);
+    const size_t sent = app.link.frames.size();
+    RunUpgradeStep(UpgradeStep::NextWrite);
+    EXPECT_EQ(app.link.frames.size(), sent);
+    EXPECT_EQ(lbl35(), QStringLiteral("Writing To Flash Error!"));
+}
+
+TEST_F(UpgradeRunTest, eraseWithoutRebootKeepsCountingAndRepeatsTheRebootRequest)
+{
+    start(MakeImage(2), false);
+    RunUpgradeStep(UpgradeStep::Erase); // 0x32 without 0x31 first
+    EXPECT_EQ(app.tmr4.interval(), 5000);
+    const int before = count(kRebootWrite);
+    fireWatchdog(1);
+    EXPECT_EQ(count(kRebootWrite), before + 1);
+    EXPECT_EQ(app.tmr4.interval(), 100);
+    EXPECT_EQ(UpgradeActive, 1);
+}
+
+TEST_F(UpgradeRunTest, devFirmwareExpiriesOnlyCountUntilTheHundredAndSecond)
+{
+    start(MakeImage(2), true);
+    app.link.frames.clear();
+    fireWatchdog(101);
+    EXPECT_TRUE(app.link.frames.empty());
+    EXPECT_EQ(UpgradeActive, 1);
+    fireWatchdog(1);
+    expectEndedWithTargetsBack("Device not responding!");
+}
+
+TEST_F(UpgradeRunTest, imageSpoiledAfterTheCheckEndsTheRunWithTheControlsBack)
+{
+    start(MakeImage(3), false);
+    RunUpgradeStep(UpgradeStep::DeviceRebooting);
+    files.write(QFileInfo(path).fileName(), ":0400000001020304F2\n:zz\n");
+    RunUpgradeStep(UpgradeStep::Erase);
+    RunUpgradeStep(UpgradeStep::FirstWrite);
+    ASSERT_TRUE(app.host.errors.isEmpty());
+    RunUpgradeStep(UpgradeStep::NextWrite);
+    ASSERT_EQ(app.host.errors.size(), 1);
+    EXPECT_TRUE(app.host.errors[0].contains(QStringLiteral("Image line 2"))) << app.host.errors[0].toStdString();
+    EXPECT_TRUE(lbl35().startsWith(QStringLiteral("Upgrade Stopped! Image line 2"))) << lbl35().toStdString();
+    EXPECT_EQ(UpgradeActive, 0);
+    EXPECT_FALSE(app.tmr4.enabled());
+    EXPECT_EQ(ImageOpen, 0);
+    EXPECT_TRUE(app.runControlsEnabled());
+    EXPECT_TRUE(app.targetButtonsEnabled());
+}
+
+TEST_F(UpgradeRunTest, mainBoardAskingPastTheLastRecordEndsTheRunWithAnError)
+{
+    start(MakeImage(1), false);
+    RunUpgradeStep(UpgradeStep::Erase);
+    RunUpgradeStep(UpgradeStep::FirstWrite);
+    RunUpgradeStep(UpgradeStep::NextWrite);
+    RunUpgradeStep(UpgradeStep::NextWrite);
+    ASSERT_TRUE(app.host.errors.isEmpty());
+    RunUpgradeStep(UpgradeStep::NextWrite); // no fourth line
+    EXPECT_EQ(app.host.errors.size(), 1);
+    EXPECT_EQ(UpgradeActive, 0);
+    EXPECT_TRUE(app.runControlsEnabled());
+    EXPECT_TRUE(app.targetButtonsEnabled());
+}
+
+TEST_F(UpgradeRunTest, unreadableImageAtTheDevFirmwareEraseEndsTheRunAtOnce)
+{
+    rbtn_upgrade_wifiClick();
+    path = files.write(QStringLiteral("x_01020304ABCD.hex"), MakeImage(2));
+    opbtnClick(path);
+    // The check passes; the file is gone by the time the run opens it.
+    const QString removed = path;
+    UpgradeHooks.stopSampling = [removed] { QFile::remove(removed); };
+    Sampling = 1;
+    upbtnClick();
+    EXPECT_EQ(app.host.errors.size(), 1);
+    EXPECT_TRUE(lbl35().startsWith(QStringLiteral("Upgrade Stopped!"))) << lbl35().toStdString();
+    EXPECT_TRUE(app.link.frames.empty());
+    EXPECT_EQ(UpgradeActive, 0);
+    EXPECT_FALSE(app.tmr4.enabled());
+    EXPECT_TRUE(app.runControlsEnabled());
+    EXPECT_TRUE(app.targetButtonsEnabled());
+}
+
+TEST_F(UpgradeRunTest, devFirmwareVersionThatIsNotHexIsReportedBeforeTheRun)
+{
+    rbtn_upgrade_wifiClick();
+    opbtnClick(files.write(QStringLiteral("x_01020304ABCD.hex"), MakeImage(2)));
+    app.host.setText(QStringLiteral("edt_firmware_version"), QStringLiteral("1.2"));
+    upbtnClick();
+    EXPECT_EQ(app.host.errors, QStringList{QStringLiteral("'$1.2' is not a valid integer value.")});
+    EXPECT_TRUE(app.host.questions.isEmpty());
+    EXPECT_TRUE(app.link.frames.empty());
+    EXPECT_EQ(UpgradeActive, 0);
+}
+
+TEST_F(UpgradeRunTest, eraseDevFirmwareButtonWritesRegister9E80AndResumesSampling)
+{
+    Sampling = 1;
+    SampleIntervalMs = 1000;
+    app.tmr1.setInterval(1000);
+    app.tmr1.setEnabled(true);
+    btn_erase_dev_firmwareClick();
+    EXPECT_EQ(EraseDevPending, 1);
+    ASSERT_EQ(app.link.frames.size(), 1u);
+    EXPECT_EQ(app.link.frames[0], WithCrc({0x06, 0x10, 0x9E, 0x80, 0x00, 0x01, 0x02, 0x00, 0x00}));
+    EXPECT_TRUE(app.tmr1.enabled());
+    EXPECT_TRUE(app.tmr2.enabled());
+}
+
+} // namespace
