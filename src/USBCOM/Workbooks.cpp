@@ -1,0 +1,243 @@
+#include "Workbooks.h"
+
+#include "App.h"
+#include "CommRecord.h"
+#include "LogRows.h"
+#include "PackTable.h"
+
+#include <QDateTime>
+#include <vector>
+
+namespace bms {
+
+int32_t ExcelRow = 0;
+ExcelApplication exclplctn1;
+ExcelWorkbook exclwrkbk1;
+ExcelWorksheet exclwrksht1;
+
+namespace {
+
+const QString kMemo = QStringLiteral("mmo1");
+bool journalFailureShown = false;
+
+QString Tr(const char* utf8) { return QString::fromUtf8(utf8); }
+
+bool ProductIsBsi() { return App.ui->text(QStringLiteral("cbb_pdType")) == QStringLiteral("BSI"); }
+
+// Connects new wrappers to a new workbook with a fresh worksheet, captioned
+// `caption`, and gives every column `allWidth`, the first columns the widths
+// in `widths` (from column A) and every cell the text format.
+void OpenWorkbook(const QString& caption, const std::vector<double>& widths)
+{
+    if (exclplctn1.Connected())
+        exclplctn1.Disconnect();
+    exclplctn1 = ExcelApplication{};
+    exclwrkbk1 = ExcelWorkbook{};
+    exclwrksht1 = ExcelWorksheet{};
+    journalFailureShown = false;
+
+    exclplctn1.Connect();
+    exclplctn1.SetVisible(true);
+    exclplctn1.SetCaption(caption);
+    exclwrkbk1.ConnectTo(exclplctn1.WorkbooksAdd());
+    exclwrksht1.ConnectTo(exclwrkbk1.WorksheetsAdd());
+
+    exclplctn1.SetRowsColumnWidth(5);
+    // Through the single-cell ranges A1, B1, ...
+    char column = 'A';
+    for (double w : widths)
+        exclplctn1.SetRangeColumnWidth(QLatin1Char(column++) + QStringLiteral("1"), w);
+    exclplctn1.SetRowsNumberFormat(QStringLiteral("@"));
+    App.ui->appendLine(kMemo, QStringLiteral("Workbook journal: ") + exclplctn1.ActiveWorkbook()->journalPath());
+}
+
+void CloseWorkbook()
+{
+    const std::shared_ptr<WorkbookDocument> document = exclplctn1.ActiveWorkbook();
+    exclwrksht1.Disconnect();
+    exclwrkbk1.Disconnect();
+    const QString problem = exclplctn1.Disconnect();
+    if (!document)
+        return;
+    if (problem.isEmpty())
+        App.ui->appendLine(kMemo, QStringLiteral("Workbook saved: ") + document->xlsxPath());
+    else
+        App.ui->appendLine(kMemo, problem + QStringLiteral(" (journal: ") + document->journalPath() + QLatin1Char(')'));
+}
+
+// Writes `cells` into row `row` from `firstColumn`, one cell at a time, then
+// makes the row durable.
+void WriteRow(int row, int firstColumn, const CellRow& cells)
+{
+    int column = firstColumn;
+    for (const CellValue& v : cells)
+        exclwrksht1.SetCellsItem(row, column++, v);
+    if (!exclwrksht1.RowDone() && !journalFailureShown) {
+        journalFailureShown = true;
+        App.ui->appendLine(kMemo, QStringLiteral("Workbook journal could not be written; the rows are kept "
+                                                 "in memory and saved when the workbook is ended"));
+    }
+}
+
+// Resumes sampling when the data-log toggle leaves, also when a step failed.
+struct ResumeSampling {
+    ~ResumeSampling()
+    {
+        if (Sampling) {
+            App.tmr1->setInterval(SampleIntervalMs);
+            App.tmr1->setEnabled(true);
+        }
+    }
+};
+
+} // namespace
+
+void ToggleDataLog()
+{
+    if (DataLogging == 0) {
+        App.tmr1->setEnabled(false);
+        const ResumeSampling resume;
+        Delay(200);
+        // Column A 16, B to N 15.
+        std::vector<double> widths(14, 15);
+        widths[0] = 16;
+        OpenWorkbook(App.ui->text(QStringLiteral("cbb_pdType")) + QStringLiteral("-data"), widths);
+        DataLogging = 1;
+        App.ui->setText(QStringLiteral("excbtn"), QStringLiteral("Cancel the save"));
+        const PackRecord& pack = PackTable[0];
+        ExcelRow = 1;
+        WriteRow(ExcelRow, 1, DeviceLineRow(pack));
+        ExcelRow = 2;
+        WriteRow(ExcelRow, 1, DataLogHeaderRow(pack, ProductIsBsi()));
+        ExcelRow = 3;
+    } else {
+        CloseWorkbook();
+        DataLogging = 0;
+        App.ui->setText(QStringLiteral("excbtn"), QStringLiteral("Save to Excel"));
+    }
+}
+
+void ToggleUidWorkbook()
+{
+    if (UidWorkbookOpen == 0) {
+        Delay(200);
+        OpenWorkbook(QStringLiteral("BMS-UID"), {16, 15, 40});
+        UidWorkbookOpen = 1;
+        App.ui->setText(QStringLiteral("btn_save_uid"), QStringLiteral("Cancel the save"));
+        ExcelRow = 1;
+        WriteRow(ExcelRow, 1, UidHeaderRow());
+        ExcelRow = 2;
+    } else {
+        CloseWorkbook();
+        UidWorkbookOpen = 0;
+        App.ui->setText(QStringLiteral("btn_save_uid"), QStringLiteral("Save UID to Excel"));
+    }
+}
+
+void ToggleCalWorkbook()
+{
+    if (CalWorkbookOpen == 0) {
+        Delay(200);
+        OpenWorkbook(Tr("电池电流校准记录表"), {16, 15, 40, 15, 15, 15});
+        CalWorkbookOpen = 1;
+        App.ui->setVisible(QStringLiteral("btn_cal_confirm"), true);
+        App.ui->setText(QStringLiteral("Cal_excel_button"), QStringLiteral("Save and Closs"));
+        ExcelRow = 1;
+        WriteRow(ExcelRow, 1, DeviceLineRow(PackTable[0]));
+        ExcelRow = 2;
+        WriteRow(ExcelRow, 1, CalibrationHeaderRow());
+        ExcelRow = 3;
+    } else {
+        CloseWorkbook();
+        CalWorkbookOpen = 0;
+        App.ui->setVisible(QStringLiteral("btn_cal_confirm"), false);
+        App.ui->setText(QStringLiteral("Cal_excel_button"), QStringLiteral("Open excel"));
+    }
+}
+
+void AppendDataRow()
+{
+    if (!DataLogging || !exclwrksht1.Connected())
+        return;
+    const QDateTime now = QDateTime::currentDateTime();
+    WriteRow(ExcelRow, 1, DataLogRow(PackTable[0], BsiRecord, ProductIsBsi(), now));
+    ++ExcelRow;
+}
+
+void AppendUidRow()
+{
+    if (!UidWorkbookOpen || !exclwrksht1.Connected())
+        return;
+    WriteRow(ExcelRow, 1, UidRow(QDateTime::currentDateTime(), App.ui->text(QStringLiteral("edt1")),
+                                 App.ui->text(QStringLiteral("edt_uid"))));
+    ++ExcelRow;
+}
+
+void BeginCalibrationRow()
+{
+    if (!CalWorkbookOpen || !exclwrksht1.Connected())
+        return;
+    WriteRow(ExcelRow, 1, CalibrationBeginCells(QDateTime::currentDateTime(), ExcelRow - 2,
+                                                App.ui->text(QStringLiteral("edt1"))));
+}
+
+void CompleteCalibrationRow()
+{
+    if (!CalWorkbookOpen || !exclwrksht1.Connected())
+        return;
+    WriteRow(ExcelRow, kCalibrationCompleteFirstColumn,
+             CalibrationCompleteCells(PackTable[0].current, App.ui->text(QStringLiteral("edtc"))));
+    ++ExcelRow;
+}
+
+void excbtnClick()
+{
+    ToggleDataLog();
+    App.ui->setEnabled(QStringLiteral("btn_save_uid"), DataLogging == 0);
+    App.ui->setEnabled(QStringLiteral("Cal_excel_button"), DataLogging == 0);
+}
+
+void btn_save_uidClick()
+{
+    ToggleUidWorkbook();
+    App.ui->setEnabled(QStringLiteral("excbtn"), UidWorkbookOpen == 0);
+    App.ui->setEnabled(QStringLiteral("Cal_excel_button"), UidWorkbookOpen == 0);
+}
+
+void Cal_excel_buttonClick()
+{
+    ToggleCalWorkbook();
+    App.ui->setEnabled(QStringLiteral("excbtn"), CalWorkbookOpen == 0);
+    App.ui->setEnabled(QStringLiteral("btn_save_uid"), CalWorkbookOpen == 0);
+}
+
+void btn_cal_confirmClick()
+{
+    if (!CalWorkbookOpen)
+        return;
+    CompleteCalibrationRow();
+    App.ui->setEnabled(QStringLiteral("btn_cal_confirm"), false);
+}
+
+void btn_uid_saveClick()
+{
+    if (!UidWorkbookOpen)
+        return;
+    AppendUidRow();
+    App.ui->setEnabled(QStringLiteral("btn_uid_save"), false);
+    App.ui->showMessage(QStringLiteral("Has been written!"));
+}
+
+std::shared_ptr<WorkbookDocument> CurrentWorkbook() { return exclplctn1.ActiveWorkbook(); }
+
+void EndOpenWorkbook()
+{
+    if (DataLogging)
+        ToggleDataLog();
+    else if (UidWorkbookOpen)
+        ToggleUidWorkbook();
+    else if (CalWorkbookOpen)
+        ToggleCalWorkbook();
+}
+
+} // namespace bms

@@ -1,0 +1,198 @@
+#include "Journal.h"
+
+#include "WorkbookError.h"
+
+#include <QFile>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace bms {
+
+namespace {
+
+constexpr char kMagic[] = "QBMS-WORKBOOK-JOURNAL 1";
+
+QByteArray Escape(const QString& text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    QByteArray out;
+    out.reserve(utf8.size());
+    for (char c : utf8) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+QString Unescape(const QByteArray& field)
+{
+    QByteArray out;
+    out.reserve(field.size());
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        char c = field[i];
+        if (c == '\\' && i + 1 < field.size()) {
+            const char n = field[++i];
+            c = n == 't' ? '\t' : n == 'n' ? '\n' : n == 'r' ? '\r' : n;
+        }
+        out += c;
+    }
+    return QString::fromUtf8(out);
+}
+
+QByteArray Number(double v) { return QByteArray::number(v, 'g', 17); }
+
+QString SystemError() { return QString::fromLocal8Bit(std::strerror(errno)); }
+
+} // namespace
+
+std::unique_ptr<Journal> Journal::Create(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        throw EWorkbookError(QStringLiteral("Cannot create the workbook journal %1: %2").arg(path, SystemError()));
+    std::FILE* file = ::fdopen(fd, "w");
+    if (!file) {
+        ::close(fd);
+        throw EWorkbookError(QStringLiteral("Cannot create the workbook journal %1: %2").arg(path, SystemError()));
+    }
+    std::unique_ptr<Journal> journal(new Journal(file, path));
+    journal->line(kMagic);
+    if (!journal->sync())
+        throw EWorkbookError(QStringLiteral("Cannot write the workbook journal %1").arg(path));
+    return journal;
+}
+
+Journal::Journal(std::FILE* file, const QString& path) : file_(file), path_(path) {}
+
+Journal::~Journal() { close(); }
+
+void Journal::line(const QByteArray& bytes)
+{
+    if (failed_ || !file_)
+        return;
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), file_) != size_t(bytes.size())
+        || std::fputc('\n', file_) == EOF)
+        failed_ = true;
+}
+
+void Journal::caption(const QString& text) { line("caption\t" + Escape(text)); }
+
+void Journal::allColumnWidths(double width) { line("width\t*\t" + Number(width)); }
+
+void Journal::columnWidth(int column, double width)
+{
+    line("width\t" + QByteArray::number(column) + '\t' + Number(width));
+}
+
+void Journal::numberFormat(const QString& format) { line("format\t" + Escape(format)); }
+
+void Journal::cell(int row, int column, const CellValue& value)
+{
+    const QByteArray where = QByteArray::number(row) + '\t' + QByteArray::number(column);
+    switch (value.kind) {
+    case CellValue::Kind::Text: line("t\t" + where + '\t' + Escape(value.text)); break;
+    case CellValue::Kind::Number: line("n\t" + where + '\t' + Number(value.number)); break;
+    case CellValue::Kind::Empty: line("e\t" + where); break;
+    }
+}
+
+bool Journal::sync()
+{
+    if (!file_ || failed_)
+        return false;
+    if (std::fflush(file_) != 0 || ::fdatasync(::fileno(file_)) != 0)
+        failed_ = true;
+    return !failed_;
+}
+
+bool Journal::close()
+{
+    if (!file_)
+        return !failed_;
+    line("end");
+    sync();
+    if (std::fclose(file_) != 0)
+        failed_ = true;
+    file_ = nullptr;
+    return !failed_;
+}
+
+std::unique_ptr<JournalContents> ReadJournal(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EWorkbookError(QStringLiteral("Cannot read the workbook journal %1: %2").arg(path, file.errorString()));
+    if (file.readLine().trimmed() != kMagic)
+        throw EWorkbookError(QStringLiteral("%1 is not a workbook journal").arg(path));
+
+    auto contents = std::make_unique<JournalContents>();
+    while (!file.atEnd()) {
+        QByteArray text = file.readLine();
+        if (!text.endsWith('\n'))
+            break; // cut off by a crash
+        text.chop(1);
+        const QList<QByteArray> f = text.split('\t');
+        bool ok = true;
+        auto integer = [&](int i) {
+            bool good = false;
+            const int v = i < f.size() ? f[i].toInt(&good) : 0;
+            ok = ok && good;
+            return v;
+        };
+        auto number = [&](int i) {
+            bool good = false;
+            const double v = i < f.size() ? f[i].toDouble(&good) : 0;
+            ok = ok && good;
+            return v;
+        };
+        try {
+            const QByteArray& kind = f[0];
+            if (kind == "t" && f.size() == 4) {
+                const int row = integer(1), column = integer(2);
+                if (ok)
+                    contents->sheet.setCell(row, column, CellValue::Text(Unescape(f[3])));
+            } else if (kind == "n" && f.size() == 4) {
+                const int row = integer(1), column = integer(2);
+                const double v = number(3);
+                if (ok)
+                    contents->sheet.setCell(row, column, CellValue::Number(v));
+            } else if (kind == "e" && f.size() == 3) {
+                const int row = integer(1), column = integer(2);
+                if (ok)
+                    contents->sheet.setCell(row, column, CellValue{});
+            } else if (kind == "width" && f.size() == 3 && f[1] == "*") {
+                const double w = number(2);
+                if (ok)
+                    contents->sheet.setAllColumnWidths(w);
+            } else if (kind == "width" && f.size() == 3) {
+                const int column = integer(1);
+                const double w = number(2);
+                if (ok)
+                    contents->sheet.setColumnWidth(column, w);
+            } else if (kind == "format" && f.size() == 2) {
+                contents->sheet.setNumberFormat(Unescape(f[1]));
+            } else if (kind == "caption" && f.size() == 2) {
+                contents->caption = Unescape(f[1]);
+            } else if (kind == "end" && f.size() == 1) {
+                contents->complete = true;
+            } else {
+                ok = false;
+            }
+        } catch (const std::out_of_range&) {
+            ok = false;
+        }
+        if (!ok)
+            ++contents->badLines;
+    }
+    return contents;
+}
+
+} // namespace bms

@@ -1,0 +1,71 @@
+// The journal of a workbook: every change to its sheet appended to a file as
+// one text line, and the file flushed to disk at each completed row, so that a
+// crash or a power cut loses at most the row being written. A journal is
+// turned back into a sheet by ReadJournal.
+//
+// Format (UTF-8, one record a line, fields separated by tabs; tab, line feed,
+// carriage return and backslash inside texts written as \t \n \r \\):
+//   QBMS-WORKBOOK-JOURNAL 1
+//   caption <text>
+//   width * <w>            width of every column
+//   width <column> <w>
+//   format <text>          number format of every cell
+//   t <row> <column> <text>
+//   n <row> <column> <number>
+//   e <row> <column>       cell emptied
+//   end                    the workbook was closed by the tool
+// A last line without its line feed was cut off by a crash and is ignored.
+#pragma once
+
+#include "Sheet.h"
+
+#include <QString>
+#include <cstdio>
+#include <memory>
+
+namespace bms {
+
+class Journal {
+public:
+    // Creates a new journal file (never overwrites one). Throws
+    // EWorkbookError when the file cannot be created.
+    static std::unique_ptr<Journal> Create(const QString& path);
+    ~Journal();
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
+
+    void caption(const QString& text);
+    void allColumnWidths(double width);
+    void columnWidth(int column, double width);
+    void numberFormat(const QString& format);
+    void cell(int row, int column, const CellValue& value);
+    // Writes the buffered lines and makes them durable (fflush + fdatasync).
+    // False once a write has failed; the journal then stops writing.
+    bool sync();
+    // Marks the journal complete, syncs and closes it.
+    bool close();
+
+    const QString& path() const { return path_; }
+    bool failed() const { return failed_; }
+
+private:
+    Journal(std::FILE* file, const QString& path);
+    void line(const QByteArray& bytes);
+
+    std::FILE* file_;
+    QString path_;
+    bool failed_ = false;
+};
+
+struct JournalContents {
+    QString caption;
+    Sheet sheet;
+    bool complete = false; // the "end" record was found
+    int badLines = 0;      // lines that could not be read (skipped)
+};
+
+// Rebuilds the sheet written to a journal. Throws EWorkbookError when the file
+// cannot be read or is not a journal.
+std::unique_ptr<JournalContents> ReadJournal(const QString& path);
+
+} // namespace bms

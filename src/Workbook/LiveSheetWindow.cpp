@@ -1,0 +1,155 @@
+#include "LiveSheetWindow.h"
+
+#include "LiveSheetModel.h"
+#include "WorkbookError.h"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPointer>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTableView>
+#include <vector>
+
+namespace bms {
+
+namespace {
+
+std::vector<QPointer<LiveSheetWindow>>& OpenWindows()
+{
+    static std::vector<QPointer<LiveSheetWindow>> windows;
+    return windows;
+}
+
+} // namespace
+
+LiveSheetWindow::LiveSheetWindow(std::shared_ptr<WorkbookDocument> document, QWidget* parent)
+    : QMainWindow(parent), document_(std::move(document)), model_(new LiveSheetModel(document_, this)),
+      table_(new QTableView(this)), status_(new QLabel(this))
+{
+    setObjectName(QStringLiteral("liveSheetWindow"));
+    setWindowTitle(document_->caption());
+    table_->setObjectName(QStringLiteral("liveSheetTable"));
+    table_->setModel(model_);
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->setWordWrap(false);
+    // Fixed row heights keep a table of a day's rows cheap to lay out.
+    table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
+    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    setCentralWidget(table_);
+
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    QAction* saveAs = file->addAction(QStringLiteral("Save As..."));
+    saveAs->setObjectName(QStringLiteral("actionSaveAs"));
+    saveAs->setShortcut(QKeySequence::SaveAs);
+    connect(saveAs, &QAction::triggered, this, &LiveSheetWindow::saveAsDialog);
+    QAction* closeAction = file->addAction(QStringLiteral("Close"));
+    connect(closeAction, &QAction::triggered, this, &QWidget::close);
+
+    statusBar()->addWidget(status_, 1);
+    status_->setText(QStringLiteral("Journal: ") + document_->journalPath());
+
+    connect(model_, &LiveSheetModel::layoutOfSheetChanged, this, &LiveSheetWindow::applyColumnWidths);
+    connect(model_, &QAbstractItemModel::columnsInserted, this, &LiveSheetWindow::applyColumnWidths);
+    connect(model_, &QAbstractItemModel::rowsAboutToBeInserted, this, [this] {
+        const QScrollBar* bar = table_->verticalScrollBar();
+        followLastRow_ = bar->value() >= bar->maximum();
+    });
+    connect(model_, &QAbstractItemModel::rowsInserted, this, [this] {
+        if (followLastRow_)
+            table_->scrollToBottom();
+    });
+    applyColumnWidths();
+    document_->addListener(this);
+    OpenWindows().emplace_back(this);
+    resize(900, 500);
+}
+
+LiveSheetWindow::~LiveSheetWindow()
+{
+    document_->removeListener(this);
+    auto& windows = OpenWindows();
+    std::erase_if(windows, [this](const QPointer<LiveSheetWindow>& w) { return w.isNull() || w == this; });
+}
+
+void LiveSheetWindow::applyColumnWidths()
+{
+    // A column width counts characters of the digit width, as in a spreadsheet.
+    const int digit = table_->fontMetrics().horizontalAdvance(QLatin1Char('0'));
+    const Sheet& sheet = document_->sheet();
+    for (int c = 0; c < model_->columnCount(); ++c)
+        table_->setColumnWidth(c, int(sheet.columnWidth(c + 1) * digit) + 5);
+}
+
+bool LiveSheetWindow::saveTo(const QString& path)
+{
+    try {
+        document_->saveAs(path);
+        return true;
+    } catch (const EWorkbookError& e) {
+        status_->setText(e.message());
+        return false;
+    }
+}
+
+void LiveSheetWindow::saveAsDialog()
+{
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save As"), document_->xlsxPath(),
+                                                QStringLiteral("Excel workbook (*.xlsx)"));
+    if (path.isEmpty())
+        return;
+    if (!path.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive))
+        path += QStringLiteral(".xlsx");
+    if (!saveTo(path))
+        QMessageBox::warning(this, windowTitle(), status_->text());
+}
+
+void LiveSheetWindow::closeEvent(QCloseEvent* event)
+{
+    if (document_->changedSinceSave()) {
+        try {
+            document_->save();
+        } catch (const EWorkbookError& e) {
+            // The journal keeps every row; say where it is.
+            QMessageBox::warning(this, windowTitle(),
+                                 e.message() + QStringLiteral("\nThe rows are kept in ") + document_->journalPath());
+        }
+    }
+    event->accept();
+}
+
+void LiveSheetWindow::workbookSaved(const QString& path) { status_->setText(QStringLiteral("Saved: ") + path); }
+
+void LiveSheetWindow::workbookEnded()
+{
+    setWindowTitle(document_->caption() + QStringLiteral(" (ended)"));
+}
+
+void InstallLiveSheetWindows()
+{
+    SetWorkbookWindowFactory([](const std::shared_ptr<WorkbookDocument>& document) {
+        auto* window = new LiveSheetWindow(document);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        window->show();
+    });
+}
+
+void CloseLiveSheetWindows()
+{
+    const std::vector<QPointer<LiveSheetWindow>> windows = OpenWindows();
+    for (const QPointer<LiveSheetWindow>& w : windows) {
+        if (!w)
+            continue;
+        const bool deletes = w->testAttribute(Qt::WA_DeleteOnClose);
+        w->close();
+        if (!deletes && w)
+            delete w.data();
+    }
+}
+
+} // namespace bms

@@ -1,0 +1,28 @@
+// workbook-recover JOURNAL [OUTPUT.xlsx]: writes the .xlsx of a workbook
+// journal, e.g. one left behind by a crash.
+#include "Recover.h"
+#include "WorkbookError.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() < 2 || args.size() > 3 || args[1] == QStringLiteral("--help")) {
+        std::fprintf(stderr, "usage: workbook-recover JOURNAL [OUTPUT.xlsx]\n");
+        return 2;
+    }
+    try {
+        const bms::RecoveryResult r = bms::RecoverWorkbook(args[1], args.size() == 3 ? args[2] : QString());
+        std::printf("%s: %d rows%s%s\n", qPrintable(r.xlsxPath), r.rows,
+                    r.complete ? "" : " (the journal was not closed: the tool ended without saving)",
+                    r.badLines ? ", some unreadable lines skipped" : "");
+        return 0;
+    } catch (const bms::Error& e) {
+        std::fprintf(stderr, "workbook-recover: %s\n", e.what());
+        return 1;
+    }
+}

@@ -1,0 +1,158 @@
+#include "WorkbookDocument.h"
+
+#include "WorkbookError.h"
+#include "XlsxFile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <algorithm>
+
+namespace bms {
+
+namespace {
+
+WorkbookWindowFactory& Factory()
+{
+    static WorkbookWindowFactory factory;
+    return factory;
+}
+
+} // namespace
+
+QString WorkbookFolder()
+{
+    const QString overridden = qEnvironmentVariable("QUORLEX_BMS_WORKBOOK_DIR");
+    if (!overridden.isEmpty())
+        return overridden;
+    QString data = qEnvironmentVariable("XDG_DATA_HOME");
+    if (data.isEmpty())
+        data = QDir::homePath() + QStringLiteral("/.local/share");
+    return data + QStringLiteral("/quorlex-bms/workbooks");
+}
+
+QString FileNameOfCaption(const QString& caption)
+{
+    QString name;
+    for (QChar c : caption) {
+        const bool bad = c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20
+            || QStringLiteral(":*?\"<>|").contains(c);
+        name.append(bad ? QLatin1Char('_') : c);
+    }
+    if (name.isEmpty() || name.startsWith(QLatin1Char('.')))
+        name.prepend(QStringLiteral("workbook"));
+    return name;
+}
+
+WorkbookDocument::WorkbookDocument(const QString& caption, const QString& folder, const QDateTime& opened)
+    : caption_(caption)
+{
+    if (!QDir().mkpath(folder))
+        throw EWorkbookError(QStringLiteral("Cannot create the workbook folder %1").arg(folder));
+    const QString base = QDir(folder).filePath(FileNameOfCaption(caption) + QLatin1Char('_')
+                                               + opened.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    // Two workbooks opened within the same second get "-2", "-3", ...
+    for (int n = 1; !journal_; ++n) {
+        const QString stem = n == 1 ? base : base + QStringLiteral("-%1").arg(n);
+        journalPath_ = stem + QStringLiteral(".journal");
+        xlsxPath_ = stem + QStringLiteral(".xlsx");
+        if (QFileInfo::exists(journalPath_) || QFileInfo::exists(xlsxPath_)) {
+            if (n > 1000)
+                throw EWorkbookError(QStringLiteral("Cannot create the workbook journal %1").arg(journalPath_));
+            continue;
+        }
+        journal_ = Journal::Create(journalPath_);
+    }
+    journal_->caption(caption);
+    journal_->sync();
+}
+
+WorkbookDocument::~WorkbookDocument()
+{
+    if (journal_)
+        journal_->close();
+}
+
+void WorkbookDocument::setCell(int row, int column, const CellValue& value)
+{
+    sheet_.setCell(row, column, value);
+    changed_ = true;
+    if (journal_)
+        journal_->cell(row, column, value);
+}
+
+void WorkbookDocument::setAllColumnWidths(double width)
+{
+    sheet_.setAllColumnWidths(width);
+    changed_ = true;
+    if (journal_)
+        journal_->allColumnWidths(width);
+}
+
+void WorkbookDocument::setColumnWidth(int column, double width)
+{
+    sheet_.setColumnWidth(column, width);
+    changed_ = true;
+    if (journal_)
+        journal_->columnWidth(column, width);
+}
+
+void WorkbookDocument::setNumberFormat(const QString& format)
+{
+    sheet_.setNumberFormat(format);
+    changed_ = true;
+    if (journal_)
+        journal_->numberFormat(format);
+}
+
+bool WorkbookDocument::rowDone() { return journal_ && journal_->sync(); }
+
+QString WorkbookDocument::end()
+{
+    if (ended_)
+        return {};
+    ended_ = true;
+    QString problem;
+    if (journal_ && !journal_->close())
+        problem = QStringLiteral("The workbook journal %1 could not be written completely").arg(journalPath_);
+    try {
+        save();
+    } catch (const EWorkbookError& e) {
+        problem = e.message();
+    }
+    // Copies: a listener may drop the last reference to the window.
+    const std::vector<Listener*> listeners = listeners_;
+    for (Listener* l : listeners)
+        l->workbookEnded();
+    return problem;
+}
+
+void WorkbookDocument::save()
+{
+    WriteXlsx(sheet_, xlsxPath_);
+    changed_ = false;
+    const std::vector<Listener*> listeners = listeners_;
+    for (Listener* l : listeners)
+        l->workbookSaved(xlsxPath_);
+}
+
+void WorkbookDocument::saveAs(const QString& path)
+{
+    WriteXlsx(sheet_, path);
+    const std::vector<Listener*> listeners = listeners_;
+    for (Listener* l : listeners)
+        l->workbookSaved(path);
+}
+
+void WorkbookDocument::addListener(Listener* listener) { listeners_.push_back(listener); }
+
+void WorkbookDocument::removeListener(Listener* listener)
+{
+    listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
+}
+
+void SetWorkbookWindowFactory(WorkbookWindowFactory factory) { Factory() = std::move(factory); }
+
+const WorkbookWindowFactory& CurrentWorkbookWindowFactory() { return Factory(); }
+
+} // namespace bms

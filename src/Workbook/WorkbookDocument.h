@@ -1,0 +1,94 @@
+// An open workbook: one sheet, the journal that makes every change durable
+// from the moment the workbook is opened, and the .xlsx it is saved to.
+//
+// Files go to WorkbookFolder(): $QUORLEX_BMS_WORKBOOK_DIR when set, else
+// $XDG_DATA_HOME/quorlex-bms/workbooks, else
+// ~/.local/share/quorlex-bms/workbooks. Each workbook is
+// "<caption>_<yyyyMMdd-HHmmss>[-n].journal" and ".xlsx" beside it. The
+// journal is kept after the .xlsx is written; `workbook-recover` turns a
+// journal left by a crash into an .xlsx.
+#pragma once
+
+#include "Journal.h"
+#include "Sheet.h"
+
+#include <QDateTime>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace bms {
+
+class WorkbookDocument {
+public:
+    // Told when the workbook is saved and when the tool stops writing to it.
+    class Listener {
+    public:
+        virtual ~Listener() = default;
+        virtual void workbookSaved(const QString& path) = 0;
+        virtual void workbookEnded() = 0;
+    };
+
+    // Creates the journal in `folder` (created when missing). Throws
+    // EWorkbookError when that is impossible.
+    WorkbookDocument(const QString& caption, const QString& folder, const QDateTime& opened);
+    ~WorkbookDocument();
+    WorkbookDocument(const WorkbookDocument&) = delete;
+    WorkbookDocument& operator=(const WorkbookDocument&) = delete;
+
+    const QString& caption() const { return caption_; }
+    const Sheet& sheet() const { return sheet_; }
+    // The sheet for observers (the live view); change it through the
+    // functions below, which journal every change.
+    Sheet& sheetForObservers() { return sheet_; }
+
+    void setCell(int row, int column, const CellValue& value);
+    void setAllColumnWidths(double width);
+    void setColumnWidth(int column, double width);
+    void setNumberFormat(const QString& format);
+    // A row (or half of one) is complete: flush the journal to disk. Returns
+    // false when the journal can no longer be written.
+    bool rowDone();
+
+    // The tool stops writing: the journal is closed and the .xlsx written.
+    // Returns an empty text on success, else what went wrong.
+    QString end();
+    bool ended() const { return ended_; }
+
+    // Writes the .xlsx to its own path, or to `path`. Throws EWorkbookError.
+    void save();
+    void saveAs(const QString& path);
+    bool changedSinceSave() const { return changed_; }
+
+    const QString& journalPath() const { return journalPath_; }
+    const QString& xlsxPath() const { return xlsxPath_; }
+    bool journalFailed() const { return !journal_ || journal_->failed(); }
+
+    void addListener(Listener* listener);
+    void removeListener(Listener* listener);
+
+private:
+    QString caption_;
+    QString journalPath_;
+    QString xlsxPath_;
+    Sheet sheet_;
+    std::unique_ptr<Journal> journal_;
+    bool ended_ = false;
+    bool changed_ = true;
+    std::vector<Listener*> listeners_;
+};
+
+// The folder described above.
+QString WorkbookFolder();
+// A file name made of the caption: characters a file name cannot hold become
+// "_".
+QString FileNameOfCaption(const QString& caption);
+
+// Called with every workbook opened while its application is visible; the
+// window sets it to open a live sheet window. Unset, workbooks have no window.
+using WorkbookWindowFactory = std::function<void(const std::shared_ptr<WorkbookDocument>&)>;
+void SetWorkbookWindowFactory(WorkbookWindowFactory factory);
+const WorkbookWindowFactory& CurrentWorkbookWindowFactory();
+
+} // namespace bms
