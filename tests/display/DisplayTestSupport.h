@@ -1,0 +1,67 @@
+// Helpers of the display tests: a Qt application for the timers of TestApp,
+// and a builder that puts a function-4 response into MY_COM.RxBuf/RxLen as
+// the receive assembly leaves it.
+#pragma once
+
+#include "Codec.h"
+#include "CommRecord.h"
+#include "PackTable.h"
+
+#include <QCoreApplication>
+#include <QString>
+#include <gtest/gtest.h>
+#include <initializer_list>
+#include <ostream>
+#include <vector>
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+namespace bms::test {
+
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        static int argc = 1;
+        static char name[] = "tst_display";
+        static char* argv[] = {name, nullptr};
+        app_ = new QCoreApplication(argc, argv);
+    }
+    void TearDown() override { delete app_; }
+
+private:
+    QCoreApplication* app_ = nullptr;
+};
+
+// Registers as big-endian data bytes.
+inline std::vector<uint8_t> Registers(std::initializer_list<uint16_t> words)
+{
+    std::vector<uint8_t> data;
+    for (uint16_t w : words) {
+        data.push_back(static_cast<uint8_t>(w >> 8));
+        data.push_back(static_cast<uint8_t>(w));
+    }
+    return data;
+}
+
+// Address 1, function 4, byte count, data, CRC.
+inline void PutResponse(const std::vector<uint8_t>& data)
+{
+    std::vector<uint8_t> frame{0x01, 0x04, static_cast<uint8_t>(data.size())};
+    frame.insert(frame.end(), data.begin(), data.end());
+    AppendCrc(frame);
+    MY_COM.RxBuf.fill(0);
+    std::copy(frame.begin(), frame.end(), MY_COM.RxBuf.begin());
+    MY_COM.RxLen = static_cast<uint16_t>(frame.size());
+}
+
+// Decodes `data` as the response to `block`.
+inline void Receive(int32_t block, const std::vector<uint8_t>& data)
+{
+    ReadBlock = block;
+    PutResponse(data);
+    DecodeTelemetry();
+}
+
+} // namespace bms::test
