@@ -1,0 +1,208 @@
+#include "Options.h"
+
+#include "Codec.h"
+
+#include <cctype>
+#include <sstream>
+#include <stdexcept>
+
+namespace bms::sim {
+
+namespace {
+
+long Number(const std::string& text, long low, long high)
+{
+    size_t used = 0;
+    long value = 0;
+    try {
+        value = std::stol(text, &used, 0);  // decimal, or 0x.. hexadecimal
+    } catch (const std::exception&) {
+        throw std::invalid_argument("not a number: " + text);
+    }
+    if (used != text.size() || value < low || value > high)
+        throw std::invalid_argument("out of range " + std::to_string(low) + ".." + std::to_string(high) + ": " + text);
+    return value;
+}
+
+double Real(const std::string& text, double low, double high)
+{
+    size_t used = 0;
+    double value = 0;
+    try {
+        value = std::stod(text, &used);
+    } catch (const std::exception&) {
+        throw std::invalid_argument("not a number: " + text);
+    }
+    if (used != text.size() || value < low || value > high)
+        throw std::invalid_argument("out of range: " + text);
+    return value;
+}
+
+std::vector<uint8_t> HexBytes(const std::string& text)
+{
+    for (char c : text)
+        if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ' ')
+            throw std::invalid_argument("not hexadecimal: " + text);
+    return HexTextToBytes(text);
+}
+
+void Split(const std::string& text, int& pieces, int& gapMs)
+{
+    const size_t colon = text.find(':');
+    pieces = static_cast<int>(Number(text.substr(0, colon), 1, 300));
+    if (colon != std::string::npos)
+        gapMs = static_cast<int>(Number(text.substr(colon + 1), 0, 10000));
+}
+
+} // namespace
+
+std::string UsageText()
+{
+    return R"(usage: virtual-pack [options]
+
+A simulated battery pack on a pseudo-terminal. Prints the terminal's path on
+the first line of standard output, publishes it for the tool's port list and
+answers until SIGINT or SIGTERM. Commands typed on standard input change its
+faults while it runs (type "help").
+
+Pack:
+  --address N          Modbus address (default 0x06)
+  --cells N            cells in series (default 16)
+  --cell-temps N       cell temperature sensors (default 4)
+  --mos-temps N        MOS temperature sensors (default 2)
+  --capacity MAH       design capacity in mAh (default 100000)
+  --product TYPE       product type; BSI fills the parallel block (default Q-Serial)
+  --parallel N         members of the parallel system, BSI only (default 2)
+  --soc PERCENT        state of charge at start (default 60)
+  --speed X            simulated seconds per second (default 24)
+  --static             values stand still
+  --barcode TEXT       12-character barcode
+  --serial TEXT        serial number, up to 20 characters
+  --name NAME          published as virtual-pack-NAME (default demo)
+  --no-publish         do not publish the terminal
+Line:
+  --baud N             send answers at N baud, 10 bits per byte (default 19200; 0 at once)
+Faults:
+  --silent             never answer
+  --bad-crc            answer with a wrong CRC
+  --noise HEX          send these bytes before every answer
+  --split N[:MS]       send answers in N pieces, MS apart (default 5)
+  --delay MS           answer MS late
+  --refuse REG         refuse register REG (exception 2); repeatable
+  --write-error-at N   refuse image record N (counted from 1)
+  --silence-after N    fall silent after image record N
+Images:
+  --dump-main FILE     on exit, write the main-board records received (Intel HEX)
+  --dump-dev FILE      on exit, write the dev-firmware records received
+)";
+}
+
+std::optional<std::string> ParseOptions(const std::vector<std::string>& args, ProgramOptions& out)
+{
+    PackConfig& c = out.config;
+    FaultOptions& f = out.faults;
+    c.name = "demo";
+    c.baud = 19200;
+    try {
+        for (size_t i = 0; i < args.size(); ++i) {
+            const std::string& a = args[i];
+            auto value = [&]() -> const std::string& {
+                if (i + 1 >= args.size())
+                    throw std::invalid_argument(a + " needs a value");
+                return args[++i];
+            };
+            if (a == "-h" || a == "--help") out.help = true;
+            else if (a == "--address") c.address = static_cast<uint8_t>(Number(value(), 1, 255));
+            else if (a == "--cells") c.cellCount = static_cast<int>(Number(value(), 0, 127));
+            else if (a == "--cell-temps") c.cellTempCount = static_cast<int>(Number(value(), 0, 127));
+            else if (a == "--mos-temps") c.mosTempCount = static_cast<int>(Number(value(), 0, 127));
+            else if (a == "--capacity") c.capacityMah = static_cast<uint32_t>(Number(value(), 1000, 4000000));
+            else if (a == "--product") c.productType = value();
+            else if (a == "--parallel") c.parallelCount = static_cast<int>(Number(value(), 0, 16));
+            else if (a == "--soc") c.startSoc = Real(value(), 0, 100) / 100.0;
+            else if (a == "--speed") c.timeScale = Real(value(), 0, 100000);
+            else if (a == "--static") c.live = false;
+            else if (a == "--barcode") c.barcode = value();
+            else if (a == "--serial") c.serialNumber = value();
+            else if (a == "--name") c.name = value();
+            else if (a == "--no-publish") c.publish = false;
+            else if (a == "--baud") c.baud = static_cast<uint32_t>(Number(value(), 0, 4000000));
+            else if (a == "--silent") f.silent = -1;
+            else if (a == "--bad-crc") f.corruptCrc = -1;
+            else if (a == "--noise") f.noise = HexBytes(value());
+            else if (a == "--split") Split(value(), f.pieces, f.gapMs);
+            else if (a == "--delay") f.delayMs = static_cast<int>(Number(value(), 0, 60000));
+            else if (a == "--refuse") f.refused.push_back(static_cast<uint16_t>(Number(value(), 0, 0xFFFF)));
+            else if (a == "--write-error-at") f.writeErrorAt = static_cast<int>(Number(value(), 1, 1000000));
+            else if (a == "--silence-after") f.silenceAfter = static_cast<int>(Number(value(), 0, 1000000));
+            else if (a == "--dump-main") out.dumpMain = value();
+            else if (a == "--dump-dev") out.dumpDev = value();
+            else throw std::invalid_argument("unknown option " + a);
+        }
+    } catch (const std::invalid_argument& e) {
+        return std::string(e.what());
+    }
+    return std::nullopt;
+}
+
+void ApplyFaults(const FaultOptions& f, VirtualPack& pack)
+{
+    pack.setSilent(f.silent);
+    pack.setCorruptCrc(f.corruptCrc);
+    pack.setNoise(f.noise);
+    pack.setSplit(f.pieces, f.gapMs);
+    pack.setAnswerDelay(f.delayMs);
+    for (uint16_t reg : f.refused)
+        pack.refuseRegister(reg);
+    pack.setWriteErrorAtRecord(f.writeErrorAt);
+    pack.setSilenceAfterRecord(f.silenceAfter);
+}
+
+std::string RunCommand(const std::string& line, VirtualPack& pack)
+{
+    std::istringstream in(line);
+    std::string word;
+    in >> word;
+    std::vector<std::string> rest;
+    for (std::string w; in >> w;)
+        rest.push_back(w);
+    auto arg = [&](size_t i, long low, long high, long fallback) {
+        return i < rest.size() ? Number(rest[i], low, high) : fallback;
+    };
+    try {
+        if (word.empty()) return {};
+        if (word == "help")
+            return "commands: silent [N|-1|0], crc [N|-1|0], noise HEX|off, split N [MS], delay MS, "
+                   "refuse REG, accept REG, write-error N, silence-after N, clear, status, "
+                   "dump main|dev FILE, quit\n";
+        if (word == "silent") pack.setSilent(static_cast<int>(arg(0, -1, 1000000, -1)));
+        else if (word == "crc") pack.setCorruptCrc(static_cast<int>(arg(0, -1, 1000000, -1)));
+        else if (word == "noise") pack.setNoise(rest.empty() || rest[0] == "off" ? std::vector<uint8_t>{} : HexBytes(rest[0]));
+        else if (word == "split") pack.setSplit(static_cast<int>(arg(0, 1, 300, 1)), static_cast<int>(arg(1, 0, 10000, 5)));
+        else if (word == "delay") pack.setAnswerDelay(static_cast<int>(arg(0, 0, 60000, 0)));
+        else if (word == "refuse") pack.refuseRegister(static_cast<uint16_t>(arg(0, 0, 0xFFFF, 0)));
+        else if (word == "accept") pack.refuseRegister(static_cast<uint16_t>(arg(0, 0, 0xFFFF, 0)), false);
+        else if (word == "write-error") pack.setWriteErrorAtRecord(static_cast<int>(arg(0, 0, 1000000, 0)));
+        else if (word == "silence-after") pack.setSilenceAfterRecord(static_cast<int>(arg(0, -1, 1000000, -1)));
+        else if (word == "clear") pack.clearFaults();
+        else if (word == "dump") {
+            if (rest.size() != 2 || (rest[0] != "main" && rest[0] != "dev"))
+                return "usage: dump main|dev FILE\n";
+            const Target target = rest[0] == "main" ? Target::MainBoard : Target::DevFirmware;
+            return pack.writeImageHex(target, rest[1]) ? "written\n" : "cannot write " + rest[1] + "\n";
+        } else if (word == "status") {
+            std::ostringstream s;
+            s << "requests: read " << pack.requestCount(0x04) << ", write " << pack.requestCount(0x10)
+              << ", boot " << pack.requestCount(0x3A) << "; answers " << pack.answersSent()
+              << "; records main " << pack.records(Target::MainBoard).size()
+              << ", dev " << pack.records(Target::DevFirmware).size()
+              << "; barcode " << pack.barcode() << "\n";
+            return s.str();
+        } else return "unknown command " + word + " (try help)\n";
+    } catch (const std::invalid_argument& e) {
+        return std::string(e.what()) + "\n";
+    }
+    return "ok\n";
+}
+
+} // namespace bms::sim

@@ -1,0 +1,45 @@
+// Command line and console commands of the virtual-pack program.
+#pragma once
+
+#include "PackConfig.h"
+#include "VirtualPack.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace bms::sim {
+
+// Faults given on the command line; applied once the pack runs.
+struct FaultOptions {
+    int silent = 0;
+    int corruptCrc = 0;
+    std::vector<uint8_t> noise;
+    int pieces = 1;
+    int gapMs = 5;
+    int delayMs = 0;
+    std::vector<uint16_t> refused;
+    int writeErrorAt = 0;
+    int silenceAfter = -1;
+};
+
+struct ProgramOptions {
+    PackConfig config;
+    FaultOptions faults;
+    std::string dumpMain;   // write the received main-board image here on exit
+    std::string dumpDev;    // and the dev-firmware image here
+    bool help = false;
+};
+
+// Parses the arguments after the program name. Returns an error text, or
+// nothing when all went well.
+std::optional<std::string> ParseOptions(const std::vector<std::string>& args, ProgramOptions& out);
+std::string UsageText();
+void ApplyFaults(const FaultOptions& faults, VirtualPack& pack);
+
+// Runs one console command ("silent 3", "clear", "status", ...) against the
+// pack and returns the text to print.
+std::string RunCommand(const std::string& line, VirtualPack& pack);
+
+} // namespace bms::sim

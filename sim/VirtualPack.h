@@ -1,0 +1,104 @@
+// A simulated BMS on a pseudo-terminal: the tool's demo peer and the peer
+// of the end-to-end tests. It answers the tool's Modbus requests from its
+// own register space (live telemetry, information block, everything written),
+// plays the main control board's boot loader and the dev-firmware transfer,
+// keeps every image record it receives, and can misbehave on request.
+//
+//   bms::sim::VirtualPack pack(config);
+//   std::string port = pack.start();   // slave path, e.g. /dev/pts/7
+//   ... open `port` in the tool ...
+//   pack.setSilent(1);                 // faults may be set while it runs
+//   pack.stop();                       // also done by the destructor
+//
+// Every public member is thread-safe. The pack keeps its own state and never
+// touches the tool's protocol globals.
+#pragma once
+
+#include "BootLoader.h"
+#include "FirmwareImages.h"
+#include "PackConfig.h"
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace bms::sim {
+
+class VirtualPack {
+public:
+    explicit VirtualPack(PackConfig config = {});
+    ~VirtualPack();
+    VirtualPack(const VirtualPack&) = delete;
+    VirtualPack& operator=(const VirtualPack&) = delete;
+
+    // Opens the pseudo-terminal, publishes it (config.publish) and starts
+    // answering. Returns the slave path. Throws std::runtime_error when no
+    // pseudo-terminal can be had. Calling it on a running pack returns the path.
+    std::string start();
+    // Stops answering, removes the published link and closes the terminal.
+    void stop();
+    bool running() const;
+    std::string slavePath() const;
+    std::string linkPath() const;   // empty when not published
+    const PackConfig& config() const { return config_; }
+
+    // ---- Faults. Counts: -1 every answer, 0 off, n the next n answers.
+    void setSilent(int answers = -1);        // no answer at all
+    void setCorruptCrc(int answers = -1);    // answers carry a wrong CRC
+    void setNoise(std::vector<uint8_t> bytes);         // sent before every answer; empty: off
+    void setSplit(int pieces, int gapMs = 5);          // answers in pieces with gaps; 1: off
+    void setAnswerDelay(int ms);                       // slow answers
+    // Writes covering the register get exception 0x90 code 2; reads 0x84 code 2.
+    void refuseRegister(uint16_t reg, bool refuse = true);
+    // Upgrade faults, records counted from 1 in each run: the record N is
+    // refused (main board: status 0x35; dev firmware: exception 0x90);
+    // 0 turns it off.
+    void setWriteErrorAtRecord(int n);
+    // After record N the pack answers nothing more in this run (main board
+    // and dev firmware); -1 turns it off.
+    void setSilenceAfterRecord(int n);
+    void clearFaults();
+
+    // ---- State.
+    uint16_t reg(uint16_t address) const;
+    std::vector<uint16_t> registers(uint16_t start, uint16_t count) const;
+    // Pins a register to a value until unpinRegister (live values included).
+    void setRegister(uint16_t address, uint16_t value);
+    void unpinRegister(uint16_t address);
+    std::string barcode() const;                 // 12 characters of 0x9D05..
+    std::string serialNumber() const;            // 20 characters of 0x9D0F..
+    std::string manufacturer() const;            // 8 characters of 0x9D0B..
+    uint32_t ratedCapacity() const;              // 0x9D03..0x9D04 (function 0x14 too)
+    uint32_t uploadInterval() const;             // function 0x52
+    std::array<uint8_t, 8> clock() const;        // running clock, wire order
+    std::map<std::pair<uint8_t, uint8_t>, uint64_t> parameters() const; // 0x9CFA by (type, index)
+
+    // Requests received with a good check, by function code; boot commands
+    // and image records count under 0x3A.
+    uint64_t requestCount(uint8_t function) const;
+    // The last requests received (at most 512), oldest first.
+    std::vector<std::vector<uint8_t>> requests() const;
+    uint64_t answersSent() const;
+    // Bytes thrown away while looking for the start of a request.
+    uint64_t droppedBytes() const;
+
+    BootLoader::State bootState() const;
+    std::vector<std::vector<uint8_t>> records(Target target) const;
+    std::vector<uint32_t> devRecordIndices() const;
+    std::vector<uint8_t> devFirmwareInfo() const;   // payload of the last 0x9E00 write
+    uint32_t devRecordCount() const;                // value of the last 0x9E05 write
+    uint64_t devEraseCount() const;                 // 0x9E80 writes acknowledged
+    std::string imageHex(Target target, const std::string& eol = "\n") const;
+    bool writeImageHex(Target target, const std::string& path, const std::string& eol = "\n") const;
+
+private:
+    struct Impl;
+    PackConfig config_;
+    std::unique_ptr<Impl> d_;
+};
+
+} // namespace bms::sim
