@@ -4,7 +4,11 @@
 // time-out.
 #pragma once
 
+#include <array>
 #include <cstdint>
+
+class QDateTime;
+class QLocale;
 
 namespace bms {
 
@@ -37,9 +41,23 @@ enum Command : uint8_t {
 // box and sends nothing; a box that is not a number raises EConvertError.
 void BuildRequest(uint8_t command);
 
+// An upgrade packet is the payload plus 9 bytes of header and CRC, and may
+// not exceed 255 bytes in all.
+constexpr int kUpgradePacketOverhead = 9;
+constexpr int kMaxUpgradePacket = 255;
+
 // Builds an upgrade packet (function 16 to `reg` carrying `payload`) in
 // MY_COM.TxBuf, records LastWriteReg/LastWriteQty and writes it to the port.
-// The reply time-out is not armed.
+// The reply time-out is not armed. A payload longer than 246 bytes raises
+// bms::Error and nothing is recorded or sent.
 void SendUpgradePacket(uint16_t reg, const uint8_t* payload, uint8_t length);
+
+// The eight data bytes of the clock-setting request for the local time `now`:
+// second, minute, hour, weekday, day, month, year % 100, zone. `now` is
+// rounded to the nearest whole second; the zone is the standard-time offset
+// (daylight saving not applied) in whole hours, truncated toward zero; the
+// weekday is 1..6 when the locale's short day name is one of the Chinese
+// Monday..Saturday names, else 0.
+std::array<uint8_t, 8> RtcFields(const QDateTime& now, int standardOffsetSeconds, const QLocale& locale);
 
 } // namespace bms

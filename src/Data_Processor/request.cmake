@@ -1,0 +1,13 @@
+# Command table and request builder: every request the tool sends, framed from
+# a command number, plus the upgrade packet writer.
+add_library(bms_request STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/RequestBuilder.cpp ${CMAKE_CURRENT_LIST_DIR}/RequestBuilder.h
+  ${CMAKE_CURRENT_LIST_DIR}/CommandFrame.cpp ${CMAKE_CURRENT_LIST_DIR}/CommandFrame.h
+  ${CMAKE_CURRENT_LIST_DIR}/CommandTable.cpp ${CMAKE_CURRENT_LIST_DIR}/CommandTable.h
+  ${CMAKE_CURRENT_LIST_DIR}/CommandRtc.cpp
+)
+# The periodic reads of blocks 4..6 take their register counts from the pack
+# table, which the display library holds.
+target_include_directories(bms_request PUBLIC ${CMAKE_CURRENT_LIST_DIR}
+  PRIVATE ${PROJECT_SOURCE_DIR}/src/Data_Display)
+target_link_libraries(bms_request PUBLIC bms_protocol bms_options $<TARGET_NAME_IF_EXISTS:bms_display>)

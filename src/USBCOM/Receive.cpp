@@ -1,0 +1,161 @@
+#include "Receive.h"
+
+#include "App.h"
+#include "CommRecord.h"
+
+#include <vector>
+
+namespace bms {
+
+namespace {
+
+// Bytes received and not yet fed. A handler that re-enters the event loop
+// may receive further chunks; they queue behind the bytes still waiting, so
+// bytes reach the state machine in the order they arrived.
+std::vector<uint8_t> pending;
+size_t pendingHead = 0;
+
+// Stores one byte of the frame being assembled. A frame that would outgrow
+// the buffer cannot be a valid one: it is dropped and the search for the
+// next address byte begins.
+bool Append(uint8_t b)
+{
+    if (MY_COM.RxLen >= kMaxFrame) {
+        MY_COM.RxState = 1;
+        MY_COM.RxCount = 0;
+        return false;
+    }
+    MY_COM.RxBuf[MY_COM.RxLen++] = b;
+    return true;
+}
+
+void StartFrame(uint8_t b, uint8_t nextState)
+{
+    MY_COM.RxBuf[0] = b;
+    MY_COM.RxLen = 1;
+    MY_COM.RxState = nextState;
+    MY_COM.RxCount = 0;
+}
+
+// The frame is complete: back to state 1 before anything else runs, stop the
+// reply time-out, hand the frame on.
+void FinishFrame()
+{
+    MY_COM.RxState = 1;
+    MY_COM.RxCount = 0;
+    if (App.tmr2)
+        App.tmr2->setEnabled(false);
+    DispatchResponse();
+}
+
+void CountRestByte(uint8_t b, uint16_t need)
+{
+    if (!Append(b))
+        return;
+    ++MY_COM.RxCount;
+    if (MY_COM.RxCount >= need)
+        FinishFrame();
+}
+
+} // namespace
+
+bool MainBoardFramingInForce()
+{
+    return DevFirmwareMode == 0 && (UpgradeActive == 1 || AwaitingCheck == 1);
+}
+
+void FeedByte(uint8_t b)
+{
+    switch (MY_COM.RxState) {
+    case 1:
+        if (b == SlaveAddr)
+            StartFrame(b, 2);
+        break;
+    case 2:
+        if (b != 0x04 && b != 0x10 && b != 0x90) {
+            MY_COM.RxState = 1;
+            break;
+        }
+        if (!Append(b))
+            break;
+        MY_COM.RxCount = 0;
+        if (b == 0x04) {
+            MY_COM.RxState = 4;
+        } else {
+            MY_COM.RxNeed = b == 0x10 ? 6 : 3;
+            MY_COM.RxState = 5;
+        }
+        break;
+    case 4:
+        // A byte count up to 255 announces up to 255 data bytes and the CRC.
+        if (!Append(b))
+            break;
+        MY_COM.RxNeed = static_cast<uint16_t>(b + 2);
+        MY_COM.RxState = 5;
+        MY_COM.RxCount = 0;
+        break;
+    case 5:
+        CountRestByte(b, MY_COM.RxNeed);
+        break;
+    default:
+        break;
+    }
+}
+
+void FeedByteMainBoard(uint8_t b)
+{
+    switch (MY_COM.RxState) {
+    case 1:
+        if (b == (NotBsi == 1 ? 0x06 : SlaveAddr))
+            StartFrame(b, 4);
+        break;
+    case 2:
+        if (!Append(b))
+            break;
+        MY_COM.RxState = 4;
+        MY_COM.RxCount = 0;
+        break;
+    case 4:
+        if (!Append(b))
+            break;
+        MY_COM.RxNeed = b;
+        MY_COM.RxState = b == 0 ? 6 : 5;
+        MY_COM.RxCount = 0;
+        break;
+    case 5:
+        CountRestByte(b, MY_COM.RxNeed);
+        break;
+    case 6:
+        CountRestByte(b, 2);
+        break;
+    default:
+        break;
+    }
+}
+
+void cm1ReceiveData(const uint8_t* buffer, uint16_t length)
+{
+    if (!buffer || length == 0)
+        return;
+    pending.insert(pending.end(), buffer, buffer + length);
+    try {
+        // Indices, not iterators: a nested call may grow or drain the queue.
+        while (pendingHead < pending.size()) {
+            const uint8_t b = pending[pendingHead++];
+            if (MainBoardFramingInForce())
+                FeedByteMainBoard(b);
+            else
+                FeedByte(b);
+        }
+    } catch (...) {
+        // A handler's error ends the handling of this chunk, as it would
+        // without the queue; the rest of the received bytes are dropped.
+        pending.clear();
+        pendingHead = 0;
+        throw;
+    }
+    pending.clear();
+    pendingHead = 0;
+}
+
+} // namespace bms

@@ -1,0 +1,9 @@
+# Receive assembly and response dispatch: received chunks become frames in
+# either framing, are CRC-checked and handed to the consumer of their code.
+add_library(bms_link STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/Receive.cpp ${CMAKE_CURRENT_LIST_DIR}/Receive.h
+  ${CMAKE_CURRENT_LIST_DIR}/Dispatch.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DispatchWrites.cpp
+)
+target_include_directories(bms_link PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(bms_link PUBLIC bms_request bms_protocol bms_options)
