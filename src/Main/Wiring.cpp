@@ -11,6 +11,8 @@
 #include "Selectors.h"
 #include "Settings.h"
 #include "Simulator.h"
+#include "UpgradeHooks.h"
+#include "UpgradeRun.h"
 
 #include <exception>
 
@@ -40,6 +42,11 @@ void WireHooks()
     };
     Hooks.deviceInfo = [] { DecodeDeviceInfo(); };
     Hooks.reReadDeviceInfo = [] { btn3Click(); };
+    Hooks.upgradeStep = [](UpgradeStep step) { RunUpgradeStep(step); };
+    UpgradeHooks.stopSampling = [] {
+        if (Sampling == 1)
+            cybtnClick();
+    };
 }
 
 void WireTimers()
@@ -47,6 +54,7 @@ void WireTimers()
     App.tmr1->OnTimer = [] { RunGuarded(tmr1Timer); };
     App.tmr2->OnTimer = [] { RunGuarded(tmr2Timer); };
     App.tmr3->OnTimer = [] { RunGuarded(tmr3Timer); };
+    App.tmr4->OnTimer = [] { RunGuarded(tmr4Timer); };
 }
 
 const std::vector<ClickHandler>& ClickHandlers()

@@ -14,10 +14,12 @@ namespace bms {
 void RunGuarded(const std::function<void()>& handler);
 
 // Fills the dispatcher's hooks (decoders, displays, data-log row,
-// information re-read, upgrade steps) and the port source of the port list.
+// information re-read, upgrade steps), the upgrade run's "stop sampling"
+// and the port source of the port list.
 void WireHooks();
 
-// Points tmr1, tmr2 and tmr3 at their handlers, each inside RunGuarded.
+// Points tmr1..tmr4 at their handlers (sampling poll, reply time-out,
+// status-bar clock, upgrade watchdog), each inside RunGuarded.
 void WireTimers();
 
 // A button and the handler of its click (no arguments needed).

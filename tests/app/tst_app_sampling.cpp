@@ -1,0 +1,199 @@
+// The polling loop: start and stop, the read rotation through the receive
+// path, the reply time-out and the interval rules.
+#include "AppTestSupport.h"
+#include "Errors.h"
+#include "PackTable.h"
+#include "Sampling.h"
+#include "Selectors.h"
+#include "Wiring.h"
+
+#include <map>
+
+using namespace bms;
+using namespace bms::test;
+
+namespace {
+
+const auto* const kQtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+int BlockOf(uint16_t reg)
+{
+    static const std::map<uint16_t, int> blocks = {
+        {0x000A, 0}, {0x0080, 1}, {0x0100, 2}, {0x0200, 3},
+        {0x0400, 4}, {0x0480, 5}, {0x0500, 6}, {0x2000, 7},
+    };
+    auto it = blocks.find(reg);
+    return it == blocks.end() ? -1 : it->second;
+}
+
+class SamplingTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetPackTable();
+        SetDesignState(app.host);
+        WireHooks();
+        WireTimers();
+    }
+
+    // Ticks the sampling timer `polls` times, the pack answering each read
+    // before the next tick; the blocks asked for, in order.
+    std::vector<int> Poll(int polls)
+    {
+        pack.readRegisters.clear();
+        for (int i = 0; i < polls; ++i) {
+            app.tmr1.fire();
+            pack.deliver();
+        }
+        std::vector<int> blocks;
+        for (uint16_t reg : pack.readRegisters)
+            blocks.push_back(BlockOf(reg));
+        return blocks;
+    }
+
+    QStringList TimeoutLines() const
+    {
+        QStringList lines;
+        for (const QString& line : app.host.memos.value(QStringLiteral("mmo1")))
+            if (line.startsWith(QStringLiteral("communication timeout!")))
+                lines.append(line);
+        return lines;
+    }
+
+    TestApp app;
+    ScriptedPack pack{app.link};
+};
+
+TEST_F(SamplingTest, startWaitsOnePeriodAndSwitchesTheControls)
+{
+    app.host.texts[QStringLiteral("cbb3")] = QStringLiteral("2000");
+    ReadBlock = 5;
+    cybtnClick();
+
+    EXPECT_TRUE(app.link.frames.empty()); // the first read goes out one period later
+    EXPECT_TRUE(app.tmr1.enabled());
+    EXPECT_EQ(app.tmr1.interval(), 2000);
+    EXPECT_EQ(SampleIntervalMs, 2000);
+    EXPECT_EQ(ReadBlock, 0);
+    EXPECT_EQ(Sampling, 1);
+    EXPECT_EQ(app.host.text(QStringLiteral("cybtn")), QStringLiteral("Close Sampling"));
+    EXPECT_FALSE(app.host.isEnabled(QStringLiteral("cbb3")));
+    EXPECT_EQ(app.host.colour(QStringLiteral("shp9")), ColLime);
+    EXPECT_EQ(app.host.panels.value(1), QStringLiteral("Sampling!"));
+    for (const char* name : {"excbtn", "btn_save_uid", "limiter1"})
+        EXPECT_TRUE(app.host.isEnabled(QString::fromLatin1(name))) << name;
+
+    cybtnClick();
+    EXPECT_EQ(Sampling, 0);
+    EXPECT_FALSE(app.tmr1.enabled());
+    EXPECT_EQ(app.host.text(QStringLiteral("cybtn")), QStringLiteral("Start Sampling"));
+    EXPECT_TRUE(app.host.isEnabled(QStringLiteral("cbb3")));
+    EXPECT_EQ(app.host.colour(QStringLiteral("shp9")), ColRed);
+    EXPECT_EQ(app.host.panels.value(1), QStringLiteral("Ready!"));
+    for (const char* name : {"excbtn", "btn_save_uid", "limiter1"})
+        EXPECT_FALSE(app.host.isEnabled(QString::fromLatin1(name))) << name;
+}
+
+TEST_F(SamplingTest, rotationFollowsTheCountsAndTheProductType)
+{
+    cybtnClick();
+    EXPECT_EQ(Poll(8), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 0}));
+
+    // A BSI product reads the parallel-system block after the cells.
+    app.host.texts[QStringLiteral("cbb_pdType")] = QStringLiteral("BSI");
+    cbb_pdTypeChange();
+    EXPECT_EQ(Poll(8), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 0}));
+
+    // No sensors of group A: straight back to block 0 (or to 7 for BSI).
+    pack.tempACount = 0;
+    EXPECT_EQ(Poll(6), (std::vector<int>{1, 2, 3, 7, 0, 1}));
+    app.host.texts[QStringLiteral("cbb_pdType")] = QStringLiteral("Q-Serial");
+    cbb_pdTypeChange();
+    EXPECT_EQ(Poll(6), (std::vector<int>{2, 3, 0, 1, 2, 3}));
+}
+
+TEST_F(SamplingTest, silentPackGivesOneTimeoutLinePerPollAndAGoodFrameTurnsLime)
+{
+    pack.silent = true;
+    cybtnClick();
+    for (int poll = 1; poll <= 3; ++poll) {
+        app.tmr1.fire();
+        ASSERT_TRUE(app.tmr2.enabled());
+        EXPECT_EQ(app.tmr2.interval(), 500);
+        app.tmr2.fire();
+        EXPECT_FALSE(app.tmr2.enabled());
+        EXPECT_EQ(TimeoutLines().size(), poll);
+    }
+    for (const QString& line : TimeoutLines())
+        EXPECT_TRUE(IsTimeoutLine(line)) << line.toStdString();
+    EXPECT_EQ(ReadBlock, 0);
+    EXPECT_EQ(app.host.colour(QStringLiteral("shp9")), ColRed);
+    EXPECT_EQ(BlockOf(pack.readRegisters.back()), 0);
+
+    pack.silent = false;
+    app.tmr1.fire();
+    pack.deliver();
+    EXPECT_FALSE(app.tmr2.enabled());
+    EXPECT_EQ(app.host.colour(QStringLiteral("shp9")), ColLime);
+    EXPECT_EQ(TimeoutLines().size(), 3);
+    EXPECT_EQ(ReadBlock, 1);
+}
+
+TEST_F(SamplingTest, silentPackTimesOutOnTheRunningTimers)
+{
+    pack.silent = true;
+    app.host.texts[QStringLiteral("cbb3")] = QStringLiteral("1000");
+    cybtnClick();
+    ASSERT_TRUE(WaitUntil([this] { return TimeoutLines().size() >= 2; }, 10000));
+    // One line per read: each time-out ends half-way between two polls.
+    EXPECT_GE(pack.readRegisters.size(), 2u);
+    EXPECT_LE(pack.readRegisters.size(), static_cast<size_t>(TimeoutLines().size()) + 1);
+}
+
+TEST_F(SamplingTest, intervalUnder500IsRaisedTo500WithTheMessage)
+{
+    app.host.texts[QStringLiteral("cbb3")] = QStringLiteral("200");
+    cybtnClick();
+    EXPECT_EQ(app.host.messages, QStringList{QStringLiteral("The sampling interval must be greater than 500 ms!")});
+    EXPECT_EQ(app.host.text(QStringLiteral("cbb3")), QStringLiteral("500"));
+    EXPECT_EQ(SampleIntervalMs, 500);
+    EXPECT_EQ(app.tmr1.interval(), 500);
+    EXPECT_TRUE(app.tmr1.enabled());
+    Poll(3);
+    EXPECT_EQ(app.tmr1.interval(), 500);
+}
+
+TEST_F(SamplingTest, intervalThatIsNoNumberLeavesSamplingOff)
+{
+    app.host.texts[QStringLiteral("cbb3")] = QStringLiteral("5x0");
+    ReadBlock = 3;
+    EXPECT_THROW(cybtnClick(), EConvertError);
+    EXPECT_EQ(Sampling, 0);
+    EXPECT_EQ(ReadBlock, 0);
+    EXPECT_FALSE(app.tmr1.enabled());
+    EXPECT_EQ(app.host.text(QStringLiteral("cybtn")), QStringLiteral("Start Sampling"));
+}
+
+TEST_F(SamplingTest, stoppingRightAfterARequestDropsTheTimeout)
+{
+    pack.silent = true;
+    cybtnClick();
+    app.tmr1.fire();
+    ASSERT_TRUE(app.tmr2.enabled());
+    cybtnClick();
+    EXPECT_FALSE(app.tmr2.enabled());
+    EXPECT_FALSE(app.tmr1.enabled());
+    EXPECT_TRUE(TimeoutLines().isEmpty());
+}
+
+TEST_F(SamplingTest, tickSendsNothingWhileAnInformationReadIsOutstanding)
+{
+    cybtnClick();
+    ReadBlock = 8;
+    app.tmr1.fire();
+    EXPECT_TRUE(app.link.frames.empty());
+    EXPECT_TRUE(app.tmr1.enabled());
+    EXPECT_EQ(app.tmr1.interval(), 500);
+}
+
+} // namespace
