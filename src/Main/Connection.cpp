@@ -1,5 +1,10 @@
 #include "Connection.h"
 
+#include "App.h"
+#include "CommRecord.h"
+#include "Convert.h"
+#include "SerialComm.h"
+
 #include <algorithm>
 
 namespace bms {
@@ -67,6 +72,42 @@ void ShowPortClosed()
     PortOpen = 0;
     App.ui->setEnabled(QStringLiteral("limiter1"), false);
     AwaitingCheck = 0;
+}
+
+void opencomClick(TComm& cm1)
+{
+    if (PortOpen == 1) {
+        cm1.CloseComm();
+        ShowPortClosed();
+        return;
+    }
+    cm1.CloseComm();
+    cm1.setCommName(App.ui->text(QStringLiteral("cbb1")));
+    cm1.setBaudRate(static_cast<uint32_t>(StrToInt(App.ui->text(QStringLiteral("cbb2")))));
+    // 8 data bits, no parity, 1 stop bit, no software flow control.
+    cm1.setInx_XonXoffFlow(false);
+    cm1.setOutx_XonXoffFlow(false);
+    cm1.setParity(TParity::None);
+    cm1.setByteSize(TByteSize::_8);
+    cm1.setStopBits(TStopBits::_1);
+
+    const bool opbtnWasEnabled = App.ui->isEnabled(QStringLiteral("opbtn"));
+    ShowPortOpen();
+    try {
+        cm1.OpenComm();
+    } catch (...) {
+        // Back to offline, then on to the general error handler.
+        cm1.CloseComm();
+        ShowPortClosed();
+        App.ui->setEnabled(QStringLiteral("opbtn"), opbtnWasEnabled);
+        throw;
+    }
+    AwaitingCheck = 0;
+}
+
+void ClosePort(TComm& cm1)
+{
+    cm1.CloseComm();
 }
 
 } // namespace bms

@@ -1,6 +1,8 @@
 #include "Startup.h"
 
+#include "App.h"
 #include "CommRecord.h"
+#include "Connection.h"
 #include "PackTable.h"
 #include "Selectors.h"
 
@@ -28,6 +30,15 @@ void StopAllTimers()
     App.tmr2->setEnabled(false);
     App.tmr3->setEnabled(false);
     App.tmr4->setEnabled(false);
+}
+
+bool FormCloseQuery(TComm& cm1)
+{
+    if (!App.ui->askYesNo(QStringLiteral("Confirm"), QStringLiteral("Exit now?")))
+        return false;
+    StopAllTimers();
+    ClosePort(cm1);
+    return true;
 }
 
 } // namespace bms

@@ -1,10 +1,9 @@
 // Start-up of the window and the confirmed close.
 #pragma once
 
-#include "App.h"
-#include "Connection.h"
-
 namespace bms {
+
+class TComm;
 
 // The window is shown for the first time: port list, flags, timers,
 // product-type and address selections, grid captions.
@@ -16,14 +15,6 @@ void StopAllTimers();
 // The window is asked to close: "Exit now?"; on Yes the timers stop and the
 // port is closed, and the result is true (the window may close). The
 // controls are left as they are.
-template <class Comm>
-bool FormCloseQuery(Comm& cm1)
-{
-    if (!App.ui->askYesNo(QStringLiteral("Confirm"), QStringLiteral("Exit now?")))
-        return false;
-    StopAllTimers();
-    ClosePort(cm1);
-    return true;
-}
+bool FormCloseQuery(TComm& cm1);
 
 } // namespace bms

@@ -1,0 +1,189 @@
+// The port list, the Open Port / Close Port toggle on a real port component
+// (a missing device, and a virtual pack on a pseudo-terminal), start-up and
+// the confirmed close.
+#include "AppTestSupport.h"
+#include "Connection.h"
+#include "Errors.h"
+#include "PackTable.h"
+#include "Sampling.h"
+#include "SerialComm.h"
+#include "Startup.h"
+#include "VirtualPack.h"
+#include "Wiring.h"
+
+using namespace bms;
+using namespace bms::test;
+
+namespace {
+
+const auto* const kQtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+const char* const kLinkButtons[] = {"cybtn", "btn3", "btn_read_sleep_time", "btn_set_sleep_time",
+                                    "btn_read_time", "btn_rtc", "btn8", "btn_rcap", "Button3"};
+
+class ConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetPackTable();
+        SetDesignState(app.host);
+        WireHooks();
+        WireTimers();
+        App.cm1 = &cm1;
+        cm1.OnReceiveData = [](const uint8_t* data, uint16_t length) { cm1ReceiveData(data, length); };
+    }
+    void TearDown() override
+    {
+        cm1.CloseComm();
+        PortSource = nullptr;
+    }
+
+    void ExpectOffline()
+    {
+        EXPECT_EQ(PortOpen, 0);
+        EXPECT_FALSE(cm1.Connected());
+        EXPECT_EQ(app.host.text(QStringLiteral("opencom")), QStringLiteral("Open Port"));
+        EXPECT_EQ(app.host.panels.value(0), QStringLiteral("Offline!"));
+        EXPECT_EQ(app.host.colour(QStringLiteral("shp9")), ColGrey);
+        EXPECT_TRUE(app.host.isEnabled(QStringLiteral("cbb1")));
+        EXPECT_TRUE(app.host.isEnabled(QStringLiteral("cbb2")));
+        EXPECT_FALSE(app.host.isEnabled(QStringLiteral("cbb3")));
+        for (const char* name : kLinkButtons)
+            EXPECT_FALSE(app.host.isEnabled(QString::fromLatin1(name))) << name;
+    }
+
+    bool MemoHas(const QString& prefix) const
+    {
+        for (const QString& line : app.host.memos.value(QStringLiteral("mmo1")))
+            if (line.startsWith(prefix))
+                return true;
+        return false;
+    }
+
+    TestApp app;
+    TComm cm1;
+};
+
+TEST_F(ConnectionTest, openFailureReturnsOfflineAndReportsTheError)
+{
+    app.host.texts[QStringLiteral("cbb1")] = QStringLiteral("/nonexistent/ttyNone");
+    RunGuarded([this] { opencomClick(cm1); });
+    EXPECT_EQ(app.host.errors, QStringList{QStringLiteral("Error opening serial port.")});
+    ExpectOffline();
+    EXPECT_FALSE(app.host.isEnabled(QStringLiteral("opbtn")));
+
+    // The next press tries to open again rather than closing.
+    RunGuarded([this] { opencomClick(cm1); });
+    EXPECT_EQ(app.host.errors.size(), 2);
+    ExpectOffline();
+}
+
+TEST_F(ConnectionTest, baudRateThatIsNoNumberLeavesTheWindowOffline)
+{
+    sim::PackConfig config;
+    config.publish = false;
+    sim::VirtualPack pack(config);
+    app.host.texts[QStringLiteral("cbb1")] = QString::fromStdString(pack.start());
+    app.host.texts[QStringLiteral("cbb2")] = QStringLiteral("19200x");
+    EXPECT_THROW(opencomClick(cm1), EConvertError);
+    ExpectOffline();
+}
+
+TEST_F(ConnectionTest, openSamplesAVirtualPackAndClosingGoesOffline)
+{
+    sim::PackConfig config;
+    config.publish = false;
+    sim::VirtualPack pack(config);
+    app.host.texts[QStringLiteral("cbb1")] = QString::fromStdString(pack.start());
+    AwaitingCheck = 1;
+
+    opencomClick(cm1);
+    EXPECT_TRUE(cm1.Connected());
+    EXPECT_EQ(PortOpen, 1);
+    EXPECT_EQ(AwaitingCheck, 0);
+    EXPECT_EQ(cm1.BaudRate(), 19200u);
+    EXPECT_EQ(app.host.text(QStringLiteral("opencom")), QStringLiteral("Close Port"));
+    EXPECT_EQ(app.host.panels.value(0), QStringLiteral("Connected to the communication box!"));
+    EXPECT_EQ(app.host.colour(QStringLiteral("shp9")), ColRed);
+    EXPECT_FALSE(app.host.isEnabled(QStringLiteral("cbb1")));
+    EXPECT_FALSE(app.host.isEnabled(QStringLiteral("cbb2")));
+    EXPECT_TRUE(app.host.isEnabled(QStringLiteral("cbb3")));
+    EXPECT_TRUE(app.host.isEnabled(QStringLiteral("opbtn")));
+    for (const char* name : kLinkButtons)
+        EXPECT_TRUE(app.host.isEnabled(QString::fromLatin1(name))) << name;
+
+    cybtnClick();
+    ASSERT_TRUE(WaitUntil([this] { return MemoHas(QStringLiteral("Note: communication is normal!(")); }));
+    EXPECT_EQ(app.host.colour(QStringLiteral("shp9")), ColLime);
+    EXPECT_GE(pack.requestCount(0x04), 1u);
+
+    // Closing while sampling: sampling stops, the sampling texts stay.
+    opencomClick(cm1);
+    ExpectOffline();
+    EXPECT_EQ(Sampling, 0);
+    EXPECT_FALSE(app.tmr1.enabled());
+    EXPECT_FALSE(app.tmr2.enabled());
+    EXPECT_FALSE(app.host.isEnabled(QStringLiteral("limiter1")));
+    EXPECT_EQ(app.host.text(QStringLiteral("cybtn")), QStringLiteral("Start Sampling"));
+    EXPECT_EQ(app.host.panels.value(1), QStringLiteral("Sampling!"));
+    EXPECT_TRUE(app.host.isEnabled(QStringLiteral("excbtn")));
+    EXPECT_TRUE(app.host.isEnabled(QStringLiteral("opbtn")));
+}
+
+TEST_F(ConnectionTest, startUpSortsThePortsAndAppliesTheSelections)
+{
+    PortSource = [] { return std::optional<QStringList>({"COM3", "COM10", "com1"}); };
+    PortOpen = 1;
+    Sampling = 1;
+    DataLogging = 1;
+    DevFirmwareMode = 1;
+    app.tmr1.setEnabled(true);
+    app.tmr2.setEnabled(true);
+    FormShow();
+    EXPECT_EQ(app.host.items(QStringLiteral("cbb1")), (QStringList{"com1", "COM10", "COM3"}));
+    EXPECT_EQ(app.host.text(QStringLiteral("cbb1")), QStringLiteral("COM3"));
+    EXPECT_EQ(PortOpen + Sampling + DataLogging + DevFirmwareMode, 0);
+    EXPECT_FALSE(app.tmr1.enabled());
+    EXPECT_FALSE(app.tmr2.enabled());
+    EXPECT_TRUE(app.tmr3.enabled());
+    EXPECT_EQ(app.tmr3.interval(), 500);
+    EXPECT_EQ(NotBsi, 1);
+    EXPECT_EQ(SlaveAddr, 6);
+    EXPECT_EQ(app.host.text(QStringLiteral("lbl_addr_read")), QStringLiteral("Addr: 06"));
+
+    // An unreadable list leaves the box alone; an empty one selects nothing.
+    PortSource = [] { return std::optional<QStringList>(); };
+    FillPorts();
+    EXPECT_EQ(app.host.items(QStringLiteral("cbb1")).size(), 3);
+    PortSource = [] { return std::optional<QStringList>(QStringList{}); };
+    FillPorts();
+    EXPECT_TRUE(app.host.items(QStringLiteral("cbb1")).isEmpty());
+    EXPECT_EQ(app.host.text(QStringLiteral("cbb1")), QStringLiteral("COM3"));
+}
+
+TEST_F(ConnectionTest, closeAsksAndOnlyYesStopsTimersAndPort)
+{
+    sim::PackConfig config;
+    config.publish = false;
+    sim::VirtualPack pack(config);
+    app.host.texts[QStringLiteral("cbb1")] = QString::fromStdString(pack.start());
+    opencomClick(cm1);
+    cybtnClick();
+    app.tmr3.setEnabled(true);
+
+    app.host.answerYes = false;
+    EXPECT_FALSE(FormCloseQuery(cm1));
+    EXPECT_EQ(app.host.questions, QStringList{QStringLiteral("Confirm|Exit now?")});
+    EXPECT_TRUE(cm1.Connected());
+    EXPECT_TRUE(app.tmr1.enabled());
+    EXPECT_TRUE(app.tmr3.enabled());
+
+    app.host.answerYes = true;
+    EXPECT_TRUE(FormCloseQuery(cm1));
+    EXPECT_FALSE(cm1.Connected());
+    EXPECT_FALSE(app.tmr1.enabled() || app.tmr2.enabled() || app.tmr3.enabled() || app.tmr4.enabled());
+    // The controls are not reset.
+    EXPECT_EQ(app.host.text(QStringLiteral("opencom")), QStringLiteral("Close Port"));
+}
+
+} // namespace
