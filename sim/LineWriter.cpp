@@ -74,14 +74,14 @@ bool LineWriter::send(const std::vector<uint8_t>& bytes, const Shape& shape)
             sent = end;
             continue;
         }
+        // A byte reaches the other end when its stop bit has gone out.
         for (; sent < end; ++sent) {
+            next += perByte;
             if (!sleepUntil(next) || !writeAll(bytes.data() + sent, 1))
                 return false;
-            next += perByte;
         }
     }
-    // The last byte is on the line only after its character time.
-    return perByte == Clock::duration::zero() || sleepUntil(next);
+    return true;
 }
 
 } // namespace bms::sim
