@@ -127,7 +127,11 @@ void LiveSheetWindow::workbookSaved(const QString& path) { status_->setText(QStr
 
 void LiveSheetWindow::workbookEnded()
 {
-    setWindowTitle(document_->caption() + QStringLiteral(" (ended)"));
+    // The window stays as it is; only the status line tells that the tool
+    // has stopped writing.
+    status_->setText(document_->changedSinceSave()
+                         ? QStringLiteral("Ended; not saved, the rows are in ") + document_->journalPath()
+                         : QStringLiteral("Ended. Saved: ") + document_->xlsxPath());
 }
 
 void InstallLiveSheetWindows()

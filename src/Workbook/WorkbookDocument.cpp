@@ -51,9 +51,9 @@ WorkbookDocument::WorkbookDocument(const QString& caption, const QString& folder
         throw EWorkbookError(QStringLiteral("Cannot create the workbook folder %1").arg(folder));
     const QString base = QDir(folder).filePath(FileNameOfCaption(caption) + QLatin1Char('_')
                                                + opened.toString(QStringLiteral("yyyyMMdd-HHmmss")));
-    // Two workbooks opened within the same second get "-2", "-3", ...
+    // Two workbooks opened within the same second get "_2", "_3", ...
     for (int n = 1; !journal_; ++n) {
-        const QString stem = n == 1 ? base : base + QStringLiteral("-%1").arg(n);
+        const QString stem = n == 1 ? base : base + QStringLiteral("_%1").arg(n);
         journalPath_ = stem + QStringLiteral(".journal");
         xlsxPath_ = stem + QStringLiteral(".xlsx");
         if (QFileInfo::exists(journalPath_) || QFileInfo::exists(xlsxPath_)) {

@@ -4,7 +4,7 @@
 // Files go to WorkbookFolder(): $QUORLEX_BMS_WORKBOOK_DIR when set, else
 // $XDG_DATA_HOME/quorlex-bms/workbooks, else
 // ~/.local/share/quorlex-bms/workbooks. Each workbook is
-// "<caption>_<yyyyMMdd-HHmmss>[-n].journal" and ".xlsx" beside it. The
+// "<caption>_<yyyyMMdd-HHmmss>[_n].journal" and ".xlsx" beside it. The
 // journal is kept after the .xlsx is written; `workbook-recover` turns a
 // journal left by a crash into an .xlsx.
 #pragma once

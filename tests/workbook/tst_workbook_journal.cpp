@@ -1,0 +1,139 @@
+// Durability: every completed row is on disk when the tool is killed, and a
+// journal turns back into the workbook it recorded.
+#include "Journal.h"
+#include "Recover.h"
+#include "TestEnv.h"
+#include "WorkbookError.h"
+#include "XlsxDump.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+
+using namespace bms;
+using namespace bms::test;
+
+namespace {
+
+[[maybe_unused]] auto* const kQt =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment<QCoreApplication>);
+
+using WorkbookJournal = WorkbookFolderFixture;
+
+// Starts the logging child, waits until it reports at least `rows` rows and
+// kills it with SIGKILL. Returns the last row it reported complete.
+int LogUntilKilled(const QString& folder, int rows)
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QUORLEX_BMS_WORKBOOK_DIR", folder);
+    child.setProcessEnvironment(env);
+    child.start(WORKBOOK_CHILD, {});
+    EXPECT_TRUE(child.waitForStarted(10000));
+    int last = 0;
+    QByteArray pending;
+    QElapsedTimer clock;
+    clock.start();
+    while (last < rows && clock.elapsed() < 60000 && child.state() == QProcess::Running) {
+        child.waitForReadyRead(1000);
+        pending += child.readAllStandardOutput();
+        qsizetype end;
+        while ((end = pending.indexOf('\n')) >= 0) {
+            const QByteArray line = pending.left(end);
+            pending.remove(0, end + 1);
+            if (line.startsWith("row "))
+                last = line.mid(4).toInt();
+        }
+    }
+    child.kill(); // SIGKILL
+    EXPECT_TRUE(child.waitForFinished(10000));
+    EXPECT_EQ(child.exitStatus(), QProcess::CrashExit);
+    return last;
+}
+
+} // namespace
+
+TEST_F(WorkbookJournal, everyRowCompletedBeforeSigkillIsInTheJournalAndTheRecoveredXlsx)
+{
+    const int last = LogUntilKilled(folder(), 150);
+    ASSERT_GE(last, 150);
+    const QStringList journals = files("*.journal");
+    ASSERT_EQ(journals.size(), 1);
+    EXPECT_TRUE(files("*.xlsx").isEmpty()); // killed before it could save
+
+    const std::unique_ptr<JournalContents> contents = ReadJournal(journals[0]);
+    EXPECT_FALSE(contents->complete);
+    EXPECT_EQ(contents->badLines, 0);
+    EXPECT_EQ(contents->caption, "Q-Serial-data");
+    const Sheet& sheet = contents->sheet;
+    ASSERT_GE(sheet.rowCount(), last);
+    EXPECT_EQ(sheet.cell(2, 1).text, "Sampling Time");
+    for (int row = 3; row <= last; ++row) {
+        EXPECT_TRUE(sheet.cell(row, 1).isText()) << row;
+        EXPECT_EQ(sheet.cell(row, 3), CellValue::Number(-(row - 2))) << row;
+        EXPECT_EQ(sheet.cell(row, 4), CellValue::Number(2147483648.0 + (row - 2))) << row;
+        EXPECT_EQ(sheet.rowLength(row) >= 38, true) << row;
+    }
+
+    const RecoveryResult recovered = RecoverWorkbook(journals[0]);
+    EXPECT_EQ(recovered.xlsxPath, QString(journals[0]).replace(".journal", ".xlsx"));
+    QString error;
+    const std::optional<XlsxDump> d = ReadXlsx(recovered.xlsxPath, &error);
+    ASSERT_TRUE(d) << error.toStdString();
+    EXPECT_GE(d->maxRow(), last);
+    for (int row = 3; row <= last; ++row) {
+        ASSERT_TRUE(d->isNumber(row, 3)) << row;
+        EXPECT_EQ(d->number(row, 3), -(row - 2));
+        EXPECT_EQ(d->number(row, 4), 2147483648.0 + (row - 2));
+    }
+    EXPECT_NEAR(d->width(1), 16, 0.01);
+    EXPECT_EQ(d->format(3, 3), "@");
+
+    // The program does the same, into a file of the operator's choosing.
+    const QString out = folder() + "/by-program.xlsx";
+    EXPECT_EQ(QProcess::execute(WORKBOOK_RECOVER, {journals[0], out}), 0);
+    EXPECT_TRUE(QFile::exists(out));
+    EXPECT_NE(QProcess::execute(WORKBOOK_RECOVER, {folder() + "/missing.journal"}), 0);
+}
+
+TEST_F(WorkbookJournal, textsRoundTripAndALineCutOffByACrashIsIgnored)
+{
+    const QString path = folder() + "/t.journal";
+    const QString awkward = QString::fromUtf8("tab\there\nnew line \\ back\\tslash 电池 °");
+    {
+        std::unique_ptr<Journal> j = Journal::Create(path);
+        j->caption(QString::fromUtf8("电池电流校准记录表"));
+        j->allColumnWidths(5);
+        j->columnWidth(3, 40);
+        j->numberFormat("@");
+        j->cell(1, 1, CellValue::Text(awkward));
+        j->cell(1, 2, CellValue::Number(-2147483648.0));
+        j->cell(2, 1, CellValue::Number(4294967295.0));
+        j->cell(2, 1, CellValue{});
+        ASSERT_TRUE(j->sync());
+        EXPECT_THROW(Journal::Create(path), EWorkbookError); // never overwritten
+    }
+    // A record cut off in the middle of its line, as by a crash.
+    QFile raw(path);
+    ASSERT_TRUE(raw.open(QIODevice::Append));
+    raw.write("n\t5\t1\t12");
+    raw.close();
+    const std::unique_ptr<JournalContents> c = ReadJournal(path);
+    EXPECT_EQ(c->caption, QString::fromUtf8("电池电流校准记录表"));
+    EXPECT_TRUE(c->complete);
+    EXPECT_EQ(c->badLines, 0);
+    EXPECT_EQ(c->sheet.cell(1, 1), CellValue::Text(awkward));
+    EXPECT_EQ(c->sheet.cell(1, 2), CellValue::Number(-2147483648.0));
+    EXPECT_TRUE(c->sheet.cell(2, 1).isEmpty());
+    EXPECT_EQ(c->sheet.rowCount(), 2); // row 5 was never completed
+    EXPECT_EQ(c->sheet.columnWidth(3), 40);
+    EXPECT_EQ(c->sheet.columnWidth(4), 5);
+    EXPECT_EQ(c->sheet.numberFormat(), "@");
+
+    QFile notJournal(folder() + "/x.journal");
+    ASSERT_TRUE(notJournal.open(QIODevice::WriteOnly));
+    notJournal.write("hello\n");
+    notJournal.close();
+    EXPECT_THROW(ReadJournal(notJournal.fileName()), EWorkbookError);
+}
