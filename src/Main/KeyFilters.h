@@ -1,0 +1,33 @@
+// Keystroke filters of the input boxes: a rejected key is discarded while it
+// is typed; the box's text is not checked again afterwards.
+#pragma once
+
+#include <QObject>
+
+class QWidget;
+
+namespace bms {
+
+class KeystrokeFilter : public QObject {
+    Q_OBJECT
+public:
+    enum Mode {
+        Digits,       // Backspace, 0-9
+        SignedDigits, // Backspace, '-', 0-9
+        LettersDigits // Backspace, space, 0-9, A-Z, a-z
+    };
+    KeystrokeFilter(Mode mode, QObject* parent);
+    Mode mode() const { return mode_; }
+    bool accepts(QChar c) const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    Mode mode_;
+};
+
+// Installs the three filters on their boxes below `root`.
+void InstallKeystrokeFilters(QWidget* root);
+
+} // namespace bms

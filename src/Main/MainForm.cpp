@@ -1,0 +1,139 @@
+#include "MainForm.h"
+
+#include "ui_MainForm.h"
+
+#include "App.h"
+#include "GridCells.h"
+#include "Hooks.h"
+#include "KeyFilters.h"
+#include "Startup.h"
+#include "WidgetHost.h"
+#include "Wiring.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QStatusBar>
+
+#ifdef BMS_HAVE_SERIAL
+#include "SerialComm.h"
+#else
+namespace bms {
+// Stand-in while the build has no serial port component.
+class TComm {
+public:
+    void CloseComm() {}
+};
+} // namespace bms
+#endif
+
+namespace {
+
+// Limits of the editable combo boxes (the designer file has no property
+// for them).
+struct ComboLimit {
+    const char* name;
+    int maxLength;
+};
+constexpr ComboLimit kComboLimits[] = {{"cbb_pdType", 7}, {"cbb_addr", 3}};
+
+// Start texts of combo boxes whose text is not one of their items.
+struct ComboText {
+    const char* name;
+    const char* text;
+};
+constexpr ComboText kComboTexts[] = {{"cbb_pretype", "0"}};
+
+} // namespace
+
+MainForm::MainForm(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::MainForm>())
+{
+    ui_->setupUi(this);
+
+    // Status bar: link state, sampling state, an unused panel, the clock.
+    const char* const panelTexts[] = {"Offline!", "Ready!", "", "System Time\uFF1A"};
+    for (int i = 0; i < 4; ++i) {
+        auto* panel = new QLabel(QString::fromUtf8(panelTexts[i]), ui_->stat1);
+        panel->setObjectName(QStringLiteral("stat1_panel%1").arg(i));
+        panel->setMinimumWidth(i == 2 ? 40 : 220);
+        panel->setContentsMargins(4, 0, 4, 0);
+        ui_->stat1->addWidget(panel, i == 2 ? 1 : 0);
+        panels_.append(panel);
+    }
+
+    for (const ComboLimit& limit : kComboLimits) {
+        if (auto* box = findChild<QComboBox*>(QString::fromLatin1(limit.name)); box && box->lineEdit())
+            box->lineEdit()->setMaxLength(limit.maxLength);
+    }
+    for (const ComboText& start : kComboTexts) {
+        if (auto* box = findChild<QComboBox*>(QString::fromLatin1(start.name))) {
+            box->setCurrentIndex(-1);
+            box->setEditText(QString::fromLatin1(start.text));
+        }
+    }
+    bms::SetUpGrid(ui_->strngrd1, 80);
+    bms::SetUpGrid(ui_->strgrid_bsi, 100);
+    bms::InstallKeystrokeFilters(this);
+
+    dlgOpen1 = new QFileDialog(this);
+    dlgOpen1->setObjectName(QStringLiteral("dlgOpen1"));
+    dlgOpen1->setFileMode(QFileDialog::ExistingFile);
+    dlgOpen1->setNameFilter(QStringLiteral("Motorola S-Record files (*.hex)"));
+    chooseFile = [this]() -> QString {
+        if (dlgOpen1->exec() != QDialog::Accepted || dlgOpen1->selectedFiles().isEmpty())
+            return {};
+        return dlgOpen1->selectedFiles().constFirst();
+    };
+    terminate = [] { QCoreApplication::quit(); };
+
+    host_ = std::make_unique<bms::WidgetHost>(this, panels_);
+    cm1_ = std::make_unique<bms::TComm>();
+
+    bms::App.ui = host_.get();
+    bms::App.tmr1 = &tmr1;
+    bms::App.tmr2 = &tmr2;
+    bms::App.tmr3 = &tmr3;
+    bms::App.tmr4 = &tmr4;
+#ifdef BMS_HAVE_SERIAL
+    bms::App.cm1 = cm1_.get();
+#endif
+    wire();
+}
+
+MainForm::~MainForm()
+{
+    tmr1.setEnabled(false);
+    tmr2.setEnabled(false);
+    tmr3.setEnabled(false);
+    tmr4.setEnabled(false);
+    cm1_->CloseComm();
+    if (bms::App.ui == host_.get()) {
+        bms::App = bms::AppContext{};
+        bms::Hooks = bms::DispatchHooks{};
+    }
+}
+
+void MainForm::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (shown_ || event->spontaneous())
+        return;
+    shown_ = true;
+    bms::RunGuarded(bms::FormShow);
+}
+
+void MainForm::closeEvent(QCloseEvent* event)
+{
+    // The close is refused unless the operator confirms it.
+    event->ignore();
+    bool confirmed = false;
+    bms::RunGuarded([&] { confirmed = bms::FormCloseQuery(*cm1_); });
+    if (!confirmed)
+        return;
+    event->accept();
+    if (terminate)
+        terminate();
+}

@@ -1,0 +1,61 @@
+// The main window: the form of the designer file, the status-bar panels, the
+// four timers, the serial port component and the file dialog. It is the
+// composition root: it fills the core's context and wires every control to
+// its handler (WindowWiring.cpp).
+#pragma once
+
+#include "Timer.h"
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+
+class QFileDialog;
+class QLabel;
+
+namespace Ui {
+class MainForm;
+}
+
+namespace bms {
+class WidgetHost;
+class TComm;
+}
+
+class MainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MainForm(QWidget* parent = nullptr);
+    ~MainForm() override;
+
+    bms::WidgetHost& host() { return *host_; }
+    Ui::MainForm& form() { return *ui_; }
+
+    bms::Timer tmr1; // sampling
+    bms::Timer tmr2; // reply time-out
+    bms::Timer tmr3; // status-bar clock
+    bms::Timer tmr4; // upgrade watchdog
+
+    // The firmware file dialog; chooseFile runs it (tests replace it) and
+    // returns the chosen name, empty when cancelled.
+    QFileDialog* dlgOpen1 = nullptr;
+    std::function<QString()> chooseFile;
+    // Ends the program after a confirmed close (tests replace it).
+    std::function<void()> terminate;
+
+    // The serial port component cm1, or null in a build without it.
+    bms::TComm* port() { return cm1_.get(); }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void wire();
+
+    std::unique_ptr<Ui::MainForm> ui_;
+    QList<QLabel*> panels_;
+    std::unique_ptr<bms::WidgetHost> host_;
+    std::unique_ptr<bms::TComm> cm1_;
+    bool shown_ = false;
+};

@@ -1,0 +1,116 @@
+// The composition root's wiring: every control's signal goes to its handler,
+// each inside the general error handler (RunGuarded), so that no exception
+// ever reaches the event loop.
+#include "MainForm.h"
+
+#include "ui_MainForm.h"
+
+#include "App.h"
+#include "Hooks.h"
+#include "Sampling.h"
+#include "Selectors.h"
+#include "ShapeWidget.h"
+#include "WidgetHost.h"
+#include "Wiring.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLoggingCategory>
+#include <QProgressBar>
+#include <QTableWidget>
+
+#ifdef BMS_HAVE_SERIAL
+#include "SerialComm.h"
+#include "Connection.h"
+#endif
+#ifdef BMS_HAVE_LINK
+#include "Receive.h"
+#endif
+#ifdef BMS_HAVE_UPGRADE
+#include "UpgradeHooks.h"
+#include "UpgradeRun.h"
+#include "UpgradeTab.h"
+#endif
+#ifdef BMS_HAVE_WORKBOOKS
+#include "Workbooks.h"
+#endif
+
+Q_DECLARE_LOGGING_CATEGORY(lcWindow)
+
+namespace {
+
+// Connects a button's click to a handler run inside the general error handler.
+void OnClick(QWidget* root, const QString& name, std::function<void()> handler)
+{
+    auto* button = root->findChild<QAbstractButton*>(name);
+    if (!button) {
+        qCWarning(lcWindow) << "no button named" << name;
+        return;
+    }
+    QObject::connect(button, &QAbstractButton::clicked, button,
+                     [handler = std::move(handler)] { bms::RunGuarded(handler); });
+}
+
+// A combo box's text changed (typing or choosing an item).
+void OnTextChange(QComboBox* box, std::function<void()> handler)
+{
+    QObject::connect(box, &QComboBox::currentTextChanged, box,
+                     [handler = std::move(handler)] { bms::RunGuarded(handler); });
+}
+
+} // namespace
+
+void MainForm::wire()
+{
+    using bms::RunGuarded;
+
+    for (const bms::ClickHandler& click : bms::ClickHandlers())
+        OnClick(this, click.control, click.handler);
+    OnTextChange(ui_->cbb_addr, bms::cbb_addrChange);
+    OnTextChange(ui_->cbb_pdType, bms::cbb_pdTypeChange);
+    connect(ui_->shp_sp_reset, &ShapeWidget::pressed, this, [] { RunGuarded(bms::shp_sp_resetMouseDown); });
+    // The battery picture shows or hides the parallel-system grid.
+    connect(ui_->img4, &ShapeWidget::clicked, this,
+            [this] { ui_->strgrid_bsi->setVisible(ui_->strgrid_bsi->isHidden()); });
+
+    bms::WireHooks();
+    bms::WireTimers();
+
+#ifdef BMS_HAVE_SERIAL
+    OnClick(this, QStringLiteral("opencom"), [this] { bms::opencomClick(*cm1_); });
+#endif
+#ifdef BMS_HAVE_LINK
+    cm1_->OnReceiveData = [](const uint8_t* buffer, uint16_t length) {
+        RunGuarded([&] { bms::cm1ReceiveData(buffer, length); });
+    };
+#endif
+
+#ifdef BMS_HAVE_UPGRADE
+    OnClick(this, QStringLiteral("upbtn"), bms::upbtnClick);
+    OnClick(this, QStringLiteral("opbtn"), [this] {
+        const QString name = chooseFile ? chooseFile() : QString();
+        bms::opbtnClick(name);
+    });
+    OnClick(this, QStringLiteral("rbtn_upgrade_main_board"), bms::rbtn_upgrade_main_boardClick);
+    OnClick(this, QStringLiteral("rbtn_upgrade_wifi"), bms::rbtn_upgrade_wifiClick);
+    OnClick(this, QStringLiteral("btn_erase_dev_firmware"), bms::btn_erase_dev_firmwareClick);
+    tmr4.OnTimer = [] { RunGuarded(bms::tmr4Timer); };
+    if (!bms::Hooks.upgradeStep)
+        bms::Hooks.upgradeStep = [](bms::UpgradeStep step) { RunGuarded([step] { bms::RunUpgradeStep(step); }); };
+    bms::UpgradeHooks.stopSampling = bms::cybtnClick;
+    bms::UpgradeHooks.setProgress = [this](const QString& name, int value, int maximum) {
+        if (auto* bar = findChild<QProgressBar*>(name)) {
+            bar->setMaximum(qMax(1, maximum));
+            bar->setValue(qBound(0, value, qMax(1, maximum)));
+        }
+    };
+#endif
+
+#ifdef BMS_HAVE_WORKBOOKS
+    OnClick(this, QStringLiteral("excbtn"), bms::excbtnClick);
+    OnClick(this, QStringLiteral("btn_save_uid"), bms::btn_save_uidClick);
+    OnClick(this, QStringLiteral("Cal_excel_button"), bms::Cal_excel_buttonClick);
+    OnClick(this, QStringLiteral("btn_cal_confirm"), bms::btn_cal_confirmClick);
+    OnClick(this, QStringLiteral("btn_uid_save"), bms::btn_uid_saveClick);
+#endif
+}

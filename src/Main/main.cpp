@@ -1,0 +1,38 @@
+// Program entry: the application object with its title, the main window,
+// the event loop.
+#include "MainForm.h"
+#include "WidgetHost.h"
+
+#include <QApplication>
+#include <exception>
+
+namespace {
+
+// Every handler runs inside the general error handler; this is the last
+// line behind it, so that an exception never unwinds through the event loop.
+class BmsApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& e) {
+            qCritical("%s", e.what());
+        } catch (...) {
+            qCritical("unknown exception in an event handler");
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    BmsApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QString::fromUtf8(bms::kApplicationTitle));
+    MainForm form;
+    form.show();
+    return app.exec();
+}
