@@ -71,6 +71,7 @@ protected:
     LinkTest()
     {
         SlaveAddr = 0x06;
+        MY_COM.RxState = 1; // as after the first request; zero ignores every byte
         Hooks.telemetry = [this] { log.push_back("telemetry " + BytesToHex(MY_COM.RxBuf.data(), MY_COM.RxLen)); };
         Hooks.deviceInfo = [this] { log.push_back("deviceInfo"); };
         Hooks.reReadDeviceInfo = [this] { log.push_back("reRead"); };

@@ -1,0 +1,227 @@
+// Receive assembly: chunking, noise, lengths, both framings, CRC runs and
+// re-entrant dispatch.
+#include "LinkTestSupport.h"
+
+#include "RequestBuilder.h"
+
+#include <QRegularExpression>
+
+using namespace bms;
+using namespace bms::test;
+
+namespace {
+
+using ReceiveTest = LinkTest;
+
+// A stream of answers in the ordinary framing with noise between them.
+Bytes MixedStream()
+{
+    return Concat({{0x00, 0xFF, 0x13},
+                   WithCrc({0x06, 0x04, 0x02, 0x00, 0x64}),
+                   {0x06, 0x03, 0x77}, // address then an unsupported function: dropped
+                   WithCrc({0x06, 0x10, 0x9D, 0x05, 0x00, 0x06}),
+                   WithCrc({0x06, 0x04, 0x00}),
+                   WithCrc({0x06, 0x90, 0x02}),
+                   WithCrc({0x06, 0x04, 0x04, 0x06, 0x06, 0x06, 0x06})});
+}
+
+void ArmWrite() { LastWriteReg = 0x9D05, LastWriteQty = 6; }
+
+TEST_F(ReceiveTest, readSplitBeforeItsCrcDispatchesOnceAfterTheSecondChunk)
+{
+    app.tmr2.setInterval(500);
+    app.tmr2.setEnabled(true);
+    Feed({0x06, 0x04, 0x02, 0x00, 0x64});
+    EXPECT_TRUE(log.empty());
+    EXPECT_TRUE(app.tmr2.enabled());
+    Feed({0x0D, 0x1B});
+    EXPECT_EQ(log, std::vector<std::string>{"telemetry 06040200640D1B"});
+    EXPECT_FALSE(app.tmr2.enabled());
+    EXPECT_EQ(MY_COM.RxState, 1);
+    EXPECT_EQ(MY_COM.RespFunc, 0);
+    ASSERT_EQ(Memo().size(), 1);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^Note: communication is normal!\\(\\d\\d:\\d\\d:\\d\\d\\)$"))
+                    .match(Memo()[0])
+                    .hasMatch())
+        << Memo()[0].toStdString();
+    EXPECT_EQ(app.host.colour(QStringLiteral("shp9")), ColLime);
+}
+
+TEST_F(ReceiveTest, frameStreamSplitAtEveryPointGivesTheSameDispatches)
+{
+    const Bytes stream = MixedStream();
+    ArmWrite();
+    Feed(stream);
+    const std::vector<std::string> whole = log;
+    ASSERT_EQ(whole, (std::vector<std::string>{"telemetry 06040200640D1B", "reRead", "msg:Modified barcode successfully!",
+                                               "telemetry " + BytesToHex(WithCrc({0x06, 0x04, 0x00})),
+                                               "telemetry " + BytesToHex(WithCrc({0x06, 0x04, 0x04, 0x06, 0x06, 0x06, 0x06}))}));
+
+    for (size_t cut1 = 0; cut1 <= stream.size(); ++cut1) {
+        for (size_t cut2 = cut1; cut2 <= stream.size(); cut2 += 3) {
+            log.clear();
+            MY_COM.RxState = 1;
+            ArmWrite();
+            Feed(Bytes(stream.begin(), stream.begin() + cut1));
+            Feed(Bytes(stream.begin() + cut1, stream.begin() + cut2));
+            Feed(Bytes(stream.begin() + cut2, stream.end()));
+            ASSERT_EQ(log, whole) << "cuts " << cut1 << " " << cut2;
+        }
+    }
+    log.clear();
+    ArmWrite();
+    for (uint8_t b : stream)
+        Feed({b});
+    EXPECT_EQ(log, whole);
+}
+
+TEST_F(ReceiveTest, emptyReadAndFullLengthReadAreBothHeldWhole)
+{
+    Feed(WithCrc({0x06, 0x04, 0x00}));
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(MY_COM.RxLen, 5);
+
+    Bytes big{0x06, 0x04, 0xFF};
+    for (int i = 0; i < 255; ++i)
+        big.push_back(static_cast<uint8_t>(i ^ 0x5A));
+    big = WithCrc(big);
+    ASSERT_EQ(big.size(), 260u);
+    log.clear();
+    Feed(Bytes(big.begin(), big.begin() + 259));
+    EXPECT_TRUE(log.empty());
+    Feed({big.back()});
+    EXPECT_EQ(log, std::vector<std::string>{"telemetry " + BytesToHex(big)});
+    EXPECT_EQ(MY_COM.RxLen, 260);
+}
+
+TEST_F(ReceiveTest, chunkLongerThan255BytesIsFedCompletely)
+{
+    Bytes chunk;
+    for (int i = 0; i < 60; ++i) {
+        const Bytes f = WithCrc({0x06, 0x04, 0x02, 0x00, static_cast<uint8_t>(i)});
+        chunk.insert(chunk.end(), f.begin(), f.end());
+    }
+    ASSERT_EQ(chunk.size(), 420u);
+    Feed(chunk);
+    ASSERT_EQ(log.size(), 60u);
+    EXPECT_EQ(log.back(), "telemetry " + BytesToHex(WithCrc({0x06, 0x04, 0x02, 0x00, 59})));
+}
+
+TEST_F(ReceiveTest, badCrcRunsReportFromTheEleventhUntilAGoodFrame)
+{
+    Bytes bad = WithCrc({0x06, 0x04, 0x02, 0x00, 0x64});
+    bad.back() ^= 0xFF;
+    app.tmr2.setEnabled(true);
+    for (int i = 0; i < 10; ++i)
+        Feed(bad);
+    EXPECT_FALSE(app.tmr2.enabled()); // stopped by the frame although it is bad
+    EXPECT_TRUE(Memo().isEmpty());
+    EXPECT_TRUE(log.empty());
+    Feed(bad);
+    Feed(bad);
+    ASSERT_EQ(Memo().size(), 2);
+    EXPECT_TRUE(Memo()[0].startsWith(QStringLiteral("Note: error check code received!(")));
+    EXPECT_EQ(CrcErrorCount, 12);
+
+    Feed(WithCrc({0x06, 0x04, 0x00}));
+    EXPECT_EQ(CrcErrorCount, 0);
+    EXPECT_EQ(Memo().size(), 3);
+    Feed(bad);
+    EXPECT_EQ(Memo().size(), 3);
+}
+
+TEST_F(ReceiveTest, acknowledgementCountsOnlyForTheRecordedWrite)
+{
+    LastWriteReg = 0x9D05;
+    LastWriteQty = 5;
+    Feed(WithCrc({0x06, 0x10, 0x9D, 0x05, 0x00, 0x06}));
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(LastWriteReg, 0x9D05);
+
+    LastWriteQty = 6;
+    Feed(WithCrc({0x06, 0x10, 0x9D, 0x05, 0x00, 0x06}));
+    EXPECT_EQ(log, (std::vector<std::string>{"reRead", "msg:Modified barcode successfully!"}));
+    EXPECT_EQ(LastWriteReg, 0);
+}
+
+TEST_F(ReceiveTest, exceptionIsAttributedToThePendingWriteAndClearsIt)
+{
+    LastWriteReg = 0x9CFA;
+    Feed(WithCrc({0x06, 0x90, 0x02}));
+    EXPECT_EQ(log, std::vector<std::string>{"msg:Modified parameter failed!"});
+    EXPECT_EQ(LastWriteReg, 0);
+
+    log.clear();
+    LastWriteReg = 0x4321; // no row: silent, cleared all the same
+    Feed(WithCrc({0x06, 0x90, 0x01}));
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(LastWriteReg, 0);
+}
+
+TEST_F(ReceiveTest, ordinaryFramingIgnoresOtherAddressesAndFunctions)
+{
+    SlaveAddr = 0x01;
+    Feed(WithCrc({0x06, 0x04, 0x02, 0x00, 0x64})); // another address: all noise
+    Feed(Concat({{0x01, 0x84, 0x02}, WithCrc({0x01, 0x04, 0x02, 0x00, 0x64})}));
+    EXPECT_EQ(log, std::vector<std::string>{"telemetry " + BytesToHex(WithCrc({0x01, 0x04, 0x02, 0x00, 0x64}))});
+}
+
+TEST_F(ReceiveTest, handlerFeedingMoreBytesKeepsTheirOrder)
+{
+    // The first frame's handler receives the end of the second frame (as a
+    // message box would while it is open); the start is still in the outer
+    // chunk. The second frame must be assembled in byte order.
+    const Bytes second = WithCrc({0x06, 0x04, 0x02, 0x12, 0x34});
+    bool nested = false;
+    Hooks.telemetry = [&] {
+        log.push_back("telemetry " + BytesToHex(MY_COM.RxBuf.data(), MY_COM.RxLen));
+        if (!nested) {
+            nested = true;
+            EXPECT_EQ(MY_COM.RxState, 1);
+            Feed(Bytes(second.begin() + 3, second.end()));
+        }
+    };
+    Feed(Concat({WithCrc({0x06, 0x04, 0x00}), Bytes(second.begin(), second.begin() + 3)}));
+    EXPECT_EQ(log, (std::vector<std::string>{"telemetry " + BytesToHex(WithCrc({0x06, 0x04, 0x00})),
+                                             "telemetry " + BytesToHex(second)}));
+}
+
+TEST_F(ReceiveTest, requestFromAHandlerStartsFromACleanState)
+{
+    Hooks.reReadDeviceInfo = [&] {
+        log.push_back("reRead");
+        BuildRequest(cmd_read_info);
+    };
+    ArmWrite();
+    Feed(Concat({WithCrc({0x06, 0x10, 0x9D, 0x05, 0x00, 0x06}), WithCrc({0x06, 0x04, 0x00})}));
+    EXPECT_EQ(log, (std::vector<std::string>{"reRead", "msg:Modified barcode successfully!",
+                                             "telemetry " + BytesToHex(WithCrc({0x06, 0x04, 0x00}))}));
+    EXPECT_EQ(app.link.frames.size(), 1u);
+}
+
+TEST_F(ReceiveTest, writeRecordedWhileAReportIsOpenStaysPending)
+{
+    app.host.onMessage = [&](const QString& m) {
+        log.push_back("msg:" + m.toStdString());
+        LastWriteReg = 0x9D25; // a write sent while the box is open
+        LastWriteQty = 2;
+    };
+    LastWriteReg = 0x0500;
+    LastWriteQty = 1;
+    Feed(WithCrc({0x06, 0x10, 0x05, 0x00, 0x00, 0x01}));
+    EXPECT_EQ(log, std::vector<std::string>{"msg:Voltage calibration completed!"});
+    EXPECT_EQ(LastWriteReg, 0x9D25);
+}
+
+TEST_F(ReceiveTest, handlerErrorDropsTheRestOfTheChunkAndLeavesStateOne)
+{
+    Hooks.telemetry = [] { throw std::runtime_error("decoder failed"); };
+    const Bytes two = Concat({WithCrc({0x06, 0x04, 0x00}), WithCrc({0x06, 0x04, 0x00})});
+    EXPECT_THROW(Feed(two), std::runtime_error);
+    EXPECT_EQ(MY_COM.RxState, 1);
+    Hooks.telemetry = [&] { log.push_back("telemetry"); };
+    Feed(WithCrc({0x06, 0x04, 0x00}));
+    EXPECT_EQ(log, std::vector<std::string>{"telemetry"});
+}
+
+} // namespace
