@@ -16,6 +16,13 @@
 
 #include <exception>
 
+#ifdef BMS_APP_HAVE_PORTS
+#include "PortList.h"
+#endif
+#ifdef BMS_APP_HAVE_WORKBOOKS
+#include "Workbooks.h"
+#endif
+
 namespace bms {
 
 void RunGuarded(const std::function<void()>& handler)
@@ -47,6 +54,18 @@ void WireHooks()
         if (Sampling == 1)
             cybtnClick();
     };
+#ifdef BMS_APP_HAVE_WORKBOOKS
+    AppHooks.dataLogRow = AppendDataRow;
+    AppHooks.calibrationRow = BeginCalibrationRow;
+#endif
+#ifdef BMS_APP_HAVE_PORTS
+    PortSource = []() -> std::optional<QStringList> {
+        QStringList ports;
+        if (!FillPortList(ports))
+            return std::nullopt;
+        return ports;
+    };
+#endif
 }
 
 void WireTimers()
