@@ -1,5 +1,4 @@
-// Shape of the two live grids (the window sizes them from these) and the
-// state texts that ShowTelemetry writes with the grids.
+// Shape of the two live grids; the window sizes them from these.
 #pragma once
 
 namespace bms {
@@ -12,9 +11,5 @@ constexpr int kMainGridColumnWidth = 80;
 constexpr int kBsiGridColumns = 8;
 constexpr int kBsiGridRows = 9;
 constexpr int kBsiGridColumnWidth = 100;
-
-// The run-state and MOS texts (lbl30, lbl33, lbl34), the raw status and
-// fault words and the hidden parallel words, from PackTable entry 0.
-void ShowStateTexts();
 
 } // namespace bms

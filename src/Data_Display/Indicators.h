@@ -30,6 +30,11 @@ struct ProgressShape {
 // The five round shapes of the parallel progress, lime when their bit is set.
 std::span<const ProgressShape> ParallelProgressShapes();
 
+// The run-state and MOS texts (lbl30, lbl33, lbl34), the raw status and
+// fault words and the hidden parallel words, from PackTable entry 0.
+// ShowTelemetry writes them with the grids.
+void ShowStateTexts();
+
 // Parallel progress byte and the two parallel words. No response of the
 // protocol fills them, so they stay 0.
 extern uint8_t ParallelProgress;

@@ -3,6 +3,7 @@
 #include "App.h"
 #include "Clocks.h"
 #include "Grids.h"
+#include "Indicators.h"
 #include "PackTable.h"
 #include "TextFormat.h"
 
