@@ -70,7 +70,7 @@ TEST_F(MbpollTest, ReadsTheConfiguredInputRegisters)
     // Registers 0x0204..0x0205 (1-based 517, 518): sensor counts and cells.
     const Result r = RunCommandLine(Mbpoll(port, "-t 3 -r 517 -c 2"));
     ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_NE(r.output.find("[517]: \t515"), std::string::npos) << r.output;  // 0x0203
+    EXPECT_NE(r.output.find("[517]: \t515"), std::string::npos) << r.output;  // 0x0204: 2 MOS, 3 cell sensors
     EXPECT_NE(r.output.find("[518]: \t7"), std::string::npos) << r.output;
     // Design capacity 80000 mAh at 0x0013..0x0014, read 0-based.
     const Result cap = RunCommandLine(Mbpoll(port, "-0 -t 3:int -B -r 19 -c 1"));
