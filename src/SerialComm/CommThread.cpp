@@ -1,6 +1,8 @@
 #include "CommThread.h"
 
 #include <chrono>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <sys/ioctl.h>
 #include <system_error>
 #include <termios.h>
@@ -36,6 +38,8 @@ bool CommThread::Start()
     std::shared_ptr<CommThread> self = shared_from_this();
     try {
         thread_ = std::thread([self] {
+            if (const int nice = self->NiceValue())
+                (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), nice);
             self->Execute();
             {
                 const std::lock_guard lock(self->mutex_);

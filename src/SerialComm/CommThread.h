@@ -50,6 +50,9 @@ public:
 
 protected:
     virtual void Execute() = 0;
+    // The thread's nice value relative to normal (negative = more CPU). Set
+    // as far as the process may; without the privilege it stays normal.
+    virtual int NiceValue() const { return 0; }
     bool Terminated() const { return terminated_.load(); }
 
 private:

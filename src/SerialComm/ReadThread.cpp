@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <new>
+#include <ctime>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -18,13 +19,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kLineSamplePeriod = std::chrono::milliseconds(100);
 
-// Milliseconds until `deadline`, rounded up so that poll never wakes early.
-int MsUntil(Clock::time_point deadline, Clock::time_point now)
+// Nanoseconds until `deadline`, at least 0.
+int64_t NsUntil(Clock::time_point deadline, Clock::time_point now)
 {
     if (deadline <= now)
         return 0;
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count();
-    return static_cast<int>(std::min<int64_t>((us + 999) / 1000, 1'000'000));
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now).count();
 }
 
 } // namespace
@@ -62,10 +62,10 @@ void TReadThread::Execute()
         const bool useInterval = interval != 0 && interval != kReadIntervalImmediate;
 
         Clock::time_point now = Clock::now();
-        int timeout = -1;
+        int64_t timeoutNs = -1; // -1: no limit
         auto limit = [&](Clock::time_point deadline) {
-            const int ms = MsUntil(deadline, now);
-            timeout = timeout < 0 ? ms : std::min(timeout, ms);
+            const int64_t ns = NsUntil(deadline, now);
+            timeoutNs = timeoutNs < 0 ? ns : std::min(timeoutNs, ns);
         };
         if (n > 0 && useInterval)
             limit(lastByte + std::chrono::milliseconds(interval));
@@ -75,7 +75,8 @@ void TReadThread::Execute()
             limit(nextSample);
 
         pollfd fds[2] = { { port_->closeEvent.fd(), POLLIN, 0 }, { fd, POLLIN, 0 } };
-        const int ready = ::poll(fds, 2, timeout);
+        timespec timeout { static_cast<time_t>(timeoutNs / 1'000'000'000), static_cast<long>(timeoutNs % 1'000'000'000) };
+        const int ready = ::ppoll(fds, 2, timeoutNs < 0 ? nullptr : &timeout, nullptr);
         if (ready < 0 && errno != EINTR) {
             Hangup();
             break;

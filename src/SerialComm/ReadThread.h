@@ -36,6 +36,7 @@ public:
 
 protected:
     void Execute() override;
+    int NiceValue() const override { return -2; }
 
 private:
     bool Deliver(const uint8_t* data, size_t count);

@@ -15,8 +15,9 @@
 // What Linux makes of each line setting is described in LineSettings.h, how
 // reads complete in ReadThread.h.
 //
-// Thread priorities are left at the system's normal level: raising them on
-// Linux needs privileges the tool does not have.
+// The receive thread asks for nice -2 and the transmit thread for nice -1,
+// above the user-interface thread; without the privilege to raise priority
+// (CAP_SYS_NICE or RLIMIT_NICE) they run at the normal level.
 #pragma once
 
 #include "CommTypes.h"

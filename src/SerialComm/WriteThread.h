@@ -25,6 +25,7 @@ public:
 
 protected:
     void Execute() override;
+    int NiceValue() const override { return -1; }
 
 private:
     bool WriteAll(const WriteRequest& request);
