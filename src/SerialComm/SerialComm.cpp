@@ -184,6 +184,8 @@ void TComm::ProcessNotifications()
                 OnEventException(e);
             else
                 qCWarning(lcSerial, "serial event handler failed: %s", e.what());
+        } catch (...) {
+            qCWarning(lcSerial, "serial event handler failed");
         }
         n = Notification {}; // the buffer is released after its handler
     }

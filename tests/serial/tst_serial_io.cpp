@@ -113,6 +113,17 @@ TEST_F(SerialIo, vanishedPeerEndsReceivingWithOneHangupAndCloseStillReturns)
     EXPECT_FALSE(comm.Connected());
 }
 
+TEST_F(SerialIo, transmitThreadOutlivesTheReceiveThreadUntilItsOwnWriteFails)
+{
+    pty.CloseMaster();
+    ASSERT_TRUE(WaitUntil([&] { return hangups == 1; }));
+    const uint8_t request[] = { 0x01, 0x04, 0x00, 0x00, 0x00, 0x0A, 0x70, 0x0D };
+    EXPECT_TRUE(comm.SendData(request, sizeof request)); // still taken
+    ASSERT_TRUE(WaitUntil([&] { return hangups == 2; })); // the write met the hang-up
+    ASSERT_TRUE(WaitUntil([&] { return !comm.SendData(request, sizeof request); }));
+    EXPECT_TRUE(comm.Connected());
+}
+
 TEST_F(SerialIo, exceptionFromAHandlerIsReportedAndDeliveryGoesOn)
 {
     QStringList reported;
