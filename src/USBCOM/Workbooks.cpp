@@ -1,6 +1,7 @@
 #include "Workbooks.h"
 
 #include "App.h"
+#include "BackgroundSave.h"
 #include "CommRecord.h"
 #include "LogRows.h"
 #include "PackTable.h"
@@ -56,13 +57,21 @@ void CloseWorkbook()
     const std::shared_ptr<WorkbookDocument> document = exclplctn1.ActiveWorkbook();
     exclwrksht1.Disconnect();
     exclwrkbk1.Disconnect();
-    const QString problem = exclplctn1.Disconnect();
-    if (!document)
+    if (!document) {
+        exclplctn1.Disconnect();
         return;
-    if (problem.isEmpty())
-        App.ui->appendLine(kMemo, QStringLiteral("Workbook saved: ") + document->xlsxPath());
-    else
-        App.ui->appendLine(kMemo, problem + QStringLiteral(" (journal: ") + document->journalPath() + QLatin1Char(')'));
+    }
+    const QString xlsx = document->xlsxPath();
+    const QString journal = document->journalPath();
+    // The .xlsx is written in the background; the memo tells when it is done.
+    exclplctn1.Disconnect([xlsx, journal](const QString& problem) {
+        if (!App.ui)
+            return;
+        if (problem.isEmpty())
+            App.ui->appendLine(kMemo, QStringLiteral("Workbook saved: ") + xlsx);
+        else
+            App.ui->appendLine(kMemo, problem + QStringLiteral(" (the rows are kept in ") + journal + QLatin1Char(')'));
+    });
 }
 
 // Writes `cells` into row `row` from `firstColumn`, one cell at a time, then
@@ -238,6 +247,7 @@ void EndOpenWorkbook()
         ToggleUidWorkbook();
     else if (CalWorkbookOpen)
         ToggleCalWorkbook();
+    FinishWorkbookSaves();
 }
 
 } // namespace bms

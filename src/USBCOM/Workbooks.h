@@ -47,8 +47,8 @@ void CompleteCalibrationRow();
 // The workbook being written, null when none is open (tests and the window).
 std::shared_ptr<WorkbookDocument> CurrentWorkbook();
 
-// Ends an open workbook as its button would (the window calls it when the
-// program exits, so that the .xlsx is written).
+// Ends an open workbook as its button would and waits until every .xlsx is
+// written (the window calls it when the program exits).
 void EndOpenWorkbook();
 
 } // namespace bms

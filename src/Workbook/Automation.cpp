@@ -94,14 +94,12 @@ void ExcelApplication::SetRangeColumnWidth(const QString& cell, double width)
 
 void ExcelApplication::SetRowsNumberFormat(const QString& format) { Active().setNumberFormat(format); }
 
-QString ExcelApplication::Disconnect()
+void ExcelApplication::Disconnect(std::function<void(const QString& problem)> saved)
 {
-    QString problem;
     if (active_)
-        problem = active_->end();
+        active_->end(std::move(saved));
     active_.reset();
     connected_ = false;
-    return problem;
 }
 
 } // namespace bms

@@ -60,9 +60,9 @@ public:
     void SetRangeColumnWidth(const QString& cell, double width);
     void SetRowsNumberFormat(const QString& format);
     // Ends the tool's writing to the workbook added through this connection:
-    // its journal is closed and the .xlsx written. Returns an empty text, or
-    // what went wrong while saving.
-    QString Disconnect();
+    // its journal is closed and the .xlsx written in the background; `saved`
+    // runs when that is done (see WorkbookDocument::end).
+    void Disconnect(std::function<void(const QString& problem)> saved = {});
     bool Connected() const { return connected_; }
     // The workbook added through this connection (null when none).
     const std::shared_ptr<WorkbookDocument>& ActiveWorkbook() const { return active_; }

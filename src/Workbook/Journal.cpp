@@ -12,7 +12,7 @@ namespace bms {
 
 namespace {
 
-constexpr char kMagic[] = "QBMS-WORKBOOK-JOURNAL 1";
+constexpr char kMagic[] = "QBMS-WORKBOOK-JOURNAL 2";
 
 QByteArray Escape(const QString& text)
 {
@@ -76,11 +76,21 @@ Journal::~Journal() { close(); }
 
 void Journal::line(const QByteArray& bytes)
 {
+    endCells();
     if (failed_ || !file_)
         return;
     if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), file_) != size_t(bytes.size())
         || std::fputc('\n', file_) == EOF)
         failed_ = true;
+}
+
+void Journal::endCells()
+{
+    if (cells_.isEmpty())
+        return;
+    QByteArray bytes;
+    bytes.swap(cells_);
+    line(bytes);
 }
 
 void Journal::caption(const QString& text) { line("caption\t" + Escape(text)); }
@@ -96,16 +106,23 @@ void Journal::numberFormat(const QString& format) { line("format\t" + Escape(for
 
 void Journal::cell(int row, int column, const CellValue& value)
 {
-    const QByteArray where = QByteArray::number(row) + '\t' + QByteArray::number(column);
+    // Cells written left to right along a row share one line.
+    if (cells_.isEmpty() || row != cellsRow_ || column != nextColumn_) {
+        endCells();
+        cells_ = "c\t" + QByteArray::number(row) + '\t' + QByteArray::number(column);
+        cellsRow_ = row;
+    }
+    nextColumn_ = column + 1;
     switch (value.kind) {
-    case CellValue::Kind::Text: line("t\t" + where + '\t' + Escape(value.text)); break;
-    case CellValue::Kind::Number: line("n\t" + where + '\t' + Number(value.number)); break;
-    case CellValue::Kind::Empty: line("e\t" + where); break;
+    case CellValue::Kind::Text: cells_ += "\tt" + Escape(value.text); break;
+    case CellValue::Kind::Number: cells_ += "\tn" + Number(value.number); break;
+    case CellValue::Kind::Empty: cells_ += "\te"; break;
     }
 }
 
 bool Journal::sync()
 {
+    endCells();
     if (!file_ || failed_)
         return false;
     if (std::fflush(file_) != 0 || ::fdatasync(::fileno(file_)) != 0)
@@ -155,19 +172,23 @@ std::unique_ptr<JournalContents> ReadJournal(const QString& path)
         };
         try {
             const QByteArray& kind = f[0];
-            if (kind == "t" && f.size() == 4) {
-                const int row = integer(1), column = integer(2);
-                if (ok)
-                    contents->sheet.setCell(row, column, CellValue::Text(Unescape(f[3])));
-            } else if (kind == "n" && f.size() == 4) {
-                const int row = integer(1), column = integer(2);
-                const double v = number(3);
-                if (ok)
-                    contents->sheet.setCell(row, column, CellValue::Number(v));
-            } else if (kind == "e" && f.size() == 3) {
-                const int row = integer(1), column = integer(2);
-                if (ok)
-                    contents->sheet.setCell(row, column, CellValue{});
+            if (kind == "c" && f.size() >= 4) {
+                const int row = integer(1), first = integer(2);
+                for (qsizetype i = 3; ok && i < f.size(); ++i) {
+                    const int column = first + int(i - 3);
+                    const QByteArray& v = f[i];
+                    if (v.startsWith('t')) {
+                        contents->sheet.setCell(row, column, CellValue::Text(Unescape(v.mid(1))));
+                    } else if (v.startsWith('n')) {
+                        const double value = v.mid(1).toDouble(&ok);
+                        if (ok)
+                            contents->sheet.setCell(row, column, CellValue::Number(value));
+                    } else if (v == "e") {
+                        contents->sheet.setCell(row, column, CellValue{});
+                    } else {
+                        ok = false;
+                    }
+                }
             } else if (kind == "width" && f.size() == 3 && f[1] == "*") {
                 const double w = number(2);
                 if (ok)

@@ -5,14 +5,14 @@
 //
 // Format (UTF-8, one record a line, fields separated by tabs; tab, line feed,
 // carriage return and backslash inside texts written as \t \n \r \\):
-//   QBMS-WORKBOOK-JOURNAL 1
+//   QBMS-WORKBOOK-JOURNAL 2
 //   caption <text>
 //   width * <w>            width of every column
 //   width <column> <w>
 //   format <text>          number format of every cell
-//   t <row> <column> <text>
-//   n <row> <column> <number>
-//   e <row> <column>       cell emptied
+//   c <row> <column> <cell> <cell> ...
+//                          cells from (row, column) rightwards, each "t" +
+//                          text, "n" + number or "e" (emptied)
 //   end                    the workbook was closed by the tool
 // A last line without its line feed was cut off by a crash and is ignored.
 #pragma once
@@ -51,8 +51,12 @@ public:
 private:
     Journal(std::FILE* file, const QString& path);
     void line(const QByteArray& bytes);
+    void endCells();
 
     std::FILE* file_;
+    QByteArray cells_; // the "c" line being built
+    int cellsRow_ = 0;
+    int nextColumn_ = 0;
     QString path_;
     bool failed_ = false;
 };

@@ -10,8 +10,14 @@ void Sheet::setCell(int row, int column, const CellValue& value)
     if (row < 1 || row > kMaxRows || column < 1 || column > kMaxColumns)
         throw std::out_of_range("cell outside the worksheet");
     const int oldRows = rowCount();
-    if (row > oldRows)
+    if (row > oldRows) {
+        // A new row is usually as long as the one before: reserving that
+        // length keeps it from growing in steps to twice its size.
+        const size_t likely = rows_.empty() ? 0 : rows_.back().kinds.size();
         rows_.resize(size_t(row));
+        rows_.back().values.reserve(likely);
+        rows_.back().kinds.reserve(likely);
+    }
     Row& r = rows_[size_t(row - 1)];
     if (int(r.kinds.size()) < column) {
         r.values.resize(size_t(column), 0);

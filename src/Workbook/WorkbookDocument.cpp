@@ -1,5 +1,6 @@
 #include "WorkbookDocument.h"
 
+#include "BackgroundSave.h"
 #include "WorkbookError.h"
 #include "XlsxFile.h"
 
@@ -75,6 +76,7 @@ WorkbookDocument::~WorkbookDocument()
 
 void WorkbookDocument::setCell(int row, int column, const CellValue& value)
 {
+    checkOpen();
     sheet_.setCell(row, column, value);
     changed_ = true;
     if (journal_)
@@ -83,6 +85,7 @@ void WorkbookDocument::setCell(int row, int column, const CellValue& value)
 
 void WorkbookDocument::setAllColumnWidths(double width)
 {
+    checkOpen();
     sheet_.setAllColumnWidths(width);
     changed_ = true;
     if (journal_)
@@ -91,6 +94,7 @@ void WorkbookDocument::setAllColumnWidths(double width)
 
 void WorkbookDocument::setColumnWidth(int column, double width)
 {
+    checkOpen();
     sheet_.setColumnWidth(column, width);
     changed_ = true;
     if (journal_)
@@ -99,6 +103,7 @@ void WorkbookDocument::setColumnWidth(int column, double width)
 
 void WorkbookDocument::setNumberFormat(const QString& format)
 {
+    checkOpen();
     sheet_.setNumberFormat(format);
     changed_ = true;
     if (journal_)
@@ -107,28 +112,46 @@ void WorkbookDocument::setNumberFormat(const QString& format)
 
 bool WorkbookDocument::rowDone() { return journal_ && journal_->sync(); }
 
-QString WorkbookDocument::end()
+void WorkbookDocument::checkOpen() const
 {
     if (ended_)
-        return {};
+        throw EWorkbookError(QStringLiteral("The workbook %1 has been ended").arg(caption_));
+}
+
+void WorkbookDocument::end(std::function<void(const QString& problem)> done)
+{
+    if (ended_)
+        return;
     ended_ = true;
-    QString problem;
-    if (journal_ && !journal_->close())
-        problem = QStringLiteral("The workbook journal %1 could not be written completely").arg(journalPath_);
-    try {
-        save();
-    } catch (const EWorkbookError& e) {
-        problem = e.message();
-    }
+    if (journal_)
+        journal_->close();
+    saving_ = true;
+    changed_ = false;
+    std::weak_ptr<WorkbookDocument> self = weak_from_this();
+    SaveInBackground(shared_from_this(), sheet_, xlsxPath_, [self, done](const QString& problem) {
+        if (const std::shared_ptr<WorkbookDocument> document = self.lock()) {
+            document->saving_ = false;
+            if (problem.isEmpty()) {
+                const std::vector<Listener*> listeners = document->listeners_;
+                for (Listener* l : listeners)
+                    l->workbookSaved(document->xlsxPath_);
+            } else {
+                document->changed_ = true;
+            }
+        }
+        if (done)
+            done(problem);
+    });
     // Copies: a listener may drop the last reference to the window.
     const std::vector<Listener*> listeners = listeners_;
     for (Listener* l : listeners)
         l->workbookEnded();
-    return problem;
 }
 
 void WorkbookDocument::save()
 {
+    if (saving_)
+        return;
     WriteXlsx(sheet_, xlsxPath_);
     changed_ = false;
     const std::vector<Listener*> listeners = listeners_;

@@ -20,7 +20,7 @@
 
 namespace bms {
 
-class WorkbookDocument {
+class WorkbookDocument : public std::enable_shared_from_this<WorkbookDocument> {
 public:
     // Told when the workbook is saved and when the tool stops writing to it.
     class Listener {
@@ -51,12 +51,16 @@ public:
     // false when the journal can no longer be written.
     bool rowDone();
 
-    // The tool stops writing: the journal is closed and the .xlsx written.
-    // Returns an empty text on success, else what went wrong.
-    QString end();
+    // The tool stops writing: the journal is closed and the .xlsx written on
+    // a worker thread (the document must be owned by a shared_ptr). `done`
+    // runs on this thread when the file is written, with an empty text, or
+    // with what went wrong. From now on the sheet does not change.
+    void end(std::function<void(const QString& problem)> done = {});
     bool ended() const { return ended_; }
+    bool saving() const { return saving_; }
 
-    // Writes the .xlsx to its own path, or to `path`. Throws EWorkbookError.
+    // Writes the .xlsx to its own path (nothing while the background save
+    // runs), or to `path`. Throws EWorkbookError.
     void save();
     void saveAs(const QString& path);
     bool changedSinceSave() const { return changed_; }
@@ -74,7 +78,10 @@ private:
     QString xlsxPath_;
     Sheet sheet_;
     std::unique_ptr<Journal> journal_;
+    void checkOpen() const;
+
     bool ended_ = false;
+    bool saving_ = false;
     bool changed_ = true;
     std::vector<Listener*> listeners_;
 };

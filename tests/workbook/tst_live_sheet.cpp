@@ -1,5 +1,6 @@
 // The live sheet window: it opens with the workbook, fills as rows arrive,
 // stays open after the log is ended, saves as .xlsx and on closing.
+#include "BackgroundSave.h"
 #include "FakeHost.h"
 #include "LiveSheetModel.h"
 #include "LiveSheetWindow.h"
@@ -87,6 +88,7 @@ TEST_F(LiveSheet, windowFillsAsRowsArriveAndStaysOpenAfterTheLogEnds)
     EXPECT_EQ(Windows().first(), window);
     EXPECT_EQ(window->windowTitle(), "Q-Serial-data");
     EXPECT_EQ(table->model()->rowCount(), 7);
+    FinishWorkbookSaves();
     ASSERT_EQ(files("*.xlsx").size(), 1);
 
     const QString copy = folder() + "/copy.xlsx";
@@ -112,6 +114,7 @@ TEST_F(LiveSheet, closingTheWindowWhileLoggingWritesTheXlsxAndTheLogGoesOn)
 
     AppendDataRow();
     excbtnClick();
+    FinishWorkbookSaves();
     EXPECT_EQ(ReadXlsx(saved[0]).value_or(XlsxDump{}).maxRow(), 4);
 }
 

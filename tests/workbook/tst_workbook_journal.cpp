@@ -117,7 +117,7 @@ TEST_F(WorkbookJournal, textsRoundTripAndALineCutOffByACrashIsIgnored)
     // A record cut off in the middle of its line, as by a crash.
     QFile raw(path);
     ASSERT_TRUE(raw.open(QIODevice::Append));
-    raw.write("n\t5\t1\t12");
+    raw.write("c\t5\t1\tn12");
     raw.close();
     const std::unique_ptr<JournalContents> c = ReadJournal(path);
     EXPECT_EQ(c->caption, QString::fromUtf8("电池电流校准记录表"));

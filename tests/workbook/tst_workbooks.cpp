@@ -8,7 +8,10 @@
 #include "Workbooks.h"
 #include "XlsxDump.h"
 
+#include "BackgroundSave.h"
+
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTimer>
 
 using namespace bms;
@@ -40,9 +43,15 @@ protected:
     }
     FakeHost& host() { return app_->host; }
 
+    // The .xlsx files, once every background save has finished.
+    QStringList Saved()
+    {
+        FinishWorkbookSaves();
+        return files("*.xlsx");
+    }
     XlsxDump OnlyXlsx()
     {
-        const QStringList xlsx = files("*.xlsx");
+        const QStringList xlsx = Saved();
         EXPECT_EQ(xlsx.size(), 1) << xlsx.join(' ').toStdString();
         return Read(xlsx.value(0));
     }
@@ -96,6 +105,12 @@ TEST_F(Workbooks, dataLogXlsxHoldsDeviceLineHeaderRowsWidthsAndTextFormat)
     EXPECT_EQ(DataLogging, 0);
     EXPECT_EQ(host().texts["excbtn"], "Save to Excel");
 
+    // The .xlsx is written in the background and announced in the memo.
+    QElapsedTimer clock;
+    clock.start();
+    while (PendingWorkbookSaves() > 0 && clock.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    EXPECT_EQ(PendingWorkbookSaves(), 0);
     const QStringList xlsx = files("*.xlsx");
     ASSERT_EQ(xlsx.size(), 1);
     EXPECT_TRUE(QFileInfo(xlsx[0]).fileName().startsWith("Q-Serial-data_"));
@@ -173,7 +188,7 @@ TEST_F(Workbooks, secondLogIsASecondWorkbookStartingAgainAtRowOne)
     EXPECT_EQ(ExcelRow, 3);
     AppendDataRow();
     excbtnClick();
-    const QStringList xlsx = files("*.xlsx");
+    const QStringList xlsx = Saved();
     ASSERT_EQ(xlsx.size(), 2);
     ASSERT_EQ(files("*.journal").size(), 2);
     const XlsxDump first = Read(xlsx[0]);
@@ -255,7 +270,7 @@ TEST_F(Workbooks, eachOpenWorkbookDisablesTheOtherTwoButtons)
     EXPECT_FALSE(host().isVisible("btn_cal_confirm"));
     EXPECT_TRUE(host().isEnabled(data));
     EXPECT_TRUE(host().isEnabled(uid));
-    EXPECT_EQ(files("*.xlsx").size(), 3);
+    EXPECT_EQ(Saved().size(), 3);
 }
 
 TEST_F(Workbooks, calibrationRowsAreWrittenInTwoHalvesAndNumberedFromOne)
@@ -308,7 +323,7 @@ TEST_F(Workbooks, calibrationRowsAreWrittenInTwoHalvesAndNumberedFromOne)
     BeginCalibrationRow();
     btn_cal_confirmClick();
     Cal_excel_buttonClick();
-    const QStringList xlsx = files("*.xlsx");
+    const QStringList xlsx = Saved();
     ASSERT_EQ(xlsx.size(), 2);
     d = Read(xlsx[1]);
     EXPECT_EQ(d.maxRow(), 3);

@@ -1,0 +1,99 @@
+#include "BackgroundSave.h"
+
+#include "Sheet.h"
+#include "WorkbookError.h"
+#include "XlsxFile.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QTimer>
+#include <atomic>
+#include <list>
+#include <thread>
+
+namespace bms {
+
+namespace {
+
+struct Job {
+    std::shared_ptr<const void> keepAlive;
+    std::function<void(const QString&)> done;
+    QString problem;          // written by the worker before `finished`
+    std::atomic<bool> finished{false};
+    std::thread worker;
+};
+
+struct Jobs {
+    std::list<Job> list;
+    QPointer<QTimer> poll;
+    // Saves still running when the program ends are waited for, so that no
+    // .xlsx is left half-written; their callbacks no longer run.
+    ~Jobs()
+    {
+        for (Job& job : list) {
+            if (job.worker.joinable())
+                job.worker.join();
+        }
+    }
+};
+
+Jobs& AllJobs()
+{
+    static Jobs jobs;
+    return jobs;
+}
+
+// Reports the finished jobs (all of them when `wait` is set).
+void Collect(bool wait)
+{
+    Jobs& jobs = AllJobs();
+    for (auto it = jobs.list.begin(); it != jobs.list.end();) {
+        if (!wait && !it->finished.load(std::memory_order_acquire)) {
+            ++it;
+            continue;
+        }
+        it->worker.join();
+        const auto done = std::move(it->done);
+        const QString problem = it->problem;
+        it = jobs.list.erase(it);
+        if (done)
+            done(problem);
+    }
+    if (jobs.list.empty() && jobs.poll)
+        jobs.poll->stop();
+}
+
+} // namespace
+
+void SaveInBackground(std::shared_ptr<const void> keepAlive, const Sheet& sheet, const QString& path,
+                      std::function<void(const QString& problem)> done)
+{
+    Jobs& jobs = AllJobs();
+    Job& job = jobs.list.emplace_back();
+    job.keepAlive = std::move(keepAlive);
+    job.done = std::move(done);
+    job.worker = std::thread([&job, &sheet, path] {
+        try {
+            WriteXlsx(sheet, path);
+        } catch (const EWorkbookError& e) {
+            job.problem = e.message();
+        } catch (const std::exception& e) {
+            job.problem = QString::fromLocal8Bit(e.what());
+        }
+        job.finished.store(true, std::memory_order_release);
+    });
+    if (QCoreApplication::instance()) {
+        if (!jobs.poll) {
+            jobs.poll = new QTimer(QCoreApplication::instance());
+            jobs.poll->setInterval(100);
+            QObject::connect(jobs.poll, &QTimer::timeout, [] { Collect(false); });
+        }
+        jobs.poll->start();
+    }
+}
+
+void FinishWorkbookSaves() { Collect(true); }
+
+int PendingWorkbookSaves() { return int(AllJobs().list.size()); }
+
+} // namespace bms
