@@ -24,7 +24,15 @@ bool IsOwnFunction(uint8_t function)
     return function == 0x14 || function == 0x1B || function == 0x52;
 }
 
-bool ChecksumZero(const std::vector<uint8_t>& bytes, size_t from, size_t to)
+uint16_t CrcStep(uint16_t crc, uint8_t byte)
+{
+    crc ^= byte;
+    for (int bit = 0; bit < 8; ++bit)
+        crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+    return crc;
+}
+
+bool ChecksumZero(const uint8_t* bytes, size_t from, size_t to)
 {
     unsigned sum = 0;
     for (size_t i = from; i < to; ++i)
@@ -53,52 +61,49 @@ void RequestAssembler::parse(std::vector<Request>& out)
 {
     size_t start = 0;
     while (start < buffer_.size()) {
-        if (start > 0) {
-            buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(start));
-            start = 0;
-        }
+        const Bytes view{buffer_.data() + start, buffer_.size() - start};
         Request request;
         size_t length = 0;
-        const Step step = tryFrame(request, length);
+        const Step step = tryFrame(view, request, length);
         if (step == Step::NeedMore)
-            return;
+            break;
         if (step == Step::Garbage) {
             ++dropped_;
-            start = 1;
+            ++start;
             continue;
         }
-        request.bytes.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(length));
+        request.bytes.assign(view.data, view.data + length);
         out.push_back(std::move(request));
-        start = length;
+        start += length;
     }
     buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(start));
 }
 
-RequestAssembler::Step RequestAssembler::tryFrame(Request& request, size_t& length) const
+RequestAssembler::Step RequestAssembler::tryFrame(Bytes b, Request& request, size_t& length) const
 {
-    if (buffer_[0] == ':') {
-        const Step colon = tryColon(request, length);
+    if (b.data[0] == ':') {
+        const Step colon = tryColon(b, request, length);
         // A ':' that is not a boot-loader frame may still be our address.
-        if (colon != Step::Garbage || buffer_[0] != address_)
+        if (colon != Step::Garbage || b.data[0] != address_)
             return colon;
     }
-    if (buffer_[0] == address_)
-        return tryModbus(request, length);
+    if (b.data[0] == address_)
+        return tryModbus(b, request, length);
     return Step::Garbage;
 }
 
-RequestAssembler::Step RequestAssembler::tryColon(Request& request, size_t& length) const
+RequestAssembler::Step RequestAssembler::tryColon(Bytes b, Request& request, size_t& length) const
 {
-    if (buffer_.size() < 2)
+    if (b.size < 2)
         return Step::NeedMore;
-    length = 6 + static_cast<size_t>(buffer_[1]);
-    if (!acceptRecords_ && buffer_[1] != 0)
+    length = 6 + static_cast<size_t>(b.data[1]);
+    if (!acceptRecords_ && b.data[1] != 0)
         return Step::Garbage;
-    if (buffer_.size() < length)
+    if (b.size < length)
         return Step::NeedMore;
-    const bool checks = ChecksumZero(buffer_, 1, length);
-    const uint8_t type = buffer_[4];
-    if (buffer_[1] == 0 && buffer_[2] == 0 && buffer_[3] == 0 && (type == 0x30 || type == 0x37) && checks) {
+    const bool checks = ChecksumZero(b.data, 1, length);
+    const uint8_t type = b.data[4];
+    if (b.data[1] == 0 && b.data[2] == 0 && b.data[3] == 0 && (type == 0x30 || type == 0x37) && checks) {
         request.kind = Request::Kind::BootCommand;
         return Step::Complete;
     }
@@ -108,38 +113,40 @@ RequestAssembler::Step RequestAssembler::tryColon(Request& request, size_t& leng
     return Step::Complete;
 }
 
-RequestAssembler::Step RequestAssembler::tryModbus(Request& request, size_t& length) const
+RequestAssembler::Step RequestAssembler::tryModbus(Bytes b, Request& request, size_t& length) const
 {
-    if (buffer_.size() < 2)
+    if (b.size < 2)
         return Step::NeedMore;
-    const uint8_t function = buffer_[1];
+    const uint8_t function = b.data[1];
     request.kind = Request::Kind::Modbus;
     if (const int fixed = FixedLength(function)) {
         length = static_cast<size_t>(fixed);
     } else if (function == 0x10) {
-        if (buffer_.size() < 7)
+        if (b.size < 7)
             return Step::NeedMore;
-        length = 9 + static_cast<size_t>(buffer_[6]);
+        length = 9 + static_cast<size_t>(b.data[6]);
     } else if (IsOwnFunction(function)) {
-        if (buffer_.size() < 4)
+        if (b.size < 4)
             return Step::NeedMore;
-        if (buffer_[2] != 0x00)
+        if (b.data[2] != 0x00)
             return Step::Garbage;
-        length = 6 + static_cast<size_t>(buffer_[3]);
+        length = 6 + static_cast<size_t>(b.data[3]);
     } else {
         // A function the pack does not know: its length is found by the
         // first position where a CRC fits, so that it can be refused.
-        for (size_t n = 4; n <= buffer_.size() && n <= MaxFrame; ++n) {
-            if (CrcMatches(buffer_.data(), static_cast<int>(n))) {
+        uint16_t crc = Crc16(b.data, 2);  // over the bytes before the candidate CRC
+        for (size_t n = 4; n <= b.size && n <= MaxFrame; ++n) {
+            if (crc == static_cast<uint16_t>(b.data[n - 2] | b.data[n - 1] << 8)) {
                 length = n;
                 return Step::Complete;
             }
+            crc = CrcStep(crc, b.data[n - 2]);
         }
-        return buffer_.size() >= MaxFrame ? Step::Garbage : Step::NeedMore;
+        return b.size >= MaxFrame ? Step::Garbage : Step::NeedMore;
     }
-    if (buffer_.size() < length)
+    if (b.size < length)
         return Step::NeedMore;
-    return CrcMatches(buffer_.data(), static_cast<int>(length)) ? Step::Complete : Step::Garbage;
+    return CrcMatches(b.data, static_cast<int>(length)) ? Step::Complete : Step::Garbage;
 }
 
 } // namespace bms::sim

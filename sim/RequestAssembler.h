@@ -43,9 +43,13 @@ public:
 
 private:
     enum class Step { Complete, NeedMore, Garbage };
-    Step tryFrame(Request& request, size_t& length) const;
-    Step tryModbus(Request& request, size_t& length) const;
-    Step tryColon(Request& request, size_t& length) const;
+    struct Bytes {
+        const uint8_t* data;
+        size_t size;
+    };
+    Step tryFrame(Bytes b, Request& request, size_t& length) const;
+    Step tryModbus(Bytes b, Request& request, size_t& length) const;
+    Step tryColon(Bytes b, Request& request, size_t& length) const;
     void parse(std::vector<Request>& out);
 
     uint8_t address_;

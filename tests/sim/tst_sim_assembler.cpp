@@ -115,3 +115,26 @@ TEST(RequestAssembler, UnknownFunctionIsDelimitedByItsCrc)
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(out[0].bytes, coils);
 }
+
+TEST(RequestAssembler, RandomBytesNeverHideTheNextGoodRequest)
+{
+    RequestAssembler a(0x06);
+    a.setAcceptRecords(true);
+    uint32_t seed = 12345;
+    std::vector<uint8_t> noise(20000);
+    for (uint8_t& b : noise) {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(seed >> 16);
+    }
+    std::vector<Request> out;
+    a.feed(noise.data(), noise.size(), out);
+    // Whatever the noise formed, the line then goes quiet and the partial is dropped.
+    for (int i = 0; i < 300 && a.pending(); ++i)
+        a.expire(out);
+    EXPECT_FALSE(a.pending());
+    out.clear();
+    const auto good = ReadRequest(0x06, 0x0080, 4);
+    a.feed(good.data(), good.size(), out);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].bytes, good);
+}
