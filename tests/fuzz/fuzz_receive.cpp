@@ -11,8 +11,7 @@
 //           that chunks that are whole frames pass the check; a carried
 //           frame in a code-81 chunk gets its own CRC too, and in the
 //           main-board framing bytes 0 and 1 are set to the address and the
-//           length), bits 5-7 the
-//           receive state to start in
+//           length), bits 5-7 the receive state to start in
 //   byte 3  LastWriteQty
 //   then    chunks: one length byte, then up to that many bytes
 #include "App.h"
