@@ -205,3 +205,21 @@ TEST(Telemetry, CountsBeyondSixteenAreReported)
     EXPECT_GT(*t.value(0x0500 + 39), 3000);
     EXPECT_FALSE(t.value(0x0500 + 40));
 }
+
+TEST(Telemetry, PackWithoutCellsReportsZerosAndStillCycles)
+{
+    PackConfig c;
+    c.cellCount = 0;
+    c.cellTempCount = 0;
+    c.mosTempCount = 0;
+    Telemetry t(c);
+    EXPECT_EQ(*t.value(0x0205), 0);
+    EXPECT_EQ(*t.value(0x0017), 0);      // pack voltage
+    EXPECT_EQ(*t.value(0x001D), 0);      // highest cell
+    EXPECT_EQ(*t.value(0x0021), 0);      // its position
+    EXPECT_FALSE(t.value(0x0500));
+    for (int i = 0; i < 500; ++i)
+        t.advance(60);
+    EXPECT_GE(t.soc(), -0.02);
+    EXPECT_LE(t.soc(), 1.02);
+}
