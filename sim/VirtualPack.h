@@ -10,8 +10,9 @@
 //   pack.setSilent(1);                 // faults may be set while it runs
 //   pack.stop();                       // also done by the destructor
 //
-// Every public member is thread-safe. The pack keeps its own state and never
-// touches the tool's protocol globals.
+// start() and stop() belong to the thread that owns the pack; every other
+// member is thread-safe and may be called while the pack runs. The pack keeps
+// its own state and never touches the tool's protocol globals.
 #pragma once
 
 #include "BootLoader.h"

@@ -35,6 +35,9 @@ int main(int argc, char** argv)
     sigaddset(&signals, SIGHUP);
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // Started in the background of a shell, reading the console fails
+    // instead of stopping the program.
+    std::signal(SIGTTIN, SIG_IGN);
     const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
 
     VirtualPack pack(options.config);
@@ -50,6 +53,8 @@ int main(int argc, char** argv)
               << options.config.cellCount << " cells, " << options.config.productType << ", on " << pack.slavePath();
     if (!pack.linkPath().empty())
         std::cerr << ", published as " << pack.linkPath();
+    else if (options.config.publish)
+        std::cerr << " (could not publish it in the runtime port folder)";
     std::cerr << "\nvirtual-pack: Ctrl-C stops; type help for commands\n";
 
     bool console = true;
