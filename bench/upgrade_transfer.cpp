@@ -1,0 +1,186 @@
+// Record transfer of a whole upgrade run through the serial port component,
+// the response dispatcher and the virtual pack with its line timing at
+// 115200 baud, for the main board and the dev firmware. The transfer runs
+// from the moment the first record is sent to the answer to the last one,
+// so the run's own fixed pauses (500 ms before the first record, 2000 ms
+// after the erase acknowledgement) fall outside it. Its time is compared
+// with the time the bytes of every record and every answer need on the wire
+// at 10 bits per byte.
+//
+// Usage: bench_upgrade_transfer [data records, default 2000]
+#include "CommRecord.h"
+#include "FakeHost.h"
+#include "Image.h"
+#include "Receive.h"
+#include "SerialComm.h"
+#include "UpgradeHooks.h"
+#include "UpgradeRun.h"
+#include "UpgradeTab.h"
+#include "VirtualPack.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+constexpr uint32_t kBaud = 115200;
+
+QByteArray HexLine(uint16_t address, uint8_t type, const QByteArray& data)
+{
+    QByteArray bytes;
+    bytes.append(static_cast<char>(data.size()));
+    bytes.append(static_cast<char>(address >> 8));
+    bytes.append(static_cast<char>(address));
+    bytes.append(static_cast<char>(type));
+    bytes.append(data);
+    uint8_t sum = 0;
+    for (char c : bytes)
+        sum = static_cast<uint8_t>(sum + static_cast<uint8_t>(c));
+    bytes.append(static_cast<char>(-sum));
+    return ':' + bytes.toHex().toUpper() + "\r\n";
+}
+
+// `records` data records of 16 bytes with extended-address records every
+// 64 KiB, and the end record.
+QByteArray MakeImage(int records)
+{
+    QByteArray image;
+    for (int i = 0; i < records; ++i) {
+        const uint32_t address = 0x08000000u + static_cast<uint32_t>(i) * 16;
+        if (i == 0 || (address & 0xFFFF) == 0) {
+            QByteArray upper;
+            upper.append(static_cast<char>(address >> 24));
+            upper.append(static_cast<char>(address >> 16));
+            image += HexLine(0, 4, upper);
+        }
+        QByteArray data;
+        for (int j = 0; j < 16; ++j)
+            data.append(static_cast<char>(i * 31 + j * 7));
+        image += HexLine(static_cast<uint16_t>(address), 0, data);
+    }
+    return image + ":00000001FF\r\n";
+}
+
+struct Result {
+    bool complete = false;
+    int records = 0;
+    double transferMs = 0;
+    double wireMs = 0;
+};
+
+Result Run(bool dev, uint32_t readInterval, const QString& imagePath, const QList<QByteArray>& lines)
+{
+    using namespace bms;
+    test::TestApp app(true); // real pauses, as the run makes them
+    SlaveAddr = 0x06;
+    app.host.setText(QStringLiteral("edt_firmware_packpag"), QStringLiteral("1"));
+    ResetUpgradeRun();
+
+    sim::PackConfig config;
+    config.publish = false;
+    config.live = false;
+    config.baud = kBaud;
+    config.bootRebootMs = 100;
+    config.bootEraseMs = 100;
+    config.bootCheckMs = 100;
+    sim::VirtualPack pack(config);
+    TComm comm;
+    comm.setCommName(QString::fromStdString(pack.start()));
+    comm.setBaudRate(kBaud);
+    comm.setOutx_CtsFlow(false);
+    comm.setOutx_DsrFlow(false);
+    comm.setReadIntervalTimeout(readInterval);
+    comm.OnReceiveData = [](const uint8_t* buffer, uint16_t length) { cm1ReceiveData(buffer, length); };
+    comm.OpenComm();
+    App.cm1 = &comm;
+    PortOpen = 1;
+
+    QElapsedTimer clock;
+    app.tmr4.OnTimer = [] { tmr4Timer(); };
+    Hooks.upgradeStep = [](UpgradeStep step) { RunUpgradeStep(step); };
+    UpgradeHooks.setProgress = [&clock](const QString&, int value, int) {
+        if (value == 1)
+            clock.start();
+    };
+
+    if (dev)
+        rbtn_upgrade_wifiClick();
+    else
+        rbtn_upgrade_main_boardClick();
+    opbtnClick(imagePath);
+    upbtnClick();
+
+    const QString done = dev ? QStringLiteral("Write Complete!") : QStringLiteral("Waiting For Check!");
+    Result result;
+    QDeadlineTimer deadline(300000);
+    QTimer wake;
+    wake.start(5);
+    while (UpgradeActive && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    result.transferMs = clock.isValid() ? static_cast<double>(clock.nsecsElapsed()) / 1e6 : 0;
+    result.complete = app.host.text(QStringLiteral("lbl35")) == done;
+    result.records = static_cast<int>(RecordIndex);
+
+    // Bytes on the wire per record: the record (main board) or its packet
+    // of index + record + 9 bytes of framing, and the answer: a 5-byte status
+    // frame or an 8-byte write acknowledgement.
+    double bytes = 0;
+    for (const QByteArray& line : lines) {
+        const double record = static_cast<double>(LineToRecord(line).size());
+        bytes += dev ? record + 4 + 9 + 8 : record + 5;
+    }
+    result.wireMs = bytes * 10.0 * 1000.0 / kBaud;
+
+    comm.CloseComm();
+    App.cm1 = nullptr;
+    pack.stop();
+    ResetUpgradeRun();
+    UpgradeHooks = UpgradeHooksT{};
+    if (!result.complete)
+        std::fprintf(stderr, "run ended with \"%s\"\n", qPrintable(app.host.text(QStringLiteral("lbl35"))));
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication qapp(argc, argv);
+    const int dataRecords = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2000;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("bench_01020304ABCD.hex"));
+    const QByteArray image = MakeImage(dataRecords);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size())
+        return 1;
+    file.close();
+    QList<QByteArray> lines = image.trimmed().split('\n');
+    for (QByteArray& line : lines)
+        line = line.trimmed();
+
+    std::printf("upgrade record transfer at %u baud, %lld records (%d data records of 16 bytes)\n", kBaud,
+                static_cast<long long>(lines.size()), dataRecords);
+    std::printf("%-14s %-16s %8s %12s %12s %8s %14s\n", "target", "read completes", "records", "transfer ms", "wire ms",
+                "ratio", "ms per record");
+    int failures = 0;
+    // The main window's port completes a read 1 ms after the last byte;
+    // the second row shows the same run with reads handed on at once.
+    const std::pair<uint32_t, const char*> reads[] = {{1, "1 ms after byte"}, {bms::kReadIntervalImmediate, "at once"}};
+    for (const auto& [interval, name] : reads) {
+        for (bool dev : {false, true}) {
+            const Result r = Run(dev, interval, path, lines);
+            if (!r.complete || r.records != lines.size())
+                ++failures;
+            std::printf("%-14s %-16s %8d %12.1f %12.1f %8.3f %14.3f%s\n", dev ? "dev firmware" : "main board", name,
+                        r.records, r.transferMs, r.wireMs, r.wireMs > 0 ? r.transferMs / r.wireMs : 0.0,
+                        r.records ? r.transferMs / r.records : 0.0, r.complete ? "" : "  (incomplete)");
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}
