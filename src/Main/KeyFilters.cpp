@@ -1,5 +1,6 @@
 #include "KeyFilters.h"
 
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QKeySequence>
 #include <QLineEdit>
@@ -59,6 +60,26 @@ bool KeystrokeFilter::eventFilter(QObject* watched, QEvent* event)
             return true;
     }
     return false;
+}
+
+TypingLimit::TypingLimit(int maxLength, QObject* parent) : QObject(parent), maxLength_(maxLength) {}
+
+bool TypingLimit::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QObject::eventFilter(watched, event);
+    auto* edit = qobject_cast<QLineEdit*>(watched);
+    const QString text = static_cast<QKeyEvent*>(event)->text();
+    if (!edit || text.isEmpty() || !text.front().isPrint())
+        return false;
+    return edit->text().size() - edit->selectedText().size() + text.size() > maxLength_;
+}
+
+void LimitTyping(QWidget* comboBox, int maxLength)
+{
+    auto* box = qobject_cast<QComboBox*>(comboBox);
+    if (box && box->lineEdit())
+        box->lineEdit()->installEventFilter(new TypingLimit(maxLength, box));
 }
 
 void InstallKeystrokeFilters(QWidget* root)

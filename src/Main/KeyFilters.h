@@ -27,7 +27,24 @@ private:
     Mode mode_;
 };
 
+// A typing limit: a character key is discarded when the box already holds
+// `maxLength` characters (outside the selection). Texts put in by the
+// program are not cut, unlike QLineEdit::maxLength.
+class TypingLimit : public QObject {
+    Q_OBJECT
+public:
+    TypingLimit(int maxLength, QObject* parent);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    int maxLength_;
+};
+
 // Installs the three filters on their boxes below `root`.
 void InstallKeystrokeFilters(QWidget* root);
+// Limits typing into the edit field of a combo box.
+void LimitTyping(QWidget* comboBox, int maxLength);
 
 } // namespace bms

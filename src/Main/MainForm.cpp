@@ -32,8 +32,10 @@ public:
 
 namespace {
 
-// Limits of the editable combo boxes (the designer file has no property
-// for them).
+// Typing limits of the editable combo boxes (the designer file has no
+// property for them). The product type starts as "Q-Serial", one character
+// longer than may be typed, so the limit must not cut texts set by the
+// program.
 struct ComboLimit {
     const char* name;
     int maxLength;
@@ -65,8 +67,7 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<
     }
 
     for (const ComboLimit& limit : kComboLimits) {
-        if (auto* box = findChild<QComboBox*>(QString::fromLatin1(limit.name)); box && box->lineEdit())
-            box->lineEdit()->setMaxLength(limit.maxLength);
+        bms::LimitTyping(findChild<QComboBox*>(QString::fromLatin1(limit.name)), limit.maxLength);
     }
     for (const ComboText& start : kComboTexts) {
         if (auto* box = findChild<QComboBox*>(QString::fromLatin1(start.name))) {

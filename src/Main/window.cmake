@@ -10,7 +10,10 @@ add_library(bms_window STATIC
   ${CMAKE_CURRENT_LIST_DIR}/KeyFilters.cpp ${CMAKE_CURRENT_LIST_DIR}/KeyFilters.h
 )
 set_target_properties(bms_window PROPERTIES AUTOUIC ON AUTOMOC ON)
-target_include_directories(bms_window PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+# ui_MainForm.h is generated into the autogen folder; tests and tools that
+# drive the form include it too.
+target_include_directories(bms_window PUBLIC ${CMAKE_CURRENT_LIST_DIR}
+  ${CMAKE_CURRENT_BINARY_DIR}/bms_window_autogen/include)
 target_link_libraries(bms_window PUBLIC bms_app bms_protocol Qt6::Widgets bms_options)
 
 # The areas the window wires in, as far as they are part of the build.

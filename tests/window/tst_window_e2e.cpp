@@ -1,0 +1,194 @@
+// The whole tool against the virtual pack on a pseudo-terminal, through the
+// real window offscreen: open the port, sample, see the pack's values, time
+// out on a silent pack and recover, read the information block, close the
+// port and the window.
+#include "WindowFixture.h"
+
+#include "Codec.h"
+#include "CommRecord.h"
+#include "SerialComm.h"
+#include "UiHost.h"
+#include "VirtualPack.h"
+
+#include <QLineEdit>
+#include <QTableWidget>
+#include <QTest>
+
+using bms::MessageBoxInfo;
+using bms::test::WindowFixture;
+
+namespace {
+
+bms::sim::PackConfig SteadyPack()
+{
+    bms::sim::PackConfig config;
+    config.live = false; // values stay put, so the window can be compared with them
+    config.publish = false;
+    return config;
+}
+
+QString Hex4(uint16_t v) { return QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')).toUpper(); }
+
+struct Session {
+    explicit Session(bms::sim::PackConfig config = SteadyPack()) : pack(config)
+    {
+        port = QString::fromStdString(pack.start());
+    }
+    // Opens the port and starts sampling (every 500 ms unless told otherwise).
+    void openAndSample(const QString& period = QStringLiteral("500"))
+    {
+        f.setComboText("cbb1", port);
+        f.click("opencom");
+        QCOMPARE(f.host().panel(0), QStringLiteral("Connected to the communication box!"));
+        QCOMPARE(f.host().text(QStringLiteral("opencom")), QStringLiteral("Close Port"));
+        QCOMPARE(f.host().colour(QStringLiteral("shp9")), uint32_t(bms::ColRed));
+        f.setComboText("cbb3", period);
+        f.click("cybtn");
+        QCOMPARE(f.host().text(QStringLiteral("cybtn")), QStringLiteral("Close Sampling"));
+        QCOMPARE(f.host().panel(1), QStringLiteral("Sampling!"));
+    }
+    QString cell(int col, int row) const
+    {
+        auto* grid = f.window->findChild<QTableWidget*>(QStringLiteral("strngrd1"));
+        return grid->item(row, col) ? grid->item(row, col)->text() : QString();
+    }
+    int memoLines(const QString& start) const
+    {
+        int n = 0;
+        for (const QString& line : f.host().text(QStringLiteral("mmo1")).split(QLatin1Char('\n')))
+            n += line.startsWith(start) ? 1 : 0;
+        return n;
+    }
+
+    bms::sim::VirtualPack pack;
+    QString port;
+    mutable WindowFixture f;
+};
+
+} // namespace
+
+class WindowEndToEndTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void samplingShowsThePacksValues()
+    {
+        Session s;
+        s.openAndSample();
+        // Blocks 0..6 take seven periods; cells come with the last of them.
+        const uint16_t cell1 = s.pack.reg(0x0500);
+        const uint16_t cell16 = s.pack.reg(0x050F);
+        QVERIFY(cell1 > 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.cell(1, 1), QString::number(cell1) + QStringLiteral("mV"), 15000);
+        QCOMPARE(s.cell(3, 8), QString::number(cell16) + QStringLiteral("mV"));
+        QCOMPARE(s.cell(7, 1), QString::number(s.pack.reg(0x0017) * 10) + QStringLiteral("mV"));
+        const int32_t current = static_cast<int32_t>(uint32_t(s.pack.reg(0x0015)) << 16 | s.pack.reg(0x0016));
+        QCOMPARE(s.cell(7, 2), QString::number(current) + QStringLiteral("mA"));
+        const uint16_t rsoc = s.pack.reg(0x0018);
+        QCOMPARE(s.cell(7, 6), QStringLiteral("%1.%2%").arg(rsoc / 10).arg(rsoc % 10));
+        QCOMPARE(s.cell(7, 7), QString::number(s.pack.reg(0x001B)));
+        QCOMPARE(s.cell(5, 1), QString::number(int16_t(s.pack.reg(0x0400) - 2731)) + QStringLiteral("'C"));
+        QCOMPARE(s.cell(5, 8), QString::number(s.pack.reg(0x0205)));
+        QCOMPARE(s.f.host().text(QStringLiteral("lbl10")), QStringLiteral("bms status 0:") + Hex4(s.pack.reg(0x0100)));
+        QCOMPARE(s.f.host().text(QStringLiteral("lbl_secProtect")),
+                 QStringLiteral("fault status 0:") + Hex4(s.pack.reg(0x0080)));
+        QVERIFY(s.f.host().text(QStringLiteral("edt3")).startsWith(QStringLiteral("HV:")));
+        QVERIFY(s.f.host().text(QStringLiteral("lblc")).startsWith(QStringLiteral("Current:")));
+        QCOMPARE(s.f.host().colour(QStringLiteral("shp9")), uint32_t(bms::ColLime));
+        QVERIFY(s.memoLines(QStringLiteral("Note: communication is normal!(")) >= 7);
+        QCOMPARE(s.memoLines(QStringLiteral("communication timeout!(")), 0);
+        QVERIFY(s.f.boxes.isEmpty());
+        // Every control the core touched exists in the window.
+        QCOMPARE(s.f.host().unknownControls(), QStringList());
+    }
+
+    void silentPackGivesOneTimeoutLinePerPollAndRecovers()
+    {
+        // A period longer than the 500 ms reply time-out, so that every poll
+        // has its own time-out (at 500 ms a poll that goes out while the
+        // previous time-out still runs shares it).
+        Session s;
+        s.openAndSample(QStringLiteral("1000"));
+        QTRY_VERIFY_WITH_TIMEOUT(s.pack.answersSent() >= 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.f.host().colour(QStringLiteral("shp9")), uint32_t(bms::ColLime), 3000);
+
+        s.pack.setSilent(3);
+        QTRY_COMPARE_WITH_TIMEOUT(s.memoLines(QStringLiteral("communication timeout!(")), 1, 3000);
+        QCOMPARE(s.f.host().colour(QStringLiteral("shp9")), uint32_t(bms::ColRed));
+        const uint64_t answered = s.pack.answersSent();
+        // The fourth poll is answered again: lime, and no more time-outs.
+        QTRY_VERIFY_WITH_TIMEOUT(s.pack.answersSent() >= answered + 1, 6000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.f.host().colour(QStringLiteral("shp9")), uint32_t(bms::ColLime), 3000);
+        QCOMPARE(s.memoLines(QStringLiteral("communication timeout!(")), 3);
+        QTRY_VERIFY_WITH_TIMEOUT(s.pack.answersSent() >= answered + 3, 6000);
+        QCOMPARE(s.memoLines(QStringLiteral("communication timeout!(")), 3);
+        // A time-out line carries the time as (hh:mm:ss).
+        const QString memo = s.f.host().text(QStringLiteral("mmo1"));
+        const int at = memo.indexOf(QStringLiteral("communication timeout!("));
+        QCOMPARE(memo.mid(at + 23 + 8, 1), QStringLiteral(")"));
+        QVERIFY(s.f.boxes.isEmpty());
+    }
+
+    void readInfoFillsTheInformationGroup()
+    {
+        Session s;
+        s.f.setComboText("cbb1", s.port);
+        s.f.click("opencom");
+        s.f.click("btn3");
+        QTRY_COMPARE_WITH_TIMEOUT(s.f.host().text(QStringLiteral("edt1")), QString::fromStdString(s.pack.barcode()), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(s.f.boxTexts().contains(QStringLiteral("Get the information completely!")), 3000);
+        QCOMPARE(s.f.host().text(QStringLiteral("edt_pack_id")),
+                 QString::fromStdString(s.pack.serialNumber()).trimmed());
+        QCOMPARE(s.f.host().text(QStringLiteral("edt4")), QString::number(s.pack.ratedCapacity()));
+        // UID: 24 hex digits, its CRC in the label beside "UID CRC".
+        const QString uid = s.f.host().text(QStringLiteral("edt_uid"));
+        QCOMPARE(uid.size(), 24);
+        const QByteArray uidBytes = QByteArray::fromHex(uid.toLatin1());
+        const uint16_t crc = bms::Crc16(reinterpret_cast<const uint8_t*>(uidBytes.constData()), 12);
+        QCOMPARE(s.f.host().text(QStringLiteral("lbl_uid_crc")), Hex4(crc));
+        QVERIFY(s.f.host().text(QStringLiteral("lbl_rtc")).startsWith(QStringLiteral("RTC Time: 20")));
+        QVERIFY(s.f.host().text(QStringLiteral("lbl_sleep_time")).startsWith(QStringLiteral("Sleep Time: ")));
+        QCOMPARE(s.f.boxes.size(), 1);
+        QCOMPARE(s.f.boxes[0].kind, MessageBoxInfo::Information);
+        QCOMPARE(s.f.boxes[0].title, QStringLiteral("Zanthelor RQM+ Update Tool V04"));
+    }
+
+    void badSamplingTimeIsReportedAndSamplingStaysOff()
+    {
+        Session s;
+        s.f.setComboText("cbb1", s.port);
+        s.f.click("opencom");
+        s.f.setComboText("cbb3", QStringLiteral("50x"));
+        s.f.click("cybtn");
+        QCOMPARE(s.f.boxTexts(), QStringList{QStringLiteral("'50x' is not a valid integer value.")});
+        QCOMPARE(s.f.host().text(QStringLiteral("cybtn")), QStringLiteral("Start Sampling"));
+        QVERIFY(!s.f.window->tmr1.enabled());
+        QCOMPARE(s.f.host().panel(1), QStringLiteral("Ready!"));
+    }
+
+    void closingThePortAndTheWindow()
+    {
+        Session s;
+        s.openAndSample();
+        QTRY_VERIFY_WITH_TIMEOUT(s.pack.answersSent() >= 1, 5000);
+        s.f.click("opencom");
+        QCOMPARE(s.f.host().panel(0), QStringLiteral("Offline!"));
+        QCOMPARE(s.f.host().text(QStringLiteral("opencom")), QStringLiteral("Open Port"));
+        QCOMPARE(s.f.host().colour(QStringLiteral("shp9")), uint32_t(bms::ColGrey));
+        QVERIFY(!s.f.host().isEnabled(QStringLiteral("cybtn")));
+        QVERIFY(!s.f.window->tmr1.enabled());
+        QVERIFY(!s.f.window->tmr2.enabled());
+        QCOMPARE(bms::PortOpen, uint8_t(0));
+
+        // Open again, then leave: Yes closes the port and ends the program.
+        s.f.click("opencom");
+        QCOMPARE(s.f.host().panel(0), QStringLiteral("Connected to the communication box!"));
+        s.f.answerYes = true;
+        QVERIFY(s.f.window->close());
+        QCOMPARE(s.f.terminations, 1);
+        QVERIFY(!s.f.window->port()->Connected());
+        QVERIFY(!s.f.window->tmr3.enabled());
+    }
+};
+
+QTEST_MAIN(WindowEndToEndTest)
+#include "tst_window_e2e.moc"

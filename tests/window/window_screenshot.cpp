@@ -1,0 +1,70 @@
+// Runs the tool against a live virtual pack, opens the port, samples for a
+// while, reads the information block and saves a picture of each tab.
+//   window_screenshot <output folder> [seconds]
+#include "MainForm.h"
+#include "VirtualPack.h"
+#include "WidgetHost.h"
+#include "ui_MainForm.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTabWidget>
+#include <cstdio>
+
+namespace {
+
+void Wait(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QString::fromUtf8(bms::kApplicationTitle));
+    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs");
+    const int seconds = argc > 2 ? std::atoi(argv[2]) : 8;
+
+    bms::sim::PackConfig config;
+    config.publish = false;
+    bms::sim::VirtualPack pack(config);
+    const QString port = QString::fromStdString(pack.start());
+
+    MainForm form;
+    form.host().messageHook = [](const bms::MessageBoxInfo&) { return true; };
+    form.terminate = [] {};
+    form.show();
+    Wait(300);
+    Ui::MainForm& ui = form.form();
+    ui.cbb1->setEditText(port);
+    ui.opencom->click();
+    ui.btn3->click();
+    Wait(1500);
+    ui.cybtn->click();
+    Wait(seconds * 1000);
+
+    const char* const names[] = {"data-collection", "parameter-calibration", "device-upgrade", "simulator-test"};
+    QDir().mkpath(folder);
+    for (int i = 0; i < ui.pgc1->count(); ++i) {
+        ui.pgc1->setCurrentIndex(i);
+        Wait(200);
+        const QString file = QDir(folder).filePath(QStringLiteral("screenshot-%1.png").arg(QString::fromLatin1(names[i])));
+        if (!form.grab().save(file)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+            return 1;
+        }
+        std::printf("%s\n", qPrintable(file));
+    }
+    ui.pgc1->setCurrentIndex(0);
+    form.host().messageHook = [](const bms::MessageBoxInfo&) { return true; };
+    form.close();
+    return 0;
+}
