@@ -12,10 +12,10 @@
 
 namespace bms {
 
-Q_LOGGING_CATEGORY(lcLink, "bms.link", QtWarningMsg)
-Q_LOGGING_CATEGORY(lcLinkRaw, "bms.link.raw", QtWarningMsg)
-
 namespace {
+
+Q_LOGGING_CATEGORY(lcLink, "bms.link", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcLinkRaw, "bms.link.raw", QtWarningMsg) // every complete frame in hexadecimal
 
 // Response codes that only show a message.
 struct CodeMessage {

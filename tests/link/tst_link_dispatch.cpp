@@ -75,6 +75,17 @@ TEST_F(MainBoardTest, notBsiFramesStartWithAddressSixAndZeroLengthTakesTwoBytes)
     EXPECT_EQ(log, std::vector<std::string>{"step erase"});
 }
 
+TEST_F(MainBoardTest, longestMainBoardFrameIsHeldWhole)
+{
+    Bytes bytes{0x34};
+    bytes.insert(bytes.end(), 252, 0x06);
+    const Bytes frame = Status(0x06, bytes);
+    ASSERT_EQ(frame.size(), 257u);
+    ASSERT_EQ(frame[1], 255);
+    Feed(Concat({frame, Status(0x06, {0x33})}));
+    EXPECT_EQ(log, (std::vector<std::string>{"step next", "step first"}));
+}
+
 TEST_F(MainBoardTest, upgradeCompleteEnablesTheTargetsAndEndsTheCheck)
 {
     AwaitingCheck = 1;
