@@ -87,6 +87,8 @@ void TReadThread::Execute()
             break; // the port was closed under the thread
         if (ready > 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
             const ssize_t got = ::read(fd, data + n, kReadSize - n);
+            const int error = got < 0 ? errno : 0;
+            const bool hungUp = (fds[1].revents & (POLLHUP | POLLERR)) != 0;
             if (got > 0) {
                 size_t kept = static_cast<size_t>(got);
                 if (port_->ignoreNullChar.load())
@@ -99,18 +101,14 @@ void TReadThread::Execute()
                     n = 0;
                     readStart = lastByte;
                 }
-                continue;
-            }
-            const int error = got < 0 ? errno : 0;
-            const bool hungUp = (fds[1].revents & (POLLHUP | POLLERR)) != 0;
-            if (got < 0 && (error == EAGAIN || error == EINTR) && !hungUp)
-                continue;
-            // End of file, a device error or a hang-up with nothing left to read.
-            if (n > 0 && !Deliver(data, n))
+            } else if (got == 0 || hungUp || (error != EAGAIN && error != EINTR)) {
+                // End of file, a device error or a hang-up with nothing left to read.
+                if (n > 0 && !Deliver(data, n))
+                    break;
+                if (error != EBADF)
+                    Hangup();
                 break;
-            if (error != EBADF)
-                Hangup();
-            break;
+            }
         }
 
         now = Clock::now();
