@@ -124,6 +124,26 @@ TEST_F(SerialIo, transmitThreadOutlivesTheReceiveThreadUntilItsOwnWriteFails)
     EXPECT_TRUE(comm.Connected());
 }
 
+TEST_F(SerialIo, handlerWaitingInANestedEventLoopGetsTheNextChunksInOrder)
+{
+    auto record = comm.OnReceiveData;
+    bool nestedDone = false;
+    comm.OnReceiveData = [&](const uint8_t* buffer, uint16_t length) {
+        record(buffer, length);
+        if (buffer[0] != 'A')
+            return;
+        // As a handler that calls Delay: the event loop goes on inside it.
+        const uint8_t next[] = { 'B', 'C' };
+        EXPECT_TRUE(pty.WriteAll(next, sizeof next));
+        nestedDone = WaitUntil([&] { return received >= 3; });
+    };
+    const uint8_t first = 'A';
+    ASSERT_TRUE(pty.WriteAll(&first, 1));
+    ASSERT_TRUE(WaitUntil([&] { return received >= 3; }));
+    EXPECT_TRUE(nestedDone);
+    EXPECT_EQ(Joined(), (std::vector<uint8_t> { 'A', 'B', 'C' }));
+}
+
 TEST_F(SerialIo, exceptionFromAHandlerIsReportedAndDeliveryGoesOn)
 {
     QStringList reported;
