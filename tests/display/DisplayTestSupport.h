@@ -48,8 +48,13 @@ inline std::vector<uint8_t> Registers(std::initializer_list<uint16_t> words)
 // Address 1, function 4, byte count, data, CRC.
 inline void PutResponse(const std::vector<uint8_t>& data)
 {
-    std::vector<uint8_t> frame{0x01, 0x04, static_cast<uint8_t>(data.size())};
-    frame.insert(frame.end(), data.begin(), data.end());
+    std::vector<uint8_t> frame;
+    frame.reserve(data.size() + 5);
+    frame.push_back(0x01);
+    frame.push_back(0x04);
+    frame.push_back(static_cast<uint8_t>(data.size()));
+    for (uint8_t b : data)
+        frame.push_back(b);
     AppendCrc(frame);
     MY_COM.RxBuf.fill(0);
     std::copy(frame.begin(), frame.end(), MY_COM.RxBuf.begin());
