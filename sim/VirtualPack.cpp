@@ -47,6 +47,7 @@ struct VirtualPack::Impl {
     {
     }
 
+    std::unique_lock<std::mutex> lock() const { return std::unique_lock(mutex); }
     double now() const { return std::chrono::duration<double>(Clock::now() - epoch).count(); }
     Clock::time_point at(double seconds) const
     {
@@ -216,19 +217,17 @@ std::string VirtualPack::linkPath() const { return d_->pty.linkPath(); }
 
 // ---- Faults
 
-#define PACK_LOCK std::lock_guard lock(d_->mutex)
-
-void VirtualPack::setSilent(int answers) { PACK_LOCK; d_->silent = answers; }
-void VirtualPack::setCorruptCrc(int answers) { PACK_LOCK; d_->corruptCrc = answers; }
-void VirtualPack::setNoise(std::vector<uint8_t> bytes) { PACK_LOCK; d_->noise = std::move(bytes); }
-void VirtualPack::setSplit(int pieces, int gapMs) { PACK_LOCK; d_->pieces = pieces < 1 ? 1 : pieces; d_->gapMs = gapMs; }
-void VirtualPack::setAnswerDelay(int ms) { PACK_LOCK; d_->delayMs = ms < 0 ? 0 : ms; }
-void VirtualPack::setWriteErrorAtRecord(int n) { PACK_LOCK; d_->responder.writeErrorAt = n; }
-void VirtualPack::setSilenceAfterRecord(int n) { PACK_LOCK; d_->responder.silenceAfter = n; }
+void VirtualPack::setSilent(int answers) { const auto lock = d_->lock(); d_->silent = answers; }
+void VirtualPack::setCorruptCrc(int answers) { const auto lock = d_->lock(); d_->corruptCrc = answers; }
+void VirtualPack::setNoise(std::vector<uint8_t> bytes) { const auto lock = d_->lock(); d_->noise = std::move(bytes); }
+void VirtualPack::setSplit(int pieces, int gapMs) { const auto lock = d_->lock(); d_->pieces = pieces < 1 ? 1 : pieces; d_->gapMs = gapMs; }
+void VirtualPack::setAnswerDelay(int ms) { const auto lock = d_->lock(); d_->delayMs = ms < 0 ? 0 : ms; }
+void VirtualPack::setWriteErrorAtRecord(int n) { const auto lock = d_->lock(); d_->responder.writeErrorAt = n; }
+void VirtualPack::setSilenceAfterRecord(int n) { const auto lock = d_->lock(); d_->responder.silenceAfter = n; }
 
 void VirtualPack::refuseRegister(uint16_t reg, bool refuse)
 {
-    PACK_LOCK;
+    const auto lock = d_->lock();
     if (refuse)
         d_->responder.refused.insert(reg);
     else
@@ -237,7 +236,7 @@ void VirtualPack::refuseRegister(uint16_t reg, bool refuse)
 
 void VirtualPack::clearFaults()
 {
-    PACK_LOCK;
+    const auto lock = d_->lock();
     d_->silent = d_->corruptCrc = d_->delayMs = 0;
     d_->noise.clear();
     d_->pieces = 1;
@@ -250,56 +249,56 @@ void VirtualPack::clearFaults()
 
 uint16_t VirtualPack::reg(uint16_t address) const
 {
-    PACK_LOCK;
+    const auto lock = d_->lock();
     d_->responder.state.advanceTo(d_->now());
     return d_->responder.state.reg(address, d_->now());
 }
 
 std::vector<uint16_t> VirtualPack::registers(uint16_t start, uint16_t count) const
 {
-    PACK_LOCK;
+    const auto lock = d_->lock();
     return d_->responder.state.read(start, count, d_->now());
 }
 
-void VirtualPack::setRegister(uint16_t address, uint16_t value) { PACK_LOCK; d_->responder.state.pinRegister(address, value); }
-void VirtualPack::unpinRegister(uint16_t address) { PACK_LOCK; d_->responder.state.unpinRegister(address); }
-std::string VirtualPack::barcode() const { PACK_LOCK; return d_->responder.state.text(0x9D05, 12, d_->now()); }
-std::string VirtualPack::manufacturer() const { PACK_LOCK; return d_->responder.state.text(0x9D0B, 8, d_->now()); }
-std::string VirtualPack::serialNumber() const { PACK_LOCK; return d_->responder.state.text(0x9D0F, 20, d_->now()); }
-uint32_t VirtualPack::ratedCapacity() const { PACK_LOCK; return d_->responder.state.ratedCapacity(); }
-uint32_t VirtualPack::uploadInterval() const { PACK_LOCK; return d_->responder.state.uploadInterval(); }
-std::array<uint8_t, 8> VirtualPack::clock() const { PACK_LOCK; return d_->responder.state.clock(d_->now()); }
+void VirtualPack::setRegister(uint16_t address, uint16_t value) { const auto lock = d_->lock(); d_->responder.state.pinRegister(address, value); }
+void VirtualPack::unpinRegister(uint16_t address) { const auto lock = d_->lock(); d_->responder.state.unpinRegister(address); }
+std::string VirtualPack::barcode() const { const auto lock = d_->lock(); return d_->responder.state.text(0x9D05, 12, d_->now()); }
+std::string VirtualPack::manufacturer() const { const auto lock = d_->lock(); return d_->responder.state.text(0x9D0B, 8, d_->now()); }
+std::string VirtualPack::serialNumber() const { const auto lock = d_->lock(); return d_->responder.state.text(0x9D0F, 20, d_->now()); }
+uint32_t VirtualPack::ratedCapacity() const { const auto lock = d_->lock(); return d_->responder.state.ratedCapacity(); }
+uint32_t VirtualPack::uploadInterval() const { const auto lock = d_->lock(); return d_->responder.state.uploadInterval(); }
+std::array<uint8_t, 8> VirtualPack::clock() const { const auto lock = d_->lock(); return d_->responder.state.clock(d_->now()); }
 
 std::map<std::pair<uint8_t, uint8_t>, uint64_t> VirtualPack::parameters() const
 {
-    PACK_LOCK;
+    const auto lock = d_->lock();
     return d_->responder.state.parameters();
 }
 
 uint64_t VirtualPack::requestCount(uint8_t function) const
 {
-    PACK_LOCK;
+    const auto lock = d_->lock();
     const auto it = d_->responder.counts.find(function);
     return it == d_->responder.counts.end() ? 0 : it->second;
 }
 
 std::vector<std::vector<uint8_t>> VirtualPack::requests() const
 {
-    PACK_LOCK;
+    const auto lock = d_->lock();
     return {d_->responder.log.begin(), d_->responder.log.end()};
 }
 
-uint64_t VirtualPack::answersSent() const { PACK_LOCK; return d_->answers; }
-uint64_t VirtualPack::droppedBytes() const { PACK_LOCK; return d_->dropped; }
-BootLoader::State VirtualPack::bootState() const { PACK_LOCK; return d_->responder.boot.state(); }
-std::vector<std::vector<uint8_t>> VirtualPack::records(Target target) const { PACK_LOCK; return d_->responder.images.records(target); }
-std::vector<uint8_t> VirtualPack::devFirmwareInfo() const { PACK_LOCK; return d_->responder.devInfo; }
-uint32_t VirtualPack::devRecordCount() const { PACK_LOCK; return d_->responder.devCount; }
-uint64_t VirtualPack::devEraseCount() const { PACK_LOCK; return d_->responder.devErases; }
+uint64_t VirtualPack::answersSent() const { const auto lock = d_->lock(); return d_->answers; }
+uint64_t VirtualPack::droppedBytes() const { const auto lock = d_->lock(); return d_->dropped; }
+BootLoader::State VirtualPack::bootState() const { const auto lock = d_->lock(); return d_->responder.boot.state(); }
+std::vector<std::vector<uint8_t>> VirtualPack::records(Target target) const { const auto lock = d_->lock(); return d_->responder.images.records(target); }
+std::vector<uint8_t> VirtualPack::devFirmwareInfo() const { const auto lock = d_->lock(); return d_->responder.devInfo; }
+uint32_t VirtualPack::devRecordCount() const { const auto lock = d_->lock(); return d_->responder.devCount; }
+uint64_t VirtualPack::devEraseCount() const { const auto lock = d_->lock(); return d_->responder.devErases; }
 
 std::vector<uint32_t> VirtualPack::devRecordIndices() const
 {
-    PACK_LOCK;
+    const auto lock = d_->lock();
     std::vector<uint32_t> out;
     for (const DevRecord& r : d_->responder.images.dev())
         out.push_back(r.index);
@@ -308,7 +307,7 @@ std::vector<uint32_t> VirtualPack::devRecordIndices() const
 
 std::string VirtualPack::imageHex(Target target, const std::string& eol) const
 {
-    PACK_LOCK;
+    const auto lock = d_->lock();
     return d_->responder.images.hexText(target, eol);
 }
 
@@ -319,7 +318,5 @@ bool VirtualPack::writeImageHex(Target target, const std::string& path, const st
     file << text;
     return static_cast<bool>(file.flush());
 }
-
-#undef PACK_LOCK
 
 } // namespace bms::sim
