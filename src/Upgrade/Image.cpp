@@ -123,7 +123,8 @@ QByteArray ImageReader::nextLine()
                 file_.getChar(&next);
             return line;
         }
-        line.append(c);
+        if (line.size() < kMaxLineKept)
+            line.append(c);
     }
     return line;
 }

@@ -44,8 +44,13 @@ std::vector<uint8_t> LineToRecord(const QByteArray& line);
 
 // A text file read line by line. Lines end at CR, LF or CR LF; the line
 // ending is not part of the line. At end of file every read gives "".
+// Characters beyond kMaxLineKept of a line are read past and dropped: a
+// record needs at most 521, the rest of a line is ignored anyway, and a
+// file that is no text cannot make one line eat the memory.
 class ImageReader {
 public:
+    static constexpr qsizetype kMaxLineKept = 4096;
+
     // Opens `fileName` from its first line; on failure returns false and
     // leaves the reason in errorString().
     bool open(const QString& fileName);

@@ -2,9 +2,14 @@
 
 #include "Image.h"
 
+#include <QFileInfo>
 #include <vector>
 
 namespace bms {
+
+// Far beyond the Intel-HEX text of any flash the pack can hold (a 16 MiB
+// flash gives about 45 MiB); a larger file is not read through.
+constexpr qint64 kMaxImageBytes = qint64(256) << 20;
 
 ImageCheckResult CheckImage(const QString& fileName, bool devFirmware)
 {
@@ -14,6 +19,13 @@ ImageCheckResult CheckImage(const QString& fileName, bool devFirmware)
         result.problem = fileName.isEmpty()
             ? QStringLiteral("No firmware image has been chosen.")
             : QStringLiteral("Cannot open the firmware image \"%1\": %2.").arg(fileName, reader.errorString());
+        return result;
+    }
+    if (QFileInfo(fileName).size() > kMaxImageBytes) {
+        result.problem = QStringLiteral("Firmware image refused: \"%1\" is larger than %2 MiB and cannot be a firmware image. "
+                                        "Nothing was sent to the device.")
+                             .arg(fileName)
+                             .arg(kMaxImageBytes >> 20);
         return result;
     }
     const int limit = MaxRecordData(devFirmware);

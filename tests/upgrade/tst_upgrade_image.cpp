@@ -87,6 +87,18 @@ TEST(ImageReader, linesEndAtCrLfOrCrLfAndEndOfFileGivesEmptyLines)
     EXPECT_EQ(reader.nextLine(), QByteArray());
 }
 
+TEST(ImageReader, overlongLineKeepsItsRecordAndTheNextLineStaysIntact)
+{
+    ImageFiles files;
+    const QString path = files.write(QStringLiteral("long.hex"), ":00000001FF" + QByteArray(100000, 'x') + "\n:00000001FE\n");
+    ImageReader reader;
+    ASSERT_TRUE(reader.open(path));
+    const QByteArray first = reader.nextLine();
+    EXPECT_EQ(first.size(), ImageReader::kMaxLineKept);
+    EXPECT_EQ(LineToRecord(first), LineToRecord(":00000001FF"));
+    EXPECT_EQ(reader.nextLine(), QByteArray(":00000001FE"));
+}
+
 TEST(ImageFile, openingAMissingFileRaisesTheInputOutputErrorAndLeavesTheFlagClear)
 {
     ImageFiles files;
