@@ -60,7 +60,7 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<
     for (int i = 0; i < 4; ++i) {
         auto* panel = new QLabel(QString::fromUtf8(panelTexts[i]), ui_->stat1);
         panel->setObjectName(QStringLiteral("stat1_panel%1").arg(i));
-        panel->setMinimumWidth(i == 2 ? 40 : 220);
+        panel->setMinimumWidth(i == 2 ? 40 : 280);
         panel->setContentsMargins(4, 0, 4, 0);
         ui_->stat1->addWidget(panel, i == 2 ? 1 : 0);
         panels_.append(panel);
