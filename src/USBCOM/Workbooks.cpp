@@ -20,6 +20,15 @@ namespace {
 
 const QString kMemo = QStringLiteral("mmo1");
 bool journalFailureShown = false;
+bool sheetFullShown = false;
+// True while a workbook button's handler runs: its Delay handles events, and
+// a second click then must not open a second workbook.
+bool toggling = false;
+
+struct ToggleGuard {
+    ToggleGuard() { toggling = true; }
+    ~ToggleGuard() { toggling = false; }
+};
 
 QString Tr(const char* utf8) { return QString::fromUtf8(utf8); }
 
@@ -36,6 +45,7 @@ void OpenWorkbook(const QString& caption, const std::vector<double>& widths)
     exclwrkbk1 = ExcelWorkbook{};
     exclwrksht1 = ExcelWorksheet{};
     journalFailureShown = false;
+    sheetFullShown = false;
 
     exclplctn1.Connect();
     exclplctn1.SetVisible(true);
@@ -168,6 +178,13 @@ void AppendDataRow()
 {
     if (!DataLogging || !exclwrksht1.Connected())
         return;
+    if (ExcelRow > Sheet::kMaxRows) {
+        // About six days at 500 ms: the worksheet can take no more rows.
+        if (!sheetFullShown)
+            App.ui->appendLine(kMemo, QStringLiteral("The worksheet is full; no more rows are logged"));
+        sheetFullShown = true;
+        return;
+    }
     const QDateTime now = QDateTime::currentDateTime();
     WriteRow(ExcelRow, 1, DataLogRow(PackTable[0], BsiRecord, ProductIsBsi(), now));
     ++ExcelRow;
@@ -201,6 +218,9 @@ void CompleteCalibrationRow()
 
 void excbtnClick()
 {
+    if (toggling)
+        return;
+    const ToggleGuard guard;
     ToggleDataLog();
     App.ui->setEnabled(QStringLiteral("btn_save_uid"), DataLogging == 0);
     App.ui->setEnabled(QStringLiteral("Cal_excel_button"), DataLogging == 0);
@@ -208,6 +228,9 @@ void excbtnClick()
 
 void btn_save_uidClick()
 {
+    if (toggling)
+        return;
+    const ToggleGuard guard;
     ToggleUidWorkbook();
     App.ui->setEnabled(QStringLiteral("excbtn"), UidWorkbookOpen == 0);
     App.ui->setEnabled(QStringLiteral("Cal_excel_button"), UidWorkbookOpen == 0);
@@ -215,6 +238,9 @@ void btn_save_uidClick()
 
 void Cal_excel_buttonClick()
 {
+    if (toggling)
+        return;
+    const ToggleGuard guard;
     ToggleCalWorkbook();
     App.ui->setEnabled(QStringLiteral("excbtn"), CalWorkbookOpen == 0);
     App.ui->setEnabled(QStringLiteral("btn_save_uid"), CalWorkbookOpen == 0);

@@ -360,3 +360,28 @@ TEST_F(Workbooks, saveUidAppendsRowsOnlyWhileTheUidWorkbookIsOpen)
     for (int c = 1; c <= 4; ++c)
         EXPECT_NEAR(d.width(c), widths[c - 1], 0.01) << c;
 }
+
+TEST_F(Workbooks, clicksWhileAWorkbookOpensAreIgnored)
+{
+    QTimer::singleShot(50, [] {
+        excbtnClick();
+        Cal_excel_buttonClick();
+    });
+    excbtnClick();
+    EXPECT_EQ(DataLogging, 1);
+    EXPECT_EQ(CalWorkbookOpen, 0);
+    EXPECT_EQ(files("*.journal").size(), 1);
+}
+
+TEST_F(Workbooks, fullWorksheetStopsTheRowsWithOneMemoLine)
+{
+    excbtnClick();
+    ExcelRow = 1048576;
+    AppendDataRow();
+    EXPECT_EQ(ExcelRow, 1048577);
+    EXPECT_NO_THROW(AppendDataRow());
+    EXPECT_NO_THROW(AppendDataRow());
+    EXPECT_EQ(ExcelRow, 1048577);
+    EXPECT_EQ(host().memos["mmo1"].count("The worksheet is full; no more rows are logged"), 1);
+    EXPECT_EQ(CurrentWorkbook()->sheet().rowCount(), 1048576);
+}
