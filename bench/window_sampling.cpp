@@ -10,6 +10,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <QPushButton>
 #include <csignal>
 #include <cstdio>
@@ -54,12 +56,12 @@ pid_t StartPack(std::string& path)
     return pid;
 }
 
+// Runs the event loop for `ms` milliseconds, idle between events.
 void Run(int ms)
 {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, ms - int(t.elapsed()));
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 } // namespace

@@ -10,6 +10,13 @@
 #include "WidgetHost.h"
 #include "Wiring.h"
 
+#ifdef BMS_HAVE_WORKBOOKS
+#include "Workbooks.h"
+#endif
+#ifdef BMS_HAVE_VIEW
+#include "LiveSheetWindow.h"
+#endif
+
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -134,6 +141,13 @@ void MainForm::closeEvent(QCloseEvent* event)
     bms::RunGuarded([&] { confirmed = bms::FormCloseQuery(*cm1_); });
     if (!confirmed)
         return;
+#ifdef BMS_HAVE_WORKBOOKS
+    // A workbook still open is ended so that its file is written.
+    bms::RunGuarded(bms::EndOpenWorkbook);
+#endif
+#ifdef BMS_HAVE_VIEW
+    bms::CloseLiveSheetWindows();
+#endif
     event->accept();
     if (terminate)
         terminate();

@@ -34,6 +34,9 @@
 #ifdef BMS_HAVE_WORKBOOKS
 #include "Workbooks.h"
 #endif
+#ifdef BMS_HAVE_VIEW
+#include "LiveSheetWindow.h"
+#endif
 
 Q_DECLARE_LOGGING_CATEGORY(lcWindow)
 
@@ -94,10 +97,8 @@ void MainForm::wire()
     OnClick(this, QStringLiteral("rbtn_upgrade_main_board"), bms::rbtn_upgrade_main_boardClick);
     OnClick(this, QStringLiteral("rbtn_upgrade_wifi"), bms::rbtn_upgrade_wifiClick);
     OnClick(this, QStringLiteral("btn_erase_dev_firmware"), bms::btn_erase_dev_firmwareClick);
-    tmr4.OnTimer = [] { RunGuarded(bms::tmr4Timer); };
-    if (!bms::Hooks.upgradeStep)
-        bms::Hooks.upgradeStep = [](bms::UpgradeStep step) { RunGuarded([step] { bms::RunUpgradeStep(step); }); };
-    bms::UpgradeHooks.stopSampling = bms::cybtnClick;
+    // tmr4, the upgrade steps and the sampling stop are wired with the
+    // other hooks (WireHooks, WireTimers); the progress bar is the window's.
     bms::UpgradeHooks.setProgress = [this](const QString& name, int value, int maximum) {
         if (auto* bar = findChild<QProgressBar*>(name)) {
             bar->setMaximum(qMax(1, maximum));
@@ -112,5 +113,9 @@ void MainForm::wire()
     OnClick(this, QStringLiteral("Cal_excel_button"), bms::Cal_excel_buttonClick);
     OnClick(this, QStringLiteral("btn_cal_confirm"), bms::btn_cal_confirmClick);
     OnClick(this, QStringLiteral("btn_uid_save"), bms::btn_uid_saveClick);
+#endif
+#ifdef BMS_HAVE_VIEW
+    // Every workbook the tool opens shows in its own live sheet window.
+    bms::InstallLiveSheetWindows();
 #endif
 }
