@@ -10,7 +10,9 @@
 #include "UiHost.h"
 #include "VirtualPack.h"
 
+#include <QFile>
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <QTableWidget>
 #include <QTest>
 
@@ -163,6 +165,55 @@ private Q_SLOTS:
         QCOMPARE(s.f.host().text(QStringLiteral("cybtn")), QStringLiteral("Start Sampling"));
         QVERIFY(!s.f.window->tmr1.enabled());
         QCOMPARE(s.f.host().panel(1), QStringLiteral("Ready!"));
+    }
+
+    void packAlarmAndStateWordsLightTheIndicators()
+    {
+        Session s;
+        s.pack.setRegister(0x0080, 0x0401); // cell low voltage and MOS high temperature alarms
+        s.pack.setRegister(0x0082, 0x0002); // short circuit protection
+        s.pack.setRegister(0x0083, 0x1000); // hardware protection
+        s.pack.setRegister(0x0100, 0x0021); // charging, charge MOS on
+        s.openAndSample();
+        QTRY_COMPARE_WITH_TIMEOUT(s.f.host().colour(QStringLiteral("prt_sc")), uint32_t(bms::ColRed), 8000);
+        QCOMPARE(s.f.host().colour(QStringLiteral("alarm_cuv")), uint32_t(bms::ColYellow));
+        QCOMPARE(s.f.host().colour(QStringLiteral("alarm_fht")), uint32_t(bms::ColYellow));
+        QCOMPARE(s.f.host().colour(QStringLiteral("alarm_cov")), uint32_t(bms::ColLime));
+        QCOMPARE(s.f.host().colour(QStringLiteral("protect_hardwear")), uint32_t(bms::ColRed));
+        QCOMPARE(s.f.host().colour(QStringLiteral("prt_doc")), uint32_t(bms::ColLime));
+        QTRY_COMPARE_WITH_TIMEOUT(s.f.host().text(QStringLiteral("lbl30")), QStringLiteral("Charging..."), 3000);
+        QCOMPARE(s.f.host().text(QStringLiteral("lbl33")), QStringLiteral("Charge MOS:on"));
+        QCOMPARE(s.f.host().text(QStringLiteral("lbl34")), QStringLiteral("Discharge MOS:off"));
+        QCOMPARE(s.f.host().text(QStringLiteral("lbl10")), QStringLiteral("bms status 0:0021"));
+    }
+
+    void mainBoardUpgradeRunsThroughTheWindow()
+    {
+        Session s;
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("BMS_MAIN.hex"));
+        const QByteArray image = ":020000040800F2\n:0400000001020304F2\n:10001000000102030405060708090A0B0C0D0E0F68\n"
+                                 ":00000001FF\n";
+        {
+            QFile out(file);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(image);
+        }
+        s.f.window->chooseFile = [file] { return file; };
+        s.f.setComboText("cbb1", s.port);
+        s.f.click("opencom");
+        s.f.click("opbtn");
+        QCOMPARE(s.f.host().text(QStringLiteral("edt6")), file);
+        s.f.answerYes = true;
+        s.f.click("upbtn");
+        QCOMPARE(s.f.boxes.value(0).kind, MessageBoxInfo::Warning);
+        QCOMPARE(s.f.boxes.value(0).text, QStringLiteral("Whether to restart the device and update?"));
+        QTRY_COMPARE_WITH_TIMEOUT(s.f.host().text(QStringLiteral("lbl35")), QStringLiteral("Upgrade Complete!"), 30000);
+        QCOMPARE(QByteArray::fromStdString(s.pack.imageHex(bms::sim::Target::MainBoard)), image);
+        QCOMPARE(s.f.host().text(QStringLiteral("mmo2")).split(QLatin1Char('\n')).size(), 4);
+        QVERIFY(s.f.host().isEnabled(QStringLiteral("upbtn")));
+        QVERIFY(s.f.host().isEnabled(QStringLiteral("rbtn_upgrade_wifi")));
+        QCOMPARE(s.f.boxes.size(), 1);
     }
 
     void closingThePortAndTheWindow()
