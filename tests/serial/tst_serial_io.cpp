@@ -124,6 +124,37 @@ TEST_F(SerialIo, transmitThreadOutlivesTheReceiveThreadUntilItsOwnWriteFails)
     EXPECT_TRUE(comm.Connected());
 }
 
+TEST_F(SerialIo, timeoutsChangedOnTheOpenPortTakeEffectAtOnce)
+{
+    auto pause = [](int ms) {
+        QElapsedTimer clock;
+        clock.start();
+        WaitUntil([&] { return clock.elapsed() >= ms; });
+    };
+    // Neither interval nor total: a read completes only at 1024 bytes, however
+    // long the line pauses.
+    comm.setReadIntervalTimeout(0);
+    std::vector<uint8_t> block(1024, 0x5A);
+    ASSERT_TRUE(pty.WriteAll(block.data(), 1000));
+    pause(30);
+    ASSERT_TRUE(pty.WriteAll(block.data() + 1000, 24));
+    ASSERT_TRUE(WaitUntil([&] { return received == 1024; }));
+    ASSERT_EQ(chunks.size(), 1u);
+
+    // A total time-out completes short reads; reads that time out without
+    // bytes while the line is silent end nothing.
+    comm.setReadTotalTimeoutConstant(20);
+    const uint8_t first[] = { 1, 2, 3, 4, 5 };
+    ASSERT_TRUE(pty.WriteAll(first, sizeof first));
+    ASSERT_TRUE(WaitUntil([&] { return received == 1029; }));
+    pause(150);
+    const uint8_t second[] = { 6, 7 };
+    ASSERT_TRUE(pty.WriteAll(second, sizeof second));
+    ASSERT_TRUE(WaitUntil([&] { return received == 1031; }));
+    EXPECT_EQ(hangups, 0);
+    EXPECT_EQ(chunks.back().bytes, (std::vector<uint8_t> { 6, 7 }));
+}
+
 TEST_F(SerialIo, handlerWaitingInANestedEventLoopGetsTheNextChunksInOrder)
 {
     auto record = comm.OnReceiveData;
