@@ -152,6 +152,7 @@ private Q_SLOTS:
         QCOMPARE(s.f.boxes.size(), 1);
         QCOMPARE(s.f.boxes[0].kind, MessageBoxInfo::Information);
         QCOMPARE(s.f.boxes[0].title, QStringLiteral("Zanthelor RQM+ Update Tool V04"));
+        QCOMPARE(s.f.host().unknownControls(), QStringList());
     }
 
     void badSamplingTimeIsReportedAndSamplingStaysOff()
@@ -214,6 +215,7 @@ private Q_SLOTS:
         QVERIFY(s.f.host().isEnabled(QStringLiteral("upbtn")));
         QVERIFY(s.f.host().isEnabled(QStringLiteral("rbtn_upgrade_wifi")));
         QCOMPARE(s.f.boxes.size(), 1);
+        QCOMPARE(s.f.host().unknownControls(), QStringList());
     }
 
     void closingThePortAndTheWindow()

@@ -7,6 +7,7 @@
 #include "Indicators.h"
 #include "ShapeWidget.h"
 #include "UiHost.h"
+#include "Simulator.h"
 #include "Wiring.h"
 
 #include <QComboBox>
@@ -163,6 +164,26 @@ private Q_SLOTS:
             QVERIFY2(f.host().isEnabled(name) == flags.contains(QLatin1Char('e')), qPrintable(name));
             QVERIFY2(f.host().isVisible(name) == flags.contains(QLatin1Char('v')), qPrintable(name));
         }
+    }
+
+    void everyHandlerFindsItsControl()
+    {
+        WindowFixture f;
+        for (const bms::ClickHandler& click : bms::ClickHandlers())
+            QVERIFY2(qobject_cast<QAbstractButton*>(f.host().control(click.control)), qPrintable(click.control));
+        for (const QString& name : bms::SimulatorControls())
+            QVERIFY2(f.host().control(name), qPrintable(name));
+        // Unlocking the simulator shows its rows, but not the rows' "read"
+        // buttons nor the parallel-parameter group.
+        f.find<QLineEdit>("edt_password")->setText(QStringLiteral("dmkq804417"));
+        f.click("btn_test");
+        QVERIFY(f.host().isVisible(QStringLiteral("grp_test_setting")));
+        QVERIFY(f.host().isVisible(QStringLiteral("edt_cell_temp_param")));
+        QVERIFY(f.host().isVisible(QStringLiteral("Customer_code_read")));
+        QVERIFY(!f.host().isVisible(QStringLiteral("btn_read_cell_temp_param")));
+        QVERIFY(!f.host().isVisible(QStringLiteral("grp_parallel_param")));
+        // Start-up and the unlock touched no control the window lacks.
+        QCOMPARE(f.host().unknownControls(), QStringList());
     }
 
     void comboBoxesHoldTheirItemsAndLimits()
