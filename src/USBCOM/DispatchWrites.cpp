@@ -66,9 +66,17 @@ void Step(UpgradeStep step)
 
 } // namespace
 
-// The pending write is released before its report runs: the report may
-// re-enter the event loop (message box, re-read), and a write recorded
-// meanwhile must stay pending for its own acknowledgement.
+// The pending write stays recorded while its report runs: the re-read of the
+// device information answers during the message box, and the decoder keeps
+// quiet about it while an identity write is pending. Afterwards the write is
+// released, unless another write was recorded meanwhile (the report re-enters
+// the event loop), which then stays pending for its own acknowledgement.
+static void Release(uint16_t reg)
+{
+    if (LastWriteReg == reg)
+        LastWriteReg = 0;
+}
+
 void ReportWriteSuccess()
 {
     if (MY_COM.RxLen != 8 || ReadU16BE(MY_COM.RxBuf.data(), 2) != LastWriteReg
@@ -84,31 +92,29 @@ void ReportWriteSuccess()
         Step(UpgradeStep::NextWrite);
         return;
     }
-    LastWriteReg = 0;
     if (reg == 0x9E00) {
         EraseDevPending = 0;
         App.ui->showMessage(QStringLiteral("Erase dev firmware successfully!"));
-        return;
+    } else {
+        Report(kSuccess, reg);
     }
-    Report(kSuccess, reg);
+    Release(reg);
 }
 
 // An exception is attributed to the pending write whatever it contains.
 void ReportWriteFailure()
 {
     const uint16_t reg = LastWriteReg;
-    LastWriteReg = 0;
     if (reg == 0x9E00) {
         App.ui->showMessage(QStringLiteral("Erase dev firmware failed!"));
         EraseDevPending = 0;
-        return;
-    }
-    if (reg == 0x9F00) {
+    } else if (reg == 0x9F00) {
         Step(UpgradeStep::WriteError);
         App.ui->showMessage(QStringLiteral("Write dev firmware failed!"));
-        return;
+    } else {
+        Report(kFailure, reg);
     }
-    Report(kFailure, reg);
+    Release(reg);
 }
 
 } // namespace bms

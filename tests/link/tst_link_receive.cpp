@@ -213,6 +213,24 @@ TEST_F(ReceiveTest, writeRecordedWhileAReportIsOpenStaysPending)
     EXPECT_EQ(LastWriteReg, 0x9D25);
 }
 
+TEST_F(ReceiveTest, identityWriteStaysPendingWhileItsReportIsOpen)
+{
+    // The re-read's answer arrives while the success box is open; the decoder
+    // relies on the pending barcode write to stay quiet about that read.
+    std::vector<uint16_t> pendingDuringBox;
+    app.host.onMessage = [&](const QString&) { pendingDuringBox.push_back(LastWriteReg); };
+    ArmWrite();
+    Feed(WithCrc({0x06, 0x10, 0x9D, 0x05, 0x00, 0x06}));
+    EXPECT_EQ(pendingDuringBox, std::vector<uint16_t>{0x9D05});
+    EXPECT_EQ(LastWriteReg, 0);
+
+    pendingDuringBox.clear();
+    ArmWrite();
+    Feed(WithCrc({0x06, 0x90, 0x02}));
+    EXPECT_EQ(pendingDuringBox, std::vector<uint16_t>{0x9D05});
+    EXPECT_EQ(LastWriteReg, 0);
+}
+
 TEST_F(ReceiveTest, handlerErrorDropsTheRestOfTheChunkAndLeavesStateOne)
 {
     Hooks.telemetry = [] { throw std::runtime_error("decoder failed"); };
