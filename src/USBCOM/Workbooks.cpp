@@ -35,8 +35,8 @@ QString Tr(const char* utf8) { return QString::fromUtf8(utf8); }
 bool ProductIsBsi() { return App.ui->text(QStringLiteral("cbb_pdType")) == QStringLiteral("BSI"); }
 
 // Connects new wrappers to a new workbook with a fresh worksheet, captioned
-// `caption`, and gives every column `allWidth`, the first columns the widths
-// in `widths` (from column A) and every cell the text format.
+// `caption`, and gives every column the width 5, the first columns the widths
+// in `widths` (from column A) and every cell the text format "@".
 void OpenWorkbook(const QString& caption, const std::vector<double>& widths)
 {
     if (exclplctn1.Connected())
