@@ -10,6 +10,9 @@
 #include "WidgetHost.h"
 #include "Wiring.h"
 
+#ifdef BMS_HAVE_UPGRADE
+#include "UpgradeHooks.h"
+#endif
 #ifdef BMS_HAVE_WORKBOOKS
 #include "Workbooks.h"
 #endif
@@ -121,6 +124,9 @@ MainForm::~MainForm()
     if (bms::App.ui == host_.get()) {
         bms::App = bms::AppContext{};
         bms::Hooks = bms::DispatchHooks{};
+#ifdef BMS_HAVE_UPGRADE
+        bms::UpgradeHooks = bms::UpgradeHooksT{};
+#endif
     }
 }
 
