@@ -91,10 +91,13 @@ Result Run(bool dev, uint32_t readInterval, uint32_t baud, const QString& imageP
     config.bootCheckMs = 100;
     sim::VirtualPack pack(config);
     TComm comm;
+    // The window's port settings without software flow control, which would
+    // drop the bytes 0x11 and 0x13 of binary answers.
+    ApplyCm1Design(comm);
+    comm.setOutx_XonXoffFlow(false);
+    comm.setInx_XonXoffFlow(false);
     comm.setCommName(QString::fromStdString(pack.start()));
     comm.setBaudRate(kBaud);
-    comm.setOutx_CtsFlow(false);
-    comm.setOutx_DsrFlow(false);
     comm.setReadIntervalTimeout(readInterval);
     comm.OnReceiveData = [](const uint8_t* buffer, uint16_t length) { cm1ReceiveData(buffer, length); };
     comm.OpenComm();

@@ -60,9 +60,16 @@ public:
     explicit LinkedPack(sim::PackConfig config, UpgradeApp& app) : pack(std::move(config))
     {
         const std::string path = pack.start();
+        // The window's port settings, except software flow control: with
+        // XON/XOFF on, the terminal takes the bytes 0x11 and 0x13 of binary
+        // answers as flow control and drops them (the status frame
+        // 06 03 36 11 27, the acknowledgement 06 10 9E 00 00 11 2E 5A), and
+        // no run could finish.
+        ApplyCm1Design(comm);
+        comm.setOutx_XonXoffFlow(false);
+        comm.setInx_XonXoffFlow(false);
         comm.setCommName(QString::fromStdString(path));
         comm.setBaudRate(pack.config().baud ? pack.config().baud : 115200);
-        comm.setReadIntervalTimeout(1);
         comm.OnReceiveData = [](const uint8_t* buffer, uint16_t length) { cm1ReceiveData(buffer, length); };
         comm.OpenComm();
         App.cm1 = &comm;
