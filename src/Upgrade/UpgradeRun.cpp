@@ -12,7 +12,6 @@
 #include "UpgradeProgress.h"
 
 #include <QLoggingCategory>
-#include <algorithm>
 #include <vector>
 
 Q_LOGGING_CATEGORY(lcUpgrade, "bms.upgrade", QtWarningMsg)
@@ -105,17 +104,12 @@ void StopSampling()
     AwaitingCheck = 0;
 }
 
+// The end of a dev-firmware image: the pack is told how many records it got.
 void WriteComplete()
 {
-    Say(QStringLiteral("Write Complete!"));
-    WatchdogTicks = 0;
-    UpgradeActive = 0;
-    Rebooting = 0;
-    SetFileControls(true);
-    App.tmr4->setEnabled(false);
+    EndRun(QStringLiteral("Write Complete!"), true);
     CloseImage();
     AwaitingCheck = 1;
-    SetTargetButtons(true);
     ProgressFinished(static_cast<int>(RecordIndex));
     BuildRequest(cmd_write_fw_size);
 }
