@@ -1,6 +1,7 @@
 // The target radio buttons and the "Open" button of the Device Upgrade tab.
 #include "CommRecord.h"
 #include "Errors.h"
+#include "UpgradeProgress.h"
 #include "UpgradeTab.h"
 #include "UpgradeTestSupport.h"
 
@@ -81,6 +82,31 @@ TEST_F(UpgradeTabTest, typeThatIsNotHexRaisesAfterTheFileNameAndUpgradeButtonWer
     EXPECT_TRUE(app.host.isEnabled(QStringLiteral("upbtn")));
     EXPECT_EQ(text("edt_firmware_model"), QStringLiteral("12XY"));
     EXPECT_EQ(text("Label44"), QStringLiteral("43981"));
+}
+
+} // namespace
+
+namespace {
+
+TEST(UpgradeProgress, durationsReadAsMinutesAndSeconds)
+{
+    EXPECT_EQ(bms::FormatDuration(0), QStringLiteral("0:00"));
+    EXPECT_EQ(bms::FormatDuration(61499), QStringLiteral("1:01"));
+    EXPECT_EQ(bms::FormatDuration(3661000), QStringLiteral("1:01:01"));
+}
+
+TEST_F(UpgradeTabTest, progressLabelEstimatesTheRemainingTimeWhileRecordsAreLeft)
+{
+    bms::ProgressStart(4);
+    EXPECT_EQ(text("lbl_upgrade_progress"), QStringLiteral("Records: 0 / 4 (0%)"));
+    bms::ProgressRecordSent(1);
+    EXPECT_FALSE(text("lbl_upgrade_progress").contains(QStringLiteral("Remaining")));
+    bms::ProgressRecordSent(2);
+    EXPECT_TRUE(text("lbl_upgrade_progress").startsWith(QStringLiteral("Records: 2 / 4 (50%)  Elapsed: 0:00  Remaining: about ")))
+        << text("lbl_upgrade_progress").toStdString();
+    bms::ProgressRecordSent(4);
+    EXPECT_FALSE(text("lbl_upgrade_progress").contains(QStringLiteral("Remaining")));
+    EXPECT_EQ((app.progress[QStringLiteral("pgb_upgrade")]), (std::pair<int, int>{4, 4}));
 }
 
 } // namespace
