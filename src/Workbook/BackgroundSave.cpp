@@ -43,22 +43,25 @@ Jobs& AllJobs()
     return jobs;
 }
 
-// Reports the finished jobs (all of them when `wait` is set).
+// Reports the finished jobs; with `wait`, waits for every job, also those
+// that the callbacks start.
 void Collect(bool wait)
 {
     Jobs& jobs = AllJobs();
-    for (auto it = jobs.list.begin(); it != jobs.list.end();) {
-        if (!wait && !it->finished.load(std::memory_order_acquire)) {
-            ++it;
-            continue;
+    do {
+        for (auto it = jobs.list.begin(); it != jobs.list.end();) {
+            if (!wait && !it->finished.load(std::memory_order_acquire)) {
+                ++it;
+                continue;
+            }
+            it->worker.join();
+            const auto done = std::move(it->done);
+            const QString problem = it->problem;
+            it = jobs.list.erase(it);
+            if (done)
+                done(problem);
         }
-        it->worker.join();
-        const auto done = std::move(it->done);
-        const QString problem = it->problem;
-        it = jobs.list.erase(it);
-        if (done)
-            done(problem);
-    }
+    } while (wait && !jobs.list.empty());
     if (jobs.list.empty() && jobs.poll)
         jobs.poll->stop();
 }

@@ -86,15 +86,16 @@ void LiveSheetWindow::applyColumnWidths()
         table_->setColumnWidth(c, int(sheet.columnWidth(c + 1) * digit) + 5);
 }
 
-bool LiveSheetWindow::saveTo(const QString& path)
+void LiveSheetWindow::saveTo(const QString& path)
 {
-    try {
-        document_->saveAs(path);
-        return true;
-    } catch (const EWorkbookError& e) {
-        status_->setText(e.message());
-        return false;
-    }
+    status_->setText(QStringLiteral("Saving: ") + path);
+    QPointer<LiveSheetWindow> self(this);
+    document_->saveAsInBackground(path, [self](const QString& problem) {
+        if (self && !problem.isEmpty()) {
+            self->status_->setText(problem);
+            QMessageBox::warning(self, self->windowTitle(), problem);
+        }
+    });
 }
 
 void LiveSheetWindow::saveAsDialog()
@@ -105,20 +106,19 @@ void LiveSheetWindow::saveAsDialog()
         return;
     if (!path.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive))
         path += QStringLiteral(".xlsx");
-    if (!saveTo(path))
-        QMessageBox::warning(this, windowTitle(), status_->text());
+    saveTo(path);
 }
 
 void LiveSheetWindow::closeEvent(QCloseEvent* event)
 {
+    // The workbook's own .xlsx, written in the background; should that fail,
+    // the journal still holds every row and the end of the log writes again.
     if (document_->changedSinceSave()) {
-        try {
-            document_->save();
-        } catch (const EWorkbookError& e) {
-            // The journal keeps every row; say where it is.
-            QMessageBox::warning(this, windowTitle(),
-                                 e.message() + QStringLiteral("\nThe rows are kept in ") + document_->journalPath());
-        }
+        const QString journal = document_->journalPath();
+        document_->saveInBackground([journal](const QString& problem) {
+            if (!problem.isEmpty())
+                qWarning("%s; the rows are kept in %s", qPrintable(problem), qPrintable(journal));
+        });
     }
     event->accept();
 }

@@ -2,7 +2,8 @@
 // workbook's caption, filling as the rows arrive (it follows the last row
 // while the operator has scrolled to the bottom). It stays open after the
 // tool has ended the workbook, offers "Save As..." to an .xlsx, and writes the
-// workbook's own .xlsx when it is closed with changes not yet saved.
+// workbook's own .xlsx when it is closed with changes not yet saved. Files
+// are written on a worker thread, so the window never waits for them.
 #pragma once
 
 #include "WorkbookDocument.h"
@@ -25,8 +26,9 @@ public:
 
     QTableView* table() const { return table_; }
     const std::shared_ptr<WorkbookDocument>& document() const { return document_; }
-    // Writes the sheet to `path` (the "Save As..." action without its dialog).
-    bool saveTo(const QString& path);
+    // Writes the sheet to `path` in the background (the "Save As..." action
+    // without its dialog); a failure is shown in a message box.
+    void saveTo(const QString& path);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

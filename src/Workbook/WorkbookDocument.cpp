@@ -118,53 +118,89 @@ void WorkbookDocument::checkOpen() const
         throw EWorkbookError(QStringLiteral("The workbook %1 has been ended").arg(caption_));
 }
 
-void WorkbookDocument::end(std::function<void(const QString& problem)> done)
+void WorkbookDocument::end(SaveDone done)
 {
     if (ended_)
         return;
     ended_ = true;
     if (journal_)
         journal_->close();
-    saving_ = true;
-    changed_ = false;
-    std::weak_ptr<WorkbookDocument> self = weak_from_this();
-    SaveInBackground(shared_from_this(), sheet_, xlsxPath_, [self, done](const QString& problem) {
-        if (const std::shared_ptr<WorkbookDocument> document = self.lock()) {
-            document->saving_ = false;
-            if (problem.isEmpty()) {
-                const std::vector<Listener*> listeners = document->listeners_;
-                for (Listener* l : listeners)
-                    l->workbookSaved(document->xlsxPath_);
-            } else {
-                document->changed_ = true;
-            }
-        }
+    if (!changed_ && !saving_ && QFileInfo::exists(xlsxPath_)) {
+        // Saved since the last change (the window was closed while logging).
         if (done)
-            done(problem);
-    });
+            done(QString());
+    } else {
+        requestSave({xlsxPath_, true, std::move(done), {}});
+    }
     // Copies: a listener may drop the last reference to the window.
     const std::vector<Listener*> listeners = listeners_;
     for (Listener* l : listeners)
         l->workbookEnded();
 }
 
+void WorkbookDocument::saveInBackground(SaveDone done) { requestSave({xlsxPath_, true, std::move(done), {}}); }
+
+void WorkbookDocument::saveAsInBackground(const QString& path, SaveDone done)
+{
+    requestSave({path, false, std::move(done), {}});
+}
+
+void WorkbookDocument::requestSave(SaveRequest request)
+{
+    // An ended workbook no longer changes and is read in place; one still
+    // being written is copied as it is now (a fraction of a second for a day
+    // of rows).
+    if (ended_) {
+        request.sheet = std::shared_ptr<const Sheet>(shared_from_this(), &sheet_);
+    } else {
+        auto copy = std::make_shared<Sheet>(sheet_);
+        copy->clearObservers();
+        request.sheet = std::move(copy);
+    }
+    if (request.ownPath)
+        changed_ = false;
+    if (saving_)
+        queued_.push_back(std::move(request));
+    else
+        startSave(std::move(request));
+}
+
+void WorkbookDocument::startSave(SaveRequest request)
+{
+    saving_ = true;
+    std::shared_ptr<const Sheet> sheet = std::move(request.sheet);
+    std::weak_ptr<WorkbookDocument> self = weak_from_this();
+    const Sheet& toWrite = *sheet;
+    SaveInBackground(std::move(sheet), toWrite, request.path, [self, request](const QString& problem) {
+        if (const std::shared_ptr<WorkbookDocument> document = self.lock()) {
+            document->saving_ = false;
+            if (!problem.isEmpty() && request.ownPath)
+                document->changed_ = true;
+            if (problem.isEmpty()) {
+                const std::vector<Listener*> listeners = document->listeners_;
+                for (Listener* l : listeners)
+                    l->workbookSaved(request.path);
+            }
+            if (!document->queued_.empty()) {
+                SaveRequest next = std::move(document->queued_.front());
+                document->queued_.pop_front();
+                document->startSave(std::move(next));
+            }
+        }
+        if (request.done)
+            request.done(problem);
+    });
+}
+
 void WorkbookDocument::save()
 {
-    if (saving_)
-        return;
+    while (saving_)
+        FinishWorkbookSaves();
     WriteXlsx(sheet_, xlsxPath_);
     changed_ = false;
     const std::vector<Listener*> listeners = listeners_;
     for (Listener* l : listeners)
         l->workbookSaved(xlsxPath_);
-}
-
-void WorkbookDocument::saveAs(const QString& path)
-{
-    WriteXlsx(sheet_, path);
-    const std::vector<Listener*> listeners = listeners_;
-    for (Listener* l : listeners)
-        l->workbookSaved(path);
 }
 
 void WorkbookDocument::addListener(Listener* listener) { listeners_.push_back(listener); }

@@ -14,6 +14,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -51,18 +52,24 @@ public:
     // false when the journal can no longer be written.
     bool rowDone();
 
+    using SaveDone = std::function<void(const QString& problem)>;
+
     // The tool stops writing: the journal is closed and the .xlsx written on
     // a worker thread (the document must be owned by a shared_ptr). `done`
     // runs on this thread when the file is written, with an empty text, or
     // with what went wrong. From now on the sheet does not change.
-    void end(std::function<void(const QString& problem)> done = {});
+    void end(SaveDone done = {});
     bool ended() const { return ended_; }
     bool saving() const { return saving_; }
 
-    // Writes the .xlsx to its own path (nothing while the background save
-    // runs), or to `path`. Throws EWorkbookError.
+    // Write the .xlsx on a worker thread, to the workbook's own path or to
+    // `path`, so that the window never waits for it. While the tool still
+    // writes the workbook, a copy of the sheet taken now is saved. The saves
+    // of one workbook run one after the other.
+    void saveInBackground(SaveDone done = {});
+    void saveAsInBackground(const QString& path, SaveDone done = {});
+    // The same, waiting for the file (benchmarks). Throws EWorkbookError.
     void save();
-    void saveAs(const QString& path);
     bool changedSinceSave() const { return changed_; }
 
     const QString& journalPath() const { return journalPath_; }
@@ -78,11 +85,20 @@ private:
     QString xlsxPath_;
     Sheet sheet_;
     std::unique_ptr<Journal> journal_;
+    struct SaveRequest {
+        QString path;
+        bool ownPath;
+        SaveDone done;
+        std::shared_ptr<const Sheet> sheet; // what to write
+    };
     void checkOpen() const;
+    void requestSave(SaveRequest request);
+    void startSave(SaveRequest request);
 
     bool ended_ = false;
     bool saving_ = false;
     bool changed_ = true;
+    std::deque<SaveRequest> queued_;
     std::vector<Listener*> listeners_;
 };
 

@@ -92,7 +92,8 @@ TEST_F(LiveSheet, windowFillsAsRowsArriveAndStaysOpenAfterTheLogEnds)
     ASSERT_EQ(files("*.xlsx").size(), 1);
 
     const QString copy = folder() + "/copy.xlsx";
-    ASSERT_TRUE(window->saveTo(copy));
+    window->saveTo(copy);
+    FinishWorkbookSaves();
     QString error;
     const std::optional<XlsxDump> d = ReadXlsx(copy, &error);
     ASSERT_TRUE(d) << error.toStdString();
@@ -108,6 +109,9 @@ TEST_F(LiveSheet, closingTheWindowWhileLoggingWritesTheXlsxAndTheLogGoesOn)
     Windows().first()->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(Windows().isEmpty());
+    // Rows keep coming while the copy taken at closing is written.
+    AppendDataRow();
+    FinishWorkbookSaves();
     const QStringList saved = files("*.xlsx");
     ASSERT_EQ(saved.size(), 1);
     EXPECT_EQ(ReadXlsx(saved[0]).value_or(XlsxDump{}).maxRow(), 3);
@@ -115,7 +119,7 @@ TEST_F(LiveSheet, closingTheWindowWhileLoggingWritesTheXlsxAndTheLogGoesOn)
     AppendDataRow();
     excbtnClick();
     FinishWorkbookSaves();
-    EXPECT_EQ(ReadXlsx(saved[0]).value_or(XlsxDump{}).maxRow(), 4);
+    EXPECT_EQ(ReadXlsx(saved[0]).value_or(XlsxDump{}).maxRow(), 5);
 }
 
 TEST_F(LiveSheet, eachWorkbookGetsItsOwnWindowTitledWithItsCaption)

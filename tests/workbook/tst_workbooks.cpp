@@ -385,3 +385,24 @@ TEST_F(Workbooks, fullWorksheetStopsTheRowsWithOneMemoLine)
     EXPECT_EQ(host().memos["mmo1"].count("The worksheet is full; no more rows are logged"), 1);
     EXPECT_EQ(CurrentWorkbook()->sheet().rowCount(), 1048576);
 }
+
+TEST_F(Workbooks, savesWhileLoggingWriteCopiesOneAfterTheOtherAndTheEndWritesLast)
+{
+    excbtnClick();
+    AppendDataRow();
+    const std::shared_ptr<WorkbookDocument> doc = CurrentWorkbook();
+    doc->saveInBackground();
+    AppendDataRow();
+    const QString other = folder() + "/other.xlsx";
+    doc->saveAsInBackground(other);
+    AppendDataRow();
+    excbtnClick();
+    EXPECT_TRUE(doc->saving());
+    FinishWorkbookSaves();
+    EXPECT_FALSE(doc->saving());
+    EXPECT_FALSE(doc->changedSinceSave());
+    EXPECT_EQ(Read(doc->xlsxPath()).maxRow(), 5);
+    EXPECT_EQ(Read(other).maxRow(), 4);
+    EXPECT_TRUE(host().memos["mmo1"].contains("Workbook saved: " + doc->xlsxPath()));
+    EXPECT_THROW(doc->setCell(6, 1, CellValue::Number(1)), EWorkbookError);
+}
