@@ -82,7 +82,7 @@ void MainForm::wire()
 #ifdef BMS_HAVE_SERIAL
     OnClick(this, QStringLiteral("opencom"), [this] { bms::opencomClick(*cm1_); });
 #endif
-#ifdef BMS_HAVE_LINK
+#if defined(BMS_HAVE_LINK) && defined(BMS_HAVE_SERIAL)
     cm1_->OnReceiveData = [](const uint8_t* buffer, uint16_t length) {
         RunGuarded([&] { bms::cm1ReceiveData(buffer, length); });
     };
