@@ -10,6 +10,13 @@
 #include "UiHost.h"
 #include "VirtualPack.h"
 
+#if defined(BMS_HAVE_WORKBOOKS) && defined(BMS_HAVE_VIEW)
+#include "LiveSheetWindow.h"
+#include "WorkbookDocument.h"
+#include "Workbooks.h"
+#endif
+
+#include <QApplication>
 #include <QFile>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -217,6 +224,38 @@ private Q_SLOTS:
         QCOMPARE(s.f.boxes.size(), 1);
         QCOMPARE(s.f.host().unknownControls(), QStringList());
     }
+
+#if defined(BMS_HAVE_WORKBOOKS) && defined(BMS_HAVE_VIEW)
+    void dataLogCollectsRowsWhileSampling()
+    {
+        QTemporaryDir dir;
+        qputenv("QUORLEX_BMS_WORKBOOK_DIR", dir.path().toLocal8Bit());
+        Session s;
+        s.openAndSample();
+        s.f.click("excbtn");
+        QCOMPARE(s.f.host().text(QStringLiteral("excbtn")), QStringLiteral("Cancel the save"));
+        QVERIFY(!s.f.host().isEnabled(QStringLiteral("btn_save_uid")));
+        QVERIFY(!s.f.host().isEnabled(QStringLiteral("Cal_excel_button")));
+        const std::shared_ptr<bms::WorkbookDocument> log = bms::CurrentWorkbook();
+        QVERIFY(log);
+        // The product type's start text is taken whole into the caption.
+        QCOMPARE(log->caption(), QStringLiteral("Q-Serial-data"));
+        // Device line, header, then one row per telemetry answer.
+        QTRY_VERIFY_WITH_TIMEOUT(log->sheet().rowCount() >= 5, 10000);
+        bool shown = false;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            shown = shown || (qobject_cast<bms::LiveSheetWindow*>(top) && top->isVisible());
+        QVERIFY(shown);
+
+        s.f.click("excbtn");
+        QCOMPARE(s.f.host().text(QStringLiteral("excbtn")), QStringLiteral("Save to Excel"));
+        QVERIFY(s.f.host().isEnabled(QStringLiteral("btn_save_uid")));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(log->xlsxPath()), 10000);
+        QVERIFY(s.f.boxes.isEmpty());
+        bms::CloseLiveSheetWindows();
+        qunsetenv("QUORLEX_BMS_WORKBOOK_DIR");
+    }
+#endif
 
     void closingThePortAndTheWindow()
     {
