@@ -44,22 +44,26 @@ Jobs& AllJobs()
 }
 
 // Reports the finished jobs; with `wait`, waits for every job, also those
-// that the callbacks start.
+// that the callbacks start. The finished jobs leave the list before their
+// callbacks run, so a callback that handles events (a message box) may come
+// back here.
 void Collect(bool wait)
 {
     Jobs& jobs = AllJobs();
     do {
+        std::list<Job> finished;
         for (auto it = jobs.list.begin(); it != jobs.list.end();) {
-            if (!wait && !it->finished.load(std::memory_order_acquire)) {
-                ++it;
-                continue;
+            const auto next = std::next(it);
+            if (wait || it->finished.load(std::memory_order_acquire)) {
+                it->worker.join();
+                finished.splice(finished.end(), jobs.list, it);
             }
-            it->worker.join();
-            const auto done = std::move(it->done);
-            const QString problem = it->problem;
-            it = jobs.list.erase(it);
+            it = next;
+        }
+        for (Job& job : finished) {
+            const auto done = std::move(job.done);
             if (done)
-                done(problem);
+                done(job.problem);
         }
     } while (wait && !jobs.list.empty());
     if (jobs.list.empty() && jobs.poll)

@@ -12,7 +12,11 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     if (args.size() < 2 || args.size() > 3 || args[1] == QStringLiteral("--help")) {
-        std::fprintf(stderr, "usage: workbook-recover JOURNAL [OUTPUT.xlsx]\n");
+        std::fprintf(stderr,
+                     "usage: workbook-recover JOURNAL [OUTPUT.xlsx]\n"
+                     "Writes the .xlsx of a workbook journal. The tool keeps its journals in\n"
+                     "$QUORLEX_BMS_WORKBOOK_DIR, else $XDG_DATA_HOME/quorlex-bms/workbooks,\n"
+                     "else ~/.local/share/quorlex-bms/workbooks.\n");
         return 2;
     }
     try {
