@@ -315,6 +315,19 @@ private Q_SLOTS:
         QVERIFY(!f.host().isVisible(QStringLiteral("strgrid_bsi")));
     }
 
+    void upgradeTargetButtonsSwitchTheDevFirmwareControls()
+    {
+        WindowFixture f;
+        f.click("rbtn_upgrade_wifi");
+        for (const char* name : {"lbl_dev_firmware", "edt_firmware_version", "Label40", "edt_firmware_packpag", "Label41"})
+            QVERIFY2(f.host().isVisible(QString::fromLatin1(name)), name);
+        QVERIFY(!f.host().isVisible(QStringLiteral("edt_firmware_model")));
+        f.click("rbtn_upgrade_main_board");
+        for (const char* name : {"lbl_dev_firmware", "edt_firmware_version", "Label40", "edt_firmware_packpag", "Label41"})
+            QVERIFY2(!f.host().isVisible(QString::fromLatin1(name)), name);
+        QCOMPARE(f.host().unknownControls(), QStringList());
+    }
+
     void handlerErrorsAreShownAndTheWindowGoesOn()
     {
         WindowFixture f;
