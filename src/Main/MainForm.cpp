@@ -102,6 +102,9 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<
 
     host_ = std::make_unique<bms::WidgetHost>(this, panels_);
     cm1_ = std::make_unique<bms::TComm>();
+    // The port settings of the window's design: no hardware flow control, a
+    // read completes 1 ms after the last byte of a burst.
+    bms::ApplyCm1Design(*cm1_);
 
     bms::App.ui = host_.get();
     bms::App.tmr1 = &tmr1;

@@ -72,6 +72,12 @@ void cybtnClick()
 
 void tmr1Timer()
 {
+    // At a 500 ms period the next poll falls due together with the previous
+    // request's time-out. A poll does not restart a running time-out, so the
+    // unanswered request would go unreported; report it before polling again,
+    // so that every unanswered request gets its own line.
+    if (App.tmr2->enabled())
+        tmr2Timer();
     // Block 8 is the device-information read; its answer restarts the rotation.
     if (ReadBlock != 8)
         BuildRequest(cmd_read_block);

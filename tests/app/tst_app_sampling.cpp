@@ -150,6 +150,39 @@ TEST_F(SamplingTest, silentPackTimesOutOnTheRunningTimers)
     EXPECT_LE(pack.readRegisters.size(), static_cast<size_t>(TimeoutLines().size()) + 1);
 }
 
+TEST_F(SamplingTest, pollDueBeforeThePreviousTimeoutReportsItFirst)
+{
+    // At 500 ms the next tick comes before the previous request's time-out
+    // has fired; every unanswered request still gets its own line.
+    pack.silent = true;
+    cybtnClick();
+    for (int poll = 1; poll <= 4; ++poll)
+        app.tmr1.fire();
+    EXPECT_EQ(pack.readRegisters.size(), 4u);
+    EXPECT_EQ(TimeoutLines().size(), 3);
+    app.tmr2.fire();
+    EXPECT_EQ(TimeoutLines().size(), 4);
+
+    // An answered request leaves nothing to report at the next tick.
+    pack.silent = false;
+    app.tmr1.fire();
+    pack.deliver();
+    app.tmr1.fire();
+    EXPECT_EQ(TimeoutLines().size(), 4);
+}
+
+TEST_F(SamplingTest, silentPackAt500msGivesOneLinePerPoll)
+{
+    pack.silent = true;
+    cybtnClick();
+    ASSERT_TRUE(WaitUntil([this] { return pack.readRegisters.size() >= 4; }, 10000));
+    const auto polls = pack.readRegisters.size();
+    const auto lines = static_cast<size_t>(TimeoutLines().size());
+    // The newest poll may still be waiting for its time-out.
+    EXPECT_GE(lines + 1, polls);
+    EXPECT_LE(lines, polls);
+}
+
 TEST_F(SamplingTest, intervalUnder500IsRaisedTo500WithTheMessage)
 {
     app.host.texts[QStringLiteral("cbb3")] = QStringLiteral("200");
