@@ -8,6 +8,7 @@
 #include "CommRecord.h"
 #include "Receive.h"
 #include "FakeHost.h"
+#include "QtTestSupport.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -18,31 +19,6 @@
 #include <vector>
 
 namespace bms::test {
-
-// Creates the application object once for the whole test program.
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        static int argc = 1;
-        static char name[] = "tst_app";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QCoreApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<QCoreApplication> app_;
-};
-
-// Handles events until `done` holds or `ms` have passed; the result of `done`.
-inline bool WaitUntil(const std::function<bool()>& done, int ms = 5000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
 
 // "communication timeout!(hh:mm:ss)"
 inline bool IsTimeoutLine(const QString& line)

@@ -16,7 +16,7 @@ using namespace bms::test;
 
 namespace {
 
-const auto* const kQtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+const auto* const kQtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment<>);
 
 const char* const kLinkButtons[] = {"cybtn", "btn3", "btn_read_sleep_time", "btn_set_sleep_time",
                                     "btn_read_time", "btn_rtc", "btn8", "btn_rcap", "Button3"};

@@ -18,7 +18,7 @@ using namespace bms::test;
 
 namespace {
 
-const auto* const kQtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+const auto* const kQtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment<>);
 
 sim::PackConfig QuietPack()
 {

@@ -14,7 +14,7 @@ using namespace bms::test;
 
 namespace {
 
-const auto* const kQtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+const auto* const kQtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment<>);
 
 int BlockOf(uint16_t reg)
 {

@@ -17,7 +17,7 @@ using namespace bms::test;
 
 namespace {
 
-const auto* const kQtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+const auto* const kQtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment<>);
 
 class SettingsTest : public ::testing::Test {
 protected:

@@ -6,6 +6,7 @@
 #include "Codec.h"
 #include "CommRecord.h"
 #include "PackTable.h"
+#include "QtTestSupport.h"
 
 #include <QCoreApplication>
 #include <QString>
@@ -19,20 +20,6 @@ inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdS
 
 namespace bms::test {
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        static int argc = 1;
-        static char name[] = "tst_display";
-        static char* argv[] = {name, nullptr};
-        app_ = new QCoreApplication(argc, argv);
-    }
-    void TearDown() override { delete app_; }
-
-private:
-    QCoreApplication* app_ = nullptr;
-};
 
 // Registers as big-endian data bytes.
 inline std::vector<uint8_t> Registers(std::initializer_list<uint16_t> words)

@@ -10,7 +10,7 @@
 using namespace bms;
 using namespace bms::test;
 
-static auto* const qtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+static auto* const qtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment<>);
 
 namespace {
 

@@ -9,7 +9,7 @@
 using namespace bms;
 using namespace bms::test;
 
-static auto* const qtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+static auto* const qtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment<>);
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include "Hooks.h"
 #include "Receive.h"
 #include "FakeHost.h"
+#include "QtTestSupport.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
@@ -16,22 +17,7 @@
 
 namespace bms::test {
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        static int argc = 1;
-        static char name[] = "tst_link";
-        static char* argv[] = {name, nullptr};
-        app_ = new QCoreApplication(argc, argv);
-    }
-    void TearDown() override { delete app_; }
-
-private:
-    QCoreApplication* app_ = nullptr;
-};
-
-inline ::testing::Environment* const kQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+inline ::testing::Environment* const kQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment<>);
 
 using Bytes = std::vector<uint8_t>;
 

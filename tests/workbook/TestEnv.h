@@ -2,6 +2,8 @@
 // fresh workbook folder per test through QUORLEX_BMS_WORKBOOK_DIR.
 #pragma once
 
+#include "QtTestSupport.h"
+
 #include <QDir>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -9,22 +11,6 @@
 #include <memory>
 
 namespace bms::test {
-
-template <typename Application>
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        static int argc = 1;
-        static char name[] = "tst_workbook";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<Application>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-private:
-    std::unique_ptr<Application> app_;
-};
 
 // Points the workbook folder at a temporary directory for one test.
 class WorkbookFolderFixture : public ::testing::Test {
