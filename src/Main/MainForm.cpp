@@ -10,15 +10,9 @@
 #include "WidgetHost.h"
 #include "Wiring.h"
 
-#ifdef BMS_HAVE_UPGRADE
 #include "UpgradeHooks.h"
-#endif
-#ifdef BMS_HAVE_WORKBOOKS
 #include "Workbooks.h"
-#endif
-#ifdef BMS_HAVE_VIEW
 #include "LiveSheetWindow.h"
-#endif
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -28,17 +22,7 @@
 #include <QLineEdit>
 #include <QStatusBar>
 
-#ifdef BMS_HAVE_SERIAL
 #include "SerialComm.h"
-#else
-namespace bms {
-// Stand-in while the build has no serial port component.
-class TComm {
-public:
-    void CloseComm() {}
-};
-} // namespace bms
-#endif
 
 namespace {
 
@@ -111,9 +95,7 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<
     bms::App.tmr2 = &tmr2;
     bms::App.tmr3 = &tmr3;
     bms::App.tmr4 = &tmr4;
-#ifdef BMS_HAVE_SERIAL
     bms::App.cm1 = cm1_.get();
-#endif
     wire();
 }
 
@@ -127,9 +109,7 @@ MainForm::~MainForm()
     if (bms::App.ui == host_.get()) {
         bms::App = bms::AppContext{};
         bms::Hooks = bms::DispatchHooks{};
-#ifdef BMS_HAVE_UPGRADE
         bms::UpgradeHooks = bms::UpgradeHooksT{};
-#endif
     }
 }
 
@@ -150,13 +130,9 @@ void MainForm::closeEvent(QCloseEvent* event)
     bms::RunGuarded([&] { confirmed = bms::FormCloseQuery(*cm1_); });
     if (!confirmed)
         return;
-#ifdef BMS_HAVE_WORKBOOKS
     // A workbook still open is ended so that its file is written.
     bms::RunGuarded(bms::EndOpenWorkbook);
-#endif
-#ifdef BMS_HAVE_VIEW
     bms::CloseLiveSheetWindows();
-#endif
     event->accept();
     if (terminate)
         terminate();

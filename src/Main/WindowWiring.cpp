@@ -19,24 +19,14 @@
 #include <QProgressBar>
 #include <QTableWidget>
 
-#ifdef BMS_HAVE_SERIAL
 #include "SerialComm.h"
 #include "Connection.h"
-#endif
-#ifdef BMS_HAVE_LINK
 #include "Receive.h"
-#endif
-#ifdef BMS_HAVE_UPGRADE
 #include "UpgradeHooks.h"
 #include "UpgradeRun.h"
 #include "UpgradeTab.h"
-#endif
-#ifdef BMS_HAVE_WORKBOOKS
 #include "Workbooks.h"
-#endif
-#ifdef BMS_HAVE_VIEW
 #include "LiveSheetWindow.h"
-#endif
 
 Q_DECLARE_LOGGING_CATEGORY(lcWindow)
 
@@ -79,16 +69,11 @@ void MainForm::wire()
     bms::WireHooks();
     bms::WireTimers();
 
-#ifdef BMS_HAVE_SERIAL
     OnClick(this, QStringLiteral("opencom"), [this] { bms::opencomClick(*cm1_); });
-#endif
-#if defined(BMS_HAVE_LINK) && defined(BMS_HAVE_SERIAL)
     cm1_->OnReceiveData = [](const uint8_t* buffer, uint16_t length) {
         RunGuarded([&] { bms::cm1ReceiveData(buffer, length); });
     };
-#endif
 
-#ifdef BMS_HAVE_UPGRADE
     OnClick(this, QStringLiteral("upbtn"), bms::upbtnClick);
     OnClick(this, QStringLiteral("opbtn"), [this] {
         const QString name = chooseFile ? chooseFile() : QString();
@@ -105,17 +90,12 @@ void MainForm::wire()
             bar->setValue(qBound(0, value, qMax(1, maximum)));
         }
     };
-#endif
 
-#ifdef BMS_HAVE_WORKBOOKS
     OnClick(this, QStringLiteral("excbtn"), bms::excbtnClick);
     OnClick(this, QStringLiteral("btn_save_uid"), bms::btn_save_uidClick);
     OnClick(this, QStringLiteral("Cal_excel_button"), bms::Cal_excel_buttonClick);
     OnClick(this, QStringLiteral("btn_cal_confirm"), bms::btn_cal_confirmClick);
     OnClick(this, QStringLiteral("btn_uid_save"), bms::btn_uid_saveClick);
-#endif
-#ifdef BMS_HAVE_VIEW
     // Every workbook the tool opens shows in its own live sheet window.
     bms::InstallLiveSheetWindows();
-#endif
 }

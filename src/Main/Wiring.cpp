@@ -16,12 +16,8 @@
 
 #include <exception>
 
-#ifdef BMS_APP_HAVE_PORTS
 #include "PortList.h"
-#endif
-#ifdef BMS_APP_HAVE_WORKBOOKS
 #include "Workbooks.h"
-#endif
 
 namespace bms {
 
@@ -54,18 +50,14 @@ void WireHooks()
         if (Sampling == 1)
             cybtnClick();
     };
-#ifdef BMS_APP_HAVE_WORKBOOKS
     AppHooks.dataLogRow = AppendDataRow;
     AppHooks.calibrationRow = BeginCalibrationRow;
-#endif
-#ifdef BMS_APP_HAVE_PORTS
     PortSource = []() -> std::optional<QStringList> {
         QStringList ports;
         if (!FillPortList(ports))
             return std::nullopt;
         return ports;
     };
-#endif
 }
 
 void WireTimers()

@@ -11,22 +11,6 @@ add_library(bms_app STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/Wiring.cpp ${CMAKE_CURRENT_SOURCE_DIR}/Wiring.h
 )
 target_include_directories(bms_app PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}
-  # Headers of the areas this library calls; their libraries are linked below
-  # once they are part of the build.
   ${PROJECT_SOURCE_DIR}/src/Data_Display ${PROJECT_SOURCE_DIR}/src/USBCOM ${PROJECT_SOURCE_DIR}/src/Workbook)
-target_link_libraries(bms_app PUBLIC bms_protocol bms_options)
-foreach(_lib bms_request bms_link bms_display bms_serial bms_upgrade)
-  if(TARGET ${_lib})
-    target_link_libraries(bms_app PUBLIC ${_lib})
-  endif()
-endforeach()
-# The port list and the workbooks' row writers are wired in when present.
-foreach(_part PORTS:bms_ports WORKBOOKS:bms_workbooks)
-  string(REPLACE ":" ";" _pair ${_part})
-  list(GET _pair 0 _flag)
-  list(GET _pair 1 _lib)
-  if(TARGET ${_lib})
-    target_link_libraries(bms_app PUBLIC ${_lib})
-    target_compile_definitions(bms_app PRIVATE BMS_APP_HAVE_${_flag})
-  endif()
-endforeach()
+target_link_libraries(bms_app PUBLIC bms_request bms_link bms_display bms_serial bms_upgrade
+  bms_ports bms_workbooks bms_protocol bms_options)

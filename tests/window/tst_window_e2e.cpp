@@ -10,11 +10,9 @@
 #include "UiHost.h"
 #include "VirtualPack.h"
 
-#if defined(BMS_HAVE_WORKBOOKS) && defined(BMS_HAVE_VIEW)
 #include "LiveSheetWindow.h"
 #include "WorkbookDocument.h"
 #include "Workbooks.h"
-#endif
 
 #include <QApplication>
 #include <QFile>
@@ -225,7 +223,6 @@ private Q_SLOTS:
         QCOMPARE(s.f.host().unknownControls(), QStringList());
     }
 
-#if defined(BMS_HAVE_WORKBOOKS) && defined(BMS_HAVE_VIEW)
     void dataLogCollectsRowsWhileSampling()
     {
         QTemporaryDir dir;
@@ -255,7 +252,6 @@ private Q_SLOTS:
         bms::CloseLiveSheetWindows();
         qunsetenv("QUORLEX_BMS_WORKBOOK_DIR");
     }
-#endif
 
     void closingThePortAndTheWindow()
     {
