@@ -282,6 +282,12 @@ void EraseDevFirmwareRequest()
 {
     std::vector<uint8_t> body = WriteHeader(SlaveAddr, 0x9E80, 1, 2);
     PutU16(body, 0x0000);
+    // Recorded so that the pack's answer reports the erase to the operator;
+    // never in the middle of an upgrade run, whose record write is pending.
+    if (UpgradeActive == 0) {
+        LastWriteReg = 0x9E80;
+        LastWriteQty = 1;
+    }
     SendRequest(body);
 }
 

@@ -92,7 +92,7 @@ void ReportWriteSuccess()
         Step(UpgradeStep::NextWrite);
         return;
     }
-    if (reg == 0x9E00) {
+    if (reg == 0x9E00 || reg == 0x9E80) {
         EraseDevPending = 0;
         App.ui->showMessage(QStringLiteral("Erase dev firmware successfully!"));
     } else {
@@ -105,7 +105,7 @@ void ReportWriteSuccess()
 void ReportWriteFailure()
 {
     const uint16_t reg = LastWriteReg;
-    if (reg == 0x9E00) {
+    if (reg == 0x9E00 || reg == 0x9E80) {
         App.ui->showMessage(QStringLiteral("Erase dev firmware failed!"));
         EraseDevPending = 0;
     } else if (reg == 0x9F00) {

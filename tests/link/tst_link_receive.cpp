@@ -231,6 +231,25 @@ TEST_F(ReceiveTest, identityWriteStaysPendingWhileItsReportIsOpen)
     EXPECT_EQ(LastWriteReg, 0);
 }
 
+TEST_F(ReceiveTest, eraseDevFirmwareAnswerIsReported)
+{
+    EraseDevPending = 1;
+    LastWriteReg = 0x9E80;
+    LastWriteQty = 1;
+    Feed(WithCrc({0x06, 0x10, 0x9E, 0x80, 0x00, 0x01}));
+    EXPECT_EQ(log, std::vector<std::string>{"msg:Erase dev firmware successfully!"});
+    EXPECT_EQ(EraseDevPending, 0);
+    EXPECT_EQ(LastWriteReg, 0);
+
+    log.clear();
+    EraseDevPending = 1;
+    LastWriteReg = 0x9E80;
+    Feed(WithCrc({0x06, 0x90, 0x02}));
+    EXPECT_EQ(log, std::vector<std::string>{"msg:Erase dev firmware failed!"});
+    EXPECT_EQ(EraseDevPending, 0);
+    EXPECT_EQ(LastWriteReg, 0);
+}
+
 TEST_F(ReceiveTest, handlerErrorDropsTheRestOfTheChunkAndLeavesStateOne)
 {
     Hooks.telemetry = [] { throw std::runtime_error("decoder failed"); };
