@@ -4,6 +4,7 @@
 #include "ShapeWidget.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -154,6 +155,11 @@ void WidgetHost::setItems(const QString& name, const QStringList& list)
     c->setCurrentIndex(-1);
     if (c->isEditable())
         c->setEditText(keep);
+    // Port paths are longer than the box: the list opens wide enough to show
+    // them whole, and the box's tooltip names the full text.
+    c->view()->setMinimumWidth(c->view()->sizeHintForColumn(0) + 24);
+    c->setToolTip(c->currentText());
+    QObject::connect(c, &QComboBox::currentTextChanged, c, &QWidget::setToolTip, Qt::UniqueConnection);
 }
 
 QStringList WidgetHost::items(const QString& name) const
