@@ -6,6 +6,7 @@
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -28,11 +29,12 @@ void Delay(int ms)
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         return;
     }
-    // A wake-up timer so that the blocking wait below ends when time is up.
+    // A wake-up timer so that the blocking wait below ends when time is up;
+    // it repeats, so a wake-up that comes a little early cannot leave the
+    // wait blocked with no further event to come.
     QTimer wake;
-    wake.setSingleShot(true);
     wake.setTimerType(Qt::PreciseTimer);
-    wake.start(ms);
+    wake.start(std::max(ms, 1));
     while (!deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents);
 }
