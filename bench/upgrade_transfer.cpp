@@ -11,6 +11,7 @@
 #include "CommRecord.h"
 #include "FakeHost.h"
 #include "Image.h"
+#include "IntelHex.h"
 #include "Receive.h"
 #include "SerialComm.h"
 #include "UpgradeHooks.h"
@@ -31,21 +32,6 @@ namespace {
 
 constexpr uint32_t kBaud = 115200;
 
-QByteArray HexLine(uint16_t address, uint8_t type, const QByteArray& data)
-{
-    QByteArray bytes;
-    bytes.append(static_cast<char>(data.size()));
-    bytes.append(static_cast<char>(address >> 8));
-    bytes.append(static_cast<char>(address));
-    bytes.append(static_cast<char>(type));
-    bytes.append(data);
-    uint8_t sum = 0;
-    for (char c : bytes)
-        sum = static_cast<uint8_t>(sum + static_cast<uint8_t>(c));
-    bytes.append(static_cast<char>(-sum));
-    return ':' + bytes.toHex().toUpper() + "\r\n";
-}
-
 // `records` data records of 16 bytes with extended-address records every
 // 64 KiB, and the end record.
 QByteArray MakeImage(int records)
@@ -57,12 +43,12 @@ QByteArray MakeImage(int records)
             QByteArray upper;
             upper.append(static_cast<char>(address >> 24));
             upper.append(static_cast<char>(address >> 16));
-            image += HexLine(0, 4, upper);
+            image += bms::test::HexRecord(0, 4, upper) + "\r\n";
         }
         QByteArray data;
         for (int j = 0; j < 16; ++j)
             data.append(static_cast<char>(i * 31 + j * 7));
-        image += HexLine(static_cast<uint16_t>(address), 0, data);
+        image += bms::test::HexRecord(static_cast<uint16_t>(address), 0, data) + "\r\n";
     }
     return image + ":00000001FF\r\n";
 }

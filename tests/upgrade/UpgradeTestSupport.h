@@ -7,6 +7,7 @@
 #include "UpgradeHooks.h"
 #include "UpgradeRun.h"
 #include "FakeHost.h"
+#include "IntelHex.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -17,22 +18,6 @@
 #include <memory>
 
 namespace bms::test {
-
-// One Intel-HEX line with its checksum.
-inline QByteArray HexRecord(uint16_t address, uint8_t type, const QByteArray& data)
-{
-    QByteArray bytes;
-    bytes.append(static_cast<char>(data.size()));
-    bytes.append(static_cast<char>(address >> 8));
-    bytes.append(static_cast<char>(address));
-    bytes.append(static_cast<char>(type));
-    bytes.append(data);
-    uint8_t sum = 0;
-    for (char c : bytes)
-        sum = static_cast<uint8_t>(sum + static_cast<uint8_t>(c));
-    bytes.append(static_cast<char>(-sum));
-    return ':' + bytes.toHex().toUpper();
-}
 
 // An image of `dataRecords` data records of `length` bytes behind an
 // extended-address record, closed by the end record; lines end in CR LF.

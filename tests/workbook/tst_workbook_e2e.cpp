@@ -29,30 +29,8 @@ TEST_F(WorkbookEndToEnd, rowsLoggedFromTheVirtualPackSurviveSigkill)
     sim::VirtualPack pack(config);
     const QString port = QString::fromStdString(pack.start());
 
-    QProcess tool;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QUORLEX_BMS_WORKBOOK_DIR", folder());
-    tool.setProcessEnvironment(env);
-    tool.start(WORKBOOK_E2E_CHILD, {port});
-    ASSERT_TRUE(tool.waitForStarted(10000));
-    int last = 0;
-    QByteArray pending;
-    QElapsedTimer clock;
-    clock.start();
-    while (last < 12 && clock.elapsed() < 60000 && tool.state() == QProcess::Running) {
-        tool.waitForReadyRead(1000);
-        pending += tool.readAllStandardOutput();
-        qsizetype end;
-        while ((end = pending.indexOf('\n')) >= 0) {
-            const QByteArray line = pending.left(end);
-            pending.remove(0, end + 1);
-            if (line.startsWith("row "))
-                last = line.mid(4).toInt();
-        }
-    }
-    tool.kill(); // SIGKILL
-    ASSERT_TRUE(tool.waitForFinished(10000));
-    ASSERT_GE(last, 12) << tool.readAllStandardError().toStdString();
+    const int last = RunChildUntilKilled(WORKBOOK_E2E_CHILD, {port}, folder(), 12);
+    ASSERT_GE(last, 12);
     EXPECT_GT(pack.requestCount(0x04), 0u);
 
     const QStringList journals = files("*.journal");

@@ -25,31 +25,7 @@ using WorkbookJournal = WorkbookFolderFixture;
 // kills it with SIGKILL. Returns the last row it reported complete.
 int LogUntilKilled(const QString& folder, int rows)
 {
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QUORLEX_BMS_WORKBOOK_DIR", folder);
-    child.setProcessEnvironment(env);
-    child.start(WORKBOOK_CHILD, {});
-    EXPECT_TRUE(child.waitForStarted(10000));
-    int last = 0;
-    QByteArray pending;
-    QElapsedTimer clock;
-    clock.start();
-    while (last < rows && clock.elapsed() < 60000 && child.state() == QProcess::Running) {
-        child.waitForReadyRead(1000);
-        pending += child.readAllStandardOutput();
-        qsizetype end;
-        while ((end = pending.indexOf('\n')) >= 0) {
-            const QByteArray line = pending.left(end);
-            pending.remove(0, end + 1);
-            if (line.startsWith("row "))
-                last = line.mid(4).toInt();
-        }
-    }
-    child.kill(); // SIGKILL
-    EXPECT_TRUE(child.waitForFinished(10000));
-    EXPECT_EQ(child.exitStatus(), QProcess::CrashExit);
-    return last;
+    return RunChildUntilKilled(WORKBOOK_CHILD, {}, folder, rows);
 }
 
 } // namespace
