@@ -22,6 +22,9 @@ struct AppHookSet {
     // Appends one row to the data log (called per telemetry frame while
     // DataLogging is set).
     std::function<void()> dataLogRow;
+    // A telemetry block (0..7) was decoded into PackTable while sampling;
+    // the trend charts take one sample of entry 0.
+    std::function<void(int block)> trendSample;
 };
 extern AppHookSet AppHooks;
 

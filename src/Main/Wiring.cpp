@@ -35,6 +35,7 @@ void RunGuarded(const std::function<void()>& handler)
 void WireHooks()
 {
     Hooks.telemetry = [] {
+        const int32_t block = ReadBlock; // the block this answer is decoded as
         DecodeTelemetry();
         ShowTelemetry();
         ShowAlarmBits();
@@ -42,6 +43,8 @@ void WireHooks()
         ShowParallelProgress();
         if (DataLogging == 1 && AppHooks.dataLogRow)
             AppHooks.dataLogRow();
+        if (Sampling == 1 && block >= 0 && block <= 7 && AppHooks.trendSample)
+            AppHooks.trendSample(block);
     };
     Hooks.deviceInfo = [] { DecodeDeviceInfo(); };
     Hooks.reReadDeviceInfo = [] { btn3Click(); };

@@ -1,0 +1,227 @@
+#include "DataLogReader.h"
+
+#include "LogRows.h"
+#include "PackSample.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <cmath>
+
+namespace bms::trends {
+
+namespace {
+
+// A new segment starts where the log has a pause longer than this (sampling
+// was stopped, or the pack was silent).
+constexpr int64_t kLogGapMs = 5000;
+
+// The fixed data-log fields the charts need, as setters of a pack record.
+using Setter = void (*)(PackRecord&, double);
+constexpr Setter kSetters[] = {
+    [](PackRecord& p, double v) { p.total_volt = uint16_t(std::lround(v)); },
+    [](PackRecord& p, double v) { p.current = int32_t(std::llround(v)); },
+    [](PackRecord& p, double v) { p.rsoc = uint16_t(std::lround(v)); },
+    [](PackRecord& p, double v) { p.soh = uint16_t(std::lround(v)); },
+    [](PackRecord& p, double v) { p.temp_001C = int16_t(std::lround(v)); },
+    [](PackRecord& p, double v) { p.temp_001F = int16_t(std::lround(v)); },
+    [](PackRecord& p, double v) { p.temp_0020 = int16_t(std::lround(v)); },
+    [](PackRecord& p, double v) { p.temp_0025 = int16_t(std::lround(v)); },
+    [](PackRecord& p, double v) { p.temp_a_count = uint8_t(std::lround(v)); },
+    [](PackRecord& p, double v) { p.temp_b_count = uint8_t(std::lround(v)); },
+    [](PackRecord& p, double v) { p.cell_count = uint16_t(std::lround(v)); },
+};
+
+struct LocatedField {
+    int column;    // 0-based
+    double factor; // logged value = field × factor
+    Setter set;
+};
+
+struct Layout {
+    int timeColumn = 0;
+    std::vector<LocatedField> fields;
+    CellRow header; // the fixed columns' header texts
+};
+
+// Writes a record with one field set to 1 through the data-log row writer
+// and finds the column that changed and by how much.
+Layout Probe()
+{
+    Layout layout;
+    const QDateTime when(QDate(2000, 1, 1), QTime(0, 0));
+    const CellRow base = DataLogRow(PackRecord{}, BsiRecordT{}, false, when);
+    for (size_t c = 0; c < base.size(); ++c) {
+        if (base[c].isText()) {
+            layout.timeColumn = int(c);
+            break;
+        }
+    }
+    for (Setter set : kSetters) {
+        PackRecord probe{};
+        set(probe, 1);
+        const CellRow row = DataLogRow(probe, BsiRecordT{}, false, when);
+        for (int c = 0; c < kFixedLogColumns; ++c) {
+            if (row[size_t(c)].isNumber() && !(row[size_t(c)] == base[size_t(c)])) {
+                layout.fields.push_back({c, row[size_t(c)].number - base[size_t(c)].number, set});
+                break;
+            }
+        }
+    }
+    const CellRow header = DataLogHeaderRow(PackRecord{}, false);
+    layout.header.assign(header.begin(), header.begin() + kFixedLogColumns);
+    return layout;
+}
+
+const Layout& DataLogLayout()
+{
+    static const Layout layout = Probe();
+    return layout;
+}
+
+std::optional<double> NumberIn(const std::vector<CellValue>& cells, int column)
+{
+    if (column < 0 || size_t(column) >= cells.size())
+        return std::nullopt;
+    const CellValue& cell = cells[size_t(column)];
+    if (cell.isNumber())
+        return cell.number;
+    if (cell.isText()) {
+        bool ok = false;
+        const double v = cell.text.trimmed().toDouble(&ok);
+        if (ok)
+            return v;
+    }
+    return std::nullopt;
+}
+
+// "hh:mm:ss" to milliseconds of the day.
+std::optional<int> TimeOfDay(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char(':'));
+    if (parts.size() != 3)
+        return std::nullopt;
+    int v[3];
+    for (int i = 0; i < 3; ++i) {
+        bool ok = false;
+        v[i] = parts[i].toInt(&ok);
+        if (!ok)
+            return std::nullopt;
+    }
+    if (v[0] < 0 || v[0] > 23 || v[1] < 0 || v[1] > 59 || v[2] < 0 || v[2] > 59)
+        return std::nullopt;
+    return ((v[0] * 60 + v[1]) * 60 + v[2]) * 1000;
+}
+
+} // namespace
+
+DataLogReader::DataLogReader(SampleStore& store, QDate fallbackDate)
+    : store_(store), fallbackDate_(fallbackDate)
+{
+}
+
+QDate DataLogReader::parseDate(const QString& text)
+{
+    const auto cached = dates_.constFind(text);
+    if (cached != dates_.constEnd())
+        return *cached;
+    // The log's dates are in the short format of the system that wrote it:
+    // this system's first, then the usual others.
+    QDate date = QLocale::system().toDate(text, QLocale::ShortFormat);
+    static const char* const kFormats[] = {"yyyy-MM-dd", "yyyy/M/d", "d.M.yyyy", "M/d/yyyy", "d/M/yyyy",
+                                           "M/d/yy",     "d.M.yy",   "d/M/yy",   "d MMM yyyy"};
+    for (const char* format : kFormats) {
+        if (date.isValid())
+            break;
+        date = QLocale::c().toDate(text, QString::fromLatin1(format));
+    }
+    // Two-digit years are read as 19xx.
+    if (date.isValid() && date.year() < 1970)
+        date = date.addYears(100);
+    dates_.insert(text, date);
+    return date;
+}
+
+std::optional<int64_t> DataLogReader::rowTime(const CellValue& cell)
+{
+    if (cell.isNumber()) {
+        // A spreadsheet that turned the text into a date keeps days since
+        // 1899-12-30 in local time.
+        const double days = std::floor(cell.number);
+        const QDate date = QDate(1899, 12, 30).addDays(qint64(days));
+        const int ms = int(std::lround((cell.number - days) * 86400000.0)) % 86400000;
+        return QDateTime(date, QTime::fromMSecsSinceStartOfDay(ms)).toMSecsSinceEpoch();
+    }
+    const QString text = cell.text.trimmed();
+    const qsizetype space = text.lastIndexOf(QLatin1Char(' '));
+    const std::optional<int> ms = TimeOfDay(space < 0 ? text : text.mid(space + 1));
+    if (!ms)
+        return std::nullopt;
+    QDate date = space < 0 ? QDate() : parseDate(text.left(space).trimmed());
+    if (!date.isValid()) {
+        // Only the time of day can be read: count days from the fallback,
+        // one more whenever the clock runs back by more than 12 hours.
+        datesGuessed_ = true;
+        if (!guessedDate_.isValid())
+            guessedDate_ = fallbackDate_;
+        else if (*ms < lastTimeOfDay_ - 12 * 3600 * 1000)
+            guessedDate_ = guessedDate_.addDays(1);
+        date = guessedDate_;
+    }
+    lastTimeOfDay_ = *ms;
+    return QDateTime(date, QTime::fromMSecsSinceStartOfDay(*ms)).toMSecsSinceEpoch();
+}
+
+void DataLogReader::row(int number, const std::vector<CellValue>& cells)
+{
+    const Layout& layout = DataLogLayout();
+    if (number == 2) {
+        header_ = cells.size() >= layout.header.size();
+        for (size_t c = 0; header_ && c < layout.header.size(); ++c)
+            header_ = cells[c].isText() && cells[c].text.trimmed() == layout.header[c].text;
+        return;
+    }
+    if (number < 3 || !header_)
+        return;
+
+    const std::optional<int64_t> time
+        = size_t(layout.timeColumn) < cells.size() ? rowTime(cells[size_t(layout.timeColumn)]) : std::nullopt;
+    if (!time) {
+        ++skipped_;
+        return;
+    }
+    PackRecord pack{};
+    for (const LocatedField& field : layout.fields) {
+        const std::optional<double> v = NumberIn(cells, field.column);
+        if (!v) {
+            ++skipped_;
+            return;
+        }
+        field.set(pack, *v / field.factor);
+    }
+    // The variable columns follow the counts of the row itself: cells, cell
+    // sensors, MOS sensors, each at most 16 and only as far as the row goes.
+    int column = kFixedLogColumns;
+    auto readArray = [&](auto& array, auto& count) {
+        const int wanted = std::min<int>(count, kMaxLoggedCount);
+        int read = 0;
+        for (; read < wanted; ++read) {
+            const std::optional<double> v = NumberIn(cells, column + read);
+            if (!v)
+                break;
+            array[size_t(read)] = static_cast<std::remove_reference_t<decltype(array[0])>>(std::lround(*v));
+        }
+        column += wanted;
+        count = static_cast<std::remove_reference_t<decltype(count)>>(read);
+    };
+    readArray(pack.cell_volt, pack.cell_count);
+    readArray(pack.temp_a, pack.temp_a_count);
+    readArray(pack.temp_b, pack.temp_b_count);
+
+    const bool gap = haveTime_ && *time - lastTime_ > kLogGapMs;
+    store_.append(*time, SampleFromPack(pack, kAllBlocks), gap);
+    lastTime_ = *time;
+    haveTime_ = true;
+    ++samples_;
+}
+
+} // namespace bms::trends
