@@ -19,10 +19,22 @@ public:
     using Error::Error;
 };
 
-// Opening the serial port failed.
+// Opening the serial port failed. Besides the message it may carry the
+// device file that was tried and the system's reason (an errno value, 0 when
+// there is none), so that the window can say why.
 class ECommsError : public Error {
 public:
     using Error::Error;
+    ECommsError(const QString& message, const QString& device, int cause)
+        : Error(message), device_(device), cause_(cause)
+    {
+    }
+    QString device() const { return device_; }
+    int cause() const { return cause_; }
+
+private:
+    QString device_;
+    int cause_ = 0;
 };
 
 // Reading a file failed.

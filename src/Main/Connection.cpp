@@ -3,7 +3,11 @@
 #include "App.h"
 #include "CommRecord.h"
 #include "Convert.h"
+#include "Errors.h"
+#include "OpenFailure.h"
 #include "SerialComm.h"
+
+#include <QTime>
 
 #include <algorithm>
 
@@ -25,22 +29,55 @@ void EnableLinkButtons(bool on)
         App.ui->setEnabled(QString::fromLatin1(name), on);
 }
 
+// A memo line saying why the port did not open, ahead of the message box.
+void NoteOpenFailure(const ECommsError& e)
+{
+    const QString note = OpenFailureNote(GatherOpenFailureFacts(e.device(), e.cause()));
+    if (!note.isEmpty())
+        App.ui->appendLine(QStringLiteral("mmo1"),
+                           note + QStringLiteral("(") + QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + QStringLiteral(")"));
+}
+
+} // namespace
+
+namespace {
+
+std::optional<QStringList> SortedPorts()
+{
+    if (!PortSource)
+        return std::nullopt;
+    std::optional<QStringList> ports = PortSource();
+    if (ports) {
+        std::sort(ports->begin(), ports->end(), [](const QString& a, const QString& b) {
+            return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+        });
+    }
+    return ports;
+}
+
 } // namespace
 
 void FillPorts()
 {
-    if (!PortSource)
+    const std::optional<QStringList> sorted = SortedPorts();
+    if (!sorted)
         return;
-    std::optional<QStringList> ports = PortSource();
-    if (!ports)
+    App.ui->setItems(QStringLiteral("cbb1"), *sorted);
+    if (!sorted->isEmpty())
+        App.ui->setText(QStringLiteral("cbb1"), sorted->last());
+}
+
+void RefreshPorts()
+{
+    const std::optional<QStringList> sorted = SortedPorts();
+    if (!sorted || *sorted == App.ui->items(QStringLiteral("cbb1")))
         return;
-    QStringList sorted = *ports;
-    std::sort(sorted.begin(), sorted.end(), [](const QString& a, const QString& b) {
-        return QString::compare(a, b, Qt::CaseInsensitive) < 0;
-    });
-    App.ui->setItems(QStringLiteral("cbb1"), sorted);
-    if (!sorted.isEmpty())
-        App.ui->setText(QStringLiteral("cbb1"), sorted.last());
+    const QString keep = App.ui->text(QStringLiteral("cbb1"));
+    App.ui->setItems(QStringLiteral("cbb1"), *sorted);
+    if (!keep.isEmpty())
+        App.ui->setText(QStringLiteral("cbb1"), keep);
+    else if (!sorted->isEmpty())
+        App.ui->setText(QStringLiteral("cbb1"), sorted->last());
 }
 
 void ShowPortOpen()
@@ -93,13 +130,20 @@ void opencomClick(TComm& cm1)
 
     const bool opbtnWasEnabled = App.ui->isEnabled(QStringLiteral("opbtn"));
     ShowPortOpen();
-    try {
-        cm1.OpenComm();
-    } catch (...) {
-        // Back to offline, then on to the general error handler.
+    // Back to offline, then on to the general error handler.
+    const auto backOffline = [&] {
         cm1.CloseComm();
         ShowPortClosed();
         App.ui->setEnabled(QStringLiteral("opbtn"), opbtnWasEnabled);
+    };
+    try {
+        cm1.OpenComm();
+    } catch (const ECommsError& e) {
+        backOffline();
+        NoteOpenFailure(e);
+        throw;
+    } catch (...) {
+        backOffline();
         throw;
     }
     AwaitingCheck = 0;

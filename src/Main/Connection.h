@@ -19,6 +19,10 @@ extern std::function<std::optional<QStringList>()> PortSource;
 void FillPorts();
 // "Refresh " button.
 inline void sxcomClick() { FillPorts(); }
+// A device came or went: the items follow, the box keeps the operator's
+// text; an empty box takes the last port as at start-up. Nothing changes
+// when the list is the same or cannot be read.
+void RefreshPorts();
 
 // The controls of the open state: port and baud boxes locked, the buttons
 // that need a link enabled, "Connected to the communication box!", red

@@ -21,6 +21,7 @@
 
 #include "SerialComm.h"
 #include "Connection.h"
+#include "PortWatch.h"
 #include "Receive.h"
 #include "UpgradeHooks.h"
 #include "UpgradeRun.h"
@@ -70,6 +71,9 @@ void MainForm::wire()
     bms::WireTimers();
 
     OnClick(this, QStringLiteral("opencom"), [this] { bms::opencomClick(*cm1_); });
+    // The port list follows devices being plugged in and pulled out.
+    auto* portWatch = new bms::PortWatcher(this);
+    portWatch->changed = [] { RunGuarded(bms::RefreshPorts); };
     cm1_->OnReceiveData = [](const uint8_t* buffer, uint16_t length) {
         RunGuarded([&] { bms::cm1ReceiveData(buffer, length); });
     };

@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 #include "LineSettings.h"
+#include "LowLatency.h"
 #include "Notify.h"
 #include "PortName.h"
 #include "ReadThread.h"
@@ -32,11 +33,16 @@ constexpr int kStopWaitMs = 10'000;
     throw ECommsError(QString::fromLatin1(message));
 }
 
-// Opens the device for exclusive use; -1 when it does not exist or is taken.
+// Opens the device for exclusive use. -1 when it cannot be opened, with errno
+// telling why: EBUSY when another program holds it (its advisory lock, or
+// TIOCEXCL), EACCES without permission, ENOENT when it does not exist; 0 for
+// an empty path.
 int OpenDevice(const QString& path)
 {
-    if (path.isEmpty())
+    if (path.isEmpty()) {
+        errno = 0;
         return -1;
+    }
     int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0 && fd < 3) {
         // Keep 0 free: ComHandle reports 0 for a closed port.
@@ -46,6 +52,7 @@ int OpenDevice(const QString& path)
     }
     if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
         ::close(fd);
+        errno = EBUSY;
         return -1;
     }
     return fd;
@@ -97,14 +104,19 @@ void TComm::OpenComm()
 {
     if (port_)
         Fail("This serial port already opened");
-    const int fd = OpenDevice(CommDevicePath(commName_));
+    const QString path = CommDevicePath(commName_);
+    const int fd = OpenDevice(path);
     if (fd < 0)
-        Fail("Error opening serial port");
+        throw ECommsError(QStringLiteral("Error opening serial port"), path, errno);
     if (!::isatty(fd)) {
         ::close(fd);
         Fail("File handle is not a comm handle ");
     }
     (void)::ioctl(fd, TIOCEXCL);
+    // USB boxes hold received bytes for up to 16 ms unless asked not to;
+    // terminals without the setting (a pseudo-terminal) open as they are.
+    lowLatency_ = RequestLowLatency(fd);
+    qCInfo(lcSerial, "%s: low-latency mode %s", qPrintable(path), lowLatency_ ? "on" : "not available");
     // The kernel keeps its own input and output buffers; there is nothing to
     // size here, so "Cannot setup comm buffer" does not occur.
     auto port = std::make_shared<PortShared>(fd);

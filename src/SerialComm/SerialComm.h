@@ -51,7 +51,8 @@ public:
     // Opens the port named by CommName with the current settings and starts
     // both threads. Throws ECommsError with one of "This serial port already
     // opened", "Error opening serial port" (no such device, or the device is
-    // in use by another TComm or program), "File handle is not a comm handle "
+    // in use by another TComm or program; the error then also carries the
+    // device path and the errno value), "File handle is not a comm handle "
     // (opens but is not a terminal), "Cannot setup comm buffer", "Unable to
     // create event", "Unable to create read thread", "Unable to create write
     // thread". A failed open leaves the component closed.
@@ -72,6 +73,9 @@ public:
     // True from a successful OpenComm until CloseComm, also after a worker
     // thread has ended on a vanished device.
     bool Connected() const { return port_ != nullptr; }
+    // True when the driver of the open port granted low-latency mode
+    // (LowLatency.h); false for pseudo-terminals and drivers without it.
+    bool LowLatency() const { return port_ != nullptr && lowLatency_; }
     // False from SendData until the transmit thread finds its queue empty.
     bool SendDataEmpty() const { return sendDataEmpty_->load(); }
 
@@ -175,6 +179,7 @@ private:
     std::shared_ptr<WriteQueue> writeQueue_;
 
     QString commName_ = QStringLiteral("COM2");
+    bool lowLatency_ = false;
     LineConfig line_;
     CommTimeouts timeouts_;
 };

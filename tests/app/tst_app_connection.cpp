@@ -69,6 +69,7 @@ TEST_F(ConnectionTest, openFailureReturnsOfflineAndReportsTheError)
     app.host.texts[QStringLiteral("cbb1")] = QStringLiteral("/nonexistent/ttyNone");
     RunGuarded([this] { opencomClick(cm1); });
     EXPECT_EQ(app.host.errors, QStringList{QStringLiteral("Error opening serial port.")});
+    EXPECT_TRUE(MemoHas(QStringLiteral("Note: /nonexistent/ttyNone does not exist: is the communication box plugged in?(")));
     ExpectOffline();
     EXPECT_FALSE(app.host.isEnabled(QStringLiteral("opbtn")));
 
@@ -159,6 +160,19 @@ TEST_F(ConnectionTest, startUpSortsThePortsAndAppliesTheSelections)
     FillPorts();
     EXPECT_TRUE(app.host.items(QStringLiteral("cbb1")).isEmpty());
     EXPECT_EQ(app.host.text(QStringLiteral("cbb1")), QStringLiteral("COM3"));
+}
+
+TEST_F(ConnectionTest, portListFollowsDevicesAndKeepsTheOperatorsText)
+{
+    QStringList system = {"/dev/ttyUSB0"};
+    PortSource = [&system] { return std::optional<QStringList>(system); };
+    RefreshPorts(); // an empty box takes the last port, as at start-up
+    EXPECT_EQ(app.host.text(QStringLiteral("cbb1")), QStringLiteral("/dev/ttyUSB0"));
+    app.host.texts[QStringLiteral("cbb1")] = QStringLiteral("ttyUSB0x"); // typed by the operator
+    system = {"/dev/ttyUSB1", "/dev/ttyACM0"};
+    RefreshPorts();
+    EXPECT_EQ(app.host.items(QStringLiteral("cbb1")), (QStringList{"/dev/ttyACM0", "/dev/ttyUSB1"}));
+    EXPECT_EQ(app.host.text(QStringLiteral("cbb1")), QStringLiteral("ttyUSB0x"));
 }
 
 TEST_F(ConnectionTest, closeAsksAndOnlyYesStopsTimersAndPort)

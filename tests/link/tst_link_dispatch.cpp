@@ -247,4 +247,40 @@ TEST_F(WriteReportTest, firmwareWritesKeepTheRecordTransferGoing)
     EXPECT_EQ(LastWriteReg, 0);
 }
 
+TEST_F(WriteReportTest, writesWithoutAMessageOfTheirOwnGetAMemoLine)
+{
+    const Bytes zeroDrift = WithCrc({0x06, 0x10, 0x9D, 0x27, 0x00, 0x01, 0x02, 0x00, 0x0A});
+    const Bytes readBlock = WithCrc({0x06, 0x04, 0x00, 0x0A, 0x00, 0x1E});
+    const struct {
+        Bytes sent;
+        uint16_t recorded;
+        Bytes answer;
+        const char* line; // start of the memo line after "communication is normal", or nullptr
+        uint16_t recordedAfter;
+    } rows[] = {
+        {zeroDrift, 0, WithCrc({0x06, 0x10, 0x9D, 0x27, 0x00, 0x01}),
+         "Note: the pack accepted the zero drift write (register 0x9D27)!(", 0},
+        // A stale recorded write stays pending; the refusal is the last write's.
+        {zeroDrift, 0x9D05, WithCrc({0x06, 0x90, 0x03}),
+         "Note: the pack refused the zero drift write (register 0x9D27): exception 03, illegal data value!(", 0x9D05},
+        {readBlock, 0, WithCrc({0x06, 0x90, 0x02}), "Note: the pack refused a write: exception 02, illegal data address!(", 0},
+        {zeroDrift, 0, WithCrc({0x06, 0x10, 0x9D, 0x27, 0x00, 0x02}), nullptr, 0}, // another count: not this write
+    };
+    for (const auto& row : rows) {
+        app.host.memos.clear();
+        log.clear();
+        MY_COM.TxBuf = row.sent;
+        LastWriteReg = row.recorded;
+        LastWriteQty = 6;
+        Feed(row.answer);
+        const QStringList memo = Memo();
+        ASSERT_EQ(memo.size(), row.line ? 2 : 1) << memo.join(QLatin1Char('|')).toStdString();
+        if (row.line) {
+            EXPECT_TRUE(memo.last().startsWith(QString::fromLatin1(row.line))) << memo.last().toStdString();
+        }
+        EXPECT_TRUE(log.empty());
+        EXPECT_EQ(LastWriteReg, row.recordedAfter);
+    }
+}
+
 } // namespace

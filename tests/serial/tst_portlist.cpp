@@ -1,5 +1,10 @@
-// The port list from a fake /sys/class/tty and a fake runtime folder.
+// The port list from a fake /sys/class/tty and a fake runtime folder, and the
+// watch that notices ports coming and going.
 #include "PortList.h"
+#include "PortWatch.h"
+#include "QtTestSupport.h"
+
+#include <QElapsedTimer>
 
 #include <QDir>
 #include <QFile>
@@ -8,6 +13,8 @@
 
 namespace bms::test {
 namespace {
+
+const auto* const kQtEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment<>);
 
 class PortListTest : public testing::Test {
 protected:
@@ -80,6 +87,31 @@ TEST_F(PortListTest, unreadableSourcesLeaveTheBoxUntouched)
     ASSERT_TRUE(QDir().mkpath(sources.sysfsTtyDir));
     EXPECT_TRUE(FillPortList(box, sources));
     EXPECT_TRUE(box.isEmpty());
+}
+
+TEST_F(PortListTest, watchNoticesDevicesAndARuntimeFolderMadeLater)
+{
+    sources.devDir = root.filePath(QStringLiteral("dev"));
+    ASSERT_TRUE(QDir().mkpath(sources.devDir));
+    PortWatcher watch(nullptr, sources);
+    int calls = 0;
+    watch.changed = [&calls] { ++calls; };
+
+    // A device node appears; then the runtime folder is made and a pack's
+    // link appears in it. Each is reported within a second.
+    const std::function<void()> steps[] = {
+        [&] { (void)QFile(sources.devDir + QStringLiteral("/ttyUSB0")).open(QIODevice::WriteOnly); },
+        [&] { (void)QDir().mkpath(sources.runtimeDir); },
+        [&] { AddRuntimeLink(QStringLiteral("pack"), QStringLiteral("/dev/null")); },
+    };
+    for (const auto& step : steps) {
+        const int before = calls;
+        QElapsedTimer clock;
+        clock.start();
+        step();
+        ASSERT_TRUE(WaitUntil([&] { return calls > before; }, 3000));
+        EXPECT_LT(clock.elapsed(), 1000);
+    }
 }
 
 } // namespace

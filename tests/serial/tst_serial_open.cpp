@@ -4,20 +4,29 @@
 
 #include "Errors.h"
 #include "LineSpeed.h"
+#include "OpenFailure.h"
 #include "PortName.h"
 #include "SerialComm.h"
 
 #include <QTemporaryFile>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
 #include <termios.h>
+#include <unistd.h>
 
 namespace bms::test {
 namespace {
 
-QString OpenError(TComm& comm)
+QString OpenError(TComm& comm, int* cause = nullptr)
 {
     try {
         comm.OpenComm();
     } catch (const ECommsError& e) {
+        if (cause)
+            *cause = e.cause();
         return e.message();
     }
     return QStringLiteral("<opened>");
@@ -55,7 +64,9 @@ TEST(OpenComm, refusesWhatIsNotAnOpenableTerminal)
 {
     TComm comm;
     comm.setCommName(QStringLiteral("/dev/no-such-serial-port"));
-    EXPECT_EQ(OpenError(comm), QStringLiteral("Error opening serial port"));
+    int cause = 0;
+    EXPECT_EQ(OpenError(comm, &cause), QStringLiteral("Error opening serial port"));
+    EXPECT_EQ(cause, ENOENT);
     comm.setCommName(QString()); // an empty port box
     EXPECT_EQ(OpenError(comm), QStringLiteral("Error opening serial port"));
 
@@ -79,6 +90,7 @@ TEST(OpenComm, secondOpenIsRefusedAndLeavesThePortWorking)
     comm.OpenComm();
     const int handle = comm.ComHandle();
     EXPECT_GT(handle, 0);
+    EXPECT_FALSE(comm.LowLatency()); // a pseudo-terminal has no such mode and opens all the same
     EXPECT_EQ(OpenError(comm), QStringLiteral("This serial port already opened"));
     EXPECT_TRUE(comm.Connected());
     EXPECT_EQ(comm.ComHandle(), handle);
@@ -97,11 +109,65 @@ TEST(OpenComm, portInUseIsRefusedUntilItsOwnerCloses)
     first.setCommName(pty.slavePath());
     second.setCommName(pty.slavePath());
     first.OpenComm();
-    EXPECT_EQ(OpenError(second), QStringLiteral("Error opening serial port"));
+    int cause = 0;
+    EXPECT_EQ(OpenError(second, &cause), QStringLiteral("Error opening serial port"));
+    EXPECT_EQ(cause, EBUSY);
     EXPECT_FALSE(second.Connected());
     first.CloseComm();
     EXPECT_EQ(OpenError(second), QStringLiteral("<opened>"));
     second.CloseComm();
+}
+
+TEST(OpenFailure, aPortHeldByAnotherProgramNamesThatProgram)
+{
+    PtyPair pty;
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int fd = ::open(pty.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+        const char ok = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 1 : 0;
+        (void)!::write(ready[1], &ok, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char ok = 0;
+    ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+    TComm comm;
+    comm.setCommName(pty.slavePath());
+    int cause = 0;
+    EXPECT_EQ(OpenError(comm, &cause), QStringLiteral("Error opening serial port"));
+    const QString note = OpenFailureNote(GatherOpenFailureFacts(pty.slavePath(), cause));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_EQ(ok, 1);
+    EXPECT_TRUE(note.contains(QStringLiteral("is in use by another program (tst_serial_open, process %1)").arg(child))) << qPrintable(note);
+}
+
+TEST(OpenFailure, noteSaysWhatTheOperatorCanDo)
+{
+    struct Case {
+        OpenFailureFacts facts;
+        const char* expected; // empty: no note
+    };
+    const QString dev = QStringLiteral("/dev/ttyUSB0");
+    const Case cases[] = {
+        {{dev, EACCES, "dialout", false, false, {}},
+         "Note: /dev/ttyUSB0 may only be opened by members of group dialout (permission denied). "
+         "Join it with \"sudo usermod -aG dialout $USER\", then log out and in again."},
+        {{dev, EACCES, "dialout", true, false, {}},
+         "Note: /dev/ttyUSB0 belongs to group dialout, which you joined after logging in: log out and in again to use it."},
+        {{dev, EACCES, "root", false, false, {}}, "Note: /dev/ttyUSB0 may not be opened by this user (permission denied)."},
+        {{dev, EBUSY, {}, false, false, {}}, "Note: /dev/ttyUSB0 is in use by another program; close the port there first."},
+        {{dev, ENOENT, {}, false, false, {}}, "Note: /dev/ttyUSB0 does not exist: is the communication box plugged in?"},
+        {{dev, EIO, {}, false, false, {}}, "Note: /dev/ttyUSB0 cannot be opened: Input/output error."},
+        {{QString(), 0, {}, false, false, {}}, ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(OpenFailureNote(c.facts), QString::fromUtf8(c.expected));
 }
 
 TEST(CloseComm, closesOnceAndNothingIsSentAfterwards)
