@@ -46,6 +46,19 @@ std::vector<uint8_t> HexBytes(const std::string& text)
     return HexTextToBytes(text);
 }
 
+// A software version as the tool shows it, "1.5.4": bits 15-12, 11-4, 3-0.
+uint16_t Version(const std::string& text)
+{
+    const size_t a = text.find('.');
+    const size_t b = a == std::string::npos ? a : text.find('.', a + 1);
+    if (b == std::string::npos)
+        throw std::invalid_argument("not a version A.B.C: " + text);
+    const long major = Number(text.substr(0, a), 0, 15);
+    const long middle = Number(text.substr(a + 1, b - a - 1), 0, 255);
+    const long minor = Number(text.substr(b + 1), 0, 15);
+    return static_cast<uint16_t>(major << 12 | middle << 4 | minor);
+}
+
 void Split(const std::string& text, int& pieces, int& gapMs)
 {
     const size_t colon = text.find(':');
@@ -78,6 +91,9 @@ Pack:
   --static             values stand still
   --barcode TEXT       12-character barcode
   --serial TEXT        serial number, up to 20 characters
+  --new-version A.B.C  software version after a main-board upgrade
+                       (default: the last number plus one)
+  --keep-version       keep the old version after an upgrade (new image not started)
   --name NAME          published as virtual-pack-NAME (default demo)
   --no-publish         do not publish the terminal
 Line:
@@ -91,6 +107,7 @@ Faults:
   --refuse REG         refuse register REG (exception 2); repeatable
   --write-error-at N   refuse image record N (counted from 1)
   --silence-after N    fall silent after image record N
+  --silent-after-upgrade  answer nothing once a main-board upgrade completed
 Images:
   --dump-main FILE     on exit, write the main-board records received (Intel HEX)
   --dump-dev FILE      on exit, write the dev-firmware records received
@@ -124,6 +141,8 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, Pr
             else if (a == "--static") c.live = false;
             else if (a == "--barcode") c.barcode = value();
             else if (a == "--serial") c.serialNumber = value();
+            else if (a == "--new-version") c.upgradedVersion = Version(value());
+            else if (a == "--keep-version") c.keepVersion = true;
             else if (a == "--name") c.name = value();
             else if (a == "--no-publish") c.publish = false;
             else if (a == "--baud") c.baud = static_cast<uint32_t>(Number(value(), 0, 4000000));
@@ -135,6 +154,7 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, Pr
             else if (a == "--refuse") f.refused.push_back(static_cast<uint16_t>(Number(value(), 0, 0xFFFF)));
             else if (a == "--write-error-at") f.writeErrorAt = static_cast<int>(Number(value(), 1, 1000000));
             else if (a == "--silence-after") f.silenceAfter = static_cast<int>(Number(value(), 0, 1000000));
+            else if (a == "--silent-after-upgrade") f.silentAfterUpgrade = true;
             else if (a == "--dump-main") out.dumpMain = value();
             else if (a == "--dump-dev") out.dumpDev = value();
             else throw std::invalid_argument("unknown option " + a);
@@ -156,6 +176,7 @@ void ApplyFaults(const FaultOptions& f, VirtualPack& pack)
         pack.refuseRegister(reg);
     pack.setWriteErrorAtRecord(f.writeErrorAt);
     pack.setSilenceAfterRecord(f.silenceAfter);
+    pack.setSilentAfterUpgrade(f.silentAfterUpgrade);
 }
 
 std::string RunCommand(const std::string& line, VirtualPack& pack)
@@ -173,7 +194,7 @@ std::string RunCommand(const std::string& line, VirtualPack& pack)
         if (word.empty()) return {};
         if (word == "help")
             return "commands: silent [N|-1|0], crc [N|-1|0], noise HEX|off, split N [MS], delay MS, "
-                   "refuse REG, accept REG, write-error N, silence-after N, clear, status, "
+                   "refuse REG, accept REG, write-error N, silence-after N, silent-after-upgrade [on|off], clear, status, "
                    "dump main|dev FILE, quit\n";
         if (word == "silent") pack.setSilent(static_cast<int>(arg(0, -1, 1000000, -1)));
         else if (word == "crc") pack.setCorruptCrc(static_cast<int>(arg(0, -1, 1000000, -1)));
@@ -184,6 +205,7 @@ std::string RunCommand(const std::string& line, VirtualPack& pack)
         else if (word == "accept") pack.refuseRegister(static_cast<uint16_t>(arg(0, 0, 0xFFFF, 0)), false);
         else if (word == "write-error") pack.setWriteErrorAtRecord(static_cast<int>(arg(0, 0, 1000000, 0)));
         else if (word == "silence-after") pack.setSilenceAfterRecord(static_cast<int>(arg(0, -1, 1000000, -1)));
+        else if (word == "silent-after-upgrade") pack.setSilentAfterUpgrade(rest.empty() || rest[0] != "off");
         else if (word == "clear") pack.clearFaults();
         else if (word == "dump") {
             if (rest.size() != 2 || (rest[0] != "main" && rest[0] != "dev"))
@@ -196,7 +218,9 @@ std::string RunCommand(const std::string& line, VirtualPack& pack)
               << ", boot " << pack.requestCount(0x3A) << "; answers " << pack.answersSent()
               << "; records main " << pack.records(Target::MainBoard).size()
               << ", dev " << pack.records(Target::DevFirmware).size()
-              << "; barcode " << pack.barcode() << "\n";
+              << "; barcode " << pack.barcode();
+            const uint16_t sw = pack.reg(0x000B);
+            s << "; software " << (sw >> 12) << "." << ((sw >> 4) & 0xFF) << "." << (sw & 0xF) << "\n";
             return s.str();
         } else return "unknown command " + word + " (try help)\n";
     } catch (const std::invalid_argument& e) {

@@ -22,6 +22,7 @@ struct FaultOptions {
     std::vector<uint16_t> refused;
     int writeErrorAt = 0;
     int silenceAfter = -1;
+    bool silentAfterUpgrade = false;
 };
 
 struct ProgramOptions {

@@ -37,6 +37,15 @@ struct PackConfig {
     double startSoc = 0.60;   // 0..1
     uint16_t startCycles = 12;
 
+    // Firmware: the software version of register 0x000B (bits 15-12, 11-4
+    // and 3-0 are shown as "1.5.3"). After a completed main-board upgrade
+    // the pack reports `upgradedVersion`, or, when that is -1, the version
+    // it ran with its last number plus one; `keepVersion` keeps the old one,
+    // as a board whose new image did not start.
+    uint16_t softwareVersion = 0x1053;
+    int upgradedVersion = -1;
+    bool keepVersion = false;
+
     // Identity.
     std::string barcode = "202612080001";          // 12 characters
     std::string manufacturer = "QUORLEX";          // up to 8 characters

@@ -89,6 +89,11 @@ std::vector<Answer> Responder::poll(double now)
     auto out = status(boot.poll(now));
     if (before == BootLoader::State::Erasing && boot.state() == BootLoader::State::Writing)
         images.clear(Target::MainBoard);
+    if (before == BootLoader::State::Checking && boot.state() == BootLoader::State::Application) {
+        // The check passed and the board starts its new image.
+        state.telemetry().firmwareUpgraded();
+        gone = silentAfterUpgrade;
+    }
     return out;
 }
 
@@ -105,6 +110,8 @@ std::vector<Answer> Responder::record(const std::vector<uint8_t>& r, double now)
 
 std::vector<Answer> Responder::modbus(const std::vector<uint8_t>& f, double now)
 {
+    if (gone)
+        return {};
     const uint8_t function = f[1];
     if (function == 0x30) {
         // A new reboot order starts a new run.

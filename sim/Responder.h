@@ -39,6 +39,10 @@ public:
     std::set<uint16_t> refused;
     int writeErrorAt = 0;
     int silenceAfter = -1;
+    // After a completed main-board upgrade the pack answers nothing more
+    // (a board that did not come back), until the fault is cleared.
+    bool silentAfterUpgrade = false;
+    bool gone = false;
 
     PackState state;
     BootLoader boot;

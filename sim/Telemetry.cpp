@@ -55,8 +55,17 @@ Telemetry::Telemetry(const PackConfig& config)
     , soc_(std::clamp(config.startSoc, 0.0, 1.0))
     , cycles_(config.startCycles)
     , cellOffsetMv_(static_cast<size_t>(std::max(config.cellCount, 0)), 0)
+    , softwareVersion_(config.softwareVersion)
 {
     refresh();
+}
+
+void Telemetry::firmwareUpgraded()
+{
+    if (config_.keepVersion)
+        return;
+    softwareVersion_ = config_.upgradedVersion >= 0 ? static_cast<uint16_t>(config_.upgradedVersion)
+                                                    : static_cast<uint16_t>(softwareVersion_ + 1);
 }
 
 uint32_t Telemetry::fullChargeMah() const
@@ -225,7 +234,7 @@ std::optional<uint16_t> Telemetry::block0(int offset) const
     const int mosTemps = std::max(config_.mosTempCount, 0);
     switch (offset) {
     case 0x00: return static_cast<uint16_t>(0x0100 | protocolType_);
-    case 0x01: return uint16_t{0x1053};  // software 1.5.3
+    case 0x01: return softwareVersion_;
     case 0x02: return uint16_t{0x2010};  // hardware 2.1.0
     case 0x03: return static_cast<uint16_t>(cells * 3650 / 100);
     case 0x04: return static_cast<uint16_t>(cells * 2500 / 100);

@@ -30,6 +30,10 @@ public:
     void calibrateCell(int index, uint16_t readingMv); // cell `index` (0-based) reads the value now
     void setRemainingCapacity(uint32_t mah);
     void setProtocolType(uint8_t type) { protocolType_ = type; }
+    // A main-board upgrade has completed: the new software version (or the
+    // old one, with config.keepVersion) is reported from now on.
+    void firmwareUpgraded();
+    uint16_t softwareVersion() const { return softwareVersion_; }
     // Member of the parallel system described by the next block-0x2000 read.
     void nextParallelMember();
 
@@ -61,6 +65,7 @@ private:
     int32_t currentOffsetMa_ = 0;
     std::vector<int> cellOffsetMv_;
     uint8_t protocolType_ = 1;
+    uint16_t softwareVersion_ = 0;
     int member_ = 0;
 
     // Derived by refresh().

@@ -225,6 +225,13 @@ void VirtualPack::setAnswerDelay(int ms) { const auto lock = d_->lock(); d_->del
 void VirtualPack::setWriteErrorAtRecord(int n) { const auto lock = d_->lock(); d_->responder.writeErrorAt = n; }
 void VirtualPack::setSilenceAfterRecord(int n) { const auto lock = d_->lock(); d_->responder.silenceAfter = n; }
 
+void VirtualPack::setSilentAfterUpgrade(bool on)
+{
+    const auto lock = d_->lock();
+    d_->responder.silentAfterUpgrade = on;
+    d_->responder.gone = d_->responder.gone && on;
+}
+
 void VirtualPack::refuseRegister(uint16_t reg, bool refuse)
 {
     const auto lock = d_->lock();
@@ -243,6 +250,8 @@ void VirtualPack::clearFaults()
     d_->responder.refused.clear();
     d_->responder.writeErrorAt = 0;
     d_->responder.silenceAfter = -1;
+    d_->responder.silentAfterUpgrade = false;
+    d_->responder.gone = false;
 }
 
 // ---- State

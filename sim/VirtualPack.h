@@ -62,6 +62,9 @@ public:
     // After record N the pack answers nothing more in this run (main board
     // and dev firmware); -1 turns it off.
     void setSilenceAfterRecord(int n);
+    // After the next completed main-board upgrade the pack answers nothing
+    // (a board that did not come back); false makes it answer again.
+    void setSilentAfterUpgrade(bool on = true);
     void clearFaults();
 
     // ---- State.

@@ -107,8 +107,7 @@ void ShowLabels(UiHost& ui, const PackRecord& p)
     ui.setText(QStringLiteral("lblc"), QStringLiteral("Current:") + QString::number(p.current));
     ui.setText(QStringLiteral("lblv1"), QStringLiteral(" Cell 1 Voltage:%1 mV").arg(p.cell_volt[0]));
     ui.setText(QStringLiteral("lblv2"), QStringLiteral(" Cell 2 Voltage:%1 mV").arg(p.cell_volt[1]));
-    ui.setText(QStringLiteral("edt3"), QStringLiteral("HV:") + VersionText(p.hw_version) + QStringLiteral(" SV:") +
-                                           VersionText(p.sw_version));
+    ui.setText(QStringLiteral("edt3"), FirmwareText(p.hw_version, p.sw_version));
     ui.setText(QStringLiteral("Edit1"), QStringLiteral("V:%1.%2").arg(p.version_major).arg(p.version_minor));
     ui.setText(QStringLiteral("lbl_protocol_type"), QStringLiteral("Protocol Type: ") + QString::number(ProtocolType));
     ui.setText(QStringLiteral("lbl_curtime"), SystemTimeTextNow());

@@ -24,4 +24,11 @@ inline QString VersionText(uint16_t word)
     return QStringLiteral("%1.%2.%3").arg(word >> 12).arg((word >> 4) & 0xFF).arg(word & 0xF);
 }
 
+// Hardware and software version as the Information group shows them:
+// "HV:2.1.0 SV:1.5.3".
+inline QString FirmwareText(uint16_t hw, uint16_t sw)
+{
+    return QStringLiteral("HV:") + VersionText(hw) + QStringLiteral(" SV:") + VersionText(sw);
+}
+
 } // namespace bms

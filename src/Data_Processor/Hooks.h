@@ -4,6 +4,7 @@
 // window.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 namespace bms {
@@ -27,6 +28,11 @@ struct DispatchHooks {
     std::function<void()> reReadDeviceInfo;
     // One step of the upgrade run.
     std::function<void(UpgradeStep)> upgradeStep;
+    // After `telemetry`: the answer was taken for register block `block`
+    // (the ReadBlock it was read for; 8 is the device information).
+    std::function<void(int32_t block)> blockAnswered;
+    // Response code 0x38: the boot loader reported "Upgrade Complete!".
+    std::function<void()> upgradeComplete;
 };
 
 extern DispatchHooks Hooks;

@@ -4,6 +4,7 @@
 // its handler (WindowWiring.cpp).
 #pragma once
 
+#include "FirmwareReadBack.h"
 #include "Timer.h"
 
 #include <QMainWindow>
@@ -57,5 +58,7 @@ private:
     QList<QLabel*> panels_;
     std::unique_ptr<bms::WidgetHost> host_;
     std::unique_ptr<bms::TComm> cm1_;
+    // Reads the firmware versions back after each main-board upgrade.
+    bms::FirmwareReadBack readBack_;
     bool shown_ = false;
 };

@@ -86,6 +86,7 @@ void MainForm::wire()
     OnClick(this, QStringLiteral("rbtn_upgrade_main_board"), bms::rbtn_upgrade_main_boardClick);
     OnClick(this, QStringLiteral("rbtn_upgrade_wifi"), bms::rbtn_upgrade_wifiClick);
     OnClick(this, QStringLiteral("btn_erase_dev_firmware"), bms::btn_erase_dev_firmwareClick);
+    readBack_.install();
     // tmr4, the upgrade steps and the sampling stop are wired with the
     // other hooks (WireHooks, WireTimers); the progress bar is the window's.
     bms::UpgradeHooks.setProgress = [this](const QString& name, int value, int maximum) {

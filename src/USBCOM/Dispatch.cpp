@@ -64,11 +64,17 @@ bool RunUpgradeStep(uint8_t code)
     return true;
 }
 
-void ShowUpgradeComplete()
+// Response code 0x38, directly (which ends the wait for the check) or
+// carried in a code-81 frame (which does not).
+void UpgradeComplete(bool endsCheck)
 {
     App.ui->setEnabled(QStringLiteral("rbtn_upgrade_main_board"), true);
     App.ui->setEnabled(QStringLiteral("rbtn_upgrade_wifi"), true);
     App.ui->setText(QStringLiteral("lbl35"), QStringLiteral("Upgrade Complete!"));
+    if (endsCheck)
+        AwaitingCheck = 0;
+    if (Hooks.upgradeComplete)
+        Hooks.upgradeComplete();
 }
 
 // Response code 81 carries a frame at bytes 4..4+k of the received frame,
@@ -93,16 +99,20 @@ void DispatchCarriedFrame()
     if (RunUpgradeStep(code))
         return;
     if (code == 0x38)
-        ShowUpgradeComplete();
+        UpgradeComplete(false);
 }
 
 void Act(uint8_t code)
 {
     switch (code) {
-    case 0x04:
+    case 0x04: {
+        const int32_t block = ReadBlock;
         if (Hooks.telemetry)
             Hooks.telemetry();
+        if (Hooks.blockAnswered)
+            Hooks.blockAnswered(block);
         return;
+    }
     case 0x10: return ReportWriteSuccess();
     case 0x90: return ReportWriteFailure();
     case 23:
@@ -110,10 +120,7 @@ void Act(uint8_t code)
             Hooks.deviceInfo();
         App.ui->showMessage(QStringLiteral("Get the information completely!"));
         return;
-    case 0x38:
-        ShowUpgradeComplete();
-        AwaitingCheck = 0;
-        return;
+    case 0x38: return UpgradeComplete(true);
     case 0x51: return DispatchCarriedFrame();
     default: break;
     }

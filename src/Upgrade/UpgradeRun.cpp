@@ -5,6 +5,7 @@
 #include "CommRecord.h"
 #include "Convert.h"
 #include "Errors.h"
+#include "FirmwareReadBack.h"
 #include "Image.h"
 #include "ImageCheck.h"
 #include "RequestBuilder.h"
@@ -198,6 +199,8 @@ void WaitingForCheck()
     CloseImage();
     AwaitingCheck = 1;
     ProgressFinished(static_cast<int>(RecordIndex));
+    if (FirmwareReadBack* readBack = InstalledReadBack())
+        readBack->transferEnded();
 }
 
 // The dev firmware's erase request reads these boxes as hexadecimal; a box
@@ -214,6 +217,33 @@ bool FirmwareInfoConverts()
         return false;
     }
     return true;
+}
+
+// The run proper, once sampling has stopped (and the versions are read).
+void StartRun()
+{
+    const bool dev = DevFirmwareMode == 1;
+    SetTargetButtons(false);
+    WatchdogTicks = 0;
+    RecordIndex = 0;
+    UpgradeActive = 1;
+    Rebooting = 0;
+    CloseImage();
+    Say(QStringLiteral("Start Rebooting!"));
+    ProgressStart(ImageRecords);
+
+    Guarded([dev] {
+        if (dev) {
+            EraseDevPending = 0;
+            Erase();
+        } else {
+            BuildRequest(cmd_enter_boot);
+        }
+    });
+    if (!UpgradeActive)
+        return;
+    SetFileControls(false);
+    RestartWatchdog(100);
 }
 
 } // namespace
@@ -234,29 +264,20 @@ void upbtnClick()
     if (!App.ui->askYesNo(QStringLiteral("Warning"), QStringLiteral("Whether to restart the device and update?")))
         return;
     StopSampling();
-
-    SetTargetButtons(false);
-    WatchdogTicks = 0;
-    RecordIndex = 0;
-    UpgradeActive = 1;
-    Rebooting = 0;
-    CloseImage();
-    Say(QStringLiteral("Start Rebooting!"));
     ImageRecords = check.records;
-    ProgressStart(ImageRecords);
 
-    Guarded([dev] {
-        if (dev) {
-            EraseDevPending = 0;
-            Erase();
-        } else {
-            BuildRequest(cmd_enter_boot);
-        }
-    });
-    if (!UpgradeActive)
+    FirmwareReadBack* readBack = InstalledReadBack();
+    if (readBack && !dev) {
+        // The pack's versions are read first, for the comparison after the
+        // upgrade; the controls are the run's already.
+        SetTargetButtons(false);
+        SetFileControls(false);
+        readBack->beforeRun(StartRun);
         return;
-    SetFileControls(false);
-    RestartWatchdog(100);
+    }
+    if (readBack)
+        readBack->cancel();
+    StartRun();
 }
 
 void RunUpgradeStep(UpgradeStep step)
@@ -313,6 +334,8 @@ void btn_erase_dev_firmwareClick()
 
 void ResetUpgradeRun()
 {
+    if (FirmwareReadBack* readBack = InstalledReadBack())
+        readBack->cancel();
     Rebooting = 0;
     WatchdogTicks = 0;
     ImageRecords = 0;

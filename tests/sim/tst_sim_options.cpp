@@ -13,7 +13,8 @@ TEST(Options, FlagsFillTheConfigurationAndTheFaults)
     const auto error = ParseOptions({"--address", "0x0A", "--cells", "40", "--product", "BSI", "--baud", "0",
                                      "--soc", "25", "--static", "--noise", "FF00", "--split", "4:20",
                                      "--refuse", "0x9D1E", "--refuse", "40221", "--write-error-at", "3",
-                                     "--silence-after", "0", "--dump-main", "/tmp/x.hex"},
+                                     "--silence-after", "0", "--dump-main", "/tmp/x.hex", "--new-version", "2.10.1",
+                                     "--keep-version", "--silent-after-upgrade"},
                                     o);
     ASSERT_FALSE(error) << *error;
     EXPECT_EQ(o.config.address, 0x0A);
@@ -29,6 +30,9 @@ TEST(Options, FlagsFillTheConfigurationAndTheFaults)
     EXPECT_EQ(o.faults.writeErrorAt, 3);
     EXPECT_EQ(o.faults.silenceAfter, 0);
     EXPECT_EQ(o.dumpMain, "/tmp/x.hex");
+    EXPECT_EQ(o.config.upgradedVersion, 0x20A1);
+    EXPECT_TRUE(o.config.keepVersion);
+    EXPECT_TRUE(o.faults.silentAfterUpgrade);
 }
 
 TEST(Options, DefaultsAreTheDemoPackAtLineSpeed)
@@ -45,7 +49,8 @@ TEST(Options, BadValuesAreRefusedWithAReason)
 {
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"--cells"}, {"--cells", "x"}, {"--cells", "12x"}, {"--cells", "-1"}, {"--address", "0"},
-             {"--noise", "GG"}, {"--split", "0"}, {"--bogus"}}) {
+             {"--noise", "GG"}, {"--split", "0"}, {"--bogus"}, {"--new-version", "1.5"},
+             {"--new-version", "16.0.0"}, {"--new-version", "1.256.0"}, {"--new-version", "1.5.3x"}}) {
         ProgramOptions o;
         EXPECT_TRUE(ParseOptions(args, o)) << args[0];
     }
@@ -65,4 +70,5 @@ TEST(Options, ConsoleCommandsChangeTheRunningPack)
     EXPECT_NE(RunCommand("silent abc", pack), "ok\n");
     EXPECT_NE(RunCommand("frobnicate", pack).find("unknown command"), std::string::npos);
     EXPECT_NE(RunCommand("status", pack).find("write 2"), std::string::npos);
+    EXPECT_NE(RunCommand("status", pack).find("software 1.5.3"), std::string::npos);
 }
