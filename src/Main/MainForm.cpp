@@ -13,6 +13,9 @@
 #include "UpgradeHooks.h"
 #include "Workbooks.h"
 #include "LiveSheetWindow.h"
+#include "PackSample.h"
+#include "Settings.h"
+#include "TrendsTab.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -21,6 +24,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QStatusBar>
+#include <QTabWidget>
 
 #include "SerialComm.h"
 
@@ -96,6 +100,11 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<
     bms::App.tmr3 = &tmr3;
     bms::App.tmr4 = &tmr4;
     bms::App.cm1 = cm1_.get();
+
+    // The trend charts: a tab of their own after the four designed ones.
+    trends_ = std::make_unique<bms::trends::TrendRecorder>();
+    trendsTab_ = new bms::trends::TrendsTab(*trends_, ui_->pgc1);
+    ui_->pgc1->addTab(trendsTab_, QStringLiteral("Trends"));
     wire();
 }
 
@@ -110,7 +119,10 @@ MainForm::~MainForm()
         bms::App = bms::AppContext{};
         bms::Hooks = bms::DispatchHooks{};
         bms::UpgradeHooks = bms::UpgradeHooksT{};
+        bms::AppHooks.trendSample = nullptr;
     }
+    // The tab goes before the recorder it shows.
+    delete trendsTab_;
 }
 
 void MainForm::showEvent(QShowEvent* event)

@@ -21,6 +21,10 @@ class MainForm;
 namespace bms {
 class WidgetHost;
 class TComm;
+namespace trends {
+class TrendRecorder;
+class TrendsTab;
+}
 }
 
 class MainForm : public QMainWindow {
@@ -47,6 +51,10 @@ public:
     // The serial port component cm1, or null in a build without it.
     bms::TComm* port() { return cm1_.get(); }
 
+    // The fifth tab, "Trends", and the live timeline it shows.
+    bms::trends::TrendsTab* trendsTab() { return trendsTab_; }
+    bms::trends::TrendRecorder& trends() { return *trends_; }
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -60,5 +68,7 @@ private:
     std::unique_ptr<bms::TComm> cm1_;
     // Reads the firmware versions back after each main-board upgrade.
     bms::FirmwareReadBack readBack_;
+    std::unique_ptr<bms::trends::TrendRecorder> trends_;
+    bms::trends::TrendsTab* trendsTab_ = nullptr;
     bool shown_ = false;
 };

@@ -28,6 +28,9 @@
 #include "UpgradeTab.h"
 #include "Workbooks.h"
 #include "LiveSheetWindow.h"
+#include "CommRecord.h"
+#include "PackSample.h"
+#include "Settings.h"
 
 Q_DECLARE_LOGGING_CATEGORY(lcWindow)
 
@@ -103,4 +106,12 @@ void MainForm::wire()
     OnClick(this, QStringLiteral("btn_uid_save"), bms::btn_uid_saveClick);
     // Every workbook the tool opens shows in its own live sheet window.
     bms::InstallLiveSheetWindows();
+
+    // Trends: one sample after each decoded telemetry block; stopping
+    // sampling leaves a gap before the next one.
+    bms::AppHooks.trendSample = [this](int block) { trends_->record(block, bms::SampleIntervalMs); };
+    connect(ui_->cybtn, &QAbstractButton::clicked, this, [this] {
+        if (bms::Sampling == 0)
+            trends_->samplingStopped();
+    });
 }

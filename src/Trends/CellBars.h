@@ -5,7 +5,7 @@
 
 #include "SampleStore.h"
 
-#include <qcustomplot.h>
+#include "QCustomPlotInclude.h"
 
 namespace bms::trends {
 

@@ -113,8 +113,15 @@ void TrendCharts::buildPanel(int index, const QString& leftLabel, const QString&
     rect->setRangeZoomAxes({time}, {});
     connect(time, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this, &TrendCharts::timeAxisMoved);
 
+    // The legend sits at the top of a side column; the empty element below
+    // takes the rest of the height, so the entries stay together.
+    auto* side = new QCPLayoutGrid;
+    plotLayout()->addElement(index, 1, side);
     auto* legend = new QCPLegend;
-    plotLayout()->addElement(index, 1, legend);
+    side->addElement(0, 0, legend);
+    side->addElement(1, 0, new QCPLayoutElement(this));
+    side->setRowStretchFactor(0, 0.001);
+    side->setRowStretchFactor(1, 1.0);
     legend->setLayer(QStringLiteral("legend"));
     legend->setFont(small);
     legend->setIconSize(16, 8);

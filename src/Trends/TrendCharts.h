@@ -12,7 +12,7 @@
 #include "SampleStore.h"
 
 #include <array>
-#include <qcustomplot.h>
+#include "QCustomPlotInclude.h"
 
 namespace bms::trends {
 

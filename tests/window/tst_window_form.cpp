@@ -232,9 +232,10 @@ private Q_SLOTS:
         const char* const pages[][2] = {{"ts1", "Data Collection"},
                                         {"ts2", "Parameter Calibration"},
                                         {"ts3", "Device Upgrade"},
-                                        {"ts4", "Software Simulator Test"}};
-        QCOMPARE(tabs->count(), 4);
-        for (int i = 0; i < 4; ++i) {
+                                        {"ts4", "Software Simulator Test"},
+                                        {"ts5", "Trends"}}; // added after the four designed tabs
+        QCOMPARE(tabs->count(), 5);
+        for (int i = 0; i < 5; ++i) {
             QCOMPARE(tabs->widget(i)->objectName(), QString::fromLatin1(pages[i][0]));
             QCOMPARE(tabs->tabText(i), QString::fromLatin1(pages[i][1]));
         }

@@ -1,6 +1,8 @@
 // Runs the tool against a live virtual pack, opens the port, samples for a
 // while, reads the information block and saves a picture of each tab.
-//   window_screenshot <output folder> [seconds]
+//   window_screenshot <output folder> [seconds] [pack speed]
+// The pack speed (simulated seconds per second, default 24) brings the
+// Trends tab through more of a charge/discharge cycle.
 #include "MainForm.h"
 #include "VirtualPack.h"
 #include "WidgetHost.h"
@@ -11,9 +13,11 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QTimer>
+#include <QAbstractButton>
 #include <QPushButton>
 #include <QTabWidget>
 #include <cstdio>
+#include <iterator>
 
 namespace {
 
@@ -32,9 +36,11 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QString::fromUtf8(bms::kApplicationTitle));
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs");
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 8;
+    const double speed = argc > 3 ? std::atof(argv[3]) : 24.0;
 
     bms::sim::PackConfig config;
     config.publish = false;
+    config.timeScale = speed > 0 ? speed : 24.0;
     bms::sim::VirtualPack pack(config);
     const QString port = QString::fromStdString(pack.start());
 
@@ -54,10 +60,14 @@ int main(int argc, char** argv)
     ui.edt_password->setText(QStringLiteral("dmkq804417"));
     ui.btn_test->click();
 
-    const char* const names[] = {"data-collection", "parameter-calibration", "device-upgrade", "simulator-test"};
+    const char* const names[] = {"data-collection", "parameter-calibration", "device-upgrade", "simulator-test",
+                                 "trends"};
     QDir().mkpath(folder);
-    for (int i = 0; i < ui.pgc1->count(); ++i) {
+    for (int i = 0; i < ui.pgc1->count() && i < int(std::size(names)); ++i) {
         ui.pgc1->setCurrentIndex(i);
+        // The Trends tab shows the whole run.
+        if (auto* all = ui.pgc1->widget(i)->findChild<QAbstractButton*>(QStringLiteral("trendAll")))
+            all->click();
         Wait(200);
         const QString file = QDir(folder).filePath(QStringLiteral("screenshot-%1.png").arg(QString::fromLatin1(names[i])));
         if (!form.grab().save(file)) {
