@@ -1,0 +1,14 @@
+# Trends: a day of samples in the store, CPU per appended sample with the
+# charts repainted ("All" and "10 min"), opening a data log of 100,000 rows
+# (bench_trends). Built with Qt Charts as well when it is installed, to
+# compare the two plotting libraries on the same data.
+if(TARGET bms_trends_view)
+  add_executable(bench_trends ${CMAKE_CURRENT_LIST_DIR}/trends_charts.cpp)
+  target_link_libraries(bench_trends PRIVATE bms_trends_view bms_options)
+  find_package(Qt6 QUIET COMPONENTS Charts)
+  if(TARGET Qt6::Charts)
+    target_sources(bench_trends PRIVATE ${CMAKE_CURRENT_LIST_DIR}/trends_qtcharts.cpp)
+    target_link_libraries(bench_trends PRIVATE Qt6::Charts)
+    target_compile_definitions(bench_trends PRIVATE BENCH_WITH_QTCHARTS)
+  endif()
+endif()
