@@ -11,11 +11,13 @@ namespace bms {
 
 namespace {
 
-// Buttons that only make sense while telemetry is coming in.
+// Buttons that only make sense while telemetry is coming in. At most one
+// workbook is open at a time, so a workbook button comes back only while no
+// other workbook is open.
 void EnableSamplingButtons(bool on)
 {
-    App.ui->setEnabled(QStringLiteral("excbtn"), on);
-    App.ui->setEnabled(QStringLiteral("btn_save_uid"), on);
+    App.ui->setEnabled(QStringLiteral("excbtn"), on && UidWorkbookOpen == 0 && CalWorkbookOpen == 0);
+    App.ui->setEnabled(QStringLiteral("btn_save_uid"), on && DataLogging == 0 && CalWorkbookOpen == 0);
     App.ui->setEnabled(QStringLiteral("limiter1"), on);
 }
 

@@ -32,6 +32,16 @@ struct ToggleGuard {
 
 QString Tr(const char* utf8) { return QString::fromUtf8(utf8); }
 
+// True when a workbook other than the one whose flag is `own` is open: a
+// workbook button then refuses to open its own.
+bool AnotherWorkbookOpen(const uint8_t& own)
+{
+    for (const uint8_t* flag : {&DataLogging, &UidWorkbookOpen, &CalWorkbookOpen})
+        if (flag != &own && *flag != 0)
+            return true;
+    return false;
+}
+
 bool ProductIsBsi() { return App.ui->text(QStringLiteral("cbb_pdType")) == QStringLiteral("BSI"); }
 
 // Connects new wrappers to a new workbook with a fresh worksheet, captioned
@@ -114,6 +124,8 @@ struct ResumeSampling {
 void ToggleDataLog()
 {
     if (DataLogging == 0) {
+        if (AnotherWorkbookOpen(DataLogging))
+            return;
         App.tmr1->setEnabled(false);
         const ResumeSampling resume;
         Delay(200);
@@ -139,6 +151,8 @@ void ToggleDataLog()
 void ToggleUidWorkbook()
 {
     if (UidWorkbookOpen == 0) {
+        if (AnotherWorkbookOpen(UidWorkbookOpen))
+            return;
         Delay(200);
         OpenWorkbook(QStringLiteral("BMS-UID"), {16, 15, 40});
         UidWorkbookOpen = 1;
@@ -156,6 +170,8 @@ void ToggleUidWorkbook()
 void ToggleCalWorkbook()
 {
     if (CalWorkbookOpen == 0) {
+        if (AnotherWorkbookOpen(CalWorkbookOpen))
+            return;
         Delay(200);
         OpenWorkbook(Tr("电池电流校准记录表"), {16, 15, 40, 15, 15, 15});
         CalWorkbookOpen = 1;
@@ -220,6 +236,8 @@ void excbtnClick()
 {
     if (toggling)
         return;
+    if (AnotherWorkbookOpen(DataLogging))
+        return;
     const ToggleGuard guard;
     ToggleDataLog();
     App.ui->setEnabled(QStringLiteral("btn_save_uid"), DataLogging == 0);
@@ -230,6 +248,8 @@ void btn_save_uidClick()
 {
     if (toggling)
         return;
+    if (AnotherWorkbookOpen(UidWorkbookOpen))
+        return;
     const ToggleGuard guard;
     ToggleUidWorkbook();
     App.ui->setEnabled(QStringLiteral("excbtn"), UidWorkbookOpen == 0);
@@ -239,6 +259,8 @@ void btn_save_uidClick()
 void Cal_excel_buttonClick()
 {
     if (toggling)
+        return;
+    if (AnotherWorkbookOpen(CalWorkbookOpen))
         return;
     const ToggleGuard guard;
     ToggleCalWorkbook();

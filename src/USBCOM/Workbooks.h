@@ -1,7 +1,8 @@
 // Opening, filling and ending the three workbooks of the tool: the data log
 // ("Save to Excel"), the UID list ("Save UID to Excel") and the
-// current-calibration sheet ("Open excel"). Only one is open at a time; the
-// button of each disables the buttons of the other two while it is open.
+// current-calibration sheet ("Open excel"). Only one is open at a time: the
+// button of each disables the buttons of the other two while it is open, and
+// none opens its workbook while another one is open.
 // Every workbook is journaled to disk row by row and saved as .xlsx when it
 // is ended (see WorkbookDocument.h for where the files go).
 #pragma once

@@ -94,6 +94,24 @@ TEST_F(SamplingTest, startWaitsOnePeriodAndSwitchesTheControls)
         EXPECT_FALSE(app.host.isEnabled(QString::fromLatin1(name))) << name;
 }
 
+TEST_F(SamplingTest, startingGivesBackOnlyTheButtonsOfWorkbooksThatMayOpen)
+{
+    // Open workbook (data log, UID, calibration) -> excbtn, btn_save_uid enabled.
+    const struct {
+        uint8_t data, uid, cal;
+        bool excbtn, saveUid;
+    } cases[] = {{0, 0, 0, true, true}, {1, 0, 0, true, false}, {0, 1, 0, false, true}, {0, 0, 1, false, false}};
+    for (const auto& c : cases) {
+        DataLogging = c.data;
+        UidWorkbookOpen = c.uid;
+        CalWorkbookOpen = c.cal;
+        cybtnClick();
+        EXPECT_EQ(app.host.isEnabled(QStringLiteral("excbtn")), c.excbtn) << int(c.data) << int(c.uid) << int(c.cal);
+        EXPECT_EQ(app.host.isEnabled(QStringLiteral("btn_save_uid")), c.saveUid) << int(c.data) << int(c.uid) << int(c.cal);
+        cybtnClick();
+    }
+}
+
 TEST_F(SamplingTest, rotationFollowsTheCountsAndTheProductType)
 {
     cybtnClick();

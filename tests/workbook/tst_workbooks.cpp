@@ -273,6 +273,27 @@ TEST_F(Workbooks, eachOpenWorkbookDisablesTheOtherTwoButtons)
     EXPECT_EQ(Saved().size(), 3);
 }
 
+TEST_F(Workbooks, noWorkbookOpensWhileAnotherIsOpen)
+{
+    // Buttons can be enabled behind the workbooks' back (sampling started
+    // again); a click on another workbook's button must still open nothing.
+    const struct {
+        void (*click)();
+        const uint8_t* open;
+    } books[] = {{excbtnClick, &DataLogging}, {btn_save_uidClick, &UidWorkbookOpen},
+                 {Cal_excel_buttonClick, &CalWorkbookOpen}};
+    for (const auto& opened : books) {
+        opened.click();
+        for (const auto& other : books)
+            if (&other != &opened)
+                other.click();
+        for (const auto& book : books)
+            EXPECT_EQ(*book.open, &book == &opened ? 1 : 0);
+        opened.click();
+    }
+    EXPECT_EQ(Saved().size(), 3);
+}
+
 TEST_F(Workbooks, calibrationRowsAreWrittenInTwoHalvesAndNumberedFromOne)
 {
     PackTable[0].version_major = 4;
