@@ -25,14 +25,15 @@ struct ReadBlockEntry {
 constexpr int kReadBlockCount = 8;
 extern const ReadBlockEntry kReadBlocks[kReadBlockCount];
 
-// A request that writes one number taken from one input box.
+// A request that writes one number taken from one input box. Every value
+// must fit its field: where the command has no range of its own, the range
+// is that of the field, so that nothing is ever cut to its width.
 struct ValueCommand {
     uint8_t command;
     const char* box;
     const char* emptyMessage; // nullptr: the box is converted without an emptiness check
-    bool checkRange;
     int32_t lo, hi;           // accepted values, both inclusive
-    const char* rangeMessage;
+    const char* rangeMessage; // nullptr: "Input data error!(input range: lo~hi)"
     uint8_t function;         // 0x10 write-multiple, or the pack's own function
     uint16_t reg;             // start register of a 0x10 write
     uint8_t width;            // value bytes: 2 or 4
@@ -56,7 +57,22 @@ struct ParamSource {
     const char* valueBox;
     const char* indexBox; // nullptr: index text "1"
     uint8_t width;        // value bytes V
+    bool isSigned;        // the field holds a signed number (the temperature)
 };
+
+// The values a parameter field of `width` bytes holds.
+struct ValueRange {
+    int64_t lo, hi;
+};
+ValueRange ParamRange(const ParamSource& source);
+
+// Index texts of command 28 ("ALL" is 256): the index byte is the number
+// minus 1.
+constexpr ValueRange kParamIndexRange{1, 256};
+
+// The message that refuses a value outside [lo, hi] where the command has no
+// message of its own.
+const char* const kRangeMessageFormat = "Input data error!(input range: %1~%2)";
 
 constexpr int kParamTypeCount = 13;
 extern const ParamSource kParamSources[kParamTypeCount];

@@ -11,6 +11,7 @@
 #include <QLocale>
 #include <QTimeZone>
 #include <algorithm>
+#include <optional>
 
 namespace bms {
 
@@ -19,6 +20,21 @@ namespace {
 QString Box(const char* control) { return App.ui->text(QString::fromLatin1(control)); }
 
 void Refuse(const char* message) { App.ui->showMessage(QString::fromUtf8(message)); }
+
+// Reads a decimal box for a field that holds [lo, hi]. A value outside is
+// refused with `message`, or with the range named when the request has no
+// message of its own; a text that is not a number raises EConvertError.
+std::optional<int64_t> FieldValue(const QString& text, int64_t lo, int64_t hi, const char* message = nullptr)
+{
+    const int64_t value = StrToInt64(text);
+    if (value >= lo && value <= hi)
+        return value;
+    if (message)
+        Refuse(message);
+    else
+        App.ui->showMessage(QString::fromLatin1(kRangeMessageFormat).arg(lo).arg(hi));
+    return std::nullopt;
+}
 
 // The header of a write-multiple-registers request up to its byte count.
 std::vector<uint8_t> WriteHeader(uint8_t addr, uint16_t reg, uint16_t quantity, uint8_t byteCount)
@@ -83,14 +99,15 @@ void ReadInfoRequest()
 
 void ValueRequest(const ValueCommand& cmd)
 {
-    int32_t value = 0;
+    int64_t value = 0;
     if (!(cmd.zeroFlag && *cmd.zeroFlag == 1)) {
         const QString text = Box(cmd.box);
         if (cmd.emptyMessage && text.isEmpty())
             return Refuse(cmd.emptyMessage);
-        value = StrToInt(text);
-        if (cmd.checkRange && (value < cmd.lo || value > cmd.hi))
-            return Refuse(cmd.rangeMessage);
+        const std::optional<int64_t> checked = FieldValue(text, cmd.lo, cmd.hi, cmd.rangeMessage);
+        if (!checked)
+            return;
+        value = *checked;
     }
     std::vector<uint8_t> body;
     if (cmd.function == 0x10) {
@@ -156,8 +173,15 @@ void ParamRequest()
     if (valueText.isEmpty() || indexText.isEmpty())
         return Refuse("Please enter the value!");
 
-    const auto index = static_cast<uint8_t>(StrToInt(indexText) - 1);
-    const auto value = static_cast<uint32_t>(src.value == ParamValue::Zero ? 0 : StrToInt(valueText));
+    const std::optional<int64_t> indexNumber = FieldValue(indexText, kParamIndexRange.lo, kParamIndexRange.hi);
+    if (!indexNumber)
+        return;
+    const ValueRange range = ParamRange(src);
+    const std::optional<int64_t> number = src.value == ParamValue::Zero ? 0 : FieldValue(valueText, range.lo, range.hi);
+    if (!number)
+        return;
+    const auto index = static_cast<uint8_t>(*indexNumber - 1);
+    const auto value = static_cast<uint32_t>(*number);
     const auto quantity = static_cast<uint16_t>(src.width / 2 + 1);
     std::vector<uint8_t> body = WriteHeader(SlaveAddr, 0x9CFA, quantity, static_cast<uint8_t>(src.width + 2));
     PutU8(body, ParamType);
@@ -196,9 +220,11 @@ void FirmwareInfoRequest()
         version = static_cast<uint32_t>(HexToInt(Box("edt_firmware_version")));
         model = static_cast<uint16_t>(HexToInt(Box("edt_firmware_model")));
     }
-    uint16_t package = static_cast<uint16_t>(HexToInt(Box("edt_firmware_packpag")));
+    // The package number is judged before it is cut to 16 bits, so that a
+    // large number cannot wrap into a valid package.
+    const int64_t package = StrToInt64(QLatin1Char('$') + Box("edt_firmware_packpag"));
     uint16_t packageIndex = 0;
-    if (package <= 5) {
+    if (package >= 0 && package <= 5) {
         packageIndex = static_cast<uint16_t>(package - 1);
     } else {
         App.ui->showMessage(QStringLiteral("You entered value exceeded, error, upgrade package 1 by default"));
@@ -243,8 +269,9 @@ void SeriesParallelRequest()
     const QString text = Box("cbb_pretype");
     if (text.isEmpty()) {
         Refuse("Please choose the value!");
-    } else {
-        auto code = static_cast<uint8_t>(StrToInt(text) * 2);
+    } else if (const std::optional<int64_t> role = FieldValue(text, 0, 127)) {
+        // The role number doubled must fit the code byte.
+        auto code = static_cast<uint8_t>(*role * 2);
         if (App.ui->colour(QStringLiteral("shp_sp_reset")) == ColLime)
             code = 1;
         std::vector<uint8_t> body = WriteHeader(ParallelAddr, 0x9D1D, 1, 2);
@@ -262,11 +289,15 @@ void SleepTimeRequest()
     const QString base = Box("edt_sleep_time_base");
     if (mul.isEmpty() || base.isEmpty())
         return Refuse("Please enter value!");
-    const auto mulValue = static_cast<uint16_t>(StrToInt(mul));
-    const auto baseValue = static_cast<uint16_t>(StrToInt(base));
+    const std::optional<int64_t> mulValue = FieldValue(mul, 0, 65535);
+    if (!mulValue)
+        return;
+    const std::optional<int64_t> baseValue = FieldValue(base, 0, 65535);
+    if (!baseValue)
+        return;
     std::vector<uint8_t> body = WriteHeader(SlaveAddr, 0x9D25, 2, 4);
-    PutU16(body, mulValue);
-    PutU16(body, baseValue);
+    PutU16(body, static_cast<uint16_t>(*mulValue));
+    PutU16(body, static_cast<uint16_t>(*baseValue));
     Record(0x9D25, 2);
     SendRequest(body);
 }

@@ -3,12 +3,42 @@
 #include "App.h"
 #include "CommRecord.h"
 #include "Convert.h"
+#include "Errors.h"
 
 namespace bms {
 
+namespace {
+
+// Set while the address box holds a refused text, so that the operator is
+// told once rather than at every further keystroke.
+bool addressRefused = false;
+
+} // namespace
+
 void cbb_addrChange()
 {
-    const int32_t addr = HexToInt(App.ui->text(QStringLiteral("cbb_addr")));
+    const QString text = App.ui->text(QStringLiteral("cbb_addr")).trimmed();
+    int32_t addr = -1;
+    if (!text.isEmpty()) {
+        try {
+            addr = HexToInt(text);
+        } catch (const EConvertError&) {
+            addr = -1;
+        }
+    }
+    // An empty box or 0 is a step of retyping: the address stays as it was.
+    // Address 0 would reach every pack on the bus.
+    if (text.isEmpty() || addr == 0) {
+        addressRefused = false;
+        return;
+    }
+    if (addr < 0 || addr > 0xFF) {
+        if (!addressRefused)
+            App.ui->showMessage(QStringLiteral("Please enter the device address as a hexadecimal number from 01 to FF!"));
+        addressRefused = true;
+        return;
+    }
+    addressRefused = false;
     SlaveAddr = static_cast<uint8_t>(addr);
     App.ui->setText(QStringLiteral("lbl_addr_read"),
                     QStringLiteral("Addr: ") + QStringLiteral("%1").arg(SlaveAddr, 2, 16, QLatin1Char('0')).toUpper());

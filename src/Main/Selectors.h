@@ -5,8 +5,10 @@
 namespace bms {
 
 // cbb_addr changed (and once at start): SlaveAddr from the box's hexadecimal
-// text, lbl_addr_read "Addr: XX". A text that is not hexadecimal raises the
-// conversion error and keeps the address and the label.
+// text, lbl_addr_read "Addr: XX". A text that is not hexadecimal or lies
+// above FF keeps the address and the label and is refused with one message
+// (not repeated while the text stays refused); an empty box or 0, steps of
+// retyping, keep them silently.
 void cbb_addrChange();
 
 // cbb_pdType changed (and once at start): NotBsi, and the texts of the

@@ -277,9 +277,9 @@ TEST_F(RequestTest, seriesParallelGoesToParallelAddrAndPausesSentOrNot)
     app.host.colours[QStringLiteral("shp_sp_reset")] = ColLime;
     ExpectSends(cmd_set_series_parallel, WithCrc({0x05, 0x10, 0x9D, 0x1D, 0x00, 0x01, 0x02, 0x00, 0x01}));
 
-    SetBox("cbb_pretype", QStringLiteral("200")); // code kept to 8 bits
+    SetBox("cbb_pretype", QStringLiteral("200")); // the doubled role would not fit the code byte
     app.host.colours[QStringLiteral("shp_sp_reset")] = ColGrey;
-    ExpectSends(cmd_set_series_parallel, WithCrc({0x05, 0x10, 0x9D, 0x1D, 0x00, 0x01, 0x02, 0x00, 0x90}));
+    ExpectRefused(cmd_set_series_parallel, QStringLiteral("Input data error!(input range: 0~127)"));
 
     app.pauses.clear();
     SetBox("cbb_pretype", QString());
@@ -290,7 +290,9 @@ TEST_F(RequestTest, seriesParallelGoesToParallelAddrAndPausesSentOrNot)
 TEST_F(RequestTest, protocolTypeSleepTimeAndFixedWrites)
 {
     ExpectRefused(cmd_set_protocol_type, QStringLiteral("Please choose the value!"));
-    SetBox("cbb_protocol_type", QStringLiteral("300"));
+    SetBox("cbb_protocol_type", QStringLiteral("300")); // the type travels in one byte
+    ExpectRefused(cmd_set_protocol_type, QStringLiteral("Input data error!(input range: 0~255)"));
+    SetBox("cbb_protocol_type", QStringLiteral("44"));
     ExpectSends(cmd_set_protocol_type, WithCrc({0x06, 0x10, 0x9D, 0x1E, 0x00, 0x01, 0x02, 0x00, 0x2C}));
     EXPECT_EQ(LastWriteReg, 0x9D1E);
     EXPECT_EQ(LastWriteQty, 1);

@@ -65,7 +65,7 @@ TEST_F(UpgradeFrameTest, firmwareInfoForTheDeviceIsAThirtyFourBytePacket)
     EXPECT_EQ(MY_COM.TxBuf, Sent());
 }
 
-TEST_F(UpgradeFrameTest, packageNumberAboveFiveFallsBackToPackageOne)
+TEST_F(UpgradeFrameTest, packageNumberAboveFiveFallsBackToPackageOneAlsoWhenItExceeds16Bits)
 {
     DevFirmwareMode = 1;
     EraseDevPending = 1; // version and model are 0 and their boxes not read
@@ -74,7 +74,7 @@ TEST_F(UpgradeFrameTest, packageNumberAboveFiveFallsBackToPackageOne)
         const char* text;
         uint16_t index;
         bool refused;
-    } rows[] = {{"0", 0xFFFF, false}, {"1", 0, false}, {"5", 4, false}, {"6", 0, true}, {"10005", 4, false}};
+    } rows[] = {{"0", 0xFFFF, false}, {"1", 0, false}, {"5", 4, false}, {"6", 0, true}, {"10005", 0, true}};
     for (const auto& row : rows) {
         app.host.messages.clear();
         SetBox("edt_firmware_packpag", QString::fromLatin1(row.text));

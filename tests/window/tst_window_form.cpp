@@ -350,10 +350,12 @@ private Q_SLOTS:
         QCOMPARE(f.host().panel(0), QStringLiteral("Offline!"));
         QCOMPARE(f.host().text(QStringLiteral("opencom")), QStringLiteral("Open Port"));
 
-        // An address that is not hexadecimal, typed into the address box.
+        // An address that is not hexadecimal, typed into the address box:
+        // one plain message.
         f.boxes.clear();
         f.setComboText("cbb_addr", QStringLiteral("G1"));
-        QCOMPARE(f.boxTexts(), QStringList{QStringLiteral("'$G1' is not a valid integer value.")});
+        QCOMPARE(f.boxTexts(),
+                 QStringList{QStringLiteral("Please enter the device address as a hexadecimal number from 01 to FF!")});
         QCOMPARE(f.host().text(QStringLiteral("lbl_addr_read")), QStringLiteral("Addr: 06"));
 
         // Any exception of a handler: the full stop is added only after a
