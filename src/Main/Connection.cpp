@@ -5,6 +5,7 @@
 #include "Convert.h"
 #include "Errors.h"
 #include "OpenFailure.h"
+#include "Sampling.h"
 #include "SerialComm.h"
 
 #include <QTime>
@@ -120,7 +121,11 @@ void opencomClick(TComm& cm1)
     }
     cm1.CloseComm();
     cm1.setCommName(App.ui->text(QStringLiteral("cbb1")));
-    cm1.setBaudRate(static_cast<uint32_t>(StrToInt(App.ui->text(QStringLiteral("cbb2")))));
+    const int32_t baud = StrToInt(App.ui->text(QStringLiteral("cbb2")));
+    // No line runs at 0 or fewer bits per second; the port is not touched.
+    if (baud <= 0)
+        throw ECommsError(QStringLiteral("The serial port cannot run at %1 baud").arg(baud));
+    cm1.setBaudRate(static_cast<uint32_t>(baud));
     // 8 data bits, no parity, 1 stop bit, no software flow control.
     cm1.setInx_XonXoffFlow(false);
     cm1.setOutx_XonXoffFlow(false);
@@ -152,6 +157,20 @@ void opencomClick(TComm& cm1)
 void ClosePort(TComm& cm1)
 {
     cm1.CloseComm();
+}
+
+void cm1RequestHangup(TComm& cm1)
+{
+    // A second worker thread reporting the same loss, or a report that
+    // arrives after the operator closed the port, finds nothing to do.
+    if (PortOpen == 0 || !cm1.Connected())
+        return;
+    cm1.CloseComm();
+    ShowPortClosed();
+    // Sampling has stopped with the port; open workbooks stay open.
+    App.ui->setPanel(1, QStringLiteral("Ready!"));
+    App.ui->appendLine(QStringLiteral("mmo1"), QStringLiteral("Serial port lost: ") + App.ui->text(QStringLiteral("cbb1"))
+                                                   + QStringLiteral(" was closed!(") + ClockText() + QLatin1Char(')'));
 }
 
 } // namespace bms

@@ -36,10 +36,17 @@ void ShowPortClosed();
 // The Open Port / Close Port toggle over the serial port component.
 // When opening fails the window goes back to the offline state and the
 // error still reaches the general error handler; a baud rate that is not an
-// integer leaves the window offline.
+// integer, 0 or negative, or that the driver refuses, leaves the window
+// offline with a message naming the rate.
 void opencomClick(TComm& cm1);
 
 // Closing the window: the port is closed, the controls are left alone.
 void ClosePort(TComm& cm1);
+
+// The port component's request-hangup event: the device vanished (USB box
+// pulled, virtual pack ended) or the line failed. The port is closed as
+// "Close Port" closes it, the window shows it offline and not sampling, and
+// the memo says the port was lost. Open workbooks keep their rows.
+void cm1RequestHangup(TComm& cm1);
 
 } // namespace bms

@@ -80,6 +80,7 @@ void MainForm::wire()
     cm1_->OnReceiveData = [](const uint8_t* buffer, uint16_t length) {
         RunGuarded([&] { bms::cm1ReceiveData(buffer, length); });
     };
+    cm1_->OnRequestHangup = [this] { RunGuarded([this] { bms::cm1RequestHangup(*cm1_); }); };
 
     OnClick(this, QStringLiteral("upbtn"), bms::upbtnClick);
     OnClick(this, QStringLiteral("opbtn"), [this] {

@@ -75,15 +75,24 @@ void ApplyModemLines(int fd, const LineConfig& c)
 
 } // namespace
 
-void ApplyLineSettings(int fd, const LineConfig& config)
+bool LineSpeedServes(uint32_t requested, uint32_t actual)
+{
+    if (requested == 0 || actual == 0)
+        return false;
+    const uint64_t difference = requested > actual ? requested - actual : actual - requested;
+    return difference * 100 <= uint64_t { requested } * 3;
+}
+
+bool ApplyLineSettings(int fd, const LineConfig& config)
 {
     termios t {};
     if (tcgetattr(fd, &t) == 0) {
         BuildTermios(config, t);
         (void)tcsetattr(fd, TCSANOW, &t);
     }
-    (void)SetLineSpeed(fd, config.BaudRate);
+    const bool speedSet = SetLineSpeed(fd, config.BaudRate);
     ApplyModemLines(fd, config);
+    return speedSet && LineSpeedServes(config.BaudRate, ReadLineSpeed(fd));
 }
 
 } // namespace bms

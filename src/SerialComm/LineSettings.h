@@ -20,13 +20,22 @@
 //     no Linux counterpart and are not applied;
 //   - IgnoreNullChar is honoured by the receive thread, which drops 0 bytes.
 // Failures are ignored: a pseudo-terminal has no modem lines, and the
-// settings of an open port are applied without a report.
+// settings of an open port are applied without a report. The one result is
+// whether the line took the baud rate.
 #pragma once
 
 #include "CommTypes.h"
 
+#include <cstdint>
+
 namespace bms {
 
-void ApplyLineSettings(int fd, const LineConfig& config);
+// True when the terminal now runs at the configured baud rate.
+bool ApplyLineSettings(int fd, const LineConfig& config);
+
+// True when the speed a driver reports, `actual`, serves a line asked to run
+// at `requested`: within 3 %, the mismatch two UARTs still bridge. A driver
+// that cannot make a rate keeps its old one or clamps to its range.
+bool LineSpeedServes(uint32_t requested, uint32_t actual);
 
 } // namespace bms

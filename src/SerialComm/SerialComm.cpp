@@ -124,7 +124,10 @@ void TComm::OpenComm()
     sendDataEmpty_->store(true);
     port->StoreTimeouts(timeouts_);
     port->ignoreNullChar.store(line_.IgnoreNullChar);
-    ApplyLineSettings(fd, line_);
+    // A rate the driver cannot make leaves the line at another speed, where
+    // every frame would be garbled: the port is not opened.
+    if (!ApplyLineSettings(fd, line_))
+        throw ECommsError(QStringLiteral("The serial port cannot run at %1 baud").arg(line_.BaudRate)); // `port` closes the device
 
     if (!port->closeEvent.valid() || !notify_->valid())
         Fail("Unable to create event"); // `port` closes the device
@@ -176,7 +179,7 @@ bool TComm::SendData(const uint8_t* data, uint16_t length)
 void TComm::ApplyLine()
 {
     port_->ignoreNullChar.store(line_.IgnoreNullChar);
-    ApplyLineSettings(port_->fd, line_);
+    (void)ApplyLineSettings(port_->fd, line_);
 }
 
 void TComm::ApplyTimeouts()

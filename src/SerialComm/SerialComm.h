@@ -53,7 +53,8 @@ public:
     // opened", "Error opening serial port" (no such device, or the device is
     // in use by another TComm or program; the error then also carries the
     // device path and the errno value), "File handle is not a comm handle "
-    // (opens but is not a terminal), "Cannot setup comm buffer", "Unable to
+    // (opens but is not a terminal), "The serial port cannot run at N baud"
+    // (the driver refused BaudRate), "Cannot setup comm buffer", "Unable to
     // create event", "Unable to create read thread", "Unable to create write
     // thread". A failed open leaves the component closed.
     void OpenComm();

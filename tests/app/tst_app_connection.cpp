@@ -4,6 +4,7 @@
 #include "AppTestSupport.h"
 #include "Connection.h"
 #include "Errors.h"
+#include "LineSettings.h"
 #include "PackTable.h"
 #include "Sampling.h"
 #include "SerialComm.h"
@@ -31,6 +32,7 @@ protected:
         WireTimers();
         App.cm1 = &cm1;
         cm1.OnReceiveData = [](const uint8_t* data, uint16_t length) { cm1ReceiveData(data, length); };
+        cm1.OnRequestHangup = [this] { cm1RequestHangup(cm1); };
     }
     void TearDown() override
     {
@@ -88,6 +90,53 @@ TEST_F(ConnectionTest, baudRateThatIsNoNumberLeavesTheWindowOffline)
     app.host.texts[QStringLiteral("cbb2")] = QStringLiteral("19200x");
     EXPECT_THROW(opencomClick(cm1), EConvertError);
     ExpectOffline();
+}
+
+TEST_F(ConnectionTest, baudRateTheLineCannotTakeLeavesTheWindowOfflineNamingTheRate)
+{
+    sim::PackConfig config;
+    config.publish = false;
+    sim::VirtualPack pack(config);
+    app.host.texts[QStringLiteral("cbb1")] = QString::fromStdString(pack.start());
+    for (const char* rate : {"0", "-9600"}) {
+        app.host.errors.clear();
+        app.host.texts[QStringLiteral("cbb2")] = QString::fromLatin1(rate);
+        RunGuarded([this] { opencomClick(cm1); });
+        EXPECT_EQ(app.host.errors, QStringList{QStringLiteral("The serial port cannot run at %1 baud.").arg(rate)});
+        ExpectOffline();
+    }
+    // What a driver reports back decides whether it took the rate.
+    const struct {
+        uint32_t requested, actual;
+        bool serves;
+    } speeds[] = {{19200, 19200, true}, {76800, 76923, true}, {125000, 115200, false}, {115200, 9600, false},
+                  {9600, 0, false}};
+    for (const auto& s : speeds)
+        EXPECT_EQ(LineSpeedServes(s.requested, s.actual), s.serves) << s.requested << " " << s.actual;
+}
+
+TEST_F(ConnectionTest, vanishedPortIsClosedAndShownOfflineKeepingTheWorkbook)
+{
+    sim::PackConfig config;
+    config.publish = false;
+    sim::VirtualPack pack(config);
+    app.host.texts[QStringLiteral("cbb1")] = QString::fromStdString(pack.start());
+    opencomClick(cm1);
+    cybtnClick();
+    DataLogging = 1;
+    ASSERT_TRUE(WaitUntil([this] { return MemoHas(QStringLiteral("Note: communication is normal!(")); }));
+
+    pack.stop();
+    ASSERT_TRUE(WaitUntil([] { return PortOpen == 0; }));
+    ExpectOffline();
+    EXPECT_EQ(Sampling, 0);
+    EXPECT_FALSE(app.tmr1.enabled() || app.tmr2.enabled());
+    EXPECT_EQ(app.host.panels.value(1), QStringLiteral("Ready!"));
+    EXPECT_TRUE(MemoHas(QStringLiteral("Serial port lost: ") + app.host.text(QStringLiteral("cbb1"))));
+    EXPECT_EQ(DataLogging, 1);
+    EXPECT_TRUE(app.host.isEnabled(QStringLiteral("excbtn"))); // the log can still be ended
+    EXPECT_TRUE(app.host.errors.isEmpty());
+    DataLogging = 0;
 }
 
 TEST_F(ConnectionTest, openSamplesAVirtualPackAndClosingGoesOffline)
