@@ -43,10 +43,25 @@ static int PairAt(const QByteArray& line, qsizetype pos)
     return high < 0 || low < 0 ? -1 : high * 16 + low;
 }
 
+// Bytes of a line as a message can show them: printable ASCII as it is,
+// every other byte (a binary file, a control character) as \xHH.
+static QString Printable(const QByteArray& bytes)
+{
+    QString text;
+    for (const char c : bytes) {
+        const auto byte = static_cast<uint8_t>(c);
+        if (byte >= 0x20 && byte < 0x7F && byte != '\\')
+            text += QLatin1Char(c);
+        else
+            text += QStringLiteral("\\x") + QStringLiteral("%1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
+    }
+    return text;
+}
+
 static QString NotHexProblem(const QByteArray& line, qsizetype pos)
 {
     return QStringLiteral("'%1' at column %2 is not a hexadecimal byte")
-        .arg(QString::fromLatin1(line.mid(pos, 2)))
+        .arg(Printable(line.mid(pos, 2)))
         .arg(pos + 1);
 }
 

@@ -59,6 +59,14 @@ void ProgressRecordSent(int sent)
     App.ui->setText(kProgressLabel, text);
 }
 
+void ProgressClear()
+{
+    Total = 0;
+    TransferClock.invalidate();
+    ShowBar(0);
+    App.ui->setText(kProgressLabel, QString());
+}
+
 void ProgressFinished(int sent)
 {
     ShowBar(sent);

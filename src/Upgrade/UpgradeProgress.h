@@ -15,8 +15,12 @@ inline const QString kProgressLabel = QStringLiteral("lbl_upgrade_progress");
 void ProgressStart(int records);
 // `sent` records have gone out.
 void ProgressRecordSent(int sent);
-// The transfer ended; the label keeps the count and the time it took.
+// The run ended, however it ended; the label keeps the count and the time
+// the transfer took, without an estimate.
 void ProgressFinished(int sent);
+// No run for the file shown: an empty bar and label (a newly chosen or a
+// refused image).
+void ProgressClear();
 
 // "m:ss" (or "h:mm:ss") of a duration in milliseconds.
 QString FormatDuration(qint64 ms);

@@ -56,12 +56,13 @@ void RestartWatchdog(int ms)
 }
 
 // The part every ending shares: the run is over, the operator gets the
-// file controls back, the watchdog stops.
+// file controls back, the watchdog stops, the progress shows what was sent.
 void EndRun(const QString& text, bool targetsBack)
 {
     if (targetsBack)
         SetTargetButtons(true);
     Say(text);
+    ProgressFinished(static_cast<int>(RecordIndex));
     WatchdogTicks = 0;
     UpgradeActive = 0;
     Rebooting = 0;
@@ -111,7 +112,6 @@ void WriteComplete()
     EndRun(QStringLiteral("Write Complete!"), true);
     CloseImage();
     AwaitingCheck = 1;
-    ProgressFinished(static_cast<int>(RecordIndex));
     BuildRequest(cmd_write_fw_size);
 }
 
@@ -198,7 +198,6 @@ void WaitingForCheck()
     EndRun(QStringLiteral("Waiting For Check!"), false);
     CloseImage();
     AwaitingCheck = 1;
-    ProgressFinished(static_cast<int>(RecordIndex));
     if (FirmwareReadBack* readBack = InstalledReadBack())
         readBack->transferEnded();
 }
@@ -252,10 +251,19 @@ void upbtnClick()
 {
     if (UpgradeActive)
         return;
+    // With the port closed nothing would reach the pack; the run would only
+    // wait for the watchdog to give up.
+    if (PortOpen == 0) {
+        App.ui->showMessage(QStringLiteral("Please open the serial port first!"));
+        return;
+    }
     const bool dev = DevFirmwareMode == 1;
     const ImageCheckResult check = CheckImage(DlgFileName, dev);
     if (!check.ok()) {
         qCWarning(lcUpgrade) << check.problem;
+        // Nothing of an earlier run belongs beside the refused file.
+        Say(QString());
+        ProgressClear();
         App.ui->showMessage(check.problem);
         return;
     }

@@ -15,8 +15,8 @@ namespace bms {
 extern uint8_t Rebooting;     // 1 once the main board reported that it reboots
 extern uint8_t WatchdogTicks; // watchdog expiries counted while Rebooting = 0
 
-// "Upgrade": checks the image, asks for confirmation, stops sampling and
-// starts the run.
+// "Upgrade": refused with a message while the port is closed; checks the
+// image, asks for confirmation, stops sampling and starts the run.
 void upbtnClick();
 // Watchdog expiry (tmr4.OnTimer).
 void tmr4Timer();

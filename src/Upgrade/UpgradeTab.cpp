@@ -4,6 +4,7 @@
 #include "CommRecord.h"
 #include "Convert.h"
 #include "Image.h"
+#include "UpgradeProgress.h"
 
 namespace bms {
 
@@ -48,6 +49,9 @@ void opbtnClick(const QString& fileName)
         return;
     DlgFileName = fileName;
     App.ui->setText(QStringLiteral("edt6"), fileName);
+    // The status and progress of an earlier run do not describe this file.
+    App.ui->setText(QStringLiteral("lbl35"), QString());
+    ProgressClear();
     App.ui->setEnabled(QStringLiteral("upbtn"), true);
     if (DevFirmwareMode != 1)
         return;

@@ -80,6 +80,7 @@ public:
             progress[control] = {value, maximum};
         };
         SlaveAddr = 0x06;
+        PortOpen = 1; // an upgrade needs the port open
         // The package number box holds "1" in the form.
         host.setText(QStringLiteral("edt_firmware_packpag"), QStringLiteral("1"));
     }

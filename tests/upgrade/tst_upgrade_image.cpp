@@ -151,6 +151,20 @@ TEST_F(ImageCheckTest, badLineIsRefusedWithItsLineNumber)
     EXPECT_TRUE(result.problem.contains(QStringLiteral("'0G'"))) << result.problem.toStdString();
 }
 
+TEST_F(ImageCheckTest, bytesOfABinaryFileAreShownEscapedInTheRefusal)
+{
+    // Bytes at the length pair -> as the message shows them.
+    const std::pair<QByteArray, const char*> cases[] = {
+        {QByteArray(":\t1rest"), "'\\x091' at column 2"},
+        {QByteArray(":\x00\x89rest", 7), "'\\x00\\x89' at column 2"},
+        {QByteArray(":\\Zrest"), "'\\x5CZ' at column 2"},
+    };
+    for (const auto& [content, shown] : cases) {
+        const ImageCheckResult result = check(content + "\n", false);
+        EXPECT_TRUE(result.problem.contains(QLatin1String(shown))) << result.problem.toStdString();
+    }
+}
+
 TEST_F(ImageCheckTest, recordSizeLimitsDependOnTheTarget)
 {
     auto line = [](int length) {

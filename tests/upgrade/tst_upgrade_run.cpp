@@ -6,7 +6,9 @@
 #include "UpgradeTab.h"
 #include "UpgradeTestSupport.h"
 
+#include <QFileInfo>
 #include <gtest/gtest.h>
+#include <functional>
 
 using namespace bms;
 using namespace bms::test;
@@ -80,6 +82,59 @@ TEST_F(UpgradeRunTest, silentMainBoardGetsTwelveRebootRequestsThenDeviceNotRespo
     EXPECT_EQ(ImageOpen, 0); // never opened
     fireWatchdog(5);
     EXPECT_EQ(app.link.frames.size(), 36u);
+}
+
+TEST_F(UpgradeRunTest, upgradeWithThePortClosedIsRefusedAtOnce)
+{
+    PortOpen = 0;
+    start(MakeImage(2), false);
+    EXPECT_EQ(app.host.messages, QStringList{QStringLiteral("Please open the serial port first!")});
+    EXPECT_TRUE(app.host.questions.isEmpty());
+    EXPECT_TRUE(app.link.frames.empty());
+    EXPECT_EQ(UpgradeActive, 0);
+    EXPECT_FALSE(app.tmr4.enabled());
+}
+
+TEST_F(UpgradeRunTest, progressShowsTheRealEndingAndNothingOfAnEarlierFile)
+{
+    const QString label = QStringLiteral("lbl_upgrade_progress");
+    // After three of seven records, each ending leaves the count without an estimate.
+    const std::pair<const char*, std::function<void()>> endings[] = {
+        {"Writing To Flash Error!", [] { RunUpgradeStep(UpgradeStep::WriteError); }},
+        {"Device communication timeout!", [this] { fireWatchdog(1); }},
+        {"Upgrade Stopped!", [] { RunUpgradeStep(UpgradeStep::NextWrite); }}, // line 4 spoiled below
+    };
+    for (const auto& [ending, end] : endings) {
+        start(MakeImage(5), false);
+        if (QByteArray(ending) == "Upgrade Stopped!") {
+            const QList<QByteArray> lines = MakeImage(5).split('\n');
+            files.write(QFileInfo(path).fileName(), lines[0] + '\n' + lines[1] + '\n' + lines[2] + "\n:zz\n");
+        }
+        for (UpgradeStep step : {UpgradeStep::DeviceRebooting, UpgradeStep::Erase, UpgradeStep::FirstWrite,
+                                 UpgradeStep::NextWrite, UpgradeStep::NextWrite})
+            RunUpgradeStep(step);
+        EXPECT_TRUE(app.host.text(label).contains(QStringLiteral("Remaining"))) << ending;
+        end();
+        EXPECT_TRUE(lbl35().startsWith(QLatin1String(ending))) << lbl35().toStdString();
+        EXPECT_TRUE(app.host.text(label).startsWith(QStringLiteral("Records: 3 / 7 (42%)  Elapsed: ")))
+            << app.host.text(label).toStdString();
+        EXPECT_FALSE(app.host.text(label).contains(QStringLiteral("Remaining"))) << ending;
+    }
+
+    // A newly chosen file, and a refused one, show no status of the last run.
+    const auto expectCleared = [&] {
+        EXPECT_EQ(lbl35(), QString());
+        EXPECT_EQ(app.host.text(label), QString());
+        EXPECT_EQ(app.progress[QStringLiteral("pgb_upgrade")].first, 0);
+    };
+    app.host.setText(QStringLiteral("lbl35"), QStringLiteral("Upgrade Complete!"));
+    opbtnClick(files.write(QStringLiteral("next.hex"), ":zz\n"));
+    expectCleared();
+    app.host.setText(QStringLiteral("lbl35"), QStringLiteral("Upgrade Complete!"));
+    app.host.setText(label, QStringLiteral("Records: 7 / 7 (100%)"));
+    app.progress[QStringLiteral("pgb_upgrade")] = {7, 7};
+    upbtnClick(); // the image is refused
+    expectCleared();
 }
 
 TEST_F(UpgradeRunTest, answeringNoLeavesEverythingAsItWas)
