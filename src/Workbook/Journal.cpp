@@ -1,5 +1,6 @@
 #include "Journal.h"
 
+#include "FileSync.h"
 #include "WorkbookError.h"
 
 #include <QFile>
@@ -67,6 +68,9 @@ std::unique_ptr<Journal> Journal::Create(const QString& path)
     journal->line(kMagic);
     if (!journal->sync())
         throw EWorkbookError(QStringLiteral("Cannot write the workbook journal %1").arg(path));
+    // The new file's name lives in its folder: without this a power cut can
+    // lose the journal with every row synced into it.
+    (void)SyncFolderOf(path);
     return journal;
 }
 

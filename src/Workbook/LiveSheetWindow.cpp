@@ -51,6 +51,7 @@ LiveSheetWindow::LiveSheetWindow(std::shared_ptr<WorkbookDocument> document, QWi
     QAction* closeAction = file->addAction(QStringLiteral("Close"));
     connect(closeAction, &QAction::triggered, this, &QWidget::close);
 
+    status_->setObjectName(QStringLiteral("liveSheetStatus"));
     statusBar()->addWidget(status_, 1);
     status_->setText(QStringLiteral("Journal: ") + document_->journalPath());
 
@@ -91,10 +92,9 @@ void LiveSheetWindow::saveTo(const QString& path)
     status_->setText(QStringLiteral("Saving: ") + path);
     QPointer<LiveSheetWindow> self(this);
     document_->saveAsInBackground(path, [self](const QString& problem) {
-        if (self && !problem.isEmpty()) {
-            self->status_->setText(problem);
+        // The status line has been told by the document.
+        if (self && !problem.isEmpty())
             QMessageBox::warning(self, self->windowTitle(), problem);
-        }
     });
 }
 
@@ -123,15 +123,30 @@ void LiveSheetWindow::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-void LiveSheetWindow::workbookSaved(const QString& path) { status_->setText(QStringLiteral("Saved: ") + path); }
+// The status line says "Saved" only once a file is written, and tells a
+// failed write with the journal that still holds every row.
+void LiveSheetWindow::workbookSaved(const QString& path)
+{
+    status_->setText((document_->ended() ? QStringLiteral("Ended. Saved: ") : QStringLiteral("Saved: ")) + path);
+}
+
+void LiveSheetWindow::workbookSaveFailed(const QString& path, const QString& problem)
+{
+    Q_UNUSED(path);
+    status_->setText(QStringLiteral("Not saved: ") + problem + QStringLiteral("; the rows are in ")
+                     + document_->journalPath());
+}
 
 void LiveSheetWindow::workbookEnded()
 {
     // The window stays as it is; only the status line tells that the tool
     // has stopped writing.
-    status_->setText(document_->changedSinceSave()
-                         ? QStringLiteral("Ended; not saved, the rows are in ") + document_->journalPath()
-                         : QStringLiteral("Ended. Saved: ") + document_->xlsxPath());
+    if (document_->saving())
+        status_->setText(QStringLiteral("Ended. Saving: ") + document_->xlsxPath());
+    else if (document_->changedSinceSave())
+        status_->setText(QStringLiteral("Ended; not saved, the rows are in ") + document_->journalPath());
+    else
+        status_->setText(QStringLiteral("Ended. Saved: ") + document_->xlsxPath());
 }
 
 void InstallLiveSheetWindows()

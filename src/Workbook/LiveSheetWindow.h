@@ -35,6 +35,7 @@ protected:
 
 private:
     void workbookSaved(const QString& path) override;
+    void workbookSaveFailed(const QString& path, const QString& problem) override;
     void workbookEnded() override;
     void applyColumnWidths();
     void saveAsDialog();

@@ -1,6 +1,7 @@
 #include "WorkbookDocument.h"
 
 #include "BackgroundSave.h"
+#include "FileSync.h"
 #include "WorkbookError.h"
 #include "XlsxFile.h"
 
@@ -48,8 +49,11 @@ QString FileNameOfCaption(const QString& caption)
 WorkbookDocument::WorkbookDocument(const QString& caption, const QString& folder, const QDateTime& opened)
     : caption_(caption)
 {
+    const bool folderExisted = QFileInfo(folder).isDir();
     if (!QDir().mkpath(folder))
         throw EWorkbookError(QStringLiteral("Cannot create the workbook folder %1").arg(folder));
+    if (!folderExisted)
+        (void)SyncFolderOf(QDir(folder).absolutePath()); // the new folder's name in its parent
     const QString base = QDir(folder).filePath(FileNameOfCaption(caption) + QLatin1Char('_')
                                                + opened.toString(QStringLiteral("yyyyMMdd-HHmmss")));
     // Two workbooks opened within the same second get "_2", "_3", ...
@@ -176,10 +180,13 @@ void WorkbookDocument::startSave(SaveRequest request)
             document->saving_ = false;
             if (!problem.isEmpty() && request.ownPath)
                 document->changed_ = true;
-            if (problem.isEmpty()) {
-                const std::vector<Listener*> listeners = document->listeners_;
-                for (Listener* l : listeners)
+            // Copies: a listener may drop the last reference to the window.
+            const std::vector<Listener*> listeners = document->listeners_;
+            for (Listener* l : listeners) {
+                if (problem.isEmpty())
                     l->workbookSaved(request.path);
+                else
+                    l->workbookSaveFailed(request.path, problem);
             }
             if (!document->queued_.empty()) {
                 SaveRequest next = std::move(document->queued_.front());

@@ -23,11 +23,13 @@ namespace bms {
 
 class WorkbookDocument : public std::enable_shared_from_this<WorkbookDocument> {
 public:
-    // Told when the workbook is saved and when the tool stops writing to it.
+    // Told when a save of the workbook has been written or has failed, and
+    // when the tool stops writing to it.
     class Listener {
     public:
         virtual ~Listener() = default;
         virtual void workbookSaved(const QString& path) = 0;
+        virtual void workbookSaveFailed(const QString& path, const QString& problem) = 0;
         virtual void workbookEnded() = 0;
     };
 
@@ -60,6 +62,7 @@ public:
     // with what went wrong. From now on the sheet does not change.
     void end(SaveDone done = {});
     bool ended() const { return ended_; }
+    // True from a save request until its file is written or has failed.
     bool saving() const { return saving_; }
 
     // Write the .xlsx on a worker thread, to the workbook's own path or to

@@ -1,5 +1,6 @@
 #include "XlsxFile.h"
 
+#include "FileSync.h"
 #include "WorkbookError.h"
 
 #include <QDir>
@@ -54,6 +55,9 @@ void WriteXlsx(const Sheet& sheet, const QString& path)
     lxw_error result = LXW_NO_ERROR;
     try {
         lxw_worksheet* ws = workbook_add_worksheet(wb, nullptr);
+        // Fails when the temporary file cannot be made (the folder is gone).
+        if (!ws)
+            throw EWorkbookError(QStringLiteral("Cannot write the workbook %1").arg(path));
         lxw_format* format = nullptr;
         const QByteArray numberFormat = sheet.numberFormat().toUtf8();
         if (sheet.numberFormat() != QStringLiteral("General")) {
@@ -87,10 +91,13 @@ void WriteXlsx(const Sheet& sheet, const QString& path)
         QFile::remove(temporary);
         Check(result, path);
     }
-    if (std::rename(tempName.constData(), QFile::encodeName(path).constData()) != 0) {
+    // The bytes are on disk before the name points at them, and the new name
+    // is on disk before the save counts as done.
+    if (!SyncFile(temporary) || std::rename(tempName.constData(), QFile::encodeName(path).constData()) != 0) {
         QFile::remove(temporary);
         throw EWorkbookError(QStringLiteral("Cannot write the workbook %1").arg(path));
     }
+    (void)SyncFolderOf(path);
 }
 
 } // namespace bms

@@ -10,6 +10,7 @@
 #include "XlsxDump.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QTableView>
 
 using namespace bms;
@@ -132,4 +133,25 @@ TEST_F(LiveSheet, eachWorkbookGetsItsOwnWindowTitledWithItsCaption)
         titles.append(w->windowTitle());
     titles.sort();
     EXPECT_EQ(titles, (QStringList{"BMS-UID", QString::fromUtf8("电池电流校准记录表")}));
+}
+
+TEST_F(LiveSheet, statusSaysSavedOnlyOnceTheXlsxIsWrittenAndTellsAFailure)
+{
+    const auto status = [] { return Windows().first()->findChild<QLabel*>("liveSheetStatus")->text(); };
+    for (const bool folderGone : {false, true}) {
+        excbtnClick();
+        ASSERT_EQ(Windows().size(), 1);
+        const QString xlsx = CurrentWorkbook()->xlsxPath();
+        if (folderGone)
+            QDir(folder()).removeRecursively();
+        excbtnClick(); // the log ends; its .xlsx is written in the background
+        EXPECT_EQ(status(), "Ended. Saving: " + xlsx);
+        FinishWorkbookSaves();
+        if (folderGone)
+            EXPECT_TRUE(status().startsWith("Not saved: ")) << status().toStdString();
+        else
+            EXPECT_EQ(status(), "Ended. Saved: " + xlsx);
+        Windows().first()->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
 }

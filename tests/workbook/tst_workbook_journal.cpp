@@ -1,10 +1,12 @@
 // Durability: every completed row is on disk when the tool is killed, and a
 // journal turns back into the workbook it recorded.
+#include "FileSync.h"
 #include "Journal.h"
 #include "Recover.h"
 #include "TestEnv.h"
 #include "WorkbookError.h"
 #include "XlsxDump.h"
+#include "XlsxFile.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -112,4 +114,18 @@ TEST_F(WorkbookJournal, textsRoundTripAndALineCutOffByACrashIsIgnored)
     notJournal.write("hello\n");
     notJournal.close();
     EXPECT_THROW(ReadJournal(notJournal.fileName()), EWorkbookError);
+}
+
+TEST_F(WorkbookJournal, folderIsSyncedWhenAJournalIsCreatedAndWhenASaveIsRenamedIntoPlace)
+{
+    QStringList synced;
+    FolderSynced = [&](const QString& f) { synced.append(f); };
+    const std::unique_ptr<Journal> journal = Journal::Create(folder() + "/a.journal");
+    EXPECT_EQ(synced, QStringList{folder()});
+    synced.clear();
+    Sheet sheet;
+    sheet.setCell(1, 1, CellValue::Text("x"));
+    WriteXlsx(sheet, folder() + "/a.xlsx");
+    EXPECT_EQ(synced, QStringList{folder()});
+    FolderSynced = nullptr;
 }
