@@ -65,9 +65,11 @@ void DecodeDeviceInfo()
     UiHost& ui = *App.ui;
     const ResponseData data = ResponseData::FromRx();
 
-    // The customer code is always shown, whatever the length of the frame.
+    // The customer code is always shown, whatever the length of the frame,
+    // but only with the bytes this response carried: a short frame must not
+    // show bytes left in the buffer by an earlier one.
     QString customer;
-    for (int i = 0; i < kCustomerCodeBytes; ++i)
+    for (int i = 0; i < kCustomerCodeBytes && data.fits(kCustomerCode + i, 1); ++i)
         customer += HexText(data.byte(kCustomerCode + i), 2);
     ui.setText(QStringLiteral("Customer_code_edit"), customer);
 

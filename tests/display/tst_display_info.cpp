@@ -111,16 +111,16 @@ TEST_F(Info, shortBlockFillsOnlyWholeFieldsButAlwaysTheCustomerCode)
     EXPECT_EQ(text("lbl_sleep_time"), QStringLiteral("old sleep"));
     EXPECT_EQ(text("lbl_uid_crc"), QStringLiteral("09BE"));
 
-    // No data at all: the customer code still comes from the first bytes
-    // after the header, the rest stays.
+    // The customer code shows only the bytes the response carried, never
+    // what an earlier frame left behind them; the rest stays.
     app.host.texts["edt4"] = QStringLiteral("keep");
-    PutResponse({});
-    MY_COM.RxBuf[3] = 0xDE;
-    MY_COM.RxBuf[4] = 0xAD;
-    MY_COM.RxBuf[5] = 0xBE;
-    MY_COM.RxBuf[6] = 0xEF;
-    DecodeDeviceInfo();
-    EXPECT_EQ(text("Customer_code_edit"), QStringLiteral("DEADBEEF"));
+    const std::pair<size_t, const char*> carried[] = {{2, "12AB"}, {0, ""}};
+    for (const auto& [bytes, shown] : carried) {
+        PutResponse(block.first(bytes));
+        std::fill_n(MY_COM.RxBuf.begin() + 3 + bytes + 2, 4, uint8_t{0xEE}); // stale bytes after the CRC
+        DecodeDeviceInfo();
+        EXPECT_EQ(text("Customer_code_edit"), QString::fromLatin1(shown)) << bytes;
+    }
     EXPECT_EQ(text("edt4"), QStringLiteral("keep"));
 }
 

@@ -149,6 +149,35 @@ TEST_F(View, eachAlarmBitLightsExactlyItsSquare)
         EXPECT_FALSE(app.host.colours.contains(QString::fromLatin1(i.square))) << i.square;
 }
 
+TEST_F(View, eachFaultBitColoursTheSquareOfTheStatusTables)
+{
+    // Fault word, bit, square: word 0 alarms (yellow), words 1..3
+    // protections (red), as the status tables of the pack list them.
+    const struct {
+        int word, bit;
+        const char* square;
+    } squares[] = {
+        {0, 0, "alarm_cuv"},  {0, 1, "alarm_cov"},   {0, 2, "alarm_puv"},  {0, 3, "alarm_pov"},
+        {0, 4, "alarm_dhc"},  {0, 5, "alarm_chc"},   {0, 6, "alarm_dht"},  {0, 7, "alarm_dlt"},
+        {0, 8, "alarm_cht"},  {0, 9, "alarm_clt"},   {0, 10, "alarm_fht"}, {1, 0, "prt_cuv"},
+        {1, 1, "prt_cov"},    {1, 2, "prt_puv"},     {1, 3, "prt_pov"},    {1, 4, "prt_dhc"},
+        {1, 5, "prt_chc"},    {1, 6, "prt_dht"},     {1, 7, "prt_dlt"},    {1, 8, "prt_cht"},
+        {1, 9, "prt_clt"},    {1, 10, "prt_fht"},    {2, 1, "prt_sc"},     {2, 4, "prt_doc"},
+        {2, 5, "prt_coc"},    {2, 10, "protect_heat"}, {3, 0, "protect_mos"}, {3, 2, "protect_ntc"},
+        {3, 4, "protect_ads"}, {3, 7, "protect_afe"}, {3, 10, "can_offline"}, {3, 12, "protect_hardwear"},
+    };
+    for (const auto& lit : squares) {
+        pack.fault_status = {};
+        pack.fault_status[lit.word] = static_cast<uint16_t>(1u << lit.bit);
+        ShowAlarmBits();
+        ShowProtectionBits();
+        for (const auto& other : squares) {
+            const uint32_t expected = &other != &lit ? ColLime : lit.word == 0 ? ColYellow : ColRed;
+            EXPECT_EQ(colour(other.square), expected) << "word " << lit.word << " bit " << lit.bit << ": " << other.square;
+        }
+    }
+}
+
 TEST_F(View, alarmAndProtectionWordsColourTheirSquares)
 {
     pack.fault_status = {0x0401, 0, 0x0002, 0x1000};
