@@ -13,9 +13,15 @@
 // made while waiting is disarmed, so a board still restarting adds no
 // "communication timeout!" lines.
 //
+// Only main-board runs are read back: block 0 holds the versions of the
+// pack's own control board, not those of the device a dev-firmware run
+// writes. The port must be marked open (PortOpen) for the reads; a port
+// closed while waiting ends the read-back with "not read" and no warning.
+//
 // The composition root (the window, the command line) owns one and calls
 // install(); without an installed read-back the run starts at once and
-// nothing is read back.
+// nothing is read back. A front end that ends with the run waits, after
+// "Upgrade Complete!" or "Waiting For Check!", while busy() holds.
 #pragma once
 
 #include "FirmwareVersions.h"
