@@ -169,8 +169,9 @@ void cm1RequestHangup(TComm& cm1)
     ShowPortClosed();
     // Sampling has stopped with the port; open workbooks stay open.
     App.ui->setPanel(1, QStringLiteral("Ready!"));
-    App.ui->appendLine(QStringLiteral("mmo1"), QStringLiteral("Serial port lost: ") + App.ui->text(QStringLiteral("cbb1"))
-                                                   + QStringLiteral(" was closed!(") + ClockText() + QLatin1Char(')'));
+    App.ui->appendLine(QStringLiteral("mmo1"), QStringLiteral("Note: serial port ") + App.ui->text(QStringLiteral("cbb1"))
+                                                   + QStringLiteral(" was lost and has been closed!(") + ClockText()
+                                                   + QLatin1Char(')'));
 }
 
 } // namespace bms

@@ -132,7 +132,8 @@ TEST_F(ConnectionTest, vanishedPortIsClosedAndShownOfflineKeepingTheWorkbook)
     EXPECT_EQ(Sampling, 0);
     EXPECT_FALSE(app.tmr1.enabled() || app.tmr2.enabled());
     EXPECT_EQ(app.host.panels.value(1), QStringLiteral("Ready!"));
-    EXPECT_TRUE(MemoHas(QStringLiteral("Serial port lost: ") + app.host.text(QStringLiteral("cbb1"))));
+    EXPECT_TRUE(MemoHas(QStringLiteral("Note: serial port ") + app.host.text(QStringLiteral("cbb1"))
+                        + QStringLiteral(" was lost and has been closed!(")));
     EXPECT_EQ(DataLogging, 1);
     EXPECT_TRUE(app.host.isEnabled(QStringLiteral("excbtn"))); // the log can still be ended
     EXPECT_TRUE(app.host.errors.isEmpty());
