@@ -12,11 +12,13 @@ namespace {
 constexpr QRgb kPalette[16] = {0x1f77b4, 0xff7f0e, 0x2ca02c, 0xd62728, 0x9467bd, 0x8c564b, 0xe377c2, 0x7f7f7f,
                                0xbcbd22, 0x17becf, 0x393b79, 0xad494a, 0x637939, 0x8c6d31, 0x7b4173, 0x3182bd};
 
+// Lines are one pixel wide: wider pens go through the stroker, which costs
+// ten times as much per point on every repaint.
 QPen SeriesPen(int series)
 {
-    auto solid = [](QRgb rgb, double width = 1.0) { return QPen(QColor(rgb), width); };
-    auto dashed = [](QRgb rgb, double width) {
-        QPen pen(QColor(rgb), width);
+    auto solid = [](QRgb rgb, double = 1.0) { return QPen(QColor(rgb), 1.0); };
+    auto dashed = [](QRgb rgb, double) {
+        QPen pen(QColor(rgb), 1.0);
         pen.setStyle(Qt::DashLine);
         return pen;
     };
@@ -180,6 +182,8 @@ void TrendCharts::fitLegends()
         panel.legend->setWrap(rows);
 }
 
+int TrendCharts::plotWidth() const { return panels_[0].rect->width(); }
+
 void TrendCharts::showRange(const SampleStore& store, int64_t t0, int64_t t1)
 {
     settingRange_ = true;
@@ -193,7 +197,7 @@ void TrendCharts::showRange(const SampleStore& store, int64_t t0, int64_t t1)
         ->setLabel(QStringLiteral("Time (") + QDateTime::fromMSecsSinceEpoch(t1).toString(QStringLiteral("yyyy-MM-dd"))
                    + QLatin1Char(')'));
 
-    const int width = std::max(50, panels_[0].rect->width());
+    const int width = std::max(50, plotWidth());
     bool legendChanged = false;
     points_ = 0;
     QVector<QCPGraphData> data;

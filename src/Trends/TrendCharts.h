@@ -23,6 +23,8 @@ public:
 
     // Shows [t0, t1] (ms since the epoch) of `store` and repaints.
     void showRange(const SampleStore& store, int64_t t0, int64_t t1);
+    // Width in pixels of the plotting area.
+    int plotWidth() const;
     // Points drawn at the last showRange (tests, benchmarks).
     int pointCount() const { return points_; }
     // Series hidden from their legend.

@@ -152,7 +152,6 @@ TrendsTab::TrendsTab(TrendRecorder& recorder, QWidget* parent) : QWidget(parent)
 
     repaint_ = new QTimer(this);
     repaint_->setSingleShot(true);
-    repaint_->setInterval(0);
     connect(repaint_, &QTimer::timeout, this, &TrendsTab::refresh);
     connect(charts_, &TrendCharts::rangeMovedByUser, this, &TrendsTab::rangeMovedByUser);
     connect(charts_, &TrendCharts::seriesToggled, this, &TrendsTab::refresh);
@@ -211,12 +210,19 @@ void TrendsTab::sampleRecorded()
         updateStatus();
         return; // the new sample lies right of the range looked at
     }
-    repaint_->start();
+    if (repaint_->isActive())
+        return;
+    // The charts move by at least a pixel between repaints: with a day in
+    // view a pixel stands for minutes, and repainting it for every sample
+    // would change nothing the eye can see.
+    const int64_t msPerPixel = (viewEnd_ - viewStart_) / std::max(1, charts_->plotWidth());
+    repaint_->start(int(std::clamp<int64_t>(msPerPixel - sinceRepaint_.elapsed(), 0, 60'000)));
 }
 
 void TrendsTab::refresh()
 {
     repaint_->stop();
+    sinceRepaint_.start();
     updateStatus();
     if (!isVisible())
         return;
@@ -269,7 +275,7 @@ void TrendsTab::rangeMovedByUser(int64_t t0, int64_t t1)
             button->setChecked(false);
         presets_->setExclusive(true);
     }
-    repaint_->start();
+    repaint_->start(0);
 }
 
 void TrendsTab::clearClicked()

@@ -11,6 +11,7 @@
 #include "LogLoader.h"
 #include "PackSample.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 #include <atomic>
 #include <functional>
@@ -84,6 +85,7 @@ private:
     QComboBox* source_;
     QLabel* status_;
     QTimer* repaint_;
+    QElapsedTimer sinceRepaint_;
     int64_t spanMs_ = 10LL * 60 * 1000; // 0: everything
     int64_t viewStart_ = 0, viewEnd_ = 0; // while not following
 };
