@@ -105,6 +105,7 @@ Cost ChartCost(TrendsTab& tab, const char* preset, int runs, const std::function
 void LogOpen(int rows, const QString& folder)
 {
     QTemporaryDir dir(folder + QStringLiteral("/bench-trends-XXXXXX"));
+    dir.setAutoRemove(!qEnvironmentVariableIsSet("BENCH_TRENDS_KEEP")); // keep the logs to profile the reader
     bms::Sheet sheet;
     auto put = [&sheet](int row, const bms::CellRow& cells) {
         for (size_t c = 0; c < cells.size(); ++c)
@@ -145,6 +146,7 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const int logRows = argc > 1 ? std::atoi(argv[1]) : 100'000;
+    const bool chartsToo = !qEnvironmentVariableIsSet("BENCH_TRENDS_LOG_ONLY");
     const QString folder = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("/var/tmp");
 
     int64_t now = kStart;
@@ -168,6 +170,10 @@ int main(int argc, char** argv)
         recorder.record(next % 7, 500);
         ++next;
     };
+    if (!chartsToo) {
+        LogOpen(logRows, folder);
+        return 0;
+    }
     TrendsTab tab(recorder);
     tab.resize(1340, 640);
     tab.show();

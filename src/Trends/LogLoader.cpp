@@ -3,6 +3,7 @@
 #include "DataLogReader.h"
 #include "Errors.h"
 #include "Journal.h"
+#include "SheetScan.h"
 #include "XlsxRows.h"
 
 #include <QFile>
@@ -46,21 +47,34 @@ LoadedLog LoadDataLog(const QString& path, const std::atomic_bool* cancel)
 
     LoadedLog log;
     log.path = path;
-    DataLogReader reader(log.store, QFileInfo(path).lastModified().date());
+    const QDate fallbackDate = QFileInfo(path).lastModified().date();
+    std::unique_ptr<DataLogReader> reader;
+    auto readXlsx = [&](bool fast) {
+        log.store.clear();
+        reader = std::make_unique<DataLogReader>(log.store, fallbackDate);
+        DataLogReader* r = reader.get();
+        ReadXlsxRows(path, [r](int row, const std::vector<CellValue>& cells) { r->row(row, cells); }, cancel, fast);
+    };
     if (start.startsWith("PK")) {
-        ReadXlsxRows(path, [&reader](int row, const std::vector<CellValue>& cells) { reader.row(row, cells); },
-                     cancel);
+        // The fast reader first; a worksheet it does not take is read again
+        // by the general XML reader.
+        try {
+            readXlsx(true);
+        } catch (const UnsupportedSheetXml&) {
+            readXlsx(false);
+        }
     } else if (start.startsWith("QBMS-WORKBOOK-JOURNAL")) {
         log.journal = true;
-        ReadJournalRows(path, reader, cancel);
+        reader = std::make_unique<DataLogReader>(log.store, fallbackDate);
+        ReadJournalRows(path, *reader, cancel);
     } else {
         throw EInOutError(QStringLiteral("%1 is neither a workbook nor a workbook journal").arg(path));
     }
-    if (!reader.headerFound())
+    if (!reader->headerFound())
         throw EInOutError(QStringLiteral("%1 is not a data log written by this tool").arg(path));
-    log.samples = reader.samples();
-    log.skipped = reader.skipped();
-    log.datesGuessed = reader.datesGuessed();
+    log.samples = reader->samples();
+    log.skipped = reader->skipped();
+    log.datesGuessed = reader->datesGuessed();
     return log;
 }
 

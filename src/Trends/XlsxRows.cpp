@@ -1,6 +1,7 @@
 #include "XlsxRows.h"
 
 #include "Errors.h"
+#include "SheetScan.h"
 
 #include <QFile>
 #include <QXmlStreamReader>
@@ -168,18 +169,39 @@ int ReferenceColumn(QStringView reference)
 
 } // namespace
 
-void ReadXlsxRows(const QString& path, const RowVisitor& visit, const std::atomic_bool* cancel)
+void ReadXlsxRows(const QString& path, const RowVisitor& visit, const std::atomic_bool* cancel, bool fast)
 {
     const Archive archive = OpenArchive(path);
     const std::vector<QString> shared = SharedStrings(archive.get(), path, cancel);
     const QString sheetPath = FirstSheetPath(archive.get(), path);
+    if (fast) {
+        const Entry entry = OpenEntry(archive.get(), sheetPath);
+        if (!entry)
+            Fail(path, QStringLiteral("it holds no worksheet"));
+        SheetScan scan(shared, visit);
+        std::vector<char> buffer(kChunkBytes);
+        while (!(cancel && *cancel)) {
+            const zip_int64_t n = zip_fread(entry.get(), buffer.data(), kChunkBytes);
+            if (n < 0)
+                Fail(path, QString::fromUtf8(zip_file_strerror(entry.get())));
+            if (n == 0) {
+                scan.finish();
+                break;
+            }
+            scan.feed(std::string_view(buffer.data(), size_t(n)));
+        }
+        return;
+    }
     EntryReader sheet(archive.get(), path, sheetPath);
     if (!sheet.exists())
         Fail(path, QStringLiteral("it holds no worksheet"));
 
+    // The value of a cell is collected into one buffer that keeps its
+    // capacity; the cell type is told from the attribute without a copy.
+    enum class Type { Number, Shared, Text };
     std::vector<CellValue> cells;
     QString value;
-    QString type;
+    Type type = Type::Number;
     int row = 0;
     int column = 0;
     bool inValue = false;
@@ -187,7 +209,7 @@ void ReadXlsxRows(const QString& path, const RowVisitor& visit, const std::atomi
         QXmlStreamReader& xml = sheet.xml();
         if (t == QXmlStreamReader::Characters) {
             if (inValue)
-                value += xml.text();
+                value.append(xml.text());
             continue;
         }
         if (t == QXmlStreamReader::StartElement) {
@@ -196,8 +218,9 @@ void ReadXlsxRows(const QString& path, const RowVisitor& visit, const std::atomi
                 const QXmlStreamAttributes a = xml.attributes();
                 const int referenced = ReferenceColumn(a.value(QLatin1String("r")));
                 column = referenced > 0 ? referenced : column + 1;
-                type = a.value(QLatin1String("t")).toString();
-                value.clear();
+                const QStringView kind = a.value(QLatin1String("t"));
+                type = kind.isEmpty() || kind == u"n" ? Type::Number : kind == u"s" ? Type::Shared : Type::Text;
+                value.truncate(0);
             } else if (name == u"v" || name == u"t") {
                 inValue = true;
             } else if (name == u"row") {
@@ -216,23 +239,22 @@ void ReadXlsxRows(const QString& path, const RowVisitor& visit, const std::atomi
             } else if (name == u"c") {
                 if (column < 1 || column > 16384)
                     continue;
-                CellValue cell;
-                if (type == u"s") {
-                    bool ok = false;
+                if (cells.size() < size_t(column))
+                    cells.resize(size_t(column));
+                CellValue& cell = cells[size_t(column - 1)];
+                cell = CellValue{};
+                bool ok = false;
+                if (type == Type::Shared) {
                     const qsizetype index = value.toLongLong(&ok);
                     if (ok && index >= 0 && size_t(index) < shared.size())
                         cell = CellValue::Text(shared[size_t(index)]);
-                } else if (type == u"str" || type == u"inlineStr" || type == u"e") {
+                } else if (type == Type::Text) {
                     cell = CellValue::Text(value);
                 } else if (!value.isEmpty()) {
-                    bool ok = false;
                     const double number = value.toDouble(&ok);
                     if (ok)
                         cell = CellValue::Number(number);
                 }
-                if (cells.size() < size_t(column))
-                    cells.resize(size_t(column));
-                cells[size_t(column - 1)] = std::move(cell);
             } else if (name == u"row") {
                 if (!cells.empty())
                     visit(row, cells);

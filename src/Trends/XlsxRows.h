@@ -19,7 +19,10 @@ namespace bms::trends {
 using RowVisitor = std::function<void(int row, const std::vector<CellValue>& cells)>;
 
 // Throws EInOutError when the file is not a readable workbook. Stops early,
-// without error, once `cancel` is set.
-void ReadXlsxRows(const QString& path, const RowVisitor& visit, const std::atomic_bool* cancel = nullptr);
+// without error, once `cancel` is set. With `fast`, the worksheet is read by
+// SheetScan, which throws UnsupportedSheetXml (before or after visiting some
+// rows) when the XML is not of its simple shape; without, by QXmlStreamReader.
+void ReadXlsxRows(const QString& path, const RowVisitor& visit, const std::atomic_bool* cancel = nullptr,
+                  bool fast = false);
 
 } // namespace bms::trends

@@ -6,7 +6,9 @@
 #include "LogLoader.h"
 #include "LogRows.h"
 #include "PackSample.h"
+#include "SheetScan.h"
 #include "XlsxFile.h"
+#include "XlsxRows.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -113,6 +115,31 @@ TEST(DataLogTest, aLogWrittenByTheToolPlotsTheValuesItHolds)
             log.store.envelope(PackVoltage, log.store.firstTime(), log.store.lastTime(), 100, points);
             EXPECT_EQ(std::count_if(points.begin(), points.end(), [](const TrendPoint& p) { return std::isnan(p.value); }), 1);
         }
+    }
+}
+
+TEST(DataLogTest, bothWorksheetReadersGiveTheSameRowsAndTheFastOneRefusesWhatItDoesNotKnow)
+{
+    QTemporaryDir dir;
+    Sheet sheet = LogSheet(Rows(), true);
+    sheet.setCell(1, 9, CellValue::Text(QStringLiteral("a <b> & \"c\" é")));
+    const QString path = dir.filePath(QStringLiteral("log.xlsx"));
+    WriteXlsx(sheet, path);
+    std::vector<std::pair<int, std::vector<CellValue>>> read[2];
+    for (int fast = 0; fast < 2; ++fast)
+        ReadXlsxRows(path, [&](int row, const std::vector<CellValue>& cells) { read[fast].emplace_back(row, cells); },
+                     nullptr, fast == 1);
+    ASSERT_EQ(read[0].size(), size_t(sheet.rowCount()));
+    EXPECT_TRUE(read[0] == read[1]);
+    EXPECT_EQ(read[1][0].second[8].text, QStringLiteral("a <b> & \"c\" é"));
+
+    const std::vector<QString> shared;
+    const RowVisitor ignore = [](int, const std::vector<CellValue>&) {};
+    for (const char* xml : {"<worksheet><sheetData><row r=\"1\"><c r=\"A1\"><v><![CDATA[1]]></v></c></row>",
+                            "<x:worksheet><x:sheetData><x:row r=\"1\"><x:c r=\"A1\"><x:v>1</x:v></x:c></x:row>",
+                            "<worksheet><sheetData><row r=\"1\"><!-- note --><c r=\"A1\"><v>1</v></c></row>"}) {
+        SheetScan scan(shared, ignore);
+        EXPECT_THROW(scan.feed(xml), UnsupportedSheetXml) << xml;
     }
 }
 
