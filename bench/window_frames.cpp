@@ -9,6 +9,7 @@
 #include "Codec.h"
 #include "CommRecord.h"
 #include "Receive.h"
+#include "ReadRequests.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -82,6 +83,8 @@ int main(int argc, char** argv)
         for (int i = 0; i < n; ++i) {
             const std::vector<uint8_t>& frame = answers[i % answers.size()];
             bms::ReadBlock = int32_t(i % answers.size());
+            // The read this frame answers, as the request builder records it.
+            bms::ReadRequests.record(bms::ReadBlock, 0, uint16_t(frame[2] / 2), bms::MonotonicMs());
             bms::MY_COM.RxState = 1;
             bms::cm1ReceiveData(frame.data(), uint16_t(frame.size()));
             if (repaint)

@@ -90,6 +90,9 @@ extern uint8_t ProtocolType;
 // Decodes the function-4 frame in MY_COM.RxBuf for the block in ReadBlock
 // (8: device information) and advances ReadBlock.
 void DecodeTelemetry();
+// Stores the fields of the function-4 frame in MY_COM.RxBuf as `block`
+// (8: device information, with its message) and leaves ReadBlock alone.
+void DecodeTelemetryBlock(int32_t block);
 void DecodeDeviceInfo();
 
 // Writes the fixed captions of both grids.

@@ -279,7 +279,7 @@ int32_t NextReadBlock(int32_t block)
     }
 }
 
-void DecodeTelemetry()
+void DecodeTelemetryBlock(int32_t block)
 {
     if (MY_COM.RxLen < 2)
         return;
@@ -287,7 +287,7 @@ void DecodeTelemetry()
     PackRecord& pack = PackTable[0];
     auto same = [](uint16_t v) { return v; };
 
-    switch (ReadBlock) {
+    switch (block) {
     case 0: StoreFields(data, kBlock0); break;
     case 1: StoreFields(data, kBlock1); break;
     case 2: StoreFields(data, kBlock2); break;
@@ -303,12 +303,19 @@ void DecodeTelemetry()
         DecodeDeviceInfo();
         if (!InfoMessageSuppressed() && App.ui)
             App.ui->showMessage(QStringLiteral("Get the information completely!"));
-        ReadBlock = 0;
-        return;
+        break;
     default:
         break;
     }
-    ReadBlock = NextReadBlock(ReadBlock);
+}
+
+void DecodeTelemetry()
+{
+    if (MY_COM.RxLen < 2)
+        return;
+    const int32_t block = ReadBlock;
+    DecodeTelemetryBlock(block);
+    ReadBlock = block == 8 ? 0 : NextReadBlock(block);
 }
 
 } // namespace bms

@@ -6,6 +6,7 @@ add_library(bms_display STATIC
   ${CMAKE_CURRENT_LIST_DIR}/Grids.h
   ${CMAKE_CURRENT_LIST_DIR}/Indicators.cpp ${CMAKE_CURRENT_LIST_DIR}/Indicators.h
   ${CMAKE_CURRENT_LIST_DIR}/PackTable.cpp ${CMAKE_CURRENT_LIST_DIR}/PackTable.h
+  ${CMAKE_CURRENT_LIST_DIR}/ReadAnswers.cpp ${CMAKE_CURRENT_LIST_DIR}/ReadAnswers.h
   ${CMAKE_CURRENT_LIST_DIR}/ResponseData.h
   ${CMAKE_CURRENT_LIST_DIR}/StateTexts.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TelemetryBlocks.h

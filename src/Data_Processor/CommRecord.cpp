@@ -1,5 +1,7 @@
 #include "CommRecord.h"
 
+#include "ReadRequests.h"
+
 namespace bms {
 
 CommRecord MY_COM;
@@ -29,6 +31,7 @@ uint8_t CalWorkbookOpen = 0;
 void ResetProtocolState()
 {
     MY_COM = CommRecord{};
+    ReadRequests.clear();
     SlaveAddr = 0;
     ReadBlock = 0;
     Sampling = 0;

@@ -19,17 +19,39 @@ enum class UpgradeStep {
     WaitingForCheck, // 0x36
 };
 
+// What became of a read (a telemetry block or the information read).
+enum class ReadOutcomeKind {
+    Decoded,  // the answer was matched to its request and decoded as `block`
+    Refused,  // the pack answered with an exception (function 0x84)
+    Dropped,  // an answer or refusal that matches no request, or several blocks
+    TimedOut, // no answer within the reply time-out
+};
+
+struct ReadOutcome {
+    ReadOutcomeKind kind = ReadOutcomeKind::Dropped;
+    int block = -1;            // 0..7 telemetry block, 8 information read; -1 when dropped
+    uint16_t reg = 0;          // start register of the request
+    uint8_t exceptionCode = 0; // Refused
+    int byteCount = -1;        // Decoded, Dropped: data bytes of the answer (-1 for a refusal)
+};
+
 struct DispatchHooks {
-    // A good function-4 response: decode, refresh the displays, log a row.
+    // A good function-4 response: match it to its request, decode, refresh
+    // the displays, log a row.
     std::function<void()> telemetry;
+    // A good function-0x84 response: a read refused by the pack.
+    std::function<void()> readRefused;
+    // The outcome of every read (for the command-line program); may be empty.
+    std::function<void(const ReadOutcome&)> readOutcome;
     // Response code 23: decode the device information in RxBuf.
     std::function<void()> deviceInfo;
     // Re-read the device information as the "Read Info" button does.
     std::function<void()> reReadDeviceInfo;
     // One step of the upgrade run.
     std::function<void(UpgradeStep)> upgradeStep;
-    // After `telemetry`: the answer was taken for register block `block`
-    // (the ReadBlock it was read for; 8 is the device information).
+    // At the end of `telemetry` (WireHooks): the answer was matched to its
+    // request and decoded as register block `block` (8 is the device
+    // information). Not called for an answer that was dropped.
     std::function<void(int32_t block)> blockAnswered;
     // Response code 0x38: the boot loader reported "Upgrade Complete!".
     std::function<void()> upgradeComplete;

@@ -6,6 +6,7 @@
 #include "CommandTable.h"
 #include "Convert.h"
 #include "PackTable.h"
+#include "ReadRequests.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -78,11 +79,13 @@ void ReadBlockRequest()
     if (ReadBlock < 0 || ReadBlock >= kReadBlockCount)
         return;
     const ReadBlockEntry& block = kReadBlocks[ReadBlock];
+    const uint16_t quantity = BlockQuantity(block);
     std::vector<uint8_t> body;
     PutU8(body, SlaveAddr);
     PutU8(body, 0x04);
     PutU16(body, block.reg);
-    PutU16(body, BlockQuantity(block));
+    PutU16(body, quantity);
+    ReadRequests.record(ReadBlock, block.reg, quantity, MonotonicMs());
     SendRequest(body);
 }
 
@@ -94,6 +97,7 @@ void ReadInfoRequest()
     PutU8(body, 0x04);
     PutU16(body, 0x9D01);
     PutU16(body, 0x0026);
+    ReadRequests.record(8, 0x9D01, 0x0026, MonotonicMs());
     SendRequest(body);
 }
 

@@ -3,6 +3,7 @@
 #include "App.h"
 #include "CommRecord.h"
 #include "Convert.h"
+#include "ReadAnswers.h"
 #include "RequestBuilder.h"
 
 #include <QTime>
@@ -80,7 +81,8 @@ void tmr1Timer()
     // so that every unanswered request gets its own line.
     if (App.tmr2->enabled())
         tmr2Timer();
-    // Block 8 is the device-information read; its answer restarts the rotation.
+    // Block 8 is the device-information read; its answer or its time-out
+    // restarts the rotation.
     if (ReadBlock != 8)
         BuildRequest(cmd_read_block);
     App.tmr1->setInterval(SampleIntervalMs);
@@ -92,6 +94,8 @@ void tmr2Timer()
     App.tmr2->setEnabled(false);
     App.ui->setColour(QStringLiteral("shp9"), ColRed);
     App.ui->appendLine(QStringLiteral("mmo1"), QStringLiteral("communication timeout!(") + ClockText() + QLatin1Char(')'));
+    // An unanswered information read restarts the rotation at block 0.
+    ReadTimedOut();
 }
 
 void ResumeSampling()

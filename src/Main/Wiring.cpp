@@ -7,6 +7,7 @@
 #include "Errors.h"
 #include "Hooks.h"
 #include "PackTable.h"
+#include "ReadAnswers.h"
 #include "Sampling.h"
 #include "Selectors.h"
 #include "Settings.h"
@@ -35,8 +36,11 @@ void RunGuarded(const std::function<void()>& handler)
 void WireHooks()
 {
     Hooks.telemetry = [] {
-        const int32_t block = ReadBlock; // the block this answer is decoded as
-        DecodeTelemetry();
+        // The block the answer is decoded as; an answer that matches no
+        // request (or several blocks) is dropped.
+        const int32_t block = TakeReadAnswer();
+        if (block < 0)
+            return;
         ShowTelemetry();
         ShowAlarmBits();
         ShowProtectionBits();
@@ -45,7 +49,10 @@ void WireHooks()
             AppHooks.dataLogRow();
         if (Sampling == 1 && block >= 0 && block <= 7 && AppHooks.trendSample)
             AppHooks.trendSample(block);
+        if (Hooks.blockAnswered)
+            Hooks.blockAnswered(block);
     };
+    Hooks.readRefused = TakeReadRefusal;
     Hooks.deviceInfo = [] { DecodeDeviceInfo(); };
     Hooks.reReadDeviceInfo = [] { btn3Click(); };
     Hooks.upgradeStep = [](UpgradeStep step) { RunUpgradeStep(step); };

@@ -105,14 +105,16 @@ void DispatchCarriedFrame()
 void Act(uint8_t code)
 {
     switch (code) {
-    case 0x04: {
-        const int32_t block = ReadBlock;
+    case 0x04:
+        // The consumer matches the answer to its request and decodes it
+        // (reporting the block through Hooks.blockAnswered).
         if (Hooks.telemetry)
             Hooks.telemetry();
-        if (Hooks.blockAnswered)
-            Hooks.blockAnswered(block);
         return;
-    }
+    case 0x84:
+        if (Hooks.readRefused)
+            Hooks.readRefused();
+        return;
     case 0x10: return ReportWriteSuccess();
     case 0x90: return ReportWriteFailure();
     case 23:

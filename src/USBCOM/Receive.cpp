@@ -72,7 +72,9 @@ void FeedByte(uint8_t b)
             StartFrame(b, 2);
         break;
     case 2:
-        if (b != 0x04 && b != 0x10 && b != 0x90) {
+        // Reads (0x04) carry a byte count; acknowledgements (0x10) are 8
+        // bytes; exceptions to a write (0x90) or a read (0x84) are 5.
+        if (b != 0x04 && b != 0x10 && b != 0x90 && b != 0x84) {
             MY_COM.RxState = 1;
             break;
         }

@@ -72,14 +72,22 @@ public:
     uint8_t tempBCount = 2;
     uint16_t cellCount = 4;
     bool silent = false;
+    // Every register reads its own address (the counts of block 3 aside), so
+    // that a value decoded into another block's field shows.
+    bool registerValues = false;
+    // Reads starting at this register get exception code 2 (0: none).
+    uint16_t refuseRegister = 0;
 
     // The register of every read request, in order.
     std::vector<uint16_t> readRegisters;
 
-    void deliver()
+    // Delivers the answers held back, except the newest `keep` of them.
+    void deliver(size_t keep = 0)
     {
         std::vector<std::vector<uint8_t>> pending;
-        pending.swap(pending_);
+        const size_t count = pending_.size() > keep ? pending_.size() - keep : 0;
+        pending.assign(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
         for (const auto& reply : pending)
             cm1ReceiveData(reply.data(), static_cast<uint16_t>(reply.size()));
     }
@@ -94,8 +102,14 @@ private:
         readRegisters.push_back(reg);
         if (silent)
             return;
+        if (reg == refuseRegister && reg != 0) {
+            pending_.push_back(Framed({request[0], 0x84, 0x02}));
+            return;
+        }
         std::vector<uint8_t> reply = {request[0], 0x04, static_cast<uint8_t>(qty * 2)};
         std::vector<uint8_t> data(qty * 2u, 0);
+        for (uint16_t i = 0; registerValues && i < qty; ++i)
+            WriteU16BE(static_cast<uint16_t>(reg + i), data, static_cast<uint16_t>(2 * i));
         if (reg == 0x0200 && qty >= 6) {
             // Register 0x0204: high byte sensors B, low byte sensors A;
             // register 0x0205: cells.

@@ -106,4 +106,26 @@ TEST_F(PackTest, protocolTypeAndSleepTimeReachThePack)
     EXPECT_EQ(pack.reg(0x9D26), 600);
 }
 
+TEST_F(PackTest, packAnswering700msLateFillsEveryBlockWithItsOwnValues)
+{
+    pack.setAnswerDelay(700);
+    cybtnClick(); // a poll every 500 ms: each answer comes after the next poll
+    const PackRecord& p = PackTable[0];
+    ASSERT_TRUE(WaitUntil([&] { return p.cell_volt[15] != 0; }, 30000));
+    cybtnClick();
+
+    auto temp = [](uint16_t raw) { return static_cast<int16_t>(raw - 2731); };
+    for (uint16_t i = 0; i < 16; ++i)
+        EXPECT_EQ(p.cell_volt[i], pack.reg(0x0500 + i)) << i;
+    for (uint16_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(p.temp_a[i], temp(pack.reg(0x0400 + i))) << i;
+        EXPECT_EQ(p.fault_status[i], pack.reg(0x0080 + i)) << i;
+        EXPECT_EQ(p.bms_status[i], pack.reg(0x0100 + i)) << i;
+    }
+    EXPECT_EQ(p.temp_b[1], temp(pack.reg(0x0481)));
+    EXPECT_EQ(p.sw_version, pack.reg(0x000B));
+    EXPECT_EQ(p.rsoc, pack.reg(0x0018));
+    EXPECT_EQ(p.soh, pack.reg(0x0203));
+}
+
 } // namespace

@@ -5,6 +5,7 @@
 #include "PackTable.h"
 #include "Sampling.h"
 #include "Selectors.h"
+#include "Settings.h"
 #include "Wiring.h"
 
 #include <map>
@@ -245,6 +246,94 @@ TEST_F(SamplingTest, tickSendsNothingWhileAnInformationReadIsOutstanding)
     EXPECT_TRUE(app.link.frames.empty());
     EXPECT_TRUE(app.tmr1.enabled());
     EXPECT_EQ(app.tmr1.interval(), 500);
+}
+
+TEST_F(SamplingTest, answersArrivingAfterTheNextPollLandInTheirOwnBlocks)
+{
+    // A pack answering 700 ms late at a 500 ms period: every answer comes in
+    // after the next poll went out.
+    pack.registerValues = true;
+    cybtnClick();
+    int delivered = 0;
+    for (int tick = 0; tick < 40; ++tick) {
+        app.tmr1.fire();
+        delivered += tick > 0 ? 1 : 0;
+        pack.deliver(1);
+    }
+    for (uint16_t reg : {0x000A, 0x0080, 0x0100, 0x0200, 0x0400, 0x0480, 0x0500})
+        EXPECT_NE(std::count(pack.readRegisters.begin(), pack.readRegisters.end(), reg), 0) << std::hex << reg;
+
+    // Each value is its register's address: one from another block shows.
+    const PackRecord& p = PackTable[0];
+    const std::pair<uint32_t, uint32_t> fields[] = {
+        {p.sw_version, 0x000B}, {p.hw_version, 0x000C}, {p.fcc_cap, 0x00110012}, {p.current, 0x00150016},
+        {p.rsoc, 0x0018}, {p.fault_status[0], 0x0080}, {p.fault_status[3], 0x0083}, {p.bms_status[0], 0x0100},
+        {p.bms_status[3], 0x0103}, {p.soh, 0x0203}, {uint16_t(p.temp_a[1]), uint16_t(0x0401 - 2731)},
+        {uint16_t(p.temp_b[1]), uint16_t(0x0481 - 2731)}, {p.cell_volt[0], 0x0500}, {p.cell_volt[3], 0x0503},
+    };
+    for (size_t i = 0; i < std::size(fields); ++i)
+        EXPECT_EQ(fields[i].first, fields[i].second) << "field " << i;
+
+    // Every good frame still notes a normal communication.
+    const QStringList memo = app.host.memos.value(QStringLiteral("mmo1"));
+    EXPECT_EQ(memo.filter(QStringLiteral("Note: communication is normal!(")).size(), delivered);
+}
+
+TEST_F(SamplingTest, refusedReadIsNamedAndTheRotationMovesOn)
+{
+    const struct {
+        uint16_t reg;
+        const char* line;
+    } rows[] = {
+        {0x0500, "Note: the pack refused register 0500 (block 6), exception code 02!("},
+        {0x0200, "Note: the pack refused register 0200 (block 3), exception code 02!("},
+        {0x9D01, "Note: the pack refused register 9D01 (information), exception code 02!("},
+    };
+    cybtnClick();
+    for (const auto& row : rows) {
+        pack.refuseRegister = row.reg;
+        app.host.memos.clear();
+        app.host.messages.clear();
+        ReadBlock = row.reg == 0x0500 ? 6 : 3;
+        if (row.reg == 0x9D01)
+            btn3Click();
+        else
+            app.tmr1.fire();
+        pack.deliver();
+        const QStringList memo = app.host.memos.value(QStringLiteral("mmo1"));
+        ASSERT_EQ(memo.filter(QString::fromLatin1(row.line)).size(), 1) << memo.join(QLatin1Char('|')).toStdString();
+        EXPECT_TRUE(app.host.messages.isEmpty());
+        EXPECT_EQ(ReadBlock, 0) << std::hex << row.reg; // the counts are 0: block 3 is followed by 0
+    }
+}
+
+TEST_F(SamplingTest, unansweredInformationReadRestartsTheRotation)
+{
+    pack.silent = true;
+    cybtnClick();
+    btn3Click();
+    ASSERT_EQ(ReadBlock, 8);
+    app.tmr2.fire();
+    EXPECT_EQ(TimeoutLines().size(), 1);
+    EXPECT_EQ(ReadBlock, 0);
+    app.tmr1.fire();
+    EXPECT_EQ(BlockOf(pack.readRegisters.back()), 0);
+}
+
+TEST_F(SamplingTest, shortBlockZeroAnswerStoresWhatFits)
+{
+    pack.silent = true;
+    PackTable[0].fdc_cap = 77;
+    cybtnClick();
+    app.tmr1.fire();
+    std::vector<uint8_t> answer = {0x06, 0x04, 20};
+    for (uint16_t reg = 0x000A; reg < 0x0014; ++reg)
+        answer.insert(answer.end(), {uint8_t(reg >> 8), uint8_t(reg)});
+    answer = Framed(answer);
+    cm1ReceiveData(answer.data(), uint16_t(answer.size()));
+    EXPECT_EQ(PackTable[0].fcc_cap, 0x00110012u);
+    EXPECT_EQ(PackTable[0].fdc_cap, 77u);
+    EXPECT_EQ(ReadBlock, 1);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // re-entrant dispatch.
 #include "LinkTestSupport.h"
 
+#include "ReadRequests.h"
 #include "RequestBuilder.h"
 
 #include <QRegularExpression>
@@ -162,7 +163,7 @@ TEST_F(ReceiveTest, ordinaryFramingIgnoresOtherAddressesAndFunctions)
 {
     SlaveAddr = 0x01;
     Feed(WithCrc({0x06, 0x04, 0x02, 0x00, 0x64})); // another address: all noise
-    Feed(Concat({{0x01, 0x84, 0x02}, WithCrc({0x01, 0x04, 0x02, 0x00, 0x64})}));
+    Feed(Concat({{0x01, 0x83, 0x02}, WithCrc({0x01, 0x04, 0x02, 0x00, 0x64})}));
     EXPECT_EQ(log, std::vector<std::string>{"telemetry " + BytesToHex(WithCrc({0x01, 0x04, 0x02, 0x00, 0x64}))});
 }
 
@@ -259,6 +260,72 @@ TEST_F(ReceiveTest, handlerErrorDropsTheRestOfTheChunkAndLeavesStateOne)
     Hooks.telemetry = [&] { log.push_back("telemetry"); };
     Feed(WithCrc({0x06, 0x04, 0x00}));
     EXPECT_EQ(log, std::vector<std::string>{"telemetry"});
+}
+
+// Which request a read answer (byte count) or a refusal (-1) belongs to.
+// Requests are {block, quantity, sent at ms}; the answer arrives at 3000 ms.
+TEST(ReadHistoryTest, answersMatchTheirRequestOrAreDropped)
+{
+    struct Req {
+        int block, quantity, sentMs;
+    };
+    const struct {
+        const char* name;
+        std::vector<Req> requests;
+        int byteCount;          // -1: a refusal
+        ReadMatchKind kind;
+        int block, sentMs;      // of the request matched
+    } rows[] = {
+        {"exact", {{0, 30, 2900}}, 60, ReadMatchKind::Matched, 0, 2900},
+        {"late answer to the block asked twice: the older request", {{0, 30, 2000}, {0, 30, 2500}}, 60,
+         ReadMatchKind::Matched, 0, 2000},
+        {"late answer beside the next block: byte count decides", {{0, 30, 2000}, {1, 4, 2500}}, 60,
+         ReadMatchKind::Matched, 0, 2000},
+        {"same byte count, different blocks", {{1, 4, 2000}, {2, 4, 2500}}, 8, ReadMatchKind::Ambiguous, -1, 0},
+        {"short answer: only block 0 asked for more", {{2, 4, 2000}, {0, 30, 2500}}, 20, ReadMatchKind::Matched, 0,
+         2500},
+        {"short answer two blocks could give", {{7, 40, 2000}, {0, 30, 2500}}, 20, ReadMatchKind::Ambiguous, -1, 0},
+        {"longer than any request", {{0, 30, 2900}}, 62, ReadMatchKind::NoRequest, -1, 0},
+        {"request older than two seconds", {{0, 30, 900}}, 60, ReadMatchKind::NoRequest, -1, 0},
+        {"nothing asked", {}, 8, ReadMatchKind::NoRequest, -1, 0},
+        {"refusal of the one open block", {{6, 16, 2000}, {6, 16, 2500}}, -1, ReadMatchKind::Matched, 6, 2000},
+        {"refusal with two blocks open", {{6, 16, 2000}, {0, 30, 2500}}, -1, ReadMatchKind::Ambiguous, -1, 0},
+        {"information read", {{0, 30, 2000}, {8, 38, 2500}}, 76, ReadMatchKind::Matched, 8, 2500},
+    };
+    for (const auto& row : rows) {
+        ReadHistory history;
+        for (const Req& r : row.requests)
+            history.record(r.block, 0, static_cast<uint16_t>(r.quantity), r.sentMs);
+        const ReadMatch m = row.byteCount < 0 ? history.matchRefusal(3000) : history.matchAnswer(row.byteCount, 3000);
+        EXPECT_EQ(m.kind, row.kind) << row.name;
+        if (row.kind == ReadMatchKind::Matched) {
+            EXPECT_EQ(m.request.block, row.block) << row.name;
+            EXPECT_EQ(m.request.sentMs, row.sentMs) << row.name;
+        }
+    }
+}
+
+TEST(ReadHistoryTest, anAnswerClosesItsRequestAndEveryOlderOne)
+{
+    // The pack answers in order: after the answer to the second request the
+    // first can no longer be answered, and neither can the second again.
+    ReadHistory history;
+    history.record(1, 0, 4, 1000);
+    history.record(0, 0, 30, 1100);
+    history.record(1, 0, 4, 1200);
+    EXPECT_EQ(history.matchAnswer(60, 1300).request.sentMs, 1100);
+    EXPECT_EQ(history.matchAnswer(60, 1300).kind, ReadMatchKind::NoRequest);
+    EXPECT_EQ(history.matchAnswer(8, 1300).request.sentMs, 1200);
+    EXPECT_EQ(history.matchAnswer(8, 1300).kind, ReadMatchKind::NoRequest);
+
+    // An answer that cannot be told apart still uses up the oldest candidate.
+    history.record(1, 0, 4, 2000);
+    history.record(2, 0, 4, 2100);
+    history.record(2, 0, 4, 2200);
+    EXPECT_EQ(history.matchAnswer(8, 2300).kind, ReadMatchKind::Ambiguous);
+    const ReadMatch next = history.matchAnswer(8, 2300);
+    EXPECT_EQ(next.kind, ReadMatchKind::Matched);
+    EXPECT_EQ(next.request.block, 2);
 }
 
 } // namespace
