@@ -3,6 +3,7 @@
 #include "AppTestSupport.h"
 #include "PackSample.h"
 #include "PackTable.h"
+#include "RequestBuilder.h"
 #include "Settings.h"
 #include "Wiring.h"
 
@@ -102,7 +103,7 @@ TEST(PackSampleTest, eachBlockDecodedWhileSamplingAddsExactlyOneSample)
     for (const Step& step : {Step{1, 1}, Step{1, 2}, Step{0, 2}}) {
         Sampling = step.sampling;
         ReadBlock = 0;
-        MY_COM.RxState = 1; // as a request leaves it
+        BuildRequest(cmd_read_block); // the poll this frame answers
         now += 500;
         cm1ReceiveData(frame.data(), uint16_t(frame.size()));
         EXPECT_EQ(recorder.store().sampleCount(), int64_t(step.samples));
