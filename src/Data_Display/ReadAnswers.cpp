@@ -95,6 +95,8 @@ int TakeReadAnswer()
     outcome.reg = match.request.reg;
     outcome.byteCount = byteCount;
     Report(outcome);
+    if (Hooks.blockAnswered)
+        Hooks.blockAnswered(block);
     return block;
 }
 

@@ -2,7 +2,8 @@
 // request it answers (ReadRequests.h) and decoded as that request's block, a
 // refusal is reported and moves the rotation on, an answer that cannot be
 // matched is dropped with a memo line, and a read that is never answered is
-// reported by the time-out. Every outcome also goes to Hooks.readOutcome.
+// reported by the time-out. Every outcome also goes to Hooks.readOutcome, and
+// every decoded block to Hooks.blockAnswered.
 //
 // The rotation (ReadBlock) moves on only for the block it currently asks for;
 // a late answer to an earlier block stores its values and leaves it alone.

@@ -49,9 +49,9 @@ struct DispatchHooks {
     std::function<void()> reReadDeviceInfo;
     // One step of the upgrade run.
     std::function<void(UpgradeStep)> upgradeStep;
-    // At the end of `telemetry` (WireHooks): the answer was matched to its
-    // request and decoded as register block `block` (8 is the device
-    // information). Not called for an answer that was dropped.
+    // A read answer was matched to its request and decoded as register
+    // block `block` (8 is the device information); called by TakeReadAnswer
+    // after Hooks.readOutcome, not for an answer that was dropped.
     std::function<void(int32_t block)> blockAnswered;
     // Response code 0x38: the boot loader reported "Upgrade Complete!".
     std::function<void()> upgradeComplete;

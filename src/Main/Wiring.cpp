@@ -49,8 +49,6 @@ void WireHooks()
             AppHooks.dataLogRow();
         if (Sampling == 1 && block >= 0 && block <= 7 && AppHooks.trendSample)
             AppHooks.trendSample(block);
-        if (Hooks.blockAnswered)
-            Hooks.blockAnswered(block);
     };
     Hooks.readRefused = TakeReadRefusal;
     Hooks.deviceInfo = [] { DecodeDeviceInfo(); };

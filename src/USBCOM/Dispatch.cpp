@@ -107,7 +107,7 @@ void Act(uint8_t code)
     switch (code) {
     case 0x04:
         // The consumer matches the answer to its request and decodes it
-        // (reporting the block through Hooks.blockAnswered).
+        // (TakeReadAnswer).
         if (Hooks.telemetry)
             Hooks.telemetry();
         return;

@@ -6,6 +6,7 @@
 
 #include "FirmwareReadBack.h"
 #include "PackTable.h"
+#include "ReadAnswers.h"
 
 #include <gtest/gtest.h>
 
@@ -43,7 +44,7 @@ protected:
     ReadBackTest()
     {
         ResetPackTable();
-        Hooks.telemetry = [] { DecodeTelemetry(); };
+        Hooks.telemetry = [] { TakeReadAnswer(); };
         app.tmr2.OnTimer = [this] {
             ++timeouts;
             app.tmr2.setEnabled(false);
