@@ -5,14 +5,18 @@
 #include "WindowFixture.h"
 
 #include "CellBars.h"
+#include "LogRows.h"
+#include "XlsxFile.h"
 #include "PackSample.h"
 #include "PackTable.h"
 #include "TrendCharts.h"
 #include "TrendsTab.h"
 #include "VirtualPack.h"
 
+#include <QComboBox>
 #include <QFile>
 #include <QImage>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -73,6 +77,49 @@ private Q_SLOTS:
         QVERIFY(lines.size() >= 8);
         QVERIFY(f.boxes.isEmpty());
         f.click("cybtn");
+    }
+
+    void aDataLogOpensBesideTheLiveTimelineAndABadFileIsReported()
+    {
+        QTemporaryDir dir;
+        bms::Sheet sheet;
+        bms::PackRecord pack;
+        pack.total_volt = 5123;
+        pack.cell_count = 4;
+        pack.cell_volt = {3300, 3310, 3320, 3330};
+        const QDateTime start(QDate(2026, 5, 1), QTime(10, 0));
+        auto put = [&sheet](int row, const bms::CellRow& cells) {
+            for (size_t c = 0; c < cells.size(); ++c)
+                sheet.setCell(row, int(c) + 1, cells[c]);
+        };
+        put(2, bms::DataLogHeaderRow(pack, false));
+        for (int i = 0; i < 50; ++i)
+            put(i + 3, bms::DataLogRow(pack, bms::BsiRecordT{}, false, start.addSecs(i)));
+        const QString good = dir.filePath(QStringLiteral("log.xlsx"));
+        bms::WriteXlsx(sheet, good);
+        const QString bad = dir.filePath(QStringLiteral("bad.xlsx"));
+        QFile file(bad);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("not a workbook");
+        file.close();
+
+        WindowFixture f;
+        TrendsTab* tab = f.window->trendsTab();
+        f.form().pgc1->setCurrentWidget(tab);
+        QSignalSpy loaded(tab, &TrendsTab::logLoaded);
+        tab->openLog(good);
+        QVERIFY(loaded.wait(20000));
+        QCOMPARE(loaded.takeFirst().at(0).toBool(), true);
+        auto* source = tab->findChild<QComboBox*>(QStringLiteral("trendSource"));
+        QCOMPARE(source->currentText(), QStringLiteral("log.xlsx"));
+        QTRY_VERIFY(tab->charts()->pointCount() > 0);
+        QCOMPARE(tab->bars()->cellsShown(), 4);
+
+        tab->openLog(bad);
+        QVERIFY(loaded.wait(20000));
+        QCOMPARE(loaded.takeFirst().at(0).toBool(), false);
+        QCOMPARE(f.boxes.size(), 1); // the reason, through the general error handler
+        QCOMPARE(source->currentText(), QStringLiteral("log.xlsx"));
     }
 };
 
