@@ -1,7 +1,8 @@
 // The four trend charts drawn with Qt Charts, for comparison with the
 // QCustomPlot charts of the tool: one QChartView per chart, one QLineSeries
 // per series, fed the same envelopes at the same pixel width. Qt Charts has
-// no gaps in a line, so NaN points are left out.
+// no gaps in a line, so NaN points are left out. Lines are one pixel wide,
+// as in the tool.
 #include "TrendsBench.h"
 
 #include <QApplication>
@@ -47,6 +48,10 @@ Cost QtChartsCost(const SampleStore& store, bool all, int runs, const std::funct
         charts[c]->addSeries(line);
         line->attachAxis(time[c]);
         line->attachAxis(left[c]);
+        // One-pixel lines, as the tool's charts draw them.
+        QPen pen = line->pen();
+        pen.setWidthF(1.0);
+        line->setPen(pen);
         series[size_t(s)] = line;
     }
     window.show();
