@@ -43,6 +43,11 @@ public:
     virtual void appendLine(const QString& memo, const QString& line) = 0;
     virtual void clearMemo(const QString& memo) = 0;
 
+    // A handler that takes long (the series/parallel sweep) says so: a busy
+    // cursor and `text` in the status bar until it is called with an empty
+    // text. Front ends without a window may ignore it.
+    virtual void setBusy(const QString& text) { (void)text; }
+
     // Modal message boxes. Each keeps the event loop running while it is open.
     virtual void showMessage(const QString& message) = 0;                       // information, OK
     virtual bool askYesNo(const QString& caption, const QString& question) = 0; // true on Yes

@@ -29,7 +29,31 @@ void GridCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
     painter->restore();
 }
 
-void SetUpGrid(QTableWidget* grid, int columnWidth)
+namespace {
+
+// Room on both sides of a cell's text, and the room the grid keeps beside
+// its value columns so that a grown column does not need a wider grid.
+constexpr int kCellPadding = 6;
+constexpr int kGrowthRoom = 30;
+
+// Widens the columns of the changed cells to their texts; never narrows.
+void FitColumns(QTableWidget* grid, const QModelIndex& topLeft, const QModelIndex& bottomRight)
+{
+    const QFontMetrics metrics(grid->font());
+    for (int col = topLeft.column(); col <= bottomRight.column(); ++col) {
+        int needed = grid->columnWidth(col);
+        for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
+            const QString text = grid->model()->index(row, col).data(Qt::DisplayRole).toString();
+            needed = qMax(needed, metrics.horizontalAdvance(text) + 2 * kCellPadding);
+        }
+        if (needed > grid->columnWidth(col))
+            grid->setColumnWidth(col, needed);
+    }
+}
+
+} // namespace
+
+void SetUpGrid(QTableWidget* grid, int columnWidth, int contentColumns)
 {
     if (!grid)
         return;
@@ -37,9 +61,20 @@ void SetUpGrid(QTableWidget* grid, int columnWidth)
     grid->horizontalHeader()->setDefaultSectionSize(columnWidth);
     grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    grid->setAutoScroll(false);
     const int rowHeight = grid->verticalHeader()->defaultSectionSize();
     const int frame = 2 * grid->frameWidth();
-    grid->setFixedSize(grid->columnCount() * columnWidth + frame, grid->rowCount() * rowHeight + frame);
+    // Always as high as its rows. As wide as all its columns where there is
+    // room; where there is not, the empty columns at the right are what is
+    // cut, never a column with content.
+    grid->setFixedHeight(grid->rowCount() * rowHeight + frame);
+    grid->setMinimumWidth(qMin(contentColumns * columnWidth + kGrowthRoom, grid->columnCount() * columnWidth) + frame);
+    grid->setMaximumWidth(grid->columnCount() * columnWidth + frame);
+    grid->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    QObject::connect(grid->model(), &QAbstractItemModel::dataChanged, grid,
+                     [grid](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+                         FitColumns(grid, topLeft, bottomRight);
+                     });
 }
 
 } // namespace bms

@@ -15,8 +15,11 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
 
-// Installs the delegate and fixes the grid's size to its cells (no scroll
-// bars): columns of `columnWidth`, rows of the grid's default row height.
-void SetUpGrid(QTableWidget* grid, int columnWidth);
+// Installs the delegate and sizes the grid to its cells (no scroll bars):
+// rows of the grid's default row height, columns of `columnWidth` that grow
+// (and never shrink) to fit the longest text they have shown. The first
+// `contentColumns` columns hold texts; the grid may be narrower than its
+// columns by the empty ones after them when the window is small.
+void SetUpGrid(QTableWidget* grid, int columnWidth, int contentColumns);
 
 } // namespace bms

@@ -6,6 +6,9 @@
 #include "GridCells.h"
 #include "Hooks.h"
 #include "KeyFilters.h"
+#include "MemoFollow.h"
+#include "MiddleElide.h"
+#include "SteadyWidths.h"
 #include "Startup.h"
 #include "WidgetHost.h"
 #include "Wiring.h"
@@ -54,14 +57,24 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<
     ui_->setupUi(this);
 
     // Status bar: link state, sampling state, an unused panel, the clock.
+    // Between the unused panel and the clock, the text of a long-running
+    // handler; it takes the free room, so nothing moves when it changes.
     const char* const panelTexts[] = {"Offline!", "Ready!", "", "System Time\uFF1A"};
+    QLabel* busyLabel = nullptr;
     for (int i = 0; i < 4; ++i) {
         auto* panel = new QLabel(QString::fromUtf8(panelTexts[i]), ui_->stat1);
         panel->setObjectName(QStringLiteral("stat1_panel%1").arg(i));
         panel->setMinimumWidth(i == 2 ? 40 : 280);
         panel->setContentsMargins(4, 0, 4, 0);
-        ui_->stat1->addWidget(panel, i == 2 ? 1 : 0);
+        ui_->stat1->addWidget(panel);
         panels_.append(panel);
+        if (i == 2) {
+            busyLabel = new QLabel(ui_->stat1);
+            busyLabel->setObjectName(QStringLiteral("stat1_busy"));
+            busyLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+            busyLabel->setContentsMargins(4, 0, 4, 0);
+            ui_->stat1->addWidget(busyLabel, 1);
+        }
     }
 
     for (const ComboLimit& limit : kComboLimits) {
@@ -73,9 +86,15 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<
             box->setEditText(QString::fromLatin1(start.text));
         }
     }
-    bms::SetUpGrid(ui_->strngrd1, 80);
-    bms::SetUpGrid(ui_->strgrid_bsi, 100);
+    // Texts are in columns 0..7 of the live grid and 0..5 of the parallel
+    // grid (the last two have captions only).
+    bms::SetUpGrid(ui_->strngrd1, 80, 8);
+    bms::SetUpGrid(ui_->strgrid_bsi, 100, 6);
     bms::InstallKeystrokeFilters(this);
+    bms::ElideInTheMiddle(ui_->cbb1);
+    bms::FollowNewLines(ui_->mmo1);
+    bms::FollowNewLines(ui_->mmo2);
+    bms::KeepWidthsSteady(this);
 
     dlgOpen1 = new QFileDialog(this);
     dlgOpen1->setObjectName(QStringLiteral("dlgOpen1"));
@@ -89,6 +108,7 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<
     terminate = [] { QCoreApplication::quit(); };
 
     host_ = std::make_unique<bms::WidgetHost>(this, panels_);
+    host_->setBusyLabel(busyLabel);
     cm1_ = std::make_unique<bms::TComm>();
     // The port settings of the window's design: no hardware flow control, a
     // read completes 1 ms after the last byte of a burst.

@@ -85,9 +85,15 @@ void btn_zero_currentClick()
 void btn_parallelClick()
 {
     SamplingPause pause;
+    // The sweep takes over ten seconds: the window shows that it is working
+    // and how far it has got, until it ends however it ends.
+    struct BusyUntilDone {
+        ~BusyUntilDone() { App.ui->setBusy(QString()); }
+    } busy;
     // Each member of the parallel system gets its own request; the builder
     // pauses after each one.
     for (uint8_t addr = 1; addr <= 16; ++addr) {
+        App.ui->setBusy(QStringLiteral("Series-Parallel Setting: address %1 of 16...").arg(addr));
         Delay(200);
         ParallelAddr = addr;
         BuildRequest(cmd_set_series_parallel);

@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -40,10 +41,24 @@ uint32_t ToBgr(const QColor& c)
 
 WidgetHost::WidgetHost(QWidget* root, QList<QLabel*> panels) : root_(root), panels_(std::move(panels))
 {
+    handlerWatch_.setSingleShot(true);
+    handlerWatch_.setInterval(kBusyAfterMs);
+    handlerWatch_.callOnTimeout([this] {
+        if (handlersRunning_ > 0 && !busy_) {
+            setBusy(QStringLiteral("Working: %1...").arg(watchedCaption_));
+            busyFromWatch_ = true;
+        }
+    });
     if (!root_)
         return;
     for (QPlainTextEdit* memo : root_->findChildren<QPlainTextEdit*>())
         memo->setMaximumBlockCount(kMemoMaxLines);
+}
+
+WidgetHost::~WidgetHost()
+{
+    if (cursorOn_)
+        QApplication::restoreOverrideCursor();
 }
 
 QWidget* WidgetHost::control(const QString& name) const
@@ -222,8 +237,68 @@ void WidgetHost::clearMemo(const QString& memo)
         m->clear();
 }
 
+void WidgetHost::setBusy(const QString& text)
+{
+    if (busyLabel_)
+        busyLabel_->setText(text);
+    busy_ = !text.isEmpty();
+    busyFromWatch_ = false;
+    updateCursor();
+}
+
+void WidgetHost::updateCursor()
+{
+    const bool want = busy_ && asking_ == 0;
+    if (want && !cursorOn_)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else if (!want && cursorOn_)
+        QApplication::restoreOverrideCursor();
+    cursorOn_ = want;
+}
+
+void WidgetHost::setBusyLabel(QLabel* label)
+{
+    busyLabel_ = label;
+}
+
+QString WidgetHost::busyText() const
+{
+    return busyLabel_ ? busyLabel_->text() : QString();
+}
+
+void WidgetHost::handlerStarted(const QString& caption)
+{
+    if (handlersRunning_++ > 0)
+        return;
+    watchedCaption_ = caption;
+    handlerWatch_.start();
+}
+
+void WidgetHost::handlerEnded()
+{
+    if (handlersRunning_ == 0 || --handlersRunning_ > 0)
+        return;
+    handlerWatch_.stop();
+    if (busyFromWatch_)
+        setBusy(QString());
+}
+
 bool WidgetHost::show(const MessageBoxInfo& info)
 {
+    // The operator answers a box with the normal cursor.
+    struct Asking {
+        explicit Asking(WidgetHost& h) : host(h)
+        {
+            ++host.asking_;
+            host.updateCursor();
+        }
+        ~Asking()
+        {
+            --host.asking_;
+            host.updateCursor();
+        }
+        WidgetHost& host;
+    } asking(*this);
     if (messageHook)
         return messageHook(info);
     const auto icon = info.kind == MessageBoxInfo::Information ? QMessageBox::Information

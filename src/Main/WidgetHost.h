@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QSet>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 
@@ -31,6 +32,7 @@ class WidgetHost : public UiHost {
 public:
     // `root` is the window; `panels` are the status-bar panels 0..n-1.
     WidgetHost(QWidget* root, QList<QLabel*> panels);
+    ~WidgetHost() override;
 
     QString text(const QString& control) const override;
     void setText(const QString& control, const QString& value) override;
@@ -49,6 +51,9 @@ public:
     void showMessage(const QString& message) override;
     bool askYesNo(const QString& caption, const QString& question) override;
     void showError(const QString& message) override;
+    // Busy cursor and text in `busyLabel` (see setBusyLabel); message boxes
+    // shown meanwhile get the normal cursor.
+    void setBusy(const QString& text) override;
 
     // The control of that design name, or null.
     QWidget* control(const QString& name) const;
@@ -56,14 +61,34 @@ public:
     QStringList unknownControls() const;
     QString panel(int index) const;
 
+    // The status-bar label for busy texts.
+    void setBusyLabel(QLabel* label);
+    QString busyText() const;
+
+    // Click handlers: one that is still running a second after it started
+    // (it waits with events going on) shows the busy cursor and "Working:
+    // <caption>..." until it ends, unless it has shown a busy text of its own.
+    void handlerStarted(const QString& caption);
+    void handlerEnded();
+    static constexpr int kBusyAfterMs = 1000;
+
     // When set, message boxes are handed to the hook instead of being shown;
     // its result answers Yes/No questions (true = Yes).
     std::function<bool(const MessageBoxInfo&)> messageHook;
 
 private:
     bool show(const MessageBoxInfo& box);
+    void updateCursor();
 
     QPointer<QWidget> root_;
+    QPointer<QLabel> busyLabel_;
+    bool busy_ = false;
+    bool cursorOn_ = false;
+    int asking_ = 0; // message boxes open
+    int handlersRunning_ = 0;
+    bool busyFromWatch_ = false;
+    QTimer handlerWatch_;
+    QString watchedCaption_;
     QList<QLabel*> panels_;
     mutable QHash<QString, QPointer<QWidget>> cache_;
     mutable QSet<QString> unknown_;

@@ -36,16 +36,34 @@ Q_DECLARE_LOGGING_CATEGORY(lcWindow)
 
 namespace {
 
+// A click handler is running (see WidgetHost::handlerStarted); ends with it,
+// also when it throws, before the general error handler shows the error.
+class HandlerScope {
+public:
+    HandlerScope(bms::WidgetHost& host, const QString& caption) : host_(host) { host_.handlerStarted(caption); }
+    ~HandlerScope() { host_.handlerEnded(); }
+    HandlerScope(const HandlerScope&) = delete;
+    HandlerScope& operator=(const HandlerScope&) = delete;
+
+private:
+    bms::WidgetHost& host_;
+};
+
 // Connects a button's click to a handler run inside the general error handler.
-void OnClick(QWidget* root, const QString& name, std::function<void()> handler)
+void OnClick(MainForm* root, const QString& name, std::function<void()> handler)
 {
     auto* button = root->findChild<QAbstractButton*>(name);
     if (!button) {
         qCWarning(lcWindow) << "no button named" << name;
         return;
     }
-    QObject::connect(button, &QAbstractButton::clicked, button,
-                     [handler = std::move(handler)] { bms::RunGuarded(handler); });
+    bms::WidgetHost* host = &root->host();
+    QObject::connect(button, &QAbstractButton::clicked, button, [handler = std::move(handler), host, button] {
+        bms::RunGuarded([&] {
+            HandlerScope running(*host, button->text());
+            handler();
+        });
+    });
 }
 
 // A combo box's text changed (typing or choosing an item).

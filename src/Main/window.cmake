@@ -8,6 +8,9 @@ add_library(bms_window STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ShapeWidget.cpp ${CMAKE_CURRENT_LIST_DIR}/ShapeWidget.h
   ${CMAKE_CURRENT_LIST_DIR}/GridCells.cpp ${CMAKE_CURRENT_LIST_DIR}/GridCells.h
   ${CMAKE_CURRENT_LIST_DIR}/KeyFilters.cpp ${CMAKE_CURRENT_LIST_DIR}/KeyFilters.h
+  ${CMAKE_CURRENT_LIST_DIR}/MemoFollow.cpp ${CMAKE_CURRENT_LIST_DIR}/MemoFollow.h
+  ${CMAKE_CURRENT_LIST_DIR}/MiddleElide.cpp ${CMAKE_CURRENT_LIST_DIR}/MiddleElide.h
+  ${CMAKE_CURRENT_LIST_DIR}/SteadyWidths.cpp ${CMAKE_CURRENT_LIST_DIR}/SteadyWidths.h
 )
 set_target_properties(bms_window PROPERTIES AUTOUIC ON AUTOMOC ON)
 # ui_MainForm.h is generated into the autogen folder; tests and tools that

@@ -228,6 +228,10 @@ TEST_F(SettingsTest, sweepReachesSixteenAddressesWithTheRoleOrTheReset)
         EXPECT_EQ(app.link.frames[addr - 1u], Framed({addr, 0x10, 0x9D, 0x1D, 0x00, 0x01, 0x02, 0x00, 0x06}))
             << int(addr);
     EXPECT_EQ(app.pauses, std::vector<int>(16, 500));
+    // The sweep shows how far it has got and ends its busy state.
+    ASSERT_EQ(app.host.busyTexts.size(), 17);
+    EXPECT_EQ(app.host.busyTexts[4], QStringLiteral("Series-Parallel Setting: address 5 of 16..."));
+    EXPECT_EQ(app.host.busyTexts.last(), QString());
 
     shp_sp_resetMouseDown();
     EXPECT_EQ(app.host.colour(QStringLiteral("shp_sp_reset")), ColLime);

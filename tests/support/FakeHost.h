@@ -53,6 +53,7 @@ public:
         return answerYes;
     }
     void showError(const QString& message) override { errors.append(message); }
+    void setBusy(const QString& text) override { busyTexts.append(text); }
 
     QMap<QString, QString> texts;
     QMap<QString, bool> enabled;
@@ -65,6 +66,7 @@ public:
     QStringList messages;
     QStringList questions;
     QStringList errors;
+    QStringList busyTexts; // every busy text, "" for the end
     bool answerYes = true;
     std::function<void(const QString&)> onMessage;
 };

@@ -38,15 +38,20 @@ int main(int argc, char** argv)
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 8;
     const double speed = argc > 3 ? std::atof(argv[3]) : 24.0;
 
+    // Published like the demo pack, so the port box shows a long port path.
     bms::sim::PackConfig config;
-    config.publish = false;
+    config.name = "screenshot";
     config.timeScale = speed > 0 ? speed : 24.0;
     bms::sim::VirtualPack pack(config);
-    const QString port = QString::fromStdString(pack.start());
+    QString port = QString::fromStdString(pack.start());
+    if (!pack.linkPath().empty())
+        port = QString::fromStdString(pack.linkPath());
 
     MainForm form;
     form.host().messageHook = [](const bms::MessageBoxInfo&) { return true; };
     form.terminate = [] {};
+    // A 1366 x 768 laptop screen.
+    form.resize(1366, 768);
     form.show();
     Wait(300);
     Ui::MainForm& ui = form.form();
@@ -60,6 +65,8 @@ int main(int argc, char** argv)
     ui.edt_password->setText(QStringLiteral("dmkq804417"));
     ui.btn_test->click();
 
+    std::printf("minimum size %dx%d, size %dx%d\n", form.minimumSizeHint().width(), form.minimumSizeHint().height(),
+                form.width(), form.height());
     const char* const names[] = {"data-collection", "parameter-calibration", "device-upgrade", "simulator-test",
                                  "trends"};
     QDir().mkpath(folder);
