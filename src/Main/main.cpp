@@ -4,6 +4,7 @@
 #include "WidgetHost.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <exception>
 
 namespace {
@@ -32,6 +33,10 @@ int main(int argc, char** argv)
 {
     BmsApplication app(argc, argv);
     QCoreApplication::setApplicationName(QString::fromUtf8(bms::kApplicationTitle));
+    // The installed desktop entry and icon (quorlex-bms.desktop); without them
+    // the window has no icon, as before.
+    QGuiApplication::setDesktopFileName(QStringLiteral("quorlex-bms"));
+    QGuiApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quorlex-bms")));
     MainForm form;
     form.show();
     return app.exec();
