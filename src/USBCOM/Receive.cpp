@@ -57,6 +57,18 @@ void CountRestByte(uint8_t b, uint16_t need)
         FinishFrame();
 }
 
+// The rated capacity (0x14), the serial number (0x1B) and the upload
+// interval (0x52) are written with functions of the pack's own; it answers
+// with that function (or the function with bit 7 set when it refuses). Such
+// an answer is taken only while that function was the last request sent.
+bool AnswersOwnFunctionWrite(uint8_t function)
+{
+    const uint8_t plain = function & 0x7F;
+    if (plain != 0x14 && plain != 0x1B && plain != 0x52)
+        return false;
+    return MY_COM.TxBuf.size() >= 2 && MY_COM.TxBuf[1] == plain;
+}
+
 } // namespace
 
 bool MainBoardFramingInForce()
@@ -72,6 +84,15 @@ void FeedByte(uint8_t b)
             StartFrame(b, 2);
         break;
     case 2:
+        if (AnswersOwnFunctionWrite(b)) {
+            // address, function, 0x00, length, CRC; an exception is 5 bytes.
+            if (Append(b)) {
+                MY_COM.RxCount = 0;
+                MY_COM.RxNeed = (b & 0x80) ? 3 : 4;
+                MY_COM.RxState = 5;
+            }
+            break;
+        }
         // Reads (0x04) carry a byte count; acknowledgements (0x10) are 8
         // bytes; exceptions to a write (0x90) or a read (0x84) are 5.
         if (b != 0x04 && b != 0x10 && b != 0x90 && b != 0x84) {

@@ -283,4 +283,30 @@ TEST_F(WriteReportTest, writesWithoutAMessageOfTheirOwnGetAMemoLine)
     }
 }
 
+TEST_F(WriteReportTest, answersToThePacksOwnWriteFunctionsShowTheirMessages)
+{
+    const struct {
+        uint8_t function;
+        const char* accepted;
+        const char* refused;
+    } rows[] = {
+        {0x14, "msg:Set rated capacity completely!", "msg:Set rated capacity failed"},
+        {0x1B, "msg:Modified PACK ID successfully!", "msg:Modified PACK ID failed!"},
+        {0x52, "msg:Set upload interval time successfully!", "msg:Set upload interval time failed!"},
+    };
+    for (const auto& row : rows) {
+        const uint8_t f = row.function;
+        MY_COM.TxBuf = WithCrc({0x06, f, 0x00, 0x04, 0x00, 0x00, 0x00, 0x3C});
+        log.clear();
+        Feed(WithCrc({0x06, f, 0x00, 0x04}));
+        Feed(WithCrc({0x06, uint8_t(f | 0x80), 0x03}));
+        EXPECT_EQ(log, (std::vector<std::string>{row.accepted, row.refused})) << int(f);
+        // Not the last request sent: not an answer to it.
+        MY_COM.TxBuf = WithCrc({0x06, 0x04, 0x00, 0x0A, 0x00, 0x1E});
+        log.clear();
+        Feed(WithCrc({0x06, f, 0x00, 0x04}));
+        EXPECT_TRUE(log.empty()) << int(f);
+    }
+}
+
 } // namespace
