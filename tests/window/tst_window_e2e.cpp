@@ -160,6 +160,17 @@ private Q_SLOTS:
         QCOMPARE(s.f.host().unknownControls(), QStringList());
     }
 
+    void writesWithoutAMessageAreNotedInTheMemo()
+    {
+        Session s;
+        s.f.setComboText("cbb1", s.port);
+        s.f.click("opencom");
+        s.f.click("Button3"); // zero drift "SET"
+        QTRY_COMPARE_WITH_TIMEOUT(s.memoLines(QStringLiteral("Note: the pack accepted the zero drift write (register 0x9D27)!(")),
+                                  1, 3000);
+        QVERIFY(s.f.boxes.isEmpty());
+    }
+
     void badSamplingTimeIsReportedAndSamplingStaysOff()
     {
         Session s;
