@@ -34,7 +34,7 @@ namespace {
 // Room on both sides of a cell's text, and the room the grid keeps beside
 // its value columns so that a grown column does not need a wider grid.
 constexpr int kCellPadding = 6;
-constexpr int kGrowthRoom = 30;
+constexpr int kGrowthRoom = 60;
 
 // Widens the columns of the changed cells to their texts; never narrows.
 void FitColumns(QTableWidget* grid, const QModelIndex& topLeft, const QModelIndex& bottomRight)

@@ -95,6 +95,11 @@ private Q_SLOTS:
         QCOMPARE(grid->columnWidth(7), grown);
         Settle();
         QCOMPARE(grid->geometry(), place);
+        // In the smallest window every column with content is still whole.
+        f.host().setCell(QStringLiteral("strngrd1"), 7, 2, QStringLiteral("-2147483648mA"));
+        f.window->resize(f.window->minimumSizeHint());
+        Settle();
+        QVERIFY(grid->columnViewportPosition(7) + grid->columnWidth(7) <= grid->viewport()->width());
     }
 
     void memoFollowsNewLinesUnlessScrolledUp()
