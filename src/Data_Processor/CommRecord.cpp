@@ -28,6 +28,11 @@ uint8_t DataLogging = 0;
 uint8_t UidWorkbookOpen = 0;
 uint8_t CalWorkbookOpen = 0;
 
+bool MainBoardFramingInForce()
+{
+    return DevFirmwareMode == 0 && (UpgradeActive == 1 || AwaitingCheck == 1);
+}
+
 void ResetProtocolState()
 {
     MY_COM = CommRecord{};

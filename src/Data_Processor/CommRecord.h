@@ -51,6 +51,9 @@ extern uint8_t DataLogging;
 extern uint8_t UidWorkbookOpen;
 extern uint8_t CalWorkbookOpen;
 
+// True while received bytes are framed as main-board boot-loader frames.
+bool MainBoardFramingInForce();
+
 // Puts the record and every variable back to its start-up value (tests use it).
 void ResetProtocolState();
 

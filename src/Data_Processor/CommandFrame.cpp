@@ -24,10 +24,19 @@ void PutU32(std::vector<uint8_t>& body, uint32_t value)
     PutU16(body, static_cast<uint16_t>(value));
 }
 
-static void Write(const std::vector<uint8_t>& frame)
+bool WriteFrame(const uint8_t* data, size_t length, Framing framing)
 {
-    if (App.cm1)
-        App.cm1->SendData(frame.data(), static_cast<uint16_t>(frame.size()));
+    // Only what was handed to the port is recorded: with the port closed
+    // nothing goes out.
+    const bool sent = App.cm1 && App.cm1->SendData(data, static_cast<uint16_t>(length));
+    if (sent)
+        RecordTx(data, length, framing);
+    return sent;
+}
+
+static void Write(const std::vector<uint8_t>& frame, Framing framing = Framing::Ordinary)
+{
+    WriteFrame(frame.data(), frame.size(), framing);
 }
 
 void SendFramed(std::vector<uint8_t>& buffer, const std::vector<uint8_t>& body)
@@ -53,7 +62,7 @@ std::vector<uint8_t> BootCommand(uint8_t command)
 void SendBootCommand(std::vector<uint8_t>& buffer, uint8_t command)
 {
     buffer = BootCommand(command);
-    Write(buffer);
+    Write(buffer, Framing::MainBoard);
 }
 
 void ArmReplyTimeout()

@@ -3,10 +3,16 @@
 // reply time-out.
 #pragma once
 
+#include "FrameRecord.h"
+
 #include <cstdint>
 #include <vector>
 
 namespace bms {
+
+// Writes a frame to App.cm1 and, when the port took it, records it in the
+// frame record. Every frame the tool sends goes through here.
+bool WriteFrame(const uint8_t* data, size_t length, Framing framing = Framing::Ordinary);
 
 // Appends big-endian fields to a frame under construction.
 void PutU8(std::vector<uint8_t>& body, uint8_t value);

@@ -5,6 +5,7 @@
 #include "CommandFrame.h"
 #include "CommandTable.h"
 #include "Convert.h"
+#include "FrameRecord.h"
 #include "PackTable.h"
 #include "ReadRequests.h"
 
@@ -330,7 +331,11 @@ void EraseDevFirmwareRequest()
 
 void BuildRequest(uint8_t command)
 {
-    // Every call prepares reception for a new response, whatever follows.
+    // Every call prepares reception for a new response, whatever follows; a
+    // frame still being assembled is abandoned.
+    if (FrameObserversActive() && MY_COM.RxState >= 2 && MY_COM.RxState <= 6 && MY_COM.RxLen > 0)
+        RecordRx(FrameKind::Fragment, MY_COM.RxBuf.data(), MY_COM.RxLen,
+                 MainBoardFramingInForce() ? Framing::MainBoard : Framing::Ordinary);
     MY_COM.RxState = 1;
     MY_COM.RxLen = 0;
     std::fill_n(MY_COM.RxBuf.begin(), 101, uint8_t{0});

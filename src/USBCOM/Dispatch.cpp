@@ -3,7 +3,9 @@
 #include "App.h"
 #include "Codec.h"
 #include "CommRecord.h"
+#include "FrameRecord.h"
 #include "Hooks.h"
+#include "ReadRequests.h"
 
 #include <QLoggingCategory>
 #include <QTime>
@@ -136,6 +138,27 @@ void Act(uint8_t code)
     }
 }
 
+// Milliseconds since the request a received frame answers: for a read answer
+// the request it is matched to, for anything else the last frame sent.
+int SinceRequest(const uint8_t* frame, int length, bool mainBoard)
+{
+    if (!mainBoard && length >= 5 && frame[1] == 0x04) {
+        const ReadMatch match = ReadRequests.peekAnswer(frame[2], MonotonicMs());
+        if (match.kind == ReadMatchKind::Matched)
+            return static_cast<int>(MonotonicMs() - match.request.sentMs);
+    }
+    return MsSinceLastTx();
+}
+
+void RecordFrame(bool good, int length)
+{
+    if (!FrameObserversActive())
+        return;
+    const bool mainBoard = MainBoardFramingInForce();
+    RecordRx(good ? FrameKind::Frame : FrameKind::BadCrc, MY_COM.RxBuf.data(), static_cast<size_t>(length),
+             mainBoard ? Framing::MainBoard : Framing::Ordinary, SinceRequest(MY_COM.RxBuf.data(), length, mainBoard));
+}
+
 } // namespace
 
 void DispatchResponse()
@@ -144,7 +167,9 @@ void DispatchResponse()
     const int length = std::min<int>(MY_COM.RxLen, kMaxFrame);
     qCDebug(lcLinkRaw, "rx %s", BytesToHex(MY_COM.RxBuf.data(), static_cast<size_t>(length)).c_str());
 
-    if (CrcMatches(MY_COM.RxBuf.data(), length)) {
+    const bool good = CrcMatches(MY_COM.RxBuf.data(), length);
+    RecordFrame(good, length);
+    if (good) {
         CrcErrorCount = 0;
         App.ui->appendLine(QStringLiteral("mmo1"), QStringLiteral("Note: communication is normal!(") + now + QLatin1Char(')'));
         App.ui->setColour(QStringLiteral("shp9"), ColLime);

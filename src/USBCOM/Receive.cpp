@@ -2,6 +2,7 @@
 
 #include "App.h"
 #include "CommRecord.h"
+#include "FrameRecord.h"
 
 #include <vector>
 
@@ -15,12 +16,44 @@ namespace {
 std::vector<uint8_t> pending;
 size_t pendingHead = 0;
 
+// Bytes skipped while waiting for an address, collected only while someone
+// watches the frame record; reported as one run of noise.
+std::vector<uint8_t> noise;
+
+Framing FramingNow() { return MainBoardFramingInForce() ? Framing::MainBoard : Framing::Ordinary; }
+
+void SkipNoise(uint8_t b)
+{
+    if (FrameObserversActive())
+        noise.push_back(b);
+}
+
+void ReportNoise()
+{
+    if (noise.empty())
+        return;
+    RecordRx(FrameKind::Noise, noise.data(), noise.size(), FramingNow());
+    noise.clear();
+}
+
+// The frame being assembled is given up; `extra` is the byte that ended it.
+void ReportFragment(const uint8_t* extra)
+{
+    if (!FrameObserversActive())
+        return;
+    std::vector<uint8_t> bytes(MY_COM.RxBuf.begin(), MY_COM.RxBuf.begin() + MY_COM.RxLen);
+    if (extra)
+        bytes.push_back(*extra);
+    RecordRx(FrameKind::Fragment, bytes.data(), bytes.size(), FramingNow());
+}
+
 // Stores one byte of the frame being assembled. A frame that would outgrow
 // the buffer cannot be a valid one: it is dropped and the search for the
 // next address byte begins.
 bool Append(uint8_t b)
 {
     if (MY_COM.RxLen >= kMaxFrame) {
+        ReportFragment(&b);
         MY_COM.RxState = 1;
         MY_COM.RxCount = 0;
         return false;
@@ -31,6 +64,7 @@ bool Append(uint8_t b)
 
 void StartFrame(uint8_t b, uint8_t nextState)
 {
+    ReportNoise();
     MY_COM.RxBuf[0] = b;
     MY_COM.RxLen = 1;
     MY_COM.RxState = nextState;
@@ -71,17 +105,14 @@ bool AnswersOwnFunctionWrite(uint8_t function)
 
 } // namespace
 
-bool MainBoardFramingInForce()
-{
-    return DevFirmwareMode == 0 && (UpgradeActive == 1 || AwaitingCheck == 1);
-}
-
 void FeedByte(uint8_t b)
 {
     switch (MY_COM.RxState) {
     case 1:
         if (b == SlaveAddr)
             StartFrame(b, 2);
+        else
+            SkipNoise(b);
         break;
     case 2:
         if (AnswersOwnFunctionWrite(b)) {
@@ -96,6 +127,7 @@ void FeedByte(uint8_t b)
         // Reads (0x04) carry a byte count; acknowledgements (0x10) are 8
         // bytes; exceptions to a write (0x90) or a read (0x84) are 5.
         if (b != 0x04 && b != 0x10 && b != 0x90 && b != 0x84) {
+            ReportFragment(&b);
             MY_COM.RxState = 1;
             break;
         }
@@ -131,6 +163,8 @@ void FeedByteMainBoard(uint8_t b)
     case 1:
         if (b == (NotBsi == 1 ? 0x06 : SlaveAddr))
             StartFrame(b, 4);
+        else
+            SkipNoise(b);
         break;
     case 2:
         if (!Append(b))
@@ -175,10 +209,13 @@ void cm1ReceiveData(const uint8_t* buffer, uint16_t length)
         // without the queue; the rest of the received bytes are dropped.
         pending.clear();
         pendingHead = 0;
+        noise.clear();
         throw;
     }
     pending.clear();
     pendingHead = 0;
+    // A run of noise ends with the chunk that brought it.
+    ReportNoise();
 }
 
 } // namespace bms

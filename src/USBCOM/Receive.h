@@ -4,6 +4,8 @@
 // handed to the consumer that their code selects (see Hooks.h).
 #pragma once
 
+#include "CommRecord.h" // MainBoardFramingInForce
+
 #include <cstdint>
 
 namespace bms {
@@ -11,8 +13,6 @@ namespace bms {
 // The serial port's receive event: feeds every byte of the chunk.
 void cm1ReceiveData(const uint8_t* buffer, uint16_t length);
 
-// True while received bytes are framed as main-board boot-loader frames.
-bool MainBoardFramingInForce();
 
 void FeedByte(uint8_t b);
 void FeedByteMainBoard(uint8_t b);

@@ -3,6 +3,7 @@
 #include "App.h"
 #include "Codec.h"
 #include "CommRecord.h"
+#include "CommandFrame.h"
 #include "Convert.h"
 #include "Errors.h"
 #include "FirmwareReadBack.h"
@@ -139,7 +140,7 @@ void SendNextRecord()
         PacketBuf.insert(PacketBuf.end(), RecordBuf.begin(), RecordBuf.end());
         SendUpgradePacket(kRecordRegister, PacketBuf.data(), static_cast<uint8_t>(PacketBuf.size()));
     } else {
-        App.cm1->SendData(RecordBuf.data(), static_cast<uint16_t>(RecordBuf.size()));
+        WriteFrame(RecordBuf.data(), RecordBuf.size(), Framing::MainBoard);
     }
     ++RecordIndex;
     App.ui->appendLine(QStringLiteral("mmo2"), QString::fromLatin1(line));

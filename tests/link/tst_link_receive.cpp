@@ -2,6 +2,8 @@
 // re-entrant dispatch.
 #include "LinkTestSupport.h"
 
+#include "CommandFrame.h"
+#include "FrameRecord.h"
 #include "ReadRequests.h"
 #include "RequestBuilder.h"
 
@@ -326,6 +328,86 @@ TEST(ReadHistoryTest, anAnswerClosesItsRequestAndEveryOlderOne)
     const ReadMatch next = history.matchAnswer(8, 2300);
     EXPECT_EQ(next.kind, ReadMatchKind::Matched);
     EXPECT_EQ(next.request.block, 2);
+}
+
+// The frame record, as the Traffic window and the trace see a session.
+TEST_F(ReceiveTest, frameRecordListsRequestsAnswersAndWhatWentWrong)
+{
+    std::vector<FrameEvent> events;
+    const int id = AddFrameObserver([&](const FrameEvent& e) { events.push_back(e); });
+    const Bytes answer = WithCrc({0x06, 0x04, 0x02, 0x00, 0x64});
+    Bytes bad = answer;
+    bad.back() ^= 0x01;
+    const Bytes refusal = WithCrc({0x06, 0x84, 0x02});
+
+    ReadBlock = 0;
+    BuildRequest(cmd_read_block);
+    Feed(Concat({{0x00, 0xFF}, answer}));
+    Feed(bad);
+    Feed({0x06, 0x03});       // a function code the tool does not take
+    Feed({0x06, 0x10, 0x9D}); // cut off by the next request
+    BuildRequest(cmd_read_block);
+    Feed(refusal);
+    RemoveFrameObserver(id);
+    Feed(answer);
+    BuildRequest(cmd_read_block);
+
+    const Bytes read = WithCrc({0x06, 0x04, 0x00, 0x0A, 0x00, 0x1E});
+    const struct {
+        FrameDir dir;
+        FrameKind kind;
+        Bytes bytes;
+        const char* meaning;
+    } want[] = {
+        {FrameDir::Tx, FrameKind::Frame, read, "read 000A x30"},
+        {FrameDir::Rx, FrameKind::Noise, {0x00, 0xFF}, "noise, 2 bytes skipped"},
+        {FrameDir::Rx, FrameKind::Frame, answer, "read answer, 2 bytes"},
+        {FrameDir::Rx, FrameKind::BadCrc, bad, "read answer, 2 bytes, CRC error"},
+        {FrameDir::Rx, FrameKind::Fragment, {0x06, 0x03}, "fragment, 2 bytes abandoned"},
+        {FrameDir::Rx, FrameKind::Fragment, {0x06, 0x10, 0x9D}, "fragment, 3 bytes abandoned"},
+        {FrameDir::Tx, FrameKind::Frame, read, "read 000A x30"},
+        {FrameDir::Rx, FrameKind::Frame, refusal, "read refused, exception code 02 (illegal data address)"},
+    };
+    ASSERT_EQ(events.size(), std::size(want));
+    for (size_t i = 0; i < events.size(); ++i) {
+        EXPECT_EQ(events[i].dir, want[i].dir) << i;
+        EXPECT_EQ(events[i].kind, want[i].kind) << i;
+        EXPECT_EQ(BytesToHex(events[i].bytes), BytesToHex(want[i].bytes)) << i;
+        EXPECT_EQ(DescribeFrameContent(events[i]).toStdString(), want[i].meaning) << i;
+    }
+    // The answer is timed from the request it answers.
+    EXPECT_GE(events[2].sinceRequestMs, 0);
+    EXPECT_TRUE(DescribeFrame(events[2]).endsWith(QStringLiteral(" ms after its request")));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} RX 06 04 02 00 64 .. ..  CRC error$"))
+                    .match(FormatTraceLine(events[3]))
+                    .hasMatch())
+        << FormatTraceLine(events[3]).toStdString();
+    EXPECT_TRUE(FormatTraceLine(events[1]).endsWith(QStringLiteral(" RX 00 FF  noise")));
+}
+
+// Meanings of the boot loader's frames and of writes, for both directions.
+TEST(FrameTextTest, bootLoaderFramesAndWritesHaveTheirMeaning)
+{
+    const struct {
+        FrameDir dir;
+        Framing framing;
+        Bytes bytes;
+        const char* meaning;
+    } rows[] = {
+        {FrameDir::Tx, Framing::MainBoard, BootCommand(0x37), "boot command 37 (erase)"},
+        {FrameDir::Tx, Framing::MainBoard, {0x3A, 0x02, 0x12, 0x34, 0x00, 0xAA, 0xBB, 0x00}, "image record, data, address 1234, 2 data bytes"},
+        {FrameDir::Rx, Framing::MainBoard, WithCrc({0x06, 0x03, 0x34}), "boot-loader code 34 (next record)"},
+        {FrameDir::Tx, Framing::Ordinary, WithCrc({0x06, 0x10, 0x9D, 0x25, 0x00, 0x02, 0x04, 0, 3, 2, 0x58}), "write 9D25 x2, 4 bytes"},
+        {FrameDir::Rx, Framing::Ordinary, WithCrc({0x06, 0x10, 0x9D, 0x25, 0x00, 0x02}), "write acknowledged, 9D25 x2"},
+        {FrameDir::Rx, Framing::Ordinary, WithCrc({0x06, 0x90, 0x04}), "write refused, exception code 04 (device failure)"},
+    };
+    for (const auto& row : rows) {
+        FrameEvent e;
+        e.dir = row.dir;
+        e.framing = row.framing;
+        e.bytes = row.bytes;
+        EXPECT_EQ(DescribeFrameContent(e).toStdString(), row.meaning);
+    }
 }
 
 } // namespace
