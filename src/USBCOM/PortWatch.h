@@ -1,8 +1,8 @@
 // Notices serial ports coming and going: a USB box plugged in or pulled out
 // (udev creates or removes its node in /dev), a virtual pack starting or
 // ending (its link in the runtime folder). The kernel reports changes of
-// both folders through inotify (QFileSystemWatcher); `changed` is called once
-// things have settled for a moment, well within a second of the change.
+// both folders through inotify (QFileSystemWatcher); `changed` is called
+// kSettleMs after the first change of a burst, well within a second of it.
 #pragma once
 
 #include "PortList.h"
