@@ -20,6 +20,9 @@ struct AppContext {
     Timer* tmr4 = nullptr; // upgrade watchdog
     // A pause that handles no events (the boot-loader and sweep pauses).
     std::function<void(int ms)> blockingPause;
+    // How long a request waits for its answer before tmr2 reports a
+    // time-out: 500 ms in the window; the command line sets its --timeout.
+    int replyTimeoutMs = 500;
 };
 
 extern AppContext App;

@@ -69,7 +69,7 @@ void ArmReplyTimeout()
 {
     if (!App.tmr2)
         return;
-    App.tmr2->setInterval(500);
+    App.tmr2->setInterval(App.replyTimeoutMs);
     App.tmr2->setEnabled(true);
 }
 

@@ -30,8 +30,9 @@ std::vector<uint8_t> BootCommand(uint8_t command);
 // Builds the boot command in `buffer` and writes it to App.cm1.
 void SendBootCommand(std::vector<uint8_t>& buffer, uint8_t command);
 
-// Arms the reply time-out tmr2 for 500 ms. A time-out already running keeps
-// its period (the timer ignores an unchanged interval and a second enable).
+// Arms the reply time-out tmr2 for App.replyTimeoutMs (500 ms in the
+// window). A time-out already running keeps its period (the timer ignores an
+// unchanged interval and a second enable).
 void ArmReplyTimeout();
 
 } // namespace bms

@@ -55,6 +55,10 @@ struct DispatchHooks {
     std::function<void(int32_t block)> blockAnswered;
     // Response code 0x38: the boot loader reported "Upgrade Complete!".
     std::function<void()> upgradeComplete;
+    // A complete frame passed its CRC check and is about to be acted on
+    // (MY_COM.RxBuf and RxLen hold it); the command line judges the pack's
+    // answer to a write by it.
+    std::function<void()> frameAccepted;
 };
 
 extern DispatchHooks Hooks;

@@ -177,6 +177,8 @@ void DispatchResponse()
         // nested dispatch overwrites the record.
         const uint8_t code = MainBoardFramingInForce() ? MY_COM.RxBuf[2] : MY_COM.RxBuf[1];
         MY_COM.RespFunc = code;
+        if (Hooks.frameAccepted)
+            Hooks.frameAccepted();
         Act(code);
         MY_COM.RespFunc = 0;
     } else {

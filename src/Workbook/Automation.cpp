@@ -3,10 +3,18 @@
 #include "WorkbookError.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <utility>
 
 namespace bms {
 
 namespace {
+
+QString& NextPath()
+{
+    static QString path;
+    return path;
+}
 
 [[noreturn]] void NotConnected()
 {
@@ -14,6 +22,8 @@ namespace {
 }
 
 } // namespace
+
+void SetNextWorkbookPath(const QString& xlsxPath) { NextPath() = xlsxPath; }
 
 void ExcelWorksheet::SetCellsItem(int row, int column, const CellValue& value)
 {
@@ -42,7 +52,7 @@ std::shared_ptr<WorkbookDocument> ExcelWorkbook::WorksheetsAdd()
 
 void ExcelApplication::Connect()
 {
-    folder_ = WorkbookFolder();
+    folder_ = NextPath().isEmpty() ? WorkbookFolder() : QFileInfo(NextPath()).absolutePath();
     if (!QDir().mkpath(folder_))
         throw EWorkbookError(QStringLiteral("Cannot create the workbook folder %1").arg(folder_));
     connected_ = true;
@@ -68,7 +78,12 @@ std::shared_ptr<WorkbookDocument> ExcelApplication::WorkbooksAdd()
         NotConnected();
     if (active_)
         active_->end();
-    active_ = std::make_shared<WorkbookDocument>(caption_, folder_, QDateTime::currentDateTime());
+    if (NextPath().isEmpty()) {
+        active_ = std::make_shared<WorkbookDocument>(caption_, folder_, QDateTime::currentDateTime());
+    } else {
+        const QString path = std::exchange(NextPath(), QString());
+        active_ = std::make_shared<WorkbookDocument>(caption_, path);
+    }
     const WorkbookWindowFactory& factory = CurrentWorkbookWindowFactory();
     if (visible_ && factory)
         factory(active_);

@@ -20,6 +20,11 @@
 
 namespace bms {
 
+// The next workbook added (Workbooks.Add) is written at `xlsxPath` instead
+// of the workbook folder's automatic name; used once. The command line's
+// data log takes its file name this way.
+void SetNextWorkbookPath(const QString& xlsxPath);
+
 class ExcelWorksheet {
 public:
     void ConnectTo(const std::shared_ptr<WorkbookDocument>& document) { document_ = document; }

@@ -72,6 +72,37 @@ WorkbookDocument::WorkbookDocument(const QString& caption, const QString& folder
     journal_->sync();
 }
 
+WorkbookDocument::WorkbookDocument(const QString& caption, const QString& xlsxPath)
+    : caption_(caption), journalPath_(JournalPathFor(xlsxPath)), xlsxPath_(xlsxPath)
+{
+    if (QFileInfo::exists(xlsxPath_))
+        throw EWorkbookError(QStringLiteral("%1 exists already; it is not overwritten").arg(xlsxPath_));
+    journal_ = Journal::Create(journalPath_);
+    journal_->caption(caption);
+    journal_->sync();
+}
+
+QString JournalPathFor(const QString& xlsxPath)
+{
+    if (xlsxPath.endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive))
+        return xlsxPath.chopped(5) + QStringLiteral(".journal");
+    return xlsxPath + QStringLiteral(".journal");
+}
+
+QString NewWorkbookPathProblem(const QString& xlsxPath)
+{
+    const QFileInfo folder(QFileInfo(xlsxPath).absolutePath());
+    if (!folder.isDir())
+        return QStringLiteral("The folder %1 does not exist").arg(folder.filePath());
+    if (!folder.isWritable())
+        return QStringLiteral("The folder %1 is not writable").arg(folder.filePath());
+    for (const QString& path : {xlsxPath, JournalPathFor(xlsxPath)}) {
+        if (QFileInfo::exists(path))
+            return QStringLiteral("%1 exists already; it is not overwritten").arg(path);
+    }
+    return {};
+}
+
 WorkbookDocument::~WorkbookDocument()
 {
     if (journal_)

@@ -36,6 +36,10 @@ public:
     // Creates the journal in `folder` (created when missing). Throws
     // EWorkbookError when that is impossible.
     WorkbookDocument(const QString& caption, const QString& folder, const QDateTime& opened);
+    // A workbook at a path of the user's choice: the .xlsx is `xlsxPath`, the
+    // journal JournalPathFor(xlsxPath). Throws EWorkbookError when either
+    // file exists already (nothing is overwritten) or cannot be created.
+    WorkbookDocument(const QString& caption, const QString& xlsxPath);
     ~WorkbookDocument();
     WorkbookDocument(const WorkbookDocument&) = delete;
     WorkbookDocument& operator=(const WorkbookDocument&) = delete;
@@ -107,6 +111,12 @@ private:
 
 // The folder described above.
 QString WorkbookFolder();
+// The journal beside an .xlsx path: "log.xlsx" -> "log.journal"; a path
+// without the .xlsx suffix gets ".journal" appended.
+QString JournalPathFor(const QString& xlsxPath);
+// Why a workbook cannot be created at `xlsxPath` (the .xlsx or its journal
+// exists, or its folder is missing or not writable); empty when it can.
+QString NewWorkbookPathProblem(const QString& xlsxPath);
 // A file name made of the caption: characters a file name cannot hold become
 // "_".
 QString FileNameOfCaption(const QString& caption);

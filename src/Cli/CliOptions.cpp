@@ -1,0 +1,287 @@
+#include "CliOptions.h"
+
+#include "SetCommands.h"
+
+namespace bms::cli {
+
+namespace {
+
+// An option: its name, whether a value follows, and the commands that take
+// it (empty: every command).
+struct OptionSpec {
+    const char* name;
+    bool takesValue;
+    QStringList commands;
+};
+
+const std::vector<OptionSpec>& OptionSpecs()
+{
+    static const std::vector<OptionSpec> specs = {
+        {"port", true, {}},
+        {"baud", true, {}},
+        {"addr", true, {}},
+        {"product", true, {}},
+        {"timeout", true, {}},
+        {"json", false, {}},
+        {"trace", false, {}},
+        {"yes", false, {}},
+        {"help", false, {}},
+        {"interval", true, {QStringLiteral("watch")}},
+        {"count", true, {QStringLiteral("watch")}},
+        {"log", true, {QStringLiteral("watch")}},
+        {"csv", true, {QStringLiteral("watch")}},
+        {"target", true, {QStringLiteral("upgrade")}},
+        {"version", true, {QStringLiteral("upgrade")}},
+        {"type", true, {QStringLiteral("upgrade")}},
+        {"package", true, {QStringLiteral("upgrade")}},
+        {"allow-same-version", false, {QStringLiteral("upgrade")}},
+        {"index", true, {QStringLiteral("set")}},
+    };
+    return specs;
+}
+
+const OptionSpec* FindOption(const QString& name)
+{
+    for (const OptionSpec& spec : OptionSpecs())
+        if (name == QLatin1String(spec.name))
+            return &spec;
+    return nullptr;
+}
+
+// Applies a shared option's value; false with `error` set when it is bad.
+bool ApplyShared(Options& o, const QString& name, const QString& value, QString& error)
+{
+    if (name == QLatin1String("port")) {
+        o.port = value;
+    } else if (name == QLatin1String("baud")) {
+        const auto baud = ParseDecimal(value, 1, 4000000);
+        if (!baud) {
+            error = QStringLiteral("--baud: '%1' is not a baud rate (a whole number from 1 to 4000000)").arg(value);
+            return false;
+        }
+        o.baud = static_cast<uint32_t>(*baud);
+    } else if (name == QLatin1String("addr")) {
+        bool ok = false;
+        const uint v = value.toUInt(&ok, 16);
+        if (!ok || value.size() > 2 || v < 1 || v > 0xFF) {
+            error = QStringLiteral("--addr: '%1' is not an address (two hexadecimal digits, 01 to FF)").arg(value);
+            return false;
+        }
+        o.addr = static_cast<uint8_t>(v);
+    } else if (name == QLatin1String("product")) {
+        if (value != QLatin1String("Q-Serial") && value != QLatin1String("BSI")) {
+            error = QStringLiteral("--product: '%1' is not a product type (Q-Serial or BSI)").arg(value);
+            return false;
+        }
+        o.product = value;
+    } else if (name == QLatin1String("timeout")) {
+        const auto ms = ParseDecimal(value, 10, 600000);
+        if (!ms) {
+            error = QStringLiteral("--timeout: '%1' is not a time-out (milliseconds, 10 to 600000)").arg(value);
+            return false;
+        }
+        o.timeoutMs = static_cast<int>(*ms);
+    } else if (name == QLatin1String("json")) {
+        o.json = true;
+    } else if (name == QLatin1String("trace")) {
+        o.trace = true;
+    } else if (name == QLatin1String("yes")) {
+        o.yes = true;
+    } else if (name == QLatin1String("help")) {
+        o.help = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+const char kProgramHelp[] =
+    "usage: quorlex-bms-cli [options] COMMAND [arguments]\n"
+    "\n"
+    "Talks to the battery management system of a pack over a serial port, as the\n"
+    "Quorlex BMS service window does, from scripts and production lines.\n"
+    "\n"
+    "Commands:\n"
+    "  ports                     the serial ports the window's port box lists\n"
+    "  info                      the pack's information block (identity, clock, UID)\n"
+    "  read                      one rotation of the telemetry blocks\n"
+    "  watch                     telemetry rotations at an interval, optionally logged\n"
+    "  set WHAT VALUE...         a setting of the window's settings commands\n"
+    "  calibrate KIND VALUE...   current, zero-current or voltage calibration\n"
+    "  upgrade --target main|dev IMAGE   firmware upgrade from an Intel-HEX image\n"
+    "  help [COMMAND]            this text, or the help of a command\n"
+    "\n"
+    "Options shared by every command:\n"
+    "  --port NAME      device path (/dev/ttyUSB0), bare name (ttyUSB0), COMn, or the\n"
+    "                   name of a running virtual pack (demo, virtual-pack-demo)\n"
+    "  --baud N         line speed (default 19200)\n"
+    "  --addr HEX       Modbus address of the pack, 01 to FF (default 06)\n"
+    "  --product TYPE   Q-Serial (default) or BSI\n"
+    "  --timeout MS     time allowed for each answer (default 500)\n"
+    "  --json           one JSON object per line on stdout instead of text\n"
+    "  --trace          every frame sent and received on stderr\n"
+    "  --yes            answer Yes to the window's questions\n"
+    "  --help           help of the program or of the command\n"
+    "\n"
+    "Exit status: 0 done; 1 the pack refused or did not answer; 2 bad usage or bad\n"
+    "input (nothing sent); 3 the port could not be opened.\n";
+
+const char kPortsHelp[] =
+    "usage: quorlex-bms-cli ports\n"
+    "\n"
+    "Lists the serial ports as the window's port box does: the kernel's serial\n"
+    "devices and the ports of running virtual packs. Opens nothing.\n";
+
+const char kInfoHelp[] =
+    "usage: quorlex-bms-cli --port NAME info\n"
+    "\n"
+    "Reads the information block (registers 0x9D01..0x9D26) as \"Read Info\" does:\n"
+    "customer code, rated capacity, barcode, manufacturer, serial number, RTC,\n"
+    "protocol type, UID with its CRC and the sleep time.\n"
+    "JSON keys: customer_code, rated_cap, barcode, mfr_name, serial_number, rtc,\n"
+    "protocol_type, uid, uid_crc, sleep_multiplier, sleep_base.\n";
+
+const char kReadHelp[] =
+    "usage: quorlex-bms-cli --port NAME read\n"
+    "\n"
+    "Reads one whole rotation of the telemetry blocks (0, 1, 2, 3, then the\n"
+    "temperature and cell blocks the pack reports, and block 7 for BSI) and shows\n"
+    "them as the window's grid and labels do. JSON keys are the pack table's\n"
+    "field names (temperatures in 0.1 degC as stored), with a \"bsi\" object for BSI.\n";
+
+const char kWatchHelp[] =
+    "usage: quorlex-bms-cli --port NAME watch [--interval MS] [--count N]\n"
+    "                                         [--log FILE.xlsx] [--csv FILE]\n"
+    "\n"
+    "Reads a rotation every --interval ms (default and minimum 500) for --count\n"
+    "rotations, or until Ctrl-C; one line per rotation. A block that got no answer\n"
+    "in a rotation leaves its fields out. --log writes the data-log workbook (each\n"
+    "row journaled beside it at once, the .xlsx written at the end), --csv the same\n"
+    "columns as CSV. Existing files are not overwritten.\n";
+
+const char kCalibrateHelp[] =
+    "usage: quorlex-bms-cli --port NAME calibrate current MA\n"
+    "       quorlex-bms-cli --port NAME calibrate zero\n"
+    "       quorlex-bms-cli --port NAME calibrate voltage MV1 [MV2]\n"
+    "\n"
+    "current: the pack's current is MA milliamperes (1 to 499999); zero: the pack\n"
+    "carries no current; voltage: cell 1 reads MV1 millivolts (1001 to 4999). MV2\n"
+    "fills the window's second voltage box, which its calibration does not send.\n";
+
+const char kUpgradeHelp[] =
+    "usage: quorlex-bms-cli --port NAME upgrade --target main IMAGE.hex [--yes]\n"
+    "       quorlex-bms-cli --port NAME upgrade --target dev IMAGE.hex [--yes]\n"
+    "                       [--version HEX8] [--type HEX4] [--package N]\n"
+    "\n"
+    "Upgrades the main control board through its boot loader, or the dev firmware\n"
+    "through the pack's registers. The whole image is checked before anything is\n"
+    "sent. For dev firmware, version and type come from the file name (…VVVVVVVVTTTT.hex)\n"
+    "unless given; --package is the upgrade package 1..5 (default 1). Progress goes\n"
+    "to stderr; the run's own ending text ends it. --yes answers \"Whether to restart\n"
+    "the device and update?\"; without it the question is asked on a terminal.\n"
+    "--allow-same-version: exit 0 even when the firmware version did not change.\n";
+
+} // namespace
+
+std::optional<qint64> ParseDecimal(const QString& text, qint64 lo, qint64 hi)
+{
+    bool ok = false;
+    const qint64 v = text.toLongLong(&ok, 10);
+    if (!ok || text.trimmed() != text || text.startsWith(QLatin1Char('+')) || v < lo || v > hi)
+        return std::nullopt;
+    return v;
+}
+
+const QStringList& CommandNames()
+{
+    static const QStringList names = {
+        QStringLiteral("ports"),   QStringLiteral("info"),      QStringLiteral("read"),    QStringLiteral("watch"),
+        QStringLiteral("set"),     QStringLiteral("calibrate"), QStringLiteral("upgrade"), QStringLiteral("help"),
+    };
+    return names;
+}
+
+QString HelpText(const QString& command)
+{
+    if (command.isEmpty() || command == QLatin1String("help"))
+        return QString::fromUtf8(kProgramHelp);
+    if (command == QLatin1String("ports"))
+        return QString::fromUtf8(kPortsHelp);
+    if (command == QLatin1String("info"))
+        return QString::fromUtf8(kInfoHelp);
+    if (command == QLatin1String("read"))
+        return QString::fromUtf8(kReadHelp);
+    if (command == QLatin1String("watch"))
+        return QString::fromUtf8(kWatchHelp);
+    if (command == QLatin1String("set"))
+        return SetHelpText();
+    if (command == QLatin1String("calibrate"))
+        return QString::fromUtf8(kCalibrateHelp);
+    if (command == QLatin1String("upgrade"))
+        return QString::fromUtf8(kUpgradeHelp);
+    return {};
+}
+
+std::optional<Options> ParseOptions(const QStringList& arguments, QString& error)
+{
+    Options o;
+    std::vector<std::pair<QString, QString>> commandOptions;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& arg = arguments[i];
+        if (arg == QLatin1String("-h")) {
+            o.help = true;
+            continue;
+        }
+        if (!arg.startsWith(QLatin1String("--")) || arg == QLatin1String("--")) {
+            if (o.command.isEmpty())
+                o.command = arg;
+            else
+                o.args.append(arg);
+            continue;
+        }
+        QString name = arg.mid(2);
+        QString value;
+        bool hasValue = false;
+        if (const qsizetype eq = name.indexOf(QLatin1Char('=')); eq >= 0) {
+            value = name.mid(eq + 1);
+            name = name.left(eq);
+            hasValue = true;
+        }
+        const OptionSpec* spec = FindOption(name);
+        if (!spec) {
+            error = QStringLiteral("unknown option --%1").arg(name);
+            return std::nullopt;
+        }
+        if (spec->takesValue && !hasValue) {
+            if (i + 1 >= arguments.size()) {
+                error = QStringLiteral("--%1 needs a value").arg(name);
+                return std::nullopt;
+            }
+            value = arguments[++i];
+        } else if (!spec->takesValue && hasValue) {
+            error = QStringLiteral("--%1 takes no value").arg(name);
+            return std::nullopt;
+        }
+        if (spec->commands.isEmpty()) {
+            if (!ApplyShared(o, name, value, error))
+                return std::nullopt;
+        } else {
+            commandOptions.emplace_back(name, value);
+        }
+    }
+    if (!o.command.isEmpty() && !CommandNames().contains(o.command)) {
+        error = QStringLiteral("unknown command '%1' (see quorlex-bms-cli --help)").arg(o.command);
+        return std::nullopt;
+    }
+    for (const auto& [name, value] : commandOptions) {
+        if (!FindOption(name)->commands.contains(o.command)) {
+            error = QStringLiteral("--%1 is not an option of %2")
+                        .arg(name, o.command.isEmpty() ? QStringLiteral("the program") : o.command);
+            return std::nullopt;
+        }
+        o.extra[name] = value;
+    }
+    return o;
+}
+
+} // namespace bms::cli

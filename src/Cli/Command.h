@@ -1,0 +1,25 @@
+// A command of the command line: started once the session is set up; it
+// reacts to the session's events and ends the program with Session::finish.
+#pragma once
+
+#include <memory>
+
+namespace bms::cli {
+
+class Session;
+
+class Command {
+public:
+    virtual ~Command() = default;
+    virtual void start() = 0;
+};
+
+std::unique_ptr<Command> MakePortsCommand(Session& session);
+std::unique_ptr<Command> MakeInfoCommand(Session& session);
+std::unique_ptr<Command> MakeReadCommand(Session& session);
+std::unique_ptr<Command> MakeWatchCommand(Session& session);
+std::unique_ptr<Command> MakeSetCommand(Session& session);
+std::unique_ptr<Command> MakeCalibrateCommand(Session& session);
+std::unique_ptr<Command> MakeUpgradeCommand(Session& session);
+
+} // namespace bms::cli

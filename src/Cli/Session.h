@@ -1,0 +1,101 @@
+// The command line's composition root: the window interface (CliHost), the
+// serial port component, the four timers and the dispatcher's consumers,
+// wired into the core exactly as the window wires them. A command opens the
+// port, runs the window's handlers, listens to the events below and ends the
+// program with finish().
+#pragma once
+
+#include "CliHost.h"
+#include "CliOptions.h"
+#include "Link.h"
+#include "Report.h"
+#include "Timer.h"
+
+#include <QJsonObject>
+#include <functional>
+#include <memory>
+#include <set>
+
+namespace bms {
+class TComm;
+}
+
+namespace bms::cli {
+
+enum ExitCode : int {
+    kExitDone = 0,
+    kExitPack = 1,  // the pack refused or did not answer
+    kExitUsage = 2, // bad usage or bad input; nothing sent
+    kExitPort = 3,  // the port could not be opened
+};
+
+// The port a --port value names: a path as it is; the name of a running
+// virtual pack ("demo" or "virtual-pack-demo") as its link in the runtime
+// port folder; anything else as the window's port box takes it (ttyUSB0,
+// COM3).
+QString ResolvePortName(const QString& name);
+
+class Session {
+public:
+    Session(const Options& options, Report& report);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Opens the port as "Open Port" does, with received bytes handed on as
+    // soon as they are in. Returns kExitDone, or the exit code after the
+    // reason has been reported.
+    int openPort();
+
+    // Runs a handler of the window's logic; an error it raises goes to the
+    // report as the general error handler would show it. False on an error.
+    bool run(const std::function<void()>& handler);
+
+    // Frames written to the port so far (requests and image records).
+    uint64_t framesSent() const;
+    // Function code of the last frame written (0 before the first).
+    uint8_t lastFunctionSent() const;
+    // Start registers of the function-16 writes sent so far.
+    const std::set<uint16_t>& registersWritten() const;
+    // Errors the general error handler has shown so far.
+    int errorsShown() const { return errors_; }
+
+    // Ends the program with `code`. In JSON mode `result`, with "exit" added,
+    // is the last object printed. Later calls change nothing.
+    void finish(int code, QJsonObject result = {});
+    bool finished() const { return finished_; }
+    int exitCode() const { return exitCode_; }
+
+    const Options& options;
+    Report& report;
+    CliHost host;
+    Timer tmr1, tmr2, tmr3, tmr4;
+
+    // Events for the running command.
+    // A good function-4 answer to `block` (8: the information block) has
+    // been decoded and shown.
+    std::function<void(int block)> onTelemetry;
+    // The reply time-out fired; its memo line has been reported.
+    std::function<void()> onTimeout;
+    // `count` bytes arrived from the port, before the receive assembly.
+    std::function<void(int count)> onBytes;
+    // A frame passed its CRC check and is about to be acted on (MY_COM.RxBuf
+    // and RxLen hold it).
+    std::function<void()> onFrame;
+    // Ctrl-C or SIGTERM.
+    std::function<void()> onInterrupt;
+
+private:
+    class CountingLink;
+    void wire();
+    bool ask(const QString& caption, const QString& question);
+    void interrupted();
+
+    std::unique_ptr<TComm> comm_;
+    std::unique_ptr<CountingLink> link_;
+    bool finished_ = false;
+    int exitCode_ = kExitDone;
+    int errors_ = 0;
+};
+
+} // namespace bms::cli

@@ -1,0 +1,41 @@
+// `set` and `calibrate`: the window's settings and calibration buttons. Each
+// setting fills the window's input boxes from the arguments and runs the
+// button's own handler, so checks, messages and frames are the window's.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+namespace bms::cli {
+
+class Session;
+
+// A setting of `set` or `calibrate`.
+struct Setting {
+    const char* word;  // the word after "set" or "calibrate"
+    const char* usage; // its arguments
+    const char* help;
+    // Boxes the arguments go into, in order; `required` of them must be given.
+    std::vector<const char*> boxes;
+    int required;
+    // The button's handler; null for the settings that prepare their own.
+    void (*click)();
+    // For writes with the pack's own functions, whose answer the receive
+    // assembly does not frame: the box of the information block that must
+    // read back the value written; null when nothing can be read back.
+    const char* readBack;
+};
+
+const std::vector<Setting>& SetSettings();
+const std::vector<Setting>& CalibrateSettings();
+
+// Fills the boxes and selectors for `setting` from `args` (and the --index
+// option) and returns the handler to run, or sets `error`.
+std::function<void()> PrepareSetting(Session& session, const Setting& setting, const QStringList& args,
+                                     QString& error);
+
+QString SetHelpText();
+
+} // namespace bms::cli

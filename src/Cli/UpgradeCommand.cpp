@@ -1,0 +1,165 @@
+// `upgrade`: the Device Upgrade tab's run. The image is chosen as "Open"
+// chooses it, the target as its radio buttons do, and "Upgrade" starts the
+// window's run; the pack's answers and the watchdog drive it to one of its
+// endings, shown in lbl35, which decides the exit status.
+#include "Command.h"
+#include "ProgressLine.h"
+#include "Session.h"
+
+#include "CommRecord.h"
+#include "ImageCheck.h"
+#include "UpgradeHooks.h"
+#include "UpgradeRun.h"
+#include "UpgradeTab.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+namespace bms::cli {
+
+namespace {
+
+const QString kStatus = QStringLiteral("lbl35");
+
+// Texts of lbl35 that end a run, and the exit status of each.
+struct Ending {
+    const char* text;
+    int code;
+};
+constexpr Ending kEndings[] = {
+    {"Upgrade Complete!", kExitDone},
+    {"Writed firmware information successfully!", kExitDone},
+    {"Writed firmware information failed!", kExitPack},
+    {"Writing To Flash Error!", kExitPack},
+    {"Device not responding!", kExitPack},
+    {"Device communication timeout!", kExitPack},
+    {"Upgrade Stopped!", kExitPack}, // a run-time error inside a step; the reason follows
+};
+
+// After the transfer the pack still has to answer: the main board its check
+// (status 0x38), the dev firmware the record count.
+constexpr int kCheckWaitMs = 60'000;
+
+class UpgradeCommand : public Command {
+public:
+    explicit UpgradeCommand(Session& s) : s_(s) {}
+
+    void start() override
+    {
+        if (!readOptions())
+            return s_.finish(kExitUsage);
+        const ImageCheckResult check = CheckImage(image_, dev_);
+        if (!check.ok()) {
+            s_.report.error(check.problem);
+            return s_.finish(kExitUsage);
+        }
+        if (const int rc = s_.openPort(); rc != kExitDone)
+            return s_.finish(rc);
+
+        // The image is opened with the main-board target selected, then the
+        // target is chosen: the dev-firmware button fills version and type
+        // from the file name.
+        s_.run(rbtn_upgrade_main_boardClick);
+        s_.run([this] { opbtnClick(image_); });
+        if (dev_)
+            s_.run(rbtn_upgrade_wifiClick);
+        for (const auto& [option, box] : {std::pair{"version", "edt_firmware_version"},
+                                          std::pair{"type", "edt_firmware_model"},
+                                          std::pair{"package", "edt_firmware_packpag"}}) {
+            if (s_.options.has(QLatin1String(option)))
+                s_.host.setText(QLatin1String(box), s_.options.value(QLatin1String(option)));
+        }
+
+        s_.host.onText = [this](const QString& control, const QString& text) {
+            if (control == kStatus)
+                status(text);
+        };
+        UpgradeHooks.setProgress = [this](const QString&, int value, int maximum) { progress_.update(value, maximum); };
+        wait_.setSingleShot(true);
+        QObject::connect(&wait_, &QTimer::timeout, [this] {
+            s_.report.error(dev_ ? QStringLiteral("The pack did not answer the record count")
+                                 : QStringLiteral("The pack did not report the end of its check"));
+            end(kExitPack, last_);
+        });
+        s_.onInterrupt = [this] {
+            s_.report.error(QStringLiteral("Interrupted during the upgrade run"));
+            end(130, last_);
+        };
+
+        const uint64_t before = s_.framesSent();
+        clock_.start();
+        s_.run(upbtnClick);
+        if (!UpgradeActive && !s_.finished())
+            end(s_.framesSent() == before ? kExitUsage : kExitPack, last_);
+        // The firmware version read back before and after the run (and
+        // --allow-same-version) joins here once the core reads it.
+    }
+
+private:
+    bool readOptions()
+    {
+        const QString target = s_.options.value(QStringLiteral("target"));
+        if (target != QLatin1String("main") && target != QLatin1String("dev")) {
+            s_.report.error(QStringLiteral("upgrade: --target main or --target dev is needed"));
+            return false;
+        }
+        dev_ = target == QLatin1String("dev");
+        if (s_.options.args.size() != 1) {
+            s_.report.error(QStringLiteral("upgrade: one image file is needed"));
+            return false;
+        }
+        image_ = s_.options.args.first();
+        if (!dev_) {
+            for (const char* option : {"version", "type", "package"}) {
+                if (s_.options.has(QLatin1String(option))) {
+                    s_.report.error(QStringLiteral("upgrade: --%1 belongs to --target dev").arg(QLatin1String(option)));
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+
+    void status(const QString& text)
+    {
+        last_ = text;
+        if (text == QLatin1String("Write Complete!"))
+            return wait_.start(s_.options.timeoutMs); // the record count goes out now
+        if (text == QLatin1String("Waiting For Check!"))
+            return wait_.start(kCheckWaitMs);
+        for (const Ending& e : kEndings) {
+            if (text.startsWith(QLatin1String(e.text))) {
+                // Leave the dispatch or the watchdog tick that wrote it first.
+                QTimer::singleShot(0, &wait_, [this, code = e.code, text] { end(code, text); });
+                return;
+            }
+        }
+    }
+
+    void end(int code, const QString& ending)
+    {
+        if (s_.finished())
+            return;
+        wait_.stop();
+        progress_.finish();
+        s_.report.lines({ending});
+        s_.finish(code, {{QStringLiteral("target"), dev_ ? QStringLiteral("dev") : QStringLiteral("main")},
+                         {QStringLiteral("records"), static_cast<qint64>(RecordIndex)},
+                         {QStringLiteral("seconds"), clock_.elapsed() / 1000.0},
+                         {QStringLiteral("ending"), ending}});
+    }
+
+    Session& s_;
+    bool dev_ = false;
+    QString image_;
+    QString last_;
+    QTimer wait_;
+    QElapsedTimer clock_;
+    ProgressLine progress_;
+};
+
+} // namespace
+
+std::unique_ptr<Command> MakeUpgradeCommand(Session& session) { return std::make_unique<UpgradeCommand>(session); }
+
+} // namespace bms::cli
