@@ -26,6 +26,7 @@ void Attach(QJsonObject& object, const char* key, QStringList& list)
 
 void Report::message(const QString& text)
 {
+    ++told_;
     messages_.append(text);
     if (!json_)
         Write(stderr, text);
@@ -33,6 +34,7 @@ void Report::message(const QString& text)
 
 void Report::error(const QString& text)
 {
+    ++told_;
     if (json_)
         errors_.append(text);
     else
@@ -41,6 +43,7 @@ void Report::error(const QString& text)
 
 void Report::note(const QString& text)
 {
+    ++told_;
     if (json_)
         notes_.append(text);
     else

@@ -30,12 +30,15 @@ public:
 
     // Message boxes seen since the last object (JSON) or ever (text).
     const QStringList& messages() const { return messages_; }
+    // Message boxes, errors and notes told so far.
+    int told() const { return told_; }
 
 private:
     bool json_;
     QStringList messages_;
     QStringList errors_;
     QStringList notes_;
+    int told_ = 0;
 };
 
 } // namespace bms::cli

@@ -88,9 +88,14 @@ public:
 
         const uint64_t before = s_.framesSent();
         clock_.start();
+        const int errors = s_.errorsShown();
         s_.run(upbtnClick);
-        if (!UpgradeActive && !s_.finished())
-            end(s_.framesSent() == before ? kExitUsage : kExitPack, last_);
+        if (UpgradeActive || s_.finished())
+            return;
+        if (dev_ && s_.errorsShown() > errors && s_.framesSent() == before)
+            s_.report.error(QStringLiteral("The dev firmware's version and type come from the image's name "
+                                           "(...VVVVVVVVTTTT.hex) or from --version HEX and --type HEX"));
+        end(s_.framesSent() == before ? kExitUsage : kExitPack, last_);
         // The firmware version read back before and after the run (and
         // --allow-same-version) joins here once the core reads it.
     }

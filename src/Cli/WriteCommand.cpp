@@ -49,6 +49,7 @@ public:
         listen();
 
         const uint64_t before = s_.framesSent();
+        toldBefore_ = s_.report.told();
         running_ = true;
         const bool ok = s_.run(handler);
         running_ = false;
@@ -190,10 +191,11 @@ private:
     {
         if (s_.finished())
             return;
-        // Writes the window reports nothing for still get a word.
-        if (s_.report.messages().isEmpty() && outcome_ == Outcome::Acknowledged)
+        // An answer the window tells nothing about still gets a word.
+        const bool silent = s_.report.told() == toldBefore_;
+        if (silent && outcome_ == Outcome::Acknowledged)
             s_.report.note(QStringLiteral("The pack acknowledged the write"));
-        else if (s_.report.messages().isEmpty() && outcome_ == Outcome::Refused)
+        else if (silent && outcome_ == Outcome::Refused)
             s_.report.note(QStringLiteral("The pack refused the write (exception code %1)").arg(exception_));
         const bool readBack = reReadRequested_ || readingBack_;
         if (readBack && infoArrived_)
@@ -222,6 +224,7 @@ private:
     QTimer quiet_;
     Outcome outcome_ = Outcome::None;
     int exception_ = 0;
+    int toldBefore_ = 0;
     bool running_ = false;
     bool ownFunction_ = false;
     bool bytesSeen_ = false;

@@ -1,0 +1,260 @@
+// The command-line program end to end: quorlex-bms-cli run as a process
+// against a virtual pack on a pseudo-terminal, its JSON output, exit status,
+// files and what the pack received.
+#include "E2eSupport.h"
+#include "XlsxDump.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace bms;
+using namespace bms::test;
+
+namespace {
+
+struct CliRun {
+    int code = -1;
+    QByteArray out;
+    QByteArray err;
+    qint64 ms = 0;
+
+    // The JSON objects printed, one a line.
+    QList<QJsonObject> objects() const
+    {
+        QList<QJsonObject> list;
+        for (const QByteArray& line : out.split('\n'))
+            if (!line.trimmed().isEmpty())
+                list.append(QJsonDocument::fromJson(line).object());
+        return list;
+    }
+    QJsonObject last() const { return objects().value(objects().size() - 1); }
+    std::string why() const { return (out + err).toStdString(); }
+};
+
+CliRun RunCli(const QStringList& args, int timeoutMs = 60000)
+{
+    QProcess p;
+    QElapsedTimer clock;
+    clock.start();
+    p.start(QStringLiteral(BMS_CLI), args);
+    p.closeWriteChannel();
+    CliRun run;
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+    }
+    run.ms = clock.elapsed();
+    run.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    run.out = p.readAllStandardOutput();
+    run.err = p.readAllStandardError();
+    return run;
+}
+
+sim::PackConfig StillPack(const std::string& product = "Q-Serial")
+{
+    sim::PackConfig config;
+    config.publish = false;
+    config.live = false;
+    config.productType = product;
+    config.bootRebootMs = 50;
+    config.bootEraseMs = 50;
+    config.bootCheckMs = 50;
+    config.devEraseMs = 10;
+    return config;
+}
+
+class CliE2e : public ::testing::Test {
+protected:
+    void SetUp() override { QtApp(); }
+    void startPack(sim::PackConfig config = StillPack())
+    {
+        pack = std::make_unique<sim::VirtualPack>(std::move(config));
+        port = QString::fromStdString(pack->start());
+    }
+    CliRun cli(QStringList args, int timeoutMs = 60000)
+    {
+        args.prepend(port);
+        args.prepend(QStringLiteral("--port"));
+        return RunCli(args, timeoutMs);
+    }
+
+    std::unique_ptr<sim::VirtualPack> pack;
+    QString port;
+    QTemporaryDir dir;
+};
+
+TEST_F(CliE2e, infoShowsTheInformationBlock)
+{
+    startPack();
+    const CliRun run = cli({QStringLiteral("--json"), QStringLiteral("info")});
+    ASSERT_EQ(run.code, 0) << run.why();
+    const QJsonObject o = run.last();
+    EXPECT_EQ(o.value("barcode").toString().toStdString(), pack->barcode());
+    // The pack pads it on the left; the window drops leading spaces.
+    EXPECT_EQ(o.value("serial_number").toString(), QString::fromStdString(pack->serialNumber()).trimmed());
+    EXPECT_EQ(o.value("rated_cap").toDouble(), pack->ratedCapacity());
+    EXPECT_EQ(o.value("mfr_name").toString(), QStringLiteral("QUORLEX"));
+    EXPECT_EQ(o.value("customer_code").toString().size(), 8);
+    EXPECT_EQ(o.value("uid").toString().size(), 24);
+    EXPECT_EQ(o.value("uid_crc").toString().size(), 4);
+    EXPECT_TRUE(o.value("rtc").isString());
+    for (const char* key : {"protocol_type", "sleep_multiplier", "sleep_base"})
+        EXPECT_TRUE(o.value(QLatin1String(key)).isDouble()) << key;
+}
+
+class CliRead : public CliE2e, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(CliRead, oneRotationReadsEveryBlockThePackReports)
+{
+    const bool bsi = QLatin1String(GetParam()) == QLatin1String("BSI");
+    startPack(StillPack(GetParam()));
+    const CliRun run = cli({QStringLiteral("--json"), QStringLiteral("--product"), QLatin1String(GetParam()),
+                            QStringLiteral("read")});
+    ASSERT_EQ(run.code, 0) << run.why();
+    const QJsonObject o = run.last();
+    QJsonArray blocks{0, 1, 2, 3, 4, 5, 6};
+    if (bsi)
+        blocks.append(7);
+    EXPECT_EQ(o.value("blocks").toArray(), blocks);
+    EXPECT_EQ(o.value("cell_volt").toArray().size(), 16);
+    EXPECT_EQ(o.value("temp_a").toArray().size(), 4);
+    EXPECT_EQ(o.value("temp_b").toArray().size(), 2);
+    EXPECT_EQ(o.value("cell_volt").toArray().at(0).toInt(), pack->reg(0x0500));
+    EXPECT_EQ(o.value("temp_a").toArray().at(0).toInt(), pack->reg(0x0400) - 2731);
+    EXPECT_EQ(o.value("total_volt").toInt(), pack->reg(0x0017));
+    EXPECT_EQ(o.contains("bsi"), bsi);
+    if (bsi) {
+        EXPECT_EQ(o.value("bsi").toObject().value("online_tag").toInt(), pack->reg(0x2012));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Products, CliRead, ::testing::Values("Q-Serial", "BSI"));
+
+TEST_F(CliE2e, barcodeWriteIsAcknowledgedAndReadBack)
+{
+    startPack();
+    const CliRun run = cli({QStringLiteral("--json"), QStringLiteral("set"), QStringLiteral("barcode"),
+                            QStringLiteral("202612089999")});
+    ASSERT_EQ(run.code, 0) << run.why();
+    EXPECT_EQ(pack->barcode(), "202612089999");
+    const QJsonObject o = run.last();
+    EXPECT_TRUE(o.value("acknowledged").toBool());
+    EXPECT_EQ(o.value("readback").toObject().value("barcode").toString(), QStringLiteral("202612089999"));
+    EXPECT_TRUE(o.value("messages").toArray().contains(QStringLiteral("Modified barcode successfully!")));
+}
+
+// Exit status 1 for a pack that refuses or stays silent, 2 for bad input
+// with nothing sent.
+struct ExitCase {
+    const char* name;
+    QStringList args;
+    int code;
+    bool sends;
+};
+
+TEST_F(CliE2e, exitStatusTellsRefusalSilenceAndBadInput)
+{
+    const QString image = dir.filePath(QStringLiteral("bad.hex"));
+    QFile bad(image);
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write(":10000000zz\n");
+    bad.close();
+    const ExitCase cases[] = {
+        {"refused register", {"set", "remain-capacity", "1000"}, 1, true},
+        {"silent pack", {"--timeout", "300", "info"}, 1, true},
+        {"unknown command", {"frobnicate"}, 2, false},
+        {"short barcode", {"set", "barcode", "123"}, 2, false},
+        {"not a number", {"calibrate", "current", "12a"}, 2, false},
+        {"voltage out of range", {"calibrate", "voltage", "5000"}, 2, false},
+        {"address too big", {"--addr", "100", "read"}, 2, false},
+        {"unreadable image", {"upgrade", "--target", "main", "/nonexistent/fw.hex"}, 2, false},
+        {"bad image", {"upgrade", "--target", "dev", "--yes", image}, 2, false},
+        {"log file exists", {"watch", "--count", "1", "--log", image}, 2, false},
+    };
+    for (const ExitCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::PackConfig config = StillPack();
+        startPack(config);
+        pack->refuseRegister(0x0019);
+        if (QLatin1String(c.name) == QLatin1String("silent pack"))
+            pack->setSilent();
+        const CliRun run = cli(c.args);
+        EXPECT_EQ(run.code, c.code) << run.why();
+        EXPECT_FALSE(run.err.isEmpty());
+        EXPECT_EQ(pack->requests().empty(), !c.sends);
+        if (QLatin1String(c.name) == QLatin1String("silent pack")) {
+            EXPECT_LT(run.ms, 300 + 2000);
+        }
+    }
+}
+
+TEST_F(CliE2e, portHeldByAnotherProgramExitsThree)
+{
+    startPack();
+    TComm other;
+    other.setCommName(port);
+    other.OpenComm();
+    const CliRun run = cli({QStringLiteral("info")});
+    EXPECT_EQ(run.code, 3) << run.why();
+    EXPECT_TRUE(run.err.contains("Error opening serial port")) << run.why();
+    EXPECT_TRUE(pack->requests().empty());
+}
+
+TEST_F(CliE2e, watchLogsEveryRotationToWorkbookAndCsv)
+{
+    startPack();
+    const QString xlsx = dir.filePath(QStringLiteral("log.xlsx"));
+    const QString csv = dir.filePath(QStringLiteral("log.csv"));
+    const CliRun run = cli({QStringLiteral("--json"), QStringLiteral("watch"), QStringLiteral("--count"),
+                            QStringLiteral("3"), QStringLiteral("--log"), xlsx, QStringLiteral("--csv"), csv});
+    ASSERT_EQ(run.code, 0) << run.why();
+    const QList<QJsonObject> objects = run.objects();
+    ASSERT_EQ(objects.size(), 4);
+    EXPECT_EQ(objects[2].value("rotation").toInt(), 3);
+    EXPECT_EQ(objects[3].value("rotations").toInt(), 3);
+
+    QString error;
+    const std::optional<XlsxDump> dump = ReadXlsx(xlsx, &error);
+    ASSERT_TRUE(dump) << error.toStdString();
+    // Device line, header, one row per rotation.
+    ASSERT_EQ(dump->maxRow(), 5);
+    EXPECT_EQ(dump->text(2, 2), QStringLiteral("Bat Volt(mV)"));
+    EXPECT_EQ(dump->rowLength(2), 38 + 16 + 4 + 2);
+    for (int row = 3; row <= 5; ++row) {
+        EXPECT_EQ(dump->number(row, 2), objects[row - 3].value("total_volt").toInt() * 10.0);
+        EXPECT_EQ(dump->rowLength(row), 60);
+    }
+    QFile file(csv);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_TRUE(lines[0].startsWith("Sampling Time,Bat Volt(mV),Current(mA)"));
+    EXPECT_EQ(lines[3].split(',').size(), 60);
+}
+
+class CliUpgrade : public CliE2e, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CliUpgrade, objcopyImageArrivesByteForByte)
+{
+    const bool dev = GetParam();
+    ImageFiles files;
+    const QByteArray image = MakeObjcopyImage(files, QStringLiteral("fw_01020304ABCD.hex"), 4000, 0x0800F000);
+    ASSERT_FALSE(image.isEmpty()) << "objcopy failed";
+    startPack();
+    const CliRun run = cli({QStringLiteral("--json"), QStringLiteral("--yes"), QStringLiteral("upgrade"),
+                            QStringLiteral("--target"), dev ? QStringLiteral("dev") : QStringLiteral("main"),
+                            files.path(QStringLiteral("fw_01020304ABCD.hex"))});
+    ASSERT_EQ(run.code, 0) << run.why();
+    const sim::Target target = dev ? sim::Target::DevFirmware : sim::Target::MainBoard;
+    EXPECT_EQ(QByteArray::fromStdString(pack->imageHex(target, "\r\n")), image);
+    EXPECT_EQ(run.last().value("ending").toString(),
+              dev ? QStringLiteral("Writed firmware information successfully!") : QStringLiteral("Upgrade Complete!"));
+    EXPECT_TRUE(run.err.contains("Records ")) << run.why();
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, CliUpgrade, ::testing::Values(false, true));
+
+} // namespace
