@@ -179,7 +179,9 @@ const char kUpgradeHelp[] =
     "unless given; --package is the upgrade package 1..5 (default 1). Progress goes\n"
     "to stderr; the run's own ending text ends it. --yes answers \"Whether to restart\n"
     "the device and update?\"; without it the question is asked on a terminal.\n"
-    "--allow-same-version: exit 0 even when the firmware version did not change.\n";
+    "A main-board run reads the firmware versions before and after and prints\n"
+    "\"Firmware before: ... after: ...\"; it exits 1 when the software version did not\n"
+    "change (unless --allow-same-version) or the board did not come back.\n";
 
 } // namespace
 

@@ -1,12 +1,16 @@
 // `upgrade`: the Device Upgrade tab's run. The image is chosen as "Open"
 // chooses it, the target as its radio buttons do, and "Upgrade" starts the
 // window's run; the pack's answers and the watchdog drive it to one of its
-// endings, shown in lbl35, which decides the exit status.
+// endings, shown in lbl35, which decides the exit status. A main-board run
+// also reads the firmware versions before and after (FirmwareReadBack): a
+// software version that did not change, or a board that does not come back,
+// ends with 1 unless --allow-same-version accepts the same version.
 #include "Command.h"
 #include "ProgressLine.h"
 #include "Session.h"
 
 #include "CommRecord.h"
+#include "FirmwareReadBack.h"
 #include "ImageCheck.h"
 #include "UpgradeHooks.h"
 #include "UpgradeRun.h"
@@ -14,6 +18,7 @@
 
 #include <QElapsedTimer>
 #include <QTimer>
+#include <optional>
 
 namespace bms::cli {
 
@@ -36,9 +41,19 @@ constexpr Ending kEndings[] = {
     {"Upgrade Stopped!", kExitPack}, // a run-time error inside a step; the reason follows
 };
 
-// After the transfer the pack still has to answer: the main board its check
-// (status 0x38), the dev firmware the record count.
-constexpr int kCheckWaitMs = 60'000;
+// Exit status of the firmware versions read back after a main-board run,
+// or nothing when the run's own ending decides.
+std::optional<int> VersionExit(VersionOutcome outcome, bool allowSame)
+{
+    switch (outcome) {
+    case VersionOutcome::Changed: return kExitDone;
+    case VersionOutcome::Unchanged: return allowSame ? kExitDone : kExitPack;
+    case VersionOutcome::NotBack:
+    case VersionOutcome::NotRead: return kExitPack;
+    case VersionOutcome::BeforeUnknown: break;
+    }
+    return std::nullopt;
+}
 
 class UpgradeCommand : public Command {
 public:
@@ -77,10 +92,11 @@ public:
         UpgradeHooks.setProgress = [this](const QString&, int value, int maximum) { progress_.update(value, maximum); };
         wait_.setSingleShot(true);
         QObject::connect(&wait_, &QTimer::timeout, [this] {
-            s_.report.error(dev_ ? QStringLiteral("The pack did not answer the record count")
-                                 : QStringLiteral("The pack did not report the end of its check"));
+            s_.report.error(QStringLiteral("The pack did not answer the record count"));
             end(kExitPack, last_);
         });
+        readBack_.install();
+        readBack_.finished = [this](const VersionCheckResult& result) { versionsRead(result); };
         s_.onInterrupt = [this] {
             s_.report.error(QStringLiteral("Interrupted during the upgrade run"));
             end(130, last_);
@@ -90,14 +106,12 @@ public:
         clock_.start();
         const int errors = s_.errorsShown();
         s_.run(upbtnClick);
-        if (UpgradeActive || s_.finished())
+        if (UpgradeActive || readBack_.busy() || s_.finished())
             return;
         if (dev_ && s_.errorsShown() > errors && s_.framesSent() == before)
             s_.report.error(QStringLiteral("The dev firmware's version and type come from the image's name "
                                            "(...VVVVVVVVTTTT.hex) or from --version HEX and --type HEX"));
         end(s_.framesSent() == before ? kExitUsage : kExitPack, last_);
-        // The firmware version read back before and after the run (and
-        // --allow-same-version) joins here once the core reads it.
     }
 
 private:
@@ -128,17 +142,28 @@ private:
     void status(const QString& text)
     {
         last_ = text;
+        // The dev firmware's record count goes out now; its answer ends the run.
         if (text == QLatin1String("Write Complete!"))
-            return wait_.start(s_.options.timeoutMs); // the record count goes out now
-        if (text == QLatin1String("Waiting For Check!"))
-            return wait_.start(kCheckWaitMs);
+            return wait_.start(s_.options.timeoutMs);
         for (const Ending& e : kEndings) {
-            if (text.startsWith(QLatin1String(e.text))) {
-                // Leave the dispatch or the watchdog tick that wrote it first.
-                QTimer::singleShot(0, &wait_, [this, code = e.code, text] { end(code, text); });
+            if (!text.startsWith(QLatin1String(e.text)))
+                continue;
+            ending_ = e.code;
+            // A main-board run goes on with the read-back of the versions.
+            if (readBack_.busy() && e.code == kExitDone)
                 return;
-            }
+            // Leave the dispatch or the watchdog tick that wrote it first.
+            QTimer::singleShot(0, &wait_, [this, code = e.code, text] { end(code, text); });
+            return;
         }
+    }
+
+    void versionsRead(const VersionCheckResult& result)
+    {
+        s_.report.lines({result.line});
+        firmware_ = result.line;
+        const std::optional<int> code = VersionExit(result.outcome, s_.options.has(QStringLiteral("allow-same-version")));
+        end(code.value_or(ending_.value_or(kExitPack)), last_);
     }
 
     void end(int code, const QString& ending)
@@ -151,13 +176,17 @@ private:
         s_.finish(code, {{QStringLiteral("target"), dev_ ? QStringLiteral("dev") : QStringLiteral("main")},
                          {QStringLiteral("records"), static_cast<qint64>(RecordIndex)},
                          {QStringLiteral("seconds"), clock_.elapsed() / 1000.0},
-                         {QStringLiteral("ending"), ending}});
+                         {QStringLiteral("ending"), ending},
+                         {QStringLiteral("firmware"), firmware_.isEmpty() ? QJsonValue() : QJsonValue(firmware_)}});
     }
 
     Session& s_;
     bool dev_ = false;
     QString image_;
     QString last_;
+    QString firmware_;
+    std::optional<int> ending_;
+    FirmwareReadBack readBack_;
     QTimer wait_;
     QElapsedTimer clock_;
     ProgressLine progress_;
