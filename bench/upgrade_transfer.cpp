@@ -10,10 +10,9 @@
 // Usage: bench_upgrade_transfer [data records, default 2000]
 #include "CommRecord.h"
 #include "FakeHost.h"
-#include "Image.h"
-#include "IntelHex.h"
 #include "Receive.h"
 #include "SerialComm.h"
+#include "UpgradeBenchImage.h"
 #include "UpgradeHooks.h"
 #include "UpgradeRun.h"
 #include "UpgradeTab.h"
@@ -31,27 +30,6 @@
 namespace {
 
 constexpr uint32_t kBaud = 115200;
-
-// `records` data records of 16 bytes with extended-address records every
-// 64 KiB, and the end record.
-QByteArray MakeImage(int records)
-{
-    QByteArray image;
-    for (int i = 0; i < records; ++i) {
-        const uint32_t address = 0x08000000u + static_cast<uint32_t>(i) * 16;
-        if (i == 0 || (address & 0xFFFF) == 0) {
-            QByteArray upper;
-            upper.append(static_cast<char>(address >> 24));
-            upper.append(static_cast<char>(address >> 16));
-            image += bms::test::HexRecord(0, 4, upper) + "\r\n";
-        }
-        QByteArray data;
-        for (int j = 0; j < 16; ++j)
-            data.append(static_cast<char>(i * 31 + j * 7));
-        image += bms::test::HexRecord(static_cast<uint16_t>(address), 0, data) + "\r\n";
-    }
-    return image + ":00000001FF\r\n";
-}
 
 struct Result {
     bool complete = false;
@@ -116,15 +94,7 @@ Result Run(bool dev, uint32_t readInterval, uint32_t baud, const QString& imageP
     result.complete = app.host.text(QStringLiteral("lbl35")) == done;
     result.records = static_cast<int>(RecordIndex);
 
-    // Bytes on the wire per record: the record (main board) or its packet
-    // of index + record + 9 bytes of framing, and the answer: a 5-byte status
-    // frame or an 8-byte write acknowledgement.
-    double bytes = 0;
-    for (const QByteArray& line : lines) {
-        const double record = static_cast<double>(LineToRecord(line).size());
-        bytes += dev ? record + 4 + 9 + 8 : record + 5;
-    }
-    result.wireMs = bytes * 10.0 * 1000.0 / kBaud;
+    result.wireMs = bms::bench::WireMs(lines, dev, kBaud);
 
     comm.CloseComm();
     App.cm1 = nullptr;
@@ -144,14 +114,12 @@ int main(int argc, char** argv)
     const int dataRecords = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2000;
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("bench_01020304ABCD.hex"));
-    const QByteArray image = MakeImage(dataRecords);
+    const QByteArray image = bms::bench::MakeUpgradeImage(dataRecords);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size())
         return 1;
     file.close();
-    QList<QByteArray> lines = image.trimmed().split('\n');
-    for (QByteArray& line : lines)
-        line = line.trimmed();
+    const QList<QByteArray> lines = bms::bench::ImageLines(image);
 
     std::printf("upgrade record transfer at %u baud, %lld records (%d data records of 16 bytes)\n", kBaud,
                 static_cast<long long>(lines.size()), dataRecords);

@@ -168,8 +168,10 @@ int Session::openPort()
             onBytes(length);
         run([&] { cm1ReceiveData(buffer, length); });
     };
-    comm_->OnRequestHangup = [this, name] {
-        report.error(QStringLiteral("The port was lost: ") + name);
+    // A vanished device: closed as the window closes it (its memo line says
+    // which port was lost), and the command ends.
+    comm_->OnRequestHangup = [this] {
+        run([this] { cm1RequestHangup(*comm_); });
         finish(kExitPack);
     };
     try {

@@ -89,7 +89,11 @@ public:
             if (control == kStatus)
                 status(text);
         };
-        UpgradeHooks.setProgress = [this](const QString&, int value, int maximum) { progress_.update(value, maximum); };
+        UpgradeHooks.setProgress = [this](const QString&, int value, int maximum) {
+            if (value == 1)
+                transfer_.start();
+            progress_.update(value, maximum);
+        };
         wait_.setSingleShot(true);
         QObject::connect(&wait_, &QTimer::timeout, [this] {
             s_.report.error(QStringLiteral("The pack did not answer the record count"));
@@ -142,6 +146,10 @@ private:
     void status(const QString& text)
     {
         last_ = text;
+        // The transfer ends with the answer to the last record.
+        if (transfer_.isValid() && transferMs_ < 0
+            && (text == QLatin1String("Write Complete!") || text == QLatin1String("Waiting For Check!")))
+            transferMs_ = transfer_.nsecsElapsed() / 1e6;
         // The dev firmware's record count goes out now; its answer ends the run.
         if (text == QLatin1String("Write Complete!"))
             return wait_.start(s_.options.timeoutMs);
@@ -176,6 +184,7 @@ private:
         s_.finish(code, {{QStringLiteral("target"), dev_ ? QStringLiteral("dev") : QStringLiteral("main")},
                          {QStringLiteral("records"), static_cast<qint64>(RecordIndex)},
                          {QStringLiteral("seconds"), clock_.elapsed() / 1000.0},
+                         {QStringLiteral("transfer_seconds"), transferMs_ < 0 ? QJsonValue() : QJsonValue(transferMs_ / 1000.0)},
                          {QStringLiteral("ending"), ending},
                          {QStringLiteral("firmware"), firmware_.isEmpty() ? QJsonValue() : QJsonValue(firmware_)}});
     }
@@ -189,6 +198,8 @@ private:
     FirmwareReadBack readBack_;
     QTimer wait_;
     QElapsedTimer clock_;
+    QElapsedTimer transfer_; // from the first record sent
+    double transferMs_ = -1;
     ProgressLine progress_;
 };
 

@@ -1,0 +1,58 @@
+// The image that the upgrade benchmarks send and the time its bytes need on
+// the wire, shared by the window's and the command line's benchmark.
+#pragma once
+
+#include "Image.h"
+#include "IntelHex.h"
+
+#include <QByteArray>
+#include <QList>
+#include <cstdint>
+
+namespace bms::bench {
+
+// `records` data records of 16 bytes with extended-address records every
+// 64 KiB, and the end record; lines end in CR LF.
+inline QByteArray MakeUpgradeImage(int records)
+{
+    QByteArray image;
+    for (int i = 0; i < records; ++i) {
+        const uint32_t address = 0x08000000u + static_cast<uint32_t>(i) * 16;
+        if (i == 0 || (address & 0xFFFF) == 0) {
+            QByteArray upper;
+            upper.append(static_cast<char>(address >> 24));
+            upper.append(static_cast<char>(address >> 16));
+            image += bms::test::HexRecord(0, 4, upper) + "\r\n";
+        }
+        QByteArray data;
+        for (int j = 0; j < 16; ++j)
+            data.append(static_cast<char>(i * 31 + j * 7));
+        image += bms::test::HexRecord(static_cast<uint16_t>(address), 0, data) + "\r\n";
+    }
+    return image + ":00000001FF\r\n";
+}
+
+// The lines of an image without their line ends.
+inline QList<QByteArray> ImageLines(const QByteArray& image)
+{
+    QList<QByteArray> lines = image.trimmed().split('\n');
+    for (QByteArray& line : lines)
+        line = line.trimmed();
+    return lines;
+}
+
+// Milliseconds the transfer's bytes need at `baud`, 10 bits a byte: per
+// record the record (main board) or its packet of index + record + 9 bytes of
+// framing, and the answer: a 5-byte status frame or an 8-byte write
+// acknowledgement.
+inline double WireMs(const QList<QByteArray>& lines, bool dev, uint32_t baud)
+{
+    double bytes = 0;
+    for (const QByteArray& line : lines) {
+        const double record = static_cast<double>(LineToRecord(line).size());
+        bytes += dev ? record + 4 + 9 + 8 : record + 5;
+    }
+    return bytes * 10.0 * 1000.0 / baud;
+}
+
+} // namespace bms::bench
