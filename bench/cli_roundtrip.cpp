@@ -56,7 +56,9 @@ int main(int argc, char** argv)
 
     QEventLoop loop;
     bool done = false;
-    session.onTelemetry = [&](int) {
+    session.onRead = [&](const bms::ReadOutcome& read) {
+        if (read.kind != bms::ReadOutcomeKind::Decoded)
+            return;
         done = true;
         loop.quit();
     };

@@ -35,11 +35,14 @@ public:
     {
         if (const int rc = s_.openPort(); rc != kExitDone)
             return s_.finish(rc);
-        s_.onTelemetry = [this](int block) {
-            if (block == 8)
+        s_.onRead = [this](const ReadOutcome& read) {
+            if (read.block != 8)
+                return;
+            if (read.kind == ReadOutcomeKind::Decoded)
                 done();
+            else
+                s_.finish(kExitPack); // refused or no answer; the memo line says which
         };
-        s_.onTimeout = [this] { s_.finish(kExitPack); };
         s_.host.forgetWrites();
         // The request of "Read Info"; with no sampling to pause, the
         // handler's 200 ms wait has nothing to do and is left out.

@@ -42,6 +42,8 @@ private:
             s_.report.lines(TelemetryLines(s_.host, IsBsi(s_)));
         QJsonObject o = TelemetryObject(rotation_.answered());
         o.insert(QStringLiteral("blocks"), Blocks(rotation_.answered()));
+        if (!rotation_.refused().empty())
+            o.insert(QStringLiteral("refused"), Blocks(rotation_.refused()));
         s_.finish(complete ? kExitDone : kExitPack, o);
     }
 
@@ -123,6 +125,8 @@ private:
         o.insert(QStringLiteral("rotation"), static_cast<qint64>(rotations_));
         o.insert(QStringLiteral("time"), now.toString(Qt::ISODateWithMs));
         o.insert(QStringLiteral("blocks"), Blocks(blocks));
+        if (!rotation_.refused().empty())
+            o.insert(QStringLiteral("refused"), Blocks(rotation_.refused()));
         s_.report.object(o);
         if (count_ > 0 && rotations_ >= count_)
             return end();

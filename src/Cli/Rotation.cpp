@@ -3,6 +3,7 @@
 #include "Session.h"
 
 #include "CommRecord.h"
+#include "Hooks.h"
 #include "RequestBuilder.h"
 
 #include <QMetaObject>
@@ -15,31 +16,37 @@ void Rotation::start(std::function<void(bool)> done)
 {
     done_ = std::move(done);
     answered_.clear();
+    refused_.clear();
     running_ = true;
-    s_.onTelemetry = [this](int block) {
-        if (!running_ || block == 8)
-            return;
-        answered_.insert(block);
-        if (ReadBlock == 0) {
-            end(true);
-            return;
-        }
-        // The next request goes out once the dispatch of this answer has
-        // returned, from a clean receive state.
-        QMetaObject::invokeMethod(&context_, [this] { send(); }, Qt::QueuedConnection);
-    };
-    s_.onTimeout = [this] {
-        if (running_)
-            end(false);
-    };
+    s_.onRead = [this](const ReadOutcome& outcome) { read(outcome); };
     ReadBlock = 0;
     send();
+}
+
+void Rotation::read(const ReadOutcome& outcome)
+{
+    // A late answer to an earlier request is decoded by the core, but the
+    // rotation waits for the answer to its own.
+    if (!running_ || outcome.block != asked_)
+        return;
+    switch (outcome.kind) {
+    case ReadOutcomeKind::Decoded: answered_.insert(outcome.block); break;
+    case ReadOutcomeKind::Refused: refused_.insert(outcome.block); break;
+    case ReadOutcomeKind::TimedOut: return end(false);
+    case ReadOutcomeKind::Dropped: return;
+    }
+    if (ReadBlock == 0)
+        return end(refused_.empty());
+    // The next request goes out once the dispatch of this answer has
+    // returned, from a clean receive state.
+    QMetaObject::invokeMethod(&context_, [this] { send(); }, Qt::QueuedConnection);
 }
 
 void Rotation::send()
 {
     if (!running_ || s_.finished())
         return;
+    asked_ = ReadBlock;
     if (!s_.run([] { BuildRequest(cmd_read_block); }))
         end(false);
 }

@@ -117,12 +117,9 @@ void Session::wire()
     WireTimers();
     // The command line logs one row per rotation, not one per frame.
     AppHooks.dataLogRow = nullptr;
-    const auto telemetry = Hooks.telemetry;
-    Hooks.telemetry = [this, telemetry] {
-        const int block = ReadBlock;
-        telemetry();
-        if (onTelemetry && !finished_)
-            onTelemetry(block);
+    Hooks.readOutcome = [this](const ReadOutcome& outcome) {
+        if (onRead && !finished_)
+            onRead(outcome);
     };
     Hooks.frameAccepted = [this] {
         if (onFrame && !finished_)

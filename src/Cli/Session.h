@@ -7,6 +7,7 @@
 
 #include "CliHost.h"
 #include "CliOptions.h"
+#include "Hooks.h"
 #include "Link.h"
 #include "Report.h"
 #include "Timer.h"
@@ -72,9 +73,9 @@ public:
     Timer tmr1, tmr2, tmr3, tmr4;
 
     // Events for the running command.
-    // A good function-4 answer to `block` (8: the information block) has
-    // been decoded and shown.
-    std::function<void(int block)> onTelemetry;
+    // What became of a read: decoded (and shown) as its block (8: the
+    // information block), refused by the pack, dropped, or timed out.
+    std::function<void(const ReadOutcome& outcome)> onRead;
     // The reply time-out fired; its memo line has been reported.
     std::function<void()> onTimeout;
     // `count` bytes arrived from the port, before the receive assembly.

@@ -92,9 +92,13 @@ private:
     {
         s_.onFrame = [this] { judge(); };
         s_.onTimeout = [this] { timedOut(); };
-        s_.onTelemetry = [this](int block) {
-            if (block == 8)
+        s_.onRead = [this](const ReadOutcome& read) {
+            if (read.block != 8)
+                return;
+            if (read.kind == ReadOutcomeKind::Decoded)
                 infoArrived();
+            else if (read.kind == ReadOutcomeKind::Refused && (readingBack_ || waitingInfo_))
+                end(kExitPack);
         };
         s_.onBytes = [this](int) {
             bytesSeen_ = true;

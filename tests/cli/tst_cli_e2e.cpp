@@ -164,6 +164,7 @@ TEST_F(CliE2e, exitStatusTellsRefusalSilenceAndBadInput)
     bad.close();
     const ExitCase cases[] = {
         {"refused register", {"set", "remain-capacity", "1000"}, 1, true},
+        {"refused block", {"read"}, 1, true},
         {"silent pack", {"--timeout", "300", "info"}, 1, true},
         {"unknown command", {"frobnicate"}, 2, false},
         {"short barcode", {"set", "barcode", "123"}, 2, false},
