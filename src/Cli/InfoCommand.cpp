@@ -43,6 +43,7 @@ public:
             else
                 s_.finish(kExitPack); // refused or no answer; the memo line says which
         };
+        s_.onBadFrame = [this] { s_.finish(kExitPack); };
         s_.host.forgetWrites();
         // The request of "Read Info"; with no sampling to pause, the
         // handler's 200 ms wait has nothing to do and is left out.

@@ -19,6 +19,10 @@ void Rotation::start(std::function<void(bool)> done)
     refused_.clear();
     running_ = true;
     s_.onRead = [this](const ReadOutcome& outcome) { read(outcome); };
+    s_.onBadFrame = [this] {
+        if (running_)
+            end(false);
+    };
     ReadBlock = 0;
     send();
 }

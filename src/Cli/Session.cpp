@@ -4,6 +4,7 @@
 #include "CommRecord.h"
 #include "Connection.h"
 #include "Errors.h"
+#include "FrameRecord.h"
 #include "Hooks.h"
 #include "Interrupt.h"
 #include "PackTable.h"
@@ -72,6 +73,12 @@ Session::Session(const Options& o, Report& r)
     App.replyTimeoutMs = options.timeoutMs;
     wire();
     InstallInterruptHandler([this] { interrupted(); });
+    // Every frame sent and received, on stderr as it happens, with its meaning.
+    if (options.trace) {
+        traceObserver_ = AddFrameObserver([](const FrameEvent& e) {
+            Report::diagnostic(FormatTraceLine(e) + QStringLiteral("   ") + DescribeFrame(e));
+        });
+    }
 
     // The selections of the Communication Settings group, applied as the
     // window applies them on start-up.
@@ -86,6 +93,8 @@ Session::Session(const Options& o, Report& r)
 Session::~Session()
 {
     RemoveInterruptHandler();
+    if (traceObserver_ >= 0)
+        RemoveFrameObserver(traceObserver_);
     tmr1.setEnabled(false);
     tmr2.setEnabled(false);
     tmr3.setEnabled(false);
@@ -163,7 +172,13 @@ int Session::openPort()
     comm_->OnReceiveData = [this](const uint8_t* buffer, uint16_t length) {
         if (onBytes && !finished_)
             onBytes(length);
+        const int32_t badBefore = CrcErrorCount;
         run([&] { cm1ReceiveData(buffer, length); });
+        if (CrcErrorCount != badBefore && CrcErrorCount > 0 && !finished_) {
+            report.error(QStringLiteral("An answer failed its CRC check"));
+            if (onBadFrame)
+                onBadFrame();
+        }
     };
     // A vanished device: closed as the window closes it (its memo line says
     // which port was lost), and the command ends.

@@ -78,6 +78,9 @@ public:
     std::function<void(const ReadOutcome& outcome)> onRead;
     // The reply time-out fired; its memo line has been reported.
     std::function<void()> onTimeout;
+    // A frame failed its CRC check and was dropped. The reply time-out ends
+    // with it (as in the window, without a line), so nothing else follows.
+    std::function<void()> onBadFrame;
     // `count` bytes arrived from the port, before the receive assembly.
     std::function<void(int count)> onBytes;
     // A frame passed its CRC check and is about to be acted on (MY_COM.RxBuf
@@ -97,6 +100,7 @@ private:
     bool finished_ = false;
     int exitCode_ = kExitDone;
     int errors_ = 0;
+    int traceObserver_ = -1;
 };
 
 } // namespace bms::cli

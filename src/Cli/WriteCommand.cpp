@@ -92,6 +92,8 @@ private:
     {
         s_.onFrame = [this] { judge(); };
         s_.onTimeout = [this] { timedOut(); };
+        // A corrupted answer ends the wait as a time-out would.
+        s_.onBadFrame = [this] { timedOut(); };
         s_.onRead = [this](const ReadOutcome& read) {
             if (read.block != 8)
                 return;

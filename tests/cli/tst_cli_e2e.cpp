@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -234,6 +235,27 @@ TEST_F(CliE2e, watchLogsEveryRotationToWorkbookAndCsv)
     ASSERT_EQ(lines.size(), 4);
     EXPECT_TRUE(lines[0].startsWith("Sampling Time,Bat Volt(mV),Current(mA)"));
     EXPECT_EQ(lines[3].split(',').size(), 60);
+}
+
+TEST_F(CliE2e, traceShowsTheRequestAndItsAnswer)
+{
+    startPack();
+    const CliRun good = cli({QStringLiteral("--trace"), QStringLiteral("info")});
+    ASSERT_EQ(good.code, 0) << good.why();
+    const QString err = QString::fromUtf8(good.err);
+    // The information read and the start of its 81-byte answer.
+    static const QRegularExpression tx(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} TX 06 04 9D 01 00 26 [0-9A-F]{2} [0-9A-F]{2}  "),
+                                       QRegularExpression::MultilineOption);
+    static const QRegularExpression rx(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} RX 06 04 4C( [0-9A-F]{2}){78}  "),
+                                       QRegularExpression::MultilineOption);
+    EXPECT_TRUE(tx.match(err).hasMatch()) << good.why();
+    EXPECT_TRUE(rx.match(err).hasMatch()) << good.why();
+    EXPECT_LT(err.indexOf(QStringLiteral(" TX ")), err.indexOf(QStringLiteral(" RX ")));
+
+    pack->setCorruptCrc();
+    const CliRun bad = cli({QStringLiteral("--trace"), QStringLiteral("--timeout"), QStringLiteral("300"), QStringLiteral("info")});
+    EXPECT_EQ(bad.code, 1) << bad.why();
+    EXPECT_TRUE(bad.err.contains(" RX 06 04 4C ") && bad.err.contains("  CRC error")) << bad.why();
 }
 
 class CliUpgrade : public CliE2e, public ::testing::WithParamInterface<bool> {};
