@@ -55,4 +55,12 @@ inline double WireMs(const QList<QByteArray>& lines, bool dev, uint32_t baud)
     return bytes * 10.0 * 1000.0 / baud;
 }
 
+// Milliseconds of the silence of 3.5 characters that the pack keeps after
+// each record before it answers, as a Modbus line needs: part of the least
+// time a transfer can take, though no byte moves in it.
+inline double TurnaroundMs(const QList<QByteArray>& lines, uint32_t baud)
+{
+    return static_cast<double>(lines.size()) * 3.5 * 10.0 * 1000.0 / baud;
+}
+
 } // namespace bms::bench

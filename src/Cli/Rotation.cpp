@@ -39,11 +39,19 @@ void Rotation::read(const ReadOutcome& outcome)
     case ReadOutcomeKind::TimedOut: return end(false);
     case ReadOutcomeKind::Dropped: return;
     }
-    if (ReadBlock == 0)
-        return end(refused_.empty());
-    // The next request goes out once the dispatch of this answer has
-    // returned, from a clean receive state.
-    QMetaObject::invokeMethod(&context_, [this] { send(); }, Qt::QueuedConnection);
+    // The rotation ends, or its next request goes out, once the dispatch of
+    // this answer has returned: the grids and labels are refreshed after the
+    // outcome is reported, and the next request starts from a clean receive
+    // state.
+    const bool last = ReadBlock == 0;
+    QMetaObject::invokeMethod(&context_, [this, last] {
+        if (!running_)
+            return;
+        if (last)
+            end(refused_.empty());
+        else
+            send();
+    }, Qt::QueuedConnection);
 }
 
 void Rotation::send()

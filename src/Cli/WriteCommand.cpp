@@ -170,10 +170,9 @@ private:
             return;
         // The answer came; it needs no time-out line.
         s_.tmr2.setEnabled(false);
-        if (!setting_->readBack) {
-            s_.report.note(QStringLiteral("The pack answered; its answer to this function is not checked further"));
+        // The window's own message for the answer has been shown.
+        if (!setting_->readBack)
             return end(kExitDone);
-        }
         readingBack_ = true;
         s_.host.forgetWrites();
         if (!s_.run([] { BuildRequest(cmd_read_info); }))

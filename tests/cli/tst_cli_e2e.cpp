@@ -130,6 +130,10 @@ TEST_P(CliRead, oneRotationReadsEveryBlockThePackReports)
     if (bsi) {
         EXPECT_EQ(o.value("bsi").toObject().value("online_tag").toInt(), pack->reg(0x2012));
     }
+    // The text shows the grid as the window does once the last block is in.
+    const CliRun text = cli({QStringLiteral("--product"), QLatin1String(GetParam()), QStringLiteral("read")});
+    ASSERT_EQ(text.code, 0) << text.why();
+    EXPECT_TRUE(text.out.contains(QStringLiteral("Cell16 Volt: %1mV").arg(pack->reg(0x050F)).toUtf8())) << text.why();
 }
 
 INSTANTIATE_TEST_SUITE_P(Products, CliRead, ::testing::Values("Q-Serial", "BSI"));
