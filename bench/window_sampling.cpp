@@ -2,8 +2,9 @@
 // in a child process (so that its CPU is not counted), the window samples it
 // at 500 ms for 60 s (or the seconds given), and getrusage gives the tool's
 // user and system time over that span. With "trends" the Trends tab is shown
-// while sampling, so its charts repaint too.
-//   bench_window_sampling [seconds] [trends]
+// while sampling, so its charts repaint too; with "traffic" the Traffic window
+// is open beside the window and lists every frame.
+//   bench_window_sampling [seconds] [trends] [traffic]
 #include "MainForm.h"
 #include "VirtualPack.h"
 #include "WidgetHost.h"
@@ -13,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
+#include <QAbstractButton>
 #include <QPushButton>
 #include <csignal>
 #include <cstdio>
@@ -70,7 +72,12 @@ void Run(int ms)
 int main(int argc, char** argv)
 {
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
-    const bool trends = argc > 2 && std::string(argv[2]) == "trends";
+    bool trends = false;
+    bool traffic = false;
+    for (int i = 2; i < argc; ++i) {
+        trends = trends || std::string(argv[i]) == "trends";
+        traffic = traffic || std::string(argv[i]) == "traffic";
+    }
     std::string path;
     const pid_t pack = StartPack(path);
     if (pack <= 0 || path.empty()) {
@@ -91,6 +98,10 @@ int main(int argc, char** argv)
     ui.opencom->click();
     if (trends)
         ui.pgc1->setCurrentIndex(ui.pgc1->count() - 1);
+    if (traffic) {
+        if (auto* open = form.findChild<QAbstractButton*>(QStringLiteral("btn_traffic")))
+            open->click();
+    }
     ui.cybtn->click(); // 500 ms, the start-up value
     Run(2000);         // first rounds of the rotation
 
@@ -106,8 +117,9 @@ int main(int argc, char** argv)
     ui.opencom->click();
     kill(pack, SIGTERM);
     waitpid(pack, nullptr, 0);
-    std::printf("sampling every 500 ms for %.1f s%s: CPU %.3f s = %.2f %% of one core (%d memo lines, %d boxes)\n",
-                span, trends ? " with the Trends tab shown" : "", cpu, 100.0 * cpu / span, lines, boxes);
+    std::printf("sampling every 500 ms for %.1f s%s%s: CPU %.3f s = %.2f %% of one core (%d memo lines, %d boxes)\n",
+                span, trends ? " with the Trends tab shown" : "", traffic ? " with the Traffic window open" : "", cpu,
+                100.0 * cpu / span, lines, boxes);
     form.close();
     return 0;
 }

@@ -10,6 +10,7 @@
 #include "MiddleElide.h"
 #include "SteadyWidths.h"
 #include "Startup.h"
+#include "TrafficWindow.h"
 #include "WidgetHost.h"
 #include "Wiring.h"
 
@@ -76,6 +77,8 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<
             ui_->stat1->addWidget(busyLabel, 1);
         }
     }
+    // At the far right: the button of the Traffic window.
+    bms::AddTrafficButton(this, ui_->stat1);
 
     for (const ComboLimit& limit : kComboLimits) {
         bms::LimitTyping(findChild<QComboBox*>(QString::fromLatin1(limit.name)), limit.maxLength);

@@ -86,6 +86,12 @@ QString Answer(const std::vector<uint8_t>& b)
         return QStringLiteral("write refused, ") + ExceptionText(b[2]);
     if (fc == 0x84 && b.size() == 5)
         return QStringLiteral("read refused, ") + ExceptionText(b[2]);
+    if (const char* name = Lookup(kPackFunctions, fc & 0x7F)) {
+        if (fc & 0x80)
+            return QStringLiteral("%1 refused").arg(QLatin1String(name)) +
+                   (b.size() >= 5 ? QStringLiteral(", ") + ExceptionText(b[2]) : QString());
+        return QStringLiteral("%1 acknowledged").arg(QLatin1String(name));
+    }
     return QStringLiteral("function %1").arg(Hex(fc, 2));
 }
 

@@ -55,12 +55,21 @@ int main(int argc, char** argv)
     form.show();
     Wait(300);
     Ui::MainForm& ui = form.form();
+    // The Traffic window lists the whole session, which ends with a short
+    // spell of noise and one answer with a bad CRC.
+    if (auto* traffic = form.findChild<QAbstractButton*>(QStringLiteral("btn_traffic")))
+        traffic->click();
     ui.cbb1->setEditText(port);
     ui.opencom->click();
     ui.btn3->click();
     Wait(1500);
     ui.cybtn->click();
     Wait(seconds * 1000);
+    pack.setNoise({0x00, 0xFF, 0x13});
+    pack.setCorruptCrc(1);
+    Wait(1200);
+    pack.setNoise({});
+    Wait(600);
     // The simulator tab shows its rows once unlocked.
     ui.edt_password->setText(QStringLiteral("dmkq804417"));
     ui.btn_test->click();
@@ -84,6 +93,16 @@ int main(int argc, char** argv)
         std::printf("%s\n", qPrintable(file));
     }
     ui.pgc1->setCurrentIndex(0);
+    if (auto* traffic = form.findChild<QWidget*>(QStringLiteral("trafficWindow"))) {
+        traffic->resize(1100, 520);
+        Wait(300);
+        const QString file = QDir(folder).filePath(QStringLiteral("screenshot-traffic.png"));
+        if (!traffic->grab().save(file)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+            return 1;
+        }
+        std::printf("%s\n", qPrintable(file));
+    }
     form.host().messageHook = [](const bms::MessageBoxInfo&) { return true; };
     form.close();
     return 0;
