@@ -71,7 +71,11 @@ void TrafficModel::flush()
     }
     const int first = static_cast<int>(rows_.size());
     beginInsertRows({}, first, first + static_cast<int>(incoming) - 1);
-    std::move(queue_.begin(), queue_.end(), std::back_inserter(rows_));
+    for (FrameEvent& e : queue_) {
+        QString time = cellText(e, TimeCol);
+        QString meaning = cellText(e, MeaningCol);
+        rows_.push_back(Row{std::move(e), std::move(time), std::move(meaning)});
+    }
     queue_.clear();
     endInsertRows();
 }
@@ -139,9 +143,15 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount())
         return {};
-    const FrameEvent& e = event(index.row());
+    const Row& row = rows_[static_cast<size_t>(index.row())];
+    const FrameEvent& e = row.event;
     switch (role) {
-    case Qt::DisplayRole: return cellText(e, index.column());
+    case Qt::DisplayRole:
+        if (index.column() == TimeCol)
+            return row.time;
+        if (index.column() == MeaningCol)
+            return row.meaning;
+        return cellText(e, index.column());
     case Qt::ForegroundRole:
         if (isError(e))
             return QBrush(QColor(0xC0, 0x10, 0x10));
@@ -149,8 +159,11 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const
             return QBrush(QColor(0x10, 0x40, 0xA0));
         return {};
     case Qt::FontRole:
-        if (index.column() == BytesCol)
-            return QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        if (index.column() == BytesCol) {
+            // Asking the platform for its fixed font at every repaint is slow.
+            static const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+            return fixed;
+        }
         return {};
     case Qt::TextAlignmentRole:
         if (index.column() == SinceCol)

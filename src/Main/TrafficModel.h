@@ -33,7 +33,7 @@ public:
     int queued() const { return static_cast<int>(queue_.size()); }
     int limit() const { return limit_; }
 
-    const FrameEvent& event(int row) const { return rows_[static_cast<size_t>(row)]; }
+    const FrameEvent& event(int row) const { return rows_[static_cast<size_t>(row)].event; }
     // A bad CRC, a fragment, noise, an exception answer or a boot-loader
     // write error.
     static bool isError(const FrameEvent& event);
@@ -52,7 +52,15 @@ public:
 private:
     static QString cellText(const FrameEvent& e, int column);
 
-    std::deque<FrameEvent> rows_;
+    // An event with the texts that take work to make (its time and meaning),
+    // made once when it becomes a row rather than at every repaint.
+    struct Row {
+        FrameEvent event;
+        QString time;
+        QString meaning;
+    };
+
+    std::deque<Row> rows_;
     std::deque<FrameEvent> queue_;
     QTimer batch_;
     int limit_;

@@ -1,5 +1,8 @@
 #include "TrafficWindow.h"
 
+#include "App.h"
+#include "UiHost.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -205,9 +208,15 @@ void TrafficWindow::save()
     if (path.isEmpty())
         return;
     QString error;
-    if (!saveTo(path, &error))
-        QMessageBox::warning(this, QStringLiteral("Traffic"),
-                             QStringLiteral("The traffic could not be saved to %1: %2").arg(QDir::toNativeSeparators(path), error));
+    if (saveTo(path, &error))
+        return;
+    const QString message =
+        QStringLiteral("The traffic could not be saved to %1: %2").arg(QDir::toNativeSeparators(path), error);
+    // Through the window's message interface, so that a test records it.
+    if (App.ui)
+        App.ui->showError(message);
+    else
+        QMessageBox::warning(this, QStringLiteral("Traffic"), message);
 }
 
 void AddTrafficButton(QMainWindow* owner, QStatusBar* bar)

@@ -9,6 +9,8 @@
 #include "VirtualPack.h"
 
 #include <QCheckBox>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
 
@@ -111,6 +113,22 @@ private Q_SLOTS:
                                      QStringLiteral("read refused, exception code 02 (illegal data address)")}));
         window.findChild<QCheckBox*>(QStringLiteral("trafficErrorsOnly"))->setChecked(false);
         QCOMPARE(view->model()->rowCount(), 6);
+
+        // Saving writes every frame, those waiting behind a pause as well.
+        model.setPaused(true);
+        model.add(Event(FrameDir::Tx, FrameKind::Frame, {0x06, 0x04, 0x00, 0x80, 0x00, 0x04, 0xF1, 0x96}));
+        model.flush();
+        QCOMPARE(model.rowCount(), 6);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("traffic.txt"));
+        QString error;
+        QVERIFY2(window.saveTo(path, &error), qPrintable(error));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+        QCOMPARE(lines.size(), 1 + 7);
+        QVERIFY(lines.last().contains("06 04 00 80 00 04 F1 96"));
+        QVERIFY(!window.saveTo(dir.filePath(QStringLiteral("no/such/folder/t.txt")), &error));
     }
 };
 
