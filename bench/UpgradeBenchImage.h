@@ -6,6 +6,7 @@
 #include "IntelHex.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QList>
 #include <cstdint>
 
@@ -30,6 +31,15 @@ inline QByteArray MakeUpgradeImage(int records)
         image += bms::test::HexRecord(static_cast<uint16_t>(address), 0, data) + "\r\n";
     }
     return image + ":00000001FF\r\n";
+}
+
+// Writes the image of `records` data records to `path`; false when it
+// cannot be written.
+inline bool WriteUpgradeImage(const QString& path, int records)
+{
+    const QByteArray image = MakeUpgradeImage(records);
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(image) == image.size() && file.flush();
 }
 
 // The lines of an image without their line ends.

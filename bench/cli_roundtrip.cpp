@@ -4,6 +4,7 @@
 // opens its port with reads handed on as soon as bytes are in.
 //
 // Usage: bench_cli_roundtrip [round trips, default 2000]
+#include "Percentile.h"
 #include "CliOptions.h"
 #include "CommRecord.h"
 #include "Report.h"
@@ -23,12 +24,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double Percentile(std::vector<double> v, double p)
-{
-    std::sort(v.begin(), v.end());
-    return v[static_cast<size_t>(p * static_cast<double>(v.size() - 1))];
-}
 
 } // namespace
 
@@ -90,7 +85,7 @@ int main(int argc, char** argv)
     }
     std::printf("command line round trip over a pseudo-terminal (block 0, 8-byte request, 65-byte answer)\n");
     std::printf("round trips: %zu  time-outs: %d\n", us.size(), timeouts);
-    std::printf("p50: %.0f us  p99: %.0f us  max: %.0f us\n", Percentile(us, 0.50), Percentile(us, 0.99),
+    std::printf("p50: %.0f us  p99: %.0f us  max: %.0f us\n", bms::bench::Percentile(us, 0.50), bms::bench::Percentile(us, 0.99),
                 *std::max_element(us.begin(), us.end()));
     return 0;
 }

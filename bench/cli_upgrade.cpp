@@ -54,12 +54,9 @@ int main(int argc, char** argv)
     const int dataRecords = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2000;
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("bench_01020304ABCD.hex"));
-    const QByteArray image = bms::bench::MakeUpgradeImage(dataRecords);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size())
+    if (!bms::bench::WriteUpgradeImage(path, dataRecords))
         return 1;
-    file.close();
-    const QList<QByteArray> lines = bms::bench::ImageLines(image);
+    const QList<QByteArray> lines = bms::bench::ImageLines(bms::bench::MakeUpgradeImage(dataRecords));
 
     std::printf("quorlex-bms-cli upgrade at %u baud, %lld records (%d data records of 16 bytes)\n", kBaud,
                 static_cast<long long>(lines.size()), dataRecords);

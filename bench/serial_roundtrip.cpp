@@ -5,6 +5,7 @@
 // thread. Prints p50, p99 and the worst of the measured round trips.
 //
 // Usage: bench_serial_roundtrip [round trips, default 2000]
+#include "Percentile.h"
 #include "Codec.h"
 #include "SerialComm.h"
 
@@ -71,12 +72,6 @@ void Peer(int master, int stopFd)
             have -= kRequestSize;
         }
     }
-}
-
-double Percentile(std::vector<double> v, double p)
-{
-    std::sort(v.begin(), v.end());
-    return v[static_cast<size_t>(p * static_cast<double>(v.size() - 1))];
 }
 
 } // namespace
@@ -181,7 +176,7 @@ int main(int argc, char** argv)
     }
     std::printf("serial round trip over a pseudo-terminal, to the %s\n", endpoint);
     std::printf("round trips: %zu  time-outs: %d\n", us.size(), timeouts);
-    std::printf("p50: %.0f us  p99: %.0f us  max: %.0f us\n", Percentile(us, 0.50), Percentile(us, 0.99),
+    std::printf("p50: %.0f us  p99: %.0f us  max: %.0f us\n", bms::bench::Percentile(us, 0.50), bms::bench::Percentile(us, 0.99),
                 *std::max_element(us.begin(), us.end()));
     return 0;
 }
