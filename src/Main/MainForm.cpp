@@ -25,6 +25,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QStyle>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStatusBar>
@@ -146,6 +147,14 @@ MainForm::~MainForm()
     }
     // The tab goes before the recorder it shows.
     delete trendsTab_;
+}
+
+void MainForm::fitToScreen(const QRect& available)
+{
+    const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+    const QSize room = available.size() - QSize(0, titleBar);
+    const QSize smallest = minimumSizeHint().expandedTo(minimumSize());
+    resize(size().boundedTo(room).expandedTo(smallest));
 }
 
 void MainForm::showEvent(QShowEvent* event)

@@ -55,6 +55,11 @@ public:
     bms::trends::TrendsTab* trendsTab() { return trendsTab_; }
     bms::trends::TrendRecorder& trends() { return *trends_; }
 
+    // Shrinks the window to the free area of its screen (minus a title bar),
+    // never below its smallest size: the designed 1360 x 780 is taller than
+    // a 1366 x 768 laptop screen.
+    void fitToScreen(const QRect& available);
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;

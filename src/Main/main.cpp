@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QScreen>
 #include <exception>
 
 namespace {
@@ -38,6 +39,8 @@ int main(int argc, char** argv)
     QGuiApplication::setDesktopFileName(QStringLiteral("quorlex-bms"));
     QGuiApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quorlex-bms")));
     MainForm form;
+    if (const QScreen* screen = form.screen())
+        form.fitToScreen(screen->availableGeometry());
     form.show();
     return app.exec();
 }

@@ -50,6 +50,32 @@ private Q_SLOTS:
         }
     }
 
+    void startsWithinTheScreen()
+    {
+        WindowFixture f;
+        const QSize designed = f.window->size();
+        const QSize smallest = f.window->minimumSizeHint().expandedTo(f.window->minimumSize());
+        // A laptop screen takes off height; a large one leaves the designed
+        // size; a screen below the smallest size gets the smallest size.
+        const std::pair<QSize, QSize> cases[] = {
+            {{1366, 768}, {designed.width(), 768}},
+            {{1920, 1080}, designed},
+            {{800, 600}, smallest},
+        };
+        for (const auto& [screen, bound] : cases) {
+            f.window->resize(designed);
+            f.window->fitToScreen(QRect(QPoint(0, 0), screen));
+            const QSize got = f.window->size();
+            QVERIFY2(got.width() <= bound.width() && got.height() <= bound.height() && got.width() >= smallest.width()
+                         && got.height() >= smallest.height(),
+                     qPrintable(QStringLiteral("%1x%2 on %3x%4").arg(got.width()).arg(got.height()).arg(screen.width()).arg(screen.height())));
+            if (screen.height() < designed.height() && screen.height() > smallest.height())
+                QVERIFY(got.height() < screen.height()); // room for a title bar
+            if (bound == designed)
+                QCOMPARE(got, designed);
+        }
+    }
+
     void nothingMovesWhenTextsChange()
     {
         WindowFixture f;
