@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QList>
+#include <QTemporaryDir>
 #include <cstdint>
 
 namespace bms::bench {
@@ -49,6 +50,18 @@ inline QList<QByteArray> ImageLines(const QByteArray& image)
     for (QByteArray& line : lines)
         line = line.trimmed();
     return lines;
+}
+
+// The benchmark's image file in `dir` (a name the dev-firmware naming rule
+// accepts) with its lines: the path, empty when it cannot be written, and the
+// lines in `lines`.
+inline QString PrepareUpgradeImage(const QTemporaryDir& dir, int records, QList<QByteArray>& lines)
+{
+    const QString path = dir.filePath(QStringLiteral("bench_01020304ABCD.hex"));
+    if (!WriteUpgradeImage(path, records))
+        return {};
+    lines = ImageLines(MakeUpgradeImage(records));
+    return path;
 }
 
 // Milliseconds the transfer's bytes need at `baud`, 10 bits a byte: per

@@ -5,7 +5,7 @@
 // thread. Prints p50, p99 and the worst of the measured round trips.
 //
 // Usage: bench_serial_roundtrip [round trips, default 2000]
-#include "Percentile.h"
+#include "RoundTrips.h"
 #include "Codec.h"
 #include "SerialComm.h"
 
@@ -18,21 +18,19 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QTimer>
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <thread>
 #include <unistd.h>
+#include <string>
 #include <vector>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr uint8_t kAddress = 1;
 constexpr size_t kRequestSize = 8;
 
@@ -142,41 +140,16 @@ int main(int argc, char** argv)
     std::thread peer(Peer, master, stopPipe[0]);
 
     const std::vector<uint8_t> request = Request();
-    std::vector<double> us;
-    us.reserve(static_cast<size_t>(rounds));
-    int timeouts = 0;
-    for (int i = 0; i < warmup + rounds; ++i) {
+    const bms::bench::RoundTrips r = bms::bench::TimeRoundTrips(warmup, rounds, done, loop, [&] {
         resetReceive();
-        done = false;
-        const Clock::time_point start = Clock::now();
         comm.SendData(request.data(), static_cast<uint16_t>(request.size()));
-        QTimer guard;
-        guard.setSingleShot(true);
-        QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
-        guard.start(1000);
-        if (!done)
-            loop.exec();
-        const double elapsed = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
-        if (!done) {
-            ++timeouts;
-            continue;
-        }
-        if (i >= warmup)
-            us.push_back(elapsed);
-    }
+    });
 
     (void)!::write(stopPipe[1], "x", 1);
     peer.join();
     comm.CloseComm();
     ::close(master);
 
-    if (us.empty()) {
-        std::printf("no round trip completed (%d time-outs)\n", timeouts);
-        return 1;
-    }
-    std::printf("serial round trip over a pseudo-terminal, to the %s\n", endpoint);
-    std::printf("round trips: %zu  time-outs: %d\n", us.size(), timeouts);
-    std::printf("p50: %.0f us  p99: %.0f us  max: %.0f us\n", bms::bench::Percentile(us, 0.50), bms::bench::Percentile(us, 0.99),
-                *std::max_element(us.begin(), us.end()));
-    return 0;
+    const std::string title = std::string("serial round trip over a pseudo-terminal, to the ") + endpoint;
+    return bms::bench::PrintRoundTrips(title.c_str(), r) ? 0 : 1;
 }

@@ -113,10 +113,10 @@ int main(int argc, char** argv)
     QCoreApplication qapp(argc, argv);
     const int dataRecords = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2000;
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("bench_01020304ABCD.hex"));
-    if (!bms::bench::WriteUpgradeImage(path, dataRecords))
+    QList<QByteArray> lines;
+    const QString path = bms::bench::PrepareUpgradeImage(dir, dataRecords, lines);
+    if (path.isEmpty())
         return 1;
-    const QList<QByteArray> lines = bms::bench::ImageLines(bms::bench::MakeUpgradeImage(dataRecords));
 
     std::printf("upgrade record transfer at %u baud, %lld records (%d data records of 16 bytes)\n", kBaud,
                 static_cast<long long>(lines.size()), dataRecords);
