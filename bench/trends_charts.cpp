@@ -6,6 +6,7 @@
 //  - with Qt Charts on the same envelopes, when built with it;
 //  - opening a data log of 100,000 rows, as .xlsx and as journal.
 //   QT_QPA_PLATFORM=offscreen bench_trends [rows] [folder]
+#include "Rss.h"
 #include "CellBars.h"
 #include "Journal.h"
 #include "LogLoader.h"
@@ -37,20 +38,7 @@ using namespace bms::trends;
 constexpr int64_t kStart = 1'767'225'600'000; // 2026-01-01
 constexpr int kDaySamples = 172'800;
 
-long RssKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    long value = 0;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            status >> value;
-            return value;
-        }
-        status.ignore(1 << 12, '\n');
-    }
-    return 0;
-}
+using bms::bench::RssKiB;
 
 // A pack going through charge and discharge: sample i of the day.
 bms::PackRecord SyntheticPack(int i)

@@ -4,6 +4,7 @@
 // .xlsx of 100,000 rows of 67 columns and to recover it from its journal.
 //
 // usage: bench_workbook [DISK_FOLDER]   (DISK_FOLDER defaults to /var/tmp)
+#include "Rss.h"
 #include "CommRecord.h"
 #include "Journal.h"
 #include "PackTable.h"
@@ -25,20 +26,7 @@
 
 namespace {
 
-long RssKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    long value = 0;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            status >> value;
-            return value;
-        }
-        status.ignore(1 << 12, '\n');
-    }
-    return 0;
-}
+using bms::bench::RssKiB;
 
 void AppendOne(int n)
 {
