@@ -34,15 +34,6 @@ inline QByteArray MakeUpgradeImage(int records)
     return image + ":00000001FF\r\n";
 }
 
-// Writes the image of `records` data records to `path`; false when it
-// cannot be written.
-inline bool WriteUpgradeImage(const QString& path, int records)
-{
-    const QByteArray image = MakeUpgradeImage(records);
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(image) == image.size() && file.flush();
-}
-
 // The lines of an image without their line ends.
 inline QList<QByteArray> ImageLines(const QByteArray& image)
 {
@@ -52,15 +43,17 @@ inline QList<QByteArray> ImageLines(const QByteArray& image)
     return lines;
 }
 
-// The benchmark's image file in `dir` (a name the dev-firmware naming rule
-// accepts) with its lines: the path, empty when it cannot be written, and the
-// lines in `lines`.
+// Writes the benchmark's image of `records` data records into `dir` under a
+// name the dev-firmware naming rule accepts. Returns its path, empty when it
+// cannot be written, and puts its lines in `lines`.
 inline QString PrepareUpgradeImage(const QTemporaryDir& dir, int records, QList<QByteArray>& lines)
 {
     const QString path = dir.filePath(QStringLiteral("bench_01020304ABCD.hex"));
-    if (!WriteUpgradeImage(path, records))
+    const QByteArray image = MakeUpgradeImage(records);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size() || !file.flush())
         return {};
-    lines = ImageLines(MakeUpgradeImage(records));
+    lines = ImageLines(image);
     return path;
 }
 

@@ -24,9 +24,9 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <string>
 #include <thread>
 #include <unistd.h>
-#include <string>
 #include <vector>
 
 namespace {

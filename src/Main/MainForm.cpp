@@ -25,10 +25,10 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFileDialog>
-#include <QStyle>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTabWidget>
 
 #include "SerialComm.h"
