@@ -59,6 +59,28 @@ uint16_t Version(const std::string& text)
     return static_cast<uint16_t>(major << 12 | middle << 4 | minor);
 }
 
+// "A:B" as two numbers.
+std::pair<std::string, std::string> Pair(const std::string& text)
+{
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos)
+        throw std::invalid_argument("not N:VALUE: " + text);
+    return {text.substr(0, colon), text.substr(colon + 1)};
+}
+
+// Bit BIT of the alarm, protection or fault word REG.
+std::pair<uint16_t, int> WordBit(const std::string& reg, const std::string& bit)
+{
+    return {static_cast<uint16_t>(Number(reg, 0x0080, 0x0083)), static_cast<int>(Number(bit, 0, 15))};
+}
+
+void ApplyBit(VirtualPack& pack, std::pair<uint16_t, int> wordBit, bool on)
+{
+    const uint16_t mask = static_cast<uint16_t>(1u << wordBit.second);
+    const uint16_t bits = pack.forcedBits(wordBit.first);
+    pack.setForcedBits(wordBit.first, static_cast<uint16_t>(on ? bits | mask : bits & ~mask));
+}
+
 void Split(const std::string& text, int& pieces, int& gapMs)
 {
     const size_t colon = text.find(':');
@@ -108,6 +130,14 @@ Faults:
   --write-error-at N   refuse image record N (counted from 1)
   --silence-after N    fall silent after image record N
   --silent-after-upgrade  answer nothing once a main-board upgrade completed
+Battery faults and the fixture:
+  --cell-offset N:MV   cell N reads MV off (a voltage calibration of it corrects it)
+  --temp N:C           cell temperature sensor N reads C degrees Celsius
+  --mos-temp N:C       MOS temperature sensor N reads C degrees Celsius
+  --bit REG:BIT        bit BIT of word REG (0x0080 alarm, 0x0081..0x0083) is set
+  --current-error PCT  the current reads PCT % off until a current calibration
+  --current MA         a charger (MA > 0) or load (MA < 0) holds the current;
+                       the charge cycle stops
 Images:
   --dump-main FILE     on exit, write the main-board records received (Intel HEX)
   --dump-dev FILE      on exit, write the dev-firmware records received
@@ -155,6 +185,17 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, Pr
             else if (a == "--write-error-at") f.writeErrorAt = static_cast<int>(Number(value(), 1, 1000000));
             else if (a == "--silence-after") f.silenceAfter = static_cast<int>(Number(value(), 0, 1000000));
             else if (a == "--silent-after-upgrade") f.silentAfterUpgrade = true;
+            else if (a == "--cell-offset") {
+                const auto [cell, mv] = Pair(value());
+                f.cellFaults.emplace_back(static_cast<int>(Number(cell, 1, 127)), static_cast<int>(Number(mv, -5000, 5000)));
+            } else if (a == "--temp" || a == "--mos-temp") {
+                const auto [sensor, celsius] = Pair(value());
+                f.temperatures.push_back({a == "--mos-temp", static_cast<int>(Number(sensor, 1, 127)), Real(celsius, -273, 1000)});
+            } else if (a == "--bit") {
+                const auto [reg, bit] = Pair(value());
+                f.bits.push_back(WordBit(reg, bit));
+            } else if (a == "--current-error") f.currentError = Real(value(), -100, 1000);
+            else if (a == "--current") f.heldCurrent = static_cast<int32_t>(Number(value(), -2000000, 2000000));
             else if (a == "--dump-main") out.dumpMain = value();
             else if (a == "--dump-dev") out.dumpDev = value();
             else throw std::invalid_argument("unknown option " + a);
@@ -177,6 +218,16 @@ void ApplyFaults(const FaultOptions& f, VirtualPack& pack)
     pack.setWriteErrorAtRecord(f.writeErrorAt);
     pack.setSilenceAfterRecord(f.silenceAfter);
     pack.setSilentAfterUpgrade(f.silentAfterUpgrade);
+    for (const auto& [cell, mv] : f.cellFaults)
+        pack.setCellFault(cell, mv);
+    for (const FaultOptions::Temperature& t : f.temperatures)
+        pack.setTemperature(t.mos, t.sensor, t.celsius);
+    for (const auto& bit : f.bits)
+        ApplyBit(pack, bit, true);
+    if (f.currentError != 0)
+        pack.setCurrentError(f.currentError);
+    if (f.heldCurrent)
+        pack.holdCurrent(f.heldCurrent);
 }
 
 std::string RunCommand(const std::string& line, VirtualPack& pack)
@@ -194,8 +245,9 @@ std::string RunCommand(const std::string& line, VirtualPack& pack)
         if (word.empty()) return {};
         if (word == "help")
             return "commands: silent [N|-1|0], crc [N|-1|0], noise HEX|off, split N [MS], delay MS, "
-                   "refuse REG, accept REG, write-error N, silence-after N, silent-after-upgrade [on|off], clear, status, "
-                   "dump main|dev FILE, quit\n";
+                   "refuse REG, accept REG, write-error N, silence-after N, silent-after-upgrade [on|off], "
+                   "cell-offset N MV, temp N C|off, mos-temp N C|off, bit REG BIT [on|off], current-error PCT, "
+                   "current MA|off, clear, status, dump main|dev FILE, quit\n";
         if (word == "silent") pack.setSilent(static_cast<int>(arg(0, -1, 1000000, -1)));
         else if (word == "crc") pack.setCorruptCrc(static_cast<int>(arg(0, -1, 1000000, -1)));
         else if (word == "noise") pack.setNoise(rest.empty() || rest[0] == "off" ? std::vector<uint8_t>{} : HexBytes(rest[0]));
@@ -207,6 +259,24 @@ std::string RunCommand(const std::string& line, VirtualPack& pack)
         else if (word == "silence-after") pack.setSilenceAfterRecord(static_cast<int>(arg(0, -1, 1000000, -1)));
         else if (word == "silent-after-upgrade") pack.setSilentAfterUpgrade(rest.empty() || rest[0] != "off");
         else if (word == "clear") pack.clearFaults();
+        else if (word == "cell-offset") pack.setCellFault(static_cast<int>(arg(0, 1, 127, 1)), static_cast<int>(arg(1, -5000, 5000, 0)));
+        else if (word == "temp" || word == "mos-temp") {
+            if (rest.size() != 2)
+                return "usage: " + word + " N C|off\n";
+            const int sensor = static_cast<int>(arg(0, 1, 127, 1));
+            pack.setTemperature(word == "mos-temp", sensor,
+                                rest[1] == "off" ? std::nullopt : std::optional<double>(Real(rest[1], -273, 1000)));
+        } else if (word == "bit") {
+            if (rest.size() < 2)
+                return "usage: bit REG BIT [on|off]\n";
+            ApplyBit(pack, WordBit(rest[0], rest[1]), rest.size() < 3 || rest[2] != "off");
+        } else if (word == "current-error") pack.setCurrentError(rest.empty() ? 0 : Real(rest[0], -100, 1000));
+        else if (word == "current") {
+            if (rest.empty())
+                return "usage: current MA|off\n";
+            pack.holdCurrent(rest[0] == "off" ? std::nullopt
+                                              : std::optional<int32_t>(static_cast<int32_t>(Number(rest[0], -2000000, 2000000))));
+        }
         else if (word == "dump") {
             if (rest.size() != 2 || (rest[0] != "main" && rest[0] != "dev"))
                 return "usage: dump main|dev FILE\n";

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace bms::sim {
@@ -23,6 +24,17 @@ struct FaultOptions {
     int writeErrorAt = 0;
     int silenceAfter = -1;
     bool silentAfterUpgrade = false;
+    // Battery faults and the fixture (VirtualPack::setCellFault and the rest).
+    std::vector<std::pair<int, int>> cellFaults;          // cell from 1, mV
+    struct Temperature {
+        bool mos;
+        int sensor;  // from 1
+        double celsius;
+    };
+    std::vector<Temperature> temperatures;
+    std::vector<std::pair<uint16_t, int>> bits;           // word register, bit
+    double currentError = 0;
+    std::optional<int32_t> heldCurrent;
 };
 
 struct ProgramOptions {

@@ -56,6 +56,9 @@ Telemetry::Telemetry(const PackConfig& config)
     , cycles_(config.startCycles)
     , cellOffsetMv_(static_cast<size_t>(std::max(config.cellCount, 0)), 0)
     , softwareVersion_(config.softwareVersion)
+    , cellFaultMv_(cellOffsetMv_.size(), 0)
+    , cellTempFault_(static_cast<size_t>(std::max(config.cellTempCount, 0)))
+    , mosTempFault_(static_cast<size_t>(std::max(config.mosTempCount, 0)))
 {
     refresh();
 }
@@ -75,6 +78,8 @@ uint32_t Telemetry::fullChargeMah() const
 
 int32_t Telemetry::rawCurrentMa() const
 {
+    if (heldCurrentMa_)
+        return *heldCurrentMa_;
     const double c = config_.capacityMah; // 1 C in mA
     switch (phase_) {
     case Phase::Charge: return static_cast<int32_t>(std::lround(0.5 * c));
@@ -85,7 +90,8 @@ int32_t Telemetry::rawCurrentMa() const
 
 int32_t Telemetry::currentMa() const
 {
-    return static_cast<int32_t>(static_cast<int64_t>(rawCurrentMa()) + currentOffsetMa_);
+    const double reading = rawCurrentMa() * (1.0 + currentErrorPercent_ / 100.0);
+    return static_cast<int32_t>(std::llround(reading) + currentOffsetMa_);
 }
 
 uint16_t Telemetry::cellMv(int index) const
@@ -119,6 +125,8 @@ void Telemetry::advance(double seconds)
         cellHeat_ += (8.0 * load - cellHeat_) * std::min(1.0, dt / 600.0);
         mosHeat_ += (20.0 * load - mosHeat_) * std::min(1.0, dt / 300.0);
         refresh();
+        if (heldCurrentMa_)
+            continue; // the fixture holds the current: no phase changes
 
         const uint16_t maxCell = cells_.empty() ? 0 : *std::max_element(cells_.begin(), cells_.end());
         const uint16_t minCell = cells_.empty() ? 0 : *std::min_element(cells_.begin(), cells_.end());
@@ -163,7 +171,7 @@ void Telemetry::refresh()
         // A fixed spread between cells that widens towards the ends of the curve.
         const double spread = static_cast<double>(static_cast<int>((i * 37 + 11) % 31) - 15);
         const double widen = 1.0 + 2.0 * std::fabs(soc_ - 0.5);
-        const double mv = ocv + amps * resistance * 1000.0 + spread * widen + cellOffsetMv_[i];
+        const double mv = ocv + amps * resistance * 1000.0 + spread * widen + cellOffsetMv_[i] + cellFaultMv_[i];
         cells_[i] = static_cast<uint16_t>(std::clamp(std::lround(mv), 0L, 65535L));
     }
 
@@ -183,17 +191,74 @@ void Telemetry::refresh()
 
 double Telemetry::cellTempC(int index) const
 {
+    if (index >= 0 && static_cast<size_t>(index) < cellTempFault_.size() && cellTempFault_[static_cast<size_t>(index)])
+        return *cellTempFault_[static_cast<size_t>(index)];
     return AmbientC + cellHeat_ + 0.3 * index;
 }
 
 double Telemetry::mosTempC(int index) const
 {
+    if (index >= 0 && static_cast<size_t>(index) < mosTempFault_.size() && mosTempFault_[static_cast<size_t>(index)])
+        return *mosTempFault_[static_cast<size_t>(index)];
     return AmbientC + 1.0 + mosHeat_ + 0.7 * index;
 }
 
 void Telemetry::calibrateCurrent(int32_t readingMa)
 {
+    // The calibration makes the reading right: no gain error, no offset.
+    currentErrorPercent_ = 0;
     currentOffsetMa_ = static_cast<int32_t>(static_cast<int64_t>(readingMa) - rawCurrentMa());
+}
+
+void Telemetry::setCellFault(int index, int mv)
+{
+    if (index < 0 || static_cast<size_t>(index) >= cellFaultMv_.size())
+        return;
+    cellFaultMv_[static_cast<size_t>(index)] = mv;
+    refresh();
+}
+
+void Telemetry::setCellTemperature(int index, std::optional<double> celsius)
+{
+    if (index >= 0 && static_cast<size_t>(index) < cellTempFault_.size())
+        cellTempFault_[static_cast<size_t>(index)] = celsius;
+}
+
+void Telemetry::setMosTemperature(int index, std::optional<double> celsius)
+{
+    if (index >= 0 && static_cast<size_t>(index) < mosTempFault_.size())
+        mosTempFault_[static_cast<size_t>(index)] = celsius;
+}
+
+void Telemetry::setForcedBits(int word, uint16_t bits)
+{
+    if (word >= 0 && word < 4)
+        forcedBits_[word] = bits;
+}
+
+uint16_t Telemetry::forcedBits(int word) const
+{
+    return word >= 0 && word < 4 ? forcedBits_[word] : 0;
+}
+
+void Telemetry::holdCurrent(std::optional<int32_t> ma)
+{
+    heldCurrentMa_ = ma;
+    if (ma) {
+        phase_ = *ma > 0 ? Phase::Charge : *ma < 0 ? Phase::Discharge : Phase::RestFull;
+        phaseSeconds_ = 0;
+    }
+    refresh();
+}
+
+void Telemetry::clearFaults()
+{
+    std::fill(cellFaultMv_.begin(), cellFaultMv_.end(), 0);
+    std::fill(cellTempFault_.begin(), cellTempFault_.end(), std::nullopt);
+    std::fill(mosTempFault_.begin(), mosTempFault_.end(), std::nullopt);
+    std::fill(std::begin(forcedBits_), std::end(forcedBits_), uint16_t{0});
+    currentErrorPercent_ = 0;
+    refresh();
 }
 
 void Telemetry::calibrateCell(int index, uint16_t readingMv)
@@ -317,9 +382,10 @@ std::optional<uint16_t> Telemetry::value(uint16_t reg) const
     if (reg >= 0x000A && reg < 0x000A + 30)
         return block0(reg - 0x000A);
     switch (reg) {
-    case 0x0080: return alarm_;
-    case 0x0081: return protection_;
-    case 0x0082: case 0x0083: return uint16_t{0};
+    case 0x0080: return static_cast<uint16_t>(alarm_ | forcedBits_[0]);
+    case 0x0081: return static_cast<uint16_t>(protection_ | forcedBits_[1]);
+    case 0x0082: return forcedBits_[2];
+    case 0x0083: return forcedBits_[3];
     case 0x0100: return stateWord();
     case 0x0101: case 0x0102: case 0x0103: return uint16_t{0};
     case 0x0200: return uint16_t{0x0003};

@@ -37,6 +37,26 @@ public:
     // Member of the parallel system described by the next block-0x2000 read.
     void nextParallelMember();
 
+    // Faults of a pack on a test fixture, each undone by clearFaults().
+    // Cell `index` (0-based) reads `mv` off; a voltage calibration of that
+    // cell makes it read the value written again.
+    void setCellFault(int index, int mv);
+    // Cell sensor `index` (0-based) of the cell or MOS sensors reads
+    // `celsius`; nothing: it follows the battery again.
+    void setCellTemperature(int index, std::optional<double> celsius);
+    void setMosTemperature(int index, std::optional<double> celsius);
+    // Bits forced on in word `word` (0: alarm 0x0080, 1..3: protection and
+    // fault words 0x0081..0x0083).
+    void setForcedBits(int word, uint16_t bits);
+    uint16_t forcedBits(int word) const;
+    // The current reads `percent` too high (negative: too low) until a
+    // current calibration.
+    void setCurrentError(double percent) { currentErrorPercent_ = percent; }
+    // A charger (positive) or load (negative) on the fixture holds the
+    // current; the charge cycle stops. Nothing: the cycle goes on.
+    void holdCurrent(std::optional<int32_t> ma);
+    void clearFaults();
+
     enum class Phase { Charge, RestFull, Discharge, RestEmpty };
     Phase phase() const { return phase_; }
     double soc() const { return soc_; }
@@ -67,6 +87,12 @@ private:
     uint8_t protocolType_ = 1;
     uint16_t softwareVersion_ = 0;
     int member_ = 0;
+    std::vector<int> cellFaultMv_;
+    std::vector<std::optional<double>> cellTempFault_;
+    std::vector<std::optional<double>> mosTempFault_;
+    uint16_t forcedBits_[4] = {0, 0, 0, 0};
+    double currentErrorPercent_ = 0;
+    std::optional<int32_t> heldCurrentMa_;
 
     // Derived by refresh().
     std::vector<uint16_t> cells_;

@@ -246,9 +246,36 @@ void VirtualPack::refuseRegister(uint16_t reg, bool refuse)
         d_->responder.refused.erase(reg);
 }
 
+void VirtualPack::setCellFault(int cell, int mv) { const auto lock = d_->lock(); d_->responder.state.telemetry().setCellFault(cell - 1, mv); }
+void VirtualPack::setCurrentError(double percent) { const auto lock = d_->lock(); d_->responder.state.telemetry().setCurrentError(percent); }
+void VirtualPack::holdCurrent(std::optional<int32_t> ma) { const auto lock = d_->lock(); d_->responder.state.telemetry().holdCurrent(ma); }
+
+void VirtualPack::setTemperature(bool mos, int sensor, std::optional<double> celsius)
+{
+    const auto lock = d_->lock();
+    Telemetry& t = d_->responder.state.telemetry();
+    if (mos)
+        t.setMosTemperature(sensor - 1, celsius);
+    else
+        t.setCellTemperature(sensor - 1, celsius);
+}
+
+void VirtualPack::setForcedBits(uint16_t reg, uint16_t bits)
+{
+    const auto lock = d_->lock();
+    d_->responder.state.telemetry().setForcedBits(reg - 0x0080, bits);
+}
+
+uint16_t VirtualPack::forcedBits(uint16_t reg) const
+{
+    const auto lock = d_->lock();
+    return d_->responder.state.telemetry().forcedBits(reg - 0x0080);
+}
+
 void VirtualPack::clearFaults()
 {
     const auto lock = d_->lock();
+    d_->responder.state.telemetry().clearFaults();
     d_->silent = d_->corruptCrc = d_->delayMs = 0;
     d_->noise.clear();
     d_->pieces = 1;

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -65,6 +66,22 @@ public:
     // After the next completed main-board upgrade the pack answers nothing
     // (a board that did not come back); false makes it answer again.
     void setSilentAfterUpgrade(bool on = true);
+    // Faults of the battery, for the checks of an end-of-line test: cell
+    // `cell` (from 1) reads `mv` off until a voltage calibration of it; a
+    // temperature sensor (from 1; cell or MOS sensors) reads `celsius`
+    // (nothing: the battery's value again); bits forced on in the alarm,
+    // protection or fault word `reg` (0x0080..0x0083); the current reads
+    // `percent` off until a current calibration.
+    void setCellFault(int cell, int mv);
+    void setTemperature(bool mos, int sensor, std::optional<double> celsius);
+    void setForcedBits(uint16_t reg, uint16_t bits);
+    uint16_t forcedBits(uint16_t reg) const;
+    void setCurrentError(double percent);
+    // A charger (positive mA) or load (negative) on the fixture holds the
+    // current and stops the charge cycle; nothing: the cycle goes on.
+    void holdCurrent(std::optional<int32_t> ma);
+    // Clears the line faults above and the battery faults (not a held
+    // current, nor what calibrations did).
     void clearFaults();
 
     // ---- State.
