@@ -1,0 +1,77 @@
+// What a station run asks of the pack, answered later through callbacks:
+// the information read, one rotation of the telemetry blocks, a setting or
+// calibration of the command line, and a firmware upgrade. The command line
+// implements it over the window's handlers and the session's events; tests
+// may script it. Every callback runs once, from the event loop, never from
+// within the call that asked.
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace bms::station {
+
+// The information block as the command line's `info` gives it (barcode,
+// serial_number, uid, uid_crc, rtc, protocol_type, ...), and the pack's
+// clock bytes (seconds, minutes, hours, weekday, day, month, year - 2000,
+// zone hours).
+struct InfoRead {
+    bool ok = false;
+    QString error; // why not, in words
+    QJsonObject info;
+    std::array<uint8_t, 8> clock{};
+};
+
+// One rotation, in engineering units.
+struct TelemetryRead {
+    bool ok = false;
+    QString error;
+    uint16_t swVersion = 0;
+    uint16_t hwVersion = 0;
+    int protocolType = 0;
+    int cellCount = 0;
+    std::vector<double> cellMv;      // as many as the pack reports (at most 16)
+    std::vector<double> cellTempC;   // cell sensors
+    std::vector<double> mosTempC;    // MOS sensors
+    double packMv = 0;
+    double currentMa = 0;
+    double rsocPercent = 0;
+    double sohPercent = 0;
+    double cycles = 0;
+    std::array<uint16_t, 4> words{}; // 0x0080 alarm, 0x0081..0x0083
+};
+
+struct WriteResult {
+    enum class Kind { Acknowledged, Refused, NoAnswer, BadInput } kind = Kind::NoAnswer;
+    QString detail;
+    // The information read back after the write, when there was one.
+    std::optional<InfoRead> readBack;
+};
+
+struct UpgradeResult {
+    bool ok = false;       // the run reached its good ending
+    QString ending;        // the run's last status text, or why it did not start
+    std::optional<uint16_t> swAfter; // main board: the version read back
+};
+
+class PackDriver {
+public:
+    virtual ~PackDriver() = default;
+    virtual void readInfo(std::function<void(const InfoRead&)> done) = 0;
+    virtual void readTelemetry(std::function<void(const TelemetryRead&)> done) = 0;
+    // A setting of the command line's `set` ("sleep 1 3600", "barcode
+    // 202612080001", "rtc", "param cell-volt 3650") or, with `calibrate`,
+    // of its `calibrate` ("current 10000", "zero", "voltage 3300").
+    virtual void write(const QStringList& words, bool calibrate, std::function<void(const WriteResult&)> done) = 0;
+    virtual void upgrade(const QString& image, bool devFirmware, std::function<void(const UpgradeResult&)> done) = 0;
+    // Forgets whatever is in flight: its callback is never called.
+    virtual void cancel() = 0;
+};
+
+} // namespace bms::station

@@ -1,0 +1,460 @@
+#include "Recipe.h"
+
+#include "Quantities.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
+#include <cmath>
+#include <toml++/toml.h>
+
+namespace bms::station {
+
+namespace {
+
+// A fault found while reading; LoadRecipe turns it into the RecipeError.
+struct Fault {
+    SourcePos at;
+    QString message;
+};
+
+SourcePos Pos(const toml::source_region& r)
+{
+    return {static_cast<int>(r.begin.line), static_cast<int>(r.begin.column)};
+}
+
+QString Q(std::string_view s)
+{
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// The keys of one table as the recipe uses them: every value read is marked,
+// and finish() refuses the first key nobody read.
+class Table {
+public:
+    Table(const toml::table& t, QString where) : t_(t), where_(std::move(where)) {}
+
+    const toml::node* node(const char* key)
+    {
+        used_.insert(QLatin1String(key));
+        return t_.get(key);
+    }
+    SourcePos at() const { return Pos(t_.source()); }
+    SourcePos at(const char* key) const
+    {
+        const toml::node* n = t_.get(key);
+        return n ? Pos(n->source()) : at();
+    }
+    [[noreturn]] void fail(const char* key, const QString& message) const { throw Fault{at(key), message}; }
+
+    std::optional<QString> text(const char* key, bool required = false)
+    {
+        const toml::node* n = node(key);
+        if (!n) {
+            if (required)
+                throw Fault{at(), QStringLiteral("%1 needs '%2'").arg(where_, QLatin1String(key))};
+            return std::nullopt;
+        }
+        if (!n->is_string())
+            fail(key, QStringLiteral("'%1' must be a text in quotes").arg(QLatin1String(key)));
+        return Q(n->as_string()->get());
+    }
+    std::optional<double> number(const char* key, double lo, double hi, bool required = false)
+    {
+        const toml::node* n = node(key);
+        if (!n) {
+            if (required)
+                throw Fault{at(), QStringLiteral("%1 needs '%2'").arg(where_, QLatin1String(key))};
+            return std::nullopt;
+        }
+        const std::optional<double> v = n->is_integer() ? std::optional<double>(double(n->as_integer()->get()))
+                                        : n->is_floating_point() ? std::optional<double>(n->as_floating_point()->get())
+                                                                 : std::nullopt;
+        if (!v || !std::isfinite(*v) || *v < lo || *v > hi)
+            fail(key, QStringLiteral("'%1' must be a number from %2 to %3").arg(QLatin1String(key)).arg(lo).arg(hi));
+        return v;
+    }
+    std::optional<qint64> integer(const char* key, qint64 lo, qint64 hi)
+    {
+        const toml::node* n = node(key);
+        if (!n)
+            return std::nullopt;
+        if (!n->is_integer() || n->as_integer()->get() < lo || n->as_integer()->get() > hi)
+            fail(key, QStringLiteral("'%1' must be a whole number from %2 to %3").arg(QLatin1String(key)).arg(lo).arg(hi));
+        return n->as_integer()->get();
+    }
+    bool boolean(const char* key, bool fallback)
+    {
+        const toml::node* n = node(key);
+        if (!n)
+            return fallback;
+        if (!n->is_boolean())
+            fail(key, QStringLiteral("'%1' must be true or false").arg(QLatin1String(key)));
+        return n->as_boolean()->get();
+    }
+    // One of the words in `choices`, or `fallback` when absent.
+    QString choice(const char* key, const QStringList& choices, const QString& fallback)
+    {
+        const std::optional<QString> v = text(key);
+        if (!v)
+            return fallback;
+        if (!choices.contains(*v))
+            fail(key, QStringLiteral("'%1' must be %2").arg(QLatin1String(key), choices.join(QStringLiteral(" or "))));
+        return *v;
+    }
+    void finish() const
+    {
+        for (auto&& [key, value] : t_) {
+            if (!used_.contains(Q(key.str())))
+                throw Fault{Pos(key.source()), QStringLiteral("unknown key '%1' in %2").arg(Q(key.str()), where_)};
+        }
+    }
+    const QString& where() const { return where_; }
+
+private:
+    const toml::table& t_;
+    QString where_;
+    QSet<QString> used_;
+};
+
+const toml::table& AsTable(const toml::node* n, const QString& what)
+{
+    if (!n || !n->is_table())
+        throw Fault{n ? Pos(n->source()) : SourcePos{}, what + QStringLiteral(" must be a table")};
+    return *n->as_table();
+}
+
+void CheckRegex(Table& t, const char* key, const QString& expression)
+{
+    const QRegularExpression re(expression);
+    if (!re.isValid())
+        t.fail(key, QStringLiteral("'%1' is not a regular expression: %2").arg(expression, re.errorString()));
+}
+
+Limits ReadLimits(const toml::table& table, const QString& name, const QString& unit)
+{
+    Table t(table, QStringLiteral("the limits of ") + name);
+    Limits l;
+    l.low = t.number("low", -1e15, 1e15);
+    l.high = t.number("high", -1e15, 1e15);
+    if (const toml::node* e = t.node("equals")) {
+        if (e->is_string())
+            l.equals = QJsonValue(Q(e->as_string()->get()));
+        else if (e->is_integer())
+            l.equals = QJsonValue(double(e->as_integer()->get()));
+        else if (e->is_floating_point())
+            l.equals = QJsonValue(e->as_floating_point()->get());
+        else
+            t.fail("equals", QStringLiteral("'equals' must be a number or a text"));
+    }
+    l.matches = t.text("matches");
+    if (l.matches)
+        CheckRegex(t, "matches", *l.matches);
+    l.mask = t.integer("mask", 0, 0xFFFFFFFFLL);
+    l.unit = t.text("unit").value_or(unit);
+    if (l.unit != unit)
+        t.fail("unit", QStringLiteral("%1 is measured in %2").arg(name, unit.isEmpty() ? QStringLiteral("no unit") : unit));
+    if (l.low && l.high && *l.low > *l.high)
+        t.fail("low", QStringLiteral("the low limit %1 of %2 is above its high limit %3").arg(*l.low).arg(name).arg(*l.high));
+    if (!l.any())
+        throw Fault{t.at(), QStringLiteral("the limits of %1 name no low, high, equals, matches or mask").arg(name)};
+    t.finish();
+    return l;
+}
+
+std::vector<NamedLimits> ReadLimitTable(Table& step, bool check)
+{
+    std::vector<NamedLimits> out;
+    const toml::node* n = step.node("limits");
+    if (!n)
+        return out;
+    for (auto&& [key, value] : AsTable(n, QStringLiteral("'limits'"))) {
+        const QString name = Q(key.str());
+        const bool known = check ? IsCheckQuantity(name) : IdentifyQuantities().contains(name);
+        if (!known)
+            throw Fault{Pos(key.source()), QStringLiteral("%1 is not a quantity of %2").arg(name, step.where())};
+        const QString unit = check ? QuantityUnit(name) : QString();
+        out.push_back({name, ReadLimits(AsTable(&value, QStringLiteral("the limits of ") + name), name, unit), Pos(key.source())});
+    }
+    return out;
+}
+
+Reference ReadReference(Table& t, const QString& quantity)
+{
+    Reference r;
+    const toml::node* n = t.node("reference");
+    if (quantity == QLatin1String("zero")) {
+        if (n)
+            t.fail("reference", QStringLiteral("a zero-current calibration takes no reference"));
+        return r;
+    }
+    if (!n)
+        throw Fault{t.at(), t.where() + QStringLiteral(" needs 'reference' (a number, {prompt = \"...\"} or {command = \"...\"})")};
+    if (n->is_table()) {
+        Table ref(*n->as_table(), QStringLiteral("the reference"));
+        const std::optional<QString> prompt = ref.text("prompt");
+        const std::optional<QString> command = ref.text("command");
+        if (prompt.has_value() == command.has_value())
+            throw Fault{ref.at(), QStringLiteral("a reference is a number, {prompt = \"...\"} or {command = \"...\"}")};
+        ref.finish();
+        r.kind = prompt ? Reference::Kind::Prompt : Reference::Kind::Command;
+        r.text = prompt ? *prompt : *command;
+        return r;
+    }
+    // The ranges the calibration handlers accept.
+    const bool current = quantity == QLatin1String("current");
+    r.value = *t.number("reference", current ? 1 : 1001, current ? 499999 : 4999);
+    if (std::floor(r.value) != r.value)
+        t.fail("reference", QStringLiteral("'reference' must be a whole number"));
+    return r;
+}
+
+void ReadKind(Table& t, StepSpec& s, const QString& recipeDir, const RecipeChecks& checks, bool haveSerial)
+{
+    switch (s.kind) {
+    case StepKind::Identify: s.limits = ReadLimitTable(t, false); break;
+    case StepKind::Check:
+        s.limits = ReadLimitTable(t, true);
+        s.rotations = static_cast<int>(t.integer("rotations", 1, 10000).value_or(0));
+        s.durationS = t.number("duration", 0.1, 86400).value_or(0);
+        if (s.rotations && s.durationS)
+            t.fail("duration", QStringLiteral("a check samples 'rotations' or for a 'duration', not both"));
+        if (!s.rotations && !s.durationS)
+            s.rotations = 1;
+        break;
+    case StepKind::Scan:
+        s.pattern = *t.text("pattern", true);
+        CheckRegex(t, "pattern", s.pattern);
+        break;
+    case StepKind::Upgrade: {
+        s.devFirmware = t.choice("target", {QStringLiteral("main"), QStringLiteral("dev")}, QStringLiteral("main"))
+                        == QLatin1String("dev");
+        const QString image = *t.text("image", true);
+        s.image = QFileInfo(QDir(recipeDir), image).absoluteFilePath();
+        s.imageSha256 = t.text("sha256", true)->toLower();
+        static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{64}$"));
+        if (!hex.match(s.imageSha256).hasMatch())
+            t.fail("sha256", QStringLiteral("'sha256' must be 64 hexadecimal digits"));
+        const std::optional<QString> version = t.text("version", !s.devFirmware);
+        if (version && !ParseVersion(*version))
+            t.fail("version", QStringLiteral("'%1' is not a version A.B.C (A and C 0 to 15, B 0 to 255)").arg(*version));
+        s.version = version.value_or(QString());
+        const QFileInfo info(s.image);
+        if (!info.exists())
+            t.fail("image", QStringLiteral("the image %1 does not exist").arg(s.image));
+        if (!info.isFile())
+            t.fail("image", QStringLiteral("the image %1 is not a regular file").arg(s.image));
+        QFile file(s.image);
+        if (info.size() > 64 * 1024 * 1024 || !file.open(QIODevice::ReadOnly))
+            t.fail("image", QStringLiteral("the image %1 cannot be read").arg(s.image));
+        const QString sha = QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
+        if (sha != s.imageSha256)
+            t.fail("sha256", QStringLiteral("the image %1 has the SHA-256 %2, not the one stated").arg(s.image, sha));
+        if (checks.image) {
+            if (const QString problem = checks.image(s.image, s.devFirmware); !problem.isEmpty())
+                t.fail("image", problem);
+        }
+        break;
+    }
+    case StepKind::WriteIdentity:
+        s.writeBarcode = t.boolean("barcode", true);
+        s.writeSerial = t.boolean("serial", true);
+        s.writeRtc = t.boolean("rtc", true);
+        s.rtcToleranceS = t.number("rtc_tolerance", 0, 3600).value_or(5);
+        if (s.writeSerial && !haveSerial)
+            t.fail("serial", QStringLiteral("writing the serial number needs [serial_number] template = \"...\""));
+        if (!s.writeBarcode && !s.writeSerial && !s.writeRtc)
+            throw Fault{t.at(), QStringLiteral("%1 writes nothing").arg(t.where())};
+        break;
+    case StepKind::Calibrate:
+        s.quantity = t.choice("quantity", {QStringLiteral("current"), QStringLiteral("zero"), QStringLiteral("voltage")}, {});
+        if (s.quantity.isEmpty())
+            throw Fault{t.at(), t.where() + QStringLiteral(" needs 'quantity' (current, zero or voltage)")};
+        s.reference = ReadReference(t, s.quantity);
+        s.tolerance = *t.number("tolerance", 0, 1e6, true);
+        s.maxErrorBefore = t.number("max_error_before", 0, 1e6);
+        break;
+    case StepKind::Settings: {
+        const toml::node* n = t.node("writes");
+        if (!n || !n->is_array() || n->as_array()->empty())
+            throw Fault{n ? Pos(n->source()) : t.at(), t.where() + QStringLiteral(" needs 'writes', a list of settings such as \"sleep 1 3600\"")};
+        for (const toml::node& w : *n->as_array()) {
+            if (!w.is_string())
+                throw Fault{Pos(w.source()), QStringLiteral("a setting is a text such as \"sleep 1 3600\"")};
+            const QStringList words = Q(w.as_string()->get()).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            const QString problem = words.isEmpty() ? QStringLiteral("an empty setting")
+                                    : checks.setting ? checks.setting(words) : QString();
+            if (!problem.isEmpty())
+                throw Fault{Pos(w.source()), problem};
+            s.writes.push_back(words);
+        }
+        break;
+    }
+    case StepKind::Prompt: s.text = *t.text("text", true); break;
+    }
+}
+
+// Time a step of each kind may take, retries included, unless the recipe says.
+double DefaultTimeout(const StepSpec& s)
+{
+    switch (s.kind) {
+    case StepKind::Identify: return 10;
+    case StepKind::Scan: return 600;
+    case StepKind::Upgrade: return 900;
+    case StepKind::WriteIdentity: return 30;
+    case StepKind::Calibrate: return s.reference.kind == Reference::Kind::Prompt ? 600 : 60;
+    case StepKind::Settings: return 10 + 15.0 * static_cast<double>(s.writes.size());
+    case StepKind::Check: return 15 + (s.durationS > 0 ? s.durationS : 5.0 * s.rotations);
+    case StepKind::Prompt: return 600;
+    }
+    return 60;
+}
+
+StepSpec ReadStep(const toml::node& node, int index, const QString& recipeDir, const RecipeChecks& checks, bool haveSerial)
+{
+    const QString where = QStringLiteral("step %1").arg(index + 1);
+    const toml::table& table = AsTable(&node, where);
+    static const QStringList kinds = {QStringLiteral("identify"),       QStringLiteral("scan"),
+                                      QStringLiteral("upgrade"),        QStringLiteral("write_identity"),
+                                      QStringLiteral("calibrate"),      QStringLiteral("settings"),
+                                      QStringLiteral("check"),          QStringLiteral("prompt")};
+    const QString kind = Table(table, where).choice("kind", kinds, {});
+    if (kind.isEmpty())
+        throw Fault{Pos(table.source()), where + QStringLiteral(" needs 'kind' (") + kinds.join(QStringLiteral(", ")) + QLatin1Char(')')};
+    Table t(table, where + QStringLiteral(" (") + kind + QLatin1Char(')'));
+    t.node("kind");
+    StepSpec s;
+    s.at = t.at();
+    s.kind = static_cast<StepKind>(kinds.indexOf(kind));
+    s.name = t.text("name").value_or(kind);
+    static const QRegularExpression word(QStringLiteral("^[A-Za-z0-9_-]{1,40}$"));
+    if (!word.match(s.name).hasMatch())
+        t.fail("name", QStringLiteral("a step's name is 1 to 40 letters, digits, '_' or '-'"));
+    s.stopOnFail = t.choice("on_fail", {QStringLiteral("stop"), QStringLiteral("continue")}, QStringLiteral("stop"))
+                   == QLatin1String("stop");
+    s.retries = static_cast<int>(t.integer("retries", 0, 10).value_or(0));
+    const std::optional<double> timeout = t.number("timeout", 0.1, 86400);
+    ReadKind(t, s, recipeDir, checks, haveSerial);
+    s.timeoutS = timeout.value_or(DefaultTimeout(s));
+    t.finish();
+    return s;
+}
+
+Recipe Read(const toml::table& root, const QString& file, const RecipeChecks& checks)
+{
+    Table t(root, QStringLiteral("the recipe"));
+    Recipe r;
+    r.file = file;
+    r.name = *t.text("name", true);
+    if (const toml::node* v = t.node("version"); v && v->is_integer())
+        r.version = QString::number(v->as_integer()->get());
+    else
+        r.version = *t.text("version", true);
+    r.product = t.choice("product", {QStringLiteral("Q-Serial"), QStringLiteral("BSI")}, r.product);
+    r.allowRetest = t.boolean("allow_retest", false);
+    if (const toml::node* n = t.node("line")) {
+        Table line(AsTable(n, QStringLiteral("[line]")), QStringLiteral("[line]"));
+        r.baud = static_cast<uint32_t>(line.integer("baud", 1, 4000000).value_or(r.baud));
+        r.address = static_cast<uint8_t>(line.integer("address", 1, 255).value_or(r.address));
+        r.timeoutMs = static_cast<int>(line.integer("timeout", 10, 600000).value_or(r.timeoutMs));
+        line.finish();
+    }
+    if (const toml::node* n = t.node("serial_number")) {
+        Table serial(AsTable(n, QStringLiteral("[serial_number]")), QStringLiteral("[serial_number]"));
+        const QString text = *serial.text("template", true);
+        QString error;
+        int column = 0;
+        r.serial = SerialTemplate::parse(text, error, column);
+        if (!r.serial) {
+            SourcePos at = serial.at("template");
+            at.column += 1 + column; // past the opening quote
+            throw Fault{at, error};
+        }
+        serial.finish();
+    }
+    const toml::node* steps = t.node("steps");
+    if (!steps || !steps->is_array_of_tables() || steps->as_array()->empty())
+        throw Fault{steps ? Pos(steps->source()) : t.at(), QStringLiteral("the recipe needs its steps: [[steps]] kind = \"...\"")};
+    QSet<QString> names;
+    bool scanned = false;
+    int index = 0;
+    for (const toml::node& node : *steps->as_array()) {
+        StepSpec s = ReadStep(node, index++, QFileInfo(file).absolutePath(), checks, r.serial.has_value());
+        if (names.contains(s.name))
+            throw Fault{s.at, QStringLiteral("a step named '%1' comes before; give this one its own 'name'").arg(s.name)};
+        names.insert(s.name);
+        if (s.kind == StepKind::WriteIdentity && s.writeBarcode && !scanned)
+            throw Fault{s.at, QStringLiteral("writing the barcode needs a scan step before it")};
+        scanned = scanned || s.kind == StepKind::Scan;
+        r.steps.push_back(std::move(s));
+    }
+    t.finish();
+    return r;
+}
+
+} // namespace
+
+QString StepKindName(StepKind kind)
+{
+    static const char* const kNames[] = {"identify", "scan", "upgrade", "write_identity",
+                                         "calibrate", "settings", "check", "prompt"};
+    return QString::fromLatin1(kNames[static_cast<int>(kind)]);
+}
+
+QString RecipeError::text() const
+{
+    if (at.line <= 0)
+        return file + QStringLiteral(": ") + message;
+    return QStringLiteral("%1:%2:%3: %4").arg(file).arg(at.line).arg(at.column).arg(message);
+}
+
+std::optional<uint16_t> ParseVersion(const QString& text)
+{
+    static const QRegularExpression re(QStringLiteral("^(\\d{1,2})\\.(\\d{1,3})\\.(\\d{1,2})$"));
+    const QRegularExpressionMatch m = re.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    const int a = m.captured(1).toInt(), b = m.captured(2).toInt(), c = m.captured(3).toInt();
+    if (a > 15 || b > 255 || c > 15)
+        return std::nullopt;
+    return static_cast<uint16_t>(a << 12 | b << 4 | c);
+}
+
+std::optional<Recipe> LoadRecipe(const QString& path, RecipeError& error, const RecipeChecks& checks)
+{
+    const QFileInfo info(path);
+    error = RecipeError{path, {}, {}};
+    QFile file(path);
+    if (!info.isFile()) {
+        error.message = info.exists() ? QStringLiteral("not a regular file") : QStringLiteral("no such file");
+        return std::nullopt;
+    }
+    if (info.size() > kRecipeMaxBytes) {
+        error.message = QStringLiteral("a recipe is at most %1 bytes").arg(kRecipeMaxBytes);
+        return std::nullopt;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        error.message = file.errorString();
+        return std::nullopt;
+    }
+    const QByteArray bytes = file.read(kRecipeMaxBytes + 1);
+    try {
+        const toml::table root = toml::parse(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
+                                             path.toStdString());
+        Recipe recipe = Read(root, info.absoluteFilePath(), checks);
+        recipe.sha256 = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+        return recipe;
+    } catch (const toml::parse_error& e) {
+        error.at = Pos(e.source());
+        error.message = Q(e.description());
+    } catch (const Fault& f) {
+        error.at = f.at;
+        error.message = f.message;
+    }
+    return std::nullopt;
+}
+
+} // namespace bms::station

@@ -1,0 +1,112 @@
+// The record of one station run, as docs/station-record.md describes it:
+// who, where, which recipe, the pack's identity, every step and every
+// measurement with its limits and outcome, and the frame trace of the run.
+// Built while the run goes on, written once when it ends.
+#pragma once
+
+#include "Limits.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+#include <optional>
+#include <vector>
+
+namespace bms::station {
+
+// Outcomes of steps, measurements and runs as the record writes them.
+namespace outcome {
+inline const QString Pass = QStringLiteral("PASS");
+inline const QString Fail = QStringLiteral("FAIL");
+inline const QString Error = QStringLiteral("ERROR");
+inline const QString Aborted = QStringLiteral("ABORTED");
+inline const QString Skipped = QStringLiteral("SKIPPED");
+inline const QString NotRun = QStringLiteral("NOT_RUN");
+inline const QString Info = QStringLiteral("INFO");
+} // namespace outcome
+
+struct MeasurementRecord {
+    int step = 0;
+    QString name;
+    QJsonValue value;
+    QString unit;
+    Limits limits;
+    QString outcome; // PASS, FAIL or INFO
+    QJsonObject toJson() const;
+};
+
+struct StepRecord {
+    int index = 0;
+    QString name;
+    QString kind;
+    QString outcome = outcome::NotRun;
+    QDateTime startedAt;
+    QDateTime endedAt;
+    int retries = 0;
+    QString reason;
+    QJsonObject toJson() const;
+};
+
+// The frames of the run, one trace line each, kept compressed in the
+// record. Holds at most kMaxBytes of text; what comes after is counted but
+// dropped, and the record says so.
+class TraceLog {
+public:
+    static constexpr qsizetype kMaxBytes = 32 << 20;
+    void add(const QString& line);
+    int frames() const { return frames_; }
+    // {"encoding": "zlib+base64", "frames": N, "bytes": B, "data": "..."}
+    QJsonObject toJson() const;
+    // The text back from a record's trace object (tests, readers).
+    static QByteArray Decode(const QJsonObject& trace);
+
+private:
+    QByteArray text_;
+    int frames_ = 0;
+    bool truncated_ = false;
+};
+
+struct PackIdentity {
+    std::optional<QString> barcode, uid, uidCrc, serialNumber, hwVersion, swBefore, swAfter;
+    std::optional<int> cells;
+};
+
+struct SerialReservation {
+    QString key;
+    qint64 number = 0;
+    QString value;
+    bool released = false;
+};
+
+struct RunRecord {
+    QString runId;
+    QString stationId;
+    QString fixture;
+    QString operatorName;
+    QString toolVersion;
+    QString port;
+    QString recipeName, recipeVersion, recipeSha256, recipeFile, product;
+    QDateTime startedAt, endedAt;
+    QString outcome;
+    QString failureCode;   // empty: null
+    QString failureReason;
+    bool retest = false;
+    PackIdentity pack;
+    std::optional<SerialReservation> reservation;
+    std::vector<StepRecord> steps;
+    std::vector<MeasurementRecord> measurements;
+    TraceLog trace;
+
+    QJsonObject toJson() const;
+};
+
+// ISO 8601 local time with milliseconds and UTC offset.
+QString RecordTime(const QDateTime& t);
+
+// Writes `record` as `<run_id>.json` in `folder` (made when missing), whole
+// or not at all; `path` gets the file's path.
+bool WriteRecord(const QString& folder, const QJsonObject& record, QString& path, QString& error);
+
+} // namespace bms::station

@@ -1,0 +1,432 @@
+#include "StationRun.h"
+
+#include <QJsonArray>
+#include <QMetaObject>
+#include <QUuid>
+
+namespace bms::station {
+
+namespace {
+
+QString PromptKindName(PromptKind kind)
+{
+    switch (kind) {
+    case PromptKind::Barcode: return QStringLiteral("barcode");
+    case PromptKind::Confirm: return QStringLiteral("confirm");
+    case PromptKind::Value: return QStringLiteral("value");
+    }
+    return {};
+}
+
+// At most this many lines typed before a prompt asks for them are kept.
+constexpr size_t kTypedAheadMax = 64;
+
+} // namespace
+
+int OutcomeExitCode(const QString& o)
+{
+    if (o == outcome::Pass)
+        return 0;
+    if (o == outcome::Fail)
+        return 1;
+    if (o == outcome::Aborted)
+        return 5;
+    return 4;
+}
+
+StationRun::StationRun(Recipe recipe, RunSettings settings, RunServices services)
+    : recipe_(std::move(recipe)), settings_(std::move(settings)), services_(services)
+{
+    stepTimer_.setSingleShot(true);
+    QObject::connect(&stepTimer_, &QTimer::timeout, &context_, [this] { stepTimedOut(); });
+}
+
+StationRun::~StationRun() = default;
+
+void StationRun::emitEvent(QJsonObject event)
+{
+    if (onEvent)
+        onEvent(event);
+}
+
+void StationRun::start()
+{
+    RunRecord& r = record_;
+    r.runId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    r.stationId = settings_.stationId;
+    r.fixture = settings_.fixture;
+    r.operatorName = settings_.operatorName;
+    r.toolVersion = settings_.toolVersion;
+    r.port = settings_.port;
+    r.recipeName = recipe_.name;
+    r.recipeVersion = recipe_.version;
+    r.recipeSha256 = recipe_.sha256;
+    r.recipeFile = recipe_.file;
+    r.product = recipe_.product;
+    r.startedAt = QDateTime::currentDateTime();
+    QJsonArray steps;
+    for (size_t i = 0; i < recipe_.steps.size(); ++i) {
+        const StepSpec& s = recipe_.steps[i];
+        StepRecord step;
+        step.index = static_cast<int>(i);
+        step.name = s.name;
+        step.kind = StepKindName(s.kind);
+        r.steps.push_back(step);
+        steps.append(QJsonObject{{QStringLiteral("index"), static_cast<int>(i)},
+                                 {QStringLiteral("name"), s.name},
+                                 {QStringLiteral("kind"), StepKindName(s.kind)}});
+    }
+    emitEvent({{QStringLiteral("event"), QStringLiteral("run_start")},
+               {QStringLiteral("run_id"), r.runId},
+               {QStringLiteral("recipe"), QJsonObject{{QStringLiteral("name"), r.recipeName},
+                                                      {QStringLiteral("version"), r.recipeVersion},
+                                                      {QStringLiteral("sha256"), r.recipeSha256}}},
+               {QStringLiteral("station_id"), r.stationId},
+               {QStringLiteral("fixture"), r.fixture},
+               {QStringLiteral("operator"), r.operatorName},
+               {QStringLiteral("port"), r.port},
+               {QStringLiteral("steps"), steps}});
+    index_ = 0;
+    QMetaObject::invokeMethod(&context_, [this] { startStep(); }, Qt::QueuedConnection);
+}
+
+void StationRun::startStep()
+{
+    if (finished_ || aborting_)
+        return;
+    if (index_ >= static_cast<int>(recipe_.steps.size()))
+        return finish();
+    record_.steps[static_cast<size_t>(index_)].startedAt = QDateTime::currentDateTime();
+    attempt_ = 0;
+    stepClock_.start();
+    stepTimer_.start(static_cast<int>(spec().timeoutS * 1000));
+    startAttempt();
+}
+
+void StationRun::startAttempt()
+{
+    attemptMeasurements_ = record_.measurements.size();
+    attemptEnding_ = false;
+    emitEvent({{QStringLiteral("event"), QStringLiteral("step_start")},
+               {QStringLiteral("index"), index_},
+               {QStringLiteral("name"), spec().name},
+               {QStringLiteral("kind"), StepKindName(spec().kind)},
+               {QStringLiteral("attempt"), attempt_ + 1}});
+    step_ = MakeStep(spec().kind, *this);
+    step_->run();
+}
+
+Verdict StationRun::measure(const QString& name, const QJsonValue& value, const QString& unit, const Limits& limits)
+{
+    Limits l = limits;
+    l.unit = unit;
+    const Evaluation e = Evaluate(name, value, l);
+    const QString verdict = e.verdict == Verdict::Pass ? outcome::Pass : e.verdict == Verdict::Fail ? outcome::Fail
+                                                                                                     : outcome::Info;
+    MeasurementRecord m{index_, name, value.isUndefined() ? QJsonValue() : value, unit, l, verdict};
+    record_.measurements.push_back(m);
+    failReasons_.push_back(e.reason);
+    QJsonObject event = m.toJson();
+    event.insert(QStringLiteral("event"), QStringLiteral("measurement"));
+    event.insert(QStringLiteral("step_name"), spec().name);
+    if (!e.reason.isEmpty())
+        event.insert(QStringLiteral("reason"), e.reason);
+    emitEvent(event);
+    return e.verdict;
+}
+
+void StationRun::done(const QString& outcome, const QString& reason)
+{
+    if (attemptEnding_)
+        return;
+    attemptEnding_ = true;
+    const int generation = generation_;
+    // The step may still be on the stack: it goes once its call returns.
+    QMetaObject::invokeMethod(&context_, [this, generation, outcome, reason] {
+        if (generation == generation_)
+            attemptEnded(outcome, reason);
+    }, Qt::QueuedConnection);
+}
+
+void StationRun::attemptEnded(QString outcomeText, QString reason)
+{
+    ++generation_;
+    step_.reset();
+    services_.driver.cancel();
+    closePrompt(QStringLiteral("cancelled"));
+    if (outcomeText == outcome::Pass) {
+        for (size_t i = attemptMeasurements_; i < record_.measurements.size(); ++i) {
+            if (record_.measurements[i].outcome == outcome::Fail) {
+                outcomeText = outcome::Fail;
+                reason = failReasons_[i];
+                break;
+            }
+        }
+    }
+    const bool failed = outcomeText == outcome::Fail || outcomeText == outcome::Error;
+    if (failed && attempt_ < spec().retries && !aborting_) {
+        // Only the last attempt's measurements stay in the record.
+        record_.measurements.resize(attemptMeasurements_);
+        failReasons_.resize(attemptMeasurements_);
+        ++attempt_;
+        emitEvent({{QStringLiteral("event"), QStringLiteral("step_retry")},
+                   {QStringLiteral("index"), index_},
+                   {QStringLiteral("name"), spec().name},
+                   {QStringLiteral("outcome"), outcomeText},
+                   {QStringLiteral("reason"), reason}});
+        return startAttempt();
+    }
+    endStep(outcomeText, reason);
+}
+
+void StationRun::stepTimedOut()
+{
+    if (finished_ || index_ < 0 || index_ >= static_cast<int>(recipe_.steps.size()))
+        return;
+    const bool waitingForOperator = prompt_.has_value();
+    const QString reason = waitingForOperator
+                               ? QStringLiteral("no answer within %1 s").arg(spec().timeoutS)
+                               : QStringLiteral("the step took longer than its %1 s").arg(spec().timeoutS);
+    endStep(waitingForOperator ? outcome::Aborted : outcome::Error, reason);
+}
+
+void StationRun::endStep(const QString& outcomeText, const QString& reason)
+{
+    ++generation_;
+    step_.reset();
+    services_.driver.cancel();
+    closePrompt(QStringLiteral("cancelled"));
+    stepTimer_.stop();
+    StepRecord& r = record_.steps[static_cast<size_t>(index_)];
+    r.outcome = outcomeText;
+    r.reason = reason;
+    r.retries = attempt_;
+    r.endedAt = QDateTime::currentDateTime();
+    emitEvent({{QStringLiteral("event"), QStringLiteral("step_end")},
+               {QStringLiteral("index"), index_},
+               {QStringLiteral("name"), r.name},
+               {QStringLiteral("kind"), r.kind},
+               {QStringLiteral("outcome"), outcomeText},
+               {QStringLiteral("reason"), reason},
+               {QStringLiteral("retries"), attempt_},
+               {QStringLiteral("duration_s"), stepClock_.elapsed() / 1000.0}});
+    const bool failed = outcomeText == outcome::Fail || outcomeText == outcome::Error;
+    if (outcomeText == outcome::Aborted || aborting_ || (failed && spec().stopOnFail))
+        return finish();
+    ++index_;
+    QMetaObject::invokeMethod(&context_, [this] { startStep(); }, Qt::QueuedConnection);
+}
+
+void StationRun::abort(const QString& why)
+{
+    if (finished_ || aborting_)
+        return;
+    aborting_ = true;
+    abortReason_ = why;
+    if (index_ >= 0 && index_ < static_cast<int>(recipe_.steps.size())
+        && record_.steps[static_cast<size_t>(index_)].startedAt.isValid()
+        && record_.steps[static_cast<size_t>(index_)].outcome == outcome::NotRun)
+        return endStep(outcome::Aborted, why);
+    finish();
+}
+
+void StationRun::ask(PromptKind kind, const QString& text, std::function<void(const QString&)> answer)
+{
+    if (kind == PromptKind::Confirm && settings_.confirmPrompts) {
+        const int generation = generation_;
+        QMetaObject::invokeMethod(&context_, [this, generation, answer] {
+            if (generation == generation_)
+                answer(QStringLiteral("yes"));
+        }, Qt::QueuedConnection);
+        return;
+    }
+    prompt_ = Prompt{QStringLiteral("p%1").arg(++prompts_), kind, std::move(answer)};
+    const double left = std::max(0, stepTimer_.remainingTime()) / 1000.0;
+    emitEvent({{QStringLiteral("event"), QStringLiteral("prompt")},
+               {QStringLiteral("id"), prompt_->id},
+               {QStringLiteral("step"), index_},
+               {QStringLiteral("kind"), PromptKindName(kind)},
+               {QStringLiteral("text"), text},
+               {QStringLiteral("timeout_s"), left}});
+    const int generation = generation_;
+    QMetaObject::invokeMethod(&context_, [this, generation] {
+        while (generation == generation_ && prompt_ && !typedAhead_.empty()) {
+            const QString line = typedAhead_.front();
+            typedAhead_.pop_front();
+            deliver(line);
+        }
+        if (generation == generation_ && prompt_ && inputClosed_)
+            abort(QStringLiteral("the input closed while a prompt waited for its answer"));
+    }, Qt::QueuedConnection);
+}
+
+void StationRun::closePrompt(const QString& how)
+{
+    if (!prompt_)
+        return;
+    const QString id = prompt_->id;
+    prompt_.reset();
+    emitEvent({{QStringLiteral("event"), QStringLiteral("prompt_closed")},
+               {QStringLiteral("id"), id},
+               {QStringLiteral("how"), how}});
+}
+
+void StationRun::answer(const QString& typed)
+{
+    QString line = typed;
+    while (line.endsWith(QLatin1Char('\r')) || line.endsWith(QLatin1Char('\n')))
+        line.chop(1);
+    if (line.trimmed() == QLatin1String("!abort"))
+        return abort(QStringLiteral("the operator aborted the run"));
+    if (finished_)
+        return;
+    if (!prompt_) {
+        if (typedAhead_.size() < kTypedAheadMax)
+            typedAhead_.push_back(line);
+        return;
+    }
+    deliver(line);
+}
+
+void StationRun::deliver(const QString& typed)
+{
+    QString line = typed;
+    // "@p3 answer" is meant for the prompt p3 only: an answer to a prompt
+    // that has gone is dropped.
+    if (line.startsWith(QLatin1Char('@'))) {
+        const qsizetype space = line.indexOf(QLatin1Char(' '));
+        const QString id = line.mid(1, space < 0 ? -1 : space - 1);
+        if (id != prompt_->id)
+            return;
+        line = space < 0 ? QString() : line.mid(space + 1);
+    }
+    const QString word = line.trimmed();
+    QString accepted;
+    QString refusal;
+    switch (prompt_->kind) {
+    case PromptKind::Barcode:
+        if (word.isEmpty())
+            return; // a stray Enter of the scanner
+        accepted = word;
+        break;
+    case PromptKind::Confirm: {
+        const QString w = word.toLower();
+        if (w.isEmpty() || w == QLatin1String("y") || w == QLatin1String("yes") || w == QLatin1String("ok"))
+            accepted = QStringLiteral("yes");
+        else if (w == QLatin1String("n") || w == QLatin1String("no"))
+            return abort(QStringLiteral("the operator answered no"));
+        else
+            refusal = QStringLiteral("answer yes (or an empty line) or no");
+        break;
+    }
+    case PromptKind::Value: {
+        bool ok = false;
+        word.toDouble(&ok);
+        if (ok)
+            accepted = word;
+        else
+            refusal = QStringLiteral("'%1' is not a number").arg(word);
+        break;
+    }
+    }
+    if (!refusal.isEmpty()) {
+        emitEvent({{QStringLiteral("event"), QStringLiteral("prompt_refused")},
+                   {QStringLiteral("id"), prompt_->id},
+                   {QStringLiteral("reason"), refusal}});
+        return;
+    }
+    const std::function<void(const QString&)> callback = prompt_->answer;
+    closePrompt(QStringLiteral("answered"));
+    callback(accepted);
+}
+
+void StationRun::inputClosed()
+{
+    inputClosed_ = true;
+    if (prompt_ && typedAhead_.empty())
+        abort(QStringLiteral("the input closed while a prompt waited for its answer"));
+}
+
+void StationRun::settleReservation()
+{
+    if (!state_.reservation)
+        return;
+    SerialReservation& r = *state_.reservation;
+    QString error;
+    const bool passed = record_.outcome == outcome::Pass;
+    const bool ok = passed ? services_.serials.commit(r.key, r.number, record_.runId, error)
+                           : services_.serials.release(r.key, r.number, record_.runId, error);
+    r.released = !passed && ok;
+    if (!ok)
+        emitEvent({{QStringLiteral("event"), QStringLiteral("warning")},
+                   {QStringLiteral("message"), QStringLiteral("serial number %1: %2").arg(r.value, error)}});
+    record_.reservation = r;
+}
+
+void StationRun::finish()
+{
+    if (finished_)
+        return;
+    finished_ = true;
+    ++generation_;
+    stepTimer_.stop();
+    step_.reset();
+    services_.driver.cancel();
+    closePrompt(QStringLiteral("cancelled"));
+
+    RunRecord& r = record_;
+    // The worst step decides; the first step of that outcome names it.
+    const StepRecord* aborted = nullptr;
+    const StepRecord* error = nullptr;
+    const StepRecord* failed = nullptr;
+    for (const StepRecord& s : r.steps) {
+        if (!aborted && s.outcome == outcome::Aborted)
+            aborted = &s;
+        if (!error && s.outcome == outcome::Error)
+            error = &s;
+        if (!failed && s.outcome == outcome::Fail)
+            failed = &s;
+    }
+    if (aborted || aborting_) {
+        r.outcome = outcome::Aborted;
+        r.failureCode = (aborted ? aborted->name : QStringLiteral("run")) + QStringLiteral(".aborted");
+        r.failureReason = aborted ? aborted->reason : abortReason_;
+    } else if (error) {
+        r.outcome = outcome::Error;
+        r.failureCode = error->name + QStringLiteral(".error");
+        r.failureReason = error->reason;
+    } else if (failed) {
+        r.outcome = outcome::Fail;
+        r.failureCode = failed->name + QStringLiteral(".failed");
+        r.failureReason = failed->reason;
+        for (size_t i = 0; i < r.measurements.size(); ++i) {
+            if (r.measurements[i].outcome == outcome::Fail) {
+                r.failureCode = r.steps[static_cast<size_t>(r.measurements[i].step)].name + QLatin1Char('.')
+                                + r.measurements[i].name;
+                r.failureReason = failReasons_[i];
+                break;
+            }
+        }
+    } else {
+        r.outcome = outcome::Pass;
+    }
+    settleReservation();
+    r.endedAt = QDateTime::currentDateTime();
+
+    const QJsonObject json = r.toJson();
+    QString path;
+    QString problem;
+    if (!WriteRecord(settings_.resultsFolder, json, path, problem)) {
+        path.clear();
+        emitEvent({{QStringLiteral("event"), QStringLiteral("error")},
+                   {QStringLiteral("message"), QStringLiteral("the record was not written: ") + problem}});
+    } else if (!services_.sink.store(json, problem)) {
+        emitEvent({{QStringLiteral("event"), QStringLiteral("warning")},
+                   {QStringLiteral("message"), QStringLiteral("the record was written to %1 but not stored: %2").arg(path, problem)}});
+    }
+    emitEvent({{QStringLiteral("event"), QStringLiteral("record")}, {QStringLiteral("path"), path}, {QStringLiteral("record"), json}});
+    if (onFinished)
+        onFinished(r.outcome, path);
+}
+
+} // namespace bms::station

@@ -1,0 +1,122 @@
+// The step engine of a station run: takes a pack through the recipe's steps
+// in order, with their retries, time-outs and what happens when one fails,
+// ends PASS / FAIL / ERROR / ABORTED, writes the record and hands it to the
+// record sink. Everything goes on in the event loop; the run reports itself
+// through events (one JSON object each, docs/station.md) and asks the
+// operator through prompt events answered with answer().
+#pragma once
+
+#include "StepHost.h"
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QObject>
+#include <QTimer>
+#include <deque>
+
+namespace bms::station {
+
+struct RunSettings {
+    QString stationId;
+    QString fixture;
+    QString operatorName;
+    QString port;
+    QString resultsFolder;
+    QString toolVersion;
+    std::optional<QString> barcode; // given instead of scanned
+    bool confirmPrompts = false;
+};
+
+struct RunServices {
+    PackDriver& driver;
+    SerialSequence& serials;
+    PassHistory& history;
+    RecordSink& sink;
+};
+
+// Exit status of a run's outcome: PASS 0, FAIL 1, ERROR 4, ABORTED 5.
+int OutcomeExitCode(const QString& outcome);
+
+class StationRun : private StepHost {
+public:
+    StationRun(Recipe recipe, RunSettings settings, RunServices services);
+    ~StationRun() override;
+
+    void start();
+    // The operator or a signal stops the run; the record is still written.
+    void abort(const QString& why);
+    // A line the operator typed (or the Station tab sent).
+    void answer(const QString& line);
+    // Nothing more will be typed: a prompt waiting now or later aborts.
+    void inputClosed();
+
+    TraceLog& trace() { return record_.trace; }
+    const RunRecord& runRecord() const { return record_; }
+    bool finished() const { return finished_; }
+
+    // Every event of the run, in order.
+    std::function<void(const QJsonObject& event)> onEvent;
+    // The run is over and its record written (recordPath empty when it
+    // could not be; the reason went out as an "error" event).
+    std::function<void(const QString& outcome, const QString& recordPath)> onFinished;
+
+private:
+    // StepHost
+    PackDriver& driver() override { return services_.driver; }
+    const Recipe& recipe() const override { return recipe_; }
+    const StepSpec& spec() const override { return recipe_.steps[static_cast<size_t>(index_)]; }
+    RunState& state() override { return state_; }
+    RunRecord& record() override { return record_; }
+    SerialSequence& serials() override { return services_.serials; }
+    PassHistory& history() override { return services_.history; }
+    const QString& stationId() const override { return settings_.stationId; }
+    std::optional<QString> givenBarcode() const override { return settings_.barcode; }
+    bool confirmsPrompts() const override { return settings_.confirmPrompts; }
+    Verdict measure(const QString& name, const QJsonValue& value, const QString& unit, const Limits& limits) override;
+    void ask(PromptKind kind, const QString& text, std::function<void(const QString&)> answer) override;
+    void done(const QString& outcome, const QString& reason) override;
+
+    void emitEvent(QJsonObject event);
+    void startStep();
+    void startAttempt();
+    void attemptEnded(QString outcome, QString reason);
+    void stepTimedOut();
+    void endStep(const QString& outcome, const QString& reason);
+    void closePrompt(const QString& how);
+    void deliver(const QString& line);
+    void finish();
+    void settleReservation();
+
+    Recipe recipe_;
+    RunSettings settings_;
+    RunServices services_;
+    RunRecord record_;
+    RunState state_;
+    QObject context_;
+    QTimer stepTimer_;
+    QElapsedTimer stepClock_;
+    std::unique_ptr<Step> step_;
+    int index_ = -1;
+    int attempt_ = 0;
+    size_t attemptMeasurements_ = 0; // first measurement of the attempt
+    bool attemptEnding_ = false;
+    bool aborting_ = false;
+    bool finished_ = false;
+    bool inputClosed_ = false;
+
+    struct Prompt {
+        QString id;
+        PromptKind kind;
+        std::function<void(const QString&)> answer;
+    };
+    std::optional<Prompt> prompt_;
+    int prompts_ = 0;
+    std::deque<QString> typedAhead_;
+    // Why each measurement failed, beside record_.measurements.
+    std::vector<QString> failReasons_;
+    // Counts step endings: work queued for an ended step is dropped.
+    int generation_ = 0;
+    QString abortReason_;
+};
+
+} // namespace bms::station

@@ -1,0 +1,194 @@
+// The steps that establish who the pack is: identify (the information block
+// and the versions), scan (the operator's barcode) and write_identity
+// (barcode, serial number and clock written and read back).
+#include "StepsCommon.h"
+
+#include "TextFormat.h"
+
+#include <QDateTime>
+
+namespace bms::station {
+
+namespace {
+
+std::optional<QString> TextOf(const QJsonValue& v)
+{
+    if (v.isString())
+        return v.toString();
+    if (v.isDouble())
+        return QString::number(v.toDouble(), 'g', 15);
+    return std::nullopt;
+}
+
+class IdentifyStep : public Step {
+public:
+    using Step::Step;
+    void run() override
+    {
+        host_.driver().readInfo([this](const InfoRead& info) {
+            if (!info.ok)
+                return host_.done(outcome::Error, info.error);
+            info_ = info.info;
+            host_.driver().readTelemetry([this](const TelemetryRead& t) { telemetry(t); });
+        });
+    }
+
+private:
+    void telemetry(const TelemetryRead& t)
+    {
+        if (!t.ok)
+            return host_.done(outcome::Error, t.error);
+        QJsonObject values = info_;
+        values.insert(QStringLiteral("hw_version"), VersionText(t.hwVersion));
+        values.insert(QStringLiteral("sw_version"), VersionText(t.swVersion));
+        values.insert(QStringLiteral("cell_count"), t.cellCount);
+        for (const QString& name : IdentifyQuantities()) {
+            Limits limits;
+            for (const NamedLimits& l : host_.spec().limits)
+                if (l.name == name)
+                    limits = l.limits;
+            host_.measure(name, values.value(name).isUndefined() ? QJsonValue() : values.value(name),
+                          name == QLatin1String("rated_cap") ? QStringLiteral("mAh") : QString(), limits);
+        }
+        PackIdentity& pack = host_.record().pack;
+        pack.uid = TextOf(info_.value(QStringLiteral("uid")));
+        pack.uidCrc = TextOf(info_.value(QStringLiteral("uid_crc")));
+        pack.serialNumber = TextOf(info_.value(QStringLiteral("serial_number")));
+        if (!host_.state().barcode.isEmpty() || !pack.barcode)
+            pack.barcode = host_.state().barcode.isEmpty() ? TextOf(info_.value(QStringLiteral("barcode")))
+                                                           : std::optional<QString>(host_.state().barcode);
+        pack.hwVersion = VersionText(t.hwVersion);
+        pack.swBefore = VersionText(t.swVersion);
+        pack.cells = t.cellCount;
+        host_.state().swVersion = t.swVersion;
+        host_.done(outcome::Pass);
+    }
+
+    QJsonObject info_;
+};
+
+class ScanStep : public Step {
+public:
+    using Step::Step;
+    void run() override
+    {
+        if (const std::optional<QString> given = host_.givenBarcode())
+            return scanned(*given);
+        host_.ask(PromptKind::Barcode, QStringLiteral("Scan the pack's barcode"), [this](const QString& b) { scanned(b); });
+    }
+
+private:
+    void scanned(const QString& barcode)
+    {
+        Limits pattern;
+        pattern.matches = host_.spec().pattern;
+        if (host_.measure(QStringLiteral("barcode"), barcode, {}, pattern) == Verdict::Fail)
+            return host_.done(outcome::Pass); // failed by its measurement
+        QString error;
+        const std::optional<bool> passed = host_.history().passedBefore(barcode, host_.stationId(), error);
+        if (!passed)
+            return host_.done(outcome::Error, QStringLiteral("the pass history cannot be read: ") + error);
+        const bool retest = *passed && host_.recipe().allowRetest;
+        Limits notPassed;
+        if (!host_.recipe().allowRetest)
+            notPassed.equals = QJsonValue(false);
+        host_.measure(QStringLiteral("already_passed"), *passed, {}, notPassed);
+        host_.state().barcode = barcode;
+        host_.record().pack.barcode = barcode;
+        host_.record().retest = retest;
+        host_.done(outcome::Pass);
+    }
+};
+
+class WriteIdentityStep : public Step {
+public:
+    using Step::Step;
+    void run() override { next(0); }
+
+private:
+    // Barcode, serial number, clock: each written and read back in turn.
+    void next(int part)
+    {
+        const StepSpec& s = host_.spec();
+        if (part == 0 && s.writeBarcode)
+            return write({QStringLiteral("barcode"), host_.state().barcode}, [this](const InfoRead& back) {
+                Limits same;
+                same.equals = host_.state().barcode;
+                host_.measure(QStringLiteral("barcode"), back.info.value(QStringLiteral("barcode")), {}, same);
+                next(1);
+            });
+        if (part <= 1 && s.writeSerial)
+            return writeSerial();
+        if (part <= 2 && s.writeRtc)
+            return write({QStringLiteral("rtc")}, [this](const InfoRead& back) {
+                clockRead(back);
+                host_.done(outcome::Pass);
+            });
+        host_.done(outcome::Pass);
+    }
+
+    void writeSerial()
+    {
+        RunState& state = host_.state();
+        const SerialTemplate& t = *host_.recipe().serial;
+        if (!state.reservation) {
+            // Reserved once for the run, also when the step is tried again.
+            const QDate today = QDate::currentDate();
+            const QString key = t.key(today);
+            QString error;
+            const std::optional<qint64> number = host_.serials().reserve(key, host_.record().runId, error);
+            if (!number)
+                return host_.done(outcome::Error, QStringLiteral("no serial number could be reserved: ") + error);
+            state.reservation = SerialReservation{key, *number, t.value(today, *number), false};
+            host_.record().reservation = state.reservation;
+            if (state.reservation->value.isEmpty())
+                return host_.done(outcome::Error, QStringLiteral("the sequence %1 has run out of numbers").arg(key));
+        }
+        const QString serial = state.reservation->value;
+        write({QStringLiteral("serial"), serial}, [this, serial](const InfoRead& back) {
+            Limits same;
+            same.equals = serial;
+            if (host_.measure(QStringLiteral("serial_number"), back.info.value(QStringLiteral("serial_number")), {}, same)
+                == Verdict::Pass)
+                host_.record().pack.serialNumber = serial;
+            next(2);
+        });
+    }
+
+    // The pack's clock against this computer's: the offset in seconds and
+    // the weekday byte (0 Sunday .. 6 Saturday).
+    void clockRead(const InfoRead& back)
+    {
+        const std::array<uint8_t, 8>& c = back.clock;
+        const QDateTime pack(QDate(2000 + c[6], c[5], c[4]), QTime(c[2], c[1], c[0]));
+        const QDateTime now = QDateTime::currentDateTime();
+        const double tolerance = host_.spec().rtcToleranceS;
+        Limits near;
+        near.low = -tolerance;
+        near.high = tolerance;
+        host_.measure(QStringLiteral("rtc_offset"), pack.isValid() ? QJsonValue(double(now.secsTo(pack))) : QJsonValue(),
+                      QStringLiteral("s"), near);
+        Limits weekday;
+        weekday.equals = double(pack.isValid() ? pack.date().dayOfWeek() % 7 : now.date().dayOfWeek() % 7);
+        host_.measure(QStringLiteral("rtc_weekday"), double(c[3]), {}, weekday);
+    }
+
+    void write(const QStringList& words, std::function<void(const InfoRead&)> readBack)
+    {
+        host_.driver().write(words, false, [this, words, readBack](const WriteResult& r) {
+            if (r.kind != WriteResult::Kind::Acknowledged)
+                return host_.done(outcome::Error, WriteFailure(words, r));
+            if (!r.readBack || !r.readBack->ok)
+                return host_.done(outcome::Error, QStringLiteral("%1 was not read back").arg(words.first()));
+            readBack(*r.readBack);
+        });
+    }
+};
+
+} // namespace
+
+std::unique_ptr<Step> MakeIdentifyStep(StepHost& h) { return std::make_unique<IdentifyStep>(h); }
+std::unique_ptr<Step> MakeScanStep(StepHost& h) { return std::make_unique<ScanStep>(h); }
+std::unique_ptr<Step> MakeWriteIdentityStep(StepHost& h) { return std::make_unique<WriteIdentityStep>(h); }
+
+} // namespace bms::station

@@ -1,0 +1,261 @@
+// The steps that act on the pack: upgrade, calibrate, settings, and the
+// operator's prompt.
+#include "StepsCommon.h"
+
+#include "TextFormat.h"
+
+#include <QProcess>
+#include <QTimer>
+#include <cmath>
+
+namespace bms::station {
+
+QString WriteFailure(const QStringList& words, const WriteResult& r)
+{
+    const QString what = words.join(QLatin1Char(' '));
+    switch (r.kind) {
+    case WriteResult::Kind::Refused: return QStringLiteral("the pack refused %1").arg(what) + (r.detail.isEmpty() ? QString() : QStringLiteral(": ") + r.detail);
+    case WriteResult::Kind::NoAnswer: return QStringLiteral("the pack did not answer %1").arg(what) + (r.detail.isEmpty() ? QString() : QStringLiteral(": ") + r.detail);
+    case WriteResult::Kind::BadInput: return QStringLiteral("%1 was not sent: %2").arg(what, r.detail);
+    case WriteResult::Kind::Acknowledged: break;
+    }
+    return {};
+}
+
+namespace {
+
+class UpgradeStep : public Step {
+public:
+    using Step::Step;
+    void run() override
+    {
+        if (host_.state().swVersion)
+            return decide(*host_.state().swVersion);
+        host_.driver().readTelemetry([this](const TelemetryRead& t) {
+            if (!t.ok)
+                return host_.done(outcome::Error, t.error);
+            host_.state().swVersion = t.swVersion;
+            host_.record().pack.swBefore = VersionText(t.swVersion);
+            decide(t.swVersion);
+        });
+    }
+
+private:
+    void decide(uint16_t before)
+    {
+        const StepSpec& s = host_.spec();
+        host_.measure(QStringLiteral("sw_version_before"), VersionText(before), {}, {});
+        if (!s.devFirmware && ParseVersion(s.version) == before) {
+            host_.record().pack.swAfter = VersionText(before);
+            return host_.done(outcome::Skipped, QStringLiteral("the pack already runs %1").arg(s.version));
+        }
+        host_.driver().upgrade(s.image, s.devFirmware, [this](const UpgradeResult& r) { upgraded(r); });
+    }
+
+    void upgraded(const UpgradeResult& r)
+    {
+        const StepSpec& s = host_.spec();
+        if (!r.ok)
+            return host_.done(outcome::Error, r.ending);
+        if (s.devFirmware) {
+            host_.measure(QStringLiteral("ending"), r.ending, {}, {});
+            return host_.done(outcome::Pass);
+        }
+        if (!r.swAfter)
+            return host_.done(outcome::Error, QStringLiteral("the pack did not answer after the upgrade"));
+        host_.state().swVersion = *r.swAfter;
+        host_.record().pack.swAfter = VersionText(*r.swAfter);
+        Limits target;
+        target.equals = s.version;
+        host_.measure(QStringLiteral("sw_version_after"), VersionText(*r.swAfter), {}, target);
+        host_.done(outcome::Pass);
+    }
+};
+
+// The reading a calibration corrects: the current, or cell 1's voltage
+// (the voltage calibration writes cell 1).
+std::optional<double> Reading(const QString& quantity, const TelemetryRead& t)
+{
+    if (quantity != QLatin1String("voltage"))
+        return t.currentMa;
+    if (t.cellMv.empty())
+        return std::nullopt;
+    return t.cellMv.front();
+}
+
+class CalibrateStep : public Step {
+public:
+    using Step::Step;
+    void run() override
+    {
+        const StepSpec& s = host_.spec();
+        unit_ = s.quantity == QLatin1String("voltage") ? QStringLiteral("mV") : QStringLiteral("mA");
+        switch (s.reference.kind) {
+        case Reference::Kind::Constant: return referenced(s.quantity == QLatin1String("zero") ? 0 : s.reference.value);
+        case Reference::Kind::Prompt:
+            return host_.ask(PromptKind::Value, s.reference.text, [this](const QString& v) { fromText(v, QStringLiteral("the operator")); });
+        case Reference::Kind::Command: return runCommand();
+        }
+    }
+
+private:
+    // A line's meter: the command's standard output is the number.
+    void runCommand()
+    {
+        process_ = new QProcess(&context_);
+        QObject::connect(process_, &QProcess::finished, &context_, [this](int code, QProcess::ExitStatus status) {
+            const QString out = QString::fromLocal8Bit(process_->readAllStandardOutput()).trimmed();
+            if (status != QProcess::NormalExit || code != 0)
+                return host_.done(outcome::Error, QStringLiteral("the reference command ended with status %1").arg(code));
+            fromText(out, QStringLiteral("the reference command"));
+        });
+        QObject::connect(process_, &QProcess::errorOccurred, &context_, [this](QProcess::ProcessError e) {
+            if (e == QProcess::FailedToStart)
+                host_.done(outcome::Error, QStringLiteral("the reference command could not be started"));
+        });
+        process_->start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), host_.spec().reference.text});
+    }
+
+    void fromText(const QString& text, const QString& source)
+    {
+        bool ok = false;
+        const double v = text.section(QLatin1Char(' '), 0, 0).toDouble(&ok);
+        if (!ok || !std::isfinite(v))
+            return host_.done(outcome::Error, QStringLiteral("%1 gave '%2', not a number").arg(source, text.left(80)));
+        const bool current = host_.spec().quantity == QLatin1String("current");
+        const double lo = current ? 1 : 1001, hi = current ? 499999 : 4999;
+        if (v < lo || v > hi || std::floor(v) != v)
+            return host_.done(outcome::Error, QStringLiteral("the reference %1 %2 is not a whole number from %3 to %4")
+                                                  .arg(v).arg(unit_).arg(lo).arg(hi));
+        referenced(v);
+    }
+
+    void referenced(double reference)
+    {
+        reference_ = reference;
+        host_.measure(QStringLiteral("reference"), reference, unit_, {});
+        host_.driver().readTelemetry([this](const TelemetryRead& t) {
+            const std::optional<double> before = t.ok ? Reading(host_.spec().quantity, t) : std::nullopt;
+            if (!before)
+                return host_.done(outcome::Error, t.ok ? QStringLiteral("the pack reports no cells") : t.error);
+            Limits limit;
+            if (const std::optional<double> max = host_.spec().maxErrorBefore) {
+                limit.low = -*max;
+                limit.high = *max;
+            }
+            host_.measure(QStringLiteral("error_before"), *before - reference_, unit_, limit);
+            calibrate();
+        });
+    }
+
+    void calibrate()
+    {
+        const QString quantity = host_.spec().quantity;
+        QStringList words{quantity};
+        if (quantity != QLatin1String("zero"))
+            words.append(QString::number(static_cast<qint64>(reference_)));
+        host_.driver().write(words, true, [this, words](const WriteResult& r) {
+            if (r.kind != WriteResult::Kind::Acknowledged)
+                return host_.done(outcome::Error, WriteFailure(words, r));
+            host_.driver().readTelemetry([this](const TelemetryRead& t) {
+                const std::optional<double> after = t.ok ? Reading(host_.spec().quantity, t) : std::nullopt;
+                if (!after)
+                    return host_.done(outcome::Error, t.ok ? QStringLiteral("the pack reports no cells") : t.error);
+                Limits tolerance;
+                tolerance.low = -host_.spec().tolerance;
+                tolerance.high = host_.spec().tolerance;
+                host_.measure(QStringLiteral("error_after"), *after - reference_, unit_, tolerance);
+                host_.done(outcome::Pass);
+            });
+        });
+    }
+
+    QString unit_;
+    double reference_ = 0;
+    QProcess* process_ = nullptr;
+};
+
+// What the information read shows of a setting, to compare with the words
+// written: the info key and the argument it must equal.
+struct ReadBackField {
+    const char* setting;
+    const char* key;
+    int argument; // index into the words
+};
+
+constexpr ReadBackField kReadBack[] = {
+    {"sleep", "sleep_multiplier", 1},  {"sleep", "sleep_base", 2},  {"protocol", "protocol_type", 1},
+    {"barcode", "barcode", 1},         {"serial", "serial_number", 1}, {"rated-capacity", "rated_cap", 1},
+};
+
+class SettingsStep : public Step {
+public:
+    using Step::Step;
+    void run() override { next(0); }
+
+private:
+    void next(size_t i)
+    {
+        const std::vector<QStringList>& writes = host_.spec().writes;
+        if (i >= writes.size())
+            return host_.done(outcome::Pass);
+        const QStringList words = writes[i];
+        host_.driver().write(words, false, [this, i, words](const WriteResult& r) {
+            if (r.kind != WriteResult::Kind::Acknowledged)
+                return host_.done(outcome::Error, WriteFailure(words, r));
+            QString name = words.first();
+            name.replace(QLatin1Char('-'), QLatin1Char('_'));
+            if (words.first() == QLatin1String("param") && words.size() > 1)
+                name = QStringLiteral("param_") + QString(words[1]).replace(QLatin1Char('-'), QLatin1Char('_'));
+            bool compared = false;
+            for (const ReadBackField& f : kReadBack) {
+                if (words.first() != QLatin1String(f.setting) || !r.readBack || !r.readBack->ok)
+                    continue;
+                const QJsonValue got = r.readBack->info.value(QLatin1String(f.key));
+                const QString want = words.value(f.argument);
+                Limits same;
+                bool number = false;
+                const double n = want.toDouble(&number);
+                same.equals = number ? QJsonValue(n) : QJsonValue(want);
+                host_.measure(QString::fromLatin1(f.key), got.isUndefined() ? QJsonValue() : got, {}, same);
+                compared = true;
+            }
+            if (!compared)
+                host_.measure(name, QStringLiteral("acknowledged"), {}, {});
+            next(i + 1);
+        });
+    }
+};
+
+class PromptStep : public Step {
+public:
+    using Step::Step;
+    void run() override
+    {
+        host_.ask(PromptKind::Confirm, host_.spec().text, [this](const QString&) { host_.done(outcome::Pass); });
+    }
+};
+
+} // namespace
+
+std::unique_ptr<Step> MakeUpgradeStep(StepHost& h) { return std::make_unique<UpgradeStep>(h); }
+std::unique_ptr<Step> MakeCalibrateStep(StepHost& h) { return std::make_unique<CalibrateStep>(h); }
+std::unique_ptr<Step> MakeSettingsStep(StepHost& h) { return std::make_unique<SettingsStep>(h); }
+std::unique_ptr<Step> MakePromptStep(StepHost& h) { return std::make_unique<PromptStep>(h); }
+
+std::unique_ptr<Step> MakeStep(StepKind kind, StepHost& h)
+{
+    switch (kind) {
+    case StepKind::Identify: return MakeIdentifyStep(h);
+    case StepKind::Scan: return MakeScanStep(h);
+    case StepKind::Upgrade: return MakeUpgradeStep(h);
+    case StepKind::WriteIdentity: return MakeWriteIdentityStep(h);
+    case StepKind::Calibrate: return MakeCalibrateStep(h);
+    case StepKind::Settings: return MakeSettingsStep(h);
+    case StepKind::Check: return MakeCheckStep(h);
+    case StepKind::Prompt: return MakePromptStep(h);
+    }
+    return nullptr;
+}
+
+} // namespace bms::station

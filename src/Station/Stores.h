@@ -1,0 +1,75 @@
+// Where a station run keeps what outlives it, behind small interfaces that
+// a database can implement: the serial-number sequence, the history of
+// passed barcodes, and a sink for finished records. The simple ones here
+// work on files under the data folder; several fixture processes may use
+// them at once.
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <optional>
+
+namespace bms::station {
+
+class SerialSequence {
+public:
+    virtual ~SerialSequence() = default;
+    // Hands out a number under `key` for the run `runId`: the lowest
+    // released number first, else the next; never the same number to two
+    // live runs.
+    virtual std::optional<qint64> reserve(const QString& key, const QString& runId, QString& error) = 0;
+    // The run passed: the number is used for good.
+    virtual bool commit(const QString& key, qint64 number, const QString& runId, QString& error) = 0;
+    // The run did not pass: the number goes back to be handed out again.
+    virtual bool release(const QString& key, qint64 number, const QString& runId, QString& error) = 0;
+};
+
+class PassHistory {
+public:
+    virtual ~PassHistory() = default;
+    // Whether a run of `barcode` at `stationId` passed before; nothing when
+    // it cannot be told (the reason in `error`).
+    virtual std::optional<bool> passedBefore(const QString& barcode, const QString& stationId, QString& error) = 0;
+};
+
+class RecordSink {
+public:
+    virtual ~RecordSink() = default;
+    // Called with each record after its JSON file has been written.
+    virtual bool store(const QJsonObject& record, QString& error) = 0;
+};
+
+// $XDG_DATA_HOME/quorlex-bms, else ~/.local/share/quorlex-bms.
+QString DataFolder();
+QString DefaultResultsFolder(); // DataFolder()/results
+
+// A sequence per key in a text file of `folder`, guarded by an exclusive
+// lock on the folder's lock file for each change, and each change written
+// whole (temporary file, sync, rename).
+class FileSerialSequence : public SerialSequence {
+public:
+    explicit FileSerialSequence(QString folder) : folder_(std::move(folder)) {}
+    std::optional<qint64> reserve(const QString& key, const QString& runId, QString& error) override;
+    bool commit(const QString& key, qint64 number, const QString& runId, QString& error) override;
+    bool release(const QString& key, qint64 number, const QString& runId, QString& error) override;
+
+private:
+    QString folder_;
+};
+
+// Looks through the record files of a results folder.
+class FolderPassHistory : public PassHistory {
+public:
+    explicit FolderPassHistory(QString folder) : folder_(std::move(folder)) {}
+    std::optional<bool> passedBefore(const QString& barcode, const QString& stationId, QString& error) override;
+
+private:
+    QString folder_;
+};
+
+class NullRecordSink : public RecordSink {
+public:
+    bool store(const QJsonObject&, QString&) override { return true; }
+};
+
+} // namespace bms::station
