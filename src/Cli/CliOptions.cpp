@@ -1,6 +1,7 @@
 #include "CliOptions.h"
 
 #include "SetCommands.h"
+#include "StationCommand.h"
 
 namespace bms::cli {
 
@@ -36,6 +37,11 @@ const std::vector<OptionSpec>& OptionSpecs()
         {"package", true, {QStringLiteral("upgrade")}},
         {"allow-same-version", false, {QStringLiteral("upgrade")}},
         {"index", true, {QStringLiteral("set")}},
+        {"barcode", true, {QStringLiteral("station")}},
+        {"operator", true, {QStringLiteral("station")}},
+        {"station", true, {QStringLiteral("station")}},
+        {"fixture", true, {QStringLiteral("station")}},
+        {"results", true, {QStringLiteral("station")}},
     };
     return specs;
 }
@@ -109,6 +115,7 @@ const char kProgramHelp[] =
     "  set WHAT VALUE...         a setting of the window's settings commands\n"
     "  calibrate KIND VALUE...   current, zero-current or voltage calibration\n"
     "  upgrade --target main|dev IMAGE   firmware upgrade from an Intel-HEX image\n"
+    "  station run|check RECIPE  the end-of-line test of a pack from a recipe\n"
     "  help [COMMAND]            this text, or the help of a command\n"
     "\n"
     "Options shared by every command:\n"
@@ -198,7 +205,8 @@ const QStringList& CommandNames()
 {
     static const QStringList names = {
         QStringLiteral("ports"),   QStringLiteral("info"),      QStringLiteral("read"),    QStringLiteral("watch"),
-        QStringLiteral("set"),     QStringLiteral("calibrate"), QStringLiteral("upgrade"), QStringLiteral("help"),
+        QStringLiteral("set"),     QStringLiteral("calibrate"), QStringLiteral("upgrade"), QStringLiteral("station"),
+        QStringLiteral("help"),
     };
     return names;
 }
@@ -221,6 +229,8 @@ QString HelpText(const QString& command)
         return QString::fromUtf8(kCalibrateHelp);
     if (command == QLatin1String("upgrade"))
         return QString::fromUtf8(kUpgradeHelp);
+    if (command == QLatin1String("station"))
+        return StationHelpText();
     return {};
 }
 

@@ -21,5 +21,9 @@ std::unique_ptr<Command> MakeWatchCommand(Session& session);
 std::unique_ptr<Command> MakeSetCommand(Session& session);
 std::unique_ptr<Command> MakeCalibrateCommand(Session& session);
 std::unique_ptr<Command> MakeUpgradeCommand(Session& session);
+// `station run` and `station check`.
+std::unique_ptr<Command> MakeStationCommand(Session& session);
+// The other `station` subcommands: the records (history, show, stats, ...).
+std::unique_ptr<Command> MakeStationRecordsCommand(Session& session);
 
 } // namespace bms::cli

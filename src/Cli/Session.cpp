@@ -184,6 +184,8 @@ int Session::openPort()
     // which port was lost), and the command ends.
     comm_->OnRequestHangup = [this] {
         run([this] { cm1RequestHangup(*comm_); });
+        if (onHangup && !finished_)
+            return onHangup();
         finish(kExitPack);
     };
     try {

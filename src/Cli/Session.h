@@ -88,6 +88,9 @@ public:
     std::function<void()> onFrame;
     // Ctrl-C or SIGTERM.
     std::function<void()> onInterrupt;
+    // The port was lost (the device vanished) and has been closed; unset,
+    // the program ends with kExitPack.
+    std::function<void()> onHangup;
 
 private:
     class CountingLink;

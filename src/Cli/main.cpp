@@ -27,6 +27,12 @@ std::unique_ptr<Command> MakeCommand(Session& session)
         return MakeSetCommand(session);
     if (name == QLatin1String("calibrate"))
         return MakeCalibrateCommand(session);
+    if (name == QLatin1String("station")) {
+        const QString sub = session.options.args.value(0);
+        if (sub == QLatin1String("run") || sub == QLatin1String("check"))
+            return MakeStationCommand(session);
+        return MakeStationRecordsCommand(session);
+    }
     return MakeUpgradeCommand(session);
 }
 

@@ -89,6 +89,7 @@ Evaluation Evaluate(const QString& name, const QJsonValue& value, const Limits& 
     if (limits.equals) {
         const QJsonValue& want = *limits.equals;
         const bool same = want.isDouble() ? value.isDouble() && value.toDouble() == want.toDouble()
+                          : want.isBool() ? value.isBool() && value.toBool() == want.toBool()
                                           : value.isString() && value.toString() == want.toString();
         if (!same)
             return fail(shown + QStringLiteral(", not ") + WithUnit(ValueText(want), limits.unit));

@@ -16,7 +16,7 @@ namespace bms::station {
 struct Limits {
     std::optional<double> low;
     std::optional<double> high;
-    std::optional<QJsonValue> equals; // a number or a text
+    std::optional<QJsonValue> equals; // a number, a text or true/false
     std::optional<QString> matches;   // the expression as written
     std::optional<qint64> mask;
     QString unit;

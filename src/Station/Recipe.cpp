@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
+#include <algorithm>
 #include <cmath>
 #include <toml++/toml.h>
 
@@ -179,6 +180,10 @@ std::vector<NamedLimits> ReadLimitTable(Table& step, bool check)
         const QString unit = check ? QuantityUnit(name) : QString();
         out.push_back({name, ReadLimits(AsTable(&value, QStringLiteral("the limits of ") + name), name, unit), Pos(key.source())});
     }
+    // In the order the recipe writes them (a table's keys come sorted).
+    std::sort(out.begin(), out.end(), [](const NamedLimits& a, const NamedLimits& b) {
+        return std::pair(a.at.line, a.at.column) < std::pair(b.at.line, b.at.column);
+    });
     return out;
 }
 

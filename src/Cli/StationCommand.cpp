@@ -1,0 +1,297 @@
+// `station run RECIPE` and `station check RECIPE`: the end-of-line test of a
+// pack from a recipe. The recipe is loaded and checked before the port is
+// opened; the run's events go out as text lines (one per step and a large
+// final line) or, with --json, as one JSON object a line; the operator's
+// answers come in on standard input, one line each.
+#include "StationCommand.h"
+
+#include "Command.h"
+#include "SetCommands.h"
+#include "Session.h"
+#include "StationDriver.h"
+
+#include "App.h"
+#include "FrameRecord.h"
+#include "ImageCheck.h"
+#include "Selectors.h"
+#include "StationRun.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QSocketNotifier>
+#include <cstdio>
+#include <unistd.h>
+
+namespace bms::cli {
+
+using namespace bms::station;
+
+namespace {
+
+constexpr int kExitRecipe = kExitUsage;
+
+const char kStationHelp[] =
+    "usage: quorlex-bms-cli --port NAME station run RECIPE.toml [--barcode B]\n"
+    "           [--operator NAME] [--station ID] [--fixture N] [--results DIR] [--yes]\n"
+    "       quorlex-bms-cli station check RECIPE.toml\n"
+    "\n"
+    "run takes the pack through the recipe's steps (identify, scan, upgrade,\n"
+    "write_identity, calibrate, settings, check, prompt), checks every measurement\n"
+    "against its limits and writes one record of the run, <run id>.json, to the\n"
+    "results folder (default $XDG_DATA_HOME/quorlex-bms/results). The recipe's\n"
+    "[line] settings (baud, address, time-out) and product are used for the port.\n"
+    "The barcode is scanned (typed on standard input) unless --barcode gives it;\n"
+    "--yes confirms the recipe's instructions without asking. check only loads and\n"
+    "checks the recipe.\n"
+    "\n"
+    "Answers to prompts are lines on standard input; \"!abort\" aborts the run.\n"
+    "With --json every event is one JSON object a line (docs/station.md).\n"
+    "\n"
+    "Exit status: 0 PASS, 1 FAIL, 2 bad usage or recipe (nothing sent), 3 the port\n"
+    "could not be opened, 4 ERROR (the pack or the port failed), 5 ABORTED.\n";
+
+QString ToolVersion()
+{
+#ifdef BMS_TOOL_VERSION
+    return QStringLiteral(BMS_TOOL_VERSION);
+#else
+    return {};
+#endif
+}
+
+// The whole-screen-width final line: "==========  PASS  ==========".
+QString Banner(const QString& word)
+{
+    const QString bar(30, QLatin1Char('='));
+    return bar + QStringLiteral("  ") + word + QStringLiteral("  ") + bar;
+}
+
+class StationCommand : public Command {
+public:
+    explicit StationCommand(Session& s) : s_(s) {}
+    ~StationCommand() override
+    {
+        if (traceObserver_ >= 0)
+            RemoveFrameObserver(traceObserver_);
+    }
+
+    void start() override
+    {
+        const QStringList& args = s_.options.args;
+        if (args.size() != 2) {
+            s_.report.error(QStringLiteral("station %1: one recipe file is needed (see quorlex-bms-cli help station)")
+                                .arg(args.value(0)));
+            return s_.finish(kExitUsage);
+        }
+        if (!load(args[1]))
+            return;
+        if (args[0] == QLatin1String("check"))
+            return check();
+        run();
+    }
+
+private:
+    bool load(const QString& path)
+    {
+        RecipeChecks checks;
+        checks.setting = [this](const QStringList& words) {
+            QString error;
+            const Setting* setting = StationDriver::FindSetting(words, false, error);
+            if (setting && !PrepareSetting(s_, *setting, words.mid(1), error))
+                return error.isEmpty() ? QStringLiteral("'%1' is not a valid setting").arg(words.join(QLatin1Char(' '))) : error;
+            return setting ? QString() : error;
+        };
+        checks.image = [](const QString& image, bool dev) { return CheckImage(image, dev).problem; };
+        RecipeError error;
+        std::optional<Recipe> recipe = LoadRecipe(path, error, checks);
+        if (!recipe) {
+            s_.report.error(error.text());
+            s_.finish(kExitRecipe, {{QStringLiteral("recipe_error"),
+                                     QJsonObject{{QStringLiteral("file"), error.file},
+                                                 {QStringLiteral("line"), error.at.line},
+                                                 {QStringLiteral("column"), error.at.column},
+                                                 {QStringLiteral("message"), error.message}}}});
+            return false;
+        }
+        recipe_ = std::move(*recipe);
+        return true;
+    }
+
+    void check()
+    {
+        QJsonArray steps;
+        for (const StepSpec& s : recipe_.steps)
+            steps.append(QJsonObject{{QStringLiteral("name"), s.name}, {QStringLiteral("kind"), StepKindName(s.kind)}});
+        s_.report.lines({QStringLiteral("%1 version %2: %3 steps, SHA-256 %4")
+                             .arg(recipe_.name, recipe_.version)
+                             .arg(recipe_.steps.size())
+                             .arg(recipe_.sha256)});
+        s_.finish(kExitDone, {{QStringLiteral("recipe"), recipe_.name},
+                              {QStringLiteral("version"), recipe_.version},
+                              {QStringLiteral("sha256"), recipe_.sha256},
+                              {QStringLiteral("steps"), steps}});
+    }
+
+    void run()
+    {
+        // The recipe's line settings, applied as the window applies its
+        // Communication Settings selections.
+        s_.host.setText(QStringLiteral("cbb_pdType"), recipe_.product);
+        s_.host.setText(QStringLiteral("cbb_addr"), QStringLiteral("%1").arg(recipe_.address, 2, 16, QLatin1Char('0')).toUpper());
+        s_.host.setText(QStringLiteral("cbb2"), QString::number(recipe_.baud));
+        s_.run(cbb_pdTypeChange);
+        s_.run(cbb_addrChange);
+        App.replyTimeoutMs = recipe_.timeoutMs;
+
+        const QString results = s_.options.has(QStringLiteral("results")) ? s_.options.value(QStringLiteral("results"))
+                                                                          : DefaultResultsFolder();
+        if (results.isEmpty() || !QDir().mkpath(results)) {
+            s_.report.error(QStringLiteral("--results: the folder '%1' cannot be made").arg(results));
+            return s_.finish(kExitUsage);
+        }
+        if (const int rc = s_.openPort(); rc != kExitDone)
+            return s_.finish(rc);
+
+        driver_ = std::make_unique<StationDriver>(s_);
+        serials_ = std::make_unique<FileSerialSequence>(DataFolder() + QStringLiteral("/serials"));
+        history_ = std::make_unique<FolderPassHistory>(results);
+        RunSettings settings;
+        settings.stationId = s_.options.value(QStringLiteral("station"));
+        settings.fixture = s_.options.value(QStringLiteral("fixture"));
+        settings.operatorName = s_.options.value(QStringLiteral("operator"));
+        settings.port = ResolvePortName(s_.options.port);
+        settings.resultsFolder = results;
+        settings.toolVersion = ToolVersion();
+        if (s_.options.has(QStringLiteral("barcode")))
+            settings.barcode = s_.options.value(QStringLiteral("barcode"));
+        settings.confirmPrompts = s_.options.yes;
+        run_ = std::make_unique<StationRun>(recipe_, settings, RunServices{*driver_, *serials_, *history_, sink_});
+        run_->onEvent = [this](const QJsonObject& e) { event(e); };
+        run_->onFinished = [this](const QString& outcome, const QString& path) { finished(outcome, path); };
+
+        traceObserver_ = AddFrameObserver([this](const FrameEvent& e) {
+            if (run_ && !run_->finished())
+                run_->trace().add(FormatTraceLine(e) + QStringLiteral("   ") + DescribeFrame(e));
+        });
+        s_.onInterrupt = [this] { run_->abort(QStringLiteral("stopped by a signal")); };
+        s_.onHangup = [this] { driver_->portLost(); };
+        listenToInput();
+        run_->start();
+    }
+
+    // Standard input: one answer a line, as it arrives.
+    void listenToInput()
+    {
+        input_ = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
+        QObject::connect(input_.get(), &QSocketNotifier::activated, input_.get(), [this] {
+            char buffer[4096];
+            const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+            if (n <= 0) {
+                input_->setEnabled(false);
+                if (!pending_.isEmpty())
+                    run_->answer(QString::fromUtf8(pending_));
+                pending_.clear();
+                run_->inputClosed();
+                return;
+            }
+            pending_.append(buffer, n);
+            // A line longer than any answer is cut where the limit falls.
+            qsizetype eol;
+            while ((eol = pending_.indexOf('\n')) >= 0 || pending_.size() > 4096) {
+                const qsizetype end = eol >= 0 ? eol : 4096;
+                const QByteArray line = pending_.left(end);
+                pending_.remove(0, eol >= 0 ? end + 1 : end);
+                run_->answer(QString::fromUtf8(line));
+            }
+        });
+    }
+
+    void event(const QJsonObject& e)
+    {
+        const QString kind = e.value(QStringLiteral("event")).toString();
+        if (s_.report.json()) {
+            // The record goes out once written; the run's end is the last line.
+            s_.report.object(e);
+            return;
+        }
+        if (kind == QLatin1String("run_start")) {
+            s_.report.lines({QStringLiteral("Station run %1: %2 version %3 on %4")
+                                 .arg(e.value(QStringLiteral("run_id")).toString(),
+                                      e.value(QStringLiteral("recipe")).toObject().value(QStringLiteral("name")).toString(),
+                                      e.value(QStringLiteral("recipe")).toObject().value(QStringLiteral("version")).toString(),
+                                      e.value(QStringLiteral("port")).toString())});
+        } else if (kind == QLatin1String("step_start")) {
+            failures_.clear();
+        } else if (kind == QLatin1String("measurement") && e.value(QStringLiteral("outcome")).toString() == outcome::Fail) {
+            failures_.append(QStringLiteral("      ") + e.value(QStringLiteral("reason")).toString());
+        } else if (kind == QLatin1String("step_end")) {
+            const QString reason = e.value(QStringLiteral("reason")).toString();
+            const int retries = e.value(QStringLiteral("retries")).toInt();
+            QStringList lines{QStringLiteral("  %1 %2 %3 %4 s%5")
+                                  .arg(e.value(QStringLiteral("index")).toInt() + 1, 2)
+                                  .arg(e.value(QStringLiteral("name")).toString(), -18)
+                                  .arg(e.value(QStringLiteral("outcome")).toString(), -8)
+                                  .arg(e.value(QStringLiteral("duration_s")).toDouble(), 6, 'f', 2)
+                                  .arg(retries ? QStringLiteral(" (%1 retries)").arg(retries) : QString())};
+            if (!failures_.isEmpty())
+                lines += failures_;
+            else if (!reason.isEmpty())
+                lines.append(QStringLiteral("      ") + reason);
+            s_.report.lines(lines);
+        } else if (kind == QLatin1String("prompt")) {
+            const QString text = e.value(QStringLiteral("text")).toString();
+            const QString how = e.value(QStringLiteral("kind")).toString() == QLatin1String("confirm")
+                                    ? QStringLiteral(" [Enter: done, no: abort]")
+                                    : QStringLiteral(": ");
+            std::fprintf(stderr, "%s%s", qPrintable(text), qPrintable(how));
+            std::fflush(stderr);
+        } else if (kind == QLatin1String("prompt_refused")) {
+            Report::diagnostic(e.value(QStringLiteral("reason")).toString());
+        } else if (kind == QLatin1String("warning") || kind == QLatin1String("error")) {
+            s_.report.error(e.value(QStringLiteral("message")).toString());
+        }
+    }
+
+    void finished(const QString& outcomeText, const QString& path)
+    {
+        const RunRecord& r = run_->runRecord();
+        if (!s_.report.json()) {
+            QStringList lines{QString(), Banner(outcomeText)};
+            if (!r.failureCode.isEmpty())
+                lines.append(QStringLiteral("%1: %2").arg(r.failureCode, r.failureReason));
+            lines.append(path.isEmpty() ? QStringLiteral("The record was not written") : QStringLiteral("Record: ") + path);
+            s_.report.lines(lines);
+        }
+        s_.finish(OutcomeExitCode(outcomeText),
+                  {{QStringLiteral("event"), QStringLiteral("run_end")},
+                   {QStringLiteral("run_id"), r.runId},
+                   {QStringLiteral("outcome"), outcomeText},
+                   {QStringLiteral("failure_code"), r.failureCode.isEmpty() ? QJsonValue() : QJsonValue(r.failureCode)},
+                   {QStringLiteral("failure_reason"), r.failureReason},
+                   {QStringLiteral("record"), path.isEmpty() ? QJsonValue() : QJsonValue(path)}});
+    }
+
+    Session& s_;
+    Recipe recipe_;
+    std::unique_ptr<StationDriver> driver_;
+    std::unique_ptr<FileSerialSequence> serials_;
+    std::unique_ptr<FolderPassHistory> history_;
+    NullRecordSink sink_;
+    std::unique_ptr<StationRun> run_;
+    std::unique_ptr<QSocketNotifier> input_;
+    QByteArray pending_;
+    QStringList failures_;
+    int traceObserver_ = -1;
+};
+
+} // namespace
+
+QString StationHelpText()
+{
+    return QString::fromUtf8(kStationHelp);
+}
+
+std::unique_ptr<Command> MakeStationCommand(Session& session) { return std::make_unique<StationCommand>(session); }
+
+} // namespace bms::cli

@@ -1,0 +1,77 @@
+// The pack as a station run reaches it from the command line: the
+// information read of "Read Info", a rotation of the sampling loop's blocks,
+// the settings and calibration buttons of `set` and `calibrate`, and the
+// Device Upgrade tab's run with its version read-back, all through the
+// session's handlers and events. One operation at a time.
+#pragma once
+
+#include "PackDriver.h"
+#include "Rotation.h"
+
+#include <QObject>
+#include <QTimer>
+#include <memory>
+#include <set>
+
+namespace bms {
+class FirmwareReadBack;
+}
+
+namespace bms::cli {
+
+class Session;
+struct Setting;
+
+class StationDriver : public station::PackDriver {
+public:
+    explicit StationDriver(Session& session);
+    ~StationDriver() override;
+
+    void readInfo(std::function<void(const station::InfoRead&)> done) override;
+    void readTelemetry(std::function<void(const station::TelemetryRead&)> done) override;
+    void write(const QStringList& words, bool calibrate, std::function<void(const station::WriteResult&)> done) override;
+    void upgrade(const QString& image, bool devFirmware, std::function<void(const station::UpgradeResult&)> done) override;
+    void cancel() override;
+
+    // The port was lost: what is in flight and everything after it fails.
+    void portLost();
+
+    // The setting of `set` (or `calibrate`) named by the first word, or
+    // null with the reason in `error`.
+    static const Setting* FindSetting(const QStringList& words, bool calibrate, QString& error);
+
+private:
+    struct Write;
+    struct Upgrade;
+
+    void begin();
+    // Runs `f` from the event loop unless the operation has been cancelled.
+    void later(std::function<void()> f);
+    station::InfoRead infoNow(bool ok, const QString& error) const;
+
+    // Write: the pack's answer, its read-back, the end.
+    void judgeFrame();
+    void writeTimedOut();
+    void writeProceed();
+    void ownFunctionAnswered();
+    void endWrite(station::WriteResult::Kind kind, const QString& detail = {});
+
+    // Upgrade: lbl35's texts and the version read-back.
+    void upgradeStatus(const QString& text);
+    void endUpgrade(bool ok, const QString& ending, std::optional<uint16_t> swAfter = std::nullopt);
+
+    Session& s_;
+    Rotation rotation_;
+    QObject context_;
+    int generation_ = 0;
+    bool lost_ = false;
+    bool reReadRequested_ = false;
+    QString lastMessage_;
+    std::unique_ptr<Write> write_;
+    std::unique_ptr<Upgrade> upgrade_;
+    // The reads in flight, answered when the port is lost.
+    std::function<void(const station::InfoRead&)> pendingInfo_;
+    std::function<void(const station::TelemetryRead&)> pendingTelemetry_;
+};
+
+} // namespace bms::cli
