@@ -263,7 +263,9 @@ private:
             lines.append(path.isEmpty() ? QStringLiteral("The record was not written") : QStringLiteral("Record: ") + path);
             s_.report.lines(lines);
         }
-        s_.finish(OutcomeExitCode(outcomeText),
+        // A run whose record could not be written has not done its job,
+        // whatever the pack did.
+        s_.finish(path.isEmpty() ? OutcomeExitCode(outcome::Error) : OutcomeExitCode(outcomeText),
                   {{QStringLiteral("event"), QStringLiteral("run_end")},
                    {QStringLiteral("run_id"), r.runId},
                    {QStringLiteral("outcome"), outcomeText},

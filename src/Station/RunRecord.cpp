@@ -39,7 +39,8 @@ QJsonObject StepRecord::toJson() const
             {QStringLiteral("started_at"), startedAt.isValid() ? QJsonValue(RecordTime(startedAt)) : QJsonValue()},
             {QStringLiteral("ended_at"), endedAt.isValid() ? QJsonValue(RecordTime(endedAt)) : QJsonValue()},
             {QStringLiteral("retries"), retries},
-            {QStringLiteral("reason"), reason}};
+            {QStringLiteral("reason"), reason},
+            {QStringLiteral("pack_s"), packSeconds}};
 }
 
 void TraceLog::add(const QString& line)

@@ -46,6 +46,9 @@ struct StepRecord {
     QDateTime endedAt;
     int retries = 0;
     QString reason;
+    // Time spent waiting on the pack: from each request of the step to its
+    // answer, the handlers' designed waits included.
+    double packSeconds = 0;
     QJsonObject toJson() const;
 };
 

@@ -98,6 +98,7 @@ void StationRun::startStep()
         return finish();
     record_.steps[static_cast<size_t>(index_)].startedAt = QDateTime::currentDateTime();
     attempt_ = 0;
+    packMs_ = 0;
     stepClock_.start();
     stepTimer_.start(static_cast<int>(spec().timeoutS * 1000));
     startAttempt();
@@ -202,6 +203,7 @@ void StationRun::endStep(const QString& outcomeText, const QString& reason)
     r.reason = reason;
     r.retries = attempt_;
     r.endedAt = QDateTime::currentDateTime();
+    r.packSeconds = packMs_ / 1000.0;
     emitEvent({{QStringLiteral("event"), QStringLiteral("step_end")},
                {QStringLiteral("index"), index_},
                {QStringLiteral("name"), r.name},
@@ -209,7 +211,8 @@ void StationRun::endStep(const QString& outcomeText, const QString& reason)
                {QStringLiteral("outcome"), outcomeText},
                {QStringLiteral("reason"), reason},
                {QStringLiteral("retries"), attempt_},
-               {QStringLiteral("duration_s"), stepClock_.elapsed() / 1000.0}});
+               {QStringLiteral("duration_s"), stepClock_.elapsed() / 1000.0},
+               {QStringLiteral("pack_s"), r.packSeconds}});
     const bool failed = outcomeText == outcome::Fail || outcomeText == outcome::Error;
     if (outcomeText == outcome::Aborted || aborting_ || (failed && spec().stopOnFail))
         return finish();

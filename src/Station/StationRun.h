@@ -61,8 +61,40 @@ public:
     std::function<void(const QString& outcome, const QString& recordPath)> onFinished;
 
 private:
+    // The pack as the steps reach it: each operation's time, from its call
+    // to its answer, counts towards the step's time with the pack.
+    class TimedDriver : public PackDriver {
+    public:
+        TimedDriver(PackDriver& d, qint64& ms) : d_(d), ms_(ms) {}
+        void readInfo(std::function<void(const InfoRead&)> done) override { d_.readInfo(timed(std::move(done))); }
+        void readTelemetry(std::function<void(const TelemetryRead&)> done) override { d_.readTelemetry(timed(std::move(done))); }
+        void write(const QStringList& words, bool calibrate, std::function<void(const WriteResult&)> done) override
+        {
+            d_.write(words, calibrate, timed(std::move(done)));
+        }
+        void upgrade(const QString& image, bool dev, std::function<void(const UpgradeResult&)> done) override
+        {
+            d_.upgrade(image, dev, timed(std::move(done)));
+        }
+        void cancel() override { d_.cancel(); }
+
+    private:
+        template <class Result>
+        std::function<void(const Result&)> timed(std::function<void(const Result&)> done)
+        {
+            QElapsedTimer clock;
+            clock.start();
+            return [this, clock, done](const Result& r) {
+                ms_ += clock.elapsed();
+                done(r);
+            };
+        }
+        PackDriver& d_;
+        qint64& ms_;
+    };
+
     // StepHost
-    PackDriver& driver() override { return services_.driver; }
+    PackDriver& driver() override { return timed_; }
     const Recipe& recipe() const override { return recipe_; }
     const StepSpec& spec() const override { return recipe_.steps[static_cast<size_t>(index_)]; }
     RunState& state() override { return state_; }
@@ -90,6 +122,8 @@ private:
     Recipe recipe_;
     RunSettings settings_;
     RunServices services_;
+    qint64 packMs_ = 0; // of the current step
+    TimedDriver timed_{services_.driver, packMs_};
     RunRecord record_;
     RunState state_;
     QObject context_;
