@@ -244,7 +244,8 @@ private:
             const QString how = e.value(QStringLiteral("kind")).toString() == QLatin1String("confirm")
                                     ? QStringLiteral(" [Enter: done, no: abort]")
                                     : QStringLiteral(": ");
-            std::fprintf(stderr, "%s%s", qPrintable(text), qPrintable(how));
+            // Typed answers end the line on a terminal; piped ones do not.
+            std::fprintf(stderr, "%s%s%s", qPrintable(text), qPrintable(how), ::isatty(STDIN_FILENO) ? "" : "\n");
             std::fflush(stderr);
         } else if (kind == QLatin1String("prompt_refused")) {
             Report::diagnostic(e.value(QStringLiteral("reason")).toString());
