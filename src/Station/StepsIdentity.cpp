@@ -54,9 +54,9 @@ private:
         pack.uid = TextOf(info_.value(QStringLiteral("uid")));
         pack.uidCrc = TextOf(info_.value(QStringLiteral("uid_crc")));
         pack.serialNumber = TextOf(info_.value(QStringLiteral("serial_number")));
-        if (!host_.state().barcode.isEmpty() || !pack.barcode)
-            pack.barcode = host_.state().barcode.isEmpty() ? TextOf(info_.value(QStringLiteral("barcode")))
-                                                           : std::optional<QString>(host_.state().barcode);
+        // The scanned barcode names the pack; before a scan, the one it holds.
+        if (!pack.barcode)
+            pack.barcode = TextOf(info_.value(QStringLiteral("barcode")));
         pack.hwVersion = VersionText(t.hwVersion);
         pack.swBefore = VersionText(t.swVersion);
         pack.cells = t.cellCount;
