@@ -1,0 +1,215 @@
+// The step engine against a scripted pack: retries keep only the last
+// attempt, on_fail = continue goes on and still fails the run, a step that
+// hangs times out, and the operator's answers reach the right prompt.
+#include "QtTestSupport.h"
+#include "StationRun.h"
+
+#include <QJsonArray>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <deque>
+#include <gtest/gtest.h>
+
+using namespace bms::station;
+using bms::test::WaitUntil;
+
+namespace {
+
+// Answers every read with the next scripted current (mA); a read with no
+// script left never answers, as a pack that hangs.
+class ScriptedPack : public PackDriver {
+public:
+    std::deque<double> currents;
+
+    void readInfo(std::function<void(const InfoRead&)> done) override
+    {
+        InfoRead r;
+        r.ok = true;
+        later([done, r] { done(r); });
+    }
+    void readTelemetry(std::function<void(const TelemetryRead&)> done) override
+    {
+        if (currents.empty())
+            return;
+        TelemetryRead t;
+        t.ok = true;
+        t.currentMa = currents.front();
+        currents.pop_front();
+        later([done, t] { done(t); });
+    }
+    void write(const QStringList&, bool, std::function<void(const WriteResult&)> done) override
+    {
+        WriteResult r;
+        r.kind = WriteResult::Kind::Acknowledged;
+        later([done, r] { done(r); });
+    }
+    void upgrade(const QString&, bool, std::function<void(const UpgradeResult&)>) override {}
+    void cancel() override { ++generation_; }
+
+private:
+    void later(std::function<void()> f)
+    {
+        QTimer::singleShot(0, &context_, [this, g = generation_, f] {
+            if (g == generation_)
+                f();
+        });
+    }
+    QObject context_;
+    int generation_ = 0;
+};
+
+StepSpec Check(const QString& name, double low, double high)
+{
+    StepSpec s;
+    s.kind = StepKind::Check;
+    s.name = name;
+    s.rotations = 1;
+    s.timeoutS = 5;
+    Limits l;
+    l.low = low;
+    l.high = high;
+    s.limits.push_back({QStringLiteral("current"), l, {}});
+    return s;
+}
+
+StepSpec Ask(StepKind kind, const QString& name, double timeoutS = 5)
+{
+    StepSpec s;
+    s.kind = kind;
+    s.name = name;
+    s.pattern = QStringLiteral("\\d{12}");
+    s.text = QStringLiteral("Connect the load");
+    s.timeoutS = timeoutS;
+    return s;
+}
+
+class StationRunTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        static int argc = 1;
+        static char name[] = "tst_station_run";
+        static char* argv[] = {name, nullptr};
+        if (!QCoreApplication::instance())
+            new QCoreApplication(argc, argv);
+    }
+
+    // Starts the run; `typed` are lines typed before it starts.
+    void start(std::vector<StepSpec> steps, const QStringList& typed = {})
+    {
+        Recipe recipe;
+        recipe.name = QStringLiteral("t");
+        recipe.steps = std::move(steps);
+        RunSettings settings;
+        settings.resultsFolder = dir.filePath(QStringLiteral("results"));
+        run = std::make_unique<StationRun>(recipe, settings, RunServices{pack, serials, history, sink});
+        run->onEvent = [this](const QJsonObject& e) {
+            events.append(e);
+            if (onEvent)
+                onEvent(e);
+        };
+        run->onFinished = [this](const QString& o, const QString&) { outcome = o; };
+        for (const QString& line : typed)
+            run->answer(line);
+        run->start();
+    }
+    bool finish() { return WaitUntil([this] { return !outcome.isEmpty(); }, 10000); }
+    QStringList stepOutcomes() const
+    {
+        QStringList out;
+        for (const StepRecord& s : run->runRecord().steps)
+            out.append(s.outcome);
+        return out;
+    }
+    int count(const char* kind) const
+    {
+        int n = 0;
+        for (const QJsonObject& e : events)
+            n += e.value("event").toString() == QLatin1String(kind);
+        return n;
+    }
+
+    QTemporaryDir dir;
+    ScriptedPack pack;
+    FileSerialSequence serials{dir.filePath(QStringLiteral("serials"))};
+    FolderPassHistory history{dir.filePath(QStringLiteral("results"))};
+    NullRecordSink sink;
+    std::unique_ptr<StationRun> run;
+    QList<QJsonObject> events;
+    std::function<void(const QJsonObject&)> onEvent;
+    QString outcome;
+};
+
+TEST_F(StationRunTest, retryKeepsOnlyTheLastAttemptsMeasurements)
+{
+    StepSpec check = Check(QStringLiteral("load"), 9500, 10500);
+    check.retries = 2;
+    pack.currents = {12000, 10000};
+    start({check});
+    ASSERT_TRUE(finish());
+    EXPECT_EQ(outcome, outcome::Pass);
+    EXPECT_EQ(run->runRecord().steps[0].retries, 1);
+    ASSERT_EQ(run->runRecord().measurements.size(), 1u);
+    EXPECT_EQ(run->runRecord().measurements[0].value.toDouble(), 10000);
+    EXPECT_EQ(count("step_retry"), 1);
+}
+
+TEST_F(StationRunTest, continueAfterAFailRunsTheRestAndTheFirstFailureNamesTheRun)
+{
+    StepSpec first = Check(QStringLiteral("idle"), -100, 100);
+    first.stopOnFail = false;
+    pack.currents = {500, 10000, 7};
+    start({first, Check(QStringLiteral("load"), 9500, 10500), Check(QStringLiteral("after"), 9500, 10500)});
+    ASSERT_TRUE(finish());
+    EXPECT_EQ(outcome, outcome::Fail);
+    EXPECT_EQ(run->runRecord().failureCode, QStringLiteral("idle.current"));
+    EXPECT_EQ(stepOutcomes(), (QStringList{"FAIL", "PASS", "FAIL"}));
+}
+
+TEST_F(StationRunTest, hangingPackTimesTheStepOutAsAnErrorAndStopsTheRun)
+{
+    StepSpec check = Check(QStringLiteral("load"), 9500, 10500);
+    check.timeoutS = 0.2;
+    check.retries = 3; // a time-out ends the step whatever its retries
+    start({check, Check(QStringLiteral("after"), 0, 1)});
+    ASSERT_TRUE(finish());
+    EXPECT_EQ(outcome, outcome::Error);
+    EXPECT_EQ(run->runRecord().failureCode, QStringLiteral("load.error"));
+    EXPECT_EQ(stepOutcomes(), (QStringList{"ERROR", "NOT_RUN"}));
+}
+
+// Answers typed ahead wait for their prompt; an answer for a prompt that has
+// gone, or one of the wrong kind, answers nothing; an unanswered prompt
+// aborts when its step times out.
+TEST_F(StationRunTest, answersReachTheirPromptAndAnUnansweredPromptAborts)
+{
+    onEvent = [this](const QJsonObject& e) {
+        if (e.value("event").toString() == QLatin1String("prompt") && e.value("kind").toString() == QLatin1String("confirm"))
+            QTimer::singleShot(0, [this] {
+                run->answer(QStringLiteral("@p9 yes"));  // not this prompt
+                run->answer(QStringLiteral("maybe"));    // refused
+            });
+    };
+    start({Ask(StepKind::Scan, QStringLiteral("scan")), Ask(StepKind::Prompt, QStringLiteral("load"), 0.3)},
+          {QStringLiteral("202612080001\r")});
+    ASSERT_TRUE(finish());
+    EXPECT_EQ(outcome, outcome::Aborted);
+    EXPECT_EQ(run->runRecord().pack.barcode, QStringLiteral("202612080001"));
+    EXPECT_EQ(stepOutcomes(), (QStringList{"PASS", "ABORTED"}));
+    EXPECT_EQ(run->runRecord().failureCode, QStringLiteral("load.aborted"));
+    EXPECT_EQ(count("prompt_refused"), 1);
+
+    // "no" to an instruction aborts at once.
+    events.clear();
+    outcome.clear();
+    onEvent = [this](const QJsonObject& e) {
+        if (e.value("event").toString() == QLatin1String("prompt"))
+            QTimer::singleShot(0, [this, id = e.value("id").toString()] { run->answer(QLatin1Char('@') + id + QStringLiteral(" no")); });
+    };
+    start({Ask(StepKind::Prompt, QStringLiteral("load"))});
+    ASSERT_TRUE(finish());
+    EXPECT_EQ(outcome, outcome::Aborted);
+    EXPECT_EQ(run->runRecord().failureReason, QStringLiteral("the operator answered no"));
+}
+
+} // namespace
