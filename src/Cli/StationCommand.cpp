@@ -17,10 +17,12 @@
 #include "StationRun.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QSocketNotifier>
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace bms::cli {
@@ -180,9 +182,21 @@ private:
         run_->start();
     }
 
-    // Standard input: one answer a line, as it arrives.
+    // Standard input: one answer a line, as it arrives. A program started
+    // with its standard input closed may find descriptor 0 reused by the
+    // port or the event loop; only a terminal, pipe, socket or file that is
+    // not the port is read.
     void listenToInput()
     {
+        struct stat in = {};
+        struct stat port = {};
+        const bool usable = ::fstat(STDIN_FILENO, &in) == 0
+                            && (S_ISFIFO(in.st_mode) || S_ISREG(in.st_mode) || S_ISSOCK(in.st_mode) || S_ISCHR(in.st_mode))
+                            && !(S_ISCHR(in.st_mode)
+                                 && ::stat(QFile::encodeName(ResolvePortName(s_.options.port)).constData(), &port) == 0
+                                 && port.st_rdev == in.st_rdev);
+        if (!usable)
+            return run_->inputClosed();
         input_ = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
         QObject::connect(input_.get(), &QSocketNotifier::activated, input_.get(), [this] {
             char buffer[4096];

@@ -13,7 +13,9 @@ public:
     explicit UnknownStationCommand(Session& s) : s_(s) {}
     void start() override
     {
-        s_.report.error(QStringLiteral("unknown station command '%1' (run or check)").arg(s_.options.args.value(0)));
+        const QString sub = s_.options.args.value(0);
+        s_.report.error(sub.isEmpty() ? QStringLiteral("station: run RECIPE or check RECIPE (see quorlex-bms-cli help station)")
+                                      : QStringLiteral("unknown station command '%1' (run or check)").arg(sub));
         s_.finish(kExitUsage);
     }
 
