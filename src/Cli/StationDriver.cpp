@@ -131,6 +131,8 @@ StationDriver::StationDriver(Session& session) : s_(session), rotation_(session)
 StationDriver::~StationDriver()
 {
     cancel();
+    endedWrites_.clear();
+    endedUpgrades_.clear();
 }
 
 void StationDriver::later(std::function<void()> f)
@@ -153,11 +155,17 @@ void StationDriver::begin()
     pendingTelemetry_ = nullptr;
     if (upgrade_)
         s_.host.onText = upgrade_->savedOnText;
-    // Their timers may be the callers: they go once the call has returned.
+    // Their timers may be the callers: they go once the call has returned
+    // (or with the driver).
     if (write_)
-        QMetaObject::invokeMethod(&context_, [w = write_.release()] { delete w; }, Qt::QueuedConnection);
+        endedWrites_.push_back(std::move(write_));
     if (upgrade_)
-        QMetaObject::invokeMethod(&context_, [u = upgrade_.release()] { delete u; }, Qt::QueuedConnection);
+        endedUpgrades_.push_back(std::move(upgrade_));
+    if (!endedWrites_.empty() || !endedUpgrades_.empty())
+        QMetaObject::invokeMethod(&context_, [this] {
+            endedWrites_.clear();
+            endedUpgrades_.clear();
+        }, Qt::QueuedConnection);
 }
 
 void StationDriver::cancel()

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <memory>
 #include <set>
+#include <vector>
 
 namespace bms {
 class FirmwareReadBack;
@@ -69,6 +70,8 @@ private:
     QString lastMessage_;
     std::unique_ptr<Write> write_;
     std::unique_ptr<Upgrade> upgrade_;
+    std::vector<std::unique_ptr<Write>> endedWrites_;
+    std::vector<std::unique_ptr<Upgrade>> endedUpgrades_;
     // The reads in flight, answered when the port is lost.
     std::function<void(const station::InfoRead&)> pendingInfo_;
     std::function<void(const station::TelemetryRead&)> pendingTelemetry_;
