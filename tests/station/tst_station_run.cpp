@@ -212,4 +212,46 @@ TEST_F(StationRunTest, answersReachTheirPromptAndAnUnansweredPromptAborts)
     EXPECT_EQ(run->runRecord().failureReason, QStringLiteral("the operator answered no"));
 }
 
+// The reference of a calibration from a line's meter command or the
+// operator: the number is taken, anything else is an error of the step.
+TEST_F(StationRunTest, calibrationReferenceComesFromACommandOrTheOperator)
+{
+    struct Case {
+        Reference::Kind kind;
+        const char* text;
+        const char* outcome;
+    };
+    const Case cases[] = {
+        {Reference::Kind::Command, "printf '10012 mA\\n'", "PASS"},
+        {Reference::Kind::Command, "echo volts", "ERROR"},
+        {Reference::Kind::Command, "echo 10012; exit 3", "ERROR"},
+        {Reference::Kind::Command, "echo 600000", "ERROR"}, // beyond what the calibration takes
+        {Reference::Kind::Prompt, "Meter reading (mA)", "PASS"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        events.clear();
+        outcome.clear();
+        pack.currents = {10000, 10012};
+        StepSpec s;
+        s.kind = StepKind::Calibrate;
+        s.name = QStringLiteral("cal");
+        s.quantity = QStringLiteral("current");
+        s.reference = {c.kind, 0, QString::fromUtf8(c.text)};
+        s.tolerance = 5;
+        s.timeoutS = 10;
+        onEvent = [this](const QJsonObject& e) {
+            if (e.value("event").toString() == QLatin1String("prompt"))
+                QTimer::singleShot(0, [this] { run->answer(QStringLiteral("10012")); });
+        };
+        start({s});
+        ASSERT_TRUE(finish());
+        EXPECT_EQ(run->runRecord().steps[0].outcome, QLatin1String(c.outcome)) << run->runRecord().steps[0].reason.toStdString();
+        if (QLatin1String(c.outcome) == QLatin1String("PASS")) {
+            EXPECT_EQ(run->runRecord().measurements[1].name, QStringLiteral("error_before"));
+            EXPECT_EQ(run->runRecord().measurements[1].value.toDouble(), -12);
+        }
+    }
+}
+
 } // namespace
