@@ -9,6 +9,8 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <fcntl.h>
+#include <functional>
+#include <map>
 #include <set>
 #include <sys/file.h>
 #include <unistd.h>
