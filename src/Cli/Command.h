@@ -2,6 +2,8 @@
 // reacts to the session's events and ends the program with Session::finish.
 #pragma once
 
+#include <QJsonObject>
+#include <QString>
 #include <memory>
 
 namespace bms::cli {
@@ -21,5 +23,10 @@ std::unique_ptr<Command> MakeWatchCommand(Session& session);
 std::unique_ptr<Command> MakeSetCommand(Session& session);
 std::unique_ptr<Command> MakeCalibrateCommand(Session& session);
 std::unique_ptr<Command> MakeUpgradeCommand(Session& session);
+
+// The keys of the last JSON object of `command`, each null: every outcome,
+// a usage error included, prints the same keys (with "error", "exit",
+// "messages", "errors" and "notes" added).
+QJsonObject ResultShape(const QString& command);
 
 } // namespace bms::cli
