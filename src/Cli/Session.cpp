@@ -38,7 +38,11 @@ public:
     bool SendData(const uint8_t* data, uint16_t length) override
     {
         // Once the command has ended (an interrupt in a handler's wait),
-        // what the handler still asks for is not sent.
+        // what the handler still asks for is not sent; where the command
+        // allows it, the handler is stopped there by an error that its
+        // guard catches.
+        if (closed && stopHandler)
+            throw Error(QStringLiteral("The command has ended"));
         if (closed)
             return false;
         ++frames;
@@ -50,6 +54,7 @@ public:
     }
     uint64_t frames = 0;
     bool closed = false;
+    bool stopHandler = false;
     uint8_t lastFunction = 0;
     std::set<uint16_t> registers;
 
@@ -129,6 +134,8 @@ void Session::wire()
 {
     host.onMessage = [this](const QString& m) { report.message(m); };
     host.onError = [this](const QString& m) {
+        if (finished_)
+            return; // the handler stopped after the end (stopHandlerOnFinish)
         ++errors_;
         report.error(m);
     };
@@ -223,6 +230,11 @@ bool Session::run(const std::function<void()>& handler)
     const int before = errors_;
     RunGuarded(handler);
     return errors_ == before;
+}
+
+void Session::stopHandlerOnFinish()
+{
+    link_->stopHandler = true;
 }
 
 uint64_t Session::framesSent() const

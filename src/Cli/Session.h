@@ -58,6 +58,12 @@ public:
     // report as the general error handler would show it. False on an error.
     bool run(const std::function<void()>& handler);
 
+    // A handler still running when the command ends (an interrupt in one of
+    // its waits) is stopped at its next frame rather than left to finish
+    // without sending. Only for commands whose timers send nothing of their
+    // own: the stop is an error that Session::run's guard catches.
+    void stopHandlerOnFinish();
+
     // Frames written to the port so far (requests and image records).
     uint64_t framesSent() const;
     // Function code of the last frame written (0 before the first).

@@ -119,20 +119,24 @@ private:
         quiet_.setSingleShot(true);
         QObject::connect(&quiet_, &QTimer::timeout, [this] { ownFunctionAnswered(); });
         s_.onInterrupt = [this] { interrupted(); };
+        s_.stopHandlerOnFinish();
     }
 
-    // A signal ends the command at once; what was sent may have arrived.
+    // A signal ends the command at once, a handler still sending (the
+    // role's sixteen writes) included; what was sent may have arrived.
     void interrupted()
     {
         const QString signal = SignalName(s_.interruptSignal());
-        if (s_.framesSent() == framesBefore_)
+        const uint64_t sent = s_.framesSent() - framesBefore_;
+        const QString writes = sent == 1 ? QStringLiteral("the write was") : QStringLiteral("%1 writes were").arg(sent);
+        if (sent == 0)
             s_.fail(ErrorKind::Interrupted, QStringLiteral("Interrupted (%1) before the write was sent").arg(signal));
-        else if (outcome_ == Outcome::Acknowledged)
+        else if (outcome_ == Outcome::Acknowledged && !running_)
             s_.fail(ErrorKind::Interrupted, QStringLiteral("Interrupted (%1): the pack acknowledged the write; it was "
                                                            "not read back").arg(signal));
         else
-            s_.fail(ErrorKind::Interrupted, QStringLiteral("Interrupted (%1) after the write was sent: the pack may "
-                                                           "have applied it").arg(signal));
+            s_.fail(ErrorKind::Interrupted, QStringLiteral("Interrupted (%1) after %2 sent: the pack may have "
+                                                           "applied it").arg(signal, writes));
         s_.finish(s_.interruptExitCode(), result());
     }
 
