@@ -129,8 +129,9 @@ bool DataLogFiles::addRow(qint64 rotation, const std::set<int>& answered)
 bool DataLogFiles::writeCsv(const QStringList& cells)
 {
     const QByteArray line = (cells.join(QLatin1Char(',')) + QLatin1Char('\n')).toUtf8();
+    errno = 0;
     if (csv_.write(line) != line.size()) {
-        csvFailed(csv_.errorString());
+        csvFailed(errno ? QString::fromLocal8Bit(std::strerror(errno)) : csv_.errorString());
         return false;
     }
     // On disk at once: a crash or a power cut loses at most this row.
@@ -163,8 +164,11 @@ void DataLogFiles::workbookSaveFailed(const QString& path, const QString& proble
 {
     failed_ = true;
     const QString journal = workbook_ ? workbook_->journalPath() : QString();
+    QString reason = problem;
+    if (reason.endsWith(QLatin1Char('.')))
+        reason.chop(1);
     s_.fail(ErrorKind::Io, QStringLiteral("%1; the journal %2 holds %3 (workbook-recover turns it into %4)")
-                               .arg(problem, journal, journalRows_.text(), path));
+                               .arg(reason, journal, journalRows_.text(), path));
 }
 
 bool DataLogFiles::end()
