@@ -185,6 +185,7 @@ struct ExitCase {
     QStringList args;
     int code;
     bool sends;
+    const char* said = nullptr; // on stderr
 };
 
 TEST_F(CliE2e, exitStatusTellsRefusalSilenceAndBadInput)
@@ -208,7 +209,7 @@ TEST_F(CliE2e, exitStatusTellsRefusalSilenceAndBadInput)
         {"log file exists", {"watch", "--count", "1", "--log", image}, 2, false},
         {"serial beyond its bytes", {"set", "serial", "日本"}, 2, false},
         {"protocol above its help", {"set", "protocol", "16"}, 2, false},
-        {"parameter without a layout", {"set", "param", "rsoc", "50"}, 2, false},
+        {"parameter without a layout", {"set", "param", "rsoc", "50"}, 2, false, "'rsoc' is not a parameter"},
         {"empty log name", {"watch", "--count", "1", "--log", ""}, 2, false},
         {"argument info does not take", {"info", "extra"}, 2, false},
         {"address with a blank", {"--addr", " 6", "info"}, 2, false},
@@ -225,6 +226,9 @@ TEST_F(CliE2e, exitStatusTellsRefusalSilenceAndBadInput)
         EXPECT_EQ(run.code, c.code) << run.why();
         EXPECT_FALSE(run.err.isEmpty());
         EXPECT_EQ(pack->requests().empty(), !c.sends);
+        if (c.said) {
+            EXPECT_TRUE(run.err.contains(c.said)) << run.why();
+        }
         if (QLatin1String(c.name) == QLatin1String("silent pack")) {
             EXPECT_LT(run.ms, 300 + 2000);
         }
