@@ -3,6 +3,8 @@
 #include "SetCommands.h"
 #include "StationCommand.h"
 
+#include <QRegularExpression>
+
 namespace bms::cli {
 
 namespace {
@@ -67,9 +69,11 @@ bool ApplyShared(Options& o, const QString& name, const QString& value, QString&
         }
         o.baud = static_cast<uint32_t>(*baud);
     } else if (name == QLatin1String("addr")) {
-        bool ok = false;
-        const uint v = value.toUInt(&ok, 16);
-        if (!ok || value.size() > 2 || v < 1 || v > 0xFF) {
+        // Only the digits themselves: no blanks, signs or "0x", as every
+        // other number of the line.
+        static const QRegularExpression hex(QStringLiteral("^[0-9A-Fa-f]{1,2}$"));
+        const uint v = hex.match(value).hasMatch() ? value.toUInt(nullptr, 16) : 0;
+        if (v < 1 || v > 0xFF) {
             error = QStringLiteral("--addr: '%1' is not an address (two hexadecimal digits, 01 to FF)").arg(value);
             return false;
         }
@@ -125,13 +129,16 @@ const char kProgramHelp[] =
     "  --addr HEX       Modbus address of the pack, 01 to FF (default 06)\n"
     "  --product TYPE   Q-Serial (default) or BSI\n"
     "  --timeout MS     time allowed for each answer (default 500)\n"
-    "  --json           one JSON object per line on stdout instead of text\n"
+    "  --json           one JSON object per line on stdout instead of text; the last\n"
+    "                   carries \"exit\" and \"error\" (null, or kind and message)\n"
     "  --trace          every frame sent and received on stderr\n"
     "  --yes            answer Yes to the window's questions\n"
     "  --help           help of the program or of the command\n"
     "\n"
     "Exit status: 0 done; 1 the pack refused or did not answer; 2 bad usage or bad\n"
-    "input (nothing sent); 3 the port could not be opened.\n";
+    "input (nothing sent); 3 the port could not be opened; 4 stdout or a log file\n"
+    "could not be written; 128 + N ended by signal N (129 SIGHUP, 130 SIGINT,\n"
+    "143 SIGTERM), except that Ctrl-C is how watch ends (0 or 1 as with --count).\n";
 
 const char kPortsHelp[] =
     "usage: quorlex-bms-cli ports\n"
@@ -144,9 +151,11 @@ const char kInfoHelp[] =
     "\n"
     "Reads the information block (registers 0x9D01..0x9D26) as \"Read Info\" does:\n"
     "customer code, rated capacity, barcode, manufacturer, serial number, RTC,\n"
-    "protocol type, UID with its CRC and the sleep time.\n"
+    "protocol type, UID with its CRC and the sleep time; then block 0 for the\n"
+    "firmware versions.\n"
     "JSON keys: customer_code, rated_cap, barcode, mfr_name, serial_number, rtc,\n"
-    "protocol_type, uid, uid_crc, sleep_multiplier, sleep_base.\n";
+    "protocol_type, uid, uid_crc, sleep_multiplier, sleep_base, hw_version,\n"
+    "hw_version_text, sw_version, sw_version_text (docs/cli-json.md).\n";
 
 const char kReadHelp[] =
     "usage: quorlex-bms-cli --port NAME read\n"
@@ -154,7 +163,9 @@ const char kReadHelp[] =
     "Reads one whole rotation of the telemetry blocks (0, 1, 2, 3, then the\n"
     "temperature and cell blocks the pack reports, and block 7 for BSI) and shows\n"
     "them as the window's grid and labels do. JSON keys are the pack table's\n"
-    "field names (temperatures in 0.1 degC as stored), with a \"bsi\" object for BSI.\n";
+    "field names, registers named by their meaning (temperatures in 0.1 degC as\n"
+    "stored), null for a block without an answer, and a \"bsi\" object for BSI\n"
+    "(docs/cli-json.md has every key with its unit).\n";
 
 const char kWatchHelp[] =
     "usage: quorlex-bms-cli --port NAME watch [--interval MS] [--count N]\n"
@@ -162,9 +173,12 @@ const char kWatchHelp[] =
     "\n"
     "Reads a rotation every --interval ms (default and minimum 500) for --count\n"
     "rotations, or until Ctrl-C; one line per rotation. A block that got no answer\n"
-    "in a rotation leaves its fields out. --log writes the data-log workbook (each\n"
-    "row journaled beside it at once, the .xlsx written at the end), --csv the same\n"
-    "columns as CSV. Existing files are not overwritten.\n";
+    "in a rotation leaves its fields null and its cells in the files empty. --log\n"
+    "writes the data-log workbook (each row journaled beside it at once, the .xlsx\n"
+    "written at the end), --csv the same columns as CSV. Existing files are not\n"
+    "overwritten. Ctrl-C, SIGTERM, SIGHUP and a reader of stdout that went away end\n"
+    "it with the files written; a file that cannot be written ends it with 4 and\n"
+    "what each file holds.\n";
 
 const char kCalibrateHelp[] =
     "usage: quorlex-bms-cli --port NAME calibrate current MA\n"
@@ -234,9 +248,32 @@ QString HelpText(const QString& command)
     return {};
 }
 
-std::optional<Options> ParseOptions(const QStringList& arguments, QString& error)
+namespace {
+
+// Commands that take no arguments of their own (help takes one topic).
+int MostArguments(const QString& command)
+{
+    static const QStringList none = {QStringLiteral("ports"), QStringLiteral("info"), QStringLiteral("read"),
+                                     QStringLiteral("watch")};
+    if (none.contains(command))
+        return 0;
+    if (command == QLatin1String("help"))
+        return 1;
+    return -1; // the command judges its own
+}
+
+} // namespace
+
+std::optional<Options> ParseOptions(const QStringList& arguments, QString& error, Options* seen)
 {
     Options o;
+    error.clear();
+    // The first problem is the one reported; the rest of the line is still
+    // read, so that --json and the command are known for the report.
+    auto fail = [&error](const QString& problem) {
+        if (error.isEmpty())
+            error = problem;
+    };
     std::vector<std::pair<QString, QString>> commandOptions;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& arg = arguments[i];
@@ -261,38 +298,50 @@ std::optional<Options> ParseOptions(const QStringList& arguments, QString& error
         }
         const OptionSpec* spec = FindOption(name);
         if (!spec) {
-            error = QStringLiteral("unknown option --%1").arg(name);
-            return std::nullopt;
+            fail(QStringLiteral("unknown option --%1").arg(name));
+            continue;
         }
         if (spec->takesValue && !hasValue) {
             if (i + 1 >= arguments.size()) {
-                error = QStringLiteral("--%1 needs a value").arg(name);
-                return std::nullopt;
+                fail(QStringLiteral("--%1 needs a value").arg(name));
+                continue;
             }
             value = arguments[++i];
         } else if (!spec->takesValue && hasValue) {
-            error = QStringLiteral("--%1 takes no value").arg(name);
-            return std::nullopt;
+            fail(QStringLiteral("--%1 takes no value").arg(name));
+            continue;
+        }
+        if (spec->takesValue && value.isEmpty()) {
+            fail(QStringLiteral("--%1 needs a value, not an empty text").arg(name));
+            continue;
         }
         if (spec->commands.isEmpty()) {
-            if (!ApplyShared(o, name, value, error))
-                return std::nullopt;
+            QString problem;
+            if (!ApplyShared(o, name, value, problem))
+                fail(problem);
         } else {
             commandOptions.emplace_back(name, value);
         }
     }
-    if (!o.command.isEmpty() && !CommandNames().contains(o.command)) {
-        error = QStringLiteral("unknown command '%1' (see quorlex-bms-cli --help)").arg(o.command);
-        return std::nullopt;
-    }
+    if (!o.command.isEmpty() && !CommandNames().contains(o.command))
+        fail(QStringLiteral("unknown command '%1' (see quorlex-bms-cli --help)").arg(o.command));
+    const int most = MostArguments(o.command);
+    if (most >= 0 && o.args.size() > most)
+        fail(QStringLiteral("%1 takes %2 ('%3' is one too many)")
+                 .arg(o.command, most == 0 ? QStringLiteral("no arguments") : QStringLiteral("one argument"),
+                      o.args.value(most)));
     for (const auto& [name, value] : commandOptions) {
         if (!FindOption(name)->commands.contains(o.command)) {
-            error = QStringLiteral("--%1 is not an option of %2")
-                        .arg(name, o.command.isEmpty() ? QStringLiteral("the program") : o.command);
-            return std::nullopt;
+            fail(QStringLiteral("--%1 is not an option of %2")
+                     .arg(name, o.command.isEmpty() ? QStringLiteral("the program") : o.command));
+            continue;
         }
         o.extra[name] = value;
     }
+    if (seen)
+        *seen = o;
+    if (!error.isEmpty())
+        return std::nullopt;
     return o;
 }
 

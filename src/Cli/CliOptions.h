@@ -38,8 +38,10 @@ struct Options {
 };
 
 // Parses the arguments after the program name. On a malformed line returns
-// nothing and leaves the reason in `error`.
-std::optional<Options> ParseOptions(const QStringList& arguments, QString& error);
+// nothing and leaves the reason (the first problem found) in `error`. `seen`,
+// when given, receives what could be read of the line either way (--json and
+// the command for the report of a malformed line).
+std::optional<Options> ParseOptions(const QStringList& arguments, QString& error, Options* seen = nullptr);
 
 // The commands, in the order the help lists them.
 const QStringList& CommandNames();

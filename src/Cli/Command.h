@@ -2,6 +2,8 @@
 // reacts to the session's events and ends the program with Session::finish.
 #pragma once
 
+#include <QJsonObject>
+#include <QString>
 #include <memory>
 
 namespace bms::cli {
@@ -25,5 +27,10 @@ std::unique_ptr<Command> MakeUpgradeCommand(Session& session);
 std::unique_ptr<Command> MakeStationCommand(Session& session);
 // The other `station` subcommands: the records (history, show, stats, ...).
 std::unique_ptr<Command> MakeStationRecordsCommand(Session& session);
+
+// The keys of the last JSON object of `command`, each null: every outcome,
+// a usage error included, prints the same keys (with "error", "exit",
+// "messages", "errors" and "notes" added).
+QJsonObject ResultShape(const QString& command);
 
 } // namespace bms::cli

@@ -1,13 +1,16 @@
 // `ports` and `info`: the port box's list, and the information read of
-// "Read Info".
+// "Read Info" followed by a read of block 0 for the firmware versions.
 #include "Command.h"
 #include "InfoView.h"
 #include "Session.h"
 
+#include "CommRecord.h"
 #include "Connection.h"
+#include "Hooks.h"
 #include "RequestBuilder.h"
 
 #include <QJsonArray>
+#include <QMetaObject>
 
 namespace bms::cli {
 
@@ -36,14 +39,24 @@ public:
         if (const int rc = s_.openPort(); rc != kExitDone)
             return s_.finish(rc);
         s_.onRead = [this](const ReadOutcome& read) {
-            if (read.block != 8)
+            if (read.block != (infoRead_ ? 0 : 8))
                 return;
-            if (read.kind == ReadOutcomeKind::Decoded)
-                done();
-            else
-                s_.finish(kExitPack); // refused or no answer; the memo line says which
+            if (read.kind == ReadOutcomeKind::Dropped)
+                return;
+            if (read.kind != ReadOutcomeKind::Decoded)
+                return done(false); // refused or no answer; the memo line says which
+            if (infoRead_)
+                return done(true);
+            infoRead_ = true;
+            // Then the firmware versions, from block 0, once the dispatch of
+            // this answer is over.
+            QMetaObject::invokeMethod(&context_, [this] {
+                ReadBlock = 0;
+                if (!s_.run([] { BuildRequest(cmd_read_block); }))
+                    done(false);
+            }, Qt::QueuedConnection);
         };
-        s_.onBadFrame = [this] { s_.finish(kExitPack); };
+        s_.onBadFrame = [this] { done(false); };
         s_.host.forgetWrites();
         // The request of "Read Info"; with no sampling to pause, the
         // handler's 200 ms wait has nothing to do and is left out.
@@ -52,13 +65,18 @@ public:
     }
 
 private:
-    void done()
+    void done(bool versions)
     {
-        s_.report.lines(InfoLines(s_.host));
-        s_.finish(kExitDone, InfoObject(s_.host));
+        if (s_.finished())
+            return;
+        if (infoRead_)
+            s_.report.lines(InfoLines(s_.host, versions));
+        s_.finish(versions ? kExitDone : kExitPack, InfoObject(s_.host, versions));
     }
 
     Session& s_;
+    QObject context_;
+    bool infoRead_ = false;
 };
 
 } // namespace

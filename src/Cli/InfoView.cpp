@@ -2,6 +2,7 @@
 
 #include "CliHost.h"
 #include "PackTable.h"
+#include "TextFormat.h"
 
 #include <QRegularExpression>
 
@@ -35,7 +36,7 @@ QString Control(const char* name) { return QString::fromLatin1(name); }
 
 } // namespace
 
-QJsonObject InfoObject(const CliHost& host)
+QJsonObject InfoObject(const CliHost& host, bool versions)
 {
     QJsonObject o;
     for (const InfoField& f : kFields) {
@@ -51,7 +52,15 @@ QJsonObject InfoObject(const CliHost& host)
     o.insert(QStringLiteral("rtc"), host.written(kRtc) && rtc.startsWith(kRtcPrefix)
                                         ? QJsonValue(rtc.mid(kRtcPrefix.size()))
                                         : QJsonValue(QJsonValue::Null));
-    o.insert(QStringLiteral("protocol_type"), ProtocolType);
+    // The information read always shows the customer code; the protocol
+    // type it stores is kept in ProtocolType.
+    const bool infoRead = host.written(Control(kFields[0].control));
+    o.insert(QStringLiteral("protocol_type"), infoRead ? QJsonValue(ProtocolType) : QJsonValue());
+    const PackRecord& pack = PackTable[0];
+    o.insert(QStringLiteral("hw_version"), versions ? QJsonValue(pack.hw_version) : QJsonValue());
+    o.insert(QStringLiteral("hw_version_text"), versions ? QJsonValue(VersionText(pack.hw_version)) : QJsonValue());
+    o.insert(QStringLiteral("sw_version"), versions ? QJsonValue(pack.sw_version) : QJsonValue());
+    o.insert(QStringLiteral("sw_version_text"), versions ? QJsonValue(VersionText(pack.sw_version)) : QJsonValue());
     // "Sleep Time: <multiplier> X <base> S"
     static const QRegularExpression sleep(QStringLiteral("^Sleep Time: (\\d+) X (\\d+) S$"));
     const QRegularExpressionMatch m = sleep.match(host.text(kSleep));
@@ -61,7 +70,7 @@ QJsonObject InfoObject(const CliHost& host)
     return o;
 }
 
-QStringList InfoLines(const CliHost& host)
+QStringList InfoLines(const CliHost& host, bool versions)
 {
     QStringList lines;
     auto addFields = [&](const char* firstKey, const char* lastKey) {
@@ -78,6 +87,8 @@ QStringList InfoLines(const CliHost& host)
     };
     // In the order of the window: identity, clock, protocol, UID, sleep time.
     addFields("customer_code", "serial_number");
+    if (versions)
+        lines.append(QStringLiteral("VS: ") + FirmwareText(PackTable[0].hw_version, PackTable[0].sw_version));
     if (host.written(kRtc))
         lines.append(host.text(kRtc));
     else

@@ -13,7 +13,9 @@ namespace bms::cli {
 
 namespace {
 
-// A named field of a record and the block that carries it.
+// A named field of a record and the block that carries it. The registers
+// the pack table names by number are named by their meaning (the data log's
+// captions): max_chg_volt is register 0x000D, and so on.
 template <class Record>
 struct Field {
     const char* key;
@@ -51,11 +53,13 @@ const Field<P> kPackFields[] = {
     {"version_major", 0, Scalar<&P::version_major>},
     {"version_minor", 0, Scalar<&P::version_minor>},
     {"sw_version", 0, Scalar<&P::sw_version>},
+    {"sw_version_text", 0, [](const P& p) { return QJsonValue(VersionText(p.sw_version)); }},
     {"hw_version", 0, Scalar<&P::hw_version>},
-    {"reg_000D", 0, Scalar<&P::reg_000D>},
-    {"reg_000E", 0, Scalar<&P::reg_000E>},
-    {"reg_000F", 0, Scalar<&P::reg_000F>},
-    {"reg_0010", 0, Scalar<&P::reg_0010>},
+    {"hw_version_text", 0, [](const P& p) { return QJsonValue(VersionText(p.hw_version)); }},
+    {"max_chg_volt", 0, Scalar<&P::reg_000D>},
+    {"min_dsg_volt", 0, Scalar<&P::reg_000E>},
+    {"max_chg_current", 0, Scalar<&P::reg_000F>},
+    {"max_dsg_current", 0, Scalar<&P::reg_0010>},
     {"fcc_cap", 0, Scalar<&P::fcc_cap>},
     {"fdc_cap", 0, Scalar<&P::fdc_cap>},
     {"current", 0, Scalar<&P::current>},
@@ -63,23 +67,23 @@ const Field<P> kPackFields[] = {
     {"rsoc", 0, Scalar<&P::rsoc>},
     {"remain_cap", 0, Scalar<&P::remain_cap>},
     {"cycles", 0, Scalar<&P::cycles>},
-    {"temp_001C", 0, Scalar<&P::temp_001C>},
-    {"reg_001D", 0, Scalar<&P::reg_001D>},
-    {"reg_001E", 0, Scalar<&P::reg_001E>},
-    {"temp_001F", 0, Scalar<&P::temp_001F>},
-    {"temp_0020", 0, Scalar<&P::temp_0020>},
-    {"reg_0021", 0, Scalar<&P::reg_0021>},
-    {"reg_0022", 0, Scalar<&P::reg_0022>},
-    {"reg_0023", 0, Scalar<&P::reg_0023>},
-    {"reg_0024", 0, Scalar<&P::reg_0024>},
-    {"temp_0025", 0, Scalar<&P::temp_0025>},
-    {"reg_0026", 0, Scalar<&P::reg_0026>},
+    {"env_temp", 0, Scalar<&P::temp_001C>},
+    {"max_cell_volt", 0, Scalar<&P::reg_001D>},
+    {"min_cell_volt", 0, Scalar<&P::reg_001E>},
+    {"max_cell_temp", 0, Scalar<&P::temp_001F>},
+    {"min_cell_temp", 0, Scalar<&P::temp_0020>},
+    {"max_cell_volt_addr", 0, Scalar<&P::reg_0021>},
+    {"min_cell_volt_addr", 0, Scalar<&P::reg_0022>},
+    {"max_cell_temp_addr", 0, Scalar<&P::reg_0023>},
+    {"min_cell_temp_addr", 0, Scalar<&P::reg_0024>},
+    {"max_mos_temp", 0, Scalar<&P::temp_0025>},
+    {"max_mos_temp_addr", 0, Scalar<&P::reg_0026>},
     {"pack_flags", 0, Scalar<&P::pack_flags>},
     {"fault_status", 1, Whole<&P::fault_status>},
     {"bms_status", 2, Whole<&P::bms_status>},
-    {"reg_0200", 3, Scalar<&P::reg_0200>},
-    {"reg_0201", 3, Scalar<&P::reg_0201>},
-    {"reg_0202", 3, Scalar<&P::reg_0202>},
+    {"module_enable", 3, Scalar<&P::reg_0200>},
+    {"module_status", 3, Scalar<&P::reg_0201>},
+    {"function_control", 3, Scalar<&P::reg_0202>},
     {"soh", 3, Scalar<&P::soh>},
     {"temp_b_count", 3, Scalar<&P::temp_b_count>},
     {"temp_a_count", 3, Scalar<&P::temp_a_count>},
@@ -117,12 +121,12 @@ const Field<B> kBsiFields[] = {
     {"member_words", 7, Whole<&B::member_words>},
 };
 
+// Every field; null where its block was not answered.
 template <class Record, size_t N>
 void Insert(QJsonObject& o, const Field<Record> (&fields)[N], const Record& r, const std::set<int>& blocks)
 {
     for (const Field<Record>& f : fields)
-        if (blocks.count(f.block))
-            o.insert(QLatin1String(f.key), f.value(r));
+        o.insert(QLatin1String(f.key), blocks.count(f.block) ? f.value(r) : QJsonValue());
 }
 
 // Labels shown below the grid, in the window's reading order.
@@ -161,11 +165,9 @@ QJsonObject TelemetryObject(const std::set<int>& blocks)
 {
     QJsonObject o;
     Insert(o, kPackFields, PackTable[0], blocks);
-    if (blocks.count(7)) {
-        QJsonObject bsi;
-        Insert(bsi, kBsiFields, BsiRecord, blocks);
-        o.insert(QStringLiteral("bsi"), bsi);
-    }
+    QJsonObject bsi;
+    Insert(bsi, kBsiFields, BsiRecord, blocks);
+    o.insert(QStringLiteral("bsi"), blocks.count(7) ? QJsonValue(bsi) : QJsonValue());
     return o;
 }
 
@@ -173,8 +175,15 @@ QStringList TelemetryLines(const CliHost& host, bool bsi)
 {
     QStringList lines;
     GridLines(lines, host, QStringLiteral("strngrd1"), 4, 22);
-    for (const char* label : kLabels)
-        lines.append(host.text(QString::fromLatin1(label)));
+    for (const char* label : kLabels) {
+        // The window's label shows the information block's protocol type,
+        // which a telemetry read does not fetch; block 0 carries the same
+        // number in the low byte of its first register.
+        if (qstrcmp(label, "lbl_protocol_type") == 0)
+            lines.append(QStringLiteral("Protocol Type: ") + QString::number(PackTable[0].version_minor));
+        else
+            lines.append(host.text(QString::fromLatin1(label)));
+    }
     lines.append(QStringLiteral("Alarms: ") + Lit(host, AlarmIndicators(), ColYellow));
     lines.append(QStringLiteral("Protections: ") + Lit(host, ProtectionIndicators(), ColRed));
     if (bsi)

@@ -13,9 +13,11 @@ namespace bms::cli {
 
 class CliHost;
 
-// The fields of the blocks in `blocks` as stored (temperatures in 0.1 degC);
-// the arrays hold as many entries as the counts received say; block 7 adds
-// the object "bsi" with the BsiRecord fields.
+// Every field of the pack table as stored (temperatures in 0.1 degC), null
+// when its block is not in `blocks`; the arrays hold as many entries as the
+// counts received say; "bsi" is the object of the BsiRecord fields when
+// block 7 is in `blocks`, else null. The firmware versions come also as
+// text ("2.1.0").
 QJsonObject TelemetryObject(const std::set<int>& blocks);
 
 // The main grid, versions, state and raw words, the lit alarm and protection

@@ -2,6 +2,7 @@
 // loop's requests and decoders.
 #include "Command.h"
 #include "DataLogFiles.h"
+#include "Interrupt.h"
 #include "PackView.h"
 #include "Rotation.h"
 #include "Session.h"
@@ -10,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QTimer>
+#include <csignal>
 
 namespace bms::cli {
 
@@ -42,8 +44,7 @@ private:
             s_.report.lines(TelemetryLines(s_.host, IsBsi(s_)));
         QJsonObject o = TelemetryObject(rotation_.answered());
         o.insert(QStringLiteral("blocks"), Blocks(rotation_.answered()));
-        if (!rotation_.refused().empty())
-            o.insert(QStringLiteral("refused"), Blocks(rotation_.refused()));
+        o.insert(QStringLiteral("refused"), Blocks(rotation_.refused()));
         s_.finish(complete ? kExitDone : kExitPack, o);
     }
 
@@ -61,7 +62,11 @@ public:
             return s_.finish(kExitUsage);
         if (const int rc = s_.openPort(); rc != kExitDone)
             return s_.finish(rc);
+        // Ctrl-C is how a watch without --count ends; SIGTERM and SIGHUP (a
+        // closed terminal) end it the same way, files written, and a reader
+        // of stdout that went away ends it too.
         s_.onInterrupt = [this] { end(); };
+        s_.onOutputLost = [this] { end(); };
         next_.setSingleShot(true);
         next_.setTimerType(Qt::PreciseTimer);
         QObject::connect(&next_, &QTimer::timeout, [this] { rotate(); });
@@ -118,17 +123,15 @@ private:
             ++incomplete_;
         const std::set<int>& blocks = rotation_.answered();
         const QDateTime now = QDateTime::currentDateTime();
-        if (!blocks.empty() && log_.active())
-            log_.addRow();
+        const bool logged = blocks.empty() || !log_.active() || log_.addRow(rotations_, blocks);
         s_.report.lines({RotationLine(s_.host, blocks, now)});
         QJsonObject o = TelemetryObject(blocks);
         o.insert(QStringLiteral("rotation"), static_cast<qint64>(rotations_));
         o.insert(QStringLiteral("time"), now.toString(Qt::ISODateWithMs));
         o.insert(QStringLiteral("blocks"), Blocks(blocks));
-        if (!rotation_.refused().empty())
-            o.insert(QStringLiteral("refused"), Blocks(rotation_.refused()));
+        o.insert(QStringLiteral("refused"), Blocks(rotation_.refused()));
         s_.report.object(o);
-        if (count_ > 0 && rotations_ >= count_)
+        if (!logged || (count_ > 0 && rotations_ >= count_))
             return end();
         // Rotations start every interval from the first; one that took longer
         // than the interval is followed at once.
@@ -138,12 +141,19 @@ private:
 
     void end()
     {
+        if (s_.finished())
+            return;
         next_.stop();
         rotation_.stop();
         log_.end();
-        s_.finish(incomplete_ > 0 ? kExitPack : kExitDone,
-                  {{QStringLiteral("rotations"), static_cast<qint64>(rotations_)},
-                   {QStringLiteral("incomplete"), static_cast<qint64>(incomplete_)}});
+        const int signal = s_.interruptSignal();
+        const int code = signal != 0 && signal != SIGINT ? s_.interruptExitCode()
+            : incomplete_ > 0                            ? kExitPack
+                                                         : kExitDone;
+        if (code >= kExitSignal)
+            s_.record(ErrorKind::Interrupted, QStringLiteral("Ended by %1; the files are written").arg(SignalName(signal)));
+        s_.finish(code, {{QStringLiteral("rotations"), static_cast<qint64>(rotations_)},
+                         {QStringLiteral("incomplete"), static_cast<qint64>(incomplete_)}});
     }
 
     Session& s_;

@@ -1,5 +1,7 @@
 #include "Session.h"
 
+#include "Command.h"
+
 #include "App.h"
 #include "CommRecord.h"
 #include "Connection.h"
@@ -13,13 +15,16 @@
 #include "Selectors.h"
 #include "SerialComm.h"
 #include "Settings.h"
+#include "TextFormat.h"
 #include "UpgradeHooks.h"
 #include "Wiring.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QMetaObject>
 #include <QTextStream>
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -32,6 +37,14 @@ public:
     explicit CountingLink(TComm& port) : port_(port) {}
     bool SendData(const uint8_t* data, uint16_t length) override
     {
+        // Once the command has ended (an interrupt in a handler's wait),
+        // what the handler still asks for is not sent; where the command
+        // allows it, the handler is stopped there by an error that its
+        // guard catches.
+        if (closed && stopHandler)
+            throw Error(QStringLiteral("The command has ended"));
+        if (closed)
+            return false;
         ++frames;
         if (length >= 2)
             lastFunction = data[1];
@@ -40,6 +53,8 @@ public:
         return port_.SendData(data, length);
     }
     uint64_t frames = 0;
+    bool closed = false;
+    bool stopHandler = false;
     uint8_t lastFunction = 0;
     std::set<uint16_t> registers;
 
@@ -72,7 +87,15 @@ Session::Session(const Options& o, Report& r)
     App.tmr4 = &tmr4;
     App.replyTimeoutMs = options.timeoutMs;
     wire();
-    InstallInterruptHandler([this] { interrupted(); });
+    InstallInterruptHandler([this](int signal) { interrupted(signal); });
+    report.onOutputFailed = [this](const QString& problem) {
+        fail(ErrorKind::Io, QStringLiteral("Cannot write to standard output: %1").arg(problem));
+        if (onOutputLost && !finished_)
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [this] {
+                if (onOutputLost && !finished_)
+                    onOutputLost();
+            }, Qt::QueuedConnection);
+    };
     // Every frame sent and received, on stderr as it happens, with its meaning.
     if (options.trace) {
         traceObserver_ = AddFrameObserver([](const FrameEvent& e) {
@@ -92,6 +115,7 @@ Session::Session(const Options& o, Report& r)
 
 Session::~Session()
 {
+    report.onOutputFailed = nullptr;
     RemoveInterruptHandler();
     if (traceObserver_ >= 0)
         RemoveFrameObserver(traceObserver_);
@@ -110,6 +134,8 @@ void Session::wire()
 {
     host.onMessage = [this](const QString& m) { report.message(m); };
     host.onError = [this](const QString& m) {
+        if (finished_)
+            return; // the handler stopped after the end (stopHandlerOnFinish)
         ++errors_;
         report.error(m);
     };
@@ -127,6 +153,9 @@ void Session::wire()
     // The command line logs one row per rotation, not one per frame.
     AppHooks.dataLogRow = nullptr;
     Hooks.readOutcome = [this](const ReadOutcome& outcome) {
+        if (outcome.kind == ReadOutcomeKind::Refused)
+            record(ErrorKind::Refused, QStringLiteral("The pack refused register %1, exception code %2")
+                                           .arg(HexText(outcome.reg, 4), HexText(outcome.exceptionCode, 2)));
         if (onRead && !finished_)
             onRead(outcome);
     };
@@ -136,6 +165,7 @@ void Session::wire()
     };
     const auto timeout = tmr2.OnTimer;
     tmr2.OnTimer = [this, timeout] {
+        record(ErrorKind::Timeout, QStringLiteral("The pack did not answer within %1 ms").arg(options.timeoutMs));
         timeout();
         if (onTimeout && !finished_)
             onTimeout();
@@ -161,7 +191,7 @@ int Session::openPort()
 {
     const QString name = ResolvePortName(options.port);
     if (name.isEmpty()) {
-        report.error(QStringLiteral("No port given: --port NAME (quorlex-bms-cli ports lists them)"));
+        fail(ErrorKind::Usage, QStringLiteral("No port given: --port NAME (quorlex-bms-cli ports lists them)"));
         return kExitUsage;
     }
     host.setText(QStringLiteral("cbb1"), name);
@@ -175,7 +205,7 @@ int Session::openPort()
         const int32_t badBefore = CrcErrorCount;
         run([&] { cm1ReceiveData(buffer, length); });
         if (CrcErrorCount != badBefore && CrcErrorCount > 0 && !finished_) {
-            report.error(QStringLiteral("An answer failed its CRC check"));
+            fail(ErrorKind::Crc, QStringLiteral("An answer failed its CRC check"));
             if (onBadFrame)
                 onBadFrame();
         }
@@ -191,7 +221,7 @@ int Session::openPort()
     try {
         opencomClick(*comm_);
     } catch (const Error& e) {
-        report.error(e.message() + QStringLiteral(" (") + name + QLatin1Char(')'));
+        fail(ErrorKind::Port, e.message() + QStringLiteral(" (") + name + QLatin1Char(')'));
         return kExitPort;
     }
     return kExitDone;
@@ -202,6 +232,11 @@ bool Session::run(const std::function<void()>& handler)
     const int before = errors_;
     RunGuarded(handler);
     return errors_ == before;
+}
+
+void Session::stopHandlerOnFinish()
+{
+    link_->stopHandler = true;
 }
 
 uint64_t Session::framesSent() const
@@ -219,28 +254,82 @@ const std::set<uint16_t>& Session::registersWritten() const
     return link_->registers;
 }
 
+void Session::fail(ErrorKind kind, const QString& message)
+{
+    report.error(message);
+    record(kind, message);
+}
+
+void Session::record(ErrorKind kind, const QString& message)
+{
+    failures_.push_back({kind, message});
+}
+
+QJsonValue Session::errorObject(int code) const
+{
+    if (code == kExitDone)
+        return QJsonValue::Null;
+    // The kind the exit status stands for; for the pack's failures, the
+    // last one seen.
+    ErrorKind kind = ErrorKind::Refused;
+    switch (code) {
+    case kExitUsage: kind = ErrorKind::Usage; break;
+    case kExitPort: kind = ErrorKind::Port; break;
+    case kExitOutput: kind = ErrorKind::Io; break;
+    case kExitPack:
+        for (const Failure& f : failures_)
+            if (f.kind == ErrorKind::Timeout || f.kind == ErrorKind::Crc || f.kind == ErrorKind::Refused)
+                kind = f.kind;
+        break;
+    default: kind = ErrorKind::Interrupted; break;
+    }
+    QString message;
+    for (const Failure& f : failures_)
+        if (f.kind == kind)
+            message = f.message;
+    if (message.isEmpty())
+        message = !report.lastError().isEmpty() ? report.lastError() : report.lastMessage();
+    return QJsonObject{{QStringLiteral("kind"), ErrorKindName(kind)}, {QStringLiteral("message"), message}};
+}
+
 void Session::finish(int code, QJsonObject result)
 {
     if (finished_)
         return;
     finished_ = true;
-    exitCode_ = code;
+    link_->closed = true;
     tmr1.setEnabled(false);
     tmr2.setEnabled(false);
     tmr4.setEnabled(false);
+    const bool outputFailed = std::any_of(failures_.begin(), failures_.end(),
+                                          [](const Failure& f) { return f.kind == ErrorKind::Io; });
+    if (outputFailed && (code == kExitDone || code == kExitPack))
+        code = kExitOutput;
+    const QJsonObject shape = ResultShape(options.command);
+    for (auto it = shape.begin(); it != shape.end(); ++it)
+        if (!result.contains(it.key()))
+            result.insert(it.key(), QJsonValue::Null);
+    result.insert(QStringLiteral("error"), errorObject(code));
     result.insert(QStringLiteral("exit"), code);
     report.object(result);
+    // The last object itself may be what could not be written.
+    if (report.outputFailed() && (code == kExitDone || code == kExitPack))
+        code = kExitOutput;
+    exitCode_ = code;
     QCoreApplication::exit(code);
 }
 
-void Session::interrupted()
+void Session::interrupted(int signal)
 {
-    if (onInterrupt && !finished_) {
+    if (finished_)
+        return;
+    signal_ = signal;
+    if (onInterrupt) {
         onInterrupt();
         return;
     }
-    report.error(QStringLiteral("Interrupted"));
-    finish(130);
+    fail(ErrorKind::Interrupted, QStringLiteral("Interrupted (%1)").arg(SignalName(signal)));
+    finish(interruptExitCode());
 }
 
 } // namespace bms::cli

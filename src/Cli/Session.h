@@ -14,6 +14,7 @@
 
 #include <QJsonObject>
 #include <functional>
+#include <vector>
 #include <memory>
 #include <set>
 
@@ -25,10 +26,15 @@ namespace bms::cli {
 
 enum ExitCode : int {
     kExitDone = 0,
-    kExitPack = 1,  // the pack refused or did not answer
-    kExitUsage = 2, // bad usage or bad input; nothing sent
-    kExitPort = 3,  // the port could not be opened
+    kExitPack = 1,   // the pack refused or did not answer
+    kExitUsage = 2,  // bad usage or bad input; nothing sent
+    kExitPort = 3,   // the port could not be opened
+    kExitOutput = 4, // stdout or a log file could not be written
+    // A signal ends a command with 128 + its number: 129 SIGHUP, 130 SIGINT,
+    // 143 SIGTERM.
+    kExitSignal = 128,
 };
+
 
 // The port a --port value names: a path as it is; the name of a running
 // virtual pack ("demo" or "virtual-pack-demo") as its link in the runtime
@@ -52,6 +58,12 @@ public:
     // report as the general error handler would show it. False on an error.
     bool run(const std::function<void()>& handler);
 
+    // A handler still running when the command ends (an interrupt in one of
+    // its waits) is stopped at its next frame rather than left to finish
+    // without sending. Only for commands whose timers send nothing of their
+    // own: the stop is an error that Session::run's guard catches.
+    void stopHandlerOnFinish();
+
     // Frames written to the port so far (requests and image records).
     uint64_t framesSent() const;
     // Function code of the last frame written (0 before the first).
@@ -61,11 +73,23 @@ public:
     // Errors the general error handler has shown so far.
     int errorsShown() const { return errors_; }
 
-    // Ends the program with `code`. In JSON mode `result`, with "exit" added,
-    // is the last object printed. Later calls change nothing.
+    // Reports `message` as an error and keeps it as the reason of a failure
+    // of `kind`; record() only keeps it (the reason has been told already).
+    // The last reason of the kind the exit status stands for becomes the
+    // JSON error object.
+    void fail(ErrorKind kind, const QString& message);
+    void record(ErrorKind kind, const QString& message);
+
+    // Ends the program with `code`. In JSON mode `result`, with the command's
+    // other keys (null), "error" and "exit" added, is the last object
+    // printed. A failed output turns a code of 0 or 1 into kExitOutput. Later
+    // calls change nothing; nothing is sent to the pack after the first.
     void finish(int code, QJsonObject result = {});
     bool finished() const { return finished_; }
     int exitCode() const { return exitCode_; }
+    // The signal that ended the command (0: none), and its exit status.
+    int interruptSignal() const { return signal_; }
+    int interruptExitCode() const { return kExitSignal + signal_; }
 
     const Options& options;
     Report& report;
@@ -86,24 +110,36 @@ public:
     // A frame passed its CRC check and is about to be acted on (MY_COM.RxBuf
     // and RxLen hold it).
     std::function<void()> onFrame;
-    // Ctrl-C or SIGTERM.
+    // Ctrl-C, SIGTERM or SIGHUP (interruptSignal() says which). Without a
+    // handler the command ends with interruptExitCode().
     std::function<void()> onInterrupt;
     // The port was lost (the device vanished) and has been closed; unset,
     // the program ends with kExitPack.
     std::function<void()> onHangup;
+    // Stdout can no longer be written (the reason is reported); a command
+    // that would go on printing ends. Without a handler the command goes on
+    // and ends with kExitOutput.
+    std::function<void()> onOutputLost;
 
 private:
     class CountingLink;
+    struct Failure {
+        ErrorKind kind;
+        QString message;
+    };
     void wire();
     bool ask(const QString& caption, const QString& question);
-    void interrupted();
+    void interrupted(int signal);
+    QJsonValue errorObject(int code) const;
 
     std::unique_ptr<TComm> comm_;
     std::unique_ptr<CountingLink> link_;
     bool finished_ = false;
     int exitCode_ = kExitDone;
     int errors_ = 0;
+    int signal_ = 0;
     int traceObserver_ = -1;
+    std::vector<Failure> failures_;
 };
 
 } // namespace bms::cli

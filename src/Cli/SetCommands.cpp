@@ -33,7 +33,8 @@ constexpr ParamName kParams[] = {
     {"dsg-energy", 9, 0, "ACC DSG CAP Wh"},
     {"chg-energy", 10, 0, "ACC CHG CAP Wh"},
     {"full-charge-interval", 11, 0, "FC INTERVAL S"},
-    {"rsoc", 12, 0, "RSOC %"},
+    // The RSOC row (type 12) is left out: its value box, width and layout
+    // are not known, and the window's request builder always refuses it.
 };
 
 // The series/parallel roles: the radio button that sets the value box, or
@@ -107,6 +108,17 @@ std::function<void()> PrepareParam(Session& s, const QStringList& args, QString&
     return {};
 }
 
+// Settings whose help names a narrower range than the window's box takes:
+// the command line keeps to its help.
+struct ArgumentRange {
+    const char* word;
+    qint64 lo, hi;
+};
+
+constexpr ArgumentRange kArgumentRanges[] = {
+    {"protocol", 0, 15},
+};
+
 } // namespace
 
 const std::vector<Setting>& SetSettings()
@@ -119,7 +131,7 @@ const std::vector<Setting>& SetSettings()
         {"barcode", "DIGITS", "the 12-digit barcode", {"edt1"}, 1, btn8Click, nullptr},
         {"rated-capacity", "MAH", "rated capacity, mAh (1001 to 499999)", {"edt4"}, 1, btn9Click, "edt4"},
         {"remain-capacity", "MAH", "remaining capacity, mAh (0 to 500000)", {"edt_rcap"}, 1, btn_rcapClick, nullptr},
-        {"serial", "TEXT", "pack serial number, 1 to 20 characters", {"edt_pack_id"}, 1, btn_set_pack_idClick,
+        {"serial", "TEXT", "pack serial number, 1 to 20 ASCII characters", {"edt_pack_id"}, 1, btn_set_pack_idClick,
          "edt_pack_id"},
         {"customer-code", "", "the fixed customer code 00005E00", {}, 0, Customer_code_setClick, nullptr},
         {"zero-drift", "VALUE", "zero-drift word (the SET button of Parameter Calibration)", {"Edit3"}, 1,
@@ -153,6 +165,12 @@ std::function<void()> PrepareSetting(Session& s, const Setting& setting, const Q
     if (args.size() < setting.required || args.size() > most) {
         error = QStringLiteral("%1: arguments %2").arg(word, setting.usage[0] ? QLatin1String(setting.usage)
                                                                                 : QLatin1String("none"));
+        return {};
+    }
+    for (const ArgumentRange& range : kArgumentRanges) {
+        if (word != QLatin1String(range.word) || ParseDecimal(args.value(0), range.lo, range.hi))
+            continue;
+        error = QStringLiteral("set %1: '%2' is not %3 to %4").arg(word, args.value(0)).arg(range.lo).arg(range.hi);
         return {};
     }
     for (qsizetype i = 0; i < args.size(); ++i)

@@ -26,19 +26,21 @@ namespace {
 
 const QString kStatus = QStringLiteral("lbl35");
 
-// Texts of lbl35 that end a run, and the exit status of each.
+// Texts of lbl35 that end a run, the exit status of each and the kind of
+// failure it reports.
 struct Ending {
     const char* text;
     int code;
+    ErrorKind kind;
 };
 constexpr Ending kEndings[] = {
-    {"Upgrade Complete!", kExitDone},
-    {"Writed firmware information successfully!", kExitDone},
-    {"Writed firmware information failed!", kExitPack},
-    {"Writing To Flash Error!", kExitPack},
-    {"Device not responding!", kExitPack},
-    {"Device communication timeout!", kExitPack},
-    {"Upgrade Stopped!", kExitPack}, // a run-time error inside a step; the reason follows
+    {"Upgrade Complete!", kExitDone, ErrorKind::Refused},
+    {"Writed firmware information successfully!", kExitDone, ErrorKind::Refused},
+    {"Writed firmware information failed!", kExitPack, ErrorKind::Refused},
+    {"Writing To Flash Error!", kExitPack, ErrorKind::Refused},
+    {"Device not responding!", kExitPack, ErrorKind::Timeout},
+    {"Device communication timeout!", kExitPack, ErrorKind::Timeout},
+    {"Upgrade Stopped!", kExitPack, ErrorKind::Refused}, // a run-time error inside a step; the reason follows
 };
 
 // Exit status of the firmware versions read back after a main-board run,
@@ -96,14 +98,14 @@ public:
         };
         wait_.setSingleShot(true);
         QObject::connect(&wait_, &QTimer::timeout, [this] {
-            s_.report.error(QStringLiteral("The pack did not answer the record count"));
+            s_.fail(ErrorKind::Timeout, QStringLiteral("The pack did not answer the record count"));
             end(kExitPack, last_);
         });
         readBack_.install();
         readBack_.finished = [this](const VersionCheckResult& result) { versionsRead(result); };
         s_.onInterrupt = [this] {
-            s_.report.error(QStringLiteral("Interrupted during the upgrade run"));
-            end(130, last_);
+            s_.fail(ErrorKind::Interrupted, QStringLiteral("Interrupted during the upgrade run"));
+            end(s_.interruptExitCode(), last_);
         };
 
         const uint64_t before = s_.framesSent();
@@ -157,6 +159,8 @@ private:
             if (!text.startsWith(QLatin1String(e.text)))
                 continue;
             ending_ = e.code;
+            if (e.code != kExitDone)
+                s_.record(e.kind, text);
             // A main-board run goes on with the read-back of the versions.
             if (readBack_.busy() && e.code == kExitDone)
                 return;
@@ -171,6 +175,8 @@ private:
         s_.report.lines({result.line});
         firmware_ = result.line;
         const std::optional<int> code = VersionExit(result.outcome, s_.options.has(QStringLiteral("allow-same-version")));
+        if (!result.warning.isEmpty())
+            s_.record(result.outcome == VersionOutcome::Unchanged ? ErrorKind::Refused : ErrorKind::Timeout, result.warning);
         end(code.value_or(ending_.value_or(kExitPack)), last_);
     }
 

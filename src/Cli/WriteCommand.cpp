@@ -5,6 +5,7 @@
 // follows with an information read wait for it and show the read-back.
 #include "Command.h"
 #include "InfoView.h"
+#include "Interrupt.h"
 #include "SetCommands.h"
 #include "Session.h"
 
@@ -49,6 +50,7 @@ public:
         listen();
 
         const uint64_t before = s_.framesSent();
+        framesBefore_ = before;
         toldBefore_ = s_.report.told();
         running_ = true;
         const bool ok = s_.run(handler);
@@ -116,6 +118,26 @@ private:
         };
         quiet_.setSingleShot(true);
         QObject::connect(&quiet_, &QTimer::timeout, [this] { ownFunctionAnswered(); });
+        s_.onInterrupt = [this] { interrupted(); };
+        s_.stopHandlerOnFinish();
+    }
+
+    // A signal ends the command at once, a handler still sending (the
+    // role's sixteen writes) included; what was sent may have arrived.
+    void interrupted()
+    {
+        const QString signal = SignalName(s_.interruptSignal());
+        const uint64_t sent = s_.framesSent() - framesBefore_;
+        const QString writes = sent == 1 ? QStringLiteral("the write was") : QStringLiteral("%1 writes were").arg(sent);
+        if (sent == 0)
+            s_.fail(ErrorKind::Interrupted, QStringLiteral("Interrupted (%1) before the write was sent").arg(signal));
+        else if (outcome_ == Outcome::Acknowledged && !running_)
+            s_.fail(ErrorKind::Interrupted, QStringLiteral("Interrupted (%1): the pack acknowledged the write; it was "
+                                                           "not read back").arg(signal));
+        else
+            s_.fail(ErrorKind::Interrupted, QStringLiteral("Interrupted (%1) after %2 sent: the pack may have "
+                                                           "applied it").arg(signal, writes));
+        s_.finish(s_.interruptExitCode(), result());
     }
 
     // A frame with a good CRC, before the dispatcher acts on it.
@@ -129,6 +151,7 @@ private:
         } else if (function == 0x90) {
             outcome_ = Outcome::Refused;
             exception_ = MY_COM.RxBuf[2];
+            s_.record(ErrorKind::Refused, QStringLiteral("The pack refused the write (exception code %1)").arg(exception_));
         } else {
             return;
         }
@@ -188,7 +211,7 @@ private:
         const qint64 a = wanted.toLongLong(&n1), b = got.toLongLong(&n2);
         const bool same = (n1 && n2) ? a == b : wanted == got;
         if (!same)
-            s_.report.error(QStringLiteral("The pack reads back %1, not %2").arg(got, wanted));
+            s_.fail(ErrorKind::Refused, QStringLiteral("The pack reads back %1, not %2").arg(got, wanted));
         end(same ? kExitDone : kExitPack);
     }
 
@@ -210,15 +233,17 @@ private:
         s_.finish(code, result());
     }
 
+    // Every key whatever the outcome: acknowledged is null when no answer
+    // judged the write, exception null unless it was refused, readback null
+    // unless the information was read back.
     QJsonObject result() const
     {
         QJsonObject o{{QStringLiteral("setting"), QString::fromLatin1(setting_ ? setting_->word : "")}};
-        if (outcome_ != Outcome::None)
-            o.insert(QStringLiteral("acknowledged"), outcome_ == Outcome::Acknowledged);
-        if (outcome_ == Outcome::Refused)
-            o.insert(QStringLiteral("exception"), exception_);
-        if ((reReadRequested_ || readingBack_) && infoArrived_)
-            o.insert(QStringLiteral("readback"), InfoObject(s_.host));
+        o.insert(QStringLiteral("acknowledged"),
+                 outcome_ != Outcome::None ? QJsonValue(outcome_ == Outcome::Acknowledged) : QJsonValue());
+        o.insert(QStringLiteral("exception"), outcome_ == Outcome::Refused ? QJsonValue(exception_) : QJsonValue());
+        o.insert(QStringLiteral("readback"),
+                 (reReadRequested_ || readingBack_) && infoArrived_ ? QJsonValue(InfoObject(s_.host)) : QJsonValue());
         return o;
     }
 
@@ -230,6 +255,7 @@ private:
     Outcome outcome_ = Outcome::None;
     int exception_ = 0;
     int toldBefore_ = 0;
+    uint64_t framesBefore_ = 0;
     bool running_ = false;
     bool ownFunction_ = false;
     bool bytesSeen_ = false;

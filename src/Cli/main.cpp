@@ -6,7 +6,10 @@
 #include "Session.h"
 
 #include <QCoreApplication>
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -36,34 +39,76 @@ std::unique_ptr<Command> MakeCommand(Session& session)
     return MakeUpgradeCommand(session);
 }
 
-void Print(FILE* stream, const QString& text)
+// Writes `text`; false when it did not all arrive.
+bool Print(FILE* stream, const QString& text)
 {
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+    const size_t written = std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+    return written == static_cast<size_t>(bytes.size()) && std::fflush(stream) == 0;
+}
+
+// A closed standard stream would hand its number to the next file opened,
+// the serial port among them, and results would be written to the pack. Each
+// closed one is held open on /dev/null. Returns false when stdout was closed.
+bool GuardStandardStreams()
+{
+    bool stdoutOpen = true;
+    for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        if (fd == STDOUT_FILENO)
+            stdoutOpen = false;
+        const int null = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (null >= 0 && null != fd) {
+            ::dup2(null, fd);
+            ::close(null);
+        }
+    }
+    return stdoutOpen;
+}
+
+// A line that could not be parsed: the reason on stderr and, with --json,
+// the command's result object with the error on stdout.
+int UsageError(const Options& seen, const QString& problem)
+{
+    Report report(seen.json);
+    report.error(problem);
+    QJsonObject result = ResultShape(seen.command);
+    result.insert(QStringLiteral("error"), QJsonObject{{QStringLiteral("kind"), ErrorKindName(ErrorKind::Usage)},
+                                                       {QStringLiteral("message"), problem}});
+    result.insert(QStringLiteral("exit"), kExitUsage);
+    report.object(result);
+    return kExitUsage;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (!GuardStandardStreams()) {
+        std::fputs("quorlex-bms-cli: standard output is closed, so the results would be lost; nothing was sent\n",
+                   stderr);
+        return kExitOutput;
+    }
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quorlex-bms-cli"));
 
     QString error;
-    const std::optional<Options> options = ParseOptions(QCoreApplication::arguments().mid(1), error);
-    if (!options) {
-        Print(stderr, error + QStringLiteral("\n"));
-        return kExitUsage;
-    }
+    Options seen;
+    const std::optional<Options> options = ParseOptions(QCoreApplication::arguments().mid(1), error, &seen);
+    if (!options)
+        return UsageError(seen, error);
     if (options->help || options->command.isEmpty() || options->command == QLatin1String("help")) {
         const QString topic = options->command == QLatin1String("help") ? options->args.value(0) : options->command;
         const QString help = HelpText(topic);
-        if (help.isEmpty()) {
-            Print(stderr, QStringLiteral("unknown command '%1'\n").arg(topic));
-            return kExitUsage;
+        if (help.isEmpty())
+            return UsageError(seen, QStringLiteral("unknown command '%1'").arg(topic));
+        const bool asked = !options->command.isEmpty() || options->help;
+        if (!Print(asked ? stdout : stderr, help) && asked) {
+            std::fputs("quorlex-bms-cli: cannot write the help to standard output\n", stderr);
+            return kExitOutput;
         }
-        Print(options->command.isEmpty() && !options->help ? stderr : stdout, help);
-        return options->command.isEmpty() && !options->help ? kExitUsage : kExitDone;
+        return asked ? kExitDone : kExitUsage;
     }
 
     Report report(options->json);

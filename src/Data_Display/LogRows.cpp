@@ -37,51 +37,53 @@ QString SystemTimeFormat(const QLocale& locale)
 
 int Logged(int count) { return std::min(count, kMaxLoggedCount); }
 
+// A column, the register block (0..7) its value comes from and the value.
 struct Column {
     const char* header;
+    int block;
     double (*value)(const PackRecord&);
 };
 
 // Columns 1..38 of the data log; column 1 (the sampling time) is written
 // separately, so the table starts with column 2.
 const std::array<Column, kFixedLogColumns - 1> kFixedColumns{{
-    {"Bat Volt(mV)", [](const PackRecord& p) { return double(p.total_volt) * 10; }},
-    {"Current(mA)", [](const PackRecord& p) { return double(p.current); }},
-    {"FCC CAP(mAh)", [](const PackRecord& p) { return double(p.fcc_cap); }},
-    {"FDC CAP(mAh)", [](const PackRecord& p) { return double(p.fdc_cap); }},
-    {"RSOC(0.1%)", [](const PackRecord& p) { return double(p.rsoc); }},
-    {"Cycle Life", [](const PackRecord& p) { return double(p.cycles); }},
-    {"Max Chg Volt(mV)", [](const PackRecord& p) { return double(p.reg_000D) * 100; }},
-    {"Min Dsg Volt(mV)", [](const PackRecord& p) { return double(p.reg_000E) * 100; }},
-    {"Max Chg Current(mA)", [](const PackRecord& p) { return double(p.reg_000F) * 100; }},
-    {"Max Dsg Current(mA)", [](const PackRecord& p) { return double(p.reg_0010) * 100; }},
-    {"Remain Cap(mAh)", [](const PackRecord& p) { return double(p.remain_cap); }},
-    {"Max Cell Volt(mV)", [](const PackRecord& p) { return double(p.reg_001D); }},
-    {"Max Cell Volt Addr", [](const PackRecord& p) { return double(p.reg_0021); }},
-    {"Min Cell Volt(mV)", [](const PackRecord& p) { return double(p.reg_001E); }},
-    {"Min Cell Volt Addr", [](const PackRecord& p) { return double(p.reg_0022); }},
-    {"Max Cell Tem(°C)", [](const PackRecord& p) { return double(p.temp_001F); }},
-    {"Max Cell Tem Addr", [](const PackRecord& p) { return double(p.reg_0023); }},
-    {"Min Cell Tem(°C)", [](const PackRecord& p) { return double(p.temp_0020); }},
-    {"Min Cell Tem Addr", [](const PackRecord& p) { return double(p.reg_0024); }},
-    {"Max Mos Tem(°C)", [](const PackRecord& p) { return double(p.temp_0025); }},
-    {"Max Mos Tem Addr", [](const PackRecord& p) { return double(p.reg_0026); }},
-    {"SOH(%)", [](const PackRecord& p) { return double(p.soh); }},
-    {"ENV Tem(°C)", [](const PackRecord& p) { return double(p.temp_001C); }},
-    {"Fault Status0", [](const PackRecord& p) { return double(p.fault_status[0]); }},
-    {"Fault Status1", [](const PackRecord& p) { return double(p.fault_status[1]); }},
-    {"Fault Status2", [](const PackRecord& p) { return double(p.fault_status[2]); }},
-    {"Fault Status3", [](const PackRecord& p) { return double(p.fault_status[3]); }},
-    {"Bms Status0", [](const PackRecord& p) { return double(p.bms_status[0]); }},
-    {"Bms Status1", [](const PackRecord& p) { return double(p.bms_status[1]); }},
-    {"Bms Status2", [](const PackRecord& p) { return double(p.bms_status[2]); }},
-    {"Bms Status3", [](const PackRecord& p) { return double(p.bms_status[3]); }},
-    {"Module Enable", [](const PackRecord& p) { return double(p.reg_0200); }},
-    {"Module Status", [](const PackRecord& p) { return double(p.reg_0201); }},
-    {"Function Control", [](const PackRecord& p) { return double(p.reg_0202); }},
-    {"Cell Tem Num", [](const PackRecord& p) { return double(p.temp_a_count); }},
-    {"MOS Tem Num", [](const PackRecord& p) { return double(p.temp_b_count); }},
-    {"Cell String", [](const PackRecord& p) { return double(p.cell_count); }},
+    {"Bat Volt(mV)", 0, [](const PackRecord& p) { return double(p.total_volt) * 10; }},
+    {"Current(mA)", 0, [](const PackRecord& p) { return double(p.current); }},
+    {"FCC CAP(mAh)", 0, [](const PackRecord& p) { return double(p.fcc_cap); }},
+    {"FDC CAP(mAh)", 0, [](const PackRecord& p) { return double(p.fdc_cap); }},
+    {"RSOC(0.1%)", 0, [](const PackRecord& p) { return double(p.rsoc); }},
+    {"Cycle Life", 0, [](const PackRecord& p) { return double(p.cycles); }},
+    {"Max Chg Volt(mV)", 0, [](const PackRecord& p) { return double(p.reg_000D) * 100; }},
+    {"Min Dsg Volt(mV)", 0, [](const PackRecord& p) { return double(p.reg_000E) * 100; }},
+    {"Max Chg Current(mA)", 0, [](const PackRecord& p) { return double(p.reg_000F) * 100; }},
+    {"Max Dsg Current(mA)", 0, [](const PackRecord& p) { return double(p.reg_0010) * 100; }},
+    {"Remain Cap(mAh)", 0, [](const PackRecord& p) { return double(p.remain_cap); }},
+    {"Max Cell Volt(mV)", 0, [](const PackRecord& p) { return double(p.reg_001D); }},
+    {"Max Cell Volt Addr", 0, [](const PackRecord& p) { return double(p.reg_0021); }},
+    {"Min Cell Volt(mV)", 0, [](const PackRecord& p) { return double(p.reg_001E); }},
+    {"Min Cell Volt Addr", 0, [](const PackRecord& p) { return double(p.reg_0022); }},
+    {"Max Cell Tem(°C)", 0, [](const PackRecord& p) { return double(p.temp_001F); }},
+    {"Max Cell Tem Addr", 0, [](const PackRecord& p) { return double(p.reg_0023); }},
+    {"Min Cell Tem(°C)", 0, [](const PackRecord& p) { return double(p.temp_0020); }},
+    {"Min Cell Tem Addr", 0, [](const PackRecord& p) { return double(p.reg_0024); }},
+    {"Max Mos Tem(°C)", 0, [](const PackRecord& p) { return double(p.temp_0025); }},
+    {"Max Mos Tem Addr", 0, [](const PackRecord& p) { return double(p.reg_0026); }},
+    {"SOH(%)", 3, [](const PackRecord& p) { return double(p.soh); }},
+    {"ENV Tem(°C)", 0, [](const PackRecord& p) { return double(p.temp_001C); }},
+    {"Fault Status0", 1, [](const PackRecord& p) { return double(p.fault_status[0]); }},
+    {"Fault Status1", 1, [](const PackRecord& p) { return double(p.fault_status[1]); }},
+    {"Fault Status2", 1, [](const PackRecord& p) { return double(p.fault_status[2]); }},
+    {"Fault Status3", 1, [](const PackRecord& p) { return double(p.fault_status[3]); }},
+    {"Bms Status0", 2, [](const PackRecord& p) { return double(p.bms_status[0]); }},
+    {"Bms Status1", 2, [](const PackRecord& p) { return double(p.bms_status[1]); }},
+    {"Bms Status2", 2, [](const PackRecord& p) { return double(p.bms_status[2]); }},
+    {"Bms Status3", 2, [](const PackRecord& p) { return double(p.bms_status[3]); }},
+    {"Module Enable", 3, [](const PackRecord& p) { return double(p.reg_0200); }},
+    {"Module Status", 3, [](const PackRecord& p) { return double(p.reg_0201); }},
+    {"Function Control", 3, [](const PackRecord& p) { return double(p.reg_0202); }},
+    {"Cell Tem Num", 3, [](const PackRecord& p) { return double(p.temp_a_count); }},
+    {"MOS Tem Num", 3, [](const PackRecord& p) { return double(p.temp_b_count); }},
+    {"Cell String", 3, [](const PackRecord& p) { return double(p.cell_count); }},
 }};
 
 struct BsiColumn {
@@ -127,11 +129,16 @@ void AddNumbered(CellRow& row, const char* stem, int count, const char* unit)
         row.push_back(Text(QString::fromUtf8(stem) + QString::number(i) + QString::fromUtf8(unit)));
 }
 
+bool Answered(uint16_t blocks, int block) { return (blocks >> block) & 1u; }
+
+// The value, or an empty cell when its block was not answered for this row.
+CellValue NumOf(uint16_t blocks, int block, double value) { return Answered(blocks, block) ? Num(value) : CellValue{}; }
+
 template <typename Array>
-void AddValues(CellRow& row, const Array& values, int count)
+void AddValues(CellRow& row, const Array& values, int count, uint16_t blocks, int block)
 {
     for (int i = 0; i < Logged(count); ++i)
-        row.push_back(Num(double(values[size_t(i)])));
+        row.push_back(NumOf(blocks, block, double(values[size_t(i)])));
 }
 
 } // namespace
@@ -177,19 +184,19 @@ CellRow DataLogHeaderRow(const PackRecord& pack, bool bsi)
     return row;
 }
 
-CellRow DataLogRow(const PackRecord& pack, const BsiRecordT& sys, bool bsi, const QDateTime& when)
+CellRow DataLogRow(const PackRecord& pack, const BsiRecordT& sys, bool bsi, const QDateTime& when, uint16_t answered)
 {
     CellRow row;
     row.reserve(kFixedLogColumns + 3 * kMaxLoggedCount + kBsiLogColumns);
     row.push_back(Text(SampleTimeText(when)));
     for (const Column& c : kFixedColumns)
-        row.push_back(Num(c.value(pack)));
-    AddValues(row, pack.cell_volt, pack.cell_count);
-    AddValues(row, pack.temp_a, pack.temp_a_count);
-    AddValues(row, pack.temp_b, pack.temp_b_count);
+        row.push_back(NumOf(answered, c.block, c.value(pack)));
+    AddValues(row, pack.cell_volt, pack.cell_count, answered, 6);
+    AddValues(row, pack.temp_a, pack.temp_a_count, answered, 4);
+    AddValues(row, pack.temp_b, pack.temp_b_count, answered, 5);
     if (bsi) {
         for (const BsiColumn& c : kBsiColumns)
-            row.push_back(Num(c.value(sys)));
+            row.push_back(NumOf(answered, 7, c.value(sys)));
     }
     return row;
 }

@@ -28,10 +28,17 @@ QString UidTimeText(const QDateTime& when);
 // Row 1 of the data log and of the calibration sheet.
 CellRow DeviceLineRow(const PackRecord& pack);
 
+// Register blocks of a data-log row: bit b set when block b (0..7) was
+// answered for the row.
+constexpr uint16_t kEveryLogBlock = 0x00FF;
+
 // Data log: header (row 2) and one sample. The variable columns follow the
-// counts of `pack`; the BSI columns are added when `bsi` is set.
+// counts of `pack`; the BSI columns are added when `bsi` is set. The cells of
+// a block missing from `answered` are left empty, so that a value the pack
+// did not give for this row is never logged as if it had.
 CellRow DataLogHeaderRow(const PackRecord& pack, bool bsi);
-CellRow DataLogRow(const PackRecord& pack, const BsiRecordT& sys, bool bsi, const QDateTime& when);
+CellRow DataLogRow(const PackRecord& pack, const BsiRecordT& sys, bool bsi, const QDateTime& when,
+                   uint16_t answered = kEveryLogBlock);
 
 // UID workbook: header (row 1) and one entry.
 CellRow UidHeaderRow();

@@ -1,25 +1,19 @@
 #include "RequestBuilder.h"
 
 #include <QDateTime>
-#include <QLocale>
 #include <QString>
 
 namespace bms {
 
-std::array<uint8_t, 8> RtcFields(const QDateTime& now, int standardOffsetSeconds, const QLocale& locale)
+std::array<uint8_t, 8> RtcFields(const QDateTime& now, int standardOffsetSeconds)
 {
     // Round to the nearest whole second, half a second going up.
     const int ms = now.time().msec();
     const QDateTime t = now.addMSecs(ms >= 500 ? 1000 - ms : -ms);
 
-    // The pack numbers the days Monday = 1 .. Saturday = 6 and everything
-    // else 0, recognised by the Chinese short day names.
-    static const char16_t* const kDayNames[] = {u"周一", u"周二", u"周三", u"周四", u"周五", u"周六"};
-    const QString name = locale.toString(t.date(), QStringLiteral("ddd"));
-    uint8_t weekday = 0;
-    for (int i = 0; i < 6; ++i)
-        if (name == QString::fromUtf16(kDayNames[i]))
-            weekday = static_cast<uint8_t>(i + 1);
+    // The pack numbers the days Sunday = 0, Monday = 1 .. Saturday = 6, the
+    // weekday of the date itself whatever the language of the computer.
+    const auto weekday = static_cast<uint8_t>(t.date().dayOfWeek() % 7);
 
     // Whole hours of the standard-time offset, truncated toward zero.
     const int zone = standardOffsetSeconds / 3600;

@@ -10,7 +10,6 @@
 #include "ReadRequests.h"
 
 #include <QDateTime>
-#include <QLocale>
 #include <QTimeZone>
 #include <algorithm>
 #include <optional>
@@ -147,10 +146,19 @@ void BarcodeRequest()
     SendRequest(body);
 }
 
+// True when every character of `text` is one byte of printable ASCII, the
+// only characters a text register holds as they are typed.
+bool FitsTextRegister(const QString& text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x20 && c.unicode() <= 0x7E; });
+}
+
 void PackIdRequest()
 {
+    // A character outside printable ASCII has no byte of its own in the
+    // register (it would go out as 0x00 and wipe the pack's serial number).
     const QString text = Box("edt_pack_id");
-    if (text.isEmpty() || text.size() > 20)
+    if (text.isEmpty() || text.size() > 20 || !FitsTextRegister(text))
         return Refuse("Please enter 1-20 data!");
     const QString padded = text.rightJustified(20, QLatin1Char(' '));
     std::vector<uint8_t> body;
@@ -159,7 +167,7 @@ void PackIdRequest()
     PutU8(body, 0x00);
     PutU8(body, 0x14);
     for (const QChar ch : padded)
-        PutU8(body, static_cast<uint8_t>(ch.toLatin1()));
+        PutU8(body, static_cast<uint8_t>(ch.unicode()));
     SendRequest(body);
 }
 
@@ -262,7 +270,7 @@ void RtcRequest()
 {
     const QDateTime now = QDateTime::currentDateTime();
     const int offset = QTimeZone::systemTimeZone().standardTimeOffset(now);
-    const std::array<uint8_t, 8> fields = RtcFields(now, offset, QLocale());
+    const std::array<uint8_t, 8> fields = RtcFields(now, offset);
     std::vector<uint8_t> body = WriteHeader(SlaveAddr, 0x9D19, 4, 8);
     body.insert(body.end(), fields.begin(), fields.end());
     Record(0x9D19, 4);

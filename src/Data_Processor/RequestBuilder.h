@@ -8,7 +8,6 @@
 #include <cstdint>
 
 class QDateTime;
-class QLocale;
 
 namespace bms {
 
@@ -56,8 +55,7 @@ void SendUpgradePacket(uint16_t reg, const uint8_t* payload, uint8_t length);
 // second, minute, hour, weekday, day, month, year % 100, zone. `now` is
 // rounded to the nearest whole second; the zone is the standard-time offset
 // (daylight saving not applied) in whole hours, truncated toward zero; the
-// weekday is 1..6 when the locale's short day name is one of the Chinese
-// Monday..Saturday names, else 0.
-std::array<uint8_t, 8> RtcFields(const QDateTime& now, int standardOffsetSeconds, const QLocale& locale);
+// weekday is that of the date, Sunday 0 .. Saturday 6.
+std::array<uint8_t, 8> RtcFields(const QDateTime& now, int standardOffsetSeconds);
 
 } // namespace bms

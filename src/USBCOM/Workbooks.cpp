@@ -190,7 +190,9 @@ void ToggleCalWorkbook()
     }
 }
 
-void AppendDataRow()
+void AppendDataRow() { AppendDataRowOfBlocks(kEveryLogBlock); }
+
+void AppendDataRowOfBlocks(uint16_t answered)
 {
     if (!DataLogging || !exclwrksht1.Connected())
         return;
@@ -202,7 +204,7 @@ void AppendDataRow()
         return;
     }
     const QDateTime now = QDateTime::currentDateTime();
-    WriteRow(ExcelRow, 1, DataLogRow(PackTable[0], BsiRecord, ProductIsBsi(), now));
+    WriteRow(ExcelRow, 1, DataLogRow(PackTable[0], BsiRecord, ProductIsBsi(), now, answered));
     ++ExcelRow;
 }
 

@@ -38,6 +38,9 @@ void ToggleCalWorkbook();
 // ExcelRow of the data log. The dispatcher calls it after the telemetry
 // decoders while DataLogging is set.
 void AppendDataRow();
+// The same row with the cells of the register blocks missing from `answered`
+// (bit b: block b) left empty; the command line logs one row per rotation.
+void AppendDataRowOfBlocks(uint16_t answered);
 void AppendUidRow();
 // Columns A-C of the calibration row ExcelRow (the row is not advanced); the
 // current-calibration handler calls it while CalWorkbookOpen is set.

@@ -2,6 +2,7 @@
 // against a virtual pack on a pseudo-terminal, its JSON output, exit status,
 // files and what the pack received.
 #include "E2eSupport.h"
+#include "JsonSchemaCheck.h"
 #include "XlsxDump.h"
 
 #include <QElapsedTimer>
@@ -9,7 +10,10 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using namespace bms;
 using namespace bms::test;
@@ -35,11 +39,22 @@ struct CliRun {
     std::string why() const { return (out + err).toStdString(); }
 };
 
-CliRun RunCli(const QStringList& args, int timeoutMs = 60000)
+// How the process is started: its stdout into a file, and what the child
+// does before it runs the program (close stdout, limit file sizes).
+struct CliStart {
+    QString stdoutFile;
+    std::function<void()> inChild;
+};
+
+CliRun RunCli(const QStringList& args, int timeoutMs = 60000, const CliStart& how = {})
 {
     QProcess p;
     QElapsedTimer clock;
     clock.start();
+    if (!how.stdoutFile.isEmpty())
+        p.setStandardOutputFile(how.stdoutFile);
+    if (how.inChild)
+        p.setChildProcessModifier(how.inChild);
     p.start(QStringLiteral(BMS_CLI), args);
     p.closeWriteChannel();
     CliRun run;
@@ -67,6 +82,18 @@ sim::PackConfig StillPack(const std::string& product = "Q-Serial")
     return config;
 }
 
+// The schema of the JSON output in docs/, which the output is checked
+// against, so that neither drifts from the other.
+const JsonSchemaCheck& Schema()
+{
+    static const JsonSchemaCheck schema = [] {
+        QFile file(QStringLiteral(CLI_JSON_SCHEMA));
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << CLI_JSON_SCHEMA;
+        return JsonSchemaCheck(QJsonDocument::fromJson(file.readAll()).object());
+    }();
+    return schema;
+}
+
 class CliE2e : public ::testing::Test {
 protected:
     void SetUp() override { QtApp(); }
@@ -75,11 +102,11 @@ protected:
         pack = std::make_unique<sim::VirtualPack>(std::move(config));
         port = QString::fromStdString(pack->start());
     }
-    CliRun cli(QStringList args, int timeoutMs = 60000)
+    CliRun cli(QStringList args, int timeoutMs = 60000, const CliStart& how = {})
     {
         args.prepend(port);
         args.prepend(QStringLiteral("--port"));
-        return RunCli(args, timeoutMs);
+        return RunCli(args, timeoutMs, how);
     }
 
     std::unique_ptr<sim::VirtualPack> pack;
@@ -126,7 +153,7 @@ TEST_P(CliRead, oneRotationReadsEveryBlockThePackReports)
     EXPECT_EQ(o.value("cell_volt").toArray().at(0).toInt(), pack->reg(0x0500));
     EXPECT_EQ(o.value("temp_a").toArray().at(0).toInt(), pack->reg(0x0400) - 2731);
     EXPECT_EQ(o.value("total_volt").toInt(), pack->reg(0x0017));
-    EXPECT_EQ(o.contains("bsi"), bsi);
+    EXPECT_EQ(o.value("bsi").isObject(), bsi);
     if (bsi) {
         EXPECT_EQ(o.value("bsi").toObject().value("online_tag").toInt(), pack->reg(0x2012));
     }
@@ -158,6 +185,7 @@ struct ExitCase {
     QStringList args;
     int code;
     bool sends;
+    const char* said = nullptr; // on stderr
 };
 
 TEST_F(CliE2e, exitStatusTellsRefusalSilenceAndBadInput)
@@ -179,6 +207,13 @@ TEST_F(CliE2e, exitStatusTellsRefusalSilenceAndBadInput)
         {"unreadable image", {"upgrade", "--target", "main", "/nonexistent/fw.hex"}, 2, false},
         {"bad image", {"upgrade", "--target", "dev", "--yes", image}, 2, false},
         {"log file exists", {"watch", "--count", "1", "--log", image}, 2, false},
+        {"serial beyond its bytes", {"set", "serial", "日本"}, 2, false},
+        {"protocol above its help", {"set", "protocol", "16"}, 2, false},
+        {"parameter without a layout", {"set", "param", "rsoc", "50"}, 2, false, "'rsoc' is not a parameter"},
+        {"empty log name", {"watch", "--count", "1", "--log", ""}, 2, false},
+        {"argument info does not take", {"info", "extra"}, 2, false},
+        {"address with a blank", {"--addr", " 6", "info"}, 2, false},
+        {"address with a sign", {"--addr", "+6", "info"}, 2, false},
     };
     for (const ExitCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -191,6 +226,9 @@ TEST_F(CliE2e, exitStatusTellsRefusalSilenceAndBadInput)
         EXPECT_EQ(run.code, c.code) << run.why();
         EXPECT_FALSE(run.err.isEmpty());
         EXPECT_EQ(pack->requests().empty(), !c.sends);
+        if (c.said) {
+            EXPECT_TRUE(run.err.contains(c.said)) << run.why();
+        }
         if (QLatin1String(c.name) == QLatin1String("silent pack")) {
             EXPECT_LT(run.ms, 300 + 2000);
         }
@@ -212,15 +250,20 @@ TEST_F(CliE2e, portHeldByAnotherProgramExitsThree)
 TEST_F(CliE2e, watchLogsEveryRotationToWorkbookAndCsv)
 {
     startPack();
+    // Block 1 (the fault words) is refused in every rotation: its cells stay
+    // empty, never a value the pack did not give for that row.
+    pack->refuseRegister(0x0080);
     const QString xlsx = dir.filePath(QStringLiteral("log.xlsx"));
     const QString csv = dir.filePath(QStringLiteral("log.csv"));
     const CliRun run = cli({QStringLiteral("--json"), QStringLiteral("watch"), QStringLiteral("--count"),
                             QStringLiteral("3"), QStringLiteral("--log"), xlsx, QStringLiteral("--csv"), csv});
-    ASSERT_EQ(run.code, 0) << run.why();
+    ASSERT_EQ(run.code, 1) << run.why();
     const QList<QJsonObject> objects = run.objects();
     ASSERT_EQ(objects.size(), 4);
     EXPECT_EQ(objects[2].value("rotation").toInt(), 3);
     EXPECT_EQ(objects[3].value("rotations").toInt(), 3);
+    EXPECT_TRUE(objects[0].value("fault_status").isNull());
+    constexpr int kFaultStatus0 = 25; // columns 25..28
 
     QString error;
     const std::optional<XlsxDump> dump = ReadXlsx(xlsx, &error);
@@ -229,16 +272,23 @@ TEST_F(CliE2e, watchLogsEveryRotationToWorkbookAndCsv)
     ASSERT_EQ(dump->maxRow(), 5);
     EXPECT_EQ(dump->text(2, 2), QStringLiteral("Bat Volt(mV)"));
     EXPECT_EQ(dump->rowLength(2), 38 + 16 + 4 + 2);
+    EXPECT_EQ(dump->text(2, kFaultStatus0), QStringLiteral("Fault Status0"));
     for (int row = 3; row <= 5; ++row) {
         EXPECT_EQ(dump->number(row, 2), objects[row - 3].value("total_volt").toInt() * 10.0);
         EXPECT_EQ(dump->rowLength(row), 60);
+        for (int column = kFaultStatus0; column < kFaultStatus0 + 4; ++column)
+            EXPECT_TRUE(dump->cell(row, column).isEmpty()) << row << "/" << column;
+        EXPECT_TRUE(dump->isNumber(row, kFaultStatus0 + 4)); // Bms Status0
     }
     QFile file(csv);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
     ASSERT_EQ(lines.size(), 4);
     EXPECT_TRUE(lines[0].startsWith("Sampling Time,Bat Volt(mV),Current(mA)"));
-    EXPECT_EQ(lines[3].split(',').size(), 60);
+    const QList<QByteArray> fields = lines[3].split(',');
+    ASSERT_EQ(fields.size(), 60);
+    EXPECT_EQ(fields.mid(kFaultStatus0 - 1, 4), QList<QByteArray>(4));
+    EXPECT_FALSE(fields[kFaultStatus0 + 3].isEmpty());
 }
 
 TEST_F(CliE2e, traceShowsTheRequestAndItsAnswer)
@@ -262,6 +312,193 @@ TEST_F(CliE2e, traceShowsTheRequestAndItsAnswer)
     EXPECT_TRUE(bad.err.contains(" RX 06 04 4C ") && bad.err.contains("  CRC error")) << bad.why();
 }
 
+// Every command's JSON, whatever the outcome: the keys and types of the
+// schema, the exit status and the kind of error it stands for.
+enum class Fault { None, Silent, BadCrc, RefuseFaultWords, RefuseRemainCapacity };
+
+struct JsonCase {
+    const char* name;
+    QStringList args;
+    const char* def; // of the last object; watch's rotations are watch_rotation
+    int code;
+    const char* kind; // of the error; nullptr: null
+    Fault fault = Fault::None;
+    const char* product = "Q-Serial";
+};
+
+TEST_F(CliE2e, jsonOutputFollowsItsSchemaWhateverTheOutcome)
+{
+    const QStringList lint = Schema().lint();
+    EXPECT_TRUE(lint.isEmpty()) << lint.join(QStringLiteral("; ")).toStdString();
+    const JsonCase cases[] = {
+        {"ports", {"ports"}, "ports", 0, nullptr},
+        {"info", {"info"}, "info", 0, nullptr},
+        {"info, silent pack", {"--timeout", "300", "info"}, "info", 1, "timeout", Fault::Silent},
+        {"info, corrupted answer", {"--timeout", "300", "info"}, "info", 1, "crc", Fault::BadCrc},
+        {"read, refused block", {"read"}, "read", 1, "refused", Fault::RefuseFaultWords},
+        {"read, BSI", {"--product", "BSI", "read"}, "read", 0, nullptr, Fault::None, "BSI"},
+        {"watch", {"watch", "--count", "2"}, "watch", 0, nullptr},
+        {"set, read back", {"set", "barcode", "202612089999"}, "set", 0, nullptr},
+        {"set, refused", {"set", "remain-capacity", "1000"}, "set", 1, "refused", Fault::RefuseRemainCapacity},
+        {"calibrate, not a number", {"calibrate", "current", "12a"}, "calibrate", 2, "usage"},
+        {"option error", {"--addr", "100", "read"}, "read", 2, "usage"},
+        {"argument too many", {"info", "extra"}, "info", 2, "usage"},
+        {"no such port", {"--port", "/nonexistent/ttyQ0", "info"}, "info", 3, "port"},
+        {"image not there", {"upgrade", "--target", "main", "/nonexistent/fw.hex"}, "upgrade", 2, "usage"},
+    };
+    for (const JsonCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        startPack(StillPack(c.product));
+        switch (c.fault) {
+        case Fault::None: break;
+        case Fault::Silent: pack->setSilent(); break;
+        case Fault::BadCrc: pack->setCorruptCrc(); break;
+        case Fault::RefuseFaultWords: pack->refuseRegister(0x0080); break;
+        case Fault::RefuseRemainCapacity: pack->refuseRegister(0x0019); break;
+        }
+        const CliRun run = cli(QStringList{QStringLiteral("--json")} + c.args);
+        EXPECT_EQ(run.code, c.code) << run.why();
+        const QList<QJsonObject> objects = run.objects();
+        ASSERT_FALSE(objects.isEmpty()) << run.why();
+        const bool watch = QLatin1String(c.def) == QLatin1String("watch");
+        EXPECT_EQ(objects.size(), watch ? 3 : 1) << run.why();
+        for (qsizetype i = 0; i < objects.size(); ++i) {
+            const bool last = i + 1 == objects.size();
+            const QStringList problems
+                = Schema().check(objects[i], last ? QLatin1String(c.def) : QLatin1String("watch_rotation"));
+            EXPECT_TRUE(problems.isEmpty()) << problems.join(QStringLiteral("; ")).toStdString() << "\n" << run.why();
+        }
+        const QJsonObject o = objects.last();
+        EXPECT_EQ(o.value("exit").toInt(), c.code);
+        if (c.kind) {
+            EXPECT_EQ(o.value("error").toObject().value("kind").toString(), QLatin1String(c.kind)) << run.why();
+            EXPECT_FALSE(o.value("error").toObject().value("message").toString().isEmpty());
+        } else {
+            EXPECT_TRUE(o.value("error").isNull()) << run.why();
+        }
+    }
+}
+
+// What a script sees besides the JSON: the versions as text, the protocol
+// type in the text of read.
+TEST_F(CliE2e, infoAndReadGiveFirmwareVersionsAndProtocolType)
+{
+    startPack();
+    pack->setRegister(0x000A, 0x0107); // protocol soft version 1, protocol type 7
+    pack->setRegister(0x000B, 0x1053); // software 1.5.3
+    pack->setRegister(0x000C, 0x2010); // hardware 2.1.0
+    for (const char* command : {"info", "read"}) {
+        const CliRun json = cli({QStringLiteral("--json"), QLatin1String(command)});
+        ASSERT_EQ(json.code, 0) << json.why();
+        EXPECT_EQ(json.last().value("sw_version_text").toString(), QStringLiteral("1.5.3")) << command;
+        EXPECT_EQ(json.last().value("hw_version_text").toString(), QStringLiteral("2.1.0")) << command;
+        EXPECT_EQ(json.last().value("sw_version").toInt(), 0x1053) << command;
+    }
+    const CliRun text = cli({QStringLiteral("read")});
+    ASSERT_EQ(text.code, 0) << text.why();
+    EXPECT_TRUE(text.out.contains("\nProtocol Type: 7\n")) << text.why();
+}
+
+// Output that cannot be written is never a success: the exit status says
+// so, and the message says what is safe and where.
+TEST_F(CliE2e, outputThatCannotBeWrittenExitsFourSayingWhatIsSafe)
+{
+    startPack();
+    const CliRun full = cli({QStringLiteral("info")}, 60000, {QStringLiteral("/dev/full"), {}});
+    EXPECT_EQ(full.code, 4) << full.why();
+    EXPECT_TRUE(full.err.contains("Cannot write to standard output: No space left on device")) << full.why();
+
+    // A closed stdout would hand its number to the serial port: refused
+    // before anything is sent.
+    startPack();
+    const CliRun closed = cli({QStringLiteral("info")}, 60000, {{}, [] { ::close(STDOUT_FILENO); }});
+    EXPECT_EQ(closed.code, 4) << closed.why();
+    EXPECT_TRUE(closed.err.contains("standard output is closed")) << closed.why();
+    EXPECT_TRUE(pack->requests().empty());
+
+    // Files that reach a size limit part-way (as a full disk): the CSV file
+    // ends with its last whole row, and the message counts them.
+    const QString csv = dir.filePath(QStringLiteral("limited.csv"));
+    const QString xlsx = dir.filePath(QStringLiteral("limited.xlsx"));
+    const CliRun limited = cli({QStringLiteral("--json"), QStringLiteral("watch"), QStringLiteral("--count"),
+                                QStringLiteral("30"), QStringLiteral("--csv"), csv, QStringLiteral("--log"), xlsx},
+                               60000, {{}, [] {
+                                           const rlimit limit{3000, 3000};
+                                           ::setrlimit(RLIMIT_FSIZE, &limit);
+                                       }});
+    EXPECT_EQ(limited.code, 4) << limited.why();
+    EXPECT_EQ(limited.last().value("error").toObject().value("kind").toString(), QStringLiteral("io"));
+    EXPECT_LT(limited.last().value("rotations").toInt(), 30);
+    QFile file(csv);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray content = file.readAll();
+    ASSERT_TRUE(content.endsWith('\n')) << content.right(80).toStdString();
+    const qsizetype rows = content.count('\n') - 1;
+    static const QRegularExpression said(QStringLiteral("limited\\.(csv|journal)[^\n]* holds (the header and )?(\\d+) rows?"));
+    const QRegularExpressionMatch m = said.match(QString::fromUtf8(limited.err));
+    ASSERT_TRUE(m.hasMatch()) << limited.why();
+    if (m.captured(1) == QLatin1String("csv")) {
+        EXPECT_EQ(m.captured(3).toLongLong(), rows) << limited.why();
+    }
+}
+
+// A reader of stdout that went away, a closed terminal and SIGTERM end a
+// watch as Ctrl-C does, with its files written; a write interrupted after it
+// was sent says that it may have been applied, and nothing more is sent.
+TEST_F(CliE2e, signalsAndAGoneReaderEndWithTheFilesWritten)
+{
+    startPack();
+    const QString xlsx = dir.filePath(QStringLiteral("piped.xlsx"));
+    const QString csv = dir.filePath(QStringLiteral("piped.csv"));
+    QProcess shell;
+    shell.start(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral("\"$0\" \"$@\" | head -1; exit ${PIPESTATUS[0]}"),
+                                         QStringLiteral(BMS_CLI), QStringLiteral("--port"), port, QStringLiteral("watch"),
+                                         QStringLiteral("--log"), xlsx, QStringLiteral("--csv"), csv});
+    ASSERT_TRUE(shell.waitForFinished(30000));
+    EXPECT_EQ(shell.exitCode(), 4) << shell.readAllStandardError().toStdString();
+    EXPECT_TRUE(ReadXlsx(xlsx).has_value());
+    EXPECT_TRUE(QFileInfo(csv).size() > 0);
+
+    struct SignalCase {
+        int signal;
+        QStringList args;
+        int code;
+    };
+    const SignalCase cases[] = {
+        {SIGHUP, {"watch", "--log", dir.filePath("hup.xlsx")}, 129},
+        {SIGTERM, {"watch", "--log", dir.filePath("term.xlsx")}, 143},
+        {SIGINT, {"watch", "--log", dir.filePath("int.xlsx")}, 0},
+        // Sixteen writes 0.7 s apart, interrupted after the first.
+        {SIGINT, {"--trace", "set", "role", "stand-alone"}, 130},
+    };
+    for (const SignalCase& c : cases) {
+        SCOPED_TRACE(c.signal);
+        startPack();
+        QProcess p;
+        p.start(QStringLiteral(BMS_CLI), QStringList{QStringLiteral("--port"), port} + c.args);
+        const bool watch = c.args.first() == QLatin1String("watch");
+        // A rotation printed, or a frame sent.
+        QByteArray err;
+        QDeadlineTimer deadline(20000);
+        while (!deadline.hasExpired() && (watch ? p.bytesAvailable() == 0 : !err.contains(" TX "))) {
+            p.waitForReadyRead(50);
+            err += p.readAllStandardError();
+        }
+        ASSERT_FALSE(deadline.hasExpired());
+        ::kill(static_cast<pid_t>(p.processId()), c.signal);
+        ASSERT_TRUE(p.waitForFinished(5000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        err += p.readAllStandardError();
+        EXPECT_EQ(p.exitCode(), c.code) << err.toStdString();
+        if (watch) {
+            EXPECT_TRUE(ReadXlsx(c.args.last()).has_value());
+        } else {
+            EXPECT_TRUE(err.contains("may have applied it")) << err.toStdString();
+            EXPECT_LT(err.count(" TX "), 3) << err.toStdString();
+        }
+    }
+}
+
 class CliUpgrade : public CliE2e, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(CliUpgrade, objcopyImageArrivesByteForByte)
@@ -280,6 +517,8 @@ TEST_P(CliUpgrade, objcopyImageArrivesByteForByte)
     EXPECT_EQ(run.last().value("ending").toString(),
               dev ? QStringLiteral("Writed firmware information successfully!") : QStringLiteral("Upgrade Complete!"));
     EXPECT_TRUE(run.err.contains("Records ")) << run.why();
+    const QStringList problems = Schema().check(run.last(), QStringLiteral("upgrade"));
+    EXPECT_TRUE(problems.isEmpty()) << problems.join(QStringLiteral("; ")).toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, CliUpgrade, ::testing::Values(false, true));

@@ -210,8 +210,13 @@ TEST_F(RequestTest, readInfoSetsTheInformationBlockInFlight)
 TEST_F(RequestTest, packIdIsPaddedOnTheLeftToTwentyBytes)
 {
     ExpectRefused(cmd_set_pack_id, QStringLiteral("Please enter 1-20 data!"));
-    SetBox("edt_pack_id", QString(21, QLatin1Char('A')));
-    ExpectRefused(cmd_set_pack_id, QStringLiteral("Please enter 1-20 data!"));
+    // Too long, or characters the register has no byte for: nothing goes out
+    // (such a character used to go out as 0x00 and wipe the serial number).
+    for (const QString& text : {QString(21, QLatin1Char('A')), QStringLiteral("日本"), QStringLiteral("SN-\u00e9"),
+                                QStringLiteral("AB\tC")}) {
+        SetBox("edt_pack_id", text);
+        ExpectRefused(cmd_set_pack_id, QStringLiteral("Please enter 1-20 data!"));
+    }
 
     SetBox("edt_pack_id", QStringLiteral("AB"));
     Bytes expected{0x06, 0x1B, 0x00, 0x14};
