@@ -92,7 +92,10 @@ TEST(DataLogTest, aLogWrittenByTheToolPlotsTheValuesItHolds)
         for (bool journal : {false, true}) {
             const Sheet sheet = LogSheet(rows, bsi);
             const QString path = dir.filePath(QStringLiteral("log-%1-%2").arg(bsi).arg(journal));
-            journal ? WriteJournal(sheet, path) : WriteXlsx(sheet, path);
+            if (journal)
+                WriteJournal(sheet, path);
+            else
+                WriteXlsx(sheet, path);
             const LoadedLog log = LoadDataLog(path);
             SCOPED_TRACE(path.toStdString());
             EXPECT_EQ(log.journal, journal);
@@ -128,12 +131,12 @@ TEST(DataLogTest, bothWorksheetReadersGiveTheSameRowsAndTheFastOneRefusesWhatItD
     std::vector<std::pair<int, std::vector<CellValue>>> read[2];
     for (int fast = 0; fast < 2; ++fast)
         ReadXlsxRows(path, [&](int row, const std::vector<CellValue>& cells) { read[fast].emplace_back(row, cells); },
-                     nullptr, fast == 1);
+                     {nullptr, fast == 1});
     ASSERT_EQ(read[0].size(), size_t(sheet.rowCount()));
     EXPECT_TRUE(read[0] == read[1]);
     EXPECT_EQ(read[1][0].second[8].text, QStringLiteral("a <b> & \"c\" é"));
 
-    const std::vector<QString> shared;
+    const SharedStrings shared;
     const RowVisitor ignore = [](int, const std::vector<CellValue>&) {};
     for (const char* xml : {"<worksheet><sheetData><row r=\"1\"><c r=\"A1\"><v><![CDATA[1]]></v></c></row>",
                             "<x:worksheet><x:sheetData><x:row r=\"1\"><x:c r=\"A1\"><x:v>1</x:v></x:c></x:row>",
