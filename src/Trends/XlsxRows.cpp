@@ -49,9 +49,36 @@ Entry OpenEntry(zip_t* z, const QString& name)
     return Entry(zip_fopen(z, name.toUtf8().constData(), 0));
 }
 
+// Where the XML comes from, piece by piece.
+class Pieces {
+public:
+    virtual ~Pieces() = default;
+    virtual bool exists() const = 0;
+    // The next piece; empty at the end or once the read is cancelled.
+    virtual std::string_view next() = 0;
+    virtual bool cancelled() const { return false; }
+};
+
+// XML held in memory, in pieces of a given size.
+class MemoryPieces : public Pieces {
+public:
+    MemoryPieces(std::string_view xml, size_t piece) : xml_(xml), piece_(std::max<size_t>(piece, 1)) {}
+    bool exists() const override { return true; }
+    std::string_view next() override
+    {
+        const std::string_view piece = xml_.substr(0, piece_);
+        xml_.remove_prefix(piece.size());
+        return piece;
+    }
+
+private:
+    std::string_view xml_;
+    size_t piece_;
+};
+
 // Reads an archive entry piece by piece; with a control, says how far it has
 // got and stops once the read is cancelled.
-class EntryChunks {
+class EntryChunks : public Pieces {
 public:
     EntryChunks(zip_t* z, const QString& path, const QString& name, ReadControl* control, bool progress)
         : path_(path), entry_(OpenEntry(z, name)), control_(progress ? control : nullptr), cancel_(control)
@@ -62,10 +89,10 @@ public:
             size_ = int64_t(std::min<zip_uint64_t>(stat.size, INT64_MAX));
         buffer_.resize(kChunkBytes);
     }
-    bool exists() const { return bool(entry_); }
+    bool exists() const override { return bool(entry_); }
+    bool cancelled() const override { return Cancelled(cancel_); }
 
-    // The next piece; empty at the end of the entry or once cancelled.
-    std::string_view next()
+    std::string_view next() override
     {
         if (!entry_ || Cancelled(cancel_))
             return {};
@@ -96,9 +123,10 @@ private:
 class EntryReader {
 public:
     EntryReader(zip_t* z, const QString& path, const QString& name, ReadControl* control, bool progress = false)
-        : path_(path), chunks_(z, path, name, control, progress)
+        : path_(path), entry_(std::make_unique<EntryChunks>(z, path, name, control, progress)), chunks_(*entry_)
     {
     }
+    EntryReader(const QString& path, Pieces& pieces) : path_(path), chunks_(pieces) {}
     bool exists() const { return chunks_.exists(); }
     QXmlStreamReader& xml() { return xml_; }
 
@@ -118,23 +146,29 @@ public:
             }
             if (xml_.error() != QXmlStreamReader::PrematureEndOfDocumentError)
                 Fail(path_, xml_.errorString());
-            if (ended_)
+            // A part that ends before its document does is not read as if
+            // it were whole (unless the read was stopped).
+            if (ended_ && chunks_.cancelled())
                 return QXmlStreamReader::EndDocument;
+            if (ended_)
+                Fail(path_, xml_.errorString());
             const std::string_view piece = chunks_.next();
             if (piece.empty()) {
                 ended_ = true;
                 continue;
             }
-            fed_ += piece.size();
-            if (fed_ > kMaxXmlPieceBytes + kChunkBytes)
+            // More than 1 MiB given without a token coming out of it.
+            if (fed_ > kMaxXmlPieceBytes)
                 Fail(path_, QStringLiteral("an XML text or tag is longer than 1 MiB"));
+            fed_ += piece.size();
             xml_.addData(QByteArray(piece.data(), qsizetype(piece.size())));
         }
     }
 
 private:
     QString path_;
-    EntryChunks chunks_;
+    std::unique_ptr<EntryChunks> entry_;
+    Pieces& chunks_;
     QXmlStreamReader xml_;
     size_t fed_ = 0;
     int depth_ = 0;
@@ -212,10 +246,9 @@ SharedStrings ReadSharedStrings(zip_t* z, const QString& path, ReadControl* cont
 
 std::string_view View(const QByteArray& bytes) { return {bytes.constData(), size_t(bytes.size())}; }
 
-int64_t ReadWithXmlReader(zip_t* z, const QString& path, const QString& sheetPath, SheetRows& rows,
-                          ReadControl* control)
+int64_t ReadWithXmlReader(const QString& path, Pieces& pieces, SheetRows& rows)
 {
-    EntryReader sheet(z, path, sheetPath, control, true);
+    EntryReader sheet(path, pieces);
     if (!sheet.exists())
         Fail(path, QStringLiteral("it holds no worksheet"));
     QByteArray name, r, t, text;
@@ -238,12 +271,11 @@ int64_t ReadWithXmlReader(zip_t* z, const QString& path, const QString& sheetPat
     return rows.unreadableCells();
 }
 
-int64_t ReadWithScan(zip_t* z, const QString& path, const QString& sheetPath, SheetScan& scan, ReadControl* control)
+int64_t ReadWithScan(const QString& path, Pieces& pieces, SheetScan& scan, const ReadControl* control)
 {
-    EntryChunks chunks(z, path, sheetPath, control, true);
-    if (!chunks.exists())
+    if (!pieces.exists())
         Fail(path, QStringLiteral("it holds no worksheet"));
-    for (std::string_view piece = chunks.next(); !piece.empty() && !scan.done(); piece = chunks.next())
+    for (std::string_view piece = pieces.next(); !piece.empty() && !scan.done(); piece = pieces.next())
         scan.feed(piece);
     if (!Cancelled(control) && !scan.done())
         scan.finish();
@@ -260,14 +292,32 @@ int64_t ReadXlsxRows(const QString& path, const RowVisitor& visit, const XlsxRea
         const QString sheetPath = FirstSheetPath(archive.get(), path, how.control);
         if (Cancelled(how.control))
             return 0;
+        EntryChunks pieces(archive.get(), path, sheetPath, how.control, true);
         if (how.fast) {
             SheetScan scan(shared, visit, how.columns);
-            return ReadWithScan(archive.get(), path, sheetPath, scan, how.control);
+            return ReadWithScan(path, pieces, scan, how.control);
         }
         SheetRows rows(shared, visit, how.columns);
-        return ReadWithXmlReader(archive.get(), path, sheetPath, rows, how.control);
+        return ReadWithXmlReader(path, pieces, rows);
     } catch (const SheetTooLarge& e) {
         Fail(path, QString::fromUtf8(e.what()));
+    }
+}
+
+int64_t ReadSheetXml(std::string_view xml, const SharedStrings& shared, const RowVisitor& visit, bool fast,
+                     size_t piece)
+{
+    const QString name = QStringLiteral("(worksheet XML)");
+    MemoryPieces pieces(xml, piece);
+    try {
+        if (fast) {
+            SheetScan scan(shared, visit);
+            return ReadWithScan(name, pieces, scan, nullptr);
+        }
+        SheetRows rows(shared, visit);
+        return ReadWithXmlReader(name, pieces, rows);
+    } catch (const SheetTooLarge& e) {
+        Fail(name, QString::fromUtf8(e.what()));
     }
 }
 

@@ -9,6 +9,7 @@
 #include "SheetRows.h"
 
 #include <QString>
+#include <string_view>
 
 namespace bms::trends {
 
@@ -27,5 +28,11 @@ struct XlsxReading {
 // Returns the number of cells skipped because they break the format. Throws
 // EInOutError when the file is not a readable workbook or is past a limit.
 int64_t ReadXlsxRows(const QString& path, const RowVisitor& visit, const XlsxReading& how = {});
+
+// The same for the XML of a worksheet held in memory, handed to the reader in
+// pieces of `piece` bytes (tests and the fuzzer hold both readers to the same
+// rows).
+int64_t ReadSheetXml(std::string_view xml, const SharedStrings& shared, const RowVisitor& visit, bool fast,
+                     size_t piece = size_t(1) << 18);
 
 } // namespace bms::trends

@@ -1,5 +1,6 @@
 #include "BackgroundSave.h"
 
+#include "FileSync.h"
 #include "Sheet.h"
 #include "WorkbookError.h"
 #include "XlsxFile.h"
@@ -73,15 +74,17 @@ void Collect(bool wait)
 } // namespace
 
 void SaveInBackground(std::shared_ptr<const void> keepAlive, const Sheet& sheet, const QString& path,
-                      std::function<void(const QString& problem)> done)
+                      std::function<void(const QString& problem)> done, const QString& thenRemove)
 {
     Jobs& jobs = AllJobs();
     Job& job = jobs.list.emplace_back();
     job.keepAlive = std::move(keepAlive);
     job.done = std::move(done);
-    job.worker = std::thread([&job, &sheet, path] {
+    job.worker = std::thread([&job, &sheet, path, thenRemove] {
         try {
             WriteXlsx(sheet, path);
+            if (!thenRemove.isEmpty())
+                (void)RemoveDurably(thenRemove);
         } catch (const EWorkbookError& e) {
             job.problem = e.message();
         } catch (const std::exception& e) {

@@ -5,6 +5,7 @@
 
 #include <QByteArrayView>
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -217,12 +218,16 @@ bool ApplyLine(const QByteArray& text, JournalContents& contents)
 }
 
 // Lines of a file, read in large blocks: a line is handed over whole when it
-// fits in kMaxJournalLineBytes, else passed over without being held.
+// fits in kMaxJournalLineBytes, else passed over without being held. With a
+// control, each block read is reported, and a cancelled read ends the file.
 class LineReader {
 public:
     enum class Line { Whole, TooLong, End };
 
-    explicit LineReader(QFile& file) : file_(file), buffer_(size_t(kMaxJournalLineBytes) + kBlock) {}
+    LineReader(QFile& file, ReadControl* control)
+        : file_(file), control_(control), size_(file.size()), buffer_(kFirstBuffer)
+    {
+    }
 
     // The next line without its line feed. A last line without its line feed
     // ends the file (it was cut off by a crash).
@@ -235,13 +240,11 @@ public:
             if (lf) {
                 const size_t at = size_t(static_cast<const char*>(lf) - data);
                 line = QByteArrayView(data + begin_, qsizetype(at - begin_));
-                consumed_ += int64_t(at + 1 - begin_);
                 begin_ = at + 1;
                 return tooLong ? Line::TooLong : Line::Whole;
             }
             if (end_ - begin_ > size_t(kMaxJournalLineBytes)) {
                 tooLong = true; // drop what there is and look further
-                consumed_ += int64_t(end_ - begin_);
                 begin_ = end_ = 0;
             }
             if (begin_ > 0) {
@@ -249,20 +252,29 @@ public:
                 end_ -= begin_;
                 begin_ = 0;
             }
-            const qint64 n = file_.read(buffer_.data() + end_, qint64(buffer_.size() - end_));
+            if (Cancelled(control_))
+                return Line::End;
+            if (end_ == buffer_.size()) // a long line: room for it, up to the limit and a block
+                buffer_.resize(std::min(buffer_.size() * 2, size_t(kMaxJournalLineBytes) + kBlock));
+            const qint64 n = file_.read(buffer_.data() + end_, qint64(std::min(buffer_.size() - end_, kBlock)));
             if (n <= 0)
                 return Line::End;
             end_ += size_t(n);
+            read_ += n;
+            if (control_)
+                control_->progress(read_, size_);
         }
     }
-    int64_t consumed() const { return consumed_; }
 
 private:
     static constexpr size_t kBlock = size_t(1) << 20;
+    static constexpr size_t kFirstBuffer = size_t(1) << 16;
     QFile& file_;
+    ReadControl* control_;
+    int64_t size_;
     std::vector<char> buffer_;
     size_t begin_ = 0, end_ = 0;
-    int64_t consumed_ = 0;
+    int64_t read_ = 0;
 };
 
 } // namespace
@@ -272,16 +284,13 @@ std::unique_ptr<JournalContents> ReadJournal(const QString& path, ReadControl* c
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw EWorkbookError(QStringLiteral("Cannot read the workbook journal %1: %2").arg(path, file.errorString()));
-    LineReader lines(file);
+    LineReader lines(file, control);
     QByteArrayView line;
     if (lines.next(line) != LineReader::Line::Whole || line.trimmed() != kMagic)
         throw EWorkbookError(QStringLiteral("%1 is not a workbook journal").arg(path));
 
     auto contents = std::make_unique<JournalContents>();
-    const qint64 size = file.size();
-    for (int n = 0; !Cancelled(control); ++n) {
-        if (control && n % 1024 == 0)
-            control->progress(lines.consumed(), size);
+    while (true) {
         const LineReader::Line kind = lines.next(line);
         if (kind == LineReader::Line::End)
             break;
