@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <atomic>
 #include <list>
+#include <new>
 #include <thread>
 
 namespace bms {
@@ -87,6 +88,8 @@ void SaveInBackground(std::shared_ptr<const void> keepAlive, const Sheet& sheet,
                 (void)RemoveDurably(thenRemove);
         } catch (const EWorkbookError& e) {
             job.problem = e.message();
+        } catch (const std::bad_alloc&) {
+            job.problem = QStringLiteral("Not enough memory to write the workbook %1").arg(path);
         } catch (const std::exception& e) {
             job.problem = QString::fromLocal8Bit(e.what());
         }
