@@ -3,7 +3,8 @@
 // runs in a fresh child process, so its peak resident memory is its own; a
 // case still running after the time limit is killed and reported so.
 //   bench_hostile_files [seconds per case, default 120] [folder]
-// The files take about 2.5 GB of disk (most of it one sparse journal line).
+// The files take a few MB of disk (the 2 GiB journal line is a sparse run
+// of NUL bytes); making them takes about 1 GB of memory for a moment.
 #include "Errors.h"
 #include "Journal.h"
 #include "LogLoader.h"

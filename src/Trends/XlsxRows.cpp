@@ -115,8 +115,8 @@ private:
     std::vector<char> buffer_;
 };
 
-// Feeds an archive entry to a stream reader chunk by chunk: next() returns
-// the next token, reading more of the entry whenever the reader runs dry. A
+// Feeds XML (an archive entry, or pieces from memory) to a stream reader:
+// next() returns the next token, reading more whenever the reader runs dry. A
 // token that needs more than 1 MiB of XML, elements nested more than 256
 // deep and a document type declaration (which no workbook part has, and
 // whose entities could expand without bound) are refused.
