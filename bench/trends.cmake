@@ -12,3 +12,13 @@ if(TARGET bms_trends_view)
     target_compile_definitions(bench_trends PRIVATE BENCH_WITH_QTCHARTS)
   endif()
 endif()
+
+# Crafted files through "Open log…" and workbook-recover, each in its own
+# process: time and peak memory (bench_hostile_files [seconds] [folder]).
+if(TARGET bms_trends AND TARGET workbook-recover)
+  pkg_check_modules(BENCH_LIBZIP REQUIRED IMPORTED_TARGET libzip)
+  add_executable(bench_hostile_files ${CMAKE_CURRENT_LIST_DIR}/hostile_files.cpp)
+  target_link_libraries(bench_hostile_files PRIVATE bms_trends bms_options PkgConfig::BENCH_LIBZIP)
+  target_compile_definitions(bench_hostile_files PRIVATE WORKBOOK_RECOVER="$<TARGET_FILE:workbook-recover>")
+  add_dependencies(bench_hostile_files workbook-recover)
+endif()

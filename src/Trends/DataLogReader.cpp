@@ -78,21 +78,31 @@ const Layout& DataLogLayout()
     return layout;
 }
 
+// The largest magnitude of a logged value (the widest field is 32 bits, and
+// the scale factors are at most 100).
+constexpr double kMaxLoggedValue = 1e12;
+
 std::optional<double> NumberIn(const std::vector<CellValue>& cells, int column)
 {
     if (column < 0 || size_t(column) >= cells.size())
         return std::nullopt;
     const CellValue& cell = cells[size_t(column)];
-    if (cell.isNumber())
-        return cell.number;
-    if (cell.isText()) {
-        bool ok = false;
-        const double v = cell.text.trimmed().toDouble(&ok);
-        if (ok)
-            return v;
-    }
-    return std::nullopt;
+    double v = cell.number;
+    bool ok = cell.isNumber();
+    if (cell.isText())
+        v = cell.text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(v) || std::abs(v) > kMaxLoggedValue)
+        return std::nullopt;
+    return v;
 }
+
+// The days a spreadsheet's date numbers can stand for: 1900-01-01 to
+// 9999-12-31.
+constexpr double kFirstSerialDay = 1;
+constexpr double kLastSerialDay = 2958465;
+
+// Dates remembered by their text; a log has a handful.
+constexpr qsizetype kMaxRememberedDates = 4096;
 
 // "hh:mm:ss" to milliseconds of the day.
 std::optional<int> TimeOfDay(const QString& text)
@@ -113,6 +123,8 @@ std::optional<int> TimeOfDay(const QString& text)
 }
 
 } // namespace
+
+int DataLogReader::columnsRead() { return kFixedLogColumns + 3 * kMaxLoggedCount; }
 
 DataLogReader::DataLogReader(SampleStore& store, QDate fallbackDate)
     : store_(store), fallbackDate_(fallbackDate)
@@ -137,6 +149,8 @@ QDate DataLogReader::parseDate(const QString& text)
     // Two-digit years are read as 19xx.
     if (date.isValid() && date.year() < 1970)
         date = date.addYears(100);
+    if (dates_.size() >= kMaxRememberedDates)
+        dates_.clear();
     dates_.insert(text, date);
     return date;
 }
@@ -145,7 +159,9 @@ std::optional<int64_t> DataLogReader::rowTime(const CellValue& cell)
 {
     if (cell.isNumber()) {
         // A spreadsheet that turned the text into a date keeps days since
-        // 1899-12-30 in local time.
+        // 1899-12-30 in local time. Anything else is no time.
+        if (!(cell.number >= kFirstSerialDay && cell.number < kLastSerialDay + 1))
+            return std::nullopt;
         const double days = std::floor(cell.number);
         const QDate date = QDate(1899, 12, 30).addDays(qint64(days));
         const int ms = int(std::lround((cell.number - days) * 86400000.0)) % 86400000;

@@ -23,6 +23,9 @@ public:
     // read in any known format (the time of day is still used).
     explicit DataLogReader(SampleStore& store, QDate fallbackDate = QDate::currentDate());
 
+    // The columns from A that rows need to hold; further ones are not read.
+    static int columnsRead();
+
     // Hands over row `number` (1-based) with its cells from column A.
     // Row 1 is the device line, row 2 the header; samples follow.
     void row(int number, const std::vector<CellValue>& cells);

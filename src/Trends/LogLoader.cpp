@@ -8,26 +8,30 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
+#include <new>
 
 namespace bms::trends {
 
 namespace {
 
 // Rows of a journal, rebuilt by the workbook layer's own reader.
-void ReadJournalRows(const QString& path, DataLogReader& reader, const std::atomic_bool* cancel)
+void ReadJournalRows(const QString& path, DataLogReader& reader, LoadedLog& log, ReadControl* control)
 {
     std::unique_ptr<JournalContents> contents;
     try {
-        contents = ReadJournal(path);
+        contents = ReadJournal(path, control);
     } catch (const Error& e) {
         throw EInOutError(e.message());
     }
+    log.badLines = contents->badLines;
     const Sheet& sheet = contents->sheet;
+    const int columns = DataLogReader::columnsRead();
     std::vector<CellValue> cells;
     for (int row = 1; row <= sheet.rowCount(); ++row) {
-        if (cancel && *cancel)
+        if (Cancelled(control))
             return;
-        const int length = sheet.rowLength(row);
+        const int length = std::min(sheet.rowLength(row), columns);
         cells.resize(size_t(length));
         for (int column = 1; column <= length; ++column)
             cells[size_t(column - 1)] = sheet.cell(row, column);
@@ -35,9 +39,7 @@ void ReadJournalRows(const QString& path, DataLogReader& reader, const std::atom
     }
 }
 
-} // namespace
-
-LoadedLog LoadDataLog(const QString& path, const std::atomic_bool* cancel)
+LoadedLog Load(const QString& path, ReadControl* control)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -53,7 +55,9 @@ LoadedLog LoadDataLog(const QString& path, const std::atomic_bool* cancel)
         log.store.clear();
         reader = std::make_unique<DataLogReader>(log.store, fallbackDate);
         DataLogReader* r = reader.get();
-        ReadXlsxRows(path, [r](int row, const std::vector<CellValue>& cells) { r->row(row, cells); }, cancel, fast);
+        log.unreadableCells = ReadXlsxRows(
+            path, [r](int row, const std::vector<CellValue>& cells) { r->row(row, cells); },
+            {control, fast, DataLogReader::columnsRead()});
     };
     if (start.startsWith("PK")) {
         // The fast reader first; a worksheet it does not take is read again
@@ -66,16 +70,28 @@ LoadedLog LoadDataLog(const QString& path, const std::atomic_bool* cancel)
     } else if (start.startsWith("QBMS-WORKBOOK-JOURNAL")) {
         log.journal = true;
         reader = std::make_unique<DataLogReader>(log.store, fallbackDate);
-        ReadJournalRows(path, *reader, cancel);
+        ReadJournalRows(path, *reader, log, control);
     } else {
         throw EInOutError(QStringLiteral("%1 is neither a workbook nor a workbook journal").arg(path));
     }
-    if (!reader->headerFound())
+    log.cancelled = Cancelled(control);
+    if (!reader->headerFound() && !log.cancelled)
         throw EInOutError(QStringLiteral("%1 is not a data log written by this tool").arg(path));
     log.samples = reader->samples();
     log.skipped = reader->skipped();
     log.datesGuessed = reader->datesGuessed();
     return log;
+}
+
+} // namespace
+
+LoadedLog LoadDataLog(const QString& path, ReadControl* control)
+{
+    try {
+        return Load(path, control);
+    } catch (const std::bad_alloc&) {
+        throw EInOutError(QStringLiteral("Not enough memory to read %1").arg(path));
+    }
 }
 
 } // namespace bms::trends

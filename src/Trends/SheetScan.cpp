@@ -1,6 +1,9 @@
 #include "SheetScan.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
+#include <cstring>
 
 namespace bms::trends {
 
@@ -8,44 +11,60 @@ namespace {
 
 using View = std::string_view;
 
-// The value of attribute `name` in a start tag, empty when it is missing.
-View Attribute(View tag, View name)
+// The characters that matter while looking for the end of a tag.
+constexpr auto kTagSpecial = [] {
+    std::array<bool, 256> special{};
+    for (char c : {'"', '\'', '>', '<'})
+        special[uint8_t(c)] = true;
+    return special;
+}();
+
+bool Blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+bool XmlChar(uint32_t c)
 {
-    size_t at = 0;
-    while ((at = tag.find(name, at)) != View::npos) {
-        const bool starts = at > 0 && (tag[at - 1] == ' ' || tag[at - 1] == '\t' || tag[at - 1] == '\n' || tag[at - 1] == '\r');
-        size_t p = at + name.size();
-        while (p < tag.size() && tag[p] == ' ')
-            ++p;
-        if (starts && p < tag.size() && tag[p] == '=') {
-            ++p;
-            while (p < tag.size() && tag[p] == ' ')
-                ++p;
-            if (p >= tag.size() || (tag[p] != '"' && tag[p] != '\''))
-                throw UnsupportedSheetXml();
-            const size_t end = tag.find(tag[p], p + 1);
-            if (end == View::npos)
-                throw UnsupportedSheetXml();
-            return tag.substr(p + 1, end - p - 1);
-        }
-        at += name.size();
-    }
-    return {};
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD)
+        || (c >= 0x10000 && c <= 0x10FFFF);
 }
 
-// Text with its entities resolved, as UTF-8.
+void AppendUtf8(uint32_t c, std::string& out)
+{
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += char(0xE0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xF0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3F));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
+// Text with its entities resolved and its line ends normalised, as an XML
+// reader gives it.
 void Decode(View raw, std::string& out)
 {
     out.clear();
     for (size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] == '<')
-            throw UnsupportedSheetXml();
-        if (raw[i] != '&') {
-            out += raw[i];
+        const char c = raw[i];
+        if (c == '\r') {
+            out += '\n';
+            if (i + 1 < raw.size() && raw[i + 1] == '\n')
+                ++i;
+            continue;
+        }
+        if (c != '&') {
+            out += c;
             continue;
         }
         const size_t semi = raw.find(';', i);
-        if (semi == View::npos)
+        if (semi == View::npos || semi - i > 12)
             throw UnsupportedSheetXml();
         const View entity = raw.substr(i + 1, semi - i - 1);
         if (entity == "amp") out += '&';
@@ -53,183 +72,187 @@ void Decode(View raw, std::string& out)
         else if (entity == "gt") out += '>';
         else if (entity == "quot") out += '"';
         else if (entity == "apos") out += '\'';
-        else if (!entity.empty() && entity[0] == '#') {
+        else if (entity.size() > 1 && entity[0] == '#') {
             uint32_t code = 0;
-            const bool hex = entity.size() > 1 && (entity[1] == 'x' || entity[1] == 'X');
+            const bool hex = entity[1] == 'x';
             const View digits = entity.substr(hex ? 2 : 1);
             const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), code, hex ? 16 : 10);
-            if (error != std::errc() || end != digits.data() + digits.size())
+            if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() || !XmlChar(code))
                 throw UnsupportedSheetXml();
-            const char32_t ucs4 = code;
-            out += QString::fromUcs4(&ucs4, 1).toStdString();
+            AppendUtf8(code, out);
         } else {
-            throw UnsupportedSheetXml();
+            throw UnsupportedSheetXml(); // an entity of a document type
         }
         i = semi;
     }
 }
 
-int ReferenceColumn(View reference)
+// The local name of a tag's element and the rest of the tag after it.
+View LocalName(View tag, View& rest)
 {
-    int column = 0;
-    for (char c : reference) {
-        if (c < 'A' || c > 'Z')
-            break;
-        column = column * 26 + (c - 'A' + 1);
-    }
-    return column;
+    size_t end = 0;
+    while (end < tag.size() && !Blank(tag[end]) && tag[end] != '/')
+        ++end;
+    View name = tag.substr(0, end);
+    rest = tag.substr(end);
+    const size_t colon = name.rfind(':');
+    if (name.empty() || colon + 1 == name.size())
+        throw UnsupportedSheetXml();
+    return colon == View::npos ? name : name.substr(colon + 1);
 }
 
-// The text between <name ...> and </name> inside `content`, if any.
-bool ElementText(View content, View name, View& text)
+// The values of the attributes `r` and `t` among `attributes`.
+void Attributes(View attributes, View& r, View& t)
 {
-    size_t open = 0;
-    while ((open = content.find('<', open)) != View::npos) {
-        const View rest = content.substr(open + 1);
-        if (rest.substr(0, name.size()) == name && rest.size() > name.size()
-            && (rest[name.size()] == '>' || rest[name.size()] == ' ' || rest[name.size()] == '/'))
-            break;
-        ++open;
+    size_t i = 0;
+    while (true) {
+        while (i < attributes.size() && Blank(attributes[i]))
+            ++i;
+        if (i == attributes.size())
+            return;
+        const size_t nameStart = i;
+        while (i < attributes.size() && attributes[i] != '=' && !Blank(attributes[i]))
+            ++i;
+        const View name = attributes.substr(nameStart, i - nameStart);
+        while (i < attributes.size() && Blank(attributes[i]))
+            ++i;
+        if (name.empty() || i + 1 >= attributes.size() || attributes[i] != '=')
+            throw UnsupportedSheetXml();
+        ++i;
+        while (i < attributes.size() && Blank(attributes[i]))
+            ++i;
+        if (i >= attributes.size() || (attributes[i] != '"' && attributes[i] != '\''))
+            throw UnsupportedSheetXml();
+        const size_t close = attributes.find(attributes[i], i + 1);
+        if (close == View::npos)
+            throw UnsupportedSheetXml();
+        const View value = attributes.substr(i + 1, close - i - 1);
+        if (value.find_first_of("&<") != View::npos)
+            throw UnsupportedSheetXml(); // left to the XML reader to resolve or refuse
+        if (name == "r")
+            r = value;
+        else if (name == "t")
+            t = value;
+        i = close + 1;
     }
-    if (open == View::npos)
-        return false;
-    const size_t tagEnd = content.find('>', open);
-    if (tagEnd == View::npos)
-        throw UnsupportedSheetXml();
-    if (content[tagEnd - 1] == '/') {
-        text = {};
-        return true;
-    }
-    const std::string close = "</" + std::string(name) + ">";
-    const size_t end = content.find(close, tagEnd);
-    if (end == View::npos)
-        throw UnsupportedSheetXml();
-    text = content.substr(tagEnd + 1, end - tagEnd - 1);
-    return true;
 }
 
 } // namespace
 
 void SheetScan::feed(View bytes)
 {
-    if (done_)
-        return;
-    pending_.append(bytes);
-    size_t start = 0;
-    if (!inData_) {
-        if (pending_.find("<![CDATA[") != std::string::npos || pending_.find("<x:") != std::string::npos)
-            throw UnsupportedSheetXml();
-        const size_t data = pending_.find("<sheetData");
-        if (data == std::string::npos)
-            return;
-        const size_t open = pending_.find('>', data);
-        if (open == std::string::npos)
-            return;
-        if (pending_[open - 1] == '/') {
-            done_ = true; // no rows
+    const char* p = bytes.data();
+    const size_t n = bytes.size();
+    size_t i = 0;
+    while (i < n && !rows_.done()) {
+        if (!inTag_) {
+            // Texts between tags are mostly short: a few bytes are looked
+            // at before handing the rest to memchr.
+            size_t lt = i;
+            const size_t near = std::min(n, i + 16);
+            while (lt < near && p[lt] != '<')
+                ++lt;
+            if (lt == near && lt < n) {
+                const void* at = std::memchr(p + lt, '<', n - lt);
+                lt = at ? size_t(static_cast<const char*>(at) - p) : n;
+            }
+            const bool found = lt < n;
+            if (rows_.collecting()) {
+                raw_.append(p + i, lt - i);
+                if (raw_.size() > kMaxXmlPieceBytes)
+                    throw SheetTooLarge("an XML text is longer than 1 MiB");
+            }
+            if (!found)
+                return;
+            inTag_ = true;
+            i = lt + 1;
+            continue;
+        }
+        if (piece_.empty() && (p[i] == '!'))
+            throw UnsupportedSheetXml(); // a comment, CDATA section or document type
+        size_t j = i;
+        for (; j < n; ++j) {
+            const char c = p[j];
+            if (!kTagSpecial[uint8_t(c)])
+                continue;
+            if (quote_) {
+                if (c == quote_)
+                    quote_ = 0;
+            } else if (c == '"' || c == '\'') {
+                quote_ = c;
+            } else if (c == '>') {
+                break;
+            } else {
+                throw UnsupportedSheetXml(); // '<' inside a tag
+            }
+        }
+        if (j == n) {
+            piece_.append(p + i, n - i);
+            if (piece_.size() > kMaxXmlPieceBytes)
+                throw SheetTooLarge("an XML tag is longer than 1 MiB");
             return;
         }
-        inData_ = true;
-        start = open + 1;
-    }
-    while (true) {
-        const size_t end = pending_.find("</row>", start);
-        if (end == std::string::npos) {
-            const size_t closeData = pending_.find("</sheetData>", start);
-            if (closeData != std::string::npos && pending_.find("<row", start) > closeData)
-                done_ = true;
-            break;
+        inTag_ = false;
+        if (piece_.empty()) {
+            tag(View(p + i, j - i));
+        } else {
+            piece_.append(p + i, j - i);
+            tag(piece_);
+            piece_.clear();
         }
-        scanRow(View(pending_).substr(start, end - start));
-        start = end + 6;
+        i = j + 1;
     }
-    pending_.erase(0, start);
 }
 
 void SheetScan::finish()
 {
-    if (!done_ && pending_.find("<row") != std::string::npos)
+    if (inTag_ || rows_.inSheetData())
         throw UnsupportedSheetXml();
 }
 
-void SheetScan::scanRow(View row)
+void SheetScan::flushText()
 {
-    const size_t open = row.find("<row");
-    if (open == View::npos)
-        throw UnsupportedSheetXml();
-    if (row.substr(0, open).find('<') != View::npos)
-        throw UnsupportedSheetXml(); // something other than a row between rows
-    const size_t tagEnd = row.find('>', open);
-    if (tagEnd == View::npos)
-        throw UnsupportedSheetXml();
-    const View tag = row.substr(open, tagEnd - open);
-    int number = 0;
-    const View r = Attribute(tag, "r");
-    const auto [p, error] = std::from_chars(r.data(), r.data() + r.size(), number);
-    row_ = error == std::errc() && p == r.data() + r.size() && number > 0 ? number : row_ + 1;
-    cells_.clear();
-    int column = 0;
-    size_t at = tagEnd + 1;
-    while (true) {
-        const size_t lt = row.find('<', at);
-        if (lt == View::npos)
-            break;
-        if (row.substr(lt, 2) != "<c" || lt + 2 >= row.size() || (row[lt + 2] != ' ' && row[lt + 2] != '>' && row[lt + 2] != '/'))
-            throw UnsupportedSheetXml();
-        const size_t cellTagEnd = row.find('>', lt);
-        if (cellTagEnd == View::npos)
-            throw UnsupportedSheetXml();
-        const View cellTag = row.substr(lt, cellTagEnd - lt);
-        if (cellTag.back() == '/') {
-            scanCell(cellTag, {}, column);
-            at = cellTagEnd + 1;
-            continue;
-        }
-        const size_t close = row.find("</c>", cellTagEnd);
-        if (close == View::npos)
-            throw UnsupportedSheetXml();
-        scanCell(cellTag, row.substr(cellTagEnd + 1, close - cellTagEnd - 1), column);
-        at = close + 4;
-    }
-    if (!cells_.empty())
-        visit_(row_, cells_);
-}
-
-void SheetScan::scanCell(View tag, View content, int& column)
-{
-    const int referenced = ReferenceColumn(Attribute(tag, "r"));
-    column = referenced > 0 ? referenced : column + 1;
-    if (column < 1 || column > 16384)
+    if (raw_.empty())
         return;
-    if (cells_.size() < size_t(column))
-        cells_.resize(size_t(column));
-    CellValue& cell = cells_[size_t(column - 1)];
-    const View type = Attribute(tag, "t");
-    View raw;
-    if (type == "inlineStr") {
-        View is;
-        if (ElementText(content, "is", is) && ElementText(is, "t", raw)) {
-            Decode(raw, text_);
-            cell = CellValue::Text(QString::fromUtf8(text_.data(), qsizetype(text_.size())));
-        }
-        return;
-    }
-    if (!ElementText(content, "v", raw))
-        return;
-    if (type == "s") {
-        size_t index = 0;
-        const auto [p, error] = std::from_chars(raw.data(), raw.data() + raw.size(), index);
-        if (error == std::errc() && index < shared_.size())
-            cell = CellValue::Text(shared_[index]);
-    } else if (type == "str" || type == "e") {
-        Decode(raw, text_);
-        cell = CellValue::Text(QString::fromUtf8(text_.data(), qsizetype(text_.size())));
+    if (std::none_of(raw_.begin(), raw_.end(), [](char c) { return c == '&' || c == '\r'; })) {
+        rows_.text(raw_); // nothing to resolve, as in nearly every value
     } else {
-        double number = 0;
-        const auto [p, error] = std::from_chars(raw.data(), raw.data() + raw.size(), number);
-        if (error == std::errc() && p == raw.data() + raw.size())
-            cell = CellValue::Number(number);
+        Decode(raw_, decoded_);
+        rows_.text(decoded_);
     }
+    raw_.clear();
+}
+
+void SheetScan::tag(View tag)
+{
+    flushText();
+    if (tag.empty())
+        throw UnsupportedSheetXml();
+    if (tag.front() == '?') {
+        // The XML declaration, or a processing instruction before the data.
+        if (rows_.inSheetData() || tag.size() < 2 || tag.back() != '?')
+            throw UnsupportedSheetXml();
+        return;
+    }
+    View rest;
+    if (tag.front() == '/') {
+        const View name = LocalName(tag.substr(1), rest);
+        for (char c : rest) {
+            if (!Blank(c))
+                throw UnsupportedSheetXml();
+        }
+        rows_.end(name);
+        return;
+    }
+    const bool empty = tag.back() == '/';
+    if (empty)
+        tag.remove_suffix(1);
+    const View name = LocalName(tag, rest);
+    View r, t;
+    Attributes(rest, r, t);
+    rows_.start(name, r, t);
+    if (empty)
+        rows_.end(name);
 }
 
 } // namespace bms::trends

@@ -60,8 +60,12 @@ QPushButton* Button(const char* name, const QString& text, QWidget* parent)
 
 struct TrendsTab::LoadJob {
     std::thread thread;
-    std::atomic_bool cancel{false};
+    ReadControl control;
+    QString name;
 };
+
+// How often the progress of a log being loaded is shown.
+constexpr int kLoadProgressMs = 200;
 
 TrendsTab::TrendsTab(TrendRecorder& recorder, QWidget* parent) : QWidget(parent), recorder_(recorder)
 {
@@ -104,6 +108,11 @@ TrendsTab::TrendsTab(TrendRecorder& recorder, QWidget* parent) : QWidget(parent)
             openLog(path);
     });
     tools->addWidget(open);
+    cancelLoad_ = Button("trendCancelLoad", QStringLiteral("Cancel"), this);
+    cancelLoad_->setToolTip(QStringLiteral("Stop loading the data log"));
+    cancelLoad_->hide();
+    connect(cancelLoad_, &QPushButton::clicked, this, &TrendsTab::cancelLoad);
+    tools->addWidget(cancelLoad_);
 
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("trendStatus"));
@@ -150,6 +159,10 @@ TrendsTab::TrendsTab(TrendRecorder& recorder, QWidget* parent) : QWidget(parent)
     layout->addLayout(tools);
     layout->addWidget(area, 1);
 
+    loadProgress_ = new QTimer(this);
+    loadProgress_->setInterval(kLoadProgressMs);
+    connect(loadProgress_, &QTimer::timeout, this, &TrendsTab::showLoadProgress);
+
     repaint_ = new QTimer(this);
     repaint_->setSingleShot(true);
     connect(repaint_, &QTimer::timeout, this, &TrendsTab::refresh);
@@ -164,7 +177,9 @@ TrendsTab::~TrendsTab()
 {
     recorder_.onSample = nullptr;
     if (job_) {
-        job_->cancel = true;
+        // Every reader looks at the flag between pieces of the file, so the
+        // thread ends within a fraction of a second.
+        job_->control.cancel = true;
         job_->thread.join();
     }
 }
@@ -293,14 +308,19 @@ void TrendsTab::openLog(const QString& path)
         return;
     job_ = std::make_unique<LoadJob>();
     LoadJob* job = job_.get();
-    status_->setText(QStringLiteral("Loading %1…").arg(QFileInfo(path).fileName()));
+    job->name = QFileInfo(path).fileName();
+    showLoadProgress();
+    cancelLoad_->show();
+    loadProgress_->start();
     job->thread = std::thread([this, job, path] {
         std::shared_ptr<LoadedLog> log;
         QString error;
         try {
-            log = std::make_shared<LoadedLog>(LoadDataLog(path, &job->cancel));
+            log = std::make_shared<LoadedLog>(LoadDataLog(path, &job->control));
         } catch (const Error& e) {
             error = e.message();
+        } catch (const std::bad_alloc&) {
+            error = QStringLiteral("Not enough memory to read %1").arg(path);
         } catch (const std::exception& e) {
             error = QString::fromLocal8Bit(e.what());
         }
@@ -308,10 +328,34 @@ void TrendsTab::openLog(const QString& path)
     });
 }
 
+void TrendsTab::cancelLoad()
+{
+    if (job_)
+        job_->control.cancel = true;
+}
+
+void TrendsTab::showLoadProgress()
+{
+    if (!job_)
+        return;
+    status_->setText(QStringLiteral("Loading %1… %2 %")
+                         .arg(job_->name)
+                         .arg(job_->control.permille.load(std::memory_order_relaxed) / 10));
+}
+
 void TrendsTab::logFinished(std::shared_ptr<LoadedLog> log, const QString& error)
 {
+    const bool cancelled = job_->control.cancelled();
     job_->thread.join();
     job_.reset();
+    loadProgress_->stop();
+    cancelLoad_->hide();
+    if (cancelled) {
+        // What was read so far is not shown: the timeline stays as it was.
+        updateStatus();
+        Q_EMIT logLoaded(false);
+        return;
+    }
     if (!log) {
         updateStatus();
         ShowError(error);
@@ -367,6 +411,10 @@ void TrendsTab::updateStatus()
         QString text = QStringLiteral("%1 samples from %2").arg(locale.toString(log_->samples), QFileInfo(log_->path).fileName());
         if (log_->skipped > 0)
             text += QStringLiteral(", %1 rows skipped").arg(log_->skipped);
+        if (log_->unreadableCells > 0)
+            text += QStringLiteral(", %1 unreadable cells skipped").arg(log_->unreadableCells);
+        if (log_->badLines > 0)
+            text += QStringLiteral(", %1 unreadable journal lines skipped").arg(log_->badLines);
         if (log_->datesGuessed)
             text += QStringLiteral(", dates unreadable: times of day only");
         status_->setText(text);

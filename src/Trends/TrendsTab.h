@@ -45,8 +45,11 @@ public:
     TrendCharts* charts() const { return charts_; }
     CellBars* bars() const { return bars_; }
 
-    // Loads a data log in the background; logLoaded follows.
+    // Loads a data log in the background, its progress in the status line
+    // and a "Cancel" button beside "Open log…"; logLoaded follows (false
+    // when the load failed or was cancelled).
     void openLog(const QString& path);
+    void cancelLoad();
     bool loading() const { return bool(job_); }
     // Writes the visible charts / the samples of the visible range; false
     // (with the error shown) when the file cannot be written.
@@ -71,6 +74,7 @@ private:
     void followToggled(bool on);
     void rangeMovedByUser(int64_t t0, int64_t t1);
     void logFinished(std::shared_ptr<LoadedLog> log, const QString& error);
+    void showLoadProgress();
     void clearClicked();
     void updateStatus();
     QString askFile(FileRole role);
@@ -84,6 +88,8 @@ private:
     QButtonGroup* presets_;
     QComboBox* source_;
     QLabel* status_;
+    QPushButton* cancelLoad_;
+    QTimer* loadProgress_;
     QTimer* repaint_;
     QElapsedTimer sinceRepaint_;
     int64_t spanMs_ = 10LL * 60 * 1000; // 0: everything

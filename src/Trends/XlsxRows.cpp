@@ -5,6 +5,8 @@
 
 #include <QFile>
 #include <QXmlStreamReader>
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <zip.h>
 
@@ -47,52 +49,139 @@ Entry OpenEntry(zip_t* z, const QString& name)
     return Entry(zip_fopen(z, name.toUtf8().constData(), 0));
 }
 
-// Feeds an archive entry to a stream reader chunk by chunk: next() returns
-// the next token, reading more of the entry whenever the reader runs dry.
+// Where the XML comes from, piece by piece.
+class Pieces {
+public:
+    virtual ~Pieces() = default;
+    virtual bool exists() const = 0;
+    // The next piece; empty at the end or once the read is cancelled.
+    virtual std::string_view next() = 0;
+    virtual bool cancelled() const { return false; }
+};
+
+// XML held in memory, in pieces of a given size.
+class MemoryPieces : public Pieces {
+public:
+    MemoryPieces(std::string_view xml, size_t piece) : xml_(xml), piece_(std::max<size_t>(piece, 1)) {}
+    bool exists() const override { return true; }
+    std::string_view next() override
+    {
+        const std::string_view piece = xml_.substr(0, piece_);
+        xml_.remove_prefix(piece.size());
+        return piece;
+    }
+
+private:
+    std::string_view xml_;
+    size_t piece_;
+};
+
+// Reads an archive entry piece by piece; with a control, says how far it has
+// got and stops once the read is cancelled.
+class EntryChunks : public Pieces {
+public:
+    EntryChunks(zip_t* z, const QString& path, const QString& name, ReadControl* control, bool progress)
+        : path_(path), entry_(OpenEntry(z, name)), control_(progress ? control : nullptr), cancel_(control)
+    {
+        zip_stat_t stat;
+        zip_stat_init(&stat);
+        if (entry_ && zip_stat(z, name.toUtf8().constData(), 0, &stat) == 0 && (stat.valid & ZIP_STAT_SIZE))
+            size_ = int64_t(std::min<zip_uint64_t>(stat.size, INT64_MAX));
+        buffer_.resize(kChunkBytes);
+    }
+    bool exists() const override { return bool(entry_); }
+    bool cancelled() const override { return Cancelled(cancel_); }
+
+    std::string_view next() override
+    {
+        if (!entry_ || Cancelled(cancel_))
+            return {};
+        const zip_int64_t n = zip_fread(entry_.get(), buffer_.data(), kChunkBytes);
+        if (n < 0)
+            Fail(path_, QString::fromUtf8(zip_file_strerror(entry_.get())));
+        read_ += n;
+        if (control_)
+            control_->progress(read_, size_);
+        return {buffer_.data(), size_t(n)};
+    }
+
+private:
+    QString path_;
+    Entry entry_;
+    ReadControl* control_;
+    const ReadControl* cancel_;
+    int64_t size_ = 0;
+    int64_t read_ = 0;
+    std::vector<char> buffer_;
+};
+
+// Feeds XML (an archive entry, or pieces from memory) to a stream reader:
+// next() returns the next token, reading more whenever the reader runs dry. A
+// token that needs more than 1 MiB of XML, elements nested more than 256
+// deep and a document type declaration (which no workbook part has, and
+// whose entities could expand without bound) are refused.
 class EntryReader {
 public:
-    EntryReader(zip_t* z, const QString& path, const QString& name) : path_(path), entry_(OpenEntry(z, name)) {}
-    bool exists() const { return bool(entry_); }
+    EntryReader(zip_t* z, const QString& path, const QString& name, ReadControl* control, bool progress = false)
+        : path_(path), entry_(std::make_unique<EntryChunks>(z, path, name, control, progress)), chunks_(*entry_)
+    {
+    }
+    EntryReader(const QString& path, Pieces& pieces) : path_(path), chunks_(pieces) {}
+    bool exists() const { return chunks_.exists(); }
     QXmlStreamReader& xml() { return xml_; }
 
     QXmlStreamReader::TokenType next()
     {
         while (true) {
             const QXmlStreamReader::TokenType token = xml_.readNext();
-            if (token != QXmlStreamReader::Invalid)
+            if (token == QXmlStreamReader::DTD)
+                Fail(path_, QStringLiteral("it holds a document type declaration"));
+            if (token == QXmlStreamReader::StartElement && ++depth_ > kMaxXmlDepth)
+                Fail(path_, QStringLiteral("its XML nests elements more than %1 deep").arg(kMaxXmlDepth));
+            if (token == QXmlStreamReader::EndElement)
+                --depth_;
+            if (token != QXmlStreamReader::Invalid) {
+                fed_ = 0;
                 return token;
+            }
             if (xml_.error() != QXmlStreamReader::PrematureEndOfDocumentError)
                 Fail(path_, xml_.errorString());
-            if (ended_)
+            // A part that ends before its document does is not read as if
+            // it were whole (unless the read was stopped).
+            if (ended_ && chunks_.cancelled())
                 return QXmlStreamReader::EndDocument;
-            buffer_.resize(qsizetype(kChunkBytes));
-            const zip_int64_t n = zip_fread(entry_.get(), buffer_.data(), kChunkBytes);
-            if (n < 0)
-                Fail(path_, QString::fromUtf8(zip_file_strerror(entry_.get())));
-            if (n == 0) {
+            if (ended_)
+                Fail(path_, xml_.errorString());
+            const std::string_view piece = chunks_.next();
+            if (piece.empty()) {
                 ended_ = true;
                 continue;
             }
-            buffer_.resize(qsizetype(n));
-            xml_.addData(buffer_);
+            // More than 1 MiB given without a token coming out of it.
+            if (fed_ > kMaxXmlPieceBytes)
+                Fail(path_, QStringLiteral("an XML text or tag is longer than 1 MiB"));
+            fed_ += piece.size();
+            xml_.addData(QByteArray(piece.data(), qsizetype(piece.size())));
         }
     }
 
 private:
     QString path_;
-    Entry entry_;
+    std::unique_ptr<EntryChunks> entry_;
+    Pieces& chunks_;
     QXmlStreamReader xml_;
-    QByteArray buffer_;
+    size_t fed_ = 0;
+    int depth_ = 0;
     bool ended_ = false;
 };
 
 // The archive path of the first worksheet, from the workbook and its
 // relationships; the usual name when they do not say.
-QString FirstSheetPath(zip_t* z, const QString& path)
+QString FirstSheetPath(zip_t* z, const QString& path, ReadControl* control)
 {
     QString id;
     {
-        EntryReader workbook(z, path, QStringLiteral("xl/workbook.xml"));
+        EntryReader workbook(z, path, QStringLiteral("xl/workbook.xml"), control);
         if (!workbook.exists())
             Fail(path, QStringLiteral("it holds no workbook"));
         for (auto t = workbook.next(); t != QXmlStreamReader::EndDocument; t = workbook.next()) {
@@ -105,7 +194,7 @@ QString FirstSheetPath(zip_t* z, const QString& path)
             }
         }
     }
-    EntryReader rels(z, path, QStringLiteral("xl/_rels/workbook.xml.rels"));
+    EntryReader rels(z, path, QStringLiteral("xl/_rels/workbook.xml.rels"), control);
     if (!id.isEmpty() && rels.exists()) {
         for (auto t = rels.next(); t != QXmlStreamReader::EndDocument; t = rels.next()) {
             if (t != QXmlStreamReader::StartElement || rels.xml().name() != u"Relationship")
@@ -120,18 +209,16 @@ QString FirstSheetPath(zip_t* z, const QString& path)
     return QStringLiteral("xl/worksheets/sheet1.xml");
 }
 
-std::vector<QString> SharedStrings(zip_t* z, const QString& path, const std::atomic_bool* cancel)
+SharedStrings ReadSharedStrings(zip_t* z, const QString& path, ReadControl* control)
 {
-    std::vector<QString> strings;
-    EntryReader reader(z, path, QStringLiteral("xl/sharedStrings.xml"));
+    SharedStrings strings;
+    EntryReader reader(z, path, QStringLiteral("xl/sharedStrings.xml"), control);
     if (!reader.exists())
         return strings;
     QString text;
     int skipDepth = 0; // inside phonetic runs, whose text is not the cell's
     bool inText = false;
     for (auto t = reader.next(); t != QXmlStreamReader::EndDocument; t = reader.next()) {
-        if (cancel && *cancel)
-            break;
         const QStringView name = reader.xml().name();
         if (t == QXmlStreamReader::StartElement) {
             if (name == u"si")
@@ -142,124 +229,95 @@ std::vector<QString> SharedStrings(zip_t* z, const QString& path, const std::ato
                 inText = skipDepth == 0;
         } else if (t == QXmlStreamReader::EndElement) {
             if (name == u"si")
-                strings.push_back(text);
+                strings.append(text);
             else if (name == u"rPh")
                 --skipDepth;
             else if (name == u"t")
                 inText = false;
         } else if (t == QXmlStreamReader::Characters && inText) {
-            text += reader.xml().text();
+            const QStringView piece = reader.xml().text();
+            if (text.size() + piece.size() > kMaxCellChars)
+                throw SheetTooLarge("a shared string holds more than 32,767 characters");
+            text += piece;
         }
     }
     return strings;
 }
 
-// Column number of an "AB12"-style reference, from 1; 0 without letters.
-int ReferenceColumn(QStringView reference)
+std::string_view View(const QByteArray& bytes) { return {bytes.constData(), size_t(bytes.size())}; }
+
+int64_t ReadWithXmlReader(const QString& path, Pieces& pieces, SheetRows& rows)
 {
-    int column = 0;
-    for (QChar c : reference) {
-        const char16_t u = c.unicode();
-        if (u < u'A' || u > u'Z')
-            break;
-        column = column * 26 + (u - u'A' + 1);
+    EntryReader sheet(path, pieces);
+    if (!sheet.exists())
+        Fail(path, QStringLiteral("it holds no worksheet"));
+    QByteArray name, r, t, text;
+    for (auto token = sheet.next(); token != QXmlStreamReader::EndDocument && !rows.done(); token = sheet.next()) {
+        QXmlStreamReader& xml = sheet.xml();
+        if (token == QXmlStreamReader::StartElement) {
+            const QXmlStreamAttributes a = xml.attributes();
+            name = xml.name().toUtf8();
+            r = a.value(QLatin1String("r")).toUtf8();
+            t = a.value(QLatin1String("t")).toUtf8();
+            rows.start(View(name), View(r), View(t));
+        } else if (token == QXmlStreamReader::EndElement) {
+            name = xml.name().toUtf8();
+            rows.end(View(name));
+        } else if (token == QXmlStreamReader::Characters && rows.collecting()) {
+            text = xml.text().toUtf8();
+            rows.text(View(text));
+        }
     }
-    return column;
+    return rows.unreadableCells();
+}
+
+int64_t ReadWithScan(const QString& path, Pieces& pieces, SheetScan& scan, const ReadControl* control)
+{
+    if (!pieces.exists())
+        Fail(path, QStringLiteral("it holds no worksheet"));
+    for (std::string_view piece = pieces.next(); !piece.empty() && !scan.done(); piece = pieces.next())
+        scan.feed(piece);
+    if (!Cancelled(control) && !scan.done())
+        scan.finish();
+    return scan.unreadableCells();
 }
 
 } // namespace
 
-void ReadXlsxRows(const QString& path, const RowVisitor& visit, const std::atomic_bool* cancel, bool fast)
+int64_t ReadXlsxRows(const QString& path, const RowVisitor& visit, const XlsxReading& how)
 {
-    const Archive archive = OpenArchive(path);
-    const std::vector<QString> shared = SharedStrings(archive.get(), path, cancel);
-    const QString sheetPath = FirstSheetPath(archive.get(), path);
-    if (fast) {
-        const Entry entry = OpenEntry(archive.get(), sheetPath);
-        if (!entry)
-            Fail(path, QStringLiteral("it holds no worksheet"));
-        SheetScan scan(shared, visit);
-        std::vector<char> buffer(kChunkBytes);
-        while (!(cancel && *cancel)) {
-            const zip_int64_t n = zip_fread(entry.get(), buffer.data(), kChunkBytes);
-            if (n < 0)
-                Fail(path, QString::fromUtf8(zip_file_strerror(entry.get())));
-            if (n == 0) {
-                scan.finish();
-                break;
-            }
-            scan.feed(std::string_view(buffer.data(), size_t(n)));
+    try {
+        const Archive archive = OpenArchive(path);
+        const SharedStrings shared = ReadSharedStrings(archive.get(), path, how.control);
+        const QString sheetPath = FirstSheetPath(archive.get(), path, how.control);
+        if (Cancelled(how.control))
+            return 0;
+        EntryChunks pieces(archive.get(), path, sheetPath, how.control, true);
+        if (how.fast) {
+            SheetScan scan(shared, visit, how.columns);
+            return ReadWithScan(path, pieces, scan, how.control);
         }
-        return;
+        SheetRows rows(shared, visit, how.columns);
+        return ReadWithXmlReader(path, pieces, rows);
+    } catch (const SheetTooLarge& e) {
+        Fail(path, QString::fromUtf8(e.what()));
     }
-    EntryReader sheet(archive.get(), path, sheetPath);
-    if (!sheet.exists())
-        Fail(path, QStringLiteral("it holds no worksheet"));
+}
 
-    // The value of a cell is collected into one buffer that keeps its
-    // capacity; the cell type is told from the attribute without a copy.
-    enum class Type { Number, Shared, Text };
-    std::vector<CellValue> cells;
-    QString value;
-    Type type = Type::Number;
-    int row = 0;
-    int column = 0;
-    bool inValue = false;
-    for (auto t = sheet.next(); t != QXmlStreamReader::EndDocument; t = sheet.next()) {
-        QXmlStreamReader& xml = sheet.xml();
-        if (t == QXmlStreamReader::Characters) {
-            if (inValue)
-                value.append(xml.text());
-            continue;
+int64_t ReadSheetXml(std::string_view xml, const SharedStrings& shared, const RowVisitor& visit, bool fast,
+                     size_t piece)
+{
+    const QString name = QStringLiteral("(worksheet XML)");
+    MemoryPieces pieces(xml, piece);
+    try {
+        if (fast) {
+            SheetScan scan(shared, visit);
+            return ReadWithScan(name, pieces, scan, nullptr);
         }
-        if (t == QXmlStreamReader::StartElement) {
-            const QStringView name = xml.name();
-            if (name == u"c") {
-                const QXmlStreamAttributes a = xml.attributes();
-                const int referenced = ReferenceColumn(a.value(QLatin1String("r")));
-                column = referenced > 0 ? referenced : column + 1;
-                const QStringView kind = a.value(QLatin1String("t"));
-                type = kind.isEmpty() || kind == u"n" ? Type::Number : kind == u"s" ? Type::Shared : Type::Text;
-                value.truncate(0);
-            } else if (name == u"v" || name == u"t") {
-                inValue = true;
-            } else if (name == u"row") {
-                if (cancel && *cancel)
-                    return;
-                bool ok = false;
-                const int number = xml.attributes().value(QLatin1String("r")).toInt(&ok);
-                row = ok ? number : row + 1;
-                column = 0;
-                cells.clear();
-            }
-        } else if (t == QXmlStreamReader::EndElement) {
-            const QStringView name = xml.name();
-            if (name == u"v" || name == u"t") {
-                inValue = false;
-            } else if (name == u"c") {
-                if (column < 1 || column > 16384)
-                    continue;
-                if (cells.size() < size_t(column))
-                    cells.resize(size_t(column));
-                CellValue& cell = cells[size_t(column - 1)];
-                cell = CellValue{};
-                bool ok = false;
-                if (type == Type::Shared) {
-                    const qsizetype index = value.toLongLong(&ok);
-                    if (ok && index >= 0 && size_t(index) < shared.size())
-                        cell = CellValue::Text(shared[size_t(index)]);
-                } else if (type == Type::Text) {
-                    cell = CellValue::Text(value);
-                } else if (!value.isEmpty()) {
-                    const double number = value.toDouble(&ok);
-                    if (ok)
-                        cell = CellValue::Number(number);
-                }
-            } else if (name == u"row") {
-                if (!cells.empty())
-                    visit(row, cells);
-            }
-        }
+        SheetRows rows(shared, visit);
+        return ReadWithXmlReader(name, pieces, rows);
+    } catch (const SheetTooLarge& e) {
+        Fail(name, QString::fromUtf8(e.what()));
     }
 }
 

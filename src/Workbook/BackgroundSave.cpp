@@ -1,5 +1,6 @@
 #include "BackgroundSave.h"
 
+#include "FileSync.h"
 #include "Sheet.h"
 #include "WorkbookError.h"
 #include "XlsxFile.h"
@@ -9,6 +10,7 @@
 #include <QTimer>
 #include <atomic>
 #include <list>
+#include <new>
 #include <thread>
 
 namespace bms {
@@ -73,17 +75,21 @@ void Collect(bool wait)
 } // namespace
 
 void SaveInBackground(std::shared_ptr<const void> keepAlive, const Sheet& sheet, const QString& path,
-                      std::function<void(const QString& problem)> done)
+                      std::function<void(const QString& problem)> done, const QString& thenRemove)
 {
     Jobs& jobs = AllJobs();
     Job& job = jobs.list.emplace_back();
     job.keepAlive = std::move(keepAlive);
     job.done = std::move(done);
-    job.worker = std::thread([&job, &sheet, path] {
+    job.worker = std::thread([&job, &sheet, path, thenRemove] {
         try {
             WriteXlsx(sheet, path);
+            if (!thenRemove.isEmpty())
+                (void)RemoveDurably(thenRemove);
         } catch (const EWorkbookError& e) {
             job.problem = e.message();
+        } catch (const std::bad_alloc&) {
+            job.problem = QStringLiteral("Not enough memory to write the workbook %1").arg(path);
         } catch (const std::exception& e) {
             job.problem = QString::fromLocal8Bit(e.what());
         }

@@ -15,10 +15,11 @@ namespace bms {
 class Sheet;
 
 // Writes `sheet` to `path` on a worker thread; `keepAlive` holds the owner of
-// the sheet until then. `done` runs on the calling thread with an empty text
-// on success, else the error.
+// the sheet until then. Once the file is written and synced, `thenRemove`
+// (when not empty) is removed. `done` runs on the calling thread with an
+// empty text on success, else the error.
 void SaveInBackground(std::shared_ptr<const void> keepAlive, const Sheet& sheet, const QString& path,
-                      std::function<void(const QString& problem)> done);
+                      std::function<void(const QString& problem)> done, const QString& thenRemove = {});
 
 // Waits for every running save and runs its callback (the window calls it
 // before the program ends; tests before reading the files).

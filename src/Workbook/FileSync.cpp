@@ -35,4 +35,12 @@ bool SyncFolderOf(const QString& path)
 
 bool SyncFile(const QString& path) { return SyncPath(path, O_RDONLY); }
 
+bool RemoveDurably(const QString& path)
+{
+    if (::unlink(QFile::encodeName(path).constData()) != 0)
+        return false;
+    (void)SyncFolderOf(path);
+    return true;
+}
+
 } // namespace bms

@@ -16,6 +16,10 @@ bool SyncFolderOf(const QString& path);
 // Syncs the bytes of the file `path` to disk. False on an I/O error.
 bool SyncFile(const QString& path);
 
+// Removes the file `path` and syncs its folder, so that the removal is
+// durable. False when the file cannot be removed.
+bool RemoveDurably(const QString& path);
+
 // Told of every folder synced (tests watch it).
 extern std::function<void(const QString& folder)> FolderSynced;
 

@@ -3,11 +3,14 @@
 #include "FileSync.h"
 #include "WorkbookError.h"
 
+#include <QByteArrayView>
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <vector>
 
 namespace bms {
 
@@ -146,76 +149,157 @@ bool Journal::close()
     return !failed_;
 }
 
-std::unique_ptr<JournalContents> ReadJournal(const QString& path)
+namespace {
+
+// Applies one line of a journal to `contents`; false when it cannot be read.
+bool ApplyLine(const QByteArray& text, JournalContents& contents)
+{
+    const QList<QByteArray> f = text.split('\t');
+    bool ok = true;
+    auto integer = [&](int i) {
+        bool good = false;
+        const int v = i < f.size() ? f[i].toInt(&good) : 0;
+        ok = ok && good;
+        return v;
+    };
+    auto width = [&](int i) {
+        bool good = false;
+        const double v = i < f.size() ? f[i].toDouble(&good) : 0;
+        ok = ok && good && v >= 0 && v <= 255;
+        return v;
+    };
+    Sheet& sheet = contents.sheet;
+    try {
+        const QByteArray& kind = f[0];
+        if (kind == "c" && f.size() >= 4) {
+            const int row = integer(1), first = integer(2);
+            for (qsizetype i = 3; ok && i < f.size(); ++i) {
+                const int64_t column = int64_t(first) + (i - 3);
+                if (column > kMaxJournalColumns)
+                    return false;
+                const QByteArray& v = f[i];
+                if (v.startsWith('t')) {
+                    sheet.setCell(row, int(column), CellValue::Text(Unescape(v.mid(1))));
+                } else if (v.startsWith('n')) {
+                    const double value = v.mid(1).toDouble(&ok);
+                    if (ok)
+                        sheet.setCell(row, int(column), CellValue::Number(value));
+                } else if (v == "e") {
+                    sheet.setCell(row, int(column), CellValue{});
+                } else {
+                    ok = false;
+                }
+            }
+        } else if (kind == "width" && f.size() == 3 && f[1] == "*") {
+            const double w = width(2);
+            if (ok)
+                sheet.setAllColumnWidths(w);
+        } else if (kind == "width" && f.size() == 3) {
+            const int column = integer(1);
+            const double w = width(2);
+            if (ok)
+                sheet.setColumnWidth(column, w);
+        } else if (kind == "format" && f.size() == 2) {
+            const QString format = Unescape(f[1]);
+            ok = format.size() <= 255;
+            if (ok)
+                sheet.setNumberFormat(format);
+        } else if (kind == "caption" && f.size() == 2) {
+            contents.caption = Unescape(f[1]);
+        } else if (kind == "end" && f.size() == 1) {
+            contents.complete = true;
+        } else {
+            ok = false;
+        }
+    } catch (const std::out_of_range&) {
+        ok = false;
+    }
+    return ok;
+}
+
+// Lines of a file, read in large blocks: a line is handed over whole when it
+// fits in kMaxJournalLineBytes, else passed over without being held. With a
+// control, each block read is reported, and a cancelled read ends the file.
+class LineReader {
+public:
+    enum class Line { Whole, TooLong, End };
+
+    LineReader(QFile& file, ReadControl* control)
+        : file_(file), control_(control), size_(file.size()), buffer_(kFirstBuffer)
+    {
+    }
+
+    // The next line without its line feed. A last line without its line feed
+    // ends the file (it was cut off by a crash).
+    Line next(QByteArrayView& line)
+    {
+        bool tooLong = false;
+        while (true) {
+            const char* data = buffer_.data();
+            const void* lf = std::memchr(data + begin_, '\n', end_ - begin_);
+            if (lf) {
+                const size_t at = size_t(static_cast<const char*>(lf) - data);
+                line = QByteArrayView(data + begin_, qsizetype(at - begin_));
+                begin_ = at + 1;
+                return tooLong ? Line::TooLong : Line::Whole;
+            }
+            if (end_ - begin_ > size_t(kMaxJournalLineBytes)) {
+                tooLong = true; // drop what there is and look further
+                begin_ = end_ = 0;
+            }
+            if (begin_ > 0) {
+                std::memmove(buffer_.data(), data + begin_, end_ - begin_);
+                end_ -= begin_;
+                begin_ = 0;
+            }
+            if (Cancelled(control_))
+                return Line::End;
+            if (end_ == buffer_.size()) // a long line: room for it, up to the limit and a block
+                buffer_.resize(std::min(buffer_.size() * 2, size_t(kMaxJournalLineBytes) + kBlock));
+            const qint64 n = file_.read(buffer_.data() + end_, qint64(std::min(buffer_.size() - end_, kBlock)));
+            if (n <= 0)
+                return Line::End;
+            end_ += size_t(n);
+            read_ += n;
+            if (control_)
+                control_->progress(read_, size_);
+        }
+    }
+
+private:
+    static constexpr size_t kBlock = size_t(1) << 20;
+    static constexpr size_t kFirstBuffer = size_t(1) << 16;
+    QFile& file_;
+    ReadControl* control_;
+    int64_t size_;
+    std::vector<char> buffer_;
+    size_t begin_ = 0, end_ = 0;
+    int64_t read_ = 0;
+};
+
+} // namespace
+
+std::unique_ptr<JournalContents> ReadJournal(const QString& path, ReadControl* control)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw EWorkbookError(QStringLiteral("Cannot read the workbook journal %1: %2").arg(path, file.errorString()));
-    if (file.readLine().trimmed() != kMagic)
+    LineReader lines(file, control);
+    QByteArrayView line;
+    if (lines.next(line) != LineReader::Line::Whole || line.trimmed() != kMagic)
         throw EWorkbookError(QStringLiteral("%1 is not a workbook journal").arg(path));
 
     auto contents = std::make_unique<JournalContents>();
-    while (!file.atEnd()) {
-        QByteArray text = file.readLine();
-        if (!text.endsWith('\n'))
-            break; // cut off by a crash
-        text.chop(1);
-        const QList<QByteArray> f = text.split('\t');
-        bool ok = true;
-        auto integer = [&](int i) {
-            bool good = false;
-            const int v = i < f.size() ? f[i].toInt(&good) : 0;
-            ok = ok && good;
-            return v;
-        };
-        auto number = [&](int i) {
-            bool good = false;
-            const double v = i < f.size() ? f[i].toDouble(&good) : 0;
-            ok = ok && good;
-            return v;
-        };
-        try {
-            const QByteArray& kind = f[0];
-            if (kind == "c" && f.size() >= 4) {
-                const int row = integer(1), first = integer(2);
-                for (qsizetype i = 3; ok && i < f.size(); ++i) {
-                    const int column = first + int(i - 3);
-                    const QByteArray& v = f[i];
-                    if (v.startsWith('t')) {
-                        contents->sheet.setCell(row, column, CellValue::Text(Unescape(v.mid(1))));
-                    } else if (v.startsWith('n')) {
-                        const double value = v.mid(1).toDouble(&ok);
-                        if (ok)
-                            contents->sheet.setCell(row, column, CellValue::Number(value));
-                    } else if (v == "e") {
-                        contents->sheet.setCell(row, column, CellValue{});
-                    } else {
-                        ok = false;
-                    }
-                }
-            } else if (kind == "width" && f.size() == 3 && f[1] == "*") {
-                const double w = number(2);
-                if (ok)
-                    contents->sheet.setAllColumnWidths(w);
-            } else if (kind == "width" && f.size() == 3) {
-                const int column = integer(1);
-                const double w = number(2);
-                if (ok)
-                    contents->sheet.setColumnWidth(column, w);
-            } else if (kind == "format" && f.size() == 2) {
-                contents->sheet.setNumberFormat(Unescape(f[1]));
-            } else if (kind == "caption" && f.size() == 2) {
-                contents->caption = Unescape(f[1]);
-            } else if (kind == "end" && f.size() == 1) {
-                contents->complete = true;
-            } else {
-                ok = false;
-            }
-        } catch (const std::out_of_range&) {
-            ok = false;
-        }
-        if (!ok)
+    while (true) {
+        const LineReader::Line kind = lines.next(line);
+        if (kind == LineReader::Line::End)
+            break;
+        if (kind == LineReader::Line::TooLong || !ApplyLine(line.toByteArray(), *contents))
             ++contents->badLines;
+        if (contents->sheet.memoryBytes() > kMaxJournalSheetBytes)
+            throw EWorkbookError(QStringLiteral("%1 holds more cells than any workbook of this tool (over 1.5 GiB "
+                                                "in memory); it is not read")
+                                     .arg(path));
     }
     return contents;
 }

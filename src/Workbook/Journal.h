@@ -17,6 +17,7 @@
 // A last line without its line feed was cut off by a crash and is ignored.
 #pragma once
 
+#include "ReadControl.h"
 #include "Sheet.h"
 
 #include <QString>
@@ -68,8 +69,22 @@ struct JournalContents {
     int badLines = 0;      // lines that could not be read (skipped)
 };
 
+// What ReadJournal holds at most. A line longer than 1 MiB is skipped as
+// unreadable without being held (the longest line the tool writes, a row of
+// 115 cells, takes a few KiB; a text of 32,767 characters about 100 KiB), as
+// is a line with cells beyond column 256 (the widest row of the tool has
+// 115), a column width beyond 255 or a number format longer than 255
+// characters (a spreadsheet's limits). A journal whose sheet takes more than
+// 1.5 GiB in memory is refused: a full worksheet (1,048,576 rows) of the
+// widest rows takes about 1.2 GiB.
+constexpr qsizetype kMaxJournalLineBytes = qsizetype(1) << 20;
+constexpr int kMaxJournalColumns = 256;
+constexpr int64_t kMaxJournalSheetBytes = int64_t(3) << 29;
+
 // Rebuilds the sheet written to a journal. Throws EWorkbookError when the file
-// cannot be read or is not a journal.
-std::unique_ptr<JournalContents> ReadJournal(const QString& path);
+// cannot be read, is not a journal or is past the limits above. With a
+// control, reports its progress and stops early (with what was read) once
+// cancelled.
+std::unique_ptr<JournalContents> ReadJournal(const QString& path, ReadControl* control = nullptr);
 
 } // namespace bms

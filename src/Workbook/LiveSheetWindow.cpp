@@ -1,5 +1,6 @@
 #include "LiveSheetWindow.h"
 
+#include "App.h"
 #include "LiveSheetModel.h"
 #include "WorkbookError.h"
 
@@ -93,7 +94,11 @@ void LiveSheetWindow::saveTo(const QString& path)
     QPointer<LiveSheetWindow> self(this);
     document_->saveAsInBackground(path, [self](const QString& problem) {
         // The status line has been told by the document.
-        if (self && !problem.isEmpty())
+        if (!self || problem.isEmpty())
+            return;
+        if (App.ui)
+            App.ui->showError(problem);
+        else
             QMessageBox::warning(self, self->windowTitle(), problem);
     });
 }
@@ -124,17 +129,26 @@ void LiveSheetWindow::closeEvent(QCloseEvent* event)
 }
 
 // The status line says "Saved" only once a file is written, and tells a
-// failed write with the journal that still holds every row.
+// failed write of the workbook's own file with the journal that still holds
+// every row. A failed "Save As..." elsewhere (its reason shown in a message
+// box) leaves the line telling the last save that happened.
 void LiveSheetWindow::workbookSaved(const QString& path)
 {
-    status_->setText((document_->ended() ? QStringLiteral("Ended. Saved: ") : QStringLiteral("Saved: ")) + path);
+    lastSave_ = QStringLiteral("Saved: ") + path;
+    status_->setText((document_->ended() ? QStringLiteral("Ended. ") : QString()) + lastSave_);
 }
 
 void LiveSheetWindow::workbookSaveFailed(const QString& path, const QString& problem)
 {
-    Q_UNUSED(path);
-    status_->setText(QStringLiteral("Not saved: ") + problem + QStringLiteral("; the rows are in ")
-                     + document_->journalPath());
+    if (path != document_->xlsxPath() && !lastSave_.isEmpty()) {
+        status_->setText((document_->ended() && lastSave_.startsWith(QStringLiteral("Saved"))
+                              ? QStringLiteral("Ended. ")
+                              : QString())
+                         + lastSave_);
+        return;
+    }
+    lastSave_ = QStringLiteral("Not saved: ") + problem + QStringLiteral("; the rows are in ") + document_->journalPath();
+    status_->setText(lastSave_);
 }
 
 void LiveSheetWindow::workbookEnded()

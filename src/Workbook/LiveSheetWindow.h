@@ -27,7 +27,8 @@ public:
     QTableView* table() const { return table_; }
     const std::shared_ptr<WorkbookDocument>& document() const { return document_; }
     // Writes the sheet to `path` in the background (the "Save As..." action
-    // without its dialog); a failure is shown in a message box.
+    // without its dialog); a failure is shown in a message box (through the
+    // window interface when there is one).
     void saveTo(const QString& path);
 
 protected:
@@ -44,6 +45,7 @@ private:
     LiveSheetModel* model_;
     QTableView* table_;
     QLabel* status_;
+    QString lastSave_; // "Saved: <path>" or "Not saved: ..." of the last save that ended
     bool followLastRow_ = true;
 };
 

@@ -20,7 +20,7 @@ RecoveryResult RecoverWorkbook(const QString& journalPath, const QString& xlsxPa
         if (QFileInfo::exists(result.xlsxPath))
             result.xlsxPath = stem + QStringLiteral("-recovered.xlsx");
     }
-    WriteXlsx(contents->sheet, result.xlsxPath);
+    result.notes = WriteXlsx(contents->sheet, result.xlsxPath);
     result.rows = contents->sheet.rowCount();
     result.complete = contents->complete;
     result.badLines = contents->badLines;

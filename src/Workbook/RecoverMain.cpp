@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <cstdio>
+#include <new>
 
 int main(int argc, char** argv)
 {
@@ -21,12 +22,17 @@ int main(int argc, char** argv)
     }
     try {
         const bms::RecoveryResult r = bms::RecoverWorkbook(args[1], args.size() == 3 ? args[2] : QString());
-        std::printf("%s: %d rows%s%s\n", qPrintable(r.xlsxPath), r.rows,
+        const QString notes = r.notes.describe();
+        std::printf("%s: %d rows%s%s%s%s\n", qPrintable(r.xlsxPath), r.rows,
                     r.complete ? "" : " (the journal was not closed: the tool ended without saving)",
-                    r.badLines ? ", some unreadable lines skipped" : "");
+                    r.badLines ? ", some unreadable lines skipped" : "", notes.isEmpty() ? "" : ", ",
+                    qPrintable(notes));
         return 0;
     } catch (const bms::Error& e) {
         std::fprintf(stderr, "workbook-recover: %s\n", e.what());
+        return 1;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "workbook-recover: not enough memory to read %s\n", qPrintable(args[1]));
         return 1;
     }
 }

@@ -20,14 +20,18 @@ void Sheet::setCell(int row, int column, const CellValue& value)
     }
     Row& r = rows_[size_t(row - 1)];
     if (int(r.kinds.size()) < column) {
+        cells_ += column - int64_t(r.kinds.size());
         r.values.resize(size_t(column), 0);
         r.kinds.resize(size_t(column), CellValue::Kind::Empty);
     }
     const size_t c = size_t(column - 1);
     switch (value.kind) {
     case CellValue::Kind::Text:
+        textChars_ += value.text.size();
         if (r.kinds[c] == CellValue::Kind::Text) {
-            texts_[size_t(r.values[c])] = value.text;
+            QString& text = texts_[size_t(r.values[c])];
+            textChars_ -= text.size();
+            text = value.text;
         } else {
             r.values[c] = double(texts_.size());
             texts_.push_back(value.text);
@@ -80,6 +84,14 @@ int Sheet::rowLength(int row) const
     if (row < 1 || row > rowCount())
         return 0;
     return int(rows_[size_t(row - 1)].kinds.size());
+}
+
+int64_t Sheet::memoryBytes() const
+{
+    // A text takes its QString, the block holding its characters (a header
+    // of about 32 bytes) and two bytes a character.
+    return int64_t(rows_.size() * sizeof(Row)) + cells_ * int64_t(sizeof(double) + sizeof(CellValue::Kind))
+        + int64_t(texts_.size()) * int64_t(sizeof(QString) + 32) + textChars_ * 2;
 }
 
 void Sheet::setAllColumnWidths(double width)

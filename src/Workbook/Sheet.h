@@ -40,6 +40,8 @@ public:
     int columnCount() const { return columns_; }
     // Cells of a row (up to its last written column).
     int rowLength(int row) const;
+    // About how many bytes the rows and texts take.
+    int64_t memoryBytes() const;
 
     // Width of every column, then single columns over it.
     void setAllColumnWidths(double width);
@@ -64,6 +66,8 @@ private:
 
     std::vector<Row> rows_;
     std::vector<QString> texts_;
+    int64_t cells_ = 0;     // held, the empty ones before a row's last cell included
+    int64_t textChars_ = 0; // in texts_
     int columns_ = 0;
     double allWidth_ = kDefaultWidth;
     std::map<int, double> widths_;

@@ -162,6 +162,7 @@ void WorkbookDocument::end(SaveDone done)
         journal_->close();
     if (!changed_ && !saving_ && QFileInfo::exists(xlsxPath_)) {
         // Saved since the last change (the window was closed while logging).
+        removeJournal();
         if (done)
             done(QString());
     } else {
@@ -187,6 +188,7 @@ void WorkbookDocument::requestSave(SaveRequest request)
     // of rows).
     if (ended_) {
         request.sheet = std::shared_ptr<const Sheet>(shared_from_this(), &sheet_);
+        request.last = request.ownPath;
     } else {
         auto copy = std::make_shared<Sheet>(sheet_);
         copy->clearObservers();
@@ -206,6 +208,7 @@ void WorkbookDocument::startSave(SaveRequest request)
     std::shared_ptr<const Sheet> sheet = std::move(request.sheet);
     std::weak_ptr<WorkbookDocument> self = weak_from_this();
     const Sheet& toWrite = *sheet;
+    const QString journal = request.last ? journalPath_ : QString();
     SaveInBackground(std::move(sheet), toWrite, request.path, [self, request](const QString& problem) {
         if (const std::shared_ptr<WorkbookDocument> document = self.lock()) {
             document->saving_ = false;
@@ -227,7 +230,7 @@ void WorkbookDocument::startSave(SaveRequest request)
         }
         if (request.done)
             request.done(problem);
-    });
+    }, journal);
 }
 
 void WorkbookDocument::save()
@@ -236,9 +239,18 @@ void WorkbookDocument::save()
         FinishWorkbookSaves();
     WriteXlsx(sheet_, xlsxPath_);
     changed_ = false;
+    if (ended_)
+        removeJournal();
     const std::vector<Listener*> listeners = listeners_;
     for (Listener* l : listeners)
         l->workbookSaved(xlsxPath_);
+}
+
+void WorkbookDocument::removeJournal()
+{
+    if (journal_)
+        journal_->close();
+    (void)RemoveDurably(journalPath_);
 }
 
 void WorkbookDocument::addListener(Listener* listener) { listeners_.push_back(listener); }

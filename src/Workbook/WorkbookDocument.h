@@ -4,9 +4,10 @@
 // Files go to WorkbookFolder(): $QUORLEX_BMS_WORKBOOK_DIR when set, else
 // $XDG_DATA_HOME/quorlex-bms/workbooks, else
 // ~/.local/share/quorlex-bms/workbooks. Each workbook is
-// "<caption>_<yyyyMMdd-HHmmss>[_n].journal" and ".xlsx" beside it. The
-// journal is kept after the .xlsx is written; `workbook-recover` turns a
-// journal left by a crash into an .xlsx.
+// "<caption>_<yyyyMMdd-HHmmss>[_n].journal" and ".xlsx" beside it. Once the
+// tool has ended the workbook and its .xlsx is written and synced, the journal
+// has done its work and is removed; until then (a crash, a failed save) it
+// stays, and `workbook-recover` turns it into an .xlsx.
 #pragma once
 
 #include "Journal.h"
@@ -97,10 +98,12 @@ private:
         bool ownPath;
         SaveDone done;
         std::shared_ptr<const Sheet> sheet; // what to write
+        bool last = false; // the ended workbook to its own path: the journal goes once it is written
     };
     void checkOpen() const;
     void requestSave(SaveRequest request);
     void startSave(SaveRequest request);
+    void removeJournal();
 
     bool ended_ = false;
     bool saving_ = false;

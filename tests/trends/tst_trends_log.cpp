@@ -1,6 +1,7 @@
 // Data logs written by the tool plot the values they hold, from the .xlsx
 // and from the journal; CSV export reads back.
 #include "CsvExport.h"
+#include "DataLogReader.h"
 #include "Errors.h"
 #include "Journal.h"
 #include "LogLoader.h"
@@ -14,6 +15,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <cmath>
+#include <limits>
+#include <string>
 #include <gtest/gtest.h>
 
 using namespace bms;
@@ -92,7 +95,10 @@ TEST(DataLogTest, aLogWrittenByTheToolPlotsTheValuesItHolds)
         for (bool journal : {false, true}) {
             const Sheet sheet = LogSheet(rows, bsi);
             const QString path = dir.filePath(QStringLiteral("log-%1-%2").arg(bsi).arg(journal));
-            journal ? WriteJournal(sheet, path) : WriteXlsx(sheet, path);
+            if (journal)
+                WriteJournal(sheet, path);
+            else
+                WriteXlsx(sheet, path);
             const LoadedLog log = LoadDataLog(path);
             SCOPED_TRACE(path.toStdString());
             EXPECT_EQ(log.journal, journal);
@@ -128,19 +134,218 @@ TEST(DataLogTest, bothWorksheetReadersGiveTheSameRowsAndTheFastOneRefusesWhatItD
     std::vector<std::pair<int, std::vector<CellValue>>> read[2];
     for (int fast = 0; fast < 2; ++fast)
         ReadXlsxRows(path, [&](int row, const std::vector<CellValue>& cells) { read[fast].emplace_back(row, cells); },
-                     nullptr, fast == 1);
+                     {nullptr, fast == 1});
     ASSERT_EQ(read[0].size(), size_t(sheet.rowCount()));
     EXPECT_TRUE(read[0] == read[1]);
     EXPECT_EQ(read[1][0].second[8].text, QStringLiteral("a <b> & \"c\" é"));
 
-    const std::vector<QString> shared;
+    const SharedStrings shared;
     const RowVisitor ignore = [](int, const std::vector<CellValue>&) {};
     for (const char* xml : {"<worksheet><sheetData><row r=\"1\"><c r=\"A1\"><v><![CDATA[1]]></v></c></row>",
-                            "<x:worksheet><x:sheetData><x:row r=\"1\"><x:c r=\"A1\"><x:v>1</x:v></x:c></x:row>",
                             "<worksheet><sheetData><row r=\"1\"><!-- note --><c r=\"A1\"><v>1</v></c></row>"}) {
         SheetScan scan(shared, ignore);
         EXPECT_THROW(scan.feed(xml), UnsupportedSheetXml) << xml;
     }
+}
+
+namespace {
+
+constexpr char kMainNamespace[] = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+
+std::string ColumnName(size_t column)
+{
+    std::string name;
+    for (; column > 0; column = (column - 1) / 26)
+        name.insert(name.begin(), char('A' + (column - 1) % 26));
+    return name;
+}
+
+// Rows as "row:column=value,..." (texts in quotes), empty cells left out.
+struct SheetRead {
+    std::string rows;
+    int64_t unreadable = 0;
+    bool handedOver = false; // the fast reader gave up and the XML reader read it
+};
+
+SheetRead ReadBoth(const std::string& xml, bool fast, size_t piece)
+{
+    SheetRead read;
+    auto visit = [&read](int row, const std::vector<CellValue>& cells) {
+        read.rows += (read.rows.empty() ? "" : " ") + std::to_string(row) + ":";
+        bool first = true;
+        for (size_t c = 0; c < cells.size(); ++c) {
+            if (cells[c].isEmpty())
+                continue;
+            read.rows += (first ? "" : ",") + ColumnName(c + 1) + "=";
+            read.rows += cells[c].isText() ? "'" + cells[c].text.toStdString() + "'"
+                                           : QString::number(cells[c].number).toStdString();
+            first = false;
+        }
+    };
+    SharedStrings shared;
+    shared.append(u"zero");
+    shared.append(u"one");
+    try {
+        read.unreadable = ReadSheetXml(xml, shared, visit, fast, piece);
+    } catch (const UnsupportedSheetXml&) {
+        read = {};
+        read.handedOver = true;
+        read.unreadable = ReadSheetXml(xml, shared, visit, false, piece);
+    }
+    return read;
+}
+
+} // namespace
+
+// Each case as the sheet XML's definition has it (ECMA-376, c and
+// ST_CellType): both readers, whole and in one-byte pieces, give these rows.
+TEST(DataLogTest, bothWorksheetReadersReadEveryCellAsTheSheetXmlDefinesIt)
+{
+    struct Case {
+        const char* what;
+        std::string xml; // inside <sheetData>, or a whole worksheet
+        const char* rows;
+        int unreadable;
+    };
+    auto prefixed = [](const char* p) {
+        return QStringLiteral("<%1:worksheet xmlns:%1=\"%2\"><%1:sheetData><%1:row r=\"1\"><%1:c r=\"A1\"><%1:v>1</%1:v>"
+                              "</%1:c><%1:c r=\"B1\" t=\"inlineStr\"><%1:is><%1:t>t</%1:t></%1:is></%1:c></%1:row>"
+                              "</%1:sheetData></%1:worksheet>")
+            .arg(QLatin1String(p), QLatin1String(kMainNamespace))
+            .toStdString();
+    };
+    const Case cases[] = {
+        {"number, shared string, inline string",
+         R"(<row r="1"><c r="A1"><v>1.5</v></c><c r="B1" t="s"><v>1</v></c><c r="C1" t="inlineStr"><is><t>x</t></is></c></row>)",
+         "1:A=1.5,B='one',C='x'", 0},
+        {"x: prefix", prefixed("x"), "1:A=1,B='t'", 0},
+        {"ss: prefix", prefixed("ss"), "1:A=1,B='t'", 0},
+        {"main: prefix", prefixed("main"), "1:A=1,B='t'", 0},
+        {"booleans are 1 and 0; anything else is unreadable",
+         R"(<row r="1"><c r="A1" t="b"><v>1</v></c><c r="B1" t="b"><v>0</v></c><c r="C1" t="b"><v>2</v></c></row>)",
+         "1:A=1,B=0", 1},
+        {"an unknown type is unreadable, with <is> as with <v>",
+         R"(<row r="1"><c r="A1" t="x"><is><t>hi</t></is></c><c r="B1" t="x"><v>1</v></c><c r="C1"><v>3</v></c></row>)",
+         "1:C=3", 2},
+        {"two values in one cell are unreadable",
+         R"(<row r="1"><c r="A1"><v>1</v><v>2</v></c><c r="B1" t="inlineStr"><is><t>a</t></is><is><t>b</t></is></c><c r="C1"><v>3</v></c></row>)",
+         "1:C=3", 2},
+        {"rich text runs count, phonetic runs do not",
+         R"(<row r="1"><c r="A1" t="inlineStr"><is><r><t>ab</t></r><r><rPr><b/></rPr><t xml:space="preserve">cd </t></r><rPh sb="0" eb="1"><t>X</t></rPh></is></c></row>)",
+         "1:A='abcd '", 0},
+        {"a formula gives its cached value; str, e and d hold texts",
+         R"(<row r="1"><c r="A1"><f>1+1</f><v>2</v></c><c r="B1" t="str"><f>A1</f><v>x&amp;y&#x41;</v></c><c r="C1" t="e"><v>#N/A</v></c><c r="D1" t="d"><v>2026-03-14T12:00:00</v></c></row>)",
+         "1:A=2,B='x&yA',C='#N/A',D='2026-03-14T12:00:00'", 0},
+        {"numbers as xsd:double writes them; NaN, INF and what overflows are unreadable",
+         R"(<row r="1"><c r="A1"><v> 1.5E3 </v></c><c r="B1"><v>+2</v></c><c r="C1"><v>-.5</v></c><c r="D1"><v>NaN</v></c><c r="E1"><v>INF</v></c><c r="F1"><v>1e400</v></c><c r="G1"><v>0x10</v></c><c r="H1"><v/></c></row>)",
+         "1:A=1500,B=2,C=-0.5", 5},
+        {"a shared string beyond the table is unreadable",
+         R"(<row r="1"><c r="A1" t="s"><v>2</v></c><c r="B1" t="s"><v>-1</v></c><c r="C1" t="s"><v>0</v></c></row>)",
+         "1:C='zero'", 2},
+        {"references beyond XFD, overlong or in small letters are unreadable",
+         R"(<row r="1"><c r="AAAAAAAA1"><v>1</v></c><c r="XFE1"><v>2</v></c><c r="a1"><v>3</v></c><c r="A"><v>4</v></c><c r="XFD1"><v>5</v></c></row>)",
+         "1:XFD=5", 4},
+        {"cells and rows without a reference follow the one before",
+         R"(<row r="5"><c r="C5"><v>1</v></c><c><v>2</v></c></row><row><c><v>3</v></c></row>)", "5:C=1,D=2 6:A=3", 0},
+        {"rows beyond the sheet are unreadable",
+         R"(<row r="2147483647"><c r="A1"><v>1</v></c></row><row r="0"><c><v>2</v></c></row><row r="1048576"><c><v>3</v></c></row><row><c><v>4</v></c></row>)",
+         "1048576:A=3", 3},
+        {"line ends as an XML reader gives them",
+         "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>a&#13;b\r\nc\rd</t></is></c></row>", "1:A='a\rb\nc\nd'", 0},
+        {"cells without a value are empty",
+         R"(<row r="1"><c r="A1"/><c r="B1" t="s"/><c r="C1" t="inlineStr"></c><c r="D1" s="3"><v>7</v></c></row>)",
+         "1:D=7", 0},
+        {"elements the sheet data does not define are passed over",
+         R"(<row r="1" spans="1:2"><c r="A1"><v>1</v><extLst><ext><v>9</v></ext></extLst></c></row><other><row r="9"><c><v>9</v></c></row></other>)",
+         "1:A=1", 0},
+        {"a comment and a CDATA section", R"(<row r="1"><!-- note --><c r="A1"><v><![CDATA[1]]></v></c></row>)",
+         "1:A=1", 0},
+    };
+    for (const Case& c : cases) {
+        const std::string xml = c.xml.find("worksheet") != std::string::npos
+            ? c.xml
+            : std::string("<worksheet xmlns=\"") + kMainNamespace + "\"><sheetData>" + c.xml + "</sheetData></worksheet>";
+        for (const bool fast : {true, false}) {
+            for (const size_t piece : {size_t(1), size_t(1) << 18}) {
+                SCOPED_TRACE(std::string(c.what) + (fast ? ", fast reader" : ", XML reader") + ", pieces of "
+                             + std::to_string(piece));
+                const SheetRead read = ReadBoth(xml, fast, piece);
+                EXPECT_EQ(read.rows, c.rows);
+                EXPECT_EQ(read.unreadable, c.unreadable);
+                // Namespace prefixes no longer send the fast reader away.
+                if (fast && std::string(c.what).ends_with("prefix")) {
+                    EXPECT_FALSE(read.handedOver);
+                }
+            }
+        }
+    }
+}
+
+// Past a limit both readers refuse the worksheet, and neither holds more
+// than the limit on the way.
+TEST(DataLogTest, bothWorksheetReadersRefuseWhatIsPastTheirLimits)
+{
+    const std::string cell = R"(<row r="1"><c r="A1" t="inlineStr"><is><t>)";
+    std::string deep;
+    for (int i = 0; i < 300; ++i)
+        deep += "<a>";
+    const std::pair<const char*, std::string> cases[] = {
+        {"a text of 32,768 characters", cell + std::string(32768, 'a') + "</t></is></c></row>"},
+        {"a value of 2 MiB", R"(<row r="1"><c r="A1"><v>)" + std::string(2 << 20, '1') + "</v></c></row>"},
+        {"elements nested 300 deep", "<row r=\"1\">" + deep + "</row>"},
+        {"a document type with entities", R"(<!DOCTYPE worksheet [<!ENTITY e "eeeeeeee">]><worksheet><sheetData><row r="1"><c r="A1" t="str"><v>&e;&e;</v></c></row></sheetData></worksheet>)"},
+    };
+    for (const auto& [what, inner] : cases) {
+        const std::string xml = inner.find("worksheet") != std::string::npos
+            ? inner
+            : std::string("<worksheet><sheetData>") + inner + "</sheetData></worksheet>";
+        for (const bool fast : {true, false}) {
+            SCOPED_TRACE(std::string(what) + (fast ? ", fast reader" : ", XML reader"));
+            EXPECT_THROW(ReadBoth(xml, fast, size_t(1) << 18), EInOutError);
+        }
+    }
+    SharedStrings shared;
+    EXPECT_THROW(shared.append(QString(32768, QLatin1Char('a'))), SheetTooLarge);
+    for (size_t i = 0; i < kMaxSharedStrings; ++i)
+        shared.append(u"");
+    EXPECT_THROW(shared.append(u""), SheetTooLarge);
+}
+
+// A time cell that is no date (as a spreadsheet counts days: 1900 to 9999)
+// or a value that is not finite skips its row, and the row is counted.
+TEST(DataLogTest, rowsWhoseTimeOrValuesAreNoNumbersAreSkippedAndCounted)
+{
+    const std::vector<LoggedRow> rows = Rows();
+    const Sheet sheet = LogSheet(rows, false);
+    auto row = [&sheet](int r) {
+        std::vector<CellValue> cells;
+        for (int c = 1; c <= sheet.rowLength(r); ++c)
+            cells.push_back(sheet.cell(r, c));
+        return cells;
+    };
+    SampleStore store;
+    DataLogReader reader(store);
+    reader.row(2, row(2));
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    for (const double time : {1e300, -1e300, nan, inf, 0.0, 2958466.0})
+        reader.row(3, [&] {
+            std::vector<CellValue> cells = row(3);
+            cells[0] = CellValue::Number(time);
+            return cells;
+        }());
+    for (const double value : {nan, inf, 1e300})
+        reader.row(4, [&] {
+            std::vector<CellValue> cells = row(4);
+            cells[1] = CellValue::Number(value);
+            return cells;
+        }());
+    reader.row(5, row(5));
+    std::vector<CellValue> serial = row(6);
+    serial[0] = CellValue::Number(46096.5); // 2026-03-15 12:00 as a spreadsheet's date
+    reader.row(6, serial);
+    EXPECT_EQ(reader.skipped(), 9);
+    EXPECT_EQ(reader.samples(), 2);
+    EXPECT_EQ(QDateTime::fromMSecsSinceEpoch(store.lastTime()), QDateTime(QDate(2026, 3, 15), QTime(12, 0)));
 }
 
 TEST(DataLogTest, otherFilesAreRefused)

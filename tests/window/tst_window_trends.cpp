@@ -16,6 +16,9 @@
 #include <QComboBox>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -120,6 +123,40 @@ private Q_SLOTS:
         QCOMPARE(loaded.takeFirst().at(0).toBool(), false);
         QCOMPARE(f.boxes.size(), 1); // the reason, through the general error handler
         QCOMPARE(source->currentText(), QStringLiteral("log.xlsx"));
+    }
+
+    void aBigLogShowsItsProgressCanBeCancelledAndClosingTheTabStopsIt()
+    {
+        // A journal whose one line is 64 GiB of NUL bytes (a sparse file:
+        // nothing on disk), long enough to watch its load.
+        QTemporaryDir dir;
+        const QString big = dir.filePath(QStringLiteral("big.journal"));
+        QFile file(big);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("QBMS-WORKBOOK-JOURNAL 2\n");
+        QVERIFY(file.resize(file.size() + (qint64(64) << 30)));
+        file.close();
+
+        TrendRecorder recorder;
+        auto* tab = new TrendsTab(recorder);
+        tab->show();
+        QSignalSpy loaded(tab, &TrendsTab::logLoaded);
+        auto* status = tab->findChild<QLabel*>(QStringLiteral("trendStatus"));
+        auto* cancel = tab->findChild<QPushButton*>(QStringLiteral("trendCancelLoad"));
+        tab->openLog(big);
+        QVERIFY(cancel->isVisible());
+        const QRegularExpression progress(QStringLiteral("^Loading big\\.journal… [1-9][0-9]? %$"));
+        QTRY_VERIFY_WITH_TIMEOUT(progress.match(status->text()).hasMatch(), 20000);
+        cancel->click();
+        QVERIFY(loaded.wait(20000));
+        QCOMPARE(loaded.takeFirst().at(0).toBool(), false);
+        QVERIFY(status->text().startsWith(QStringLiteral("Live: ")));
+        QVERIFY(!cancel->isVisible());
+
+        // Closed while loading: the reader stops rather than reading on.
+        tab->openLog(big);
+        QVERIFY(tab->loading());
+        delete tab;
     }
 };
 

@@ -155,3 +155,32 @@ TEST_F(LiveSheet, statusSaysSavedOnlyOnceTheXlsxIsWrittenAndTellsAFailure)
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 }
+
+TEST_F(LiveSheet, failedSaveAsNamesItsReasonAndTheStatusKeepsTheLastSaveThatHappened)
+{
+    const auto status = [] { return Windows().first()->findChild<QLabel*>("liveSheetStatus")->text(); };
+    excbtnClick();
+    AppendDataRow();
+    LiveSheetWindow* window = Windows().first();
+    const QString copy = folder() + "/copy.xlsx";
+    const QString missing = folder() + "/no such folder/x.xlsx";
+    window->saveTo(copy);
+    FinishWorkbookSaves();
+    ASSERT_EQ(status(), "Saved: " + copy);
+
+    window->saveTo(missing);
+    FinishWorkbookSaves();
+    EXPECT_EQ(status(), "Saved: " + copy);
+    ASSERT_EQ(app_->host.errors.size(), 1);
+    EXPECT_EQ(app_->host.errors[0],
+              "Cannot write the workbook " + missing + ": the folder " + folder() + "/no such folder does not exist");
+
+    const QString own = CurrentWorkbook()->xlsxPath();
+    excbtnClick();
+    FinishWorkbookSaves();
+    window->saveTo(missing);
+    FinishWorkbookSaves();
+    EXPECT_EQ(status(), "Ended. Saved: " + own);
+    EXPECT_EQ(app_->host.errors.size(), 2);
+    EXPECT_FALSE(QFile::exists(JournalPathFor(own)));
+}

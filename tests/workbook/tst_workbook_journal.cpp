@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <limits>
 
 using namespace bms;
 using namespace bms::test;
@@ -128,4 +129,77 @@ TEST_F(WorkbookJournal, folderIsSyncedWhenAJournalIsCreatedAndWhenASaveIsRenamed
     WriteXlsx(sheet, folder() + "/a.xlsx");
     EXPECT_EQ(synced, QStringList{folder()});
     FolderSynced = nullptr;
+}
+
+// Lines a crash, a full disk or a hostile file leave are skipped and counted;
+// none makes the reader hold more than its limits.
+TEST_F(WorkbookJournal, linesPastTheLimitsAreSkippedAndCountedWithoutBeingHeld)
+{
+    const QString path = folder() + "/hostile.journal";
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("QBMS-WORKBOOK-JOURNAL 2\nwidth\t*\t5\nc\t1\t1\ttkept\n");
+    const QByteArray bad[] = {
+        "c\t2\t16384\tn1",                 // a row widened to the last column
+        "c\t2147483647\t1\tn1",            // beyond the last row
+        "c\t1\t2147483647\tn1\tn2",        // the second column overflows
+        "width\t*\t1e300",                 // widths a spreadsheet cannot take
+        "width\t3\tnan",
+        "width\t3\t-1",
+        "format\t" + QByteArray(256, '0'), // longer than a number format can be
+        "c\t2\t1\tn" + QByteArray(2 << 20, '1'), // a line of 2 MiB
+    };
+    for (const QByteArray& line : bad)
+        file.write(line + '\n');
+    file.write("c\t2\t1\tn2\n");
+    file.close();
+
+    const std::unique_ptr<JournalContents> c = ReadJournal(path);
+    EXPECT_EQ(c->badLines, int(std::size(bad)));
+    EXPECT_EQ(c->sheet.rowCount(), 2);
+    EXPECT_EQ(c->sheet.rowLength(1), 1);
+    EXPECT_EQ(c->sheet.cell(2, 1), CellValue::Number(2));
+    EXPECT_EQ(c->sheet.columnWidth(3), 5);
+    EXPECT_EQ(c->sheet.numberFormat(), "General");
+    EXPECT_LT(c->sheet.memoryBytes(), 4096);
+}
+
+// What a spreadsheet would have to repair is changed and counted, and every
+// other cell is recovered.
+TEST_F(WorkbookJournal, recoveryWritesWhatASpreadsheetOpensWithoutRepairAndKeepsEveryOtherCell)
+{
+    const QString path = folder() + "/awkward.journal";
+    const QString nul = QString::fromUtf8("a\0b", 3);
+    const QString control = QString::fromUtf8("x\x01y\x1Fz");
+    const QString longText = QString(32766, QLatin1Char('l')) + QString::fromUtf8("😀");
+    {
+        std::unique_ptr<Journal> j = Journal::Create(path);
+        const CellValue row[] = {CellValue::Text(nul),     CellValue::Text(control),
+                                 CellValue::Text("-"),     CellValue::Text(longText),
+                                 CellValue::Number(std::numeric_limits<double>::quiet_NaN()),
+                                 CellValue::Number(std::numeric_limits<double>::infinity()),
+                                 CellValue::Number(-1.7976931348623157e308),
+                                 CellValue::Number(12),    CellValue::Text("tab\tkept")};
+        for (size_t c = 0; c < std::size(row); ++c)
+            j->cell(1, int(c) + 1, row[c]);
+        ASSERT_TRUE(j->sync());
+    }
+    const RecoveryResult r = RecoverWorkbook(path);
+    EXPECT_EQ(r.badLines, 0);
+    EXPECT_EQ(r.notes.charactersReplaced, 3);
+    EXPECT_EQ(r.notes.textsCut, 1);
+    EXPECT_EQ(r.notes.numbersLeftOut, 3);
+
+    QString error;
+    const std::optional<XlsxDump> d = ReadXlsx(r.xlsxPath, &error);
+    ASSERT_TRUE(d) << error.toStdString();
+    const QString replacement(QChar::ReplacementCharacter);
+    EXPECT_EQ(d->text(1, 1), "a" + replacement + "b");
+    EXPECT_EQ(d->text(1, 2), "x" + replacement + "y" + replacement + "z");
+    // Cut before the pair that would not fit whole.
+    EXPECT_EQ(d->text(1, 4), QString(32766, QLatin1Char('l')));
+    for (int column = 5; column <= 7; ++column)
+        EXPECT_TRUE(d->cell(1, column).isEmpty()) << column;
+    EXPECT_EQ(d->number(1, 8), 12);
+    EXPECT_EQ(d->text(1, 9), "tab\tkept");
 }
