@@ -1,0 +1,184 @@
+#include "Forwarder.h"
+
+#include "Database.h"
+#include "Record.h"
+#include "RecordStore.h"
+#include "Schema.h"
+
+#include <QDateTime>
+#include <QSqlQuery>
+#include <QVariant>
+#include <algorithm>
+#include <limits>
+
+namespace bms::records {
+
+namespace {
+
+qint64 NowMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+qint64 Delay(const ForwardTiming& t, int failures)
+{
+    qint64 delay = t.firstRetryMs;
+    for (int i = 1; i < failures && delay < t.maxRetryMs; ++i)
+        delay *= 2;
+    return std::min<qint64>(delay, t.maxRetryMs);
+}
+
+} // namespace
+
+QString WaitingText(int waiting)
+{
+    if (waiting == 0)
+        return QStringLiteral("all forwarded");
+    if (waiting == 1)
+        return QStringLiteral("1 run waiting for the line database");
+    return QStringLiteral("%1 runs waiting for the line database").arg(waiting);
+}
+
+Forwarder::Forwarder(Database& local, QString lineUrl, ForwardTiming timing)
+    : local_(local), url_(std::move(lineUrl)), timing_(timing)
+{
+}
+
+Forwarder::~Forwarder() = default;
+
+bool Forwarder::connectLine(QString& error)
+{
+    if (line_)
+        return true;
+    line_ = Database::openPostgres(url_, error);
+    if (line_ && !Migrate(*line_, error))
+        line_.reset();
+    return line_ != nullptr;
+}
+
+bool Forwarder::lineAlive()
+{
+    QString ignored;
+    return line_ && line_->exec(QStringLiteral("SELECT 1"), ignored);
+}
+
+std::optional<int> Forwarder::waiting(QString& error)
+{
+    QSqlQuery& q = local_.prepared(QStringLiteral("SELECT COUNT(*) FROM forward_queue"));
+    if (!local_.exec(q, error))
+        return std::nullopt;
+    const int count = q.next() ? q.value(0).toInt() : 0;
+    q.finish();
+    return count;
+}
+
+qint64 Forwarder::msUntilDue()
+{
+    QString error;
+    QSqlQuery& q = local_.prepared(QStringLiteral("SELECT MIN(next_ms) FROM forward_queue"));
+    if (!local_.exec(q, error))
+        return timing_.firstRetryMs;
+    const QVariant next = q.next() ? q.value(0) : QVariant();
+    q.finish();
+    if (next.isNull())
+        return -1;
+    const qint64 due = std::max(next.toLongLong(), serverRetryAtMs_);
+    return std::max<qint64>(0, due - NowMs());
+}
+
+bool Forwarder::copyRun(const QString& runId, QString& error)
+{
+    RecordStore local(local_, false);
+    const std::optional<QJsonObject> record = local.load(runId, error);
+    if (!record)
+        return false;
+    if (record->isEmpty()) {
+        // Queued without its run: nothing to copy (cannot happen through
+        // the store, whose transaction writes both).
+        return true;
+    }
+    const std::optional<RunRows> rows = SplitRecord(*record, error);
+    if (!rows)
+        return false;
+    Transaction tx(*line_);
+    bool added = false;
+    return tx.begin(error) && RecordStore::insertRun(*line_, *rows, added, error) && tx.commit(error);
+}
+
+void Forwarder::backOffRun(const QString& runId, const QString& error)
+{
+    QSqlQuery& q = local_.prepared(
+        QStringLiteral("UPDATE forward_queue SET attempts = attempts + 1, next_ms = ?, last_error = ? WHERE run_id = ?"));
+    QSqlQuery& attempts = local_.prepared(QStringLiteral("SELECT attempts FROM forward_queue WHERE run_id = ?"));
+    attempts.bindValue(0, runId);
+    QString ignored;
+    int failures = 1;
+    if (local_.exec(attempts, ignored) && attempts.next())
+        failures = attempts.value(0).toInt() + 1;
+    attempts.finish();
+    q.bindValue(0, NowMs() + Delay(timing_, failures));
+    q.bindValue(1, error);
+    q.bindValue(2, runId);
+    local_.exec(q, ignored);
+}
+
+Forwarder::Pass Forwarder::forward(bool dueOnly, int maxRuns)
+{
+    Pass pass;
+    const qint64 now = NowMs();
+    if (dueOnly && now < serverRetryAtMs_) {
+        pass.error = lastError_;
+    } else {
+        QSqlQuery& q = local_.prepared(
+            QStringLiteral("SELECT run_id FROM forward_queue WHERE next_ms <= ? ORDER BY queued_ms, run_id LIMIT ?"));
+        q.bindValue(0, dueOnly ? now : std::numeric_limits<qint64>::max());
+        q.bindValue(1, maxRuns);
+        QStringList due;
+        if (local_.exec(q, pass.error)) {
+            while (q.next())
+                due.append(q.value(0).toString());
+        }
+        q.finish();
+        lastError_.clear();
+        for (const QString& runId : due) {
+            QString error;
+            if (!connectLine(error)) {
+                pass.error = error;
+                break;
+            }
+            if (!copyRun(runId, error)) {
+                if (!lineAlive()) {
+                    // The server went away: the whole queue waits for it.
+                    line_.reset();
+                    pass.error = error;
+                    break;
+                }
+                backOffRun(runId, error);
+                pass.error = error;
+                continue;
+            }
+            QSqlQuery& done = local_.prepared(QStringLiteral("DELETE FROM forward_queue WHERE run_id = ?"));
+            done.bindValue(0, runId);
+            // Should this fail, the run stays queued and is copied again
+            // later, which adds nothing on the line.
+            if (!local_.exec(done, error)) {
+                pass.error = error;
+                break;
+            }
+            ++pass.forwarded;
+        }
+        if (!pass.error.isEmpty() && !line_) {
+            ++serverFailures_;
+            serverRetryAtMs_ = NowMs() + Delay(timing_, serverFailures_);
+        } else if (line_) {
+            serverFailures_ = 0;
+            serverRetryAtMs_ = 0;
+        }
+        lastError_ = pass.error;
+    }
+    QString error;
+    pass.waiting = waiting(error).value_or(-1);
+    return pass;
+}
+
+} // namespace bms::records
