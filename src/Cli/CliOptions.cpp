@@ -1,6 +1,7 @@
 #include "CliOptions.h"
 
 #include "SetCommands.h"
+#include "StationRecordsCommand.h"
 
 namespace bms::cli {
 
@@ -26,7 +27,7 @@ const std::vector<OptionSpec>& OptionSpecs()
         {"trace", false, {}},
         {"yes", false, {}},
         {"help", false, {}},
-        {"interval", true, {QStringLiteral("watch")}},
+        {"interval", true, {QStringLiteral("watch"), QStringLiteral("station")}},
         {"count", true, {QStringLiteral("watch")}},
         {"log", true, {QStringLiteral("watch")}},
         {"csv", true, {QStringLiteral("watch")}},
@@ -36,6 +37,23 @@ const std::vector<OptionSpec>& OptionSpecs()
         {"package", true, {QStringLiteral("upgrade")}},
         {"allow-same-version", false, {QStringLiteral("upgrade")}},
         {"index", true, {QStringLiteral("set")}},
+        // station records
+        {"db", true, {QStringLiteral("station")}},
+        {"line", false, {QStringLiteral("station")}},
+        {"barcode", true, {QStringLiteral("station")}},
+        {"uid", true, {QStringLiteral("station")}},
+        {"serial", true, {QStringLiteral("station")}},
+        {"since", true, {QStringLiteral("station")}},
+        {"until", true, {QStringLiteral("station")}},
+        {"outcome", true, {QStringLiteral("station")}},
+        {"recipe", true, {QStringLiteral("station")}},
+        {"station", true, {QStringLiteral("station")}},
+        {"limit", true, {QStringLiteral("station")}},
+        {"by", true, {QStringLiteral("station")}},
+        {"format", true, {QStringLiteral("station")}},
+        {"out", true, {QStringLiteral("station")}},
+        {"loop", false, {QStringLiteral("station")}},
+        {"status", false, {QStringLiteral("station")}},
     };
     return specs;
 }
@@ -109,6 +127,7 @@ const char kProgramHelp[] =
     "  set WHAT VALUE...         a setting of the window's settings commands\n"
     "  calibrate KIND VALUE...   current, zero-current or voltage calibration\n"
     "  upgrade --target main|dev IMAGE   firmware upgrade from an Intel-HEX image\n"
+    "  station history|show|stats|export|passport|import|forward   the station run records\n"
     "  help [COMMAND]            this text, or the help of a command\n"
     "\n"
     "Options shared by every command:\n"
@@ -198,7 +217,8 @@ const QStringList& CommandNames()
 {
     static const QStringList names = {
         QStringLiteral("ports"),   QStringLiteral("info"),      QStringLiteral("read"),    QStringLiteral("watch"),
-        QStringLiteral("set"),     QStringLiteral("calibrate"), QStringLiteral("upgrade"), QStringLiteral("help"),
+        QStringLiteral("set"),     QStringLiteral("calibrate"), QStringLiteral("upgrade"), QStringLiteral("station"),
+        QStringLiteral("help"),
     };
     return names;
 }
@@ -221,6 +241,8 @@ QString HelpText(const QString& command)
         return QString::fromUtf8(kCalibrateHelp);
     if (command == QLatin1String("upgrade"))
         return QString::fromUtf8(kUpgradeHelp);
+    if (command == QLatin1String("station"))
+        return StationRecordsHelp();
     return {};
 }
 

@@ -4,6 +4,7 @@
 #include "Command.h"
 #include "Report.h"
 #include "Session.h"
+#include "StationRecordsCommand.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -27,6 +28,8 @@ std::unique_ptr<Command> MakeCommand(Session& session)
         return MakeSetCommand(session);
     if (name == QLatin1String("calibrate"))
         return MakeCalibrateCommand(session);
+    if (name == QLatin1String("station"))
+        return MakeStationRecordsCommand(session);
     return MakeUpgradeCommand(session);
 }
 
