@@ -133,7 +133,7 @@ std::unique_ptr<Database> Database::openPostgres(const QString& url, QString& er
             else if (key == QLatin1String("port"))
                 db.setPort(value.toInt());
             else
-                options.append(key + QLatin1Char('=') + value);
+                options.append(key + QStringLiteral("='") + QString(value).replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('\''), QStringLiteral("\\'")) + QLatin1Char('\''));
         }
         db.setConnectOptions(options.join(QLatin1Char(';')));
         if (!db.open()) {
@@ -166,6 +166,20 @@ QSqlQuery& Database::prepared(const QString& sql)
         it = prepared_.emplace(sql, std::move(query)).first;
     }
     return *it->second;
+}
+
+QSqlQuery& Database::prepared(const QString& key, const std::function<QString()>& make)
+{
+    const auto it = prepared_.find(key);
+    if (it != prepared_.end())
+        return *it->second;
+    auto query = std::make_unique<QSqlQuery>(QSqlDatabase::database(connection_, false));
+    query->setForwardOnly(true);
+    if (!query->prepare(make())) {
+        failed_ = std::move(query);
+        return *failed_;
+    }
+    return *prepared_.emplace(key, std::move(query)).first->second;
 }
 
 bool Database::exec(const QString& sql, QString& error)

@@ -10,6 +10,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -45,6 +46,9 @@ public:
     // the same text get the same query back, ready to bind. The caller
     // calls finish() on it when done reading.
     QSqlQuery& prepared(const QString& sql);
+    // The same for a statement whose text is costly to make: `make` runs
+    // only the first time `key` is asked for.
+    QSqlQuery& prepared(const QString& key, const std::function<QString()>& make);
 
     // Runs a statement without parameters. False with `error` set on failure.
     bool exec(const QString& sql, QString& error);

@@ -54,7 +54,7 @@ private:
         }
         qint64 next = idleMs_;
         if (forwarder_) {
-            result = forwarder_->forward(true, 200);
+            result = forwarder_->forward(true, 100);
             const qint64 due = forwarder_->msUntilDue();
             if (due >= 0)
                 next = std::min<qint64>(due, idleMs_);

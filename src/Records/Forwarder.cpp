@@ -122,6 +122,20 @@ void Forwarder::backOffRun(const QString& runId, const QString& error)
     local_.exec(q, ignored);
 }
 
+bool Forwarder::dequeue(const QStringList& runIds, QString& error)
+{
+    Transaction tx(local_);
+    if (!tx.begin(error))
+        return false;
+    QSqlQuery& done = local_.prepared(QStringLiteral("DELETE FROM forward_queue WHERE run_id = ?"));
+    for (const QString& runId : runIds) {
+        done.bindValue(0, runId);
+        if (!local_.exec(done, error))
+            return false;
+    }
+    return tx.commit(error);
+}
+
 Forwarder::Pass Forwarder::forward(bool dueOnly, int maxRuns)
 {
     Pass pass;
@@ -140,6 +154,7 @@ Forwarder::Pass Forwarder::forward(bool dueOnly, int maxRuns)
         }
         q.finish();
         lastError_.clear();
+        QStringList copied;
         for (const QString& runId : due) {
             QString error;
             if (!connectLine(error)) {
@@ -157,16 +172,17 @@ Forwarder::Pass Forwarder::forward(bool dueOnly, int maxRuns)
                 pass.error = error;
                 continue;
             }
-            QSqlQuery& done = local_.prepared(QStringLiteral("DELETE FROM forward_queue WHERE run_id = ?"));
-            done.bindValue(0, runId);
-            // Should this fail, the run stays queued and is copied again
-            // later, which adds nothing on the line.
-            if (!local_.exec(done, error)) {
-                pass.error = error;
-                break;
-            }
-            ++pass.forwarded;
+            copied.append(runId);
         }
+        // Taken off the queue together, in one local transaction (one disk
+        // flush, not one per run). Should this fail or the process die
+        // before it, those runs are copied again later, which adds nothing
+        // on the line.
+        QString error;
+        if (!copied.isEmpty() && dequeue(copied, error))
+            pass.forwarded = int(copied.size());
+        else if (!error.isEmpty())
+            pass.error = error;
         if (!pass.error.isEmpty() && !line_) {
             ++serverFailures_;
             serverRetryAtMs_ = NowMs() + Delay(timing_, serverFailures_);

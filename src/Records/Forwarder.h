@@ -12,6 +12,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <optional>
 
@@ -57,6 +58,7 @@ private:
     bool connectLine(QString& error);
     bool copyRun(const QString& runId, QString& error);
     void backOffRun(const QString& runId, const QString& error);
+    bool dequeue(const QStringList& runIds, QString& error);
     bool lineAlive();
 
     Database& local_;

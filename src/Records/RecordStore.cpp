@@ -8,7 +8,7 @@
 #include <QRegularExpression>
 #include <QSqlQuery>
 #include <QVariant>
-#include <functional>
+#include <QJsonArray>
 
 namespace bms::records {
 
@@ -25,19 +25,46 @@ const std::vector<const char*> kStepColumns = {"run_id", "seq",     "step_index"
 const std::vector<const char*> kMeasurementColumns = {"run_id", "seq",   "step",    "name",   "value_num",
                                                       "value_text", "unit", "limits", "outcome", "extra"};
 
-// Rows go in with multi-row INSERTs of 64, 32, ..., 1 rows, so a run needs
-// few statements (each one round trip to a server) and at most seven
-// statement texts are prepared per table.
-bool InsertRows(Database& db, const QString& table, const std::vector<const char*>& columns, qsizetype count,
-                const std::function<void(QSqlQuery&, int& param, qsizetype row)>& bindRow, QString& error)
+// The rows of a child table go in with few statements, each one round trip
+// to a server. SQLite: multi-row INSERTs of 64, 32, ..., 1 rows (at most
+// seven statement texts prepared per table). PostgreSQL: one INSERT of all
+// the rows, handed over as one JSON parameter and spread into the table's
+// columns by the server (json_populate_recordset), which costs a fraction of
+// hundreds of bound values. Both ignore rows that are there already.
+bool InsertRows(Database& db, const QString& table, const std::vector<const char*>& columns,
+                const std::vector<QVariantList>& rows, QString& error)
 {
-    qsizetype row = 0;
+    if (rows.empty())
+        return true;
+    QStringList names;
+    for (const char* c : columns)
+        names.append(QLatin1String(c));
+    if (db.dialect() == Dialect::PostgreSQL) {
+        QSqlQuery& q = db.prepared(table + QStringLiteral("/json"), [&] {
+            return QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM json_populate_recordset(NULL::%1, ?::json)"
+                                  " ON CONFLICT DO NOTHING")
+                .arg(table, names.join(QStringLiteral(", ")));
+        });
+        QJsonArray array;
+        for (const QVariantList& row : rows) {
+            QJsonObject o;
+            for (size_t i = 0; i < columns.size(); ++i)
+                o.insert(names[qsizetype(i)], QJsonValue::fromVariant(row[qsizetype(i)]));
+            array.append(o);
+        }
+        q.bindValue(0, QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact)));
+        return db.exec(q, error);
+    }
+    size_t next = 0;
     for (int chunk = 64; chunk >= 1; chunk /= 2) {
-        while (count - row >= chunk) {
-            QSqlQuery& q = db.prepared(MultiRowInsert(table, columns, chunk));
+        while (rows.size() - next >= size_t(chunk)) {
+            QSqlQuery& q = db.prepared(table + QStringLiteral("/%1").arg(chunk), [&] {
+                return MultiRowInsert(table, columns, chunk, QStringLiteral("ON CONFLICT DO NOTHING"));
+            });
             int param = 0;
             for (int i = 0; i < chunk; ++i)
-                bindRow(q, param, row++);
+                for (const QVariant& v : rows[next++])
+                    q.bindValue(param++, v);
             if (!db.exec(q, error))
                 return false;
         }
@@ -62,7 +89,9 @@ bool RecordStore::insertRun(Database& db, const RunRows& rows, bool& added, QStr
         product = Nullable(recipe, "product");
     const QJsonValue duration = h.value(QLatin1String("duration_s"));
 
-    QSqlQuery& run = db.prepared(MultiRowInsert(QStringLiteral("runs"), kRunColumns, 1, QStringLiteral("ON CONFLICT (run_id) DO NOTHING")));
+    QSqlQuery& run = db.prepared(QStringLiteral("runs/1"), [] {
+        return MultiRowInsert(QStringLiteral("runs"), kRunColumns, 1, QStringLiteral("ON CONFLICT (run_id) DO NOTHING"));
+    });
     const QVariantList values = {
         rows.runId,
         rows.stationId,
@@ -95,23 +124,21 @@ bool RecordStore::insertRun(Database& db, const RunRows& rows, bool& added, QStr
     if (!added)
         return true;
 
-    if (!InsertRows(db, QStringLiteral("steps"), kStepColumns, rows.steps.size(),
-                    [&](QSqlQuery& q, int& p, qsizetype i) {
-                        const StepColumns c = ColumnsOfStep(rows.steps[i].toObject());
-                        for (const QVariant& v : {QVariant(rows.runId), QVariant(qint64(i)), c.stepIndex, c.name, c.kind,
-                                                  c.outcome, c.startedAt, c.endedAt, c.retries, c.reason, c.extra})
-                            q.bindValue(p++, v);
-                    },
-                    error))
-        return false;
-    if (!InsertRows(db, QStringLiteral("measurements"), kMeasurementColumns, rows.measurements.size(),
-                    [&](QSqlQuery& q, int& p, qsizetype i) {
-                        const MeasurementColumns c = ColumnsOfMeasurement(rows.measurements[i].toObject());
-                        for (const QVariant& v : {QVariant(rows.runId), QVariant(qint64(i)), c.step, c.name, c.valueNum,
-                                                  c.valueText, c.unit, c.limits, c.outcome, c.extra})
-                            q.bindValue(p++, v);
-                    },
-                    error))
+    std::vector<QVariantList> stepRows, measurementRows;
+    stepRows.reserve(size_t(rows.steps.size()));
+    for (qsizetype i = 0; i < rows.steps.size(); ++i) {
+        const StepColumns c = ColumnsOfStep(rows.steps[i].toObject());
+        stepRows.push_back({rows.runId, qint64(i), c.stepIndex, c.name, c.kind, c.outcome, c.startedAt, c.endedAt,
+                            c.retries, c.reason, c.extra});
+    }
+    measurementRows.reserve(size_t(rows.measurements.size()));
+    for (qsizetype i = 0; i < rows.measurements.size(); ++i) {
+        const MeasurementColumns c = ColumnsOfMeasurement(rows.measurements[i].toObject());
+        measurementRows.push_back({rows.runId, qint64(i), c.step, c.name, c.valueNum, c.valueText, c.unit, c.limits,
+                                   c.outcome, c.extra});
+    }
+    if (!InsertRows(db, QStringLiteral("steps"), kStepColumns, stepRows, error)
+        || !InsertRows(db, QStringLiteral("measurements"), kMeasurementColumns, measurementRows, error))
         return false;
     if (rows.hasTrace) {
         QSqlQuery& a = db.prepared(QStringLiteral("INSERT INTO attachments (run_id, name, meta, data) VALUES (?, 'trace', ?, ?)"));
