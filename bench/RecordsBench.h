@@ -5,17 +5,63 @@
 
 #include "Database.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace bms::bench {
 
 inline double Ms(const QElapsedTimer& t)
 {
     return double(t.nsecsElapsed()) / 1e6;
+}
+
+// CPU time of this process so far, in ms.
+inline double ProcessCpuMs()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+}
+
+// CPU time of a local PostgreSQL server so far, in ms: its postmaster, its
+// live processes and those that have ended. `url` names the server by its
+// socket folder (host=DIR), whose data/postmaster.pid gives the postmaster;
+// -1 for any other server.
+inline double ServerCpuMs(const QString& url)
+{
+    const qsizetype at = url.indexOf(QLatin1String("host="));
+    if (at < 0)
+        return -1;
+    QFile pidFile(url.mid(at + 5).section(QLatin1Char('&'), 0, 0) + QStringLiteral("/data/postmaster.pid"));
+    if (!pidFile.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray postmaster = pidFile.readLine().trimmed();
+    const double tick = 1000.0 / double(sysconf(_SC_CLK_TCK));
+    double ms = 0;
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/") + pid + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> f = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        // After the name: state, ppid, ... utime (12), stime (13), cutime (14), cstime (15).
+        if (f.size() < 14)
+            continue;
+        const bool isPostmaster = pid.toLatin1() == postmaster;
+        if (!isPostmaster && f[1] != postmaster)
+            continue;
+        ms += (f[11].toDouble() + f[12].toDouble()) * tick;
+        if (isPostmaster)
+            ms += (f[13].toDouble() + f[14].toDouble()) * tick;
+    }
+    return ms;
 }
 
 // A cluster of its own for the benchmark's lifetime, unless `url` is given.

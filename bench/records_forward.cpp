@@ -46,6 +46,8 @@ int main(int argc, char** argv)
         return 1;
     }
     bms::records::Forwarder forwarder(records->local(), cluster.url());
+    const double cpu0 = bms::bench::ProcessCpuMs();
+    const double server0 = bms::bench::ServerCpuMs(cluster.url());
     QElapsedTimer t;
     t.start();
     int forwarded = 0;
@@ -60,7 +62,10 @@ int main(int argc, char** argv)
             break;
     }
     const double ms = bms::bench::Ms(t);
-    std::printf("forwarding %d runs of %d measurements to PostgreSQL (Qt SQL, QPSQL): %.1f s, %.2f ms a run\n", forwarded,
-                measurements, ms / 1000, ms / forwarded);
+    const double cpu = bms::bench::ProcessCpuMs() - cpu0;
+    const double server = bms::bench::ServerCpuMs(cluster.url()) - server0;
+    std::printf("forwarding %d runs of %d measurements to PostgreSQL (Qt SQL, QPSQL): %.1f s, %.2f ms a run; "
+                "CPU a run: %.2f ms the tool, %.2f ms the server\n",
+                forwarded, measurements, ms / 1000, ms / forwarded, cpu / forwarded, server0 < 0 ? -1.0 : server / forwarded);
     return 0;
 }

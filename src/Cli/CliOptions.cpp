@@ -40,6 +40,7 @@ const std::vector<OptionSpec>& OptionSpecs()
         // station records
         {"db", true, {QStringLiteral("station")}},
         {"line", false, {QStringLiteral("station")}},
+        {"id", true, {QStringLiteral("station")}},
         {"barcode", true, {QStringLiteral("station")}},
         {"uid", true, {QStringLiteral("station")}},
         {"serial", true, {QStringLiteral("station")}},
@@ -143,7 +144,8 @@ const char kProgramHelp[] =
     "  --help           help of the program or of the command\n"
     "\n"
     "Exit status: 0 done; 1 the pack refused or did not answer; 2 bad usage or bad\n"
-    "input (nothing sent); 3 the port could not be opened.\n";
+    "input (nothing sent); 3 the port could not be opened (station records: see\n"
+    "help station).\n";
 
 const char kPortsHelp[] =
     "usage: quorlex-bms-cli ports\n"

@@ -22,7 +22,7 @@ namespace {
 using namespace bms::records;
 
 const char kHelp[] =
-    "usage: quorlex-bms-cli station history [--barcode B] [--uid U] [--serial S] [--since T]\n"
+    "usage: quorlex-bms-cli station history [--id ID] [--barcode B] [--uid U] [--serial S] [--since T]\n"
     "                       [--until T] [--outcome O] [--recipe R] [--station ID] [--limit N]\n"
     "       quorlex-bms-cli station show RUN\n"
     "       quorlex-bms-cli station stats [--since T] [--until T] [--by day|recipe|station]\n"
@@ -36,7 +36,8 @@ const char kHelp[] =
     "--db postgresql://user@host/database or $QUORLEX_BMS_LINE_DB. None of these\n"
     "opens a port.\n"
     "\n"
-    "  history   the runs that match, newest first (--limit, default 100; 0 for all)\n"
+    "  history   the runs that match, newest first (--limit, default 100; 0 for all);\n"
+    "            --id finds a barcode, UID or serial number\n"
     "  show      the whole record of a run (its id or the first 8 characters) as JSON\n"
     "  stats     runs, PASS/FAIL/ERROR/ABORTED, first-pass yield (the share of packs\n"
     "            that passed at their first run at a station), retests and failures\n"
@@ -402,6 +403,7 @@ std::optional<RunFilter> FilterOfOptions(Session& s, int defaultLimit)
 {
     const Options& o = s.options;
     RunFilter f;
+    f.anyId = o.value(QStringLiteral("id"));
     f.barcode = o.value(QStringLiteral("barcode"));
     f.uid = o.value(QStringLiteral("uid"));
     f.serial = o.value(QStringLiteral("serial"));

@@ -1,7 +1,6 @@
 #include "Forwarder.h"
 
 #include "Database.h"
-#include "Record.h"
 #include "RecordStore.h"
 #include "Schema.h"
 
@@ -14,6 +13,9 @@
 namespace bms::records {
 
 namespace {
+
+// Runs copied in one transaction of the line database.
+constexpr qsizetype kBatch = 50;
 
 qint64 NowMs()
 {
@@ -86,23 +88,10 @@ qint64 Forwarder::msUntilDue()
     return std::max<qint64>(0, due - NowMs());
 }
 
-bool Forwarder::copyRun(const QString& runId, QString& error)
+bool Forwarder::copyRuns(const QStringList& runIds, QString& error)
 {
-    RecordStore local(local_, false);
-    const std::optional<QJsonObject> record = local.load(runId, error);
-    if (!record)
-        return false;
-    if (record->isEmpty()) {
-        // Queued without its run: nothing to copy (cannot happen through
-        // the store, whose transaction writes both).
-        return true;
-    }
-    const std::optional<RunRows> rows = SplitRecord(*record, error);
-    if (!rows)
-        return false;
     Transaction tx(*line_);
-    bool added = false;
-    return tx.begin(error) && RecordStore::insertRun(*line_, *rows, added, error) && tx.commit(error);
+    return tx.begin(error) && RecordStore::copyRuns(local_, *line_, runIds, error) && tx.commit(error);
 }
 
 void Forwarder::backOffRun(const QString& runId, const QString& error)
@@ -155,30 +144,47 @@ Forwarder::Pass Forwarder::forward(bool dueOnly, int maxRuns)
         q.finish();
         lastError_.clear();
         QStringList copied;
-        for (const QString& runId : due) {
-            QString error;
+        QString error;
+        // Batches of runs, each in one transaction of the server: a run is
+        // whole or absent there whatever happens, and a batch costs a few
+        // statements and one commit however many runs it holds.
+        for (qsizetype at = 0; at < due.size(); at += kBatch) {
+            const QStringList batch = due.mid(at, kBatch);
             if (!connectLine(error)) {
                 pass.error = error;
                 break;
             }
-            if (!copyRun(runId, error)) {
-                if (!lineAlive()) {
-                    // The server went away: the whole queue waits for it.
+            if (copyRuns(batch, error)) {
+                copied += batch;
+                continue;
+            }
+            if (!lineAlive()) {
+                // The server went away: the whole queue waits for it.
+                line_.reset();
+                pass.error = error;
+                break;
+            }
+            // The server refused the batch: one run at a time, so that a run
+            // it refuses waits alone (with its own back-off).
+            for (const QString& runId : batch) {
+                if (copyRuns({runId}, error)) {
+                    copied.append(runId);
+                } else if (!lineAlive()) {
                     line_.reset();
                     pass.error = error;
                     break;
+                } else {
+                    backOffRun(runId, error);
+                    pass.error = error;
                 }
-                backOffRun(runId, error);
-                pass.error = error;
-                continue;
             }
-            copied.append(runId);
+            if (!line_)
+                break;
         }
         // Taken off the queue together, in one local transaction (one disk
         // flush, not one per run). Should this fail or the process die
         // before it, those runs are copied again later, which adds nothing
         // on the line.
-        QString error;
         if (!copied.isEmpty() && dequeue(copied, error))
             pass.forwarded = int(copied.size());
         else if (!error.isEmpty())

@@ -2,11 +2,12 @@
 // every run stored there also waits on its forward queue until it has been
 // copied to the line's PostgreSQL database.
 //
-// A run is copied in one transaction of the line database (INSERT ... ON
-// CONFLICT DO NOTHING on its run id) and only then taken off the queue, so a
-// server that is down, a connection that drops or a process killed at any
-// moment leaves the run either waiting (and copied later) or copied; copying
-// it again adds nothing. What waits is retried with back-off: the whole
+// Runs are copied in transactions of the line database (a batch of up to 50
+// runs each, INSERT ... ON CONFLICT DO NOTHING on the run id and on each
+// row's key) and only then taken off the queue, so a server that is down, a
+// connection that drops or a process killed at any moment leaves a run
+// either waiting (and copied later) or copied whole; copying it again adds
+// nothing. What waits is retried with back-off: the whole
 // queue while the server cannot be reached, a single run that the server
 // refuses on its own.
 #pragma once
@@ -56,7 +57,7 @@ public:
 
 private:
     bool connectLine(QString& error);
-    bool copyRun(const QString& runId, QString& error);
+    bool copyRuns(const QStringList& runIds, QString& error);
     void backOffRun(const QString& runId, const QString& error);
     bool dequeue(const QStringList& runIds, QString& error);
     bool lineAlive();

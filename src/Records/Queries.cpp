@@ -20,6 +20,10 @@ QString Where(const RunFilter& f, QVariantList& values)
         terms.append(QLatin1String(term));
         values.append(value);
     };
+    if (!f.anyId.isEmpty()) {
+        terms.append(QStringLiteral("(r.barcode = ? OR r.uid = ? OR r.serial_number = ?)"));
+        values += {f.anyId, f.anyId, f.anyId};
+    }
     if (!f.barcode.isEmpty())
         add("r.barcode = ?", f.barcode);
     if (!f.uid.isEmpty())

@@ -15,6 +15,7 @@ class Database;
 
 struct RunFilter {
     QString barcode, uid, serial, outcome, recipe, station;
+    QString anyId; // a barcode, UID or serial number (one search box)
     std::optional<qint64> sinceMs, untilMs; // start time in [since, until)
     int limit = 0;                          // 0: every run
 };

@@ -24,6 +24,20 @@ const std::vector<const char*> kStepColumns = {"run_id", "seq",     "step_index"
                                                "started_at", "ended_at", "retries", "reason", "extra"};
 const std::vector<const char*> kMeasurementColumns = {"run_id", "seq",   "step",    "name",   "value_num",
                                                       "value_text", "unit", "limits", "outcome", "extra"};
+const std::vector<const char*> kAttachmentColumns = {"run_id", "name", "meta", "data"};
+
+// The tables of a run in the order they are written (children after their
+// run) with their columns.
+struct RunTable {
+    const char* name;
+    const std::vector<const char*>& columns;
+};
+const RunTable kRunTables[] = {
+    {"runs", kRunColumns},
+    {"steps", kStepColumns},
+    {"measurements", kMeasurementColumns},
+    {"attachments", kAttachmentColumns},
+};
 
 // The rows of a child table go in with few statements, each one round trip
 // to a server. SQLite: multi-row INSERTs of 64, 32, ..., 1 rows (at most
@@ -48,8 +62,14 @@ bool InsertRows(Database& db, const QString& table, const std::vector<const char
         QJsonArray array;
         for (const QVariantList& row : rows) {
             QJsonObject o;
-            for (size_t i = 0; i < columns.size(); ++i)
-                o.insert(names[qsizetype(i)], QJsonValue::fromVariant(row[qsizetype(i)]));
+            for (size_t i = 0; i < columns.size(); ++i) {
+                const QVariant& v = row[qsizetype(i)];
+                // Bytes travel in bytea's hex input form.
+                o.insert(names[qsizetype(i)], v.isNull() ? QJsonValue(QJsonValue::Null)
+                                              : v.typeId() == QMetaType::QByteArray
+                                                  ? QJsonValue(QStringLiteral("\\x") + QString::fromLatin1(v.toByteArray().toHex()))
+                                                  : QJsonValue::fromVariant(v));
+            }
             array.append(o);
         }
         q.bindValue(0, QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact)));
@@ -141,11 +161,46 @@ bool RecordStore::insertRun(Database& db, const RunRows& rows, bool& added, QStr
         || !InsertRows(db, QStringLiteral("measurements"), kMeasurementColumns, measurementRows, error))
         return false;
     if (rows.hasTrace) {
-        QSqlQuery& a = db.prepared(QStringLiteral("INSERT INTO attachments (run_id, name, meta, data) VALUES (?, 'trace', ?, ?)"));
-        a.bindValue(0, rows.runId);
-        a.bindValue(1, QString::fromUtf8(QJsonDocument(rows.traceMeta).toJson(QJsonDocument::Compact)));
-        a.bindValue(2, rows.traceData);
-        if (!db.exec(a, error))
+        const std::vector<QVariantList> attachment = {
+            {rows.runId, QStringLiteral("trace"), QString::fromUtf8(QJsonDocument(rows.traceMeta).toJson(QJsonDocument::Compact)),
+             rows.traceData}};
+        if (!InsertRows(db, QStringLiteral("attachments"), kAttachmentColumns, attachment, error))
+            return false;
+    }
+    return true;
+}
+
+bool RecordStore::copyRuns(Database& from, Database& to, const QStringList& runIds, QString& error)
+{
+    if (runIds.isEmpty())
+        return true;
+    QStringList marks;
+    for (qsizetype i = 0; i < runIds.size(); ++i)
+        marks.append(QStringLiteral("?"));
+    for (const RunTable& table : kRunTables) {
+        const QString name = QLatin1String(table.name);
+        QSqlQuery& read = from.prepared(QStringLiteral("%1/in/%2").arg(name).arg(runIds.size()), [&] {
+            QStringList columns;
+            for (const char* c : table.columns)
+                columns.append(QLatin1String(c));
+            return QStringLiteral("SELECT %1 FROM %2 WHERE run_id IN (%3)")
+                .arg(columns.join(QStringLiteral(", ")), name, marks.join(QStringLiteral(", ")));
+        });
+        for (qsizetype i = 0; i < runIds.size(); ++i)
+            read.bindValue(int(i), runIds[i]);
+        if (!from.exec(read, error))
+            return false;
+        std::vector<QVariantList> rows;
+        const int width = int(table.columns.size());
+        while (read.next()) {
+            QVariantList row;
+            row.reserve(width);
+            for (int c = 0; c < width; ++c)
+                row.append(read.value(c));
+            rows.push_back(std::move(row));
+        }
+        read.finish();
+        if (!InsertRows(to, name, table.columns, rows, error))
             return false;
     }
     return true;

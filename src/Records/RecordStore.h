@@ -9,6 +9,7 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace bms::records {
@@ -41,6 +42,10 @@ public:
     // The rows of one run, inside a transaction the caller holds. `added` is
     // false (and nothing written) when the run is there already.
     static bool insertRun(Database& db, const RunRows& rows, bool& added, QString& error);
+    // Copies the rows of `runIds` from one database to another, inside a
+    // transaction the caller holds on `to`; rows there already are left as
+    // they are. A few statements per table for all the runs together.
+    static bool copyRuns(Database& from, Database& to, const QStringList& runIds, QString& error);
 
 private:
     Database& db_;

@@ -155,6 +155,8 @@ TEST_F(RecordStoreTest, searchesCountsAndPassportFindTheRightRuns)
     const Search searches[] = {
         {{"--barcode", "B1"}, {7, 2, 1}},
         {{"--uid", "0123456789ABCDEF00000003"}, {3}},
+        {{"--id", "QX2026120900004"}, {4}}, // the one box: barcode, UID or serial number
+        {{"--id", "B3"}, {5, 4}},
         {{"--serial", "QX2026120900005"}, {5}},
         {{"--outcome", "fail"}, {1}},
         {{"--recipe", "Q8-EOL"}, {3}},
