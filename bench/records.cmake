@@ -10,3 +10,11 @@ if(TARGET bms_records AND TARGET bms_testsupport)
   endforeach()
   add_dependencies(bench_records_search quorlex-bms-cli)
 endif()
+
+# Qt SQL against libpq for the forwarder's statements (needs libpq-dev).
+pkg_check_modules(LIBPQ IMPORTED_TARGET libpq)
+if(TARGET bms_records AND LIBPQ_FOUND)
+  add_executable(bench_records_pgclient ${CMAKE_CURRENT_LIST_DIR}/records_pgclient.cpp ${CMAKE_CURRENT_LIST_DIR}/RecordsBench.h)
+  target_link_libraries(bench_records_pgclient PRIVATE bms_records bms_options PkgConfig::LIBPQ)
+  target_compile_definitions(bench_records_pgclient PRIVATE BMS_PG_CLUSTER="${PROJECT_SOURCE_DIR}/scripts/pg-test-cluster")
+endif()
