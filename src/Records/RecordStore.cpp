@@ -9,6 +9,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 #include <QJsonArray>
+#include <QLocale>
 
 namespace bms::records {
 
@@ -39,6 +40,49 @@ const RunTable kRunTables[] = {
     {"attachments", kAttachmentColumns},
 };
 
+// A column value as JSON for the server: bytes in bytea's hex input form.
+// Written straight into the text: this runs for every value forwarded.
+void AppendJson(QByteArray& out, const QVariant& v)
+{
+    if (v.isNull()) {
+        out += "null";
+        return;
+    }
+    switch (v.typeId()) {
+    case QMetaType::Double: {
+        const double d = v.toDouble();
+        out += qIsFinite(d) ? QByteArray::number(d, 'g', QLocale::FloatingPointShortest) : QByteArray("null");
+        return;
+    }
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        out += QByteArray::number(v.toLongLong());
+        return;
+    case QMetaType::QByteArray:
+        out += "\"\\\\x" + v.toByteArray().toHex() + '"';
+        return;
+    default:
+        break;
+    }
+    const QByteArray text = v.toString().toUtf8();
+    out += '"';
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            out += "\\u00";
+            out += "0123456789abcdef"[(c >> 4) & 0xF];
+            out += "0123456789abcdef"[c & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
 // The rows of a child table go in with few statements, each one round trip
 // to a server. SQLite: multi-row INSERTs of 64, 32, ..., 1 rows (at most
 // seven statement texts prepared per table). PostgreSQL: one INSERT of all
@@ -59,20 +103,21 @@ bool InsertRows(Database& db, const QString& table, const std::vector<const char
                                   " ON CONFLICT DO NOTHING")
                 .arg(table, names.join(QStringLiteral(", ")));
         });
-        QJsonArray array;
+        QByteArray json = "[";
         for (const QVariantList& row : rows) {
-            QJsonObject o;
+            json += json.size() > 1 ? ",{" : "{";
             for (size_t i = 0; i < columns.size(); ++i) {
-                const QVariant& v = row[qsizetype(i)];
-                // Bytes travel in bytea's hex input form.
-                o.insert(names[qsizetype(i)], v.isNull() ? QJsonValue(QJsonValue::Null)
-                                              : v.typeId() == QMetaType::QByteArray
-                                                  ? QJsonValue(QStringLiteral("\\x") + QString::fromLatin1(v.toByteArray().toHex()))
-                                                  : QJsonValue::fromVariant(v));
+                if (i)
+                    json += ',';
+                json += '"';
+                json += columns[i];
+                json += "\":";
+                AppendJson(json, row[qsizetype(i)]);
             }
-            array.append(o);
+            json += '}';
         }
-        q.bindValue(0, QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact)));
+        json += ']';
+        q.bindValue(0, QString::fromUtf8(json));
         return db.exec(q, error);
     }
     size_t next = 0;
