@@ -1,9 +1,11 @@
 #include "Database.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QThread>
 #include <QUrl>
 #include <QUrlQuery>
 #include <QUuid>
@@ -89,7 +91,17 @@ std::unique_ptr<Database> Database::openSqlite(const QString& path, QString& err
     // WAL: readers never block the writer and writers of several processes
     // take turns. synchronous=FULL: a committed run (and a reserved serial
     // number) survives a power cut, not only a killed process.
-    for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL", "PRAGMA foreign_keys=ON"}) {
+    // Turning a new file to WAL needs the file to itself, and SQLite answers
+    // "locked" at once, without its busy wait, when another process opens it
+    // at the same moment (fixtures started together on a new PC): try again
+    // for as long as the busy time-out.
+    QDeadlineTimer patience(30000);
+    while (!result->exec(QStringLiteral("PRAGMA journal_mode=WAL"), error)) {
+        if (!error.contains(QLatin1String("locked")) || patience.hasExpired())
+            return nullptr;
+        QThread::msleep(10);
+    }
+    for (const char* pragma : {"PRAGMA synchronous=FULL", "PRAGMA foreign_keys=ON"}) {
         if (!result->exec(QLatin1String(pragma), error))
             return nullptr;
     }
