@@ -2,6 +2,7 @@
 
 #include "SetCommands.h"
 #include "StationCommand.h"
+#include "StationRecordsCommand.h"
 
 #include <QRegularExpression>
 
@@ -29,7 +30,7 @@ const std::vector<OptionSpec>& OptionSpecs()
         {"trace", false, {}},
         {"yes", false, {}},
         {"help", false, {}},
-        {"interval", true, {QStringLiteral("watch")}},
+        {"interval", true, {QStringLiteral("watch"), QStringLiteral("station")}},
         {"count", true, {QStringLiteral("watch")}},
         {"log", true, {QStringLiteral("watch")}},
         {"csv", true, {QStringLiteral("watch")}},
@@ -44,6 +45,22 @@ const std::vector<OptionSpec>& OptionSpecs()
         {"station", true, {QStringLiteral("station")}},
         {"fixture", true, {QStringLiteral("station")}},
         {"results", true, {QStringLiteral("station")}},
+        // station records
+        {"db", true, {QStringLiteral("station")}},
+        {"line", false, {QStringLiteral("station")}},
+        {"id", true, {QStringLiteral("station")}},
+        {"uid", true, {QStringLiteral("station")}},
+        {"serial", true, {QStringLiteral("station")}},
+        {"since", true, {QStringLiteral("station")}},
+        {"until", true, {QStringLiteral("station")}},
+        {"outcome", true, {QStringLiteral("station")}},
+        {"recipe", true, {QStringLiteral("station")}},
+        {"limit", true, {QStringLiteral("station")}},
+        {"by", true, {QStringLiteral("station")}},
+        {"format", true, {QStringLiteral("station")}},
+        {"out", true, {QStringLiteral("station")}},
+        {"loop", false, {QStringLiteral("station")}},
+        {"status", false, {QStringLiteral("station")}},
     };
     return specs;
 }
@@ -120,6 +137,7 @@ const char kProgramHelp[] =
     "  calibrate KIND VALUE...   current, zero-current or voltage calibration\n"
     "  upgrade --target main|dev IMAGE   firmware upgrade from an Intel-HEX image\n"
     "  station run|check RECIPE  the end-of-line test of a pack from a recipe\n"
+    "  station history|show|stats|export|passport|import|forward   the station run records\n"
     "  help [COMMAND]            this text, or the help of a command\n"
     "\n"
     "Options shared by every command:\n"
@@ -138,7 +156,8 @@ const char kProgramHelp[] =
     "Exit status: 0 done; 1 the pack refused or did not answer; 2 bad usage or bad\n"
     "input (nothing sent); 3 the port could not be opened; 4 stdout or a log file\n"
     "could not be written; 128 + N ended by signal N (129 SIGHUP, 130 SIGINT,\n"
-    "143 SIGTERM), except that Ctrl-C is how watch ends (0 or 1 as with --count).\n";
+    "143 SIGTERM), except that Ctrl-C is how watch ends (0 or 1 as with --count).\n"
+    "The station commands have exit statuses of their own: see help station.\n";
 
 const char kPortsHelp[] =
     "usage: quorlex-bms-cli ports\n"
@@ -244,7 +263,7 @@ QString HelpText(const QString& command)
     if (command == QLatin1String("upgrade"))
         return QString::fromUtf8(kUpgradeHelp);
     if (command == QLatin1String("station"))
-        return StationHelpText();
+        return StationHelpText() + QStringLiteral("\n") + StationRecordsHelp();
     return {};
 }
 

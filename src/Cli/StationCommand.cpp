@@ -14,6 +14,9 @@
 #include "FrameRecord.h"
 #include "ImageCheck.h"
 #include "Selectors.h"
+#include "Database.h"
+#include "Forwarder.h"
+#include "StationRecords.h"
 #include "StationRun.h"
 
 #include <QDir>
@@ -35,13 +38,17 @@ constexpr int kExitRecipe = kExitUsage;
 
 const char kStationHelp[] =
     "usage: quorlex-bms-cli --port NAME station run RECIPE.toml [--barcode B]\n"
-    "           [--operator NAME] [--station ID] [--fixture N] [--results DIR] [--yes]\n"
+    "           [--operator NAME] [--station ID] [--fixture N] [--results DIR]\n"
+    "           [--db postgresql://...] [--yes]\n"
     "       quorlex-bms-cli station check RECIPE.toml\n"
     "\n"
     "run takes the pack through the recipe's steps (identify, scan, upgrade,\n"
     "write_identity, calibrate, settings, check, prompt), checks every measurement\n"
     "against its limits and writes one record of the run, <run id>.json, to the\n"
-    "results folder (default $XDG_DATA_HOME/quorlex-bms/results). The recipe's\n"
+    "results folder (default $XDG_DATA_HOME/quorlex-bms/results) and stores it in\n"
+    "the PC's records database ($XDG_DATA_HOME/quorlex-bms/station.db); with a line\n"
+    "database (--db postgresql://... or $QUORLEX_BMS_LINE_DB) serial numbers are\n"
+    "reserved there and the record is forwarded to it at the end. The recipe's\n"
     "[line] settings (baud, address, time-out) and product are used for the port.\n"
     "The barcode is scanned (typed on standard input) unless --barcode gives it;\n"
     "--yes confirms the recipe's instructions without asking. check only loads and\n"
@@ -152,12 +159,25 @@ private:
             s_.report.error(QStringLiteral("--results: the folder '%1' cannot be made").arg(results));
             return s_.finish(kExitUsage);
         }
+        // The records database comes before the port: a run that could not
+        // be kept is not started.
+        records::RecordsConfig config;
+        config.lineUrl = s_.options.has(QStringLiteral("db")) ? s_.options.value(QStringLiteral("db"))
+                                                               : records::LineDatabaseFromEnvironment();
+        if (!config.lineUrl.isEmpty() && !records::Database::isPostgresUrl(config.lineUrl)) {
+            s_.report.error(QStringLiteral("--db: '%1' is not a postgresql:// URL").arg(config.lineUrl));
+            return s_.finish(kExitUsage);
+        }
+        QString error;
+        records_ = records::StationRecords::open(config, error);
+        if (!records_) {
+            s_.report.error(QStringLiteral("The records database cannot be used: ") + error);
+            return s_.finish(OutcomeExitCode(outcome::Error));
+        }
         if (const int rc = s_.openPort(); rc != kExitDone)
             return s_.finish(rc);
 
         driver_ = std::make_unique<StationDriver>(s_);
-        serials_ = std::make_unique<FileSerialSequence>(DataFolder() + QStringLiteral("/serials"));
-        history_ = std::make_unique<FolderPassHistory>(results);
         RunSettings settings;
         settings.stationId = s_.options.value(QStringLiteral("station"));
         settings.fixture = s_.options.value(QStringLiteral("fixture"));
@@ -168,7 +188,7 @@ private:
         if (s_.options.has(QStringLiteral("barcode")))
             settings.barcode = s_.options.value(QStringLiteral("barcode"));
         settings.confirmPrompts = s_.options.yes;
-        run_ = std::make_unique<StationRun>(recipe_, settings, RunServices{*driver_, *serials_, *history_, sink_});
+        run_ = std::make_unique<StationRun>(recipe_, settings, RunServices{*driver_, *records_, *records_, *records_});
         run_->onEvent = [this](const QJsonObject& e) { event(e); };
         run_->onFinished = [this](const QString& outcome, const QString& path) { finished(outcome, path); };
 
@@ -278,6 +298,7 @@ private:
             lines.append(path.isEmpty() ? QStringLiteral("The record was not written") : QStringLiteral("Record: ") + path);
             s_.report.lines(lines);
         }
+        forward();
         // A run whose record could not be written has not done its job,
         // whatever the pack did.
         s_.finish(path.isEmpty() ? OutcomeExitCode(outcome::Error) : OutcomeExitCode(outcomeText),
@@ -289,12 +310,25 @@ private:
                    {QStringLiteral("record"), path.isEmpty() ? QJsonValue() : QJsonValue(path)}});
     }
 
+    // With a line database, one pass of the PC's forward queue (this run and
+    // any that waited); what still waits is said, and is forwarded by the
+    // next run, `station forward` or the Station tab.
+    void forward()
+    {
+        const QString url = records_->config().lineUrl;
+        if (url.isEmpty())
+            return;
+        records::Forwarder forwarder(records_->local(), url);
+        const records::Forwarder::Pass pass = forwarder.forward(false, 200);
+        if (pass.waiting > 0 || !pass.error.isEmpty())
+            s_.report.note(records::WaitingText(std::max(pass.waiting, 1)) +
+                           (pass.error.isEmpty() ? QString() : QStringLiteral(": ") + pass.error));
+    }
+
     Session& s_;
     Recipe recipe_;
     std::unique_ptr<StationDriver> driver_;
-    std::unique_ptr<FileSerialSequence> serials_;
-    std::unique_ptr<FolderPassHistory> history_;
-    NullRecordSink sink_;
+    std::unique_ptr<records::StationRecords> records_;
     std::unique_ptr<StationRun> run_;
     std::unique_ptr<QSocketNotifier> input_;
     QByteArray pending_;

@@ -4,6 +4,7 @@
 #include "Command.h"
 #include "Report.h"
 #include "Session.h"
+#include "StationRecordsCommand.h"
 
 #include <QCoreApplication>
 #include <cerrno>

@@ -1,11 +1,11 @@
 // Where a station run keeps what outlives it, behind small interfaces that
-// a database can implement: the serial-number sequence, the history of
-// passed barcodes, and a sink for finished records. The simple ones here
-// work on files under the data folder; several fixture processes may use
-// them at once.
+// the records database implements: the serial-number sequence, the history
+// of passed barcodes, and a sink for finished records. Header only, so the
+// records library can implement them without linking the run.
 #pragma once
 
 #include <QJsonObject>
+#include <QStandardPaths>
 #include <QString>
 #include <optional>
 
@@ -40,32 +40,11 @@ public:
 };
 
 // $XDG_DATA_HOME/quorlex-bms, else ~/.local/share/quorlex-bms.
-QString DataFolder();
-QString DefaultResultsFolder(); // DataFolder()/results
-
-// A sequence per key in a text file of `folder`, guarded by an exclusive
-// lock on the folder's lock file for each change, and each change written
-// whole (temporary file, sync, rename).
-class FileSerialSequence : public SerialSequence {
-public:
-    explicit FileSerialSequence(QString folder) : folder_(std::move(folder)) {}
-    std::optional<qint64> reserve(const QString& key, const QString& runId, QString& error) override;
-    bool commit(const QString& key, qint64 number, const QString& runId, QString& error) override;
-    bool release(const QString& key, qint64 number, const QString& runId, QString& error) override;
-
-private:
-    QString folder_;
-};
-
-// Looks through the record files of a results folder.
-class FolderPassHistory : public PassHistory {
-public:
-    explicit FolderPassHistory(QString folder) : folder_(std::move(folder)) {}
-    std::optional<bool> passedBefore(const QString& barcode, const QString& stationId, QString& error) override;
-
-private:
-    QString folder_;
-};
+inline QString DataFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/quorlex-bms");
+}
+inline QString DefaultResultsFolder() { return DataFolder() + QStringLiteral("/results"); }
 
 class NullRecordSink : public RecordSink {
 public:

@@ -3,7 +3,9 @@
 // status and the record it leaves; the pack made to fail each kind of limit,
 // to fall silent, to vanish mid-run; a run stopped by a signal.
 #include "QtTestSupport.h"
+#include "RecordStore.h"
 #include "RunRecord.h"
+#include "StationRecords.h"
 #include "VirtualPack.h"
 
 #include <QDir>
@@ -152,6 +154,16 @@ TEST_F(StationE2e, exampleRecipePassesAndItsRecordHoldsTheWholeRun)
 
     const QJsonObject r = recordFile(run);
     EXPECT_EQ(r, run.record()) << "the file holds the record the run printed";
+    {
+        // ... and the PC's records database holds the same run.
+        QString error;
+        auto records = records::StationRecords::open({data.filePath(QStringLiteral("quorlex-bms/station.db")), {}}, error);
+        ASSERT_TRUE(records) << error.toStdString();
+        const auto stored = records->localStore().load(r.value("run_id").toString(), error);
+        ASSERT_TRUE(stored) << error.toStdString();
+        EXPECT_EQ(stored->value("outcome"), r.value("outcome"));
+        EXPECT_EQ(stored->value("measurements").toArray().size(), r.value("measurements").toArray().size());
+    }
     EXPECT_EQ(r.value("outcome").toString(), QStringLiteral("PASS"));
     EXPECT_EQ(r.value("failure_code"), QJsonValue());
     EXPECT_EQ(r.value("station_id").toString(), QStringLiteral("EOL-1"));

@@ -2,6 +2,7 @@
 // attempt, on_fail = continue goes on and still fails the run, a step that
 // hangs times out, and the operator's answers reach the right prompt.
 #include "QtTestSupport.h"
+#include "StationRecords.h"
 #include "StationRun.h"
 
 #include <QJsonArray>
@@ -102,7 +103,7 @@ protected:
         recipe.steps = std::move(steps);
         RunSettings settings;
         settings.resultsFolder = dir.filePath(QStringLiteral("results"));
-        run = std::make_unique<StationRun>(recipe, settings, RunServices{pack, serials, history, sink});
+        run = std::make_unique<StationRun>(recipe, settings, RunServices{pack, *records, *records, *records});
         run->onEvent = [this](const QJsonObject& e) {
             events.append(e);
             if (onEvent)
@@ -131,9 +132,9 @@ protected:
 
     QTemporaryDir dir;
     ScriptedPack pack;
-    FileSerialSequence serials{dir.filePath(QStringLiteral("serials"))};
-    FolderPassHistory history{dir.filePath(QStringLiteral("results"))};
-    NullRecordSink sink;
+    QString openError;
+    std::unique_ptr<bms::records::StationRecords> records =
+        bms::records::StationRecords::open({dir.filePath(QStringLiteral("station.db")), {}}, openError);
     std::unique_ptr<StationRun> run;
     QList<QJsonObject> events;
     std::function<void(const QJsonObject&)> onEvent;

@@ -14,8 +14,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <cmath>
-#include <set>
-#include <thread>
 
 using namespace bms::station;
 
@@ -131,47 +129,6 @@ TEST(StationSerialTemplate, ExpandsPerDayAndRefusesWhatThePackCannotHold)
         EXPECT_FALSE(SerialTemplate::parse(QString::fromUtf8(b.text), error, column)) << b.text;
         EXPECT_EQ(column, b.column) << b.text << ": " << error.toStdString();
     }
-}
-
-// Several fixture processes reserve from one sequence at once: every number
-// is handed out once; a released number is the next one handed out.
-TEST(StationSerialSequence, NoNumberTwiceUnderConcurrencyAndReleasedNumbersComeBackFirst)
-{
-    QTemporaryDir dir;
-    std::vector<std::vector<qint64>> got(4);
-    std::vector<std::thread> threads;
-    for (size_t i = 0; i < got.size(); ++i) {
-        threads.emplace_back([&, i] {
-            FileSerialSequence sequence(dir.path());
-            for (int n = 0; n < 25; ++n) {
-                QString error;
-                const auto number = sequence.reserve(QStringLiteral("QX20261209"), QStringLiteral("run-%1").arg(i), error);
-                if (number)
-                    got[i].push_back(*number);
-            }
-        });
-    }
-    for (std::thread& t : threads)
-        t.join();
-    std::set<qint64> all;
-    for (const auto& numbers : got) {
-        EXPECT_EQ(numbers.size(), 25u);
-        all.insert(numbers.begin(), numbers.end());
-    }
-    EXPECT_EQ(all.size(), 100u);
-    EXPECT_EQ(*all.rbegin(), 100);
-
-    FileSerialSequence sequence(dir.path());
-    QString error;
-    EXPECT_FALSE(sequence.release(QStringLiteral("QX20261209"), 7, QStringLiteral("run-9"), error)) << "not its number";
-    const qint64 seven = got[0][0] == 7 ? 7 : got[0][1];
-    const QString owner = QStringLiteral("run-0");
-    for (qint64 n : {got[0][3], seven})
-        EXPECT_TRUE(sequence.release(QStringLiteral("QX20261209"), n, owner, error)) << error.toStdString();
-    EXPECT_EQ(sequence.reserve(QStringLiteral("QX20261209"), QStringLiteral("run-5"), error), std::min(got[0][3], seven));
-    EXPECT_TRUE(sequence.commit(QStringLiteral("QX20261209"), got[1][0], QStringLiteral("run-1"), error));
-    EXPECT_FALSE(sequence.commit(QStringLiteral("QX20261209"), got[1][0], QStringLiteral("run-1"), error)) << "twice";
-    EXPECT_EQ(sequence.reserve(QStringLiteral("QX20270101"), QStringLiteral("run-5"), error), 1) << "a new day";
 }
 
 TEST(StationRecord, WrittenWholeWithItsTraceAndNoTemporaryFile)

@@ -1,0 +1,105 @@
+// One connection to a records database: the PC's SQLite file or the line's
+// PostgreSQL server, through Qt SQL (QSQLITE, QPSQL). The few places where
+// the two speak differently are here and in Schema.cpp, by name: the type of
+// binary columns, how a write transaction starts and how migrations are
+// serialised.
+//
+// A connection belongs to the thread that opened it (a Qt SQL rule).
+#pragma once
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace bms::records {
+
+enum class Dialect { SQLite, PostgreSQL };
+
+class Database {
+public:
+    // Opens (and creates, with its folder) the SQLite file at `path`: WAL
+    // journal so that several processes write at once, a busy time-out so a
+    // writer waits for another's transaction instead of failing.
+    static std::unique_ptr<Database> openSqlite(const QString& path, QString& error);
+    // Opens postgresql://[user[:password]@][host][:port]/dbname[?key=value&...]
+    // (postgres:// too). The query keys are libpq's connection keywords,
+    // for example host=/run/postgresql for a Unix socket folder or
+    // connect_timeout=5.
+    static std::unique_ptr<Database> openPostgres(const QString& url, QString& error);
+    // A postgresql:// URL or a SQLite file path.
+    static std::unique_ptr<Database> open(const QString& location, QString& error);
+    static bool isPostgresUrl(const QString& location);
+
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    Dialect dialect() const { return dialect_; }
+    // Where the database is, for messages (a URL without its password).
+    const QString& name() const { return name_; }
+
+    // A statement prepared once per connection and kept: later calls with
+    // the same text get the same query back, ready to bind. The caller
+    // calls finish() on it when done reading.
+    QSqlQuery& prepared(const QString& sql);
+    // The same for a statement whose text is costly to make: `make` runs
+    // only the first time `key` is asked for.
+    QSqlQuery& prepared(const QString& key, const std::function<QString()>& make);
+
+    // Runs a statement without parameters. False with `error` set on failure.
+    bool exec(const QString& sql, QString& error);
+    // Runs a prepared query; on failure `error` says what and where.
+    bool exec(QSqlQuery& query, QString& error);
+
+    // A write transaction: on SQLite it takes the write lock at once
+    // (BEGIN IMMEDIATE), waiting up to the busy time-out for other writers.
+    bool begin(QString& error);
+    bool commit(QString& error);
+    void rollback();
+
+    // The SQL type of a binary column.
+    const char* blobType() const { return dialect_ == Dialect::SQLite ? "BLOB" : "BYTEA"; }
+
+private:
+    Database(Dialect dialect, const QString& connection, const QString& name);
+    QString failure(const QString& what, const QString& text) const;
+
+    Dialect dialect_;
+    QString connection_;
+    QString name_;
+    std::map<QString, std::unique_ptr<QSqlQuery>> prepared_;
+    std::unique_ptr<QSqlQuery> failed_;
+};
+
+// Rolls back on scope exit unless committed.
+class Transaction {
+public:
+    explicit Transaction(Database& db) : db_(db) {}
+    ~Transaction()
+    {
+        if (open_)
+            db_.rollback();
+    }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    bool begin(QString& error) { return open_ = db_.begin(error); }
+    bool commit(QString& error)
+    {
+        open_ = false;
+        return db_.commit(error);
+    }
+
+private:
+    Database& db_;
+    bool open_ = false;
+};
+
+// "INSERT INTO table (c1, c2) VALUES (?, ?), (?, ?), ..." for `rows` rows.
+QString MultiRowInsert(const QString& table, const std::vector<const char*>& columns, int rows,
+                       const QString& tail = {});
+
+} // namespace bms::records

@@ -1,0 +1,206 @@
+#include "Forwarder.h"
+
+#include "Database.h"
+#include "RecordStore.h"
+#include "Schema.h"
+
+#include <QDateTime>
+#include <QSqlQuery>
+#include <QVariant>
+#include <algorithm>
+#include <limits>
+
+namespace bms::records {
+
+namespace {
+
+// Runs copied in one transaction of the line database.
+constexpr qsizetype kBatch = 50;
+
+qint64 NowMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+qint64 Delay(const ForwardTiming& t, int failures)
+{
+    qint64 delay = t.firstRetryMs;
+    for (int i = 1; i < failures && delay < t.maxRetryMs; ++i)
+        delay *= 2;
+    return std::min<qint64>(delay, t.maxRetryMs);
+}
+
+} // namespace
+
+QString WaitingText(int waiting)
+{
+    if (waiting == 0)
+        return QStringLiteral("all forwarded");
+    if (waiting == 1)
+        return QStringLiteral("1 run waiting for the line database");
+    return QStringLiteral("%1 runs waiting for the line database").arg(waiting);
+}
+
+Forwarder::Forwarder(Database& local, QString lineUrl, ForwardTiming timing)
+    : local_(local), url_(std::move(lineUrl)), timing_(timing)
+{
+}
+
+Forwarder::~Forwarder() = default;
+
+bool Forwarder::connectLine(QString& error)
+{
+    if (line_)
+        return true;
+    line_ = Database::openPostgres(url_, error);
+    if (line_ && !Migrate(*line_, error))
+        line_.reset();
+    return line_ != nullptr;
+}
+
+bool Forwarder::lineAlive()
+{
+    QString ignored;
+    return line_ && line_->exec(QStringLiteral("SELECT 1"), ignored);
+}
+
+std::optional<int> Forwarder::waiting(QString& error)
+{
+    QSqlQuery& q = local_.prepared(QStringLiteral("SELECT COUNT(*) FROM forward_queue"));
+    if (!local_.exec(q, error))
+        return std::nullopt;
+    const int count = q.next() ? q.value(0).toInt() : 0;
+    q.finish();
+    return count;
+}
+
+qint64 Forwarder::msUntilDue()
+{
+    QString error;
+    QSqlQuery& q = local_.prepared(QStringLiteral("SELECT MIN(next_ms) FROM forward_queue"));
+    if (!local_.exec(q, error))
+        return timing_.firstRetryMs;
+    const QVariant next = q.next() ? q.value(0) : QVariant();
+    q.finish();
+    if (next.isNull())
+        return -1;
+    const qint64 due = std::max(next.toLongLong(), serverRetryAtMs_);
+    return std::max<qint64>(0, due - NowMs());
+}
+
+bool Forwarder::copyRuns(const QStringList& runIds, QString& error)
+{
+    Transaction tx(*line_);
+    return tx.begin(error) && RecordStore::copyRuns(local_, *line_, runIds, error) && tx.commit(error);
+}
+
+void Forwarder::backOffRun(const QString& runId, const QString& error)
+{
+    QSqlQuery& q = local_.prepared(
+        QStringLiteral("UPDATE forward_queue SET attempts = attempts + 1, next_ms = ?, last_error = ? WHERE run_id = ?"));
+    QSqlQuery& attempts = local_.prepared(QStringLiteral("SELECT attempts FROM forward_queue WHERE run_id = ?"));
+    attempts.bindValue(0, runId);
+    QString ignored;
+    int failures = 1;
+    if (local_.exec(attempts, ignored) && attempts.next())
+        failures = attempts.value(0).toInt() + 1;
+    attempts.finish();
+    q.bindValue(0, NowMs() + Delay(timing_, failures));
+    q.bindValue(1, error);
+    q.bindValue(2, runId);
+    local_.exec(q, ignored);
+}
+
+bool Forwarder::dequeue(const QStringList& runIds, QString& error)
+{
+    Transaction tx(local_);
+    if (!tx.begin(error))
+        return false;
+    QSqlQuery& done = local_.prepared(QStringLiteral("DELETE FROM forward_queue WHERE run_id = ?"));
+    for (const QString& runId : runIds) {
+        done.bindValue(0, runId);
+        if (!local_.exec(done, error))
+            return false;
+    }
+    return tx.commit(error);
+}
+
+Forwarder::Pass Forwarder::forward(bool dueOnly, int maxRuns)
+{
+    Pass pass;
+    const qint64 now = NowMs();
+    if (dueOnly && now < serverRetryAtMs_) {
+        pass.error = lastError_;
+    } else {
+        QSqlQuery& q = local_.prepared(
+            QStringLiteral("SELECT run_id FROM forward_queue WHERE next_ms <= ? ORDER BY queued_ms, run_id LIMIT ?"));
+        q.bindValue(0, dueOnly ? now : std::numeric_limits<qint64>::max());
+        q.bindValue(1, maxRuns);
+        QStringList due;
+        if (local_.exec(q, pass.error)) {
+            while (q.next())
+                due.append(q.value(0).toString());
+        }
+        q.finish();
+        lastError_.clear();
+        QStringList copied;
+        QString error;
+        // Batches of runs, each in one transaction of the server: a run is
+        // whole or absent there whatever happens, and a batch costs a few
+        // statements and one commit however many runs it holds.
+        for (qsizetype at = 0; at < due.size(); at += kBatch) {
+            const QStringList batch = due.mid(at, kBatch);
+            if (!connectLine(error)) {
+                pass.error = error;
+                break;
+            }
+            if (copyRuns(batch, error)) {
+                copied += batch;
+                continue;
+            }
+            if (!lineAlive()) {
+                // The server went away: the whole queue waits for it.
+                line_.reset();
+                pass.error = error;
+                break;
+            }
+            // The server refused the batch: one run at a time, so that a run
+            // it refuses waits alone (with its own back-off).
+            for (const QString& runId : batch) {
+                if (copyRuns({runId}, error)) {
+                    copied.append(runId);
+                } else if (!lineAlive()) {
+                    line_.reset();
+                    pass.error = error;
+                    break;
+                } else {
+                    backOffRun(runId, error);
+                    pass.error = error;
+                }
+            }
+            if (!line_)
+                break;
+        }
+        // Taken off the queue together, in one local transaction (one disk
+        // flush, not one per run). Should this fail or the process die
+        // before it, those runs are copied again later, which adds nothing
+        // on the line.
+        if (!copied.isEmpty() && dequeue(copied, error))
+            pass.forwarded = int(copied.size());
+        else if (!error.isEmpty())
+            pass.error = error;
+        if (!pass.error.isEmpty() && !line_) {
+            ++serverFailures_;
+            serverRetryAtMs_ = NowMs() + Delay(timing_, serverFailures_);
+        } else if (line_) {
+            serverFailures_ = 0;
+            serverRetryAtMs_ = 0;
+        }
+        lastError_ = pass.error;
+    }
+    QString error;
+    pass.waiting = waiting(error).value_or(-1);
+    return pass;
+}
+
+} // namespace bms::records

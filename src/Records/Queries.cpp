@@ -1,0 +1,273 @@
+#include "Queries.h"
+
+#include "Database.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QSqlQuery>
+
+namespace bms::records {
+
+namespace {
+
+// The WHERE clause of a filter over `runs` (alias r) and its values.
+QString Where(const RunFilter& f, QVariantList& values)
+{
+    QStringList terms;
+    const auto add = [&](const char* term, const QVariant& value) {
+        terms.append(QLatin1String(term));
+        values.append(value);
+    };
+    if (!f.anyId.isEmpty()) {
+        terms.append(QStringLiteral("(r.barcode = ? OR r.uid = ? OR r.serial_number = ?)"));
+        values += {f.anyId, f.anyId, f.anyId};
+    }
+    if (!f.barcode.isEmpty())
+        add("r.barcode = ?", f.barcode);
+    if (!f.uid.isEmpty())
+        add("r.uid = ?", f.uid);
+    if (!f.serial.isEmpty())
+        add("r.serial_number = ?", f.serial);
+    if (!f.outcome.isEmpty())
+        add("r.outcome = ?", f.outcome.toUpper());
+    if (!f.recipe.isEmpty())
+        add("r.recipe_name = ?", f.recipe);
+    if (!f.station.isEmpty())
+        add("r.station_id = ?", f.station);
+    if (f.sinceMs)
+        add("r.started_ms >= ?", *f.sinceMs);
+    if (f.untilMs)
+        add("r.started_ms < ?", *f.untilMs);
+    return terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
+}
+
+bool Run(Database& db, QSqlQuery& q, const QVariantList& values, QString& error)
+{
+    for (int i = 0; i < values.size(); ++i)
+        q.bindValue(i, values[i]);
+    return db.exec(q, error);
+}
+
+} // namespace
+
+std::optional<double> StatsRow::firstPassYield() const
+{
+    if (firstAttempts == 0)
+        return std::nullopt;
+    return 100.0 * double(firstPass) / double(firstAttempts);
+}
+
+std::optional<std::vector<RunSummary>> History(Database& db, const RunFilter& filter, QString& error)
+{
+    QVariantList values;
+    QString sql = QStringLiteral("SELECT r.run_id, r.started_at, r.station_id, r.fixture, r.operator, r.recipe_name,"
+                                 " r.recipe_version, r.product, r.barcode, r.uid, r.serial_number, r.outcome,"
+                                 " r.failure_code, r.duration_s FROM runs r")
+        + Where(filter, values) + QStringLiteral(" ORDER BY r.started_ms DESC, r.run_id");
+    if (filter.limit > 0)
+        sql += QStringLiteral(" LIMIT %1").arg(filter.limit);
+    QSqlQuery& q = db.prepared(sql);
+    if (!Run(db, q, values, error))
+        return std::nullopt;
+    std::vector<RunSummary> runs;
+    while (q.next()) {
+        RunSummary s;
+        QString* texts[] = {&s.runId,        &s.startedAt, &s.stationId, &s.fixture,     &s.operatorName,
+                            &s.recipeName,   &s.recipeVersion, &s.product, &s.barcode,   &s.uid,
+                            &s.serialNumber, &s.outcome,   &s.failureCode};
+        for (int i = 0; i < 13; ++i)
+            *texts[i] = q.value(i).toString();
+        s.durationS = q.value(13);
+        runs.push_back(std::move(s));
+    }
+    q.finish();
+    return runs;
+}
+
+std::optional<std::vector<QString>> RunIds(Database& db, const RunFilter& filter, QString& error)
+{
+    QVariantList values;
+    QString sql = QStringLiteral("SELECT r.run_id FROM runs r") + Where(filter, values)
+        + QStringLiteral(" ORDER BY r.started_ms, r.run_id");
+    if (filter.limit > 0)
+        sql += QStringLiteral(" LIMIT %1").arg(filter.limit);
+    QSqlQuery& q = db.prepared(sql);
+    if (!Run(db, q, values, error))
+        return std::nullopt;
+    std::vector<QString> ids;
+    while (q.next())
+        ids.push_back(q.value(0).toString());
+    q.finish();
+    return ids;
+}
+
+std::optional<std::vector<StatsRow>> Stats(Database& db, const RunFilter& filter, StatsGroup by, QString& error)
+{
+    const char* group = by == StatsGroup::Day ? "r.day"
+        : by == StatsGroup::Recipe            ? "COALESCE(r.recipe_name, '')"
+        : by == StatsGroup::Station           ? "r.station_id"
+                                              : "''";
+    QVariantList values;
+    // Counted in the database, grouped down to (group, outcome, failure
+    // code, first attempt or not): a month of runs comes back as a few rows.
+    const QString sql = QStringLiteral(
+        "SELECT g, outcome, failure_code, first_attempt, COUNT(*) FROM ("
+        " SELECT %1 AS g, r.outcome, r.failure_code,"
+        "  CASE WHEN r.barcode IS NULL OR NOT EXISTS (SELECT 1 FROM runs p WHERE p.station_id = r.station_id"
+        "   AND p.barcode = r.barcode AND p.started_ms < r.started_ms) THEN 1 ELSE 0 END AS first_attempt"
+        " FROM runs r%2) t GROUP BY g, outcome, failure_code, first_attempt ORDER BY g")
+                            .arg(QLatin1String(group), Where(filter, values));
+    QSqlQuery& q = db.prepared(sql);
+    if (!Run(db, q, values, error))
+        return std::nullopt;
+    std::vector<StatsRow> rows;
+    StatsRow total;
+    total.group = QStringLiteral("total");
+    while (q.next()) {
+        const QString g = q.value(0).toString();
+        if (rows.empty() || rows.back().group != g) {
+            rows.emplace_back();
+            rows.back().group = g;
+        }
+        const QString outcome = q.value(1).toString();
+        const QString code = q.value(2).toString();
+        const bool first = q.value(3).toInt() == 1;
+        const qint64 n = q.value(4).toLongLong();
+        for (StatsRow* row : {&rows.back(), &total}) {
+            row->runs += n;
+            if (outcome == QLatin1String("PASS"))
+                row->pass += n;
+            else if (outcome == QLatin1String("FAIL"))
+                row->fail += n;
+            else if (outcome == QLatin1String("ERROR"))
+                row->error += n;
+            else
+                row->aborted += n;
+            if (first) {
+                row->firstAttempts += n;
+                if (outcome == QLatin1String("PASS"))
+                    row->firstPass += n;
+            } else {
+                row->retests += n;
+            }
+            if (outcome == QLatin1String("FAIL") || outcome == QLatin1String("ERROR"))
+                row->failures[code] += n;
+        }
+    }
+    q.finish();
+    rows.push_back(std::move(total));
+    return rows;
+}
+
+std::optional<QJsonObject> Passport(Database& db, const QString& barcode, QString& error)
+{
+    QSqlQuery& q = db.prepared(QStringLiteral(
+        "SELECT run_id, header, outcome FROM runs WHERE barcode = ? ORDER BY started_ms, run_id"));
+    q.bindValue(0, barcode);
+    if (!db.exec(q, error))
+        return std::nullopt;
+    QJsonObject firstPass, last;
+    QString uid, serial, model, hw, firmware;
+    QJsonValue cells;
+    bool any = false;
+    while (q.next()) {
+        any = true;
+        last = QJsonDocument::fromJson(q.value(1).toString().toUtf8()).object();
+        if (firstPass.isEmpty() && q.value(2).toString() == QLatin1String("PASS"))
+            firstPass = last;
+        const QJsonObject pack = last.value(QLatin1String("pack")).toObject();
+        const auto keep = [&](QString& into, const QJsonValue& v) {
+            if (v.isString() && !v.toString().isEmpty())
+                into = v.toString();
+        };
+        keep(uid, pack.value(QLatin1String("uid")));
+        keep(serial, pack.value(QLatin1String("serial_number")));
+        keep(model, last.value(QLatin1String("recipe")).toObject().value(QLatin1String("product")));
+        keep(model, pack.value(QLatin1String("product")));
+        keep(hw, pack.value(QLatin1String("hw_version")));
+        keep(firmware, pack.value(QLatin1String("sw_version_before")));
+        keep(firmware, pack.value(QLatin1String("sw_version_after")));
+        if (pack.value(QLatin1String("cells")).isDouble())
+            cells = pack.value(QLatin1String("cells"));
+    }
+    q.finish();
+    if (!any)
+        return QJsonObject();
+
+    // The newest reading of each quantity, with its unit.
+    struct Quantity {
+        const char* key;
+        QStringList names;
+        QJsonValue value = QJsonValue::Null;
+    };
+    Quantity quantities[] = {
+        {"rated_capacity", {QStringLiteral("rated_cap"), QStringLiteral("rated_capacity")}},
+        {"soh", {QStringLiteral("soh")}},
+        {"cycle_count", {QStringLiteral("cycles"), QStringLiteral("cycle_count")}},
+    };
+    QSqlQuery& m = db.prepared(QStringLiteral(
+        "SELECT m.name, m.value_num, m.unit, r.run_id FROM measurements m JOIN runs r ON r.run_id = m.run_id"
+        " WHERE r.barcode = ? AND m.value_num IS NOT NULL"
+        " AND m.name IN ('rated_cap', 'rated_capacity', 'soh', 'cycles', 'cycle_count')"
+        " ORDER BY r.started_ms DESC, m.seq DESC"));
+    m.bindValue(0, barcode);
+    if (!db.exec(m, error))
+        return std::nullopt;
+    while (m.next()) {
+        for (Quantity& quantity : quantities) {
+            if (quantity.value.isNull() && quantity.names.contains(m.value(0).toString()))
+                quantity.value = QJsonObject{{QStringLiteral("value"), m.value(1).toDouble()},
+                                             {QStringLiteral("unit"), m.value(2).toString()},
+                                             {QStringLiteral("run_id"), m.value(3).toString()}};
+        }
+    }
+    m.finish();
+
+    const auto textOrNull = [](const QString& s) { return s.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(s); };
+    QJsonObject passport{
+        {QStringLiteral("identifier"), barcode},
+        {QStringLiteral("uid"), textOrNull(uid)},
+        {QStringLiteral("serial_number"), textOrNull(serial)},
+        {QStringLiteral("model"), textOrNull(model)},
+        {QStringLiteral("cells"), cells.isUndefined() ? QJsonValue(QJsonValue::Null) : cells},
+        {QStringLiteral("hw_version"), textOrNull(hw)},
+        {QStringLiteral("firmware"), textOrNull(firmware)},
+        {QStringLiteral("date_of_manufacture"),
+         firstPass.isEmpty() ? QJsonValue(QJsonValue::Null)
+                             : QJsonValue(firstPass.value(QLatin1String("ended_at")).toString(
+                                              firstPass.value(QLatin1String("started_at")).toString()).left(10))},
+    };
+    for (const Quantity& quantity : quantities)
+        passport.insert(QLatin1String(quantity.key), quantity.value);
+    passport.insert(QStringLiteral("last_test"),
+                    QJsonObject{{QStringLiteral("run_id"), last.value(QLatin1String("run_id"))},
+                                {QStringLiteral("outcome"), last.value(QLatin1String("outcome"))},
+                                {QStringLiteral("failure_code"), last.value(QLatin1String("failure_code"))},
+                                {QStringLiteral("station_id"), last.value(QLatin1String("station_id"))},
+                                {QStringLiteral("recipe"), last.value(QLatin1String("recipe")).toObject().value(QLatin1String("name"))},
+                                {QStringLiteral("ended_at"), last.value(QLatin1String("ended_at"))}});
+    return passport;
+}
+
+std::optional<qint64> ParseTimeArgument(const QString& text, qint64 nowMs)
+{
+    const QDateTime now = QDateTime::fromMSecsSinceEpoch(nowMs);
+    if (text == QLatin1String("today"))
+        return QDateTime(now.date(), QTime(0, 0)).toMSecsSinceEpoch();
+    if (text == QLatin1String("yesterday"))
+        return QDateTime(now.date().addDays(-1), QTime(0, 0)).toMSecsSinceEpoch();
+    static const QRegularExpression ago(QStringLiteral("^(\\d{1,5})([dh])$"));
+    if (const auto m = ago.match(text); m.hasMatch()) {
+        const qint64 n = m.captured(1).toLongLong();
+        return nowMs - n * (m.captured(2) == QLatin1String("d") ? 86400000LL : 3600000LL);
+    }
+    if (const QDate date = QDate::fromString(text, Qt::ISODate); date.isValid() && text.size() == 10)
+        return QDateTime(date, QTime(0, 0)).toMSecsSinceEpoch();
+    if (const QDateTime t = QDateTime::fromString(text, Qt::ISODate); t.isValid())
+        return t.toMSecsSinceEpoch();
+    return std::nullopt;
+}
+
+} // namespace bms::records

@@ -1,0 +1,62 @@
+// Searches and reports over a records database (the PC's or the line's):
+// the runs of a pack, counts and first-pass yield, the pack's passport.
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <QVariant>
+#include <map>
+#include <optional>
+#include <vector>
+
+namespace bms::records {
+
+class Database;
+
+struct RunFilter {
+    QString barcode, uid, serial, outcome, recipe, station;
+    QString anyId; // a barcode, UID or serial number (one search box)
+    std::optional<qint64> sinceMs, untilMs; // start time in [since, until)
+    int limit = 0;                          // 0: every run
+};
+
+struct RunSummary {
+    QString runId, startedAt, stationId, fixture, operatorName, recipeName, recipeVersion, product;
+    QString barcode, uid, serialNumber, outcome, failureCode;
+    QVariant durationS;
+};
+
+// The runs that match, newest first.
+std::optional<std::vector<RunSummary>> History(Database& db, const RunFilter& filter, QString& error);
+// The same runs' ids, oldest first (exports).
+std::optional<std::vector<QString>> RunIds(Database& db, const RunFilter& filter, QString& error);
+
+enum class StatsGroup { None, Day, Recipe, Station };
+
+// Counts of one group. A run is a first attempt when no earlier run of its
+// barcode exists at its station (a run without a barcode always is); the
+// first-pass yield is the share of first attempts that passed; every other
+// run is a retest. Failures count FAIL and ERROR runs by failure code.
+struct StatsRow {
+    QString group;
+    qint64 runs = 0, pass = 0, fail = 0, error = 0, aborted = 0;
+    qint64 firstAttempts = 0, firstPass = 0, retests = 0;
+    std::map<QString, qint64> failures;
+    // First-pass yield in per cent; nothing without first attempts.
+    std::optional<double> firstPassYield() const;
+};
+
+// One row per group (ordered by group), then the total (group "total").
+std::optional<std::vector<StatsRow>> Stats(Database& db, const RunFilter& filter, StatsGroup by, QString& error);
+
+// What a battery passport asks of the pack with `barcode`: identifier, model,
+// date of manufacture (the day of its first PASS), rated capacity, SOH,
+// cycle count, firmware, last test result. An empty object when the barcode
+// has no run.
+std::optional<QJsonObject> Passport(Database& db, const QString& barcode, QString& error);
+
+// A time for --since/--until: "2026-12-09", "2026-12-09T14:00[:ss]" (local
+// time), "today", "yesterday", or "Nd"/"Nh" (N days/hours ago).
+std::optional<qint64> ParseTimeArgument(const QString& text, qint64 nowMs);
+
+} // namespace bms::records

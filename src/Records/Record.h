@@ -1,0 +1,61 @@
+// The station run record (docs/station-record.md) checked and taken apart
+// into the rows the schema keeps, and put together again. What the schema
+// has no column for (unknown keys of a step or a measurement, a value that
+// is neither a number nor a text) travels in the row's `extra` JSON, so a
+// record read back equals the record stored.
+#pragma once
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QString>
+#include <optional>
+
+namespace bms::records {
+
+// The newest major number of the record format this tool reads.
+constexpr int kRecordFormatMajor = 1;
+// Bounds of a record from outside (an imported file, a run).
+constexpr qint64 kMaxRecordFileBytes = 64 * 1024 * 1024;
+constexpr qsizetype kMaxSteps = 10000;
+constexpr qsizetype kMaxMeasurements = 100000;
+
+struct RunRows {
+    QString runId;
+    QString stationId;
+    QString outcome;
+    QString startedAt;
+    qint64 startedMs = 0;
+    QJsonObject header; // the record without steps, measurements and trace data
+    QJsonArray steps;
+    QJsonArray measurements;
+    bool hasTrace = false;
+    QJsonObject traceMeta; // the trace object without its data
+    QByteArray traceData;  // the data, base64-decoded when its encoding says base64
+};
+
+// Checks a record and takes it apart. Nothing on a record that is not one
+// (with the reason in `error`).
+std::optional<RunRows> SplitRecord(const QJsonObject& record, QString& error);
+
+// Reads one record file, bounded by kMaxRecordFileBytes.
+std::optional<QJsonObject> ReadRecordFile(const QString& path, QString& error);
+
+// The text of an optional JSON string: null for null or absent.
+QVariant TextOrNull(const QJsonValue& value);
+
+// A step and a measurement as the columns keep them, and back.
+struct StepColumns {
+    QVariant stepIndex, name, kind, outcome, startedAt, endedAt, retries, reason, extra;
+};
+struct MeasurementColumns {
+    QVariant step, name, valueNum, valueText, unit, limits, outcome, extra;
+};
+StepColumns ColumnsOfStep(const QJsonObject& step);
+MeasurementColumns ColumnsOfMeasurement(const QJsonObject& measurement);
+QJsonObject StepOfColumns(const StepColumns& c);
+QJsonObject MeasurementOfColumns(const MeasurementColumns& c);
+// The trace object of the record from its columns.
+QJsonObject TraceOfColumns(const QString& meta, const QByteArray& data);
+
+} // namespace bms::records

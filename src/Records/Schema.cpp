@@ -1,0 +1,190 @@
+#include "Schema.h"
+
+#include "Database.h"
+
+#include <QDateTime>
+#include <QSqlQuery>
+#include <vector>
+
+namespace bms::records {
+
+namespace {
+
+// Each migration is a list of statements; "{BLOB}" stands for the binary
+// column type of the dialect. Never edit a migration that has shipped: add
+// the next one.
+struct Migration {
+    int version;
+    std::vector<const char*> statements;
+};
+
+const std::vector<Migration>& Migrations()
+{
+    static const std::vector<Migration> migrations = {
+        {1,
+         {
+             // One row per run: the fields searched and counted, and the
+             // record itself without its steps, measurements and trace
+             // (which have their own tables).
+             "CREATE TABLE runs ("
+             " run_id TEXT PRIMARY KEY,"
+             " station_id TEXT NOT NULL,"
+             " fixture TEXT,"
+             " operator TEXT,"
+             " tool_version TEXT,"
+             " recipe_name TEXT,"
+             " recipe_version TEXT,"
+             " recipe_sha256 TEXT,"
+             " product TEXT,"
+             " barcode TEXT,"
+             " uid TEXT,"
+             " serial_number TEXT,"
+             " outcome TEXT NOT NULL,"
+             " failure_code TEXT,"
+             " retest INTEGER NOT NULL,"
+             " started_at TEXT NOT NULL,"
+             " started_ms BIGINT NOT NULL,"
+             " day TEXT NOT NULL,"
+             " ended_at TEXT,"
+             " duration_s DOUBLE PRECISION,"
+             " header TEXT NOT NULL,"
+             " stored_at TEXT NOT NULL)",
+             "CREATE INDEX runs_barcode ON runs (barcode, started_ms)",
+             "CREATE INDEX runs_uid ON runs (uid, started_ms)",
+             "CREATE INDEX runs_serial ON runs (serial_number, started_ms)",
+             "CREATE INDEX runs_started ON runs (started_ms)",
+             "CREATE INDEX runs_recipe ON runs (recipe_name, started_ms)",
+             "CREATE INDEX runs_station_barcode ON runs (station_id, barcode, started_ms)",
+             "CREATE TABLE steps ("
+             " run_id TEXT NOT NULL REFERENCES runs (run_id),"
+             " seq INTEGER NOT NULL,"
+             " step_index INTEGER,"
+             " name TEXT,"
+             " kind TEXT,"
+             " outcome TEXT,"
+             " started_at TEXT,"
+             " ended_at TEXT,"
+             " retries INTEGER,"
+             " reason TEXT,"
+             " extra TEXT,"
+             " PRIMARY KEY (run_id, seq))",
+             "CREATE TABLE measurements ("
+             " run_id TEXT NOT NULL REFERENCES runs (run_id),"
+             " seq INTEGER NOT NULL,"
+             " step INTEGER,"
+             " name TEXT NOT NULL,"
+             " value_num DOUBLE PRECISION,"
+             " value_text TEXT,"
+             " unit TEXT,"
+             " limits TEXT,"
+             " outcome TEXT,"
+             " extra TEXT,"
+             " PRIMARY KEY (run_id, seq))",
+             "CREATE TABLE attachments ("
+             " run_id TEXT NOT NULL REFERENCES runs (run_id),"
+             " name TEXT NOT NULL,"
+             " meta TEXT NOT NULL,"
+             " data {BLOB},"
+             " PRIMARY KEY (run_id, name))",
+             "CREATE TABLE serial_sequences ("
+             " key TEXT PRIMARY KEY,"
+             " next_number BIGINT NOT NULL)",
+             // Every number handed out: reserved (a run holds it), committed
+             // (on a passed pack) or released (free for the next run).
+             "CREATE TABLE serial_numbers ("
+             " key TEXT NOT NULL,"
+             " number BIGINT NOT NULL,"
+             " run_id TEXT NOT NULL,"
+             " state TEXT NOT NULL,"
+             " changed_at TEXT NOT NULL,"
+             " PRIMARY KEY (key, number))",
+             "CREATE INDEX serial_numbers_state ON serial_numbers (key, state, number)",
+             // Runs of this database still to be copied to the line's.
+             "CREATE TABLE forward_queue ("
+             " run_id TEXT PRIMARY KEY REFERENCES runs (run_id),"
+             " queued_ms BIGINT NOT NULL,"
+             " attempts INTEGER NOT NULL,"
+             " next_ms BIGINT NOT NULL,"
+             " last_error TEXT)",
+             "CREATE INDEX forward_queue_due ON forward_queue (next_ms)",
+         }},
+    };
+    return migrations;
+}
+
+QString NewerMessage(const Database& db, int version)
+{
+    return QStringLiteral("%1 has records schema version %2, newer than this tool knows (%3): "
+                          "update the tool before writing to it; nothing was written")
+        .arg(db.name())
+        .arg(version)
+        .arg(KnownSchemaVersion());
+}
+
+} // namespace
+
+int KnownSchemaVersion()
+{
+    return Migrations().back().version;
+}
+
+int SchemaVersion(Database& db, QString& error)
+{
+    QSqlQuery& q = db.prepared(QStringLiteral("SELECT MAX(version) FROM schema_migrations"));
+    if (!db.exec(q, error))
+        return -1;
+    const int version = q.next() ? q.value(0).toInt() : 0;
+    q.finish();
+    return version;
+}
+
+bool Migrate(Database& db, QString& error)
+{
+    // The common case reads one row and writes nothing.
+    {
+        QString ignored;
+        const int version = SchemaVersion(db, ignored);
+        if (version == KnownSchemaVersion())
+            return true;
+        if (version > KnownSchemaVersion()) {
+            error = NewerMessage(db, version);
+            return false;
+        }
+    }
+    Transaction tx(db);
+    if (!tx.begin(error))
+        return false;
+    // PostgreSQL: one migrating process at a time (SQLite's BEGIN IMMEDIATE
+    // has taken the database's write lock already).
+    if (db.dialect() == Dialect::PostgreSQL && !db.exec(QStringLiteral("SELECT pg_advisory_xact_lock(5133847251)"), error))
+        return false;
+    if (!db.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_migrations ("
+                                " version INTEGER PRIMARY KEY, applied_at TEXT NOT NULL)"),
+                 error))
+        return false;
+    const int version = SchemaVersion(db, error);
+    if (version < 0)
+        return false;
+    if (version > KnownSchemaVersion()) {
+        error = NewerMessage(db, version);
+        return false;
+    }
+    for (const Migration& m : Migrations()) {
+        if (m.version <= version)
+            continue;
+        for (const char* statement : m.statements) {
+            QString sql = QLatin1String(statement);
+            sql.replace(QLatin1String("{BLOB}"), QLatin1String(db.blobType()));
+            if (!db.exec(sql, error))
+                return false;
+        }
+        QSqlQuery& record = db.prepared(QStringLiteral("INSERT INTO schema_migrations (version, applied_at) VALUES (?, ?)"));
+        record.bindValue(0, m.version);
+        record.bindValue(1, QDateTime::currentDateTime().toString(Qt::ISODateWithMs));
+        if (!db.exec(record, error))
+            return false;
+    }
+    return tx.commit(error);
+}
+
+} // namespace bms::records

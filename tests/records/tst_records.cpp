@@ -1,0 +1,324 @@
+// Station records on the PC's SQLite database: a record read back equals the
+// record stored, bad records are refused, searches and counts find the right
+// runs (through the command line), serial numbers are reused and never
+// repeated, a process killed while committing leaves every run whole or
+// absent, and exports open in a spreadsheet.
+#include "Queries.h"
+#include "RecordStore.h"
+#include "RecordsTestSupport.h"
+#include "Schema.h"
+#include "SerialNumbers.h"
+#include "StationRecords.h"
+#include "XlsxDump.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QThread>
+
+using namespace bms::records;
+using namespace bms::test;
+
+namespace {
+
+const auto* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment<>);
+
+QByteArray Text(const QJsonObject& o)
+{
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+std::unique_ptr<Database> OpenMigrated(const QString& path)
+{
+    QString error;
+    auto db = Database::openSqlite(path, error);
+    EXPECT_TRUE(db && Migrate(*db, error)) << error.toStdString();
+    return db;
+}
+
+QDateTime At(int day, int hour)
+{
+    return QDateTime(QDate(2026, 12, day), QTime(hour, 0), Qt::OffsetFromUTC, 3600);
+}
+
+// A failed run without trace that carries what the schema has no column
+// for: a key of the record, of a step and of a measurement this tool does
+// not know, and values that are neither numbers nor texts.
+QJsonObject UnusualRecord()
+{
+    SampleRun run;
+    run.number = 2;
+    run.outcome = QStringLiteral("FAIL");
+    run.failureCode = QStringLiteral("check.cell_spread");
+    run.traceBytes = 0;
+    run.started = run.started.addSecs(3600);
+    QJsonObject r = SampleRecord(run);
+    r.insert(QStringLiteral("line_note"), QJsonObject{{QStringLiteral("shift"), 2}});
+    QJsonArray steps = r.value(QStringLiteral("steps")).toArray();
+    QJsonObject step = steps[0].toObject();
+    step.insert(QStringLiteral("attempts"), QJsonArray{1, 2});
+    steps[0] = step;
+    r.insert(QStringLiteral("steps"), steps);
+    QJsonArray ms = r.value(QStringLiteral("measurements")).toArray();
+    ms.append(QJsonObject{{"step", 4}, {"name", "alarm_word"}, {"value", true}, {"unit", ""}, {"limits", QJsonObject{{"mask", 255}}}, {"outcome", "PASS"}, {"source", "poll 3"}});
+    ms.append(QJsonObject{{"step", 0}, {"name", "pack_barcode"}, {"value", "QB,\"1\""}, {"unit", ""}, {"limits", QJsonObject{{"matches", "^QB"}}}, {"outcome", "PASS"}});
+    r.insert(QStringLiteral("measurements"), ms);
+    return r;
+}
+
+class RecordStoreTest : public RecordsFixture {};
+
+TEST_F(RecordStoreTest, recordReadBackEqualsTheRecordStoredAndIsKeptOnce)
+{
+    const QJsonObject records[] = {SampleRecord({}), UnusualRecord()};
+    auto db = OpenMigrated(localPath());
+    RecordStore store(*db, true);
+    for (const QJsonObject& record : records) {
+        SCOPED_TRACE(record.value("outcome").toString().toStdString());
+        QString error;
+        bool added = false;
+        ASSERT_TRUE(store.store(record, added, error)) << error.toStdString();
+        EXPECT_TRUE(added);
+        ASSERT_TRUE(store.store(record, added, error)) << error.toStdString();
+        EXPECT_FALSE(added);
+        const auto back = store.load(record.value("run_id").toString(), error);
+        ASSERT_TRUE(back) << error.toStdString();
+        EXPECT_EQ(Text(*back).toStdString(), Text(record).toStdString());
+    }
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM runs"), 2);
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM measurements"), 6 + 8);
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM forward_queue"), 2);
+}
+
+TEST_F(RecordStoreTest, recordsThatAreNotRecordsAreRefusedWithTheirReason)
+{
+    struct Case {
+        const char* name;
+        std::function<void(QJsonObject&)> spoil;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"newer format", [](QJsonObject& r) { r["format"] = "quorlex-station-record/2"; }, "newer than this tool reads"},
+        {"other format", [](QJsonObject& r) { r["format"] = "something-else/1"; }, "not a station run record"},
+        {"run id not a UUID", [](QJsonObject& r) { r["run_id"] = "run-17"; }, "is not a UUID"},
+        {"unknown outcome", [](QJsonObject& r) { r["outcome"] = "OK"; }, "is not PASS, FAIL, ERROR or ABORTED"},
+        {"start not a time", [](QJsonObject& r) { r["started_at"] = "09.12.2026 14:03"; }, "is not an ISO 8601 time"},
+        {"measurement without name", [](QJsonObject& r) { r["measurements"] = QJsonArray{QJsonObject{{"value", 3}}}; }, "has no name"},
+        {"steps not a list", [](QJsonObject& r) { r["steps"] = "identify"; }, "must be lists"},
+        {"trace not base64", [](QJsonObject& r) { r["trace"] = QJsonObject{{"encoding", "zlib+base64"}, {"data", "@@@"}}; }, "not base64"},
+    };
+    auto db = OpenMigrated(localPath());
+    RecordStore store(*db, true);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QJsonObject record = SampleRecord({});
+        c.spoil(record);
+        QString error;
+        EXPECT_FALSE(store.store(record, error));
+        EXPECT_TRUE(error.contains(QLatin1String(c.reason))) << error.toStdString();
+    }
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM runs"), 0);
+}
+
+TEST_F(RecordStoreTest, searchesCountsAndPassportFindTheRightRuns)
+{
+    // Two days at two stations: B1 fails then passes at EOL-1 (a retest) and
+    // passes at EOL-2 (its first run there); B3 has an ERROR then a PASS.
+    const auto run = [](int n, const char* barcode, const char* station, const char* outcome, const char* code,
+                        QDateTime at, const char* recipe = "Q16-EOL") {
+        SampleRun r;
+        r.number = n;
+        r.barcode = QLatin1String(barcode);
+        r.station = QLatin1String(station);
+        r.outcome = QLatin1String(outcome);
+        r.failureCode = QLatin1String(code);
+        r.started = at;
+        r.recipe = QLatin1String(recipe);
+        return r;
+    };
+    const QString folder = recordFolder(QStringLiteral("results"), {
+        run(1, "B1", "EOL-1", "FAIL", "check.cell_spread", At(9, 10)),
+        run(2, "B1", "EOL-1", "PASS", "", At(9, 11)),
+        run(3, "B2", "EOL-1", "PASS", "", At(9, 12), "Q8-EOL"),
+        run(4, "B3", "EOL-1", "ERROR", "identify.error", At(10, 9)),
+        run(5, "B3", "EOL-1", "PASS", "", At(10, 10)),
+        run(6, "B4", "EOL-2", "PASS", "", At(10, 11)),
+        run(7, "B1", "EOL-2", "PASS", "", At(10, 12)),
+    });
+    ASSERT_EQ(cli({"station", "import", folder}).code, 0);
+
+    struct Search {
+        QStringList options;
+        std::vector<int> runs; // newest first
+    };
+    const Search searches[] = {
+        {{"--barcode", "B1"}, {7, 2, 1}},
+        {{"--uid", "0123456789ABCDEF00000003"}, {3}},
+        {{"--id", "QX2026120900004"}, {4}}, // the one box: barcode, UID or serial number
+        {{"--id", "B3"}, {5, 4}},
+        {{"--serial", "QX2026120900005"}, {5}},
+        {{"--outcome", "fail"}, {1}},
+        {{"--recipe", "Q8-EOL"}, {3}},
+        {{"--since", "2026-12-10T00:00+01:00", "--until", "2026-12-10T11:00+01:00"}, {5, 4}},
+        {{"--station", "EOL-2", "--limit", "1"}, {7}},
+    };
+    for (const Search& s : searches) {
+        SCOPED_TRACE(s.options.join(' ').toStdString());
+        const CliResult r = cli(QStringList{"--json", "station", "history"} + s.options);
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        std::vector<QString> got, want;
+        for (const QJsonValue& v : r.last().value("runs").toArray())
+            got.push_back(v.toObject().value("run_id").toString());
+        for (int n : s.runs)
+            want.push_back(SampleRunId(n));
+        EXPECT_EQ(got, want);
+    }
+
+    const CliResult stats = cli({"--json", "station", "stats", "--by", "day"});
+    ASSERT_EQ(stats.code, 0) << stats.err.toStdString();
+    struct Counts {
+        const char* group;
+        int runs, pass, firstAttempts, firstPass, retests;
+    };
+    const Counts expected[] = {{"2026-12-09", 3, 2, 2, 1, 1}, {"2026-12-10", 4, 3, 3, 2, 1}, {"total", 7, 5, 5, 3, 2}};
+    QJsonArray groups = stats.last().value("groups").toArray();
+    groups.append(stats.last().value("total"));
+    ASSERT_EQ(groups.size(), 3);
+    for (int i = 0; i < 3; ++i) {
+        const QJsonObject g = groups[i].toObject();
+        SCOPED_TRACE(expected[i].group);
+        EXPECT_EQ(g.value("group").toString(), QLatin1String(expected[i].group));
+        EXPECT_EQ(g.value("runs").toInt(), expected[i].runs);
+        EXPECT_EQ(g.value("pass").toInt(), expected[i].pass);
+        EXPECT_EQ(g.value("first_attempts").toInt(), expected[i].firstAttempts);
+        EXPECT_EQ(g.value("first_pass").toInt(), expected[i].firstPass);
+        EXPECT_EQ(g.value("retests").toInt(), expected[i].retests);
+    }
+    EXPECT_DOUBLE_EQ(stats.last().value("total").toObject().value("first_pass_yield").toDouble(), 60.0);
+    EXPECT_EQ(stats.last().value("total").toObject().value("failures").toObject(),
+              (QJsonObject{{"check.cell_spread", 1}, {"identify.error", 1}}));
+
+    const CliResult passport = cli({"--json", "station", "passport", "B1"});
+    ASSERT_EQ(passport.code, 0) << passport.err.toStdString();
+    const QJsonObject p = passport.last().value("passport").toObject();
+    EXPECT_EQ(p.value("date_of_manufacture").toString(), "2026-12-09"); // its first PASS, not its first run
+    EXPECT_EQ(p.value("last_test").toObject().value("run_id").toString(), SampleRunId(7));
+    EXPECT_EQ(p.value("serial_number").toString(), "QX2026120900007");
+    EXPECT_EQ(p.value("soh").toObject().value("value").toDouble(), 99.5);
+    EXPECT_EQ(p.value("rated_capacity").toObject().value("unit").toString(), "Ah");
+    EXPECT_EQ(cli({"station", "passport", "B9"}).code, 1);
+
+    QString error;
+    auto records = StationRecords::open({localPath(), {}}, error);
+    ASSERT_TRUE(records) << error.toStdString();
+    EXPECT_EQ(records->passedBefore("B1", "EOL-1", error), std::optional<bool>(true));
+    EXPECT_EQ(records->passedBefore("B4", "EOL-1", error), std::optional<bool>(false)); // passed elsewhere only
+    EXPECT_EQ(records->passedBefore("B3", "EOL-1", error), std::optional<bool>(true));
+}
+
+TEST_F(RecordStoreTest, serialNumbersComeBackWhenReleasedAndAreNeverHandedTwice)
+{
+    auto db = OpenMigrated(localPath());
+    SqlSerialSequence seq(*db);
+    QString error;
+    const QString key = QStringLiteral("QX20261209");
+    EXPECT_EQ(seq.reserve(key, "r1", error), 1);
+    EXPECT_EQ(seq.reserve(key, "r2", error), 2);
+    EXPECT_EQ(seq.reserve(key, "r3", error), 3);
+    EXPECT_EQ(seq.reserve("QX20261210", "r9", error), 1); // a key of its own
+    EXPECT_TRUE(seq.release(key, 2, "r2", error)) << error.toStdString();
+    EXPECT_TRUE(seq.release(key, 3, "r3", error));
+    EXPECT_EQ(seq.reserve(key, "r4", error), 2); // the lowest released first
+    EXPECT_TRUE(seq.commit(key, 1, "r1", error));
+    EXPECT_TRUE(seq.commit(key, 1, "r1", error)); // twice is harmless
+    EXPECT_FALSE(seq.release(key, 1, "r1", error)); // a committed number stays used
+    EXPECT_FALSE(seq.release(key, 2, "r2", error)); // r4 holds it now
+    EXPECT_FALSE(seq.commit(key, 4, "r1", error)); // never reserved
+    EXPECT_EQ(seq.reserve(key, "r5", error), 3);
+    EXPECT_EQ(seq.reserve(key, "r6", error), 4);
+}
+
+TEST_F(RecordStoreTest, processKilledWhileCommittingLeavesEveryRunWholeOrAbsent)
+{
+    std::vector<SampleRun> runs;
+    for (int n = 1; n <= 240; ++n) {
+        SampleRun r;
+        r.number = n;
+        r.measurements = 200;
+        r.traceBytes = 4000;
+        runs.push_back(r);
+    }
+    const QString folder = recordFolder(QStringLiteral("results"), runs);
+    for (const int killAt : {1, 60, 150}) {
+        SCOPED_TRACE(killAt);
+        QProcess import;
+        import.setProcessEnvironment(environment());
+        import.start(QStringLiteral(BMS_CLI), {"station", "import", folder});
+        ASSERT_TRUE(import.waitForStarted());
+        ASSERT_TRUE(WaitUntil([&] { return QFile::exists(localPath() + "-wal") || import.state() != QProcess::Running; }, 30000));
+        auto db = OpenMigrated(localPath());
+        ASSERT_TRUE(db);
+        ASSERT_TRUE(WaitUntil([&] { return Scalar(*db, "SELECT COUNT(*) FROM runs") >= killAt; }, 60000));
+        import.kill();
+        import.waitForFinished();
+        ASSERT_EQ(import.exitStatus(), QProcess::CrashExit) << "the import ended before it was killed";
+        // Every run kept has all its rows and waits for the line.
+        EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM runs r WHERE"
+                              " (SELECT COUNT(*) FROM measurements m WHERE m.run_id = r.run_id) <> 200"
+                              " OR (SELECT COUNT(*) FROM steps s WHERE s.run_id = r.run_id) <> 5"
+                              " OR (SELECT COUNT(*) FROM attachments a WHERE a.run_id = r.run_id) <> 1"
+                              " OR NOT EXISTS (SELECT 1 FROM forward_queue q WHERE q.run_id = r.run_id)"),
+                  0);
+        EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM measurements WHERE run_id NOT IN (SELECT run_id FROM runs)"), 0);
+    }
+    const CliResult rest = cli({"--json", "station", "import", folder});
+    ASSERT_EQ(rest.code, 0) << rest.err.toStdString();
+    EXPECT_EQ(rest.last().value("imported").toInt() + rest.last().value("already_kept").toInt(), 240);
+    auto db = OpenMigrated(localPath());
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM runs"), 240);
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM measurements"), 240 * 200);
+}
+
+TEST_F(RecordStoreTest, exportsOpenInASpreadsheetWithAColumnPerMeasurement)
+{
+    QJsonObject unusual = UnusualRecord();
+    QDir().mkpath(path("results"));
+    ASSERT_TRUE(WriteRecordFile(path("results/a.json"), SampleRecord({})));
+    ASSERT_TRUE(WriteRecordFile(path("results/b.json"), unusual));
+    ASSERT_EQ(cli({"station", "import", path("results")}).code, 0);
+
+    ASSERT_EQ(cli({"station", "export", "--format", "xlsx", "--out", path("runs.xlsx")}).code, 0);
+    QString error;
+    const auto x = ReadXlsx(path("runs.xlsx"), &error);
+    ASSERT_TRUE(x) << error.toStdString();
+    ASSERT_EQ(x->maxRow(), 3);
+    int spread = 0, barcode = 0;
+    for (int c = 1; c <= x->maxColumn(); ++c) {
+        if (x->text(1, c) == "cell_spread (mV)")
+            spread = c;
+        if (x->text(1, c) == "barcode" && barcode == 0)
+            barcode = c;
+    }
+    ASSERT_GT(spread, 0);
+    EXPECT_TRUE(x->isNumber(2, spread));
+    EXPECT_EQ(x->number(2, spread), 12);
+    EXPECT_EQ(x->number(3, spread), 42);
+    EXPECT_EQ(x->text(1, 1), "run_id");
+    EXPECT_EQ(x->text(2, 1), SampleRunId(1));
+    EXPECT_EQ(x->text(3, barcode), "QB2026120900001");
+
+    const CliResult csv = cli({"station", "export", "--format", "csv"});
+    ASSERT_EQ(csv.code, 0) << csv.err.toStdString();
+    const QStringList lines = csv.out.split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[2].endsWith("\"QB,\"\"1\"\"\"")) << lines[2].toStdString(); // RFC 4180 quoting
+
+    const CliResult json = cli({"station", "export", "--format", "json", "--barcode", "QB2026120900001", "--outcome", "FAIL"});
+    ASSERT_EQ(json.code, 0);
+    EXPECT_EQ(QJsonDocument::fromJson(json.out.toUtf8()).array(), QJsonArray{unusual});
+
+    EXPECT_EQ(cli({"station", "export", "--format", "xlsx", "--out", path("runs.xlsx")}).code, 2); // not overwritten
+}
+
+} // namespace

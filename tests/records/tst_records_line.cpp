@@ -1,0 +1,233 @@
+// Store and forward against a real PostgreSQL server (a throw-away cluster
+// that the CTest fixture starts with scripts/pg-test-cluster): runs reach
+// the line once however often they are forwarded, a server stopped or a
+// forwarder killed mid-forward loses and doubles nothing, two processes
+// reserving serial numbers at once never get the same one, and a database
+// with a newer schema is refused with nothing written.
+#include "Forwarder.h"
+#include "RecordStore.h"
+#include "RecordsTestSupport.h"
+#include "Schema.h"
+#include "StationRecords.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QUuid>
+#include <set>
+
+using namespace bms::records;
+using namespace bms::test;
+
+namespace {
+
+const auto* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment<>);
+
+// The cluster's URL, with a database of its own for each test.
+class LineFixture : public RecordsFixture {
+protected:
+    void SetUp() override
+    {
+        RecordsFixture::SetUp();
+        QFile state(QStringLiteral(BMS_PG_STATE));
+        ASSERT_TRUE(state.open(QIODevice::ReadOnly))
+            << "the PostgreSQL test cluster is not running (" BMS_PG_STATE " missing): its fixture test failed";
+        const QString server = QString::fromUtf8(state.readAll()).trimmed();
+        QString error;
+        auto admin = Database::openPostgres(server, error);
+        ASSERT_TRUE(admin) << error.toStdString();
+        const QString name = QStringLiteral("t_") + QUuid::createUuid().toString(QUuid::Id128);
+        ASSERT_TRUE(admin->exec(QStringLiteral("CREATE DATABASE ") + name, error)) << error.toStdString();
+        url_ = server;
+        url_.replace(QRegularExpression(QStringLiteral("/bms\\?")), QStringLiteral("/") + name + QStringLiteral("?"));
+    }
+    void TearDown() override
+    {
+        // A test that stopped the server leaves it running again.
+        if (stopped_)
+            restartServer();
+    }
+
+    const QString& url() const { return url_; }
+
+    std::unique_ptr<Database> line()
+    {
+        QString error;
+        auto db = Database::openPostgres(url_, error);
+        EXPECT_TRUE(db && Migrate(*db, error)) << error.toStdString();
+        return db;
+    }
+
+    // Stores runs 1..count (with `measurements` each) in the PC's database.
+    void storeLocally(int first, int count, int measurements)
+    {
+        QString error;
+        auto records = StationRecords::open({localPath(), url_}, error);
+        ASSERT_TRUE(records) << error.toStdString();
+        for (int n = first; n < first + count; ++n) {
+            SampleRun run;
+            run.number = n;
+            run.measurements = measurements;
+            ASSERT_TRUE(records->store(SampleRecord(run), error)) << error.toStdString();
+        }
+    }
+
+    void cluster(const char* command)
+    {
+        QProcess p;
+        p.start(QStringLiteral(BMS_PG_CLUSTER), {QLatin1String(command), QStringLiteral(BMS_PG_STATE)});
+        ASSERT_TRUE(p.waitForFinished(90000));
+        ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    }
+    void stopServer()
+    {
+        stopped_ = true;
+        cluster("stop");
+    }
+    void restartServer()
+    {
+        cluster("restart");
+        stopped_ = false;
+    }
+
+    // Runs on the line whose rows are not all there (expects `measurements`
+    // each), and runs in all.
+    static qint64 brokenRuns(Database& db, int measurements)
+    {
+        return Scalar(db, QStringLiteral("SELECT COUNT(*) FROM runs r WHERE"
+                                         " (SELECT COUNT(*) FROM measurements m WHERE m.run_id = r.run_id) <> %1"
+                                         " OR (SELECT COUNT(*) FROM steps s WHERE s.run_id = r.run_id) <> 5"
+                                         " OR (SELECT COUNT(*) FROM attachments a WHERE a.run_id = r.run_id) <> 1")
+                                  .arg(measurements));
+    }
+
+private:
+    QString url_;
+    bool stopped_ = false;
+};
+
+TEST_F(LineFixture, aRunForwardedAgainIsKeptOnceAndOtherPCsSeeItsPass)
+{
+    storeLocally(1, 5, 20);
+    QString error;
+    auto local = Database::openSqlite(localPath(), error);
+    ASSERT_TRUE(local && Migrate(*local, error));
+    Forwarder forwarder(*local, url());
+    Forwarder::Pass pass = forwarder.forward(false, 100);
+    EXPECT_EQ(pass.forwarded, 5) << pass.error.toStdString();
+    EXPECT_EQ(pass.waiting, 0);
+    auto db = line();
+    const auto there = RecordStore(*db, false).load(SampleRunId(3), error);
+    const auto here = RecordStore(*local, false).load(SampleRunId(3), error);
+    ASSERT_TRUE(there && here);
+    EXPECT_EQ(QJsonDocument(*there).toJson().toStdString(), QJsonDocument(*here).toJson().toStdString());
+
+    // As after a crash between the line's commit and the queue's delete.
+    ASSERT_TRUE(local->exec("INSERT INTO forward_queue (run_id, queued_ms, attempts, next_ms)"
+                            " SELECT run_id, 0, 0, 0 FROM runs", error));
+    pass = forwarder.forward(false, 100);
+    EXPECT_EQ(pass.forwarded, 5);
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM runs"), 5);
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM measurements"), 5 * 20);
+
+    // Another PC of the same station, with nothing of its own.
+    auto other = StationRecords::open({path("other.db"), url()}, error);
+    ASSERT_TRUE(other) << error.toStdString();
+    EXPECT_EQ(other->passedBefore("QB2026120900001", "EOL-1", error), std::optional<bool>(true));
+    EXPECT_EQ(other->passedBefore("QB2026120900001", "EOL-9", error), std::optional<bool>(false));
+}
+
+TEST_F(LineFixture, serverStoppedOrForwarderKilledMidForwardLosesAndDoublesNothing)
+{
+    const int measurements = 40;
+    storeLocally(1, 300, measurements);
+    auto db = line();
+    QProcess loop;
+    loop.setProcessEnvironment(environment());
+    loop.start(QStringLiteral(BMS_CLI), {"station", "forward", "--loop", "--interval", "100", "--db", url()});
+    ASSERT_TRUE(loop.waitForStarted());
+    ASSERT_TRUE(WaitUntil([&] { return Scalar(*db, "SELECT COUNT(*) FROM runs") >= 40; }, 60000));
+    db.reset();
+    stopServer();
+    QByteArray said;
+    ASSERT_TRUE(WaitUntil([&] {
+        said += loop.readAllStandardOutput();
+        return said.contains("waiting for the line database (");
+    }, 30000)) << said.toStdString();
+    restartServer();
+
+    QString error;
+    auto local = Database::openSqlite(localPath(), error);
+    ASSERT_TRUE(local);
+    ASSERT_TRUE(WaitUntil([&] { return Scalar(*local, "SELECT COUNT(*) FROM forward_queue") == 0; }, 60000));
+    db = line();
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM runs"), 300);
+    EXPECT_EQ(brokenRuns(*db, measurements), 0);
+
+    // Killed mid-forward: what it had not taken off the queue goes with the
+    // next forward, once.
+    storeLocally(301, 300, measurements);
+    ASSERT_TRUE(WaitUntil([&] { return Scalar(*db, "SELECT COUNT(*) FROM runs") >= 340; }, 60000));
+    loop.kill();
+    loop.waitForFinished();
+    const CliResult once = cli({"--json", "station", "forward", "--db", url()});
+    EXPECT_EQ(once.code, 0) << once.err.toStdString();
+    EXPECT_EQ(once.last().value("waiting").toInt(), 0);
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM runs"), 600);
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM measurements"), 600 * measurements);
+    EXPECT_EQ(brokenRuns(*db, measurements), 0);
+}
+
+TEST_F(LineFixture, twoProcessesReservingAThousandSerialNumbersEachNeverShareOne)
+{
+    for (const QString& database : {localPath(), url()}) {
+        SCOPED_TRACE(database.toStdString());
+        QProcess a, b;
+        for (QProcess* p : {&a, &b})
+            p->start(QStringLiteral(BMS_RECORDS_CHILD), {"reserve", database, "QX20261209", "1000"});
+        std::multiset<qint64> numbers;
+        for (QProcess* p : {&a, &b}) {
+            ASSERT_TRUE(p->waitForFinished(120000));
+            ASSERT_EQ(p->exitCode(), 0) << p->readAllStandardError().toStdString();
+            for (const QByteArray& line : p->readAllStandardOutput().split('\n'))
+                if (!line.isEmpty())
+                    numbers.insert(line.toLongLong());
+        }
+        ASSERT_EQ(numbers.size(), 2000u);
+        EXPECT_EQ(std::set<qint64>(numbers.begin(), numbers.end()).size(), 2000u) << "a number was handed out twice";
+        EXPECT_EQ(*numbers.rbegin(), 2000);
+    }
+}
+
+TEST_F(LineFixture, aDatabaseWithANewerSchemaIsRefusedWithNothingWritten)
+{
+    const QString folder = recordFolder("results", {SampleRun{}});
+    storeLocally(7, 2, 10);
+    const QString bump = QStringLiteral("INSERT INTO schema_migrations (version, applied_at) VALUES (%1, 'later')")
+                             .arg(KnownSchemaVersion() + 1);
+    QString error;
+    {
+        auto db = line();
+        ASSERT_TRUE(db->exec(bump, error)) << error.toStdString();
+    }
+    const CliResult forward = cli({"station", "forward", "--db", url()});
+    EXPECT_EQ(forward.code, 6);
+    EXPECT_TRUE(forward.err.contains("newer than this tool knows")) << forward.err.toStdString();
+    EXPECT_TRUE(forward.out.contains("2 runs waiting for the line database")) << forward.out.toStdString();
+    {
+        auto db = Database::openPostgres(url(), error);
+        ASSERT_TRUE(db);
+        EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM runs"), 0);
+    }
+
+    {
+        auto local = Database::openSqlite(localPath(), error);
+        ASSERT_TRUE(local && local->exec(bump, error));
+    }
+    const CliResult import = cli({"station", "import", folder});
+    EXPECT_EQ(import.code, 6);
+    EXPECT_TRUE(import.err.contains("newer than this tool knows")) << import.err.toStdString();
+    auto local = Database::openSqlite(localPath(), error);
+    EXPECT_EQ(Scalar(*local, "SELECT COUNT(*) FROM runs"), 2);
+}
+
+} // namespace
