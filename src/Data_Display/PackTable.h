@@ -88,11 +88,17 @@ extern std::array<uint8_t, 8> DeviceClock;
 extern uint8_t ProtocolType;
 
 // Decodes the function-4 frame in MY_COM.RxBuf for the block in ReadBlock
-// (8: device information) and advances ReadBlock.
+// (8: device information, then its message) and advances ReadBlock.
 void DecodeTelemetry();
 // Stores the fields of the function-4 frame in MY_COM.RxBuf as `block`
-// (8: device information, with its message) and leaves ReadBlock alone.
+// (8: device information) and leaves ReadBlock alone.
 void DecodeTelemetryBlock(int32_t block);
+// "Get the information completely!" after an information read, unless the
+// read follows an identity write that refreshes the panel quietly (barcode,
+// clock, protocol type, sleep time) or the calibration workbook is open.
+// Shown last, once the rotation has moved on and the displays are refreshed:
+// polling goes on while the box is open.
+void ShowInformationReadMessage();
 void DecodeDeviceInfo();
 
 // Writes the fixed captions of both grids.

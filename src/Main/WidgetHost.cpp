@@ -1,6 +1,7 @@
 #include "WidgetHost.h"
 
 #include "Errors.h"
+#include "Sampling.h"
 #include "ShapeWidget.h"
 
 #include <QAbstractButton>
@@ -299,6 +300,8 @@ bool WidgetHost::show(const MessageBoxInfo& info)
         }
         WidgetHost& host;
     } asking(*this);
+    // Sampling goes on while the operator reads the box.
+    const ModalBoxScope polling;
     if (messageHook)
         return messageHook(info);
     const auto icon = info.kind == MessageBoxInfo::Information ? QMessageBox::Information

@@ -49,6 +49,8 @@ void WireHooks()
             AppHooks.dataLogRow();
         if (Sampling == 1 && block >= 0 && block <= 7 && AppHooks.trendSample)
             AppHooks.trendSample(block);
+        if (block == 8)
+            ShowInformationReadMessage();
     };
     Hooks.readRefused = TakeReadRefusal;
     Hooks.deviceInfo = [] { DecodeDeviceInfo(); };

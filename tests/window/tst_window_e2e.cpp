@@ -160,6 +160,41 @@ private Q_SLOTS:
         QCOMPARE(s.f.host().unknownControls(), QStringList());
     }
 
+    void pollsGoOnWhileAMessageBoxIsOpen()
+    {
+        // The operator leaves a box open for 2.6 s while sampling every
+        // 500 ms: the box of the information read (shown by the decoder) and
+        // a refused input (shown inside a settings handler that pauses
+        // sampling around its request).
+        const struct {
+            const char* button;
+            const char* barcode;
+            const char* box;
+        } cases[] = {
+            {"btn3", "", "Get the information completely!"},
+            {"btn8", "12345", "Please enter 12 bits 0~9 data!"},
+        };
+        for (const auto& c : cases) {
+            Session s;
+            s.openAndSample();
+            QTRY_VERIFY_WITH_TIMEOUT(s.pack.answersSent() >= 2, 5000);
+            s.f.host().setText(QStringLiteral("edt1"), QString::fromLatin1(c.barcode));
+            uint64_t answersWhileOpen = 0;
+            s.f.window->host().messageHook = [&](const MessageBoxInfo& box) {
+                s.f.boxes.append(box);
+                if (box.text == QLatin1String(c.box)) {
+                    const uint64_t before = s.pack.answersSent();
+                    QTest::qWait(2600);
+                    answersWhileOpen = s.pack.answersSent() - before;
+                }
+                return true;
+            };
+            s.f.click(c.button);
+            QTRY_VERIFY_WITH_TIMEOUT(s.f.boxTexts().contains(QLatin1String(c.box)), 5000);
+            QVERIFY2(answersWhileOpen >= 4, c.box);
+        }
+    }
+
     void writesWithoutAMessageAreNotedInTheMemo()
     {
         Session s;
