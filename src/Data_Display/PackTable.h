@@ -100,6 +100,9 @@ void DecodeTelemetryBlock(int32_t block);
 // polling goes on while the box is open.
 void ShowInformationReadMessage();
 void DecodeDeviceInfo();
+// The controls DecodeDeviceInfo fills, with their texts at program start;
+// "Save UID" disabled.
+void ShowNoDeviceInfo();
 
 // Writes the fixed captions of both grids.
 void SetupGridLabels();
@@ -109,7 +112,13 @@ void ShowAlarmBits();
 void ShowProtectionBits();
 void ShowParallelProgress();
 
-// Puts PackTable, BsiRecord, DeviceClock and ProtocolType back to zero (tests).
+// Puts PackTable, BsiRecord, DeviceClock and ProtocolType back to zero.
 void ResetPackTable();
+
+// Another pack may be on the line (a port was opened): everything decoded
+// from the last one is forgotten (ResetPackTable) and its displays are as at
+// program start: empty grid values, an empty Information group, the start
+// texts of the state labels, lime squares.
+void ShowNoPack();
 
 } // namespace bms

@@ -134,6 +134,30 @@ void SetupGridLabels()
         ui.setCell(kBsiGrid, c.col, c.row, QString::fromLatin1(c.caption));
 }
 
+void ShowNoPack()
+{
+    ResetPackTable();
+    if (!App.ui)
+        return;
+    UiHost& ui = *App.ui;
+    for (int row = 1; row <= 8; ++row) {
+        for (int col : {1, 3, 5, 7})
+            ui.setCell(kMainGrid, col, row, QString());
+    }
+    for (const BsiCell& c : kBsiCells)
+        ui.setCell(kBsiGrid, c.col + 1, c.row, QString());
+    const std::pair<const char*, const char*> labels[] = {
+        {"lblc", "Current:"}, {"lblv1", " Cell 1 Voltage:"}, {"lblv2", " Cell 2 Voltage:"},
+        {"edt3", ""},         {"Edit1", ""},                 {"lbl_protocol_type", "Protocol Type: "},
+    };
+    for (const auto& [name, text] : labels)
+        ui.setText(QString::fromLatin1(name), QString::fromLatin1(text));
+    ShowNoDeviceInfo();
+    ShowStartStateTexts();
+    ShowAlarmBits();
+    ShowProtectionBits();
+}
+
 void ShowTelemetry()
 {
     if (!App.ui)

@@ -129,6 +129,7 @@ void MainForm::wire()
     // Trends: one sample after each decoded telemetry block; stopping
     // sampling leaves a gap before the next one.
     bms::AppHooks.trendSample = [this](int block) { trends_->record(block, bms::SampleIntervalMs); };
+    bms::AppHooks.portOpened = [this] { trends_->newPack(); };
     connect(ui_->cybtn, &QAbstractButton::clicked, this, [this] {
         if (bms::Sampling == 0)
             trends_->samplingStopped();
