@@ -9,6 +9,8 @@
 
 namespace bms {
 
+class BlockFreshness;
+
 struct PackRecord {
     uint8_t version_major = 0;
     uint8_t version_minor = 0;
@@ -108,6 +110,10 @@ void ShowNoDeviceInfo();
 void SetupGridLabels();
 // Refreshes grids and labels from PackTable entry 0 and BsiRecord.
 void ShowTelemetry();
+// Greys the grid values whose block `freshness` does not count as fresh and
+// gives every value its tooltip in engineering units (after ShowTelemetry,
+// and whenever a read is refused or unanswered).
+void ShowGridStates(const BlockFreshness& freshness);
 void ShowAlarmBits();
 void ShowProtectionBits();
 void ShowParallelProgress();

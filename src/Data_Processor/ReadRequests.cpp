@@ -22,6 +22,8 @@ void ReadHistory::record(int block, uint16_t reg, uint16_t quantity, int64_t now
     slot.quantity = quantity;
     slot.sentMs = nowMs;
     ++count_;
+    if (block >= 0 && block <= 7)
+        ++telemetry_;
 }
 
 std::vector<int64_t> ReadHistory::open(int64_t nowMs) const
@@ -112,6 +114,7 @@ void ReadHistory::clear()
 {
     ring_ = {};
     count_ = 0;
+    telemetry_ = 0;
 }
 
 } // namespace bms

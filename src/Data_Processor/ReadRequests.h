@@ -60,6 +60,9 @@ public:
 
     // The newest request recorded, or nullptr.
     ReadRequest* latest();
+    // Telemetry reads (blocks 0..7) recorded since the last clear: the
+    // display counts the rotation's polls by it.
+    int64_t telemetryRequests() const { return telemetry_; }
     void clear();
 
 private:
@@ -72,6 +75,7 @@ private:
 
     std::array<ReadRequest, kSize> ring_{};
     int64_t count_ = 0; // requests recorded so far
+    int64_t telemetry_ = 0;
 };
 
 // The read requests of the link, cleared by ResetProtocolState.
