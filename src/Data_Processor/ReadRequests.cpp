@@ -105,6 +105,11 @@ ReadMatch ReadHistory::matchRefusal(int64_t nowMs)
     return take(choose(candidates), candidates);
 }
 
+ReadMatch ReadHistory::peekRefusal(int64_t nowMs) const
+{
+    return choose(open(nowMs));
+}
+
 ReadRequest* ReadHistory::latest()
 {
     return count_ == 0 ? nullptr : &ring_[static_cast<size_t>((count_ - 1) % kSize)];

@@ -57,6 +57,8 @@ public:
     ReadMatch peekAnswer(int byteCount, int64_t nowMs) const;
     // An exception answer to a read: any open request may be the one refused.
     ReadMatch matchRefusal(int64_t nowMs);
+    // The same without closing anything (for the frame record).
+    ReadMatch peekRefusal(int64_t nowMs) const;
 
     // The newest request recorded, or nullptr.
     ReadRequest* latest();
