@@ -87,6 +87,10 @@ private Q_SLOTS:
         QVERIFY(cell1 > 2000);
         QTRY_COMPARE_WITH_TIMEOUT(s.cell(1, 1), QString::number(cell1) + QStringLiteral("mV"), 15000);
         QCOMPARE(s.cell(3, 8), QString::number(cell16) + QStringLiteral("mV"));
+        // Current values in the grid's own colour, each with its engineering value.
+        auto* grid = s.f.window->findChild<QTableWidget*>(QStringLiteral("strngrd1"));
+        QCOMPARE(grid->item(1, 1)->toolTip(), QStringLiteral("%1.%2 V").arg(cell1 / 1000).arg(cell1 % 1000, 3, 10, QLatin1Char('0')));
+        QVERIFY(!grid->item(1, 1)->data(Qt::ForegroundRole).isValid());
         QCOMPARE(s.cell(7, 1), QString::number(s.pack.reg(0x0017) * 10) + QStringLiteral("mV"));
         const int32_t current = static_cast<int32_t>(uint32_t(s.pack.reg(0x0015)) << 16 | s.pack.reg(0x0016));
         QCOMPARE(s.cell(7, 2), QString::number(current) + QStringLiteral("mA"));
