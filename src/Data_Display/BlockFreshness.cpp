@@ -49,15 +49,20 @@ void BlockFreshness::clear()
     blocks_ = {};
 }
 
-bool BlockFreshness::fresh(int block, int index) const
+bool BlockFreshness::fresh(int block, int index, int rotationLength) const
 {
     if (block < 0 || block >= static_cast<int>(blocks_.size()))
         return false;
     const Block& b = blocks_[static_cast<size_t>(block)];
     const int64_t age = ReadRequests.telemetryRequests() - b.poll;
-    if (b.poll < 0 || b.failed || age < 0 || age > RotationLength())
+    if (b.poll < 0 || b.failed || age < 0 || age > rotationLength)
         return false;
     return block < 4 || block > 6 || index < b.registers;
+}
+
+bool BlockFreshness::fresh(int block, int index) const
+{
+    return fresh(block, index, RotationLength());
 }
 
 int RotationLength()

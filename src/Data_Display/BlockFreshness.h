@@ -27,6 +27,9 @@ public:
     void clear();
 
     // Block 0..7 is fresh; for blocks 4, 5 and 6, register `index` of it.
+    // `rotationLength` is RotationLength(), given by callers that ask for
+    // many values at once.
+    bool fresh(int block, int index, int rotationLength) const;
     bool fresh(int block, int index = 0) const;
 
 private:

@@ -108,11 +108,12 @@ void ShowNoDeviceInfo();
 
 // Writes the fixed captions of both grids.
 void SetupGridLabels();
-// Refreshes grids and labels from PackTable entry 0 and BsiRecord.
-void ShowTelemetry();
-// Greys the grid values whose block `freshness` does not count as fresh and
-// gives every value its tooltip in engineering units (after ShowTelemetry,
-// and whenever a read is refused or unanswered).
+// Refreshes grids and labels from PackTable entry 0 and BsiRecord. With
+// `freshness`, the grid values its blocks do not count as fresh are grey and
+// every value gets its tooltip in engineering units.
+void ShowTelemetry(const BlockFreshness* freshness = nullptr);
+// Only the grey and the tooltips of the grid values (a read was refused or
+// went unanswered).
 void ShowGridStates(const BlockFreshness& freshness);
 void ShowAlarmBits();
 void ShowProtectionBits();

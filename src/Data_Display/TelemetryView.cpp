@@ -58,27 +58,37 @@ void ShowNoPack()
     ShowProtectionBits();
 }
 
-void ShowTelemetry()
+namespace {
+
+// The grid values: their texts (`texts`), and with `freshness` their grey
+// and their tooltips.
+void ShowGrid(UiHost& ui, bool texts, const BlockFreshness* freshness)
+{
+    const int rotation = freshness ? RotationLength() : 0;
+    ForEachGridValue(PackTable[0], BsiRecord, [&](const QString& grid, int col, int row, const GridValue& value) {
+        if (texts)
+            ui.setCell(grid, col, row, value.text);
+        if (freshness)
+            ui.setCellState(grid, col, row, !freshness->fresh(value.block, value.index, rotation), value.tip);
+    });
+}
+
+} // namespace
+
+void ShowTelemetry(const BlockFreshness* freshness)
 {
     if (!App.ui)
         return;
     UiHost& ui = *App.ui;
-    const PackRecord& p = PackTable[0];
-    ForEachGridValue(p, BsiRecord, [&ui](const QString& grid, int col, int row, const GridValue& value) {
-        ui.setCell(grid, col, row, value.text);
-    });
-    ShowLabels(ui, p);
+    ShowGrid(ui, true, freshness);
+    ShowLabels(ui, PackTable[0]);
     ShowStateTexts();
 }
 
 void ShowGridStates(const BlockFreshness& freshness)
 {
-    if (!App.ui)
-        return;
-    UiHost& ui = *App.ui;
-    ForEachGridValue(PackTable[0], BsiRecord, [&](const QString& grid, int col, int row, const GridValue& value) {
-        ui.setCellState(grid, col, row, !freshness.fresh(value.block, value.index), value.tip);
-    });
+    if (App.ui)
+        ShowGrid(*App.ui, false, &freshness);
 }
 
 } // namespace bms

@@ -42,9 +42,7 @@ void WireHooks(BlockFreshness* freshness)
         const int32_t block = TakeReadAnswer();
         if (block < 0)
             return;
-        ShowTelemetry();
-        if (freshness)
-            ShowGridStates(*freshness);
+        ShowTelemetry(freshness);
         ShowAlarmBits();
         ShowProtectionBits();
         ShowParallelProgress();
