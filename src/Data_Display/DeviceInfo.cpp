@@ -146,9 +146,8 @@ void DecodeDeviceInfo()
     }
 
     if (data.fits(kSleepMultiplier, 2) && data.fits(kSleepBase, 2)) {
-        Show(ui, QStringLiteral("lbl_sleep_time"), QStringLiteral("Sleep Time: %1 X %2 S")
-                                                         .arg(data.u16(kSleepMultiplier))
-                                                         .arg(data.u16(kSleepBase)));
+        Show(ui, QStringLiteral("lbl_sleep_time"),
+             QStringLiteral("Sleep Time: %1 X %2 S").arg(data.u16(kSleepMultiplier)).arg(data.u16(kSleepBase)));
     }
 }
 
