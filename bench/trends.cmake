@@ -2,7 +2,7 @@
 # charts repainted ("All" and "10 min"), opening a data log of 100,000 rows
 # (bench_trends). Built with Qt Charts as well when it is installed, to
 # compare the two plotting libraries on the same data.
-if(TARGET bms_trends_view)
+if(BMS_BUILD_GUI)
   add_executable(bench_trends ${CMAKE_CURRENT_LIST_DIR}/trends_charts.cpp)
   target_link_libraries(bench_trends PRIVATE bms_trends_view bms_options)
   find_package(Qt6 QUIET COMPONENTS Charts)

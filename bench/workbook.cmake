@@ -2,11 +2,9 @@
 # .xlsx of 100,000 rows of 67 columns (bench_workbook [DISK_FOLDER]); the same
 # per-row cost with the live sheet window open
 # (QT_QPA_PLATFORM=offscreen bench_workbook_view).
-if(TARGET bms_testsupport)
-  add_executable(bench_workbook ${CMAKE_CURRENT_LIST_DIR}/workbook_rows.cpp)
-  target_link_libraries(bench_workbook PRIVATE bms_workbooks bms_testsupport bms_options)
-  if(TARGET bms_workbook_view)
-    add_executable(bench_workbook_view ${CMAKE_CURRENT_LIST_DIR}/workbook_view.cpp)
-    target_link_libraries(bench_workbook_view PRIVATE bms_workbook_view bms_workbooks bms_testsupport bms_options)
-  endif()
+add_executable(bench_workbook ${CMAKE_CURRENT_LIST_DIR}/workbook_rows.cpp)
+target_link_libraries(bench_workbook PRIVATE bms_workbooks bms_testsupport bms_options)
+if(BMS_BUILD_GUI)
+  add_executable(bench_workbook_view ${CMAKE_CURRENT_LIST_DIR}/workbook_view.cpp)
+  target_link_libraries(bench_workbook_view PRIVATE bms_workbook_view bms_workbooks bms_testsupport bms_options)
 endif()

@@ -9,6 +9,7 @@
 #include "ResponseData.h"
 #include "TextFormat.h"
 
+#include <QHash>
 #include <QString>
 
 namespace bms {
@@ -56,7 +57,49 @@ QString SerialNumber(const ResponseData& data)
     return VisibleText(bytes);
 }
 
+// The controls an information read fills, with their texts at start. The
+// edit boxes are inputs of the writes as well ("Modify Barcode" reads edt1).
+struct InfoControl {
+    const char* name;
+    const char* startText;
+    bool input;
+};
+
+constexpr InfoControl kInfoControls[] = {
+    {"Customer_code_edit", "", true}, {"edt4", "", true},          {"edt1", "", true},
+    {"edt2", "", true},               {"edt_pack_id", "", true},   {"lbl_rtc", "RTC Time: ", false},
+    {"edt_uid", "", true},            {"lbl_uid_crc", "", false},  {"lbl_sleep_time", "Sleep Time:", false},
+};
+
+// What the last information read put into each control, so that a text the
+// operator typed since is told apart from the pack's.
+QHash<QString, QString> shownByRead;
+
+void Show(UiHost& ui, const QString& control, const QString& text)
+{
+    ui.setText(control, text);
+    shownByRead.insert(control, text);
+}
+
 } // namespace
+
+void ShowNoDeviceInfo()
+{
+    if (!App.ui)
+        return;
+    UiHost& ui = *App.ui;
+    for (const InfoControl& c : kInfoControls) {
+        const QString name = QString::fromLatin1(c.name);
+        // A box the operator has typed into since keeps the text: it is the
+        // input of a write, not the last pack's value.
+        if (c.input && ui.text(name) != shownByRead.value(name))
+            continue;
+        ui.setText(name, QString::fromLatin1(c.startText));
+    }
+    shownByRead.clear();
+    // The UID shown is gone: there is nothing to save.
+    ui.setEnabled(QStringLiteral("btn_uid_save"), false);
+}
 
 void DecodeDeviceInfo()
 {
@@ -71,16 +114,16 @@ void DecodeDeviceInfo()
     QString customer;
     for (int i = 0; i < kCustomerCodeBytes && data.fits(kCustomerCode + i, 1); ++i)
         customer += HexText(data.byte(kCustomerCode + i), 2);
-    ui.setText(QStringLiteral("Customer_code_edit"), customer);
+    Show(ui, QStringLiteral("Customer_code_edit"), customer);
 
     if (data.fits(kRatedCapacity, 4))
-        ui.setText(QStringLiteral("edt4"), QString::number(data.u32(kRatedCapacity)));
+        Show(ui, QStringLiteral("edt4"), QString::number(data.u32(kRatedCapacity)));
     if (data.fits(kBarcode, kBarcodeBytes))
-        ui.setText(QStringLiteral("edt1"), TextField(data, kBarcode, kBarcodeBytes));
+        Show(ui, QStringLiteral("edt1"), TextField(data, kBarcode, kBarcodeBytes));
     if (data.fits(kManufacturer, kManufacturerBytes))
-        ui.setText(QStringLiteral("edt2"), TextField(data, kManufacturer, kManufacturerBytes));
+        Show(ui, QStringLiteral("edt2"), TextField(data, kManufacturer, kManufacturerBytes));
     if (data.fits(kSerial, kSerialBytes))
-        ui.setText(QStringLiteral("edt_pack_id"), SerialNumber(data));
+        Show(ui, QStringLiteral("edt_pack_id"), SerialNumber(data));
 
     // Clock bytes that do not form a date and time leave the label as it
     // was; the fields after them are decoded all the same.
@@ -88,7 +131,7 @@ void DecodeDeviceInfo()
         for (size_t i = 0; i < DeviceClock.size(); ++i)
             DeviceClock[i] = data.byte(kClock + static_cast<int>(i));
         if (const auto text = DeviceClockText(DeviceClock))
-            ui.setText(QStringLiteral("lbl_rtc"), *text);
+            Show(ui, QStringLiteral("lbl_rtc"), *text);
     }
 
     if (data.fits(kProtocolType, 2))
@@ -96,16 +139,15 @@ void DecodeDeviceInfo()
 
     if (data.fits(kUid, kUidBytes)) {
         const uint8_t* uid = MY_COM.RxBuf.data() + 3 + kUid;
-        ui.setText(QStringLiteral("edt_uid"), QString::fromStdString(BytesToHex(uid, kUidBytes)));
-        ui.setText(QStringLiteral("lbl_uid_crc"), HexText(Crc16(uid, kUidBytes), 4));
+        Show(ui, QStringLiteral("edt_uid"), QString::fromStdString(BytesToHex(uid, kUidBytes)));
+        Show(ui, QStringLiteral("lbl_uid_crc"), HexText(Crc16(uid, kUidBytes), 4));
         if (UidWorkbookOpen)
             ui.setEnabled(QStringLiteral("btn_uid_save"), true);
     }
 
     if (data.fits(kSleepMultiplier, 2) && data.fits(kSleepBase, 2)) {
-        ui.setText(QStringLiteral("lbl_sleep_time"), QStringLiteral("Sleep Time: %1 X %2 S")
-                                                         .arg(data.u16(kSleepMultiplier))
-                                                         .arg(data.u16(kSleepBase)));
+        Show(ui, QStringLiteral("lbl_sleep_time"),
+             QStringLiteral("Sleep Time: %1 X %2 S").arg(data.u16(kSleepMultiplier)).arg(data.u16(kSleepBase)));
     }
 }
 

@@ -34,6 +34,9 @@ std::span<const ProgressShape> ParallelProgressShapes();
 // fault words and the hidden parallel words, from PackTable entry 0.
 // ShowTelemetry writes them with the grids.
 void ShowStateTexts();
+// The same labels with the window's start texts: "Standby", both MOS off and
+// the captions of the raw words without a value.
+void ShowStartStateTexts();
 
 // Parallel progress byte and the two parallel words. No response of the
 // protocol fills them, so they stay 0.

@@ -9,6 +9,8 @@
 
 namespace bms {
 
+class BlockFreshness;
+
 struct PackRecord {
     uint8_t version_major = 0;
     uint8_t version_minor = 0;
@@ -88,22 +90,42 @@ extern std::array<uint8_t, 8> DeviceClock;
 extern uint8_t ProtocolType;
 
 // Decodes the function-4 frame in MY_COM.RxBuf for the block in ReadBlock
-// (8: device information) and advances ReadBlock.
+// (8: device information, then its message) and advances ReadBlock.
 void DecodeTelemetry();
 // Stores the fields of the function-4 frame in MY_COM.RxBuf as `block`
-// (8: device information, with its message) and leaves ReadBlock alone.
+// (8: device information) and leaves ReadBlock alone.
 void DecodeTelemetryBlock(int32_t block);
+// "Get the information completely!" after an information read, unless the
+// read follows an identity write that refreshes the panel quietly (barcode,
+// clock, protocol type, sleep time) or the calibration workbook is open.
+// Shown last, once the rotation has moved on and the displays are refreshed:
+// polling goes on while the box is open.
+void ShowInformationReadMessage();
 void DecodeDeviceInfo();
+// The controls DecodeDeviceInfo fills, with their texts at program start;
+// "Save UID" disabled.
+void ShowNoDeviceInfo();
 
 // Writes the fixed captions of both grids.
 void SetupGridLabels();
-// Refreshes grids and labels from PackTable entry 0 and BsiRecord.
-void ShowTelemetry();
+// Refreshes grids and labels from PackTable entry 0 and BsiRecord. With
+// `freshness`, the grid values its blocks do not count as fresh are grey and
+// every value gets its tooltip in engineering units.
+void ShowTelemetry(const BlockFreshness* freshness = nullptr);
+// Only the grey and the tooltips of the grid values (a read was refused or
+// went unanswered).
+void ShowGridStates(const BlockFreshness& freshness);
 void ShowAlarmBits();
 void ShowProtectionBits();
 void ShowParallelProgress();
 
-// Puts PackTable, BsiRecord, DeviceClock and ProtocolType back to zero (tests).
+// Puts PackTable, BsiRecord, DeviceClock and ProtocolType back to zero.
 void ResetPackTable();
+
+// Another pack may be on the line (a port was opened): everything decoded
+// from the last one is forgotten (ResetPackTable) and its displays are as at
+// program start: empty grid values, an empty Information group, the start
+// texts of the state labels, lime squares.
+void ShowNoPack();
 
 } // namespace bms

@@ -85,7 +85,6 @@ int TakeReadAnswer()
     qCDebug(lcReads) << "read answer of" << byteCount << "bytes is" << BlockName(block)
                      << (current ? "" : "(late: the rotation stays)");
     DecodeTelemetryBlock(block);
-    // A message box of the information read may have let the rotation move.
     if (current && ReadBlock == block)
         ReadBlock = NextAfter(block);
 

@@ -12,8 +12,8 @@
 namespace bms {
 
 // The function-4 answer in MY_COM.RxBuf. The block it was decoded as (0..7,
-// 8 the information read; the caller then refreshes the displays and logs a
-// row), or -1 when it was dropped.
+// 8 the information read; the caller then refreshes the displays, logs a row
+// and, for 8, shows ShowInformationReadMessage), or -1 when it was dropped.
 int TakeReadAnswer();
 
 // The exception answer (function 0x84) in MY_COM.RxBuf: a memo line names the

@@ -58,4 +58,16 @@ void ShowStateTexts()
     ui.setText(QStringLiteral("lbl_parallel_bit"), QStringLiteral("PAR:") + HexText(ParallelWord, 4));
 }
 
+void ShowStartStateTexts()
+{
+    if (!App.ui)
+        return;
+    UiHost& ui = *App.ui;
+    ui.setText(QStringLiteral("lbl30"), QStringLiteral("Standby"));
+    ui.setText(QStringLiteral("lbl33"), QStringLiteral("Charge MOS:off"));
+    ui.setText(QStringLiteral("lbl34"), QStringLiteral("Discharge MOS:off"));
+    for (const RawWord& w : kRawWords)
+        ui.setText(QString::fromLatin1(w.label), QString::fromLatin1(w.caption));
+}
+
 } // namespace bms

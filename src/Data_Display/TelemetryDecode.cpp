@@ -299,14 +299,16 @@ void DecodeTelemetryBlock(int32_t block)
         StoreFields(data, kBlock7);
         StoreParallelMembers(data);
         break;
-    case 8:
-        DecodeDeviceInfo();
-        if (!InfoMessageSuppressed() && App.ui)
-            App.ui->showMessage(QStringLiteral("Get the information completely!"));
-        break;
+    case 8: DecodeDeviceInfo(); break;
     default:
         break;
     }
+}
+
+void ShowInformationReadMessage()
+{
+    if (!InfoMessageSuppressed() && App.ui)
+        App.ui->showMessage(QStringLiteral("Get the information completely!"));
 }
 
 void DecodeTelemetry()
@@ -316,6 +318,10 @@ void DecodeTelemetry()
     const int32_t block = ReadBlock;
     DecodeTelemetryBlock(block);
     ReadBlock = block == 8 ? 0 : NextReadBlock(block);
+    // The rotation has moved on before the box opens, so the polls go on
+    // while it is shown.
+    if (block == 8)
+        ShowInformationReadMessage();
 }
 
 } // namespace bms

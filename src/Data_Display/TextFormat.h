@@ -18,6 +18,22 @@ inline QString PercentTenths(uint16_t value)
     return QStringLiteral("%1.%2%").arg(value / 10).arg(value % 10);
 }
 
+// `value` / 10^decimals with exactly `decimals` digits after the point:
+// (3300, 3) -> "3.300", (-5, 1) -> "-0.5".
+inline QString FixedPoint(int64_t value, int decimals)
+{
+    int64_t scale = 1;
+    for (int i = 0; i < decimals; ++i)
+        scale *= 10;
+    const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    QString text = value < 0 ? QStringLiteral("-") : QString();
+    text += QString::number(magnitude / static_cast<uint64_t>(scale));
+    if (decimals > 0)
+        text += QLatin1Char('.')
+            + QString::number(magnitude % static_cast<uint64_t>(scale)).rightJustified(decimals, QLatin1Char('0'));
+    return text;
+}
+
 // A version word as bits 15-12, 11-4 and 3-0: 0x1203 -> "1.32.3".
 inline QString VersionText(uint16_t word)
 {

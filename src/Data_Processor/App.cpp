@@ -24,6 +24,10 @@ void BlockingPause(int ms)
 
 void Delay(int ms)
 {
+    if (App.delay) {
+        App.delay(ms);
+        return;
+    }
     QDeadlineTimer deadline(ms, Qt::PreciseTimer);
     if (!QCoreApplication::instance()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));

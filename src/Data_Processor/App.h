@@ -18,8 +18,11 @@ struct AppContext {
     Timer* tmr2 = nullptr; // reply time-out
     Timer* tmr3 = nullptr; // status-bar clock
     Timer* tmr4 = nullptr; // upgrade watchdog
-    // A pause that handles no events (the boot-loader and sweep pauses).
+    // A pause that handles no events (the boot-loader pauses).
     std::function<void(int ms)> blockingPause;
+    // Replaces the wait of Delay when set: tests record the waits of a
+    // handler instead of spending them.
+    std::function<void(int ms)> delay;
     // How long a request waits for its answer before tmr2 reports a
     // time-out: 500 ms in the window; the command line sets its --timeout.
     int replyTimeoutMs = 500;
@@ -31,7 +34,8 @@ extern AppContext App;
 void BlockingPause(int ms);
 
 // Waits at least `ms` milliseconds while the event loop keeps handling
-// events, so timers and received data go on.
+// events, so timers, received data and painting go on (App.delay instead
+// when set).
 void Delay(int ms);
 
 } // namespace bms

@@ -22,6 +22,8 @@ void ReadHistory::record(int block, uint16_t reg, uint16_t quantity, int64_t now
     slot.quantity = quantity;
     slot.sentMs = nowMs;
     ++count_;
+    if (block >= 0 && block <= 7)
+        ++telemetry_;
 }
 
 std::vector<int64_t> ReadHistory::open(int64_t nowMs) const
@@ -103,6 +105,11 @@ ReadMatch ReadHistory::matchRefusal(int64_t nowMs)
     return take(choose(candidates), candidates);
 }
 
+ReadMatch ReadHistory::peekRefusal(int64_t nowMs) const
+{
+    return choose(open(nowMs));
+}
+
 ReadRequest* ReadHistory::latest()
 {
     return count_ == 0 ? nullptr : &ring_[static_cast<size_t>((count_ - 1) % kSize)];
@@ -112,6 +119,7 @@ void ReadHistory::clear()
 {
     ring_ = {};
     count_ = 0;
+    telemetry_ = 0;
 }
 
 } // namespace bms

@@ -57,9 +57,14 @@ public:
     ReadMatch peekAnswer(int byteCount, int64_t nowMs) const;
     // An exception answer to a read: any open request may be the one refused.
     ReadMatch matchRefusal(int64_t nowMs);
+    // The same without closing anything (for the frame record).
+    ReadMatch peekRefusal(int64_t nowMs) const;
 
     // The newest request recorded, or nullptr.
     ReadRequest* latest();
+    // Telemetry reads (blocks 0..7) recorded since the last clear: the
+    // display counts the rotation's polls by it.
+    int64_t telemetryRequests() const { return telemetry_; }
     void clear();
 
 private:
@@ -72,6 +77,7 @@ private:
 
     std::array<ReadRequest, kSize> ring_{};
     int64_t count_ = 0; // requests recorded so far
+    int64_t telemetry_ = 0;
 };
 
 // The read requests of the link, cleared by ResetProtocolState.

@@ -293,7 +293,6 @@ void SeriesParallelRequest()
         Record(0x9D1D, 1);
         SendRequest(body);
     }
-    BlockingPause(500);
 }
 
 void SleepTimeRequest()

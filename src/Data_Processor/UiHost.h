@@ -39,6 +39,14 @@ public:
     virtual void setPanel(int index, const QString& value) = 0;
     // A cell of a grid.
     virtual void setCell(const QString& grid, int col, int row, const QString& value) = 0;
+    // How a grid value is shown beside its text: greyed (`stale`) when its
+    // register block was not refreshed in the last rotation, and a tooltip
+    // with the value in engineering units (empty: none). Front ends without
+    // a grid may ignore it.
+    virtual void setCellState(const QString& grid, int col, int row, bool stale, const QString& tip)
+    {
+        (void)grid, (void)col, (void)row, (void)stale, (void)tip;
+    }
     // Memo lines.
     virtual void appendLine(const QString& memo, const QString& line) = 0;
     virtual void clearMemo(const QString& memo) = 0;

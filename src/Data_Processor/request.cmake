@@ -11,7 +11,7 @@ add_library(bms_request STATIC
 target_include_directories(bms_request PUBLIC ${CMAKE_CURRENT_LIST_DIR}
   PRIVATE ${PROJECT_SOURCE_DIR}/src/Data_Display)
 # Every frame written goes through the frame record (src/USBCOM).
-target_link_libraries(bms_request PUBLIC bms_protocol bms_frames bms_options $<TARGET_NAME_IF_EXISTS:bms_display>)
+target_link_libraries(bms_request PUBLIC bms_protocol bms_frames bms_options bms_display)
 # The fuzz build instruments this library so the fuzzer sees its branches.
 if(BMS_BUILD_FUZZ)
   target_compile_options(bms_request PRIVATE -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)

@@ -5,8 +5,11 @@
 #include "Convert.h"
 #include "Errors.h"
 #include "OpenFailure.h"
+#include "PackTable.h"
+#include "ReadRequests.h"
 #include "Sampling.h"
 #include "SerialComm.h"
+#include "Settings.h"
 
 #include <QTime>
 
@@ -152,6 +155,12 @@ void opencomClick(TComm& cm1)
         throw;
     }
     AwaitingCheck = 0;
+    // Another pack may be on the line: nothing of the last one is shown,
+    // logged or matched with its answers.
+    ReadRequests.clear();
+    ShowNoPack();
+    if (AppHooks.portOpened)
+        AppHooks.portOpened();
 }
 
 void ClosePort(TComm& cm1)

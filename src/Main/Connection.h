@@ -33,8 +33,10 @@ void ShowPortOpen();
 // grey indicator, PortOpen 0.
 void ShowPortClosed();
 
-// The Open Port / Close Port toggle over the serial port component.
-// When opening fails the window goes back to the offline state and the
+// The Open Port / Close Port toggle over the serial port component. A port
+// that opens starts with no pack: the pack table and its displays are as at
+// program start (ShowNoPack), the read requests of the last pack are
+// forgotten and AppHooks.portOpened is told. When opening fails the window goes back to the offline state and the
 // error still reaches the general error handler; a baud rate that is not an
 // integer, 0 or negative, or that the driver refuses, leaves the window
 // offline with a message naming the rate.

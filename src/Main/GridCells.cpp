@@ -22,7 +22,12 @@ void GridCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
         painter->drawLine(r.bottomLeft(), r.bottomRight());
         painter->drawLine(r.topRight(), r.bottomRight());
     }
-    painter->setPen(fixedRow ? pal.buttonText().color() : pal.text().color());
+    // A value its block has not refreshed lately carries its own (grey) colour.
+    const QVariant foreground = index.data(Qt::ForegroundRole);
+    const QColor textColour = fixedRow                                ? pal.buttonText().color()
+                              : foreground.canConvert<QBrush>()       ? foreground.value<QBrush>().color()
+                                                                      : pal.text().color();
+    painter->setPen(textColour);
     painter->setFont(option.font);
     painter->setClipRect(option.rect);
     painter->drawText(option.rect, Qt::AlignCenter | Qt::TextSingleLine, index.data(Qt::DisplayRole).toString());

@@ -144,6 +144,7 @@ MainForm::~MainForm()
         bms::Hooks = bms::DispatchHooks{};
         bms::UpgradeHooks = bms::UpgradeHooksT{};
         bms::AppHooks.trendSample = nullptr;
+        bms::AppHooks.portOpened = nullptr;
     }
     // The tab goes before the recorder it shows.
     delete trendsTab_;

@@ -4,6 +4,7 @@
 // its handler (WindowWiring.cpp).
 #pragma once
 
+#include "BlockFreshness.h"
 #include "FirmwareReadBack.h"
 #include "Timer.h"
 
@@ -73,6 +74,8 @@ private:
     std::unique_ptr<bms::TComm> cm1_;
     // Reads the firmware versions back after each main-board upgrade.
     bms::FirmwareReadBack readBack_;
+    // Which grid values the read rotation has refreshed lately.
+    bms::BlockFreshness freshness_;
     std::unique_ptr<bms::trends::TrendRecorder> trends_;
     bms::trends::TrendsTab* trendsTab_ = nullptr;
     bool shown_ = false;

@@ -123,4 +123,18 @@ void SamplingPause::resumeNow()
     ResumeSampling();
 }
 
+ModalBoxScope::ModalBoxScope()
+{
+    if (Sampling == 1 && App.tmr1 && !App.tmr1->enabled()) {
+        ResumeSampling();
+        resumed_ = true;
+    }
+}
+
+ModalBoxScope::~ModalBoxScope()
+{
+    if (resumed_ && Sampling == 1 && App.tmr1)
+        App.tmr1->setEnabled(false);
+}
+
 } // namespace bms

@@ -37,4 +37,20 @@ private:
     bool pending_ = true;
 };
 
+// A modal message box is open for the lifetime of the object. Polling and
+// logging go on meanwhile: when sampling is on but paused by the handler
+// that shows the box (SamplingPause, a workbook toggle), it is resumed at
+// once and paused again when the box closes, so that the rest of the handler
+// still runs with polling paused.
+class ModalBoxScope {
+public:
+    ModalBoxScope();
+    ~ModalBoxScope();
+    ModalBoxScope(const ModalBoxScope&) = delete;
+    ModalBoxScope& operator=(const ModalBoxScope&) = delete;
+
+private:
+    bool resumed_ = false;
+};
+
 } // namespace bms

@@ -90,13 +90,15 @@ void btn_parallelClick()
     struct BusyUntilDone {
         ~BusyUntilDone() { App.ui->setBusy(QString()); }
     } busy;
-    // Each member of the parallel system gets its own request; the builder
-    // pauses after each one.
+    // Each member of the parallel system gets its own request, followed by
+    // a pause of 500 ms, sent or not. The pauses keep the window painting
+    // and answering (the sweep takes about 11 s), as the 200 ms waits do.
     for (uint8_t addr = 1; addr <= 16; ++addr) {
         App.ui->setBusy(QStringLiteral("Series-Parallel Setting: address %1 of 16...").arg(addr));
         Delay(200);
         ParallelAddr = addr;
         BuildRequest(cmd_set_series_parallel);
+        Delay(500);
     }
 }
 

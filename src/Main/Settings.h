@@ -25,6 +25,8 @@ struct AppHookSet {
     // A telemetry block (0..7) was decoded into PackTable while sampling;
     // the trend charts take one sample of entry 0.
     std::function<void(int block)> trendSample;
+    // A port was opened: another pack may answer from now on.
+    std::function<void()> portOpened;
 };
 extern AppHookSet AppHooks;
 

@@ -51,15 +51,18 @@ void TrafficModel::add(const FrameEvent& event)
     // Only the newest `limit` events could ever be shown.
     if (queue_.size() > static_cast<size_t>(limit_))
         queue_.pop_front();
-    if (!paused_ && !batch_.isActive())
+    if (!batch_.isActive())
         batch_.start();
 }
 
 void TrafficModel::flush()
 {
     batch_.stop();
-    if (paused_ || queue_.empty())
+    if (paused_ || queue_.empty()) {
+        if (onBatch)
+            onBatch();
         return;
+    }
     const auto limit = static_cast<size_t>(limit_);
     const size_t incoming = queue_.size();
     const size_t excess = rows_.size() + incoming > limit ? rows_.size() + incoming - limit : 0;
@@ -78,6 +81,8 @@ void TrafficModel::flush()
     }
     queue_.clear();
     endInsertRows();
+    if (onBatch)
+        onBatch();
 }
 
 void TrafficModel::clear()

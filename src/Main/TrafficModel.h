@@ -3,7 +3,8 @@
 // from the frame record and are queued; they become rows in batches (every
 // 100 ms), so that a burst of frames costs one row insertion and one repaint.
 // While paused the queue holds what arrives (at most `limit` events) and the
-// rows stand still; resuming shows it.
+// rows stand still; resuming shows it. Every batch, paused or not, is told
+// through onBatch, so counts go on while the rows stand still.
 #pragma once
 
 #include "FrameRecord.h"
@@ -12,6 +13,7 @@
 #include <QSortFilterProxyModel>
 #include <QTimer>
 #include <deque>
+#include <functional>
 
 namespace bms {
 
@@ -43,6 +45,8 @@ public:
     // Events queued while paused, oldest first.
     const std::deque<FrameEvent>& queuedEvents() const { return queue_; }
     static QString headerText();
+    // After every batch (rows added, or events queued behind a pause).
+    std::function<void()> onBatch;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

@@ -92,7 +92,15 @@ TrafficWindow::TrafficWindow(QWidget* parent) : QWidget(parent, Qt::Window), mod
         model_.clear();
         updateCount();
     });
-    connect(errorsOnly_, &QCheckBox::toggled, this, [this](bool on) { filter_.setErrorsOnly(on); });
+    // A list that followed the newest rows goes on following them when the
+    // filter changes (the same scroll position is elsewhere in the new rows).
+    connect(errorsOnly_, &QCheckBox::toggled, this, [this](bool on) {
+        const QScrollBar* bar = view_->verticalScrollBar();
+        const bool atEnd = bar->value() >= bar->maximum();
+        filter_.setErrorsOnly(on);
+        if (atEnd)
+            view_->scrollToBottom();
+    });
     connect(copy, &QPushButton::clicked, this, &TrafficWindow::copySelection);
     connect(save, &QPushButton::clicked, this, &TrafficWindow::save);
     auto* copyKey = new QShortcut(QKeySequence::Copy, view_);
@@ -105,6 +113,8 @@ TrafficWindow::TrafficWindow(QWidget* parent) : QWidget(parent, Qt::Window), mod
         follow_ = bar->value() >= bar->maximum();
     });
     connect(&model_, &QAbstractItemModel::rowsInserted, this, &TrafficWindow::rowsAdded);
+    // The count goes on while the list is paused.
+    model_.onBatch = [this] { updateCount(); };
 
     chooseSaveFile = [this] {
         const QString name = QStringLiteral("traffic-%1.txt")
@@ -144,7 +154,6 @@ void TrafficWindow::hideEvent(QHideEvent* event)
 
 void TrafficWindow::rowsAdded()
 {
-    updateCount();
     if (follow_)
         view_->scrollToBottom();
 }

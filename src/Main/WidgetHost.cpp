@@ -1,6 +1,7 @@
 #include "WidgetHost.h"
 
 #include "Errors.h"
+#include "Sampling.h"
 #include "ShapeWidget.h"
 
 #include <QAbstractButton>
@@ -225,6 +226,19 @@ void WidgetHost::setCell(const QString& grid, int col, int row, const QString& v
     }
 }
 
+void WidgetHost::setCellState(const QString& grid, int col, int row, bool stale, const QString& tip)
+{
+    auto* t = qobject_cast<QTableWidget*>(control(grid));
+    QTableWidgetItem* item = t ? t->item(row, col) : nullptr;
+    if (!item)
+        return;
+    const QVariant foreground = stale ? QVariant(QBrush(FromBgr(ColGrey))) : QVariant();
+    if (item->data(Qt::ForegroundRole) != foreground)
+        item->setData(Qt::ForegroundRole, foreground);
+    if (item->toolTip() != tip)
+        item->setToolTip(tip);
+}
+
 void WidgetHost::appendLine(const QString& memo, const QString& line)
 {
     if (auto* m = qobject_cast<QPlainTextEdit*>(control(memo)))
@@ -299,6 +313,8 @@ bool WidgetHost::show(const MessageBoxInfo& info)
         }
         WidgetHost& host;
     } asking(*this);
+    // Sampling goes on while the operator reads the box.
+    const ModalBoxScope polling;
     if (messageHook)
         return messageHook(info);
     const auto icon = info.kind == MessageBoxInfo::Information ? QMessageBox::Information

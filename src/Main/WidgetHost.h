@@ -46,6 +46,9 @@ public:
     uint32_t colour(const QString& control) const override;
     void setPanel(int index, const QString& value) override;
     void setCell(const QString& grid, int col, int row, const QString& value) override;
+    // Stale values are drawn grey (ColGrey); the tip is the item's
+    // tooltip.
+    void setCellState(const QString& grid, int col, int row, bool stale, const QString& tip) override;
     void appendLine(const QString& memo, const QString& line) override;
     void clearMemo(const QString& memo) override;
     void showMessage(const QString& message) override;

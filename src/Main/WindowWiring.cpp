@@ -88,7 +88,7 @@ void MainForm::wire()
     connect(ui_->img4, &ShapeWidget::clicked, this,
             [this] { ui_->strgrid_bsi->setVisible(ui_->strgrid_bsi->isHidden()); });
 
-    bms::WireHooks();
+    bms::WireHooks(&freshness_);
     bms::WireTimers();
 
     OnClick(this, QStringLiteral("opencom"), [this] { bms::opencomClick(*cm1_); });
@@ -129,6 +129,10 @@ void MainForm::wire()
     // Trends: one sample after each decoded telemetry block; stopping
     // sampling leaves a gap before the next one.
     bms::AppHooks.trendSample = [this](int block) { trends_->record(block, bms::SampleIntervalMs); };
+    bms::AppHooks.portOpened = [this] {
+        freshness_.clear();
+        trends_->newPack();
+    };
     connect(ui_->cybtn, &QAbstractButton::clicked, this, [this] {
         if (bms::Sampling == 0)
             trends_->samplingStopped();

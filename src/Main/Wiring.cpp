@@ -1,6 +1,7 @@
 #include "Wiring.h"
 
 #include "App.h"
+#include "BlockFreshness.h"
 #include "Clocks.h"
 #include "CommRecord.h"
 #include "Connection.h"
@@ -33,15 +34,15 @@ void RunGuarded(const std::function<void()>& handler)
     }
 }
 
-void WireHooks()
+void WireHooks(BlockFreshness* freshness)
 {
-    Hooks.telemetry = [] {
+    Hooks.telemetry = [freshness] {
         // The block the answer is decoded as; an answer that matches no
         // request (or several blocks) is dropped.
         const int32_t block = TakeReadAnswer();
         if (block < 0)
             return;
-        ShowTelemetry();
+        ShowTelemetry(freshness);
         ShowAlarmBits();
         ShowProtectionBits();
         ShowParallelProgress();
@@ -49,8 +50,19 @@ void WireHooks()
             AppHooks.dataLogRow();
         if (Sampling == 1 && block >= 0 && block <= 7 && AppHooks.trendSample)
             AppHooks.trendSample(block);
+        if (block == 8)
+            ShowInformationReadMessage();
     };
     Hooks.readRefused = TakeReadRefusal;
+    if (freshness) {
+        Hooks.readOutcome = [freshness](const ReadOutcome& outcome) {
+            freshness->take(outcome);
+            // A decoded block refreshes the grid with its values; a refused
+            // or unanswered one only changes what is grey.
+            if (outcome.kind == ReadOutcomeKind::Refused || outcome.kind == ReadOutcomeKind::TimedOut)
+                ShowGridStates(*freshness);
+        };
+    }
     Hooks.deviceInfo = [] { DecodeDeviceInfo(); };
     Hooks.reReadDeviceInfo = [] { btn3Click(); };
     Hooks.upgradeStep = [](UpgradeStep step) { RunUpgradeStep(step); };

@@ -13,10 +13,13 @@ namespace bms {
 // handler (App.ui->showError with the formatted message); the program goes on.
 void RunGuarded(const std::function<void()>& handler);
 
+class BlockFreshness;
+
 // Fills the dispatcher's hooks (decoders, displays, data-log row,
 // information re-read, upgrade steps), the upgrade run's "stop sampling"
-// and the port source of the port list.
-void WireHooks();
+// and the port source of the port list. With `freshness` (the window's), the
+// outcome of every read goes to it and the grid greys what it calls stale.
+void WireHooks(BlockFreshness* freshness = nullptr);
 
 // Points tmr1..tmr4 at their handlers (sampling poll, reply time-out,
 // status-bar clock, upgrade watchdog), each inside RunGuarded.

@@ -12,6 +12,8 @@
 // settings at once and a changed time-out re-applies the time-outs; Parity
 // is only stored and takes effect with the next application of the line
 // settings. CommName is normalised (PortName.h) and used at the next open.
+// Properties the tool never changes have a getter only and keep the
+// constructor's value.
 // What Linux makes of each line setting is described in LineSettings.h, how
 // reads complete in ReadThread.h.
 //
@@ -86,27 +88,21 @@ public:
     uint32_t BaudRate() const { return line_.BaudRate; }
     void setBaudRate(uint32_t v) { setLine(&LineConfig::BaudRate, v); }
     bool ParityCheck() const { return line_.ParityCheck; }
-    void setParityCheck(bool v) { setLine(&LineConfig::ParityCheck, v); }
     bool Outx_CtsFlow() const { return line_.Outx_CtsFlow; }
     void setOutx_CtsFlow(bool v) { setLine(&LineConfig::Outx_CtsFlow, v); }
     bool Outx_DsrFlow() const { return line_.Outx_DsrFlow; }
     void setOutx_DsrFlow(bool v) { setLine(&LineConfig::Outx_DsrFlow, v); }
     TDtrControl DtrControl() const { return line_.DtrControl; }
-    void setDtrControl(TDtrControl v) { setLine(&LineConfig::DtrControl, v); }
     bool DsrSensitivity() const { return line_.DsrSensitivity; }
-    void setDsrSensitivity(bool v) { setLine(&LineConfig::DsrSensitivity, v); }
     bool TxContinueOnXoff() const { return line_.TxContinueOnXoff; }
-    void setTxContinueOnXoff(bool v) { setLine(&LineConfig::TxContinueOnXoff, v); }
     bool Outx_XonXoffFlow() const { return line_.Outx_XonXoffFlow; }
     void setOutx_XonXoffFlow(bool v) { setLine(&LineConfig::Outx_XonXoffFlow, v); }
     bool Inx_XonXoffFlow() const { return line_.Inx_XonXoffFlow; }
     void setInx_XonXoffFlow(bool v) { setLine(&LineConfig::Inx_XonXoffFlow, v); }
     bool ReplaceWhenParityError() const { return line_.ReplaceWhenParityError; }
-    void setReplaceWhenParityError(bool v) { setLine(&LineConfig::ReplaceWhenParityError, v); }
     bool IgnoreNullChar() const { return line_.IgnoreNullChar; }
     void setIgnoreNullChar(bool v) { setLine(&LineConfig::IgnoreNullChar, v); }
     TRtsControl RtsControl() const { return line_.RtsControl; }
-    void setRtsControl(TRtsControl v) { setLine(&LineConfig::RtsControl, v); }
     uint16_t XonLimit() const { return line_.XonLimit; }
     void setXonLimit(uint16_t v) { setLine(&LineConfig::XonLimit, v); }
     uint16_t XoffLimit() const { return line_.XoffLimit; }
@@ -118,22 +114,16 @@ public:
     TStopBits StopBits() const { return line_.StopBits; }
     void setStopBits(TStopBits v) { setLine(&LineConfig::StopBits, v); }
     uint8_t XonChar() const { return line_.XonChar; }
-    void setXonChar(uint8_t v) { setLine(&LineConfig::XonChar, v); }
     uint8_t XoffChar() const { return line_.XoffChar; }
-    void setXoffChar(uint8_t v) { setLine(&LineConfig::XoffChar, v); }
     uint8_t ReplacedChar() const { return line_.ReplacedChar; }
-    void setReplacedChar(uint8_t v) { setLine(&LineConfig::ReplacedChar, v); }
 
     uint32_t ReadIntervalTimeout() const { return timeouts_.ReadIntervalTimeout; }
     void setReadIntervalTimeout(uint32_t v) { setTimeout(&CommTimeouts::ReadIntervalTimeout, v); }
     uint32_t ReadTotalTimeoutMultiplier() const { return timeouts_.ReadTotalTimeoutMultiplier; }
-    void setReadTotalTimeoutMultiplier(uint32_t v) { setTimeout(&CommTimeouts::ReadTotalTimeoutMultiplier, v); }
     uint32_t ReadTotalTimeoutConstant() const { return timeouts_.ReadTotalTimeoutConstant; }
     void setReadTotalTimeoutConstant(uint32_t v) { setTimeout(&CommTimeouts::ReadTotalTimeoutConstant, v); }
     uint32_t WriteTotalTimeoutMultiplier() const { return timeouts_.WriteTotalTimeoutMultiplier; }
-    void setWriteTotalTimeoutMultiplier(uint32_t v) { setTimeout(&CommTimeouts::WriteTotalTimeoutMultiplier, v); }
     uint32_t WriteTotalTimeoutConstant() const { return timeouts_.WriteTotalTimeoutConstant; }
-    void setWriteTotalTimeoutConstant(uint32_t v) { setTimeout(&CommTimeouts::WriteTotalTimeoutConstant, v); }
 
     // Events, called on the thread that created the component. The buffer of
     // OnReceiveData holds `length` bytes followed by a 0 and is valid only
@@ -169,7 +159,6 @@ private:
     void ApplyLine();
     void ApplyTimeouts();
     void Dispatch(const Notification& n);
-    void StopThreads();
 
     std::shared_ptr<CommThread> readThread_;
     std::shared_ptr<CommThread> writeThread_;

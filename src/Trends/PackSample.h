@@ -36,6 +36,14 @@ public:
     void record(int block, int intervalMs);
     // Sampling stopped: the next sample starts a new segment.
     void samplingStopped() { store_.breakSegment(); }
+    // Another pack may answer from now on (a port was opened): no block
+    // counts as received, so no sample pairs its values with the last
+    // pack's, and the next sample starts a new segment.
+    void newPack()
+    {
+        received_ = 0;
+        store_.breakSegment();
+    }
     // Starts a new timeline.
     void clear() { store_.clear(); }
 

@@ -138,16 +138,37 @@ void Act(uint8_t code)
     }
 }
 
-// Milliseconds since the request a received frame answers: for a read answer
-// the request it is matched to, for anything else the last frame sent.
+int SinceMatched(const ReadMatch& match)
+{
+    return match.kind == ReadMatchKind::Matched ? static_cast<int>(MonotonicMs() - match.request.sentMs) : -1;
+}
+
+// Milliseconds since the request a received frame answers, as the dispatcher
+// itself matches it: a read answer or refusal by the read requests
+// (ReadRequests.h), a write's acknowledgement by the write of its register
+// and quantity, a write's exception by the write it is reported for (the
+// last write sent when that is not the recorded one), anything else (the
+// boot loader's status frames, the pack's own functions) by the last frame
+// sent. -1 when the dispatcher matches it to no request: a time from another
+// request would be wrong.
 int SinceRequest(const uint8_t* frame, int length, bool mainBoard)
 {
-    if (!mainBoard && length >= 5 && frame[1] == 0x04) {
-        const ReadMatch match = ReadRequests.peekAnswer(frame[2], MonotonicMs());
-        if (match.kind == ReadMatchKind::Matched)
-            return static_cast<int>(MonotonicMs() - match.request.sentMs);
+    if (mainBoard || length < 5)
+        return MsSinceLastTx();
+    const int64_t now = MonotonicMs();
+    switch (frame[1]) {
+    case 0x04: return SinceMatched(ReadRequests.peekAnswer(frame[2], now));
+    case 0x84: return SinceMatched(ReadRequests.peekRefusal(now));
+    case 0x10: return length >= 8 ? MsSinceWrite(ReadU16BE(frame, 2), ReadU16BE(frame, 4)) : -1;
+    case 0x90: {
+        const std::vector<uint8_t>& tx = MY_COM.TxBuf;
+        const bool unrecordedSent = UpgradeActive == 0 && tx.size() >= 9 && tx[1] == 0x10 && ReadU16BE(tx.data(), 2) != LastWriteReg;
+        if (unrecordedSent)
+            return MsSinceWrite(ReadU16BE(tx.data(), 2), ReadU16BE(tx.data(), 4));
+        return LastWriteReg != 0 ? MsSinceWrite(LastWriteReg) : -1;
     }
-    return MsSinceLastTx();
+    default: return MsSinceLastTx();
+    }
 }
 
 void RecordFrame(bool good, int length)

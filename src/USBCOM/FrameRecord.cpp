@@ -20,6 +20,25 @@ std::vector<Registered> observers;
 int nextId = 1;
 int64_t lastTxMs = -1;
 
+// The newest writes sent (function 16, ordinary framing), newest last: an
+// acknowledgement is timed from the write it answers.
+struct SentWrite {
+    uint16_t reg;
+    uint16_t quantity;
+    int64_t ms;
+};
+std::vector<SentWrite> sentWrites;
+constexpr size_t kSentWritesKept = 32;
+
+void NoteWrite(const uint8_t* data, size_t length, Framing framing, int64_t nowMs)
+{
+    if (framing != Framing::Ordinary || length < 6 || data[1] != 0x10)
+        return;
+    if (sentWrites.size() == kSentWritesKept)
+        sentWrites.erase(sentWrites.begin());
+    sentWrites.push_back({static_cast<uint16_t>(data[2] << 8 | data[3]), static_cast<uint16_t>(data[4] << 8 | data[5]), nowMs});
+}
+
 void Publish(FrameEvent&& event)
 {
     // A snapshot: an observer may register or remove observers meanwhile.
@@ -60,6 +79,7 @@ void RecordTx(const uint8_t* data, size_t length, Framing framing)
     if (!FrameRecordOn || !data || length == 0)
         return;
     lastTxMs = MonotonicMs();
+    NoteWrite(data, length, framing, lastTxMs);
     Publish(Event(FrameDir::Tx, FrameKind::Frame, framing, data, length));
 }
 
@@ -77,6 +97,15 @@ int MsSinceLastTx()
     if (lastTxMs < 0)
         return -1;
     return static_cast<int>(MonotonicMs() - lastTxMs);
+}
+
+int MsSinceWrite(uint16_t reg, uint16_t quantity)
+{
+    for (auto it = sentWrites.rbegin(); it != sentWrites.rend(); ++it) {
+        if (it->reg == reg && (quantity == 0 || it->quantity == quantity))
+            return static_cast<int>(MonotonicMs() - it->ms);
+    }
+    return -1;
 }
 
 } // namespace bms

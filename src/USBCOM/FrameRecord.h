@@ -64,6 +64,9 @@ void RecordTx(const uint8_t* data, size_t length, Framing framing);
 void RecordRx(FrameKind kind, const uint8_t* data, size_t length, Framing framing, int sinceRequestMs = -1);
 // Milliseconds since the last frame recorded as sent, or -1.
 int MsSinceLastTx();
+// Milliseconds since the newest write (function 16) recorded as sent to
+// register `reg` (and with `quantity` registers, unless it is 0), or -1.
+int MsSinceWrite(uint16_t reg, uint16_t quantity = 0);
 
 // One line of meaning: function, register and quantity or byte count,
 // exception code, boot-loader status code, boot command, image record; for

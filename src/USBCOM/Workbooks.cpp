@@ -278,10 +278,33 @@ void btn_cal_confirmClick()
     App.ui->setEnabled(QStringLiteral("btn_cal_confirm"), false);
 }
 
+// The row of the open UID sheet that holds `uid` already, or 0.
+int UidRowInSheet(const QString& uid)
+{
+    const std::shared_ptr<WorkbookDocument> document = exclplctn1.ActiveWorkbook();
+    if (!document || uid.isEmpty())
+        return 0;
+    const CellValue wanted = UidRow(QDateTime(), QString(), uid).back();
+    const Sheet& sheet = document->sheet();
+    for (int row = 2; row <= sheet.rowCount(); ++row) {
+        if (sheet.cell(row, 3) == wanted)
+            return row;
+    }
+    return 0;
+}
+
 void btn_uid_saveClick()
 {
     if (!UidWorkbookOpen)
         return;
+    // A UID saved twice is most likely the same pack scanned twice: the
+    // operator is warned and decides.
+    const QString uid = App.ui->text(QStringLiteral("edt_uid"));
+    if (const int row = UidRowInSheet(uid); row > 0) {
+        const QString question = QStringLiteral("The UID %1 is already in row %2 of the UID sheet. Write it again?").arg(uid).arg(row);
+        if (!App.ui->askYesNo(QString(), question))
+            return;
+    }
     AppendUidRow();
     App.ui->setEnabled(QStringLiteral("btn_uid_save"), false);
     App.ui->showMessage(QStringLiteral("Has been written!"));

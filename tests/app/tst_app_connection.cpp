@@ -8,9 +8,12 @@
 #include "PackTable.h"
 #include "Sampling.h"
 #include "SerialComm.h"
+#include "Settings.h"
 #include "Startup.h"
 #include "VirtualPack.h"
 #include "Wiring.h"
+
+#include <memory>
 
 using namespace bms;
 using namespace bms::test;
@@ -138,6 +141,49 @@ TEST_F(ConnectionTest, vanishedPortIsClosedAndShownOfflineKeepingTheWorkbook)
     EXPECT_TRUE(app.host.isEnabled(QStringLiteral("excbtn"))); // the log can still be ended
     EXPECT_TRUE(app.host.errors.isEmpty());
     DataLogging = 0;
+}
+
+TEST_F(ConnectionTest, packOpenedAfterAnotherStartsWithNothingOfTheFirst)
+{
+    sim::PackConfig config;
+    config.publish = false;
+    config.live = false;
+    config.barcode = "111111111111";
+    auto first = std::make_unique<sim::VirtualPack>(config);
+    app.host.texts[QStringLiteral("cbb1")] = QString::fromStdString(first->start());
+    opencomClick(cm1);
+    btn3Click();
+    ASSERT_TRUE(WaitUntil([this] { return app.host.text(QStringLiteral("edt1")) == QStringLiteral("111111111111"); }));
+    cybtnClick();
+    ASSERT_TRUE(WaitUntil([] { return PackTable[0].cell_volt[0] != 0; }, 15000));
+    first->stop();
+    ASSERT_TRUE(WaitUntil([] { return PortOpen == 0; }));
+
+    config.barcode = "222222222222";
+    config.startSoc = 0.25;
+    sim::VirtualPack second(config);
+    app.host.texts[QStringLiteral("cbb1")] = QString::fromStdString(second.start());
+    app.host.texts[QStringLiteral("edt_pack_id")] = QStringLiteral("TYPED"); // the operator's input stays
+    opencomClick(cm1);
+    EXPECT_EQ(PackTable[0].cell_volt[0], 0);
+    EXPECT_EQ(PackTable[0].rsoc, 0);
+    for (const char* name : {"edt1", "edt_uid", "edt3", "Customer_code_edit"})
+        EXPECT_EQ(app.host.text(QString::fromLatin1(name)), QString()) << name;
+    EXPECT_EQ(app.host.text(QStringLiteral("edt_pack_id")), QStringLiteral("TYPED"));
+    EXPECT_EQ(app.host.text(QStringLiteral("lbl10")), QStringLiteral("bms status 0:"));
+    EXPECT_EQ(app.host.cell(QStringLiteral("strngrd1"), 1, 1), QString());
+
+    // The second pack's first answers are never paired with the first
+    // pack's cells: each sample holds only what this pack has sent.
+    std::vector<std::pair<uint16_t, uint16_t>> rsocAndCell; // at each block-0 answer
+    AppHooks.trendSample = [&](int block) {
+        if (block == 0)
+            rsocAndCell.emplace_back(PackTable[0].rsoc, PackTable[0].cell_volt[0]);
+    };
+    cybtnClick();
+    ASSERT_TRUE(WaitUntil([&] { return !rsocAndCell.empty(); }));
+    AppHooks.trendSample = nullptr;
+    EXPECT_EQ(rsocAndCell[0], std::make_pair(second.reg(0x0018), uint16_t{0}));
 }
 
 TEST_F(ConnectionTest, openSamplesAVirtualPackAndClosingGoesOffline)

@@ -1,6 +1,7 @@
 // The polling loop: start and stop, the read rotation through the receive
 // path, the reply time-out and the interval rules.
 #include "AppTestSupport.h"
+#include "BlockFreshness.h"
 #include "Errors.h"
 #include "PackTable.h"
 #include "Sampling.h"
@@ -277,6 +278,49 @@ TEST_F(SamplingTest, answersArrivingAfterTheNextPollLandInTheirOwnBlocks)
     // Every good frame still notes a normal communication.
     const QStringList memo = app.host.memos.value(QStringLiteral("mmo1"));
     EXPECT_EQ(memo.filter(QStringLiteral("Note: communication is normal!(")).size(), delivered);
+}
+
+TEST_F(SamplingTest, gridGreysTheValuesTheLastRotationDidNotRefresh)
+{
+    BlockFreshness freshness;
+    WireHooks(&freshness);
+    cybtnClick(); // two sensors of each group, four cells: seven blocks a rotation
+    // Grid cells and whether they are grey, after each step.
+    struct Cell {
+        int col, row;
+        bool grey;
+    };
+    const auto expectGrey = [this](const char* step, std::initializer_list<Cell> cells) {
+        for (const Cell& c : cells)
+            EXPECT_EQ(app.host.cellStale(QStringLiteral("strngrd1"), c.col, c.row), c.grey)
+                << step << ": column " << c.col << " row " << c.row;
+    };
+
+    Poll(7);
+    expectGrey("one rotation", {{1, 1, false}, {1, 4, false}, {1, 5, true}, {3, 8, true}, // cells beyond the 4
+                                {5, 2, false}, {5, 3, true}, {5, 5, false}, {5, 6, true}, // sensors beyond 2
+                                {5, 8, false}, {7, 1, false}, {7, 8, false}});
+
+    pack.refuseRegister = 0x0500; // the cells' block is refused at its next turn
+    Poll(7);
+    expectGrey("cells refused", {{1, 1, true}, {1, 4, true}, {5, 1, false}, {7, 6, false}});
+
+    pack.refuseRegister = 0;
+    pack.tempACount = 0; // the rotation now skips the temperature and cell blocks
+    Poll(7);
+    expectGrey("blocks skipped", {{1, 1, true}, {5, 1, true}, {5, 4, true}, {5, 8, false}, {7, 6, false}});
+
+    // A silent pack: the block asked for (3) goes grey at its time-out, the
+    // others once a rotation's polls have passed without refreshing them.
+    pack.silent = true;
+    app.tmr1.fire();
+    app.tmr2.fire();
+    expectGrey("block 3 unanswered", {{5, 8, true}, {7, 1, false}});
+    for (int poll = 0; poll < 4; ++poll) {
+        app.tmr1.fire();
+        app.tmr2.fire();
+    }
+    expectGrey("a rotation unanswered", {{5, 8, true}, {7, 1, true}});
 }
 
 TEST_F(SamplingTest, refusedReadIsNamedAndTheRotationMovesOn)

@@ -222,12 +222,21 @@ TEST_F(SettingsTest, sweepReachesSixteenAddressesWithTheRoleOrTheReset)
     EXPECT_EQ(app.host.colour(QStringLiteral("shp_sp_reset")), ColGrey);
     EXPECT_EQ(app.host.text(QStringLiteral("lbl_sp_reset")), QStringLiteral("None"));
 
+    // Every wait of the sweep (200 ms before each request, 500 ms after it)
+    // keeps the event loop running: none is a blocking pause.
+    std::vector<int> waits;
+    App.delay = [&waits](int ms) { waits.push_back(ms); };
     Click(QStringLiteral("btn_parallel"));
+    App.delay = nullptr;
     ASSERT_EQ(app.link.frames.size(), 16u);
     for (uint8_t addr = 1; addr <= 16; ++addr)
         EXPECT_EQ(app.link.frames[addr - 1u], Framed({addr, 0x10, 0x9D, 0x1D, 0x00, 0x01, 0x02, 0x00, 0x06}))
             << int(addr);
-    EXPECT_EQ(app.pauses, std::vector<int>(16, 500));
+    std::vector<int> designed;
+    for (int addr = 1; addr <= 16; ++addr)
+        designed.insert(designed.end(), {200, 500});
+    EXPECT_EQ(waits, designed);
+    EXPECT_TRUE(app.pauses.empty());
     // The sweep shows how far it has got and ends its busy state.
     ASSERT_EQ(app.host.busyTexts.size(), 17);
     EXPECT_EQ(app.host.busyTexts[4], QStringLiteral("Series-Parallel Setting: address 5 of 16..."));
@@ -237,7 +246,9 @@ TEST_F(SettingsTest, sweepReachesSixteenAddressesWithTheRoleOrTheReset)
     EXPECT_EQ(app.host.colour(QStringLiteral("shp_sp_reset")), ColLime);
     EXPECT_EQ(app.host.text(QStringLiteral("lbl_sp_reset")), QStringLiteral("Reset"));
     app.link.frames.clear();
+    App.delay = [](int) {};
     Click(QStringLiteral("btn_parallel"));
+    App.delay = nullptr;
     ASSERT_EQ(app.link.frames.size(), 16u);
     EXPECT_EQ(app.link.frames[15], Framed({16, 0x10, 0x9D, 0x1D, 0x00, 0x01, 0x02, 0x00, 0x01}));
     EXPECT_EQ(SlaveAddr, 6);

@@ -1,3 +1,4 @@
+#include "BlockFreshness.h"
 #include "Clocks.h"
 #include "DisplayTestSupport.h"
 #include "FakeHost.h"
@@ -19,6 +20,20 @@ protected:
     void TearDown() override { ResetPackTable(); }
     QString main(int col, int row) const { return app.host.cell(QStringLiteral("strngrd1"), col, row); }
     QString bsi(int col, int row) const { return app.host.cell(QStringLiteral("strgrid_bsi"), col, row); }
+    // The tooltips of the values: the engineering value and its unit.
+    struct Tip {
+        const char* grid;
+        int col;
+        int row;
+        const char* tip;
+    };
+    void expectTips(std::initializer_list<Tip> tips)
+    {
+        ShowGridStates(BlockFreshness{});
+        for (const Tip& t : tips)
+            EXPECT_EQ(app.host.cellTip(QString::fromLatin1(t.grid), t.col, t.row), QString::fromUtf8(t.tip))
+                << t.grid << " " << t.col << "/" << t.row;
+    }
     QString text(const char* name) const { return app.host.text(QString::fromLatin1(name)); }
     uint32_t colour(const char* name) const { return app.host.colour(QString::fromLatin1(name)); }
     void showIndicators()
@@ -51,6 +66,12 @@ TEST_F(View, receivedBlock0IsShownInItsFormats)
     EXPECT_EQ(text("edt3"), QStringLiteral("HV:1.32.3 SV:1.32.3"));
     EXPECT_EQ(text("Edit1"), QStringLiteral("V:1.2"));
     EXPECT_EQ(pack.temp_001C, -2731);
+    expectTips({{"strngrd1", 7, 1, "54.32 V"},
+                {"strngrd1", 7, 2, "-0.100 A"},
+                {"strngrd1", 7, 3, "4294967.295 Ah"},
+                {"strngrd1", 7, 5, "0.007 Ah"},
+                {"strngrd1", 7, 6, "100.0 %"},
+                {"strngrd1", 7, 7, "12 cycles"}});
 }
 
 TEST_F(View, cellsTemperaturesAndPercentagesUseTheirUnits)
@@ -84,6 +105,16 @@ TEST_F(View, cellsTemperaturesAndPercentagesUseTheirUnits)
     EXPECT_EQ(text("lblv2"), QStringLiteral(" Cell 2 Voltage:3301 mV"));
     EXPECT_EQ(text("edt3"), QStringLiteral("HV:0.1.0 SV:15.255.15"));
     EXPECT_TRUE(main(8, 1).isNull());
+    // The designed texts stay ("250'C" is 25.0 degC); the tooltips scale.
+    pack.rsoc = 123;
+    expectTips({{"strngrd1", 1, 1, "3.300 V"},
+                {"strngrd1", 3, 8, "3.315 V"},
+                {"strngrd1", 5, 1, "25.0 °C"},
+                {"strngrd1", 5, 2, "-273.1 °C"},
+                {"strngrd1", 5, 4, "-0.5 °C"},
+                {"strngrd1", 5, 8, "13 cells"},
+                {"strngrd1", 7, 6, "12.3 %"},
+                {"strngrd1", 7, 8, "98 %"}});
 }
 
 TEST_F(View, parallelGridShowsHexOfItsWidthsAndScaledVolts)
@@ -109,6 +140,7 @@ TEST_F(View, parallelGridShowsHexOfItsWidthsAndScaledVolts)
     EXPECT_EQ(bsi(5, 5), QStringLiteral("200"));
     EXPECT_EQ(bsi(5, 8), QStringLiteral("0xBEEF"));
     EXPECT_TRUE(bsi(7, 1).isNull());
+    expectTips({{"strgrid_bsi", 1, 7, "171"}, {"strgrid_bsi", 5, 3, "65.53 V"}, {"strgrid_bsi", 3, 3, "7"}});
 }
 
 TEST_F(View, gridCaptionsAreWrittenOnce)

@@ -8,6 +8,8 @@
 #include "RequestBuilder.h"
 
 #include <QRegularExpression>
+#include <chrono>
+#include <thread>
 
 using namespace bms;
 using namespace bms::test;
@@ -383,6 +385,43 @@ TEST_F(ReceiveTest, frameRecordListsRequestsAnswersAndWhatWentWrong)
                     .hasMatch())
         << FormatTraceLine(events[3]).toStdString();
     EXPECT_TRUE(FormatTraceLine(events[1]).endsWith(QStringLiteral(" RX 00 FF  noise")));
+}
+
+// "Since request" of the Traffic window: an answer is timed from the request
+// the dispatcher matches it to, not from a request sent after it; an answer
+// matched to none has no time.
+TEST_F(ReceiveTest, frameRecordTimesAnswersFromTheRequestTheDispatcherMatches)
+{
+    static constexpr int kGapMs = 300;
+    const auto gap = [] { std::this_thread::sleep_for(std::chrono::milliseconds(kGapMs)); };
+    std::vector<FrameEvent> rx;
+    const int id = AddFrameObserver([&](const FrameEvent& e) {
+        if (e.dir == FrameDir::Rx)
+            rx.push_back(e);
+    });
+    app.host.texts[QStringLiteral("edt1")] = QStringLiteral("202612080001");
+    BuildRequest(cmd_set_barcode);
+    gap();
+    ReadBlock = 1;
+    BuildRequest(cmd_read_block); // a poll after the write
+    Feed(WithCrc({0x06, 0x10, 0x9D, 0x05, 0x00, 0x06}));                   // the write's acknowledgement
+    Feed(WithCrc({0x06, 0x04, 0x08, 0, 1, 0, 2, 0, 3, 0, 4}));              // the poll's answer
+    Bytes unasked = {0x06, 0x04, 120};                                      // no request asked for 120 bytes
+    unasked.resize(3 + 120);
+    Feed(WithCrc(unasked));
+    ReadRequests.clear();
+    BuildRequest(cmd_read_block);
+    gap();
+    BuildRequest(cmd_set_barcode); // a write after the read
+    Feed(WithCrc({0x06, 0x84, 0x02})); // the read's refusal
+    RemoveFrameObserver(id);
+
+    ASSERT_EQ(rx.size(), 4u);
+    EXPECT_GE(rx[0].sinceRequestMs, kGapMs);
+    EXPECT_GE(rx[1].sinceRequestMs, 0);
+    EXPECT_LT(rx[1].sinceRequestMs, rx[0].sinceRequestMs - kGapMs / 2);
+    EXPECT_EQ(rx[2].sinceRequestMs, -1);
+    EXPECT_GE(rx[3].sinceRequestMs, kGapMs);
 }
 
 // Meanings of the boot loader's frames and of writes, for both directions.

@@ -39,6 +39,20 @@ public:
     {
         return cells.value(grid + QStringLiteral("/%1/%2").arg(col).arg(row));
     }
+    void setCellState(const QString& grid, int col, int row, bool stale, const QString& tip) override
+    {
+        const QString key = grid + QStringLiteral("/%1/%2").arg(col).arg(row);
+        staleCells[key] = stale;
+        cellTips[key] = tip;
+    }
+    bool cellStale(const QString& grid, int col, int row) const
+    {
+        return staleCells.value(grid + QStringLiteral("/%1/%2").arg(col).arg(row));
+    }
+    QString cellTip(const QString& grid, int col, int row) const
+    {
+        return cellTips.value(grid + QStringLiteral("/%1/%2").arg(col).arg(row));
+    }
     void appendLine(const QString& memo, const QString& line) override { memos[memo].append(line); }
     void clearMemo(const QString& memo) override { memos[memo].clear(); }
     void showMessage(const QString& message) override
@@ -62,6 +76,8 @@ public:
     QMap<QString, uint32_t> colours;
     QMap<int, QString> panels;
     QMap<QString, QString> cells;
+    QMap<QString, bool> staleCells;
+    QMap<QString, QString> cellTips;
     QMap<QString, QStringList> memos;
     QStringList messages;
     QStringList questions;

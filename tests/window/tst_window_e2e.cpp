@@ -87,6 +87,10 @@ private Q_SLOTS:
         QVERIFY(cell1 > 2000);
         QTRY_COMPARE_WITH_TIMEOUT(s.cell(1, 1), QString::number(cell1) + QStringLiteral("mV"), 15000);
         QCOMPARE(s.cell(3, 8), QString::number(cell16) + QStringLiteral("mV"));
+        // Current values in the grid's own colour, each with its engineering value.
+        auto* grid = s.f.window->findChild<QTableWidget*>(QStringLiteral("strngrd1"));
+        QCOMPARE(grid->item(1, 1)->toolTip(), QStringLiteral("%1.%2 V").arg(cell1 / 1000).arg(cell1 % 1000, 3, 10, QLatin1Char('0')));
+        QVERIFY(!grid->item(1, 1)->data(Qt::ForegroundRole).isValid());
         QCOMPARE(s.cell(7, 1), QString::number(s.pack.reg(0x0017) * 10) + QStringLiteral("mV"));
         const int32_t current = static_cast<int32_t>(uint32_t(s.pack.reg(0x0015)) << 16 | s.pack.reg(0x0016));
         QCOMPARE(s.cell(7, 2), QString::number(current) + QStringLiteral("mA"));
@@ -158,6 +162,41 @@ private Q_SLOTS:
         QCOMPARE(s.f.boxes[0].kind, MessageBoxInfo::Information);
         QCOMPARE(s.f.boxes[0].title, QStringLiteral("Zanthelor RQM+ Update Tool V04"));
         QCOMPARE(s.f.host().unknownControls(), QStringList());
+    }
+
+    void pollsGoOnWhileAMessageBoxIsOpen()
+    {
+        // The operator leaves a box open for 2.6 s while sampling every
+        // 500 ms: the box of the information read (shown by the decoder) and
+        // a refused input (shown inside a settings handler that pauses
+        // sampling around its request).
+        const struct {
+            const char* button;
+            const char* barcode;
+            const char* box;
+        } cases[] = {
+            {"btn3", "", "Get the information completely!"},
+            {"btn8", "12345", "Please enter 12 bits 0~9 data!"},
+        };
+        for (const auto& c : cases) {
+            Session s;
+            s.openAndSample();
+            QTRY_VERIFY_WITH_TIMEOUT(s.pack.answersSent() >= 2, 5000);
+            s.f.host().setText(QStringLiteral("edt1"), QString::fromLatin1(c.barcode));
+            uint64_t answersWhileOpen = 0;
+            s.f.window->host().messageHook = [&](const MessageBoxInfo& box) {
+                s.f.boxes.append(box);
+                if (box.text == QLatin1String(c.box)) {
+                    const uint64_t before = s.pack.answersSent();
+                    QTest::qWait(2600);
+                    answersWhileOpen = s.pack.answersSent() - before;
+                }
+                return true;
+            };
+            s.f.click(c.button);
+            QTRY_VERIFY_WITH_TIMEOUT(s.f.boxTexts().contains(QLatin1String(c.box)), 5000);
+            QVERIFY2(answersWhileOpen >= 4, c.box);
+        }
     }
 
     void writesWithoutAMessageAreNotedInTheMemo()

@@ -10,6 +10,9 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
@@ -129,6 +132,47 @@ private Q_SLOTS:
         QCOMPARE(lines.size(), 1 + 7);
         QVERIFY(lines.last().contains("06 04 00 80 00 04 F1 96"));
         QVERIFY(!window.saveTo(dir.filePath(QStringLiteral("no/such/folder/t.txt")), &error));
+    }
+
+    void pausedListKeepsCountingAndUntickingErrorsOnlyKeepsFollowing()
+    {
+        bms::TrafficWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        TrafficModel& model = window.model();
+        auto* view = window.findChild<QTreeView*>(QStringLiteral("trafficView"));
+        auto* errorsOnly = window.findChild<QCheckBox*>(QStringLiteral("trafficErrorsOnly"));
+        auto* count = window.findChild<QLabel*>(QStringLiteral("trafficCount"));
+        const auto addFrames = [&model](int frames) {
+            for (int i = 0; i < frames; ++i) {
+                const FrameKind kind = i % 10 == 0 ? FrameKind::BadCrc : FrameKind::Frame;
+                model.add(Event(FrameDir::Rx, kind, {0x06, 0x04, 0x02, uint8_t(i >> 8), uint8_t(i)}));
+            }
+        };
+        const auto atEnd = [view] { return view->verticalScrollBar()->value() == view->verticalScrollBar()->maximum(); };
+
+        addFrames(300);
+        QTRY_COMPARE(count->text(), QStringLiteral("300 frames"));
+        QVERIFY(view->verticalScrollBar()->maximum() > 0);
+        QVERIFY(atEnd());
+        // Ticked and unticked again at the end of the list: new frames are
+        // still followed.
+        errorsOnly->setChecked(true);
+        QTRY_COMPARE(view->verticalScrollBar()->maximum(), 0); // the 30 errors fit
+        errorsOnly->setChecked(false);
+        QTRY_VERIFY(view->verticalScrollBar()->maximum() > 0);
+        QVERIFY(atEnd());
+        addFrames(50);
+        QTRY_COMPARE(count->text(), QStringLiteral("350 frames"));
+        QTRY_VERIFY(atEnd());
+
+        // Paused: the rows stand still, the count goes on.
+        window.findChild<QPushButton*>(QStringLiteral("trafficPause"))->click();
+        addFrames(3);
+        QTRY_COMPARE(count->text(), QStringLiteral("350 frames, 3 waiting"));
+        addFrames(2);
+        QTRY_COMPARE(count->text(), QStringLiteral("350 frames, 5 waiting"));
+        QCOMPARE(model.rowCount(), 350);
     }
 };
 

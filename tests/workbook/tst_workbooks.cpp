@@ -371,8 +371,14 @@ TEST_F(Workbooks, saveUidAppendsRowsOnlyWhileTheUidWorkbookIsOpen)
     btn_uid_saveClick();
     EXPECT_EQ(host().messages, QStringList{"Has been written!"});
     EXPECT_FALSE(host().isEnabled("btn_uid_save"));
+    // The same UID again is written only when the operator says so.
     host().texts["edt1"] = "BC0002";
     btn_uid_saveClick();
+    EXPECT_EQ(host().questions,
+              QStringList{"|The UID 0102030405060708090A0B0C is already in row 2 of the UID sheet. Write it again?"});
+    host().answerYes = false;
+    btn_uid_saveClick();
+    host().answerYes = true;
     btn_save_uidClick();
 
     const XlsxDump d = OnlyXlsx();
