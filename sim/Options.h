@@ -22,6 +22,8 @@ struct FaultOptions {
     std::vector<uint16_t> refused;
     int writeErrorAt = 0;
     int silenceAfter = -1;
+    int loseAnswerAt = 0;
+    int corruptAnswerAt = 0;
     bool silentAfterUpgrade = false;
 };
 
