@@ -4,6 +4,7 @@
 #include "InfoView.h"
 #include "Session.h"
 
+#include "BootLoaderNote.h"
 #include "Connection.h"
 #include "RequestBuilder.h"
 
@@ -54,6 +55,8 @@ public:
 private:
     void done()
     {
+        // The pack's own firmware answered: it waits in no boot loader.
+        RemoveBootLoaderNote(s_.host.text(QStringLiteral("cbb1")));
         s_.report.lines(InfoLines(s_.host));
         s_.finish(kExitDone, InfoObject(s_.host));
     }

@@ -1,5 +1,7 @@
 #include "Report.h"
 
+#include "ProgressLine.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <cstdio>
@@ -10,6 +12,7 @@ namespace {
 
 void Write(FILE* stream, const QString& text)
 {
+    EndProgressLine();
     const QByteArray bytes = text.toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
     std::fflush(stream);

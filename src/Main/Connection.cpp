@@ -7,6 +7,7 @@
 #include "OpenFailure.h"
 #include "Sampling.h"
 #include "SerialComm.h"
+#include "UpgradeRun.h"
 
 #include <QTime>
 
@@ -96,6 +97,7 @@ void ShowPortOpen()
 
 void ShowPortClosed()
 {
+    UpgradePortClosed();
     App.ui->setEnabled(QStringLiteral("cbb1"), true);
     App.ui->setEnabled(QStringLiteral("cbb2"), true);
     App.ui->setEnabled(QStringLiteral("cbb3"), false);
@@ -114,6 +116,8 @@ void ShowPortClosed()
 
 void opencomClick(TComm& cm1)
 {
+    if (PortOpen == 1 && UpgradeRefuses())
+        return;
     if (PortOpen == 1) {
         cm1.CloseComm();
         ShowPortClosed();

@@ -112,6 +112,18 @@ const std::vector<ClickHandler>& ClickHandlers()
             const uint8_t type = row.type;
             list.push_back({QString::fromLatin1(row.button), [type] { SetParamClick(type); }});
         }
+        // Everything that talks to the pack waits until an upgrade run has
+        // ended; the port list and the selectors do not.
+        static const QStringList kIdle = {QStringLiteral("sxcom"), QStringLiteral("rb_stand_alone"),
+                                          QStringLiteral("rb_single_serial"), QStringLiteral("rb_single_parallel"),
+                                          QStringLiteral("rb_serial_parallel"), QStringLiteral("btn_test")};
+        for (ClickHandler& click : list) {
+            if (!kIdle.contains(click.control))
+                click.handler = [handler = std::move(click.handler)] {
+                    if (!UpgradeRefuses())
+                        handler();
+                };
+        }
         return list;
     }();
     return handlers;
