@@ -10,8 +10,10 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace bms;
 using namespace bms::test;
@@ -279,6 +281,38 @@ TEST_F(CliE2e, traceShowsTheRequestAndItsAnswer)
     EXPECT_TRUE(bad.err.contains(" RX 06 04 4C ") && bad.err.contains("  CRC error")) << bad.why();
 }
 
+// Runs the program with its stderr on a terminal and returns what the
+// terminal showed (the program's line feeds arrive as CR LF).
+QByteArray RunCliOnTerminal(const QStringList& args)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+        return {};
+    const QByteArray slave = ::ptsname(master);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    QProcess p;
+    p.setChildProcessModifier([slave] {
+        const int fd = ::open(slave.constData(), O_RDWR | O_NOCTTY);
+        if (fd >= 0)
+            ::dup2(fd, STDERR_FILENO);
+    });
+    p.start(QStringLiteral(BMS_CLI), args);
+    p.closeWriteChannel();
+    QByteArray shown;
+    const auto drain = [&] {
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
+            shown.append(buffer, n);
+    };
+    WaitUntil([&] {
+        drain();
+        return p.state() == QProcess::NotRunning;
+    }, 60000);
+    drain();
+    ::close(master);
+    return shown;
+}
+
 class CliUpgrade : public CliE2e, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(CliUpgrade, objcopyImageArrivesByteForByte)
@@ -327,6 +361,13 @@ TEST_P(CliUpgrade, lostAnswerIsResentOrLeavesTheBoardReadyForARerun)
         ASSERT_EQ(run.code, 0) << run.why();
         EXPECT_TRUE(notes.contains(QStringLiteral("Note: record 10 was not answered and is sent again (1 of 2)!"))) << run.why();
         EXPECT_EQ(pack->devRecordIndices().size(), 42u);
+        // On a terminal the progress line drawn over itself is ended before
+        // the note goes out.
+        pack->setLoseAnswerAtRecord(10);
+        const QByteArray shown = RunCliOnTerminal(QStringList{QStringLiteral("--port"), port} + upgrade);
+        const qsizetype note = shown.indexOf("Note: record 10 was not answered");
+        ASSERT_GT(note, 0) << shown.toStdString();
+        EXPECT_TRUE(shown.lastIndexOf("\033[K", note) < shown.lastIndexOf('\n', note)) << shown.toStdString();
         return;
     }
     EXPECT_EQ(run.code, 1) << run.why();
