@@ -4,7 +4,6 @@
 #include "InfoView.h"
 #include "Session.h"
 
-#include "BootLoaderNote.h"
 #include "Connection.h"
 #include "RequestBuilder.h"
 
@@ -55,8 +54,6 @@ public:
 private:
     void done()
     {
-        // The pack's own firmware answered: it waits in no boot loader.
-        RemoveBootLoaderNote(s_.host.text(QStringLiteral("cbb1")));
         s_.report.lines(InfoLines(s_.host));
         s_.finish(kExitDone, InfoObject(s_.host));
     }

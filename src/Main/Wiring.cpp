@@ -1,6 +1,7 @@
 #include "Wiring.h"
 
 #include "App.h"
+#include "BootLoaderNote.h"
 #include "Clocks.h"
 #include "CommRecord.h"
 #include "Connection.h"
@@ -54,6 +55,9 @@ void WireHooks()
     Hooks.deviceInfo = [] { DecodeDeviceInfo(); };
     Hooks.reReadDeviceInfo = [] { btn3Click(); };
     Hooks.upgradeStep = [](UpgradeStep step) { RunUpgradeStep(step); };
+    // An answer of the pack's own firmware: it waits in no boot loader. (The
+    // upgrade's version read-back takes this hook over and does the same.)
+    Hooks.blockAnswered = [](int32_t) { RemoveBootLoaderNote(App.ui->text(QStringLiteral("cbb1"))); };
     UpgradeHooks.stopSampling = [] {
         if (Sampling == 1)
             cybtnClick();
