@@ -174,7 +174,11 @@ private:
             // A main-board run goes on with the read-back of the versions.
             if (readBack_.busy() && e.code == kExitDone)
                 return;
-            // Leave the dispatch or the watchdog tick that wrote it first.
+            // A port that went away ends the program at once, with the run's
+            // ending; otherwise leave the dispatch or the watchdog tick that
+            // wrote it first.
+            if (PortOpen == 0)
+                return end(e.code, text);
             QTimer::singleShot(0, &wait_, [this, code = e.code, text] { end(code, text); });
             return;
         }

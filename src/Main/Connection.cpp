@@ -97,7 +97,6 @@ void ShowPortOpen()
 
 void ShowPortClosed()
 {
-    UpgradePortClosed();
     App.ui->setEnabled(QStringLiteral("cbb1"), true);
     App.ui->setEnabled(QStringLiteral("cbb2"), true);
     App.ui->setEnabled(QStringLiteral("cbb3"), false);
@@ -112,6 +111,7 @@ void ShowPortClosed()
     PortOpen = 0;
     App.ui->setEnabled(QStringLiteral("limiter1"), false);
     AwaitingCheck = 0;
+    UpgradePortClosed();
 }
 
 void opencomClick(TComm& cm1)

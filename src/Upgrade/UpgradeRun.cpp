@@ -98,10 +98,11 @@ void EndRun(const QString& text, bool targetsBack)
     TransferReads(false);
 }
 
-// An ending that is no success. The run is over for the read-back too. A
-// main board that answered from its boot loader stays there until an
-// upgrade runs through: the operator is told, and the port keeps a note of
-// it for later time-outs.
+// Before an ending that is no success. The run is over for the read-back
+// too. A main board that answered from its boot loader stays there until an
+// upgrade runs through: the operator is told (ahead of the ending, which may
+// end the command line), and the port keeps a note of it for later
+// time-outs.
 void RunFailed()
 {
     if (FirmwareReadBack* readBack = InstalledReadBack())
@@ -119,9 +120,9 @@ void RunFailed()
 void AbortRun(const QString& reason)
 {
     qCWarning(lcUpgrade) << "upgrade run stopped:" << reason;
+    RunFailed();
     EndRun(QStringLiteral("Upgrade Stopped! ") + reason, true);
     CloseImage();
-    RunFailed();
     App.ui->showError(FormatErrorMessage(reason));
 }
 
@@ -238,9 +239,9 @@ void NextWrite()
 
 void WriteError()
 {
+    RunFailed();
     EndRun(QStringLiteral("Writing To Flash Error!"), true);
     CloseImage();
-    RunFailed();
 }
 
 // Deadlines a dev-firmware record waits for its answer before it is sent
@@ -418,14 +419,14 @@ void tmr4Timer()
         return;
     }
     if (WatchdogTicks > 100) {
-        EndRun(QStringLiteral("Device not responding!"), true);
         RunFailed();
+        EndRun(QStringLiteral("Device not responding!"), true);
         return;
     }
+    RunFailed();
     EndRun(QStringLiteral("Device communication timeout!"), true);
     if (ImageOpen)
         CloseImage();
-    RunFailed();
 }
 
 void btn_erase_dev_firmwareClick()
@@ -455,9 +456,9 @@ void UpgradePortClosed()
 {
     const QString stopped = QStringLiteral("Upgrade Stopped! The port was closed.");
     if (UpgradeActive) {
+        RunFailed();
         EndRun(stopped, true);
         CloseImage();
-        RunFailed();
         return;
     }
     // The versions are being read before the run: it does not start.
