@@ -14,6 +14,13 @@ void FirmwareImages::clear(Target target)
 
 void FirmwareImages::addDev(uint32_t index, const uint8_t* record, size_t size)
 {
+    // A record sent again (its answer was lost) takes the place it had.
+    for (auto it = dev_.rbegin(); it != dev_.rend(); ++it) {
+        if (it->index == index) {
+            it->record.assign(record, record + size);
+            return;
+        }
+    }
     dev_.push_back({index, std::vector<uint8_t>(record, record + size)});
 }
 

@@ -20,6 +20,8 @@ class FirmwareImages {
 public:
     void clear(Target target);
     void addMainBoard(const std::vector<uint8_t>& record) { main_.push_back(record); }
+    // A record whose index arrived before replaces that one: the index makes
+    // a record sent again harmless.
     void addDev(uint32_t index, const uint8_t* record, size_t size);
 
     const std::vector<std::vector<uint8_t>>& mainBoard() const { return main_; }

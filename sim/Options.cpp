@@ -129,6 +129,8 @@ Faults:
   --refuse REG         refuse register REG (exception 2); repeatable
   --write-error-at N   refuse image record N (counted from 1)
   --silence-after N    fall silent after image record N
+  --lose-answer N      the answer to image record N is lost (the record is taken)
+  --corrupt-answer N   the answer to image record N carries a wrong CRC
   --silent-after-upgrade  answer nothing once a main-board upgrade completed
 Battery faults and the fixture:
   --cell-offset N:MV   cell N reads MV off (a voltage calibration of it corrects it)
@@ -184,6 +186,8 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, Pr
             else if (a == "--refuse") f.refused.push_back(static_cast<uint16_t>(Number(value(), 0, 0xFFFF)));
             else if (a == "--write-error-at") f.writeErrorAt = static_cast<int>(Number(value(), 1, 1000000));
             else if (a == "--silence-after") f.silenceAfter = static_cast<int>(Number(value(), 0, 1000000));
+            else if (a == "--lose-answer") f.loseAnswerAt = static_cast<int>(Number(value(), 1, 1000000));
+            else if (a == "--corrupt-answer") f.corruptAnswerAt = static_cast<int>(Number(value(), 1, 1000000));
             else if (a == "--silent-after-upgrade") f.silentAfterUpgrade = true;
             else if (a == "--cell-offset") {
                 const auto [cell, mv] = Pair(value());
@@ -217,6 +221,8 @@ void ApplyFaults(const FaultOptions& f, VirtualPack& pack)
         pack.refuseRegister(reg);
     pack.setWriteErrorAtRecord(f.writeErrorAt);
     pack.setSilenceAfterRecord(f.silenceAfter);
+    pack.setLoseAnswerAtRecord(f.loseAnswerAt);
+    pack.setCorruptAnswerAtRecord(f.corruptAnswerAt);
     pack.setSilentAfterUpgrade(f.silentAfterUpgrade);
     for (const auto& [cell, mv] : f.cellFaults)
         pack.setCellFault(cell, mv);
@@ -245,7 +251,7 @@ std::string RunCommand(const std::string& line, VirtualPack& pack)
         if (word.empty()) return {};
         if (word == "help")
             return "commands: silent [N|-1|0], crc [N|-1|0], noise HEX|off, split N [MS], delay MS, "
-                   "refuse REG, accept REG, write-error N, silence-after N, silent-after-upgrade [on|off], "
+                   "refuse REG, accept REG, write-error N, silence-after N, lose-answer N, corrupt-answer N, silent-after-upgrade [on|off], "
                    "cell-offset N MV, temp N C|off, mos-temp N C|off, bit REG BIT [on|off], current-error PCT, "
                    "current MA|off, clear, status, dump main|dev FILE, quit\n";
         if (word == "silent") pack.setSilent(static_cast<int>(arg(0, -1, 1000000, -1)));
@@ -257,6 +263,8 @@ std::string RunCommand(const std::string& line, VirtualPack& pack)
         else if (word == "accept") pack.refuseRegister(static_cast<uint16_t>(arg(0, 0, 0xFFFF, 0)), false);
         else if (word == "write-error") pack.setWriteErrorAtRecord(static_cast<int>(arg(0, 0, 1000000, 0)));
         else if (word == "silence-after") pack.setSilenceAfterRecord(static_cast<int>(arg(0, -1, 1000000, -1)));
+        else if (word == "lose-answer") pack.setLoseAnswerAtRecord(static_cast<int>(arg(0, 0, 1000000, 0)));
+        else if (word == "corrupt-answer") pack.setCorruptAnswerAtRecord(static_cast<int>(arg(0, 0, 1000000, 0)));
         else if (word == "silent-after-upgrade") pack.setSilentAfterUpgrade(rest.empty() || rest[0] != "off");
         else if (word == "clear") pack.clearFaults();
         else if (word == "cell-offset") pack.setCellFault(static_cast<int>(arg(0, 1, 127, 1)), static_cast<int>(arg(1, -5000, 5000, 0)));

@@ -23,6 +23,8 @@ struct FaultOptions {
     std::vector<uint16_t> refused;
     int writeErrorAt = 0;
     int silenceAfter = -1;
+    int loseAnswerAt = 0;
+    int corruptAnswerAt = 0;
     bool silentAfterUpgrade = false;
     // Battery faults and the fixture (VirtualPack::setCellFault and the rest).
     std::vector<std::pair<int, int>> cellFaults;          // cell from 1, mV

@@ -97,6 +97,20 @@ std::vector<Answer> Responder::poll(double now)
     return out;
 }
 
+std::vector<Answer> Responder::answerToRecord(int number, std::vector<Answer> answers)
+{
+    if (loseAnswerAt > 0 && number == loseAnswerAt) {
+        loseAnswerAt = 0;
+        return {};
+    }
+    if (corruptAnswerAt > 0 && number == corruptAnswerAt) {
+        corruptAnswerAt = 0;
+        for (Answer& a : answers)
+            a.bytes.back() ^= 0x5A;
+    }
+    return answers;
+}
+
 std::vector<Answer> Responder::record(const std::vector<uint8_t>& r, double now)
 {
     if (!boot.acceptsRecords())
@@ -105,7 +119,7 @@ std::vector<Answer> Responder::record(const std::vector<uint8_t>& r, double now)
     const int number = boot.recordsInRun() + 1;
     if (silenceAfter >= 0 && number > silenceAfter)
         runSilenced_ = true;
-    return status(boot.onRecord(r, writeErrorAt > 0 && number == writeErrorAt, now));
+    return answerToRecord(number, status(boot.onRecord(r, writeErrorAt > 0 && number == writeErrorAt, now)));
 }
 
 std::vector<Answer> Responder::modbus(const std::vector<uint8_t>& f, double now)
@@ -208,7 +222,7 @@ std::vector<Answer> Responder::devFirmware(uint16_t start, uint16_t count, const
         }
         if (writeErrorAt > 0 && number == writeErrorAt)
             return exception(0x10, ExDeviceFailure);
-        return {{frame(ack)}};
+        return answerToRecord(number, {{frame(ack)}});
     }
     case RegDevCount:
         if (runSilenced_)

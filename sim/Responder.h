@@ -39,6 +39,11 @@ public:
     std::set<uint16_t> refused;
     int writeErrorAt = 0;
     int silenceAfter = -1;
+    // The answer to record N of a run is lost on the line (the record
+    // itself is taken), or goes out with a wrong CRC; each fault acts once
+    // and turns itself off (0).
+    int loseAnswerAt = 0;
+    int corruptAnswerAt = 0;
     // After a completed main-board upgrade the pack answers nothing more
     // (a board that did not come back), until the fault is cleared.
     bool silentAfterUpgrade = false;
@@ -62,6 +67,8 @@ private:
                                     const std::vector<uint8_t>& ack, double now);
     std::vector<Answer> record(const std::vector<uint8_t>& r, double now);
     std::vector<Answer> status(const BootLoader::Codes& codes) const;
+    // The answers to record `number` after the lost- and corrupt-answer faults.
+    std::vector<Answer> answerToRecord(int number, std::vector<Answer> answers);
     std::vector<uint8_t> frame(std::vector<uint8_t> body) const;
     std::vector<Answer> exception(uint8_t function, uint8_t code) const;
     bool refusedIn(uint16_t start, uint16_t count) const;

@@ -229,6 +229,8 @@ void VirtualPack::setSplit(int pieces, int gapMs) { const auto lock = d_->lock()
 void VirtualPack::setAnswerDelay(int ms) { const auto lock = d_->lock(); d_->delayMs = ms < 0 ? 0 : ms; }
 void VirtualPack::setWriteErrorAtRecord(int n) { const auto lock = d_->lock(); d_->responder.writeErrorAt = n; }
 void VirtualPack::setSilenceAfterRecord(int n) { const auto lock = d_->lock(); d_->responder.silenceAfter = n; }
+void VirtualPack::setLoseAnswerAtRecord(int n) { const auto lock = d_->lock(); d_->responder.loseAnswerAt = n; }
+void VirtualPack::setCorruptAnswerAtRecord(int n) { const auto lock = d_->lock(); d_->responder.corruptAnswerAt = n; }
 
 void VirtualPack::setSilentAfterUpgrade(bool on)
 {
@@ -282,6 +284,8 @@ void VirtualPack::clearFaults()
     d_->responder.refused.clear();
     d_->responder.writeErrorAt = 0;
     d_->responder.silenceAfter = -1;
+    d_->responder.loseAnswerAt = 0;
+    d_->responder.corruptAnswerAt = 0;
     d_->responder.silentAfterUpgrade = false;
     d_->responder.gone = false;
 }

@@ -63,6 +63,11 @@ public:
     // After record N the pack answers nothing more in this run (main board
     // and dev firmware); -1 turns it off.
     void setSilenceAfterRecord(int n);
+    // The answer to record N of a run is lost on the line (the pack has
+    // taken the record); acts once, 0 turns it off.
+    void setLoseAnswerAtRecord(int n);
+    // The answer to record N of a run goes out with a wrong CRC; acts once.
+    void setCorruptAnswerAtRecord(int n);
     // After the next completed main-board upgrade the pack answers nothing
     // (a board that did not come back); false makes it answer again.
     void setSilentAfterUpgrade(bool on = true);

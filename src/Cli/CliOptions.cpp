@@ -39,6 +39,7 @@ const std::vector<OptionSpec>& OptionSpecs()
         {"type", true, {QStringLiteral("upgrade")}},
         {"package", true, {QStringLiteral("upgrade")}},
         {"allow-same-version", false, {QStringLiteral("upgrade")}},
+        {"retries", true, {QStringLiteral("upgrade")}},
         {"index", true, {QStringLiteral("set")}},
         {"barcode", true, {QStringLiteral("station")}},
         {"operator", true, {QStringLiteral("station")}},
@@ -211,7 +212,7 @@ const char kCalibrateHelp[] =
 const char kUpgradeHelp[] =
     "usage: quorlex-bms-cli --port NAME upgrade --target main IMAGE.hex [--yes]\n"
     "       quorlex-bms-cli --port NAME upgrade --target dev IMAGE.hex [--yes]\n"
-    "                       [--version HEX8] [--type HEX4] [--package N]\n"
+    "                       [--version HEX8] [--type HEX4] [--package N] [--retries N]\n"
     "\n"
     "Upgrades the main control board through its boot loader, or the dev firmware\n"
     "through the pack's registers. The whole image is checked before anything is\n"
@@ -221,7 +222,9 @@ const char kUpgradeHelp[] =
     "the device and update?\"; without it the question is asked on a terminal.\n"
     "A main-board run reads the firmware versions before and after and prints\n"
     "\"Firmware before: ... after: ...\"; it exits 1 when the software version did not\n"
-    "change (unless --allow-same-version) or the board did not come back.\n";
+    "change (unless --allow-same-version) or the board did not come back.\n"
+    "A dev-firmware record whose answer was lost or corrupted is sent again, up to\n"
+    "--retries times (0 to 10, default 2); main-board records are never sent twice.\n";
 
 } // namespace
 

@@ -8,7 +8,23 @@
 
 namespace bms::cli {
 
+namespace {
+ProgressLine* Drawn = nullptr; // the line standing unended on the terminal
+}
+
 ProgressLine::ProgressLine() : terminal_(::isatty(STDERR_FILENO) == 1) {}
+
+ProgressLine::~ProgressLine()
+{
+    if (Drawn == this)
+        Drawn = nullptr;
+}
+
+void EndProgressLine()
+{
+    if (Drawn)
+        Drawn->finish();
+}
 
 QString ProgressLine::Text(int sent, int total, double perSecond)
 {
@@ -53,6 +69,7 @@ void ProgressLine::draw(const QString& text)
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
     std::fflush(stderr);
     drawn_ = true;
+    Drawn = this;
 }
 
 void ProgressLine::finish()
@@ -60,6 +77,8 @@ void ProgressLine::finish()
     if (terminal_ && drawn_)
         std::fputc('\n', stderr);
     drawn_ = false;
+    if (Drawn == this)
+        Drawn = nullptr;
 }
 
 } // namespace bms::cli

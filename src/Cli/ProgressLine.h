@@ -19,6 +19,7 @@ public:
     // "Records 500/2000 (25%)  170.3 records/s  0:09 left" (time left only
     // once a rate is known).
     static QString Text(int sent, int total, double perSecond);
+    ~ProgressLine();
 
 private:
     void draw(const QString& text);
@@ -29,5 +30,10 @@ private:
     QElapsedTimer clock_;    // since the first record
     QElapsedTimer lastDraw_;
 };
+
+// Ends the progress line drawn over itself on the terminal, if there is
+// one, so that the next line (a note, an error, a trace line) starts at the
+// left margin; the next update draws it again below.
+void EndProgressLine();
 
 } // namespace bms::cli

@@ -1,5 +1,7 @@
 #include "Report.h"
 
+#include "ProgressLine.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <cerrno>
@@ -13,6 +15,7 @@ namespace {
 // Writes one line; the error number of a failed write, or 0.
 int Write(FILE* stream, const QString& text)
 {
+    EndProgressLine();
     const QByteArray bytes = text.toUtf8() + '\n';
     errno = 0;
     const size_t written = std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);

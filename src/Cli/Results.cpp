@@ -35,7 +35,8 @@ QJsonObject ResultShape(const QString& command)
                       QStringLiteral("readback")});
     if (command == QLatin1String("upgrade"))
         return Nulls({QStringLiteral("target"), QStringLiteral("records"), QStringLiteral("seconds"),
-                      QStringLiteral("transfer_seconds"), QStringLiteral("ending"), QStringLiteral("firmware")});
+                      QStringLiteral("transfer_seconds"), QStringLiteral("ending"), QStringLiteral("firmware"),
+                      QStringLiteral("version_before"), QStringLiteral("version_after")});
     return {};
 }
 

@@ -4,7 +4,9 @@
 // endings, shown in lbl35, which decides the exit status. A main-board run
 // also reads the firmware versions before and after (FirmwareReadBack): a
 // software version that did not change, or a board that does not come back,
-// ends with 1 unless --allow-same-version accepts the same version.
+// ends with 1 unless --allow-same-version accepts the same version. A
+// dev-firmware record whose answer was lost is sent again up to --retries
+// times (2).
 #include "Command.h"
 #include "ProgressLine.h"
 #include "Session.h"
@@ -12,12 +14,14 @@
 #include "CommRecord.h"
 #include "FirmwareReadBack.h"
 #include "ImageCheck.h"
+#include "TextFormat.h"
 #include "UpgradeHooks.h"
 #include "UpgradeRun.h"
 #include "UpgradeTab.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
+#include <cmath>
 #include <optional>
 
 namespace bms::cli {
@@ -65,6 +69,7 @@ public:
     {
         if (!readOptions())
             return s_.finish(kExitUsage);
+        RecordRetries = retries_;
         const ImageCheckResult check = CheckImage(image_, dev_);
         if (!check.ok()) {
             s_.report.error(check.problem);
@@ -134,6 +139,15 @@ private:
             return false;
         }
         image_ = s_.options.args.first();
+        if (s_.options.has(QStringLiteral("retries"))) {
+            const std::optional<qint64> retries = ParseDecimal(s_.options.value(QStringLiteral("retries")), 0, 10);
+            if (!retries) {
+                s_.report.error(QStringLiteral("--retries: '%1' is not a number from 0 to 10")
+                                    .arg(s_.options.value(QStringLiteral("retries"))));
+                return false;
+            }
+            retries_ = static_cast<int>(*retries);
+        }
         if (!dev_) {
             for (const char* option : {"version", "type", "package"}) {
                 if (s_.options.has(QLatin1String(option))) {
@@ -164,7 +178,11 @@ private:
             // A main-board run goes on with the read-back of the versions.
             if (readBack_.busy() && e.code == kExitDone)
                 return;
-            // Leave the dispatch or the watchdog tick that wrote it first.
+            // A port that went away ends the program at once, with the run's
+            // ending; otherwise leave the dispatch or the watchdog tick that
+            // wrote it first.
+            if (PortOpen == 0)
+                return end(e.code, text);
             QTimer::singleShot(0, &wait_, [this, code = e.code, text] { end(code, text); });
             return;
         }
@@ -172,14 +190,20 @@ private:
 
     void versionsRead(const VersionCheckResult& result)
     {
-        s_.report.lines({result.line});
         firmware_ = result.line;
+        if (result.before)
+            versionBefore_ = VersionText(result.before->sw_version);
+        if (result.after)
+            versionAfter_ = VersionText(result.after->sw_version);
         const std::optional<int> code = VersionExit(result.outcome, s_.options.has(QStringLiteral("allow-same-version")));
         if (!result.warning.isEmpty())
             s_.record(result.outcome == VersionOutcome::Unchanged ? ErrorKind::Refused : ErrorKind::Timeout, result.warning);
         end(code.value_or(ending_.value_or(kExitPack)), last_);
     }
 
+    static QJsonValue TextOrNull(const QString& text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); }
+
+    // The run's ending, then the firmware versions read back.
     void end(int code, const QString& ending)
     {
         if (s_.finished())
@@ -187,12 +211,17 @@ private:
         wait_.stop();
         progress_.finish();
         s_.report.lines({ending});
+        if (!firmware_.isEmpty())
+            s_.report.lines({firmware_});
+        const QJsonValue transfer = transferMs_ < 0 ? QJsonValue() : QJsonValue(std::round(transferMs_) / 1000.0);
         s_.finish(code, {{QStringLiteral("target"), dev_ ? QStringLiteral("dev") : QStringLiteral("main")},
                          {QStringLiteral("records"), static_cast<qint64>(RecordIndex)},
                          {QStringLiteral("seconds"), clock_.elapsed() / 1000.0},
-                         {QStringLiteral("transfer_seconds"), transferMs_ < 0 ? QJsonValue() : QJsonValue(transferMs_ / 1000.0)},
+                         {QStringLiteral("transfer_seconds"), transfer},
                          {QStringLiteral("ending"), ending},
-                         {QStringLiteral("firmware"), firmware_.isEmpty() ? QJsonValue() : QJsonValue(firmware_)}});
+                         {QStringLiteral("firmware"), TextOrNull(firmware_)},
+                         {QStringLiteral("version_before"), TextOrNull(versionBefore_)},
+                         {QStringLiteral("version_after"), TextOrNull(versionAfter_)}});
     }
 
     Session& s_;
@@ -200,6 +229,9 @@ private:
     QString image_;
     QString last_;
     QString firmware_;
+    QString versionBefore_; // software versions read back, "1.5.3"
+    QString versionAfter_;
+    int retries_ = kDefaultRecordRetries;
     std::optional<int> ending_;
     FirmwareReadBack readBack_;
     QTimer wait_;

@@ -1,5 +1,7 @@
 #include "App.h"
 
+#include "CommRecord.h"
+
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -9,10 +11,30 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 namespace bms {
 
 AppContext App;
+
+namespace {
+
+int UpgradePauses = 0;                          // nested upgrade pauses running
+std::vector<std::function<void()>> HeldWork;    // what arrived during them
+
+void RunHeldWork()
+{
+    // Posted while no pause ran, but another has begun since: its end posts
+    // this again.
+    if (UpgradePauses > 0)
+        return;
+    std::vector<std::function<void()>> work;
+    work.swap(HeldWork);
+    for (const std::function<void()>& w : work)
+        w();
+}
+
+} // namespace
 
 void BlockingPause(int ms)
 {
@@ -41,6 +63,36 @@ void Delay(int ms)
     wake.start(std::max(ms, 1));
     while (!deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents);
+}
+
+bool UpgradePause(int ms)
+{
+    if (App.blockingPause || !QCoreApplication::instance()) {
+        BlockingPause(ms);
+        return true;
+    }
+    const uint8_t runOn = UpgradeActive;
+    ++UpgradePauses;
+    Delay(ms);
+    --UpgradePauses;
+    // What was held runs once the step that waited has returned to the
+    // event loop, as it would have after a pause that handled nothing.
+    if (UpgradePauses == 0 && !HeldWork.empty())
+        QTimer::singleShot(0, QCoreApplication::instance(), RunHeldWork);
+    return !(runOn && !UpgradeActive);
+}
+
+bool HoldDuringUpgradePause(std::function<void()> work)
+{
+    if (UpgradePauses == 0)
+        return false;
+    HeldWork.push_back(std::move(work));
+    return true;
+}
+
+bool InUpgradePause()
+{
+    return UpgradePauses > 0;
 }
 
 } // namespace bms

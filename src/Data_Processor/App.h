@@ -38,4 +38,20 @@ void BlockingPause(int ms);
 // when set).
 void Delay(int ms);
 
+// The fixed waits of an upgrade run (300 and 50 ms in the reboot request,
+// 500 ms before the first main-board record, 2000 ms after the dev
+// firmware's erase). The time passes as in Delay, so the window goes on
+// painting and taking input, but the run behaves as after a blocking pause:
+// the steps the pack orders meanwhile are held (HoldDuringUpgradePause) and
+// handled, in their order, after the step that waited. Through
+// App.blockingPause when that is set (tests). Returns false when the upgrade
+// run that was on when the wait began has ended meanwhile (the port was
+// closed): the step must not go on.
+bool UpgradePause(int ms);
+// While an upgrade pause runs: keeps `work` for after the step that waits
+// and returns true; otherwise returns false and `work` is the caller's.
+bool HoldDuringUpgradePause(std::function<void()> work);
+// True while an upgrade pause runs.
+bool InUpgradePause();
+
 } // namespace bms

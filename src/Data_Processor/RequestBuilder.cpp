@@ -214,9 +214,11 @@ void EnterBootRequest()
     std::vector<uint8_t> body = WriteHeader(SlaveAddr, 0x9D00, 1, 2);
     PutU16(body, 0x0030);
     SendFramed(MY_COM.UpgTxBuf, body);
-    BlockingPause(300);
+    if (!UpgradePause(300))
+        return;
     SendBootCommand(MY_COM.UpgTxBuf, 0x30);
-    BlockingPause(50);
+    if (!UpgradePause(50))
+        return;
     SendFramed(MY_COM.UpgTxBuf, {SlaveAddr, 0x30});
     ArmReplyTimeout();
 }

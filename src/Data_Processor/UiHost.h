@@ -58,6 +58,7 @@ public:
 
     // Modal message boxes. Each keeps the event loop running while it is open.
     virtual void showMessage(const QString& message) = 0;                       // information, OK
+    virtual void showWarning(const QString& message) { showMessage(message); }  // warning, OK
     virtual bool askYesNo(const QString& caption, const QString& question) = 0; // true on Yes
     virtual void showError(const QString& message) = 0;                         // general error handler
 };

@@ -10,6 +10,7 @@
 #include "Sampling.h"
 #include "SerialComm.h"
 #include "Settings.h"
+#include "UpgradeRun.h"
 
 #include <QTime>
 
@@ -113,10 +114,13 @@ void ShowPortClosed()
     PortOpen = 0;
     App.ui->setEnabled(QStringLiteral("limiter1"), false);
     AwaitingCheck = 0;
+    UpgradePortClosed();
 }
 
 void opencomClick(TComm& cm1)
 {
+    if (PortOpen == 1 && UpgradeRefuses())
+        return;
     if (PortOpen == 1) {
         cm1.CloseComm();
         ShowPortClosed();

@@ -1,6 +1,7 @@
 #include "Sampling.h"
 
 #include "App.h"
+#include "BootLoaderNote.h"
 #include "CommRecord.h"
 #include "Convert.h"
 #include "ReadAnswers.h"
@@ -94,6 +95,7 @@ void tmr2Timer()
     App.tmr2->setEnabled(false);
     App.ui->setColour(QStringLiteral("shp9"), ColRed);
     App.ui->appendLine(QStringLiteral("mmo1"), QStringLiteral("communication timeout!(") + ClockText() + QLatin1Char(')'));
+    NoteBootLoaderWaitOnTimeout();
     // An unanswered information read restarts the rotation at block 0.
     ReadTimedOut();
 }

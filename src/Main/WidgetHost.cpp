@@ -321,7 +321,7 @@ bool WidgetHost::show(const MessageBoxInfo& info)
         : info.kind == MessageBoxInfo::Question               ? QMessageBox::Question
         : info.kind == MessageBoxInfo::Warning                ? QMessageBox::Warning
                                                               : QMessageBox::Critical;
-    const bool yesNo = info.kind == MessageBoxInfo::Question || info.kind == MessageBoxInfo::Warning;
+    const bool yesNo = info.asks;
     QMessageBox box(icon, info.title, info.text,
                     yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, root_);
     if (yesNo)
@@ -334,13 +334,18 @@ void WidgetHost::showMessage(const QString& message)
     show({MessageBoxInfo::Information, QString::fromUtf8(kApplicationTitle), message});
 }
 
+void WidgetHost::showWarning(const QString& message)
+{
+    show({MessageBoxInfo::Warning, QString::fromUtf8(kApplicationTitle), message});
+}
+
 bool WidgetHost::askYesNo(const QString& caption, const QString& question)
 {
     // The exit question is a "Confirm" box with the question icon; the other
     // Yes/No question (restart and upgrade) is a warning.
     const bool confirm = caption == QLatin1String("Confirm");
     const QString title = caption.isEmpty() ? QString::fromUtf8(kApplicationTitle) : caption;
-    return show({confirm ? MessageBoxInfo::Question : MessageBoxInfo::Warning, title, question});
+    return show({confirm ? MessageBoxInfo::Question : MessageBoxInfo::Warning, title, question, true});
 }
 
 void WidgetHost::showError(const QString& message)

@@ -26,6 +26,8 @@ struct MessageBoxInfo {
     Kind kind;
     QString title;
     QString text;
+    // Yes and No (questions), or OK.
+    bool asks = false;
 };
 
 class WidgetHost : public UiHost {
@@ -52,6 +54,7 @@ public:
     void appendLine(const QString& memo, const QString& line) override;
     void clearMemo(const QString& memo) override;
     void showMessage(const QString& message) override;
+    void showWarning(const QString& message) override;
     bool askYesNo(const QString& caption, const QString& question) override;
     void showError(const QString& message) override;
     // Busy cursor and text in `busyLabel` (see setBusyLabel); message boxes

@@ -111,6 +111,11 @@ void MainForm::wire()
     readBack_.install();
     // tmr4, the upgrade steps and the sampling stop are wired with the
     // other hooks (WireHooks, WireTimers); the progress bar is the window's.
+    // The transfer reads as the command line does: each answer is handed on
+    // as soon as it is in, not after the 1 ms read interval of the design.
+    bms::UpgradeHooks.transferReads = [this](bool immediate) {
+        cm1_->setReadIntervalTimeout(immediate ? bms::kReadIntervalImmediate : 1);
+    };
     bms::UpgradeHooks.setProgress = [this](const QString& name, int value, int maximum) {
         if (auto* bar = findChild<QProgressBar*>(name)) {
             bar->setMaximum(qMax(1, maximum));

@@ -2,6 +2,7 @@
 
 #include "App.h"
 #include "BlockFreshness.h"
+#include "BootLoaderNote.h"
 #include "Clocks.h"
 #include "CommRecord.h"
 #include "Connection.h"
@@ -66,6 +67,9 @@ void WireHooks(BlockFreshness* freshness)
     Hooks.deviceInfo = [] { DecodeDeviceInfo(); };
     Hooks.reReadDeviceInfo = [] { btn3Click(); };
     Hooks.upgradeStep = [](UpgradeStep step) { RunUpgradeStep(step); };
+    // An answer of the pack's own firmware: it waits in no boot loader. (The
+    // upgrade's version read-back takes this hook over and does the same.)
+    Hooks.blockAnswered = [](int32_t) { RemoveBootLoaderNote(App.ui->text(QStringLiteral("cbb1"))); };
     UpgradeHooks.stopSampling = [] {
         if (Sampling == 1)
             cybtnClick();
@@ -123,6 +127,18 @@ const std::vector<ClickHandler>& ClickHandlers()
         for (const ParamRow& row : ParamRows()) {
             const uint8_t type = row.type;
             list.push_back({QString::fromLatin1(row.button), [type] { SetParamClick(type); }});
+        }
+        // Everything that talks to the pack waits until an upgrade run has
+        // ended; the port list and the selectors do not.
+        static const QStringList kIdle = {QStringLiteral("sxcom"), QStringLiteral("rb_stand_alone"),
+                                          QStringLiteral("rb_single_serial"), QStringLiteral("rb_single_parallel"),
+                                          QStringLiteral("rb_serial_parallel"), QStringLiteral("btn_test")};
+        for (ClickHandler& click : list) {
+            if (!kIdle.contains(click.control))
+                click.handler = [handler = std::move(click.handler)] {
+                    if (!UpgradeRefuses())
+                        handler();
+                };
         }
         return list;
     }();

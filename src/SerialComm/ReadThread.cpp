@@ -60,6 +60,14 @@ void TReadThread::Execute()
         const uint64_t total = uint64_t { port_->readMultiplier.load() } * kReadSize + port_->readConstant.load();
         const bool immediate = interval == kReadIntervalImmediate && total == 0;
         const bool useInterval = interval != 0 && interval != kReadIntervalImmediate;
+        // Bytes kept for an interval that has since been switched to "at
+        // once" go now: no interval is left to end their wait.
+        if (immediate && n > 0) {
+            if (!Deliver(data, n))
+                break;
+            n = 0;
+            readStart = Clock::now();
+        }
 
         Clock::time_point now = Clock::now();
         int64_t timeoutNs = -1; // -1: no limit

@@ -161,8 +161,9 @@ void ReportWriteSuccess()
         return;
     }
     if (reg == 0x9E00 && EraseDevPending != 1) {
-        BlockingPause(2000); // the pack erases before it takes the first record
-        Step(UpgradeStep::NextWrite);
+        // The pack erases before it takes the first record.
+        if (UpgradePause(2000))
+            Step(UpgradeStep::NextWrite);
         return;
     }
     if (reg == 0x9E00 || reg == 0x9E80) {

@@ -61,11 +61,27 @@ QString ExceptionText(uint8_t code)
 
 uint16_t U16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] << 8 | b[at + 1]); }
 
+// An image record (lead byte, L, address, type, ...) starting at `at`.
+QString ImageRecordText(const std::vector<uint8_t>& b, size_t at)
+{
+    const char* type = Lookup(kRecordTypes, b[at + 4]);
+    return QStringLiteral("image record, %1, address %2, %3 data bytes")
+        .arg(type ? QLatin1String(type) : QLatin1String("type ") + Hex(b[at + 4], 2), Hex(U16(b, at + 2), 4))
+        .arg(b[at + 1]);
+}
+
 QString Request(const std::vector<uint8_t>& b)
 {
     const uint8_t fc = b[1];
     if ((fc == 0x03 || fc == 0x04) && b.size() == 8)
         return QStringLiteral("read %1 x%2").arg(Hex(U16(b, 2), 4)).arg(U16(b, 4));
+    // A dev-firmware record: its index, then the record.
+    if (fc == 0x10 && U16(b, 2) == 0x9F00 && b.size() >= 7 + 4 + 6 + 2)
+        return QStringLiteral("write 9F00 x%1, %2 bytes: record index %3, ")
+                   .arg(U16(b, 4))
+                   .arg(b[6])
+                   .arg(uint32_t(U16(b, 7)) << 16 | U16(b, 9)) +
+               ImageRecordText(b, 11);
     if (fc == 0x10 && b.size() >= 9)
         return QStringLiteral("write %1 x%2, %3 bytes").arg(Hex(U16(b, 2), 4)).arg(U16(b, 4)).arg(b[6]);
     if (fc == 0x30 && b.size() == 4)
@@ -97,17 +113,15 @@ QString Answer(const std::vector<uint8_t>& b)
 
 QString BootFrameSent(const std::vector<uint8_t>& b)
 {
-    if (b.size() == 6 && b[1] == 0 && b[2] == 0 && b[3] == 0) {
+    // A boot command has the shape of an empty record whose type is the
+    // command: the end-of-file record 3A 00 00 00 01 FF is a record.
+    if (b.size() == 6 && b[1] == 0 && b[2] == 0 && b[3] == 0 && !Lookup(kRecordTypes, b[4])) {
         const char* name = Lookup(kBootCommands, b[4]);
         return QStringLiteral("boot command %1").arg(Hex(b[4], 2)) +
                (name ? QStringLiteral(" (%1)").arg(QLatin1String(name)) : QString());
     }
-    if (b.size() >= 6) {
-        const char* type = Lookup(kRecordTypes, b[4]);
-        return QStringLiteral("image record, %1, address %2, %3 data bytes")
-            .arg(type ? QLatin1String(type) : QLatin1String("type ") + Hex(b[4], 2), Hex(U16(b, 2), 4))
-            .arg(b[1]);
-    }
+    if (b.size() >= 6)
+        return ImageRecordText(b, 0);
     return QStringLiteral("boot-loader frame");
 }
 

@@ -1,6 +1,7 @@
 #include "FirmwareReadBack.h"
 
 #include "App.h"
+#include "BootLoaderNote.h"
 #include "CommRecord.h"
 #include "Errors.h"
 #include "Hooks.h"
@@ -23,6 +24,28 @@ FirmwareVersions DecodedVersions()
 {
     const PackRecord& p = PackTable[0];
     return {p.version_major, p.version_minor, p.sw_version, p.hw_version};
+}
+
+const QString kStatus = QStringLiteral("lbl35");
+
+// What lbl35 adds to the run's ending once the versions are judged.
+QString Verdict(VersionOutcome outcome)
+{
+    switch (outcome) {
+    case VersionOutcome::Unchanged: return QStringLiteral(" Warning: the software version did not change!");
+    case VersionOutcome::NotBack: return QStringLiteral(" Warning: the pack did not come back!");
+    case VersionOutcome::NotRead: return QStringLiteral(" The version was not read, the port was closed.");
+    case VersionOutcome::Changed:
+    case VersionOutcome::BeforeUnknown: break;
+    }
+    return {};
+}
+
+// The port of the port box: an answer of the pack's own firmware on it
+// shows that the pack no longer waits in its boot loader.
+QString PortName()
+{
+    return App.ui->text(QStringLiteral("cbb1"));
 }
 
 } // namespace
@@ -115,8 +138,15 @@ void FirmwareReadBack::transferEnded()
 
 void FirmwareReadBack::upgradeComplete()
 {
+    RemoveBootLoaderNote(PortName());
     if (phase_ == Phase::Check)
         beginPolling();
+}
+
+void FirmwareReadBack::runFailed()
+{
+    if (phase_ == Phase::Running)
+        cancel();
 }
 
 void FirmwareReadBack::cancel()
@@ -133,6 +163,8 @@ void FirmwareReadBack::beginPolling()
     AwaitingCheck = 0;
     phase_ = Phase::Polling;
     deadline_ = QDeadlineTimer(timing_.comeBackMs);
+    status_ = App.ui->text(kStatus);
+    App.ui->setText(kStatus, status_ + QStringLiteral(" Checking the firmware version..."));
     // The first read goes out from the timer, not from inside the dispatch
     // of the status frame that got here.
     arm(0);
@@ -166,6 +198,7 @@ void FirmwareReadBack::onTimer()
 
 void FirmwareReadBack::blockAnswered(int32_t block)
 {
+    RemoveBootLoaderNote(PortName());
     if (block != 0)
         return;
     if (phase_ == Phase::Before) {
@@ -180,12 +213,16 @@ void FirmwareReadBack::blockAnswered(int32_t block)
 
 void FirmwareReadBack::finish(const std::optional<FirmwareVersions>& after, bool portClosed)
 {
-    cancel();
     const VersionCheckResult result = JudgeVersions(before_, after, timing_.comeBackMs, portClosed);
+    // The status first, while the check still counts as running: a front
+    // end that ends with the run takes its ending from `finished`.
+    if (phase_ == Phase::Polling)
+        App.ui->setText(kStatus, status_ + Verdict(result.outcome));
+    cancel();
     qCInfo(lcUpgrade) << result.line;
     App.ui->appendLine(QStringLiteral("mmo2"), result.line);
     if (!result.warning.isEmpty())
-        App.ui->showMessage(result.warning);
+        App.ui->showWarning(result.warning);
     if (finished)
         finished(result);
 }

@@ -2,9 +2,11 @@
 // versions (register block 0) are read before the run starts and read back
 // once the board has come back from its boot loader, and the two are
 // compared. The result goes to mmo2 as "Firmware before: HV:a.b.c SV:d.e.f
-// after: ...", a message box warns when the software version did not change
-// or the pack never answered, and `finished` hands the result to the front
-// end (the command line's exit status).
+// after: ...", a warning box and the status line lbl35 (after "Upgrade
+// Complete!") say when the software version did not change or the pack
+// never answered, and `finished` hands the result to the front end (the
+// command line's exit status). While it waits for the pack to come back,
+// lbl35 says that the version is being checked.
 //
 // Event-driven like the run itself: its own timer, the pack's answers
 // (Hooks.blockAnswered) and the run's events move it on; it never waits in a
@@ -63,6 +65,8 @@ public:
     void transferEnded();
     // Stops whatever it is doing (another kind of run starts), no result.
     void cancel();
+    // The run ended without success: nothing is left to read back.
+    void runFailed();
 
     // The dispatcher: a function-4 answer for `block` was decoded.
     void blockAnswered(int32_t block);
@@ -71,6 +75,8 @@ public:
 
     // True from beforeRun until the result or cancel.
     bool busy() const { return phase_ != Phase::Idle; }
+    // True while the versions are read before the run starts.
+    bool startingRun() const { return phase_ == Phase::Before || phase_ == Phase::Starting; }
 
 private:
     enum class Phase { Idle, Before, Starting, Running, Check, Polling };
@@ -89,6 +95,7 @@ private:
     std::function<void()> startRun_;
     std::optional<FirmwareVersions> before_;
     QDeadlineTimer deadline_;
+    QString status_; // lbl35 when the check began
 };
 
 // The installed read-back, or null.

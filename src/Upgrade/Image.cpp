@@ -3,6 +3,12 @@
 #include "CommRecord.h"
 #include "Errors.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace bms {
 
 QString DlgFileName;
@@ -43,9 +49,7 @@ static int PairAt(const QByteArray& line, qsizetype pos)
     return high < 0 || low < 0 ? -1 : high * 16 + low;
 }
 
-// Bytes of a line as a message can show them: printable ASCII as it is,
-// every other byte (a binary file, a control character) as \xHH.
-static QString Printable(const QByteArray& bytes)
+QString PrintableBytes(const QByteArray& bytes)
 {
     QString text;
     for (const char c : bytes) {
@@ -58,42 +62,49 @@ static QString Printable(const QByteArray& bytes)
     return text;
 }
 
-static QString NotHexProblem(const QByteArray& line, qsizetype pos)
-{
-    return QStringLiteral("'%1' at column %2 is not a hexadecimal byte")
-        .arg(Printable(line.mid(pos, 2)))
-        .arg(pos + 1);
-}
-
-QString ConvertLine(const QByteArray& line, std::vector<uint8_t>& record)
+QString ConvertLine(const QByteArray& line, std::vector<uint8_t>& record, int* column)
 {
     record.clear();
+    // The problem, and the 1-based column it is at (0: the line as a whole).
+    const auto fail = [&](const QString& problem, qsizetype at) {
+        record.clear();
+        if (column)
+            *column = static_cast<int>(at);
+        return problem;
+    };
+    const auto notHex = [&](qsizetype pos) {
+        const QString pair = PrintableBytes(line.mid(pos, 2));
+        return fail(column ? QStringLiteral("'%1' is not a hexadecimal byte").arg(pair)
+                           : QStringLiteral("'%1' at column %2 is not a hexadecimal byte").arg(pair).arg(pos + 1),
+                    pos + 1);
+    };
     if (line.isEmpty())
-        return QStringLiteral("the line is empty");
+        return fail(QStringLiteral("the line is empty"), 0);
     if (line.size() < 3)
-        return QStringLiteral("the line is too short to hold a record length");
+        return fail(QStringLiteral("the line is too short to hold a record length"), line.size() + 1);
     const int length = PairAt(line, 1);
     if (length < 0)
-        return NotHexProblem(line, 1);
+        return notHex(1);
     // Byte k (1-based) of the L + 4 that follow stands at the 1-based
     // columns 2k + 2 and 2k + 3, so the line needs 2L + 11 characters.
     const qsizetype needed = 2 * static_cast<qsizetype>(length) + 11;
     if (line.size() < needed)
-        return QStringLiteral("the line is too short for its record length %1 (%2 characters needed, %3 present)")
-            .arg(length)
-            .arg(needed)
-            .arg(line.size());
+        return fail(QStringLiteral("the line is too short for its record length %1 (%2 characters needed, %3 present)")
+                        .arg(length)
+                        .arg(needed)
+                        .arg(line.size()),
+                    line.size() + 1);
     record.reserve(static_cast<size_t>(length) + 6);
     record.push_back(static_cast<uint8_t>(line[0]));
     record.push_back(static_cast<uint8_t>(length));
     for (int k = 1; k <= length + 4; ++k) {
         const int value = PairAt(line, 2 * k + 1);
-        if (value < 0) {
-            record.clear();
-            return NotHexProblem(line, 2 * k + 1);
-        }
+        if (value < 0)
+            return notHex(2 * k + 1);
         record.push_back(static_cast<uint8_t>(value));
     }
+    if (column)
+        *column = 0;
     return {};
 }
 
@@ -106,15 +117,60 @@ std::vector<uint8_t> LineToRecord(const QByteArray& line)
     return record;
 }
 
+// What a path names when it is not a regular file, for the refusal.
+static QString NotARegularFile(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return QStringLiteral("it is a folder, not a file");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("it is a named pipe (FIFO), not a file");
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return QStringLiteral("it is a device, not a file");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("it is a socket, not a file");
+    return QStringLiteral("it is not a regular file");
+}
+
 bool ImageReader::open(const QString& fileName)
 {
     close();
-    file_.setFileName(fileName);
+    error_.clear();
     if (fileName.isEmpty()) {
-        // QFile gives no reason of its own for an empty name.
+        error_ = QStringLiteral("no file has been chosen");
         return false;
     }
-    return file_.open(QIODevice::ReadOnly);
+    // Only a regular file is opened. A named pipe would block the open until
+    // a writer comes (and the thread with it, out of reach of Ctrl-C), and
+    // opening a device can act on it (a serial line raises its control
+    // lines): both are refused from their status without being opened. The
+    // open itself does not wait (O_NONBLOCK), so a path swapped for a pipe
+    // in between is refused from the opened file's status instead.
+    const QByteArray path = QFile::encodeName(fileName);
+    struct stat status = {};
+    if (::stat(path.constData(), &status) != 0) {
+        error_ = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        error_ = NotARegularFile(status.st_mode);
+        return false;
+    }
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error_ = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        error_ = NotARegularFile(status.st_mode);
+        ::close(fd);
+        return false;
+    }
+    if (!file_.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        error_ = file_.errorString();
+        ::close(fd);
+        return false;
+    }
+    return true;
 }
 
 void ImageReader::close()
@@ -127,6 +183,7 @@ void ImageReader::close()
 QByteArray ImageReader::nextLine()
 {
     ++lineNumber_;
+    lineCut_ = false;
     QByteArray line;
     char c = 0;
     while (file_.getChar(&c)) {
@@ -140,6 +197,8 @@ QByteArray ImageReader::nextLine()
         }
         if (line.size() < kMaxLineKept)
             line.append(c);
+        else
+            lineCut_ = true;
     }
     return line;
 }
@@ -147,8 +206,8 @@ QByteArray ImageReader::nextLine()
 void OpenImage()
 {
     if (!CurrentImage.open(DlgFileName)) {
-        const QString reason = DlgFileName.isEmpty() ? QStringLiteral("no file has been chosen") : CurrentImage.errorString();
-        throw EInOutError(QStringLiteral("Cannot open the firmware image \"%1\": %2").arg(DlgFileName, reason));
+        throw EInOutError(
+            QStringLiteral("Cannot open the firmware image \"%1\": %2").arg(DlgFileName, CurrentImage.errorString()));
     }
     ImageOpen = 1;
     RecordIndex = 0;

@@ -36,8 +36,14 @@ FirmwareName NamingRule(const QString& fileName);
 // Converts a line into its record: the lead byte, L, then L + 4 bytes, each
 // from a pair of hexadecimal digits; anything after them is ignored. Returns
 // an empty string and fills `record` when the line converts, otherwise the
-// reason it does not.
-QString ConvertLine(const QByteArray& line, std::vector<uint8_t>& record);
+// reason it does not. With `column`, the reason leaves out where it is and
+// `column` gets the 1-based column of the fault (0: the line as a whole);
+// without it a bad pair is named with its column ("'0Z' at column 14 ...").
+QString ConvertLine(const QByteArray& line, std::vector<uint8_t>& record, int* column = nullptr);
+
+// Bytes of a line as a message can show them: printable ASCII as it is,
+// every other byte (a binary file, a control character) as \xHH.
+QString PrintableBytes(const QByteArray& bytes);
 
 // The same conversion; a line that does not convert raises EConvertError.
 std::vector<uint8_t> LineToRecord(const QByteArray& line);
@@ -52,21 +58,27 @@ public:
     static constexpr qsizetype kMaxLineKept = 4096;
 
     // Opens `fileName` from its first line; on failure returns false and
-    // leaves the reason in errorString().
+    // leaves the reason in errorString(). Anything but a regular file (a
+    // folder, a named pipe, a device) is refused without being opened, and
+    // the open never waits.
     bool open(const QString& fileName);
     void close();
     bool isOpen() const { return file_.isOpen(); }
     QByteArray nextLine();
+    // True when the line last returned was longer than kMaxLineKept.
+    bool lineCut() const { return lineCut_; }
     // True when no further line can be read.
     bool atEnd() const { return !file_.isOpen() || file_.atEnd(); }
     // Number of the line last returned (1 for the first), counting the
     // empty reads at end of file too.
     int lineNumber() const { return lineNumber_; }
-    QString errorString() const { return file_.errorString(); }
+    QString errorString() const { return error_; }
 
 private:
     QFile file_;
+    QString error_;
     int lineNumber_ = 0;
+    bool lineCut_ = false;
 };
 
 // The file name last chosen in the open dialog. Everything that opens or

@@ -1,6 +1,6 @@
 // Checks a whole firmware image before an upgrade run sends anything, so
-// that a file the run would stumble over half-way (after the pack has been
-// rebooted and erased) is refused up front.
+// that a file the run or the board would stumble over half-way (after the
+// pack has been rebooted and erased) is refused up front.
 #pragma once
 
 #include <QString>
@@ -8,19 +8,33 @@
 namespace bms {
 
 struct ImageCheckResult {
-    // Empty when the image can be sent; otherwise the reason, naming the line.
+    // Empty when the image can be sent; otherwise the reason, naming the
+    // line and column.
     QString problem;
-    // Records the run will send: for the dev firmware the lines before the
-    // first empty line (which ends its transfer), for the main board every
-    // line up to the last one that is not empty.
+    // Records the run will send: every line up to the end-of-file record.
     int records = 0;
+    // Where the problem is: 1-based line and column; column 0 is the line as
+    // a whole, line 0 the file as a whole.
+    int line = 0;
+    int column = 0;
     bool ok() const { return problem.isEmpty(); }
 };
 
-// Reads the image `fileName` for the target chosen by `devFirmware`: every
-// record line must convert and its length must fit the target's limit; a
-// main-board image may not hold an empty line before its last record, and
-// an image needs at least one record.
+// Reads the image `fileName` for the target chosen by `devFirmware`. Every
+// line must be an Intel-HEX record: ':' first, hexadecimal pairs, as long as
+// its length byte says (only blanks may follow), a checksum that makes its
+// bytes sum to zero, a record type from 00 to 05 with the length that type
+// has, and a length that fits the target's packets. The image must close
+// with an end-of-file record with nothing but empty lines after it, and no
+// empty line may come before it (the dev-firmware transfer would end
+// there). It must write at least one data byte, and no byte twice.
+//
+// Addresses: the tool knows no flash map of either target (the boot loaders
+// judge that), so it accepts the whole 32-bit space that extended address
+// records reach, with one rule both boot loaders' records share: a data
+// record stays inside the 64 KiB its 16-bit offset addresses (offset plus
+// length at most 0x10000), where readers that wrap and readers that carry
+// would put its bytes in different places.
 ImageCheckResult CheckImage(const QString& fileName, bool devFirmware);
 
 } // namespace bms

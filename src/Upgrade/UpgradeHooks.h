@@ -14,6 +14,11 @@ struct UpgradeHooksT {
     std::function<void()> stopSampling;
     // Sets a progress bar (object name `control`) to `value` out of `maximum`.
     std::function<void(const QString& control, int value, int maximum)> setProgress;
+    // A run starts (true) or ends (false): received bytes are handed on as
+    // soon as they are in during the run rather than after the port's read
+    // interval, so that each answer moves the transfer on at once. Unset
+    // where the port reads that way anyway (the command line).
+    std::function<void(bool immediate)> transferReads;
 };
 
 extern UpgradeHooksT UpgradeHooks;

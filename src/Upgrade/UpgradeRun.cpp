@@ -1,6 +1,7 @@
 #include "UpgradeRun.h"
 
 #include "App.h"
+#include "BootLoaderNote.h"
 #include "Codec.h"
 #include "CommRecord.h"
 #include "CommandFrame.h"
@@ -14,6 +15,9 @@
 #include "UpgradeProgress.h"
 
 #include <QLoggingCategory>
+#include <QTime>
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 Q_LOGGING_CATEGORY(lcUpgrade, "bms.upgrade", QtWarningMsg)
@@ -22,14 +26,24 @@ namespace bms {
 
 uint8_t Rebooting = 0;
 uint8_t WatchdogTicks = 0;
+int RecordRetries = kDefaultRecordRetries;
 
 namespace {
 
 constexpr uint16_t kRecordRegister = 0x9F00;
+// The record deadline of the transfer; a dev-firmware record is sent again
+// after this many of them without an answer (and never before its bytes can
+// have crossed the line three times).
+constexpr int kRecordDeadlineMs = 200;
+constexpr int kResendAfterDeadlines = 5;
 
 std::vector<uint8_t> RecordBuf; // the image record being sent
 std::vector<uint8_t> PacketBuf; // record index and record (dev firmware)
 int ImageRecords = 0;           // records of the image checked at Start
+bool BootLoaderEntered = false; // the main board has answered from its boot loader
+bool RecordUnanswered = false;  // a dev-firmware record waits for its answer
+int RecordDeadlines = 0;        // deadlines it has passed
+int RecordResends = 0;          // times it was sent again
 
 void Say(const QString& text)
 {
@@ -56,6 +70,17 @@ void RestartWatchdog(int ms)
     App.tmr4->setEnabled(true);
 }
 
+void TransferReads(bool immediate)
+{
+    if (UpgradeHooks.transferReads)
+        UpgradeHooks.transferReads(immediate);
+}
+
+QString PortName()
+{
+    return App.ui->text(QStringLiteral("cbb1"));
+}
+
 // The part every ending shares: the run is over, the operator gets the
 // file controls back, the watchdog stops, the progress shows what was sent.
 void EndRun(const QString& text, bool targetsBack)
@@ -67,8 +92,27 @@ void EndRun(const QString& text, bool targetsBack)
     WatchdogTicks = 0;
     UpgradeActive = 0;
     Rebooting = 0;
+    RecordUnanswered = false;
     SetFileControls(true);
     App.tmr4->setEnabled(false);
+    TransferReads(false);
+}
+
+// Before an ending that is no success. The run is over for the read-back
+// too. A main board that answered from its boot loader stays there until an
+// upgrade runs through: the operator is told (ahead of the ending, which may
+// end the command line), and the port keeps a note of it for later
+// time-outs.
+void RunFailed()
+{
+    if (FirmwareReadBack* readBack = InstalledReadBack())
+        readBack->runFailed();
+    if (DevFirmwareMode == 1 || !BootLoaderEntered)
+        return;
+    LeaveBootLoaderNote(PortName());
+    App.ui->appendLine(QStringLiteral("mmo1"), BootLoaderWaitText() + QStringLiteral("(") +
+                                                   QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) +
+                                                   QLatin1Char(')'));
 }
 
 // A run-time error inside a step: the run ends there, with every control
@@ -76,6 +120,7 @@ void EndRun(const QString& text, bool targetsBack)
 void AbortRun(const QString& reason)
 {
     qCWarning(lcUpgrade) << "upgrade run stopped:" << reason;
+    RunFailed();
     EndRun(QStringLiteral("Upgrade Stopped! ") + reason, true);
     CloseImage();
     App.ui->showError(FormatErrorMessage(reason));
@@ -139,6 +184,9 @@ void SendNextRecord()
         WriteU32BE(RecordIndex, PacketBuf, 0);
         PacketBuf.insert(PacketBuf.end(), RecordBuf.begin(), RecordBuf.end());
         SendUpgradePacket(kRecordRegister, PacketBuf.data(), static_cast<uint8_t>(PacketBuf.size()));
+        RecordUnanswered = true;
+        RecordDeadlines = 0;
+        RecordResends = 0;
     } else {
         WriteFrame(RecordBuf.data(), RecordBuf.size(), Framing::MainBoard);
     }
@@ -171,7 +219,8 @@ void FirstWrite()
 {
     App.tmr4->setEnabled(false);
     Say(QStringLiteral("Writing To Flash!"));
-    BlockingPause(500);
+    if (!UpgradePause(500))
+        return;
     SendNextRecord();
     if (UpgradeActive)
         RestartWatchdog(1000);
@@ -190,8 +239,44 @@ void NextWrite()
 
 void WriteError()
 {
+    RunFailed();
     EndRun(QStringLiteral("Writing To Flash Error!"), true);
     CloseImage();
+}
+
+// Deadlines a dev-firmware record waits for its answer before it is sent
+// again: five, or as many as three crossings of the line by the packet and
+// its answer take at the port's speed.
+int ResendAfterDeadlines()
+{
+    const int baud = App.ui->text(QStringLiteral("cbb2")).toInt();
+    if (baud <= 0)
+        return kResendAfterDeadlines;
+    const double lineMs = static_cast<double>(PacketBuf.size() + 9 + 8) * 10.0 * 1000.0 / baud;
+    return std::max(kResendAfterDeadlines, static_cast<int>(std::ceil(3.0 * lineMs / kRecordDeadlineMs)));
+}
+
+// A watchdog expiry while a dev-firmware record waits for its answer. An
+// answer lost or corrupted on the line leaves the pack with the record and
+// the run without its order to go on: once the wait is long against any
+// answer's time, the record goes out again under its index, which makes the
+// pack take it in the place of the first (a main-board record has no index:
+// the board would write it twice, so it is never resent). The wait is long
+// so that a slow answer to the first sending is not taken for the answer to
+// the next record. The run's own count of expiries goes on meanwhile.
+void RecordDeadlinePassed()
+{
+    if (!RecordUnanswered || ++RecordDeadlines < ResendAfterDeadlines() || RecordResends >= RecordRetries)
+        return;
+    RecordDeadlines = 0;
+    ++RecordResends;
+    qCInfo(lcUpgrade) << "record" << RecordIndex << "sent again";
+    SendUpgradePacket(kRecordRegister, PacketBuf.data(), static_cast<uint8_t>(PacketBuf.size()));
+    App.ui->appendLine(QStringLiteral("mmo1"), QStringLiteral("Note: record %1 was not answered and is sent again (%2 of %3)!(%4)")
+                                                   .arg(RecordIndex)
+                                                   .arg(RecordResends)
+                                                   .arg(RecordRetries)
+                                                   .arg(QTime::currentTime().toString(QStringLiteral("hh:mm:ss"))));
 }
 
 void WaitingForCheck()
@@ -228,9 +313,12 @@ void StartRun()
     RecordIndex = 0;
     UpgradeActive = 1;
     Rebooting = 0;
+    BootLoaderEntered = false;
     CloseImage();
     Say(QStringLiteral("Start Rebooting!"));
     ProgressStart(ImageRecords);
+    // The transfer's answers are handed on as soon as they are in.
+    TransferReads(true);
 
     Guarded([dev] {
         if (dev) {
@@ -293,6 +381,12 @@ void RunUpgradeStep(UpgradeStep step)
 {
     if (!UpgradeActive)
         return;
+    // During one of the run's pauses the step waits for the step that
+    // pauses, as it would behind a blocking pause.
+    if (HoldDuringUpgradePause([step] { RunUpgradeStep(step); }))
+        return;
+    if (DevFirmwareMode == 0)
+        BootLoaderEntered = true;
     qCDebug(lcUpgrade) << "step" << static_cast<int>(step) << "record" << RecordIndex;
     Guarded([step] {
         switch (step) {
@@ -308,7 +402,9 @@ void RunUpgradeStep(UpgradeStep step)
 
 void tmr4Timer()
 {
-    if (!UpgradeActive)
+    // An expiry during one of the run's pauses is dropped, as no expiry is
+    // handled during a blocking pause; the watchdog runs on after it.
+    if (!UpgradeActive || InUpgradePause())
         return;
     if (Rebooting == 0 && WatchdogTicks <= 100) {
         if (WatchdogTicks <= 10 && DevFirmwareMode == 0) {
@@ -316,14 +412,18 @@ void tmr4Timer()
             if (!UpgradeActive)
                 return;
             RestartWatchdog(100);
+        } else if (DevFirmwareMode == 1) {
+            Guarded(RecordDeadlinePassed);
         }
         ++WatchdogTicks;
         return;
     }
     if (WatchdogTicks > 100) {
+        RunFailed();
         EndRun(QStringLiteral("Device not responding!"), true);
         return;
     }
+    RunFailed();
     EndRun(QStringLiteral("Device communication timeout!"), true);
     if (ImageOpen)
         CloseImage();
@@ -331,6 +431,8 @@ void tmr4Timer()
 
 void btn_erase_dev_firmwareClick()
 {
+    if (UpgradeRefuses())
+        return;
     EraseDevPending = 1;
     App.tmr1->setEnabled(false);
     Delay(200);
@@ -341,6 +443,34 @@ void btn_erase_dev_firmwareClick()
     }
 }
 
+bool UpgradeRefuses()
+{
+    const FirmwareReadBack* readBack = InstalledReadBack();
+    if (UpgradeActive == 0 && !(readBack && readBack->busy()))
+        return false;
+    App.ui->showMessage(QStringLiteral("Please wait until the upgrade has ended!"));
+    return true;
+}
+
+void UpgradePortClosed()
+{
+    const QString stopped = QStringLiteral("Upgrade Stopped! The port was closed.");
+    if (UpgradeActive) {
+        RunFailed();
+        EndRun(stopped, true);
+        CloseImage();
+        return;
+    }
+    // The versions are being read before the run: it does not start.
+    FirmwareReadBack* readBack = InstalledReadBack();
+    if (readBack && readBack->startingRun()) {
+        readBack->cancel();
+        SetTargetButtons(true);
+        SetFileControls(true);
+        Say(stopped);
+    }
+}
+
 void ResetUpgradeRun()
 {
     if (FirmwareReadBack* readBack = InstalledReadBack())
@@ -348,6 +478,9 @@ void ResetUpgradeRun()
     Rebooting = 0;
     WatchdogTicks = 0;
     ImageRecords = 0;
+    RecordRetries = kDefaultRecordRetries;
+    BootLoaderEntered = false;
+    RecordUnanswered = false;
     CloseImage();
     DlgFileName.clear();
     RecordBuf.clear();

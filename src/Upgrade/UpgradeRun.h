@@ -14,6 +14,11 @@ namespace bms {
 // live with the protocol variables).
 extern uint8_t Rebooting;     // 1 once the main board reported that it reboots
 extern uint8_t WatchdogTicks; // watchdog expiries counted while Rebooting = 0
+// Times a dev-firmware record whose answer did not come is sent again
+// (under its index, which makes that harmless) before the run's watchdog
+// decides; the command line's --retries.
+constexpr int kDefaultRecordRetries = 2;
+extern int RecordRetries;
 
 // "Upgrade": refused with a message while the port is closed; checks the
 // image, asks for confirmation, stops sampling and starts the run.
@@ -26,6 +31,16 @@ void tmr4Timer();
 void RunUpgradeStep(UpgradeStep step);
 // "Erase dev firmware".
 void btn_erase_dev_firmwareClick();
+
+// While an upgrade run or the version check after it is on, a handler that
+// would talk to the pack (sampling, reads, settings, closing the port) is
+// refused: shows "Please wait until the upgrade has ended!" and returns
+// true. Otherwise false.
+bool UpgradeRefuses();
+// The port was closed (by the operator or because the device went away): a
+// run on ends as "Upgrade Stopped! The port was closed.", with the controls
+// given back, instead of running into its watchdog.
+void UpgradePortClosed();
 
 // Puts the run variables of this unit back to their start values (tests).
 void ResetUpgradeRun();

@@ -2,17 +2,22 @@
 // (a missing device, and a virtual pack on a pseudo-terminal), start-up and
 // the confirmed close.
 #include "AppTestSupport.h"
+#include "BootLoaderNote.h"
 #include "Connection.h"
 #include "Errors.h"
+#include "IntelHex.h"
 #include "LineSettings.h"
 #include "PackTable.h"
 #include "Sampling.h"
 #include "SerialComm.h"
 #include "Settings.h"
 #include "Startup.h"
+#include "UpgradeRun.h"
+#include "UpgradeTab.h"
 #include "VirtualPack.h"
 #include "Wiring.h"
 
+#include <QTemporaryDir>
 #include <memory>
 
 using namespace bms;
@@ -184,6 +189,56 @@ TEST_F(ConnectionTest, packOpenedAfterAnotherStartsWithNothingOfTheFirst)
     ASSERT_TRUE(WaitUntil([&] { return !rsocAndCell.empty(); }));
     AppHooks.trendSample = nullptr;
     EXPECT_EQ(rsocAndCell[0], std::make_pair(second.reg(0x0018), uint16_t{0}));
+}
+
+// During an upgrade run Close Port is refused; a port that goes away ends
+// the run as stopped, not by its watchdog, and the board left in its boot
+// loader is named on every later time-out of that port.
+TEST_F(ConnectionTest, upgradeRunKeepsThePortAndALostPortStopsIt)
+{
+    sim::PackConfig config;
+    config.publish = false;
+    config.live = false;
+    config.bootRebootMs = config.bootEraseMs = 50;
+    config.baud = 19200; // a transfer of seconds
+    sim::VirtualPack pack(config);
+    const QString port = QString::fromStdString(pack.start());
+    app.host.texts[QStringLiteral("cbb1")] = port;
+    opencomClick(cm1);
+    QTemporaryDir dir;
+    QFile image(dir.filePath(QStringLiteral("fw.hex")));
+    ASSERT_TRUE(image.open(QIODevice::WriteOnly));
+    for (int i = 0; i < 200; ++i)
+        image.write(HexRecord(static_cast<uint16_t>(i * 16), 0, QByteArray(16, static_cast<char>(i))) + "\n");
+    image.write(":00000001FF\n");
+    image.close();
+    rbtn_upgrade_main_boardClick();
+    opbtnClick(image.fileName());
+    upbtnClick();
+    ASSERT_EQ(UpgradeActive, 1) << app.host.messages.join('|').toStdString();
+
+    opencomClick(cm1);
+    EXPECT_EQ(PortOpen, 1);
+    EXPECT_TRUE(cm1.Connected());
+    EXPECT_EQ(app.host.messages, QStringList{QStringLiteral("Please wait until the upgrade has ended!")});
+
+    ASSERT_TRUE(WaitUntil([this] { return app.host.text(QStringLiteral("lbl35")) == QLatin1String("Writing To Flash!"); }));
+    pack.stop();
+    ASSERT_TRUE(WaitUntil([] { return PortOpen == 0; }));
+    EXPECT_EQ(app.host.text(QStringLiteral("lbl35")), QStringLiteral("Upgrade Stopped! The port was closed."));
+    EXPECT_EQ(UpgradeActive, 0);
+    EXPECT_FALSE(app.tmr4.enabled());
+    EXPECT_TRUE(app.host.isEnabled(QStringLiteral("upbtn")));
+    EXPECT_TRUE(MemoHas(BootLoaderWaitText()));
+    EXPECT_TRUE(BootLoaderNoteLeft(port));
+
+    app.host.memos.clear();
+    tmr2Timer();
+    const QStringList lines = app.host.memos.value(QStringLiteral("mmo1"));
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(IsTimeoutLine(lines[0]));
+    EXPECT_TRUE(lines[1].startsWith(BootLoaderWaitText()));
+    RemoveBootLoaderNote(port);
 }
 
 TEST_F(ConnectionTest, openSamplesAVirtualPackAndClosingGoesOffline)

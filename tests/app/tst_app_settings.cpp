@@ -139,6 +139,19 @@ TEST_F(SettingsTest, everySettingsButtonSendsTheFrameOfItsCommandFirst)
     }
     EXPECT_TRUE(app.host.messages.isEmpty()) << app.host.messages.join('|').toStdString();
     EXPECT_TRUE(app.host.errors.isEmpty()) << app.host.errors.join('|').toStdString();
+
+    // While an upgrade run is on, none of them, nor Start Sampling, reaches
+    // the pack: each is refused with a message, the controls stay as they are.
+    UpgradeActive = 1;
+    app.link.frames.clear();
+    for (const auto& [button, frame] : buttons)
+        Click(QString::fromLatin1(button));
+    Click(QStringLiteral("cybtn"));
+    UpgradeActive = 0;
+    EXPECT_TRUE(app.link.frames.empty());
+    EXPECT_EQ(Sampling, 0);
+    EXPECT_EQ(app.host.messages.size(), static_cast<qsizetype>(std::size(buttons)) + 1);
+    EXPECT_EQ(app.host.messages.count(QStringLiteral("Please wait until the upgrade has ended!")), app.host.messages.size());
 }
 
 TEST_F(SettingsTest, commandWithSamplingOffLeavesTheTimerOff)

@@ -1,6 +1,7 @@
 // The command-line program end to end: quorlex-bms-cli run as a process
 // against a virtual pack on a pseudo-terminal, its JSON output, exit status,
 // files and what the pack received.
+#include "BootLoaderNote.h"
 #include "E2eSupport.h"
 #include "JsonSchemaCheck.h"
 #include "XlsxDump.h"
@@ -11,8 +12,10 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace bms;
@@ -195,6 +198,15 @@ TEST_F(CliE2e, exitStatusTellsRefusalSilenceAndBadInput)
     ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
     bad.write(":10000000zz\n");
     bad.close();
+    // A checksum off by one: the record converts, the board would erase.
+    const QString checksum = dir.filePath(QStringLiteral("checksum.hex"));
+    QFile wrong(checksum);
+    ASSERT_TRUE(wrong.open(QIODevice::WriteOnly));
+    wrong.write(":0400000001020304F3\n:00000001FF\n");
+    wrong.close();
+    // A named pipe nobody writes to: opening it would wait for ever.
+    const QString fifo = dir.filePath(QStringLiteral("pipe.hex"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     const ExitCase cases[] = {
         {"refused register", {"set", "remain-capacity", "1000"}, 1, true},
         {"refused block", {"read"}, 1, true},
@@ -206,6 +218,9 @@ TEST_F(CliE2e, exitStatusTellsRefusalSilenceAndBadInput)
         {"address too big", {"--addr", "100", "read"}, 2, false},
         {"unreadable image", {"upgrade", "--target", "main", "/nonexistent/fw.hex"}, 2, false},
         {"bad image", {"upgrade", "--target", "dev", "--yes", image}, 2, false},
+        {"wrong record checksum", {"--trace", "upgrade", "--target", "main", "--yes", checksum}, 2, false},
+        {"image that is a named pipe", {"upgrade", "--target", "main", "--yes", fifo}, 2, false},
+        {"retries out of range", {"upgrade", "--target", "dev", "--yes", "--retries", "11", checksum}, 2, false},
         {"log file exists", {"watch", "--count", "1", "--log", image}, 2, false},
         {"serial beyond its bytes", {"set", "serial", "日本"}, 2, false},
         {"protocol above its help", {"set", "protocol", "16"}, 2, false},
@@ -228,6 +243,9 @@ TEST_F(CliE2e, exitStatusTellsRefusalSilenceAndBadInput)
         EXPECT_EQ(pack->requests().empty(), !c.sends);
         if (c.said) {
             EXPECT_TRUE(run.err.contains(c.said)) << run.why();
+        }
+        if (!c.sends) {
+            EXPECT_FALSE(run.err.contains(" TX ")) << run.why();
         }
         if (QLatin1String(c.name) == QLatin1String("silent pack")) {
             EXPECT_LT(run.ms, 300 + 2000);
@@ -499,6 +517,38 @@ TEST_F(CliE2e, signalsAndAGoneReaderEndWithTheFilesWritten)
     }
 }
 
+// Runs the program with its stderr on a terminal and returns what the
+// terminal showed (the program's line feeds arrive as CR LF).
+QByteArray RunCliOnTerminal(const QStringList& args)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+        return {};
+    const QByteArray slave = ::ptsname(master);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    QProcess p;
+    p.setChildProcessModifier([slave] {
+        const int fd = ::open(slave.constData(), O_RDWR | O_NOCTTY);
+        if (fd >= 0)
+            ::dup2(fd, STDERR_FILENO);
+    });
+    p.start(QStringLiteral(BMS_CLI), args);
+    p.closeWriteChannel();
+    QByteArray shown;
+    const auto drain = [&] {
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
+            shown.append(buffer, n);
+    };
+    WaitUntil([&] {
+        drain();
+        return p.state() == QProcess::NotRunning;
+    }, 60000);
+    drain();
+    ::close(master);
+    return shown;
+}
+
 class CliUpgrade : public CliE2e, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(CliUpgrade, objcopyImageArrivesByteForByte)
@@ -514,11 +564,62 @@ TEST_P(CliUpgrade, objcopyImageArrivesByteForByte)
     ASSERT_EQ(run.code, 0) << run.why();
     const sim::Target target = dev ? sim::Target::DevFirmware : sim::Target::MainBoard;
     EXPECT_EQ(QByteArray::fromStdString(pack->imageHex(target, "\r\n")), image);
-    EXPECT_EQ(run.last().value("ending").toString(),
+    const QJsonObject o = run.last();
+    EXPECT_EQ(o.value("ending").toString(),
               dev ? QStringLiteral("Writed firmware information successfully!") : QStringLiteral("Upgrade Complete!"));
     EXPECT_TRUE(run.err.contains("Records ")) << run.why();
     const QStringList problems = Schema().check(run.last(), QStringLiteral("upgrade"));
     EXPECT_TRUE(problems.isEmpty()) << problems.join(QStringLiteral("; ")).toStdString();
+    // The versions read back as text (none for the dev firmware), the
+    // transfer time in whole milliseconds.
+    EXPECT_EQ(o.value("version_before"), dev ? QJsonValue() : QJsonValue(QStringLiteral("1.5.3"))) << run.why();
+    EXPECT_EQ(o.value("version_after"), dev ? QJsonValue() : QJsonValue(QStringLiteral("1.5.4"))) << run.why();
+    const double ms = o.value("transfer_seconds").toDouble() * 1000;
+    EXPECT_GT(ms, 0);
+    EXPECT_NEAR(ms, std::round(ms), 1e-6) << run.why();
+}
+
+// One answer lost at record 10. The dev firmware's record goes out again and
+// the run completes. The main board's run ends; `info` then says that the
+// pack waits in its boot loader, and the upgrade run again at once goes
+// through, its ending before the firmware line.
+TEST_P(CliUpgrade, lostAnswerIsResentOrLeavesTheBoardReadyForARerun)
+{
+    const bool dev = GetParam();
+    ImageFiles files;
+    const QString image = files.write(QStringLiteral("fw_01020304ABCD.hex"), MakeImage(40));
+    const QStringList upgrade = {QStringLiteral("--yes"), QStringLiteral("upgrade"), QStringLiteral("--target"),
+                                 dev ? QStringLiteral("dev") : QStringLiteral("main"), image};
+    startPack();
+    pack->setLoseAnswerAtRecord(10);
+    const CliRun run = cli(QStringList{QStringLiteral("--json")} + upgrade);
+    const QJsonObject o = run.last();
+    const QString notes = o.value("notes").toVariant().toStringList().join(QLatin1Char('\n'));
+    if (dev) {
+        ASSERT_EQ(run.code, 0) << run.why();
+        EXPECT_TRUE(notes.contains(QStringLiteral("Note: record 10 was not answered and is sent again (1 of 2)!"))) << run.why();
+        EXPECT_EQ(pack->devRecordIndices().size(), 42u);
+        // On a terminal the progress line drawn over itself is ended before
+        // the note goes out.
+        pack->setLoseAnswerAtRecord(10);
+        const QByteArray shown = RunCliOnTerminal(QStringList{QStringLiteral("--port"), port} + upgrade);
+        const qsizetype note = shown.indexOf("Note: record 10 was not answered");
+        ASSERT_GT(note, 0) << shown.toStdString();
+        EXPECT_TRUE(shown.lastIndexOf("\033[K", note) < shown.lastIndexOf('\n', note)) << shown.toStdString();
+        return;
+    }
+    EXPECT_EQ(run.code, 1) << run.why();
+    EXPECT_EQ(o.value("ending").toString(), QStringLiteral("Device communication timeout!"));
+    EXPECT_TRUE(notes.contains(BootLoaderWaitText())) << run.why();
+
+    const CliRun info = cli({QStringLiteral("--timeout"), QStringLiteral("300"), QStringLiteral("info")});
+    EXPECT_EQ(info.code, 1) << info.why();
+    EXPECT_TRUE(info.err.contains(BootLoaderWaitText().toUtf8())) << info.why();
+
+    const CliRun again = cli(upgrade);
+    ASSERT_EQ(again.code, 0) << again.why();
+    EXPECT_EQ(again.out, "Upgrade Complete!\nFirmware before: not read after: HV:2.1.0 SV:1.5.4\n");
+    EXPECT_FALSE(BootLoaderNoteLeft(port));
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, CliUpgrade, ::testing::Values(false, true));

@@ -435,6 +435,9 @@ TEST(FrameTextTest, bootLoaderFramesAndWritesHaveTheirMeaning)
     } rows[] = {
         {FrameDir::Tx, Framing::MainBoard, BootCommand(0x37), "boot command 37 (erase)"},
         {FrameDir::Tx, Framing::MainBoard, {0x3A, 0x02, 0x12, 0x34, 0x00, 0xAA, 0xBB, 0x00}, "image record, data, address 1234, 2 data bytes"},
+        {FrameDir::Tx, Framing::MainBoard, {0x3A, 0x00, 0x00, 0x00, 0x01, 0xFF}, "image record, end of file, address 0000, 0 data bytes"},
+        {FrameDir::Tx, Framing::Ordinary, WithCrc({0x06, 0x10, 0x9F, 0x00, 0x00, 0x05, 0x0A, 0, 0, 0x01, 0x2C, 0x3A, 0x00, 0x00, 0x00, 0x01, 0xFF}),
+         "write 9F00 x5, 10 bytes: record index 300, image record, end of file, address 0000, 0 data bytes"},
         {FrameDir::Rx, Framing::MainBoard, WithCrc({0x06, 0x03, 0x34}), "boot-loader code 34 (next record)"},
         {FrameDir::Tx, Framing::Ordinary, WithCrc({0x06, 0x10, 0x9D, 0x25, 0x00, 0x02, 0x04, 0, 3, 2, 0x58}), "write 9D25 x2, 4 bytes"},
         {FrameDir::Rx, Framing::Ordinary, WithCrc({0x06, 0x10, 0x9D, 0x25, 0x00, 0x02}), "write acknowledged, 9D25 x2"},

@@ -153,6 +153,17 @@ TEST_F(SerialIo, timeoutsChangedOnTheOpenPortTakeEffectAtOnce)
     ASSERT_TRUE(WaitUntil([&] { return received == 1031; }));
     EXPECT_EQ(hangups, 0);
     EXPECT_EQ(chunks.back().bytes, (std::vector<uint8_t> { 6, 7 }));
+
+    // Switched from a read interval to "at once" while the receive thread
+    // waits: the next bytes are handed on, not kept for an interval that is
+    // no longer there (an upgrade run switches so while the port is open).
+    comm.setReadTotalTimeoutConstant(0);
+    comm.setReadIntervalTimeout(1);
+    pause(30);
+    comm.setReadIntervalTimeout(kReadIntervalImmediate);
+    const uint8_t third[] = { 8, 9, 10 };
+    ASSERT_TRUE(pty.WriteAll(third, sizeof third));
+    ASSERT_TRUE(WaitUntil([&] { return received == 1034; }));
 }
 
 TEST_F(SerialIo, handlerWaitingInANestedEventLoopGetsTheNextChunksInOrder)

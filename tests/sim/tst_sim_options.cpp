@@ -14,7 +14,7 @@ TEST(Options, FlagsFillTheConfigurationAndTheFaults)
                                      "--soc", "25", "--static", "--noise", "FF00", "--split", "4:20",
                                      "--refuse", "0x9D1E", "--refuse", "40221", "--write-error-at", "3",
                                      "--silence-after", "0", "--dump-main", "/tmp/x.hex", "--new-version", "2.10.1",
-                                     "--keep-version", "--silent-after-upgrade"},
+                                     "--keep-version", "--silent-after-upgrade", "--lose-answer", "7", "--corrupt-answer", "9"},
                                     o);
     ASSERT_FALSE(error) << *error;
     EXPECT_EQ(o.config.address, 0x0A);
@@ -33,6 +33,8 @@ TEST(Options, FlagsFillTheConfigurationAndTheFaults)
     EXPECT_EQ(o.config.upgradedVersion, 0x20A1);
     EXPECT_TRUE(o.config.keepVersion);
     EXPECT_TRUE(o.faults.silentAfterUpgrade);
+    EXPECT_EQ(o.faults.loseAnswerAt, 7);
+    EXPECT_EQ(o.faults.corruptAnswerAt, 9);
 }
 
 TEST(Options, DefaultsAreTheDemoPackAtLineSpeed)

@@ -192,6 +192,57 @@ TEST(DevFirmwareUpgrade, SilenceAfterRecordN)
     EXPECT_EQ(pack.records(Target::DevFirmware).size(), 1u);
 }
 
+// One answer lost or corrupted on the line: the pack has taken the record.
+// A dev-firmware record sent again under its index replaces it, so the image
+// and the record count come out right; the main board goes on with the next
+// record. Each fault acts once.
+TEST(UpgradeFaults, LostOrCorruptedAnswerToRecordTwo)
+{
+    for (const bool dev : {false, true}) {
+        for (const bool corrupt : {false, true}) {
+            SCOPED_TRACE(std::string(dev ? "dev firmware" : "main board") + (corrupt ? ", corrupted" : ", lost"));
+            VirtualPack pack(FastConfig());
+            PortClient client(pack.start());
+            if (corrupt)
+                pack.setCorruptAnswerAtRecord(2);
+            else
+                pack.setLoseAnswerAtRecord(2);
+            const auto faulty = [&](const std::vector<uint8_t>& good, const std::vector<uint8_t>& request) {
+                if (corrupt) {
+                    std::vector<uint8_t> bad = good;
+                    bad.back() ^= 0x5A;
+                    EXPECT_EQ(client.ask(request, good.size()), bad);
+                } else {
+                    client.send(request);
+                    EXPECT_TRUE(client.quietFor(200));
+                }
+            };
+            if (dev) {
+                ASSERT_EQ(client.ask(WriteRequest(0x01, 0x9E00, DevInfo(), 17), 8).size(), 8u);
+                for (uint32_t i = 0; i < ImageLines.size(); ++i) {
+                    const auto packet = DevPacket(i, Record(ImageLines[i]));
+                    const auto ack = WriteAck(0x01, 0x9F00, bms::ReadU16BE(packet.data(), 4));
+                    if (i == 1)
+                        faulty(ack, packet);
+                    ASSERT_EQ(client.ask(packet, 8), ack) << i;
+                }
+                const uint8_t n = static_cast<uint8_t>(ImageLines.size());
+                EXPECT_EQ(client.ask(WriteRequest(0x01, 0x9E05, {0, 0, 0, n}), 8), WriteAck(0x01, 0x9E05, 2));
+                EXPECT_EQ(pack.devRecordIndices(), (std::vector<uint32_t>{0, 1, 2, 3, 4}));
+                EXPECT_EQ(pack.imageHex(Target::DevFirmware), ImageText());
+            } else {
+                ToFirstWrite(client, 0x01, 0x06);
+                ASSERT_EQ(client.ask(Record(ImageLines[0]), 5), Status(0x06, 0x34));
+                faulty(Status(0x06, 0x34), Record(ImageLines[1]));
+                for (size_t i = 2; i + 1 < ImageLines.size(); ++i)
+                    ASSERT_EQ(client.ask(Record(ImageLines[i]), 5), Status(0x06, 0x34)) << i;
+                EXPECT_EQ(client.ask(Record(ImageLines.back()), 5), Status(0x06, 0x36));
+                EXPECT_EQ(pack.imageHex(Target::MainBoard), ImageText());
+            }
+        }
+    }
+}
+
 TEST(Images, WrittenToAFileAsIntelHexLines)
 {
     VirtualPack pack(FastConfig());

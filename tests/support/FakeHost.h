@@ -61,6 +61,7 @@ public:
         if (onMessage)
             onMessage(message);
     }
+    void showWarning(const QString& message) override { warnings.append(message); }
     bool askYesNo(const QString& caption, const QString& question) override
     {
         questions.append(caption + QLatin1Char('|') + question);
@@ -80,6 +81,7 @@ public:
     QMap<QString, QString> cellTips;
     QMap<QString, QStringList> memos;
     QStringList messages;
+    QStringList warnings;
     QStringList questions;
     QStringList errors;
     QStringList busyTexts; // every busy text, "" for the end

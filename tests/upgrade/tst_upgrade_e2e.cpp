@@ -1,7 +1,10 @@
 // Whole upgrade runs against the virtual pack over a pseudo-terminal, with
 // the real serial port component and response dispatcher, for both targets:
 // complete transfers of an objcopy image and the endings of a misbehaving pack.
+#include "BootLoaderNote.h"
 #include "E2eSupport.h"
+#include "FirmwareReadBack.h"
+#include "ReadAnswers.h"
 
 #include <gtest/gtest.h>
 
@@ -130,6 +133,59 @@ TEST_P(UpgradeE2eTest, silenceAfterRecordFiveEndsByTheWatchdog)
     // Record 5 is still answered; the sixth gets no answer.
     EXPECT_EQ(RecordIndex, 6u);
     EXPECT_EQ(linked->pack.records(target()).size(), 6u);
+}
+
+// One answer lost, or corrupted, on the line at record 10. The dev firmware
+// sends the record again under its index and the run completes; a
+// main-board record cannot be sent twice: the run ends, the operator is
+// told that the board waits in its boot loader, and pressing "Upgrade" again
+// at once runs through (the pack's firmware then answers, and the note on
+// the port goes).
+TEST_P(UpgradeE2eTest, lostOrCorruptedAnswerIsResentOrLeavesTheBoardReadyForARerun)
+{
+    for (const bool corrupt : {false, true}) {
+        SCOPED_TRACE(corrupt ? "corrupted" : "lost");
+        app.host.memos.clear();
+        start();
+        const QString port = QString::fromStdString(linked->pack.slavePath());
+        app.host.setText(QStringLiteral("cbb1"), port);
+        if (corrupt)
+            linked->pack.setCorruptAnswerAtRecord(10);
+        else
+            linked->pack.setLoseAnswerAtRecord(10);
+        // The memo's lines but the "communication is normal" of every answer.
+        const auto notes = [this] {
+            QStringList lines = app.host.memos[QStringLiteral("mmo1")];
+            lines.removeIf([](const QString& l) { return l.startsWith(QLatin1String("Note: communication is normal!")); });
+            return lines.join(QLatin1Char('\n'));
+        };
+        if (dev()) {
+            ASSERT_TRUE(waitForLabel("Writed firmware information successfully!")) << lbl35().toStdString();
+            EXPECT_EQ(QByteArray::fromStdString(linked->pack.imageHex(target(), "\r\n")), image);
+            EXPECT_TRUE(notes().startsWith(QStringLiteral("Note: record 10 was not answered and is sent again (1 of 2)!(")))
+                << notes().toStdString();
+            EXPECT_EQ(notes().count(QLatin1Char('\n')), 0) << notes().toStdString();
+        } else {
+            ASSERT_TRUE(waitForLabel("Device communication timeout!")) << lbl35().toStdString();
+            expectControlsBack(true);
+            EXPECT_EQ(RecordIndex, 10u);
+            EXPECT_EQ(linked->pack.records(target()).size(), 10u); // record 10 went out once
+            EXPECT_TRUE(notes().startsWith(BootLoaderWaitText())) << notes().toStdString();
+            EXPECT_TRUE(BootLoaderNoteLeft(port));
+            // Again at once, with the versions read as the window reads them.
+            Hooks.telemetry = [] { TakeReadAnswer(); };
+            FirmwareReadBack readBack({300, 800, 5000, 100});
+            readBack.install();
+            upbtnClick();
+            ASSERT_TRUE(WaitUntil([&] { return !readBack.busy(); }, 30000)) << lbl35().toStdString();
+            EXPECT_EQ(lbl35(), QStringLiteral("Upgrade Complete!"));
+            EXPECT_EQ(QByteArray::fromStdString(linked->pack.imageHex(target(), "\r\n")), image);
+            EXPECT_FALSE(BootLoaderNoteLeft(port));
+        }
+        EXPECT_TRUE(app.host.errors.isEmpty()) << app.host.errors.join(QLatin1Char('\n')).toStdString();
+        linked.reset();
+        RemoveBootLoaderNote(port);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothTargets, UpgradeE2eTest, ::testing::Values(false, true),

@@ -6,8 +6,10 @@
 #include "UpgradeTestSupport.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace bms;
+using bms::test::HexRecord;
 using bms::test::ImageFiles;
 
 namespace {
@@ -155,9 +157,10 @@ TEST_F(ImageCheckTest, bytesOfABinaryFileAreShownEscapedInTheRefusal)
 {
     // Bytes at the length pair -> as the message shows them.
     const std::pair<QByteArray, const char*> cases[] = {
-        {QByteArray(":\t1rest"), "'\\x091' at column 2"},
-        {QByteArray(":\x00\x89rest", 7), "'\\x00\\x89' at column 2"},
-        {QByteArray(":\\Zrest"), "'\\x5CZ' at column 2"},
+        {QByteArray(":\t1rest"), "column 2: '\\x091' is not"},
+        {QByteArray(":\x00\x89rest", 7), "column 2: '\\x00\\x89' is not"},
+        {QByteArray(":\\Zrest"), "column 2: '\\x5CZ' is not"},
+        {QByteArray("\xEF\xBB\xBF:00000001FF"), "column 1: a record starts with ':', not '\\xEF'"},
     };
     for (const auto& [content, shown] : cases) {
         const ImageCheckResult result = check(content + "\n", false);
@@ -167,27 +170,107 @@ TEST_F(ImageCheckTest, bytesOfABinaryFileAreShownEscapedInTheRefusal)
 
 TEST_F(ImageCheckTest, recordSizeLimitsDependOnTheTarget)
 {
-    auto line = [](int length) {
-        return ":" + QByteArray::number(length, 16).rightJustified(2, '0') + "000000" + QByteArray(2 * length, 'A') + "00\n";
-    };
-    EXPECT_TRUE(check(line(236), true).ok());
-    const ImageCheckResult dev = check(line(237), true);
+    auto image = [](int length) { return HexRecord(0, 0, QByteArray(length, '\xAA')) + "\n:00000001FF\n"; };
+    EXPECT_TRUE(check(image(236), true).ok()) << check(image(236), true).problem.toStdString();
+    const ImageCheckResult dev = check(image(237), true);
     EXPECT_FALSE(dev.ok());
-    EXPECT_TRUE(dev.problem.contains(QStringLiteral("line 1"))) << dev.problem.toStdString();
-    EXPECT_TRUE(check(line(249), false).ok());
-    EXPECT_FALSE(check(line(250), false).ok());
+    EXPECT_EQ(dev.line, 1);
+    EXPECT_EQ(dev.column, 2);
+    EXPECT_TRUE(check(image(249), false).ok());
+    EXPECT_FALSE(check(image(250), false).ok());
 }
 
-TEST_F(ImageCheckTest, emptyLineBeforeTheEndIsRefusedOnlyForTheMainBoard)
+// Every record is judged by the Intel-HEX definition before anything is
+// sent: each fault below reached the boot loader and erased the board.
+TEST_F(ImageCheckTest, faultsAgainstTheIntelHexDefinitionAreRefusedAtTheirLineAndColumn)
 {
+    // The example of the definition: four data records and the end record.
+    const QByteArray l1 = ":10010000214601360121470136007EFE09D2190140";
+    const QByteArray l2 = ":100110002146017E17C20001FF5F16002148011928";
+    const QByteArray l3 = ":10012000194E79234623965778239EDA3F01B2CAA7";
+    const QByteArray l4 = ":100130003F0156702B5E712B722B732146013421C7";
+    const QByteArray eof = ":00000001FF";
+    const auto lines = [](std::initializer_list<QByteArray> list) {
+        QByteArray text;
+        for (const QByteArray& line : list)
+            text += line + "\r\n";
+        return text;
+    };
+    struct Case {
+        const char* name;
+        QByteArray image;
+        int line, column; // 0, 0: accepted
+    };
+    const Case cases[] = {
+        {"the definition's example", lines({l1, l2, l3, l4, eof}), 0, 0},
+        {"every record type, lower case, blanks after a record, empty lines at the end",
+         lines({":020000021000EC", ":0400000300003800C1", ":020000040800F2", ":0400000508000000EF", l1.toLower() + " \t",
+                eof}) + "\r\n\n",
+         0, 0},
+        {"a segment's last byte written", lines({":02FFFE00AABB9C", eof}), 0, 0},
+        {"wrong checksum", lines({l1, l2.left(42) + "9", eof}), 2, 42},
+        {"record not starting with ':'", lines({l1, " " + l2, eof}), 2, 1},
+        {"S-record line", lines({"S00F000068656C6C6F202020202000003C", l1, eof}), 1, 1},
+        {"not hexadecimal", lines({l1, l2.left(19) + "G" + l2.mid(20), eof}), 2, 20},
+        {"line shorter than its length", lines({l1, l2.left(30), eof}), 2, 31},
+        {"characters after the checksum", lines({l1 + ":00000001FF", eof}), 1, 44},
+        {"record type 06", lines({l1, ":00000006FA", eof}), 2, 8},
+        {"end record with a data byte", lines({l1, ":0100000100FE"}), 2, 2},
+        {"address record of one byte", lines({":0100000408F3", l1, eof}), 1, 2},
+        {"no end-of-file record", lines({l1, l2}), 3, 0},
+        {"records after the end-of-file record", lines({l1, eof, l2}), 3, 1},
+        {"empty line before the end", lines({l1, "", l2, eof}), 2, 0},
+        {"end-of-file record alone", lines({eof}), 1, 0},
+        {"data running past its 64 KiB segment", lines({":02FFFF00AABB9B", eof}), 1, 4},
+        {"the same bytes written twice", lines({l1, l2, l1, eof}), 3, 4},
+        {"the same bytes again behind an extended address", lines({":020000040800F2", l1, ":020000040800F2", l1, eof}), 4, 4},
+    };
+    for (const Case& c : cases) {
+        for (bool dev : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (dev ? " (dev firmware)" : " (main board)"));
+            const ImageCheckResult r = check(c.image, dev);
+            EXPECT_EQ(r.ok(), c.line == 0) << r.problem.toStdString();
+            EXPECT_EQ(r.line, c.line) << r.problem.toStdString();
+            EXPECT_EQ(r.column, c.column) << r.problem.toStdString();
+            if (c.line > 0) {
+                EXPECT_TRUE(r.problem.contains(QStringLiteral("line %1").arg(c.line))) << r.problem.toStdString();
+                EXPECT_TRUE(r.problem.endsWith(QStringLiteral("Nothing was sent to the device."))) << r.problem.toStdString();
+            } else {
+                EXPECT_EQ(r.records, c.image.count(':'));
+            }
+        }
+    }
+}
+
+TEST_F(ImageCheckTest, namedPipesFoldersAndDevicesAreRefusedWithoutWaiting)
+{
+    const QString fifo = files.path(QStringLiteral("pipe.hex"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const std::pair<QString, const char*> cases[] = {
+        {fifo, "named pipe"},
+        {files.path(QString()), "folder"},
+        {QStringLiteral("/dev/null"), "device"},
+    };
+    for (const auto& [path, kind] : cases) {
+        const ImageCheckResult r = CheckImage(path, false);
+        EXPECT_TRUE(r.problem.contains(QLatin1String(kind))) << r.problem.toStdString();
+        DlgFileName = path;
+        EXPECT_THROW(OpenImage(), EInOutError);
+    }
+    DlgFileName.clear();
+}
+
+TEST_F(ImageCheckTest, emptyLineBeforeTheEndIsRefusedForBothTargets)
+{
+    // The dev-firmware transfer would end at the empty line, without the
+    // end-of-file record; the main board would ask for a record the image
+    // does not give.
     const QByteArray image = ":0400000001020304F2\n\n:00000001FF\n";
-    const ImageCheckResult main = check(image, false);
-    EXPECT_FALSE(main.ok());
-    EXPECT_TRUE(main.problem.contains(QStringLiteral("line 2"))) << main.problem.toStdString();
-    // The dev-firmware transfer ends at the empty line: one record.
-    const ImageCheckResult dev = check(image, true);
-    EXPECT_TRUE(dev.ok());
-    EXPECT_EQ(dev.records, 1);
+    for (bool dev : {false, true}) {
+        const ImageCheckResult result = check(image, dev);
+        EXPECT_FALSE(result.ok());
+        EXPECT_TRUE(result.problem.contains(QStringLiteral("line 2"))) << result.problem.toStdString();
+    }
 }
 
 TEST_F(ImageCheckTest, emptyOrMissingImagesAreRefused)

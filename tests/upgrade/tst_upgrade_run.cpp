@@ -1,12 +1,17 @@
 // The upgrade run over the fake window and port: steps ordered by hand,
 // the watchdog driven with Timer::fire(), every ending with its controls.
+#include "BootLoaderNote.h"
 #include "Codec.h"
 #include "CommRecord.h"
 #include "Errors.h"
 #include "UpgradeTab.h"
 #include "UpgradeTestSupport.h"
+#include "QtTestSupport.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QTimer>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <functional>
 
@@ -103,6 +108,7 @@ TEST_F(UpgradeRunTest, progressShowsTheRealEndingAndNothingOfAnEarlierFile)
         {"Writing To Flash Error!", [] { RunUpgradeStep(UpgradeStep::WriteError); }},
         {"Device communication timeout!", [this] { fireWatchdog(1); }},
         {"Upgrade Stopped!", [] { RunUpgradeStep(UpgradeStep::NextWrite); }}, // line 4 spoiled below
+        {"Upgrade Stopped! The port was closed.", [] { UpgradePortClosed(); }},
     };
     for (const auto& [ending, end] : endings) {
         start(MakeImage(5), false);
@@ -263,14 +269,92 @@ TEST_F(UpgradeRunTest, devFirmwareSendsIndexedRecordsThenTheRecordCount)
 
 TEST_F(UpgradeRunTest, silenceAfterRebootEndsWithCommunicationTimeoutAndClosesTheImage)
 {
+    const QString port = files.path(QStringLiteral("port"));
+    app.host.setText(QStringLiteral("cbb1"), port);
     start(MakeImage(5), false);
     RunUpgradeStep(UpgradeStep::DeviceRebooting);
     RunUpgradeStep(UpgradeStep::Erase);
     RunUpgradeStep(UpgradeStep::FirstWrite);
     RunUpgradeStep(UpgradeStep::NextWrite);
+    const size_t sent = app.link.frames.size();
     fireWatchdog(1);
     expectEndedWithTargetsBack("Device communication timeout!");
     EXPECT_EQ(ImageOpen, 0);
+    // A main-board record has no index: it is never sent twice.
+    fireWatchdog(10);
+    EXPECT_EQ(app.link.frames.size(), sent);
+    // The board waits in its boot loader: the operator is told, and the port
+    // keeps a note of it for later time-outs.
+    EXPECT_TRUE(app.host.memos[QStringLiteral("mmo1")].last().startsWith(BootLoaderWaitText()));
+    EXPECT_TRUE(BootLoaderNoteLeft(port));
+    RemoveBootLoaderNote(port);
+}
+
+// An answer lost or corrupted on the line leaves the pack with the record;
+// the dev firmware's index lets the record go out again harmlessly, after
+// five record deadlines without an answer, as often as the retries allow.
+// The run's own count of expiries goes on meanwhile.
+TEST_F(UpgradeRunTest, devFirmwareRecordWithoutAnswerIsSentAgainUnderItsIndex)
+{
+    for (const int retries : {0, 2}) {
+        SCOPED_TRACE(retries);
+        start(MakeImage(3), true);
+        RecordRetries = retries;
+        RunUpgradeStep(UpgradeStep::NextWrite); // the erase acknowledged: record 0
+        RunUpgradeStep(UpgradeStep::NextWrite); // record 1
+        const Frame record = app.link.frames.back();
+        ASSERT_EQ(ReadU32BE(record.data(), 7), 1u);
+        fireWatchdog(4);
+        EXPECT_EQ(count(record), 1);
+        fireWatchdog(1);
+        EXPECT_EQ(count(record), std::min(retries, 1) + 1);
+        fireWatchdog(15);
+        EXPECT_EQ(count(record), retries + 1);
+        EXPECT_EQ(app.host.memos[QStringLiteral("mmo1")].size(), retries);
+        EXPECT_EQ(UpgradeActive, 1);
+        EXPECT_EQ(WatchdogTicks, 20);
+        // The answer comes: the transfer goes on with the next record.
+        RunUpgradeStep(UpgradeStep::NextWrite);
+        EXPECT_EQ(ReadU32BE(app.link.frames.back().data(), 7), 2u);
+        fireWatchdog(5 * (retries + 1));
+        EXPECT_EQ(count(app.link.frames.back()), retries + 1);
+        fireWatchdog(100);
+        EXPECT_EQ(lbl35(), QStringLiteral("Device not responding!"));
+        app.link.frames.clear();
+        app.host.memos.clear();
+    }
+}
+
+// The run's fixed pauses keep the event loop going (the window paints and
+// takes input), but a step the pack orders meanwhile waits for the step
+// that pauses, as behind a blocking pause.
+TEST(UpgradePause, eventsGoOnAndStepsWaitForTheStepThatPauses)
+{
+    UpgradeApp app;
+    App.blockingPause = nullptr; // real pauses
+    ImageFiles files;
+    rbtn_upgrade_main_boardClick();
+    opbtnClick(files.write(QStringLiteral("fw.hex"), MakeImage(2)));
+    upbtnClick();
+    RunUpgradeStep(UpgradeStep::DeviceRebooting);
+    RunUpgradeStep(UpgradeStep::Erase);
+    app.link.frames.clear();
+    bool handled = false;
+    size_t framesMeanwhile = 99;
+    QTimer::singleShot(100, [&] {
+        handled = true;
+        framesMeanwhile = app.link.frames.size();
+        RunUpgradeStep(UpgradeStep::NextWrite); // the answer to a record, arriving early
+    });
+    QElapsedTimer clock;
+    clock.start();
+    RunUpgradeStep(UpgradeStep::FirstWrite);
+    EXPECT_GE(clock.elapsed(), 500);
+    EXPECT_TRUE(handled);
+    EXPECT_EQ(framesMeanwhile, 0u);
+    ASSERT_EQ(app.link.frames.size(), 1u); // the first record; the held step has not run yet
+    EXPECT_TRUE(WaitUntil([&] { return app.link.frames.size() == 2; }, 2000));
+    EXPECT_EQ(app.link.frames[1], LineToRecord(MakeImage(2).split('\n')[1].trimmed()));
 }
 
 TEST_F(UpgradeRunTest, writeErrorEndsTheRunAndLateStepsDoNothing)

@@ -264,6 +264,16 @@ private Q_SLOTS:
         s.f.click("upbtn");
         QCOMPARE(s.f.boxes.value(0).kind, MessageBoxInfo::Warning);
         QCOMPARE(s.f.boxes.value(0).text, QStringLiteral("Whether to restart the device and update?"));
+        // While the run is on, sampling and closing the port are refused;
+        // the buttons keep their designed states.
+        s.f.click("cybtn");
+        s.f.click("opencom");
+        QCOMPARE(s.f.boxTexts().mid(1), QStringList(2, QStringLiteral("Please wait until the upgrade has ended!")));
+        QCOMPARE(s.f.host().text(QStringLiteral("cybtn")), QStringLiteral("Start Sampling"));
+        QCOMPARE(s.f.host().text(QStringLiteral("opencom")), QStringLiteral("Close Port"));
+        QVERIFY(s.f.window->port()->Connected());
+        // The transfer reads each answer as soon as it is in.
+        QTRY_VERIFY_WITH_TIMEOUT(s.f.window->port()->ReadIntervalTimeout() == bms::kReadIntervalImmediate, 5000);
         QTRY_COMPARE_WITH_TIMEOUT(s.f.host().text(QStringLiteral("lbl35")), QStringLiteral("Upgrade Complete!"), 30000);
         QCOMPARE(QByteArray::fromStdString(s.pack.imageHex(bms::sim::Target::MainBoard)), image);
         // Once the board answers again its versions are read back under the
@@ -274,7 +284,8 @@ private Q_SLOTS:
         QCOMPARE(s.memoLines(QStringLiteral("communication timeout!(")), 0);
         QVERIFY(s.f.host().isEnabled(QStringLiteral("upbtn")));
         QVERIFY(s.f.host().isEnabled(QStringLiteral("rbtn_upgrade_wifi")));
-        QCOMPARE(s.f.boxes.size(), 1);
+        QCOMPARE(s.f.window->port()->ReadIntervalTimeout(), 1u);
+        QCOMPARE(s.f.boxes.size(), 3);
         QCOMPARE(s.f.host().unknownControls(), QStringList());
     }
 
