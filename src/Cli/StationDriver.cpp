@@ -12,6 +12,7 @@
 #include "ImageCheck.h"
 #include "PackTable.h"
 #include "RequestBuilder.h"
+#include "UpgradeEndings.h"
 #include "UpgradeHooks.h"
 #include "UpgradeRun.h"
 #include "UpgradeTab.h"
@@ -37,21 +38,6 @@ bool IsOwnFunction(uint8_t function) { return function == 0x14 || function == 0x
 constexpr int kQuietMs = 20;
 
 const QString kStatus = QStringLiteral("lbl35");
-
-// Texts of lbl35 that end an upgrade run, and whether the run went well.
-struct Ending {
-    const char* text;
-    bool good;
-};
-constexpr Ending kEndings[] = {
-    {"Upgrade Complete!", true},
-    {"Writed firmware information successfully!", true},
-    {"Writed firmware information failed!", false},
-    {"Writing To Flash Error!", false},
-    {"Device not responding!", false},
-    {"Device communication timeout!", false},
-    {"Upgrade Stopped!", false},
-};
 
 TelemetryRead Snapshot()
 {
@@ -471,15 +457,12 @@ void StationDriver::upgradeStatus(const QString& text)
     // The dev firmware's record count goes out now; its answer ends the run.
     if (text == QLatin1String("Write Complete!"))
         return upgrade_->wait.start(std::max(s_.options.timeoutMs, App.replyTimeoutMs) * 2);
-    for (const Ending& e : kEndings) {
-        if (!text.startsWith(QLatin1String(e.text)))
-            continue;
-        upgrade_->goodEnding = e.good;
+    if (const UpgradeEnding* e = FindUpgradeEnding(text)) {
+        upgrade_->goodEnding = e->good;
         // A main-board run goes on with the read-back of the versions.
-        if (e.good && upgrade_->readBack && upgrade_->readBack->busy())
+        if (e->good && upgrade_->readBack && upgrade_->readBack->busy())
             return;
-        later([this, good = e.good, text] { endUpgrade(good, text); });
-        return;
+        later([this, good = e->good, text] { endUpgrade(good, text); });
     }
 }
 

@@ -15,6 +15,7 @@
 #include "FirmwareReadBack.h"
 #include "ImageCheck.h"
 #include "TextFormat.h"
+#include "UpgradeEndings.h"
 #include "UpgradeHooks.h"
 #include "UpgradeRun.h"
 #include "UpgradeTab.h"
@@ -29,23 +30,6 @@ namespace bms::cli {
 namespace {
 
 const QString kStatus = QStringLiteral("lbl35");
-
-// Texts of lbl35 that end a run, the exit status of each and the kind of
-// failure it reports.
-struct Ending {
-    const char* text;
-    int code;
-    ErrorKind kind;
-};
-constexpr Ending kEndings[] = {
-    {"Upgrade Complete!", kExitDone, ErrorKind::Refused},
-    {"Writed firmware information successfully!", kExitDone, ErrorKind::Refused},
-    {"Writed firmware information failed!", kExitPack, ErrorKind::Refused},
-    {"Writing To Flash Error!", kExitPack, ErrorKind::Refused},
-    {"Device not responding!", kExitPack, ErrorKind::Timeout},
-    {"Device communication timeout!", kExitPack, ErrorKind::Timeout},
-    {"Upgrade Stopped!", kExitPack, ErrorKind::Refused}, // a run-time error inside a step; the reason follows
-};
 
 // Exit status of the firmware versions read back after a main-board run,
 // or nothing when the run's own ending decides.
@@ -169,21 +153,20 @@ private:
         // The dev firmware's record count goes out now; its answer ends the run.
         if (text == QLatin1String("Write Complete!"))
             return wait_.start(s_.options.timeoutMs);
-        for (const Ending& e : kEndings) {
-            if (!text.startsWith(QLatin1String(e.text)))
-                continue;
-            ending_ = e.code;
-            if (e.code != kExitDone)
-                s_.record(e.kind, text);
+        if (const UpgradeEnding* e = FindUpgradeEnding(text)) {
+            const int code = e->good ? kExitDone : kExitPack;
+            ending_ = code;
+            if (!e->good)
+                s_.record(e->silent ? ErrorKind::Timeout : ErrorKind::Refused, text);
             // A main-board run goes on with the read-back of the versions.
-            if (readBack_.busy() && e.code == kExitDone)
+            if (readBack_.busy() && e->good)
                 return;
             // A port that went away ends the program at once, with the run's
             // ending; otherwise leave the dispatch or the watchdog tick that
             // wrote it first.
             if (PortOpen == 0)
-                return end(e.code, text);
-            QTimer::singleShot(0, &wait_, [this, code = e.code, text] { end(code, text); });
+                return end(code, text);
+            QTimer::singleShot(0, &wait_, [this, code, text] { end(code, text); });
             return;
         }
     }
