@@ -73,6 +73,7 @@ FixturePanel::FixturePanel(int fixture, QWidget* parent) : QFrame(parent), fixtu
     setAutoFillBackground(true);
 
     title_ = Label("fixtureTitle", 11, true, this);
+    port_ = Label("fixturePort", 9, false, this);
     barcode_ = Label("fixtureBarcode", 18, true, this);
     identity_ = Label("fixtureIdentity", 10, false, this);
     identity_->setWordWrap(true);
@@ -91,8 +92,9 @@ FixturePanel::FixturePanel(int fixture, QWidget* parent) : QFrame(parent), fixtu
     steps_->setObjectName(QStringLiteral("fixtureSteps"));
     steps_->setFocusPolicy(Qt::NoFocus);
     steps_->setSelectionMode(QAbstractItemView::NoSelection);
-    QFont stepsFont = steps_->font();
-    stepsFont.setPointSize(11);
+    QFont stepsFont(QStringLiteral("monospace"));
+    stepsFont.setStyleHint(QFont::Monospace);
+    stepsFont.setPointSize(10);
     steps_->setFont(stepsFont);
 
     prompt_ = new QFrame(this);
@@ -125,10 +127,17 @@ FixturePanel::FixturePanel(int fixture, QWidget* parent) : QFrame(parent), fixtu
     abort_->setObjectName(QStringLiteral("fixtureAbort"));
     abort_->setFocusPolicy(Qt::NoFocus);
 
+    // Texts never widen the panel: four panels share the width of a laptop
+    // screen whatever the port paths and barcodes are.
+    for (QLabel* label : {port_, barcode_, banner_, step_})
+        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    auto* titleRow = new QHBoxLayout;
+    titleRow->addWidget(title_);
+    titleRow->addWidget(port_, 1);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 6, 8, 6);
     layout->setSpacing(4);
-    layout->addWidget(title_);
+    layout->addLayout(titleRow);
     layout->addWidget(barcode_);
     layout->addWidget(identity_);
     layout->addWidget(banner_);
@@ -157,14 +166,17 @@ void FixturePanel::setCompact(bool compact)
 void FixturePanel::show(const FixtureModel& model, const QString& port, bool selected)
 {
     const FixtureState& s = model.state();
-    title_->setText(QStringLiteral("Fixture %1   %2").arg(fixture_).arg(port.isEmpty() ? QStringLiteral("(no port)") : port));
+    title_->setText(QStringLiteral("Fixture %1").arg(fixture_));
+    portText_ = port.isEmpty() ? QStringLiteral("(no port)") : port;
+    port_->setToolTip(portText_);
+    elidePort();
     barcode_->setText(s.barcode.isEmpty() ? QStringLiteral("-") : s.barcode);
     QStringList identity;
     if (!s.uid.isEmpty())
         identity << QStringLiteral("UID ") + s.uid;
     if (!s.serialNumber.isEmpty())
         identity << QStringLiteral("SN ") + s.serialNumber;
-    identity_->setText(identity.isEmpty() ? QStringLiteral(" ") : identity.join(QStringLiteral("   ")));
+    identity_->setText(identity.isEmpty() ? QStringLiteral(" ") : identity.join(QLatin1Char('\n')));
 
     const BannerLook look = Look(s.verdict, s.phase);
     // Style sheets repolish the widget: set only when they change.
@@ -174,18 +186,17 @@ void FixturePanel::show(const FixtureModel& model, const QString& port, bool sel
                                    .arg(QLatin1String(look.background), QLatin1String(look.foreground)));
     }
 
-    // The failure: its code and words, then every failing measurement with
-    // its limits.
+    // The failure: its code, then every failing measurement with its
+    // limits, or the failure in words when no measurement failed.
     QStringList reason;
     if (s.phase == Phase::Idle && s.verdict != Verdict::Pass && s.verdict != Verdict::None) {
         if (!s.failureCode.isEmpty())
             reason << s.failureCode;
-        if (!s.reason.isEmpty())
+        if (!s.reason.isEmpty() && s.failures.empty())
             reason << s.reason;
     }
     for (const FailedMeasurement& f : s.failures)
-        reason << QStringLiteral("%1.%2 = %3 (limits %4)").arg(f.step, f.name, f.value, f.limits);
-    reason.removeDuplicates();
+        reason << QStringLiteral("%1 %2 (limits %3)").arg(f.name, f.value, f.limits);
     reason_->setText(reason.join(QLatin1Char('\n')));
     reason_->setVisible(!reason.isEmpty());
 
@@ -199,11 +210,11 @@ void FixturePanel::show(const FixtureModel& model, const QString& port, bool sel
     steps_->clear();
     for (size_t i = 0; i < s.steps.size(); ++i) {
         const StepRow& row = s.steps[i];
-        QString text = QStringLiteral("%1 %2").arg(i + 1, 2).arg(row.name, -18);
+        QString text = QStringLiteral("%1 %2").arg(i + 1, 2).arg(row.name.left(17), -17);
         if (!row.outcome.isEmpty()) {
-            text += QLatin1Char(' ') + row.outcome;
+            text += QLatin1Char(' ') + row.outcome.left(7).leftJustified(7);
             if (row.outcome != QLatin1String("NOT_RUN"))
-                text += QStringLiteral("  %1 s").arg(row.durationS, 0, 'f', 1);
+                text += QStringLiteral("%1 s").arg(row.durationS, 5, 'f', 1);
         } else if (int(i) == s.current) {
             text += QStringLiteral(" ...");
         }
@@ -249,6 +260,17 @@ void FixturePanel::submitPrompt()
     if (promptId_.isEmpty())
         return;
     Q_EMIT answered(promptKind_ == QLatin1String("confirm") ? QStringLiteral("ok") : promptValue_->text().trimmed());
+}
+
+void FixturePanel::elidePort()
+{
+    port_->setText(port_->fontMetrics().elidedText(portText_, Qt::ElideMiddle, std::max(40, port_->width())));
+}
+
+void FixturePanel::resizeEvent(QResizeEvent* event)
+{
+    QFrame::resizeEvent(event);
+    elidePort();
 }
 
 void FixturePanel::mousePressEvent(QMouseEvent* event)

@@ -44,12 +44,16 @@ Q_SIGNALS:
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void submitPrompt();
+    // The port's path, shortened in the middle to the room there is.
+    void elidePort();
 
     int fixture_;
     QLabel* title_;
+    QLabel* port_;
     QLabel* barcode_;
     QLabel* identity_;
     QLabel* banner_;
@@ -63,6 +67,7 @@ private:
     QPushButton* promptOk_;
     QLabel* message_;
     QPushButton* abort_;
+    QString portText_;
     QString promptId_;
     QString promptKind_;
     bool selected_ = false;

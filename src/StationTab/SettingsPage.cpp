@@ -67,7 +67,8 @@ SettingsPage::SettingsPage(QWidget* parent) : QWidget(parent)
     status_->setWordWrap(true);
 
     auto* lockRow = new QHBoxLayout;
-    lockRow->addWidget(new QLabel(QStringLiteral("Engineer password:"), this));
+    passwordLabel_ = new QLabel(QStringLiteral("Engineer password:"), this);
+    lockRow->addWidget(passwordLabel_);
     lockRow->addWidget(password_);
     lockRow->addWidget(unlock_);
     lockRow->addSpacing(24);
@@ -162,6 +163,7 @@ void SettingsPage::setUnlocked(bool on)
         box->setEnabled(on);
     password_->setEnabled(!on || !hasPassword_);
     password_->setVisible(hasPassword_ && !on);
+    passwordLabel_->setVisible(hasPassword_ && !on);
     unlock_->setText(on && hasPassword_ ? QStringLiteral("Lock") : QStringLiteral("Unlock"));
     unlock_->setVisible(hasPassword_);
     lockState_->setText(!hasPassword_ ? QStringLiteral("No engineer password is set: anyone can change these settings. Set one to lock them.")

@@ -51,6 +51,7 @@ private:
     QList<QComboBox*> ports_;
     QList<QLabel*> portLabels_;
     QPushButton* save_;
+    QLabel* passwordLabel_;
     QLineEdit* password_;
     QPushButton* unlock_;
     QLineEdit* newPassword_;

@@ -61,28 +61,22 @@ StationTab::StationTab(UiHost& host, const QString& configPath, QWidget* parent)
     auto* scanLabel = BoldLabel("stationScanLabel", 14, this);
     scanLabel->setText(QStringLiteral("Scan:"));
     scanStatus_ = BoldLabel("stationScanStatus", 12, this);
-    scanStatus_->setMinimumWidth(260);
+    // Long refusals must not widen the window.
+    scanStatus_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     recipeLabel_ = BoldLabel("stationRecipeLabel", 10, this);
     counters_ = BoldLabel("stationCounters", 12, this);
     forwarding_ = BoldLabel("stationForwarding", 10, this);
-    counters_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    forwarding_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    recipeLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
     auto* scanRow = new QHBoxLayout;
     scanRow->addWidget(scanLabel);
-    scanRow->addWidget(scan_, 2);
-    scanRow->addWidget(scanStatus_, 2);
-    auto* right = new QVBoxLayout;
-    right->setSpacing(0);
-    right->addWidget(counters_);
-    auto* small = new QHBoxLayout;
-    small->addStretch(1);
-    small->addWidget(recipeLabel_);
-    small->addSpacing(12);
-    small->addWidget(forwarding_);
-    right->addLayout(small);
-    scanRow->addLayout(right, 3);
+    scanRow->addWidget(scan_, 3);
+    scanRow->addWidget(scanStatus_, 4);
+    auto* countRow = new QHBoxLayout;
+    countRow->addWidget(counters_);
+    countRow->addStretch(1);
+    countRow->addWidget(recipeLabel_);
+    countRow->addSpacing(16);
+    countRow->addWidget(forwarding_);
 
     pages_ = new QTabWidget(this);
     pages_->setObjectName(QStringLiteral("stationPages"));
@@ -100,6 +94,7 @@ StationTab::StationTab(UiHost& host, const QString& configPath, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
     layout->addLayout(scanRow);
+    layout->addLayout(countRow);
     layout->addWidget(pages_, 1);
 
     connect(history_, &HistoryPage::searchRequested, this, &StationTab::refreshHistory);
@@ -413,11 +408,17 @@ void StationTab::refreshCounters()
             } else {
                 const records::StatsRow& t = rows->back();
                 const std::optional<double> yield = t.firstPassYield();
-                counters_->setText(QStringLiteral("Shift since %1:  %2 runs   PASS %3   FAIL %4   first-pass yield %5")
+                QString others;
+                if (t.error > 0)
+                    others += QStringLiteral("   ERROR %1").arg(t.error);
+                if (t.aborted > 0)
+                    others += QStringLiteral("   ABORTED %1").arg(t.aborted);
+                counters_->setText(QStringLiteral("Shift since %1:  %2 runs   PASS %3   FAIL %4%5   first-pass yield %6")
                                        .arg(since.toString(QStringLiteral("HH:mm")))
                                        .arg(t.runs)
                                        .arg(t.pass)
                                        .arg(t.fail)
+                                       .arg(others)
                                        .arg(yield ? QStringLiteral("%1 %").arg(*yield, 0, 'f', 1) : QStringLiteral("-")));
             }
             if (queued)
