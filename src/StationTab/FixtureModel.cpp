@@ -147,7 +147,9 @@ void FixtureModel::event(const QJsonObject& e)
             s_.uid = value.toString();
         else if (name == QLatin1String("serial_number") && value.isString())
             s_.serialNumber = value.toString();
-        else if (name == QLatin1String("barcode") && value.isString() && !value.toString().isEmpty())
+        // The barcode scanned (identify reads the one the pack held before
+        // it is written).
+        else if (name == QLatin1String("barcode") && value.isString() && !value.toString().isEmpty() && stepKind(e) == QLatin1String("scan"))
             s_.barcode = value.toString();
         if (Text(e, "outcome") == QLatin1String("FAIL"))
             s_.failures.push_back({step, name, value.isNull() ? QStringLiteral("no value") : WithUnit(Number(value), unit),
@@ -177,6 +179,12 @@ void FixtureModel::event(const QJsonObject& e)
     } else if (kind.isEmpty() && e.contains(QStringLiteral("exit"))) {
         finalObject_ = e;
     }
+}
+
+QString FixtureModel::stepKind(const QJsonObject& measurement) const
+{
+    const int index = measurement.value(QStringLiteral("step")).toInt(-1);
+    return index >= 0 && index < int(s_.steps.size()) ? s_.steps[size_t(index)].kind : QString();
 }
 
 void FixtureModel::runEnded(const QJsonObject& e)

@@ -106,6 +106,8 @@ public:
 private:
     void note(const QString& text);
     void runEnded(const QJsonObject& e);
+    // The kind of the step a measurement event belongs to.
+    QString stepKind(const QJsonObject& measurement) const;
 
     FixtureState s_;
     bool runEndSeen_ = false;

@@ -207,7 +207,10 @@ void FixturePanel::show(const FixtureModel& model, const QString& port, bool sel
     progress_->setValue(model.stepsDone());
     progress_->setVisible(working);
 
-    steps_->clear();
+    // Rows are changed in place, and only where they changed, so that an
+    // event repaints what it changed and nothing more.
+    while (steps_->count() > int(s.steps.size()))
+        delete steps_->takeItem(steps_->count() - 1);
     for (size_t i = 0; i < s.steps.size(); ++i) {
         const StepRow& row = s.steps[i];
         QString text = QStringLiteral("%1 %2").arg(i + 1, 2).arg(row.name.left(17), -17);
@@ -218,8 +221,14 @@ void FixturePanel::show(const FixtureModel& model, const QString& port, bool sel
         } else if (int(i) == s.current) {
             text += QStringLiteral(" ...");
         }
-        auto* item = new QListWidgetItem(text, steps_);
-        item->setForeground(OutcomeColour(row.outcome));
+        QListWidgetItem* item = steps_->item(int(i));
+        if (!item)
+            item = new QListWidgetItem(steps_);
+        if (item->text() != text)
+            item->setText(text);
+        const QColor colour = OutcomeColour(row.outcome);
+        if (item->foreground().color() != colour)
+            item->setForeground(colour);
     }
     if (s.current >= 0)
         steps_->scrollToItem(steps_->item(s.current));

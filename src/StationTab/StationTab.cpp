@@ -2,11 +2,8 @@
 
 #include "FixturePanel.h"
 #include "ForwardLoop.h"
-#include "Forwarder.h"
 #include "HistoryPage.h"
 #include "PortList.h"
-#include "Queries.h"
-#include "RecordStore.h"
 #include "RecordsWorker.h"
 #include "SettingsPage.h"
 #include "UiHost.h"
@@ -28,8 +25,6 @@ namespace bms::stationtab {
 
 namespace {
 
-// Runs shown in the history when nothing is searched for.
-constexpr int kHistoryRows = 200;
 // Fixtures side by side before a second row starts.
 constexpr int kColumns = 4;
 
@@ -111,6 +106,9 @@ StationTab::StationTab(UiHost& host, const QString& configPath, QWidget* parent)
             settings_->setUnlocked(false);
         scan_->setFocus();
     });
+    refresh_.setSingleShot(true);
+    refresh_.setInterval(kPanelRefreshMs);
+    connect(&refresh_, &QTimer::timeout, this, &StationTab::showDirtyPanels);
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { keepScanFocus(now); });
     applyConfig();
 }
@@ -156,6 +154,7 @@ void StationTab::buildFixtures()
         delete p;
     runners_.clear();
     panels_.clear();
+    dirty_.clear();
     selected_ = -1;
     const int count = std::max(1, config_.fixtureCount());
     for (int i = 0; i < count; ++i) {
@@ -166,7 +165,7 @@ void StationTab::buildFixtures()
         grid_->addWidget(panel, i / kColumns, i % kColumns);
         runners_.push_back(runner);
         panels_.push_back(panel);
-        connect(runner, &FixtureRunner::changed, this, [this, i] { showPanel(i); });
+        connect(runner, &FixtureRunner::changed, this, [this, i] { panelChanged(i); });
         connect(runner, &FixtureRunner::finished, this, [this, i] { runFinished(i); });
         connect(panel, &FixturePanel::answered, this, [this, i](const QString& text) {
             runners_[size_t(i)]->answer(text);
@@ -188,8 +187,26 @@ void StationTab::buildFixtures()
         grid_->setColumnStretch(c, c < count ? 1 : 0);
 }
 
+void StationTab::panelChanged(int index)
+{
+    // A run's events come in bursts (the measurements of a check); the
+    // panels show them at most kPanelRefreshMs apart.
+    dirty_.insert(index);
+    if (!refresh_.isActive())
+        refresh_.start();
+}
+
+void StationTab::showDirtyPanels()
+{
+    const QSet<int> dirty = std::exchange(dirty_, {});
+    for (int index : dirty)
+        if (index < int(panels_.size()))
+            showPanel(index);
+}
+
 void StationTab::showPanel(int index)
 {
+    dirty_.remove(index);
     panels_[size_t(index)]->show(runners_[size_t(index)]->model(), config_.ports.value(index), index == selected_);
 }
 
@@ -293,20 +310,7 @@ void StationTab::scan(const QString& text)
     setScanStatus({});
     if (recipe_.allowsRetest())
         return startRun(index, barcode);
-    // Asked on the records thread; the answer comes back here.
-    FixtureRunner* runner = runners_[size_t(index)];
-    const QString station = config_.stationId;
-    records().post([this, runner, index, barcode, station](records::StationRecords* records, const QString& openError) {
-        QString error = openError;
-        std::optional<bool> passed;
-        if (records)
-            passed = records->passedBefore(barcode, station, error);
-        RecordsWorker::reply(this, [this, runner, index, barcode, passed] {
-            // The fixture may have been rebuilt or the window be closing.
-            if (index < int(runners_.size()) && runners_[size_t(index)] == runner)
-                passedChecked(index, barcode, passed);
-        });
-    });
+    askPassedBefore(index, barcode);
 }
 
 void StationTab::passedChecked(int index, const QString& barcode, std::optional<bool> passed)
@@ -370,99 +374,6 @@ void StationTab::abortAll(std::function<void()> done)
         return;
     }
     allEnded_ = std::move(done);
-}
-
-RecordsWorker& StationTab::records()
-{
-    if (!records_) {
-        records::RecordsConfig config;
-        config.lineUrl = config_.lineDb;
-        records_ = std::make_unique<RecordsWorker>(config);
-    }
-    return *records_;
-}
-
-void StationTab::refreshCounters()
-{
-    if (!config_.incomplete().isEmpty())
-        return;
-    const QDateTime since = config_.shiftStart.isValid() ? config_.shiftStart : openedAt_;
-    records::RunFilter filter;
-    filter.station = config_.stationId;
-    filter.sinceMs = since.toMSecsSinceEpoch();
-    const bool countQueue = config_.lineDb.isEmpty();
-    records().post([this, filter, since, countQueue](records::StationRecords* records, const QString& openError) {
-        QString error = openError;
-        std::optional<std::vector<records::StatsRow>> rows;
-        std::optional<int> queued;
-        if (records) {
-            rows = records::Stats(records->local(), filter, records::StatsGroup::None, error);
-            if (countQueue) {
-                QString ignored;
-                queued = records::Forwarder(records->local(), {}).waiting(ignored);
-            }
-        }
-        RecordsWorker::reply(this, [this, rows, error, since, queued] {
-            if (!rows || rows->empty()) {
-                counters_->setText(QStringLiteral("Shift counters unknown: ") + error);
-            } else {
-                const records::StatsRow& t = rows->back();
-                const std::optional<double> yield = t.firstPassYield();
-                QString others;
-                if (t.error > 0)
-                    others += QStringLiteral("   ERROR %1").arg(t.error);
-                if (t.aborted > 0)
-                    others += QStringLiteral("   ABORTED %1").arg(t.aborted);
-                counters_->setText(QStringLiteral("Shift since %1:  %2 runs   PASS %3   FAIL %4%5   first-pass yield %6")
-                                       .arg(since.toString(QStringLiteral("HH:mm")))
-                                       .arg(t.runs)
-                                       .arg(t.pass)
-                                       .arg(t.fail)
-                                       .arg(others)
-                                       .arg(yield ? QStringLiteral("%1 %").arg(*yield, 0, 'f', 1) : QStringLiteral("-")));
-            }
-            if (queued)
-                forwarding_->setText(*queued == 0 ? QStringLiteral("No line database")
-                                                  : QStringLiteral("No line database: %1 runs kept on this PC only").arg(*queued));
-            Q_EMIT countersUpdated();
-        });
-    });
-}
-
-void StationTab::showForwarding(int waiting, const QString& error)
-{
-    QString text = waiting < 0 ? QStringLiteral("forwarding state unknown") : records::WaitingText(waiting);
-    if (!error.isEmpty() && waiting != 0)
-        text += QStringLiteral(" (%1)").arg(error.section(QLatin1Char('\n'), 0, 0).left(80));
-    forwarding_->setText(text);
-}
-
-void StationTab::refreshHistory(const QString& text)
-{
-    records::RunFilter filter;
-    filter.anyId = text;
-    filter.limit = kHistoryRows;
-    records().post([this, filter](records::StationRecords* records, const QString& openError) {
-        QString error = openError;
-        std::optional<std::vector<records::RunSummary>> runs;
-        if (records)
-            runs = records::History(records->local(), filter, error);
-        RecordsWorker::reply(this, [this, runs, error] {
-            history_->showRuns(runs.value_or(std::vector<records::RunSummary>{}), runs ? QString() : error);
-            Q_EMIT historyUpdated();
-        });
-    });
-}
-
-void StationTab::openRecord(const QString& runId)
-{
-    records().post([this, runId](records::StationRecords* records, const QString& openError) {
-        QString error = openError;
-        std::optional<QJsonObject> record;
-        if (records)
-            record = records->localStore().load(runId, error);
-        RecordsWorker::reply(this, [this, record, error] { history_->showRecord(record.value_or(QJsonObject{}), record ? QString() : error); });
-    });
 }
 
 void StationTab::showEvent(QShowEvent* event)

@@ -22,6 +22,8 @@
 #include "ScanCheck.h"
 #include "StationConfig.h"
 
+#include <QSet>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -95,10 +97,13 @@ protected:
 private:
     void applyConfig();
     void buildFixtures();
+    void panelChanged(int index);
+    void showDirtyPanels();
     void showPanel(int index);
     void setScanStatus(const QString& text, bool refused = false);
     int targetFixture() const;
     void refuse(int index, const QString& words);
+    void askPassedBefore(int index, const QString& barcode);
     void passedChecked(int index, const QString& barcode, std::optional<bool> passed);
     void startRun(int index, const QString& barcode);
     void runFinished(int index);
@@ -123,6 +128,10 @@ private:
     std::unique_ptr<records::ForwardLoop> forward_;
     std::vector<FixtureRunner*> runners_;
     std::vector<FixturePanel*> panels_;
+    // Panels whose fixture changed since they were last shown.
+    QSet<int> dirty_;
+    QTimer refresh_;
+    static constexpr int kPanelRefreshMs = 100;
     int selected_ = -1; // index of the fixture the next scan goes to; -1: the first free
     bool closing_ = false;
     std::function<void()> allEnded_;

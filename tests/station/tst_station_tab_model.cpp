@@ -136,7 +136,9 @@ TEST(StationTabModel, promptsOpenRefuseAndCloseAndTheNextPackStartsClean)
     FixtureModel model;
     model.begin(QStringLiteral("A"));
     model.event(Json(kStart));
-    model.event(Json(R"j({"event":"measurement","step_name":"identify","name":"uid","value":"U1","outcome":"INFO"})j"));
+    model.event(Json(R"j({"event":"measurement","step":0,"step_name":"identify","name":"uid","value":"U1","outcome":"INFO"})j"));
+    model.event(Json(R"j({"event":"measurement","step":0,"step_name":"identify","name":"barcode","value":"OLD","outcome":"INFO"})j"));
+    EXPECT_EQ(model.state().barcode, QStringLiteral("A")) << "the barcode the pack held before is not the one scanned";
     model.event(Json(R"j({"event":"prompt","id":"p1","kind":"value","text":"Meter reading (mA)","timeout_s":600})j"));
     EXPECT_EQ(model.state().prompt.id, QStringLiteral("p1"));
     model.event(Json(R"j({"event":"prompt_refused","id":"p1","reason":"'abc' is not a number"})j"));

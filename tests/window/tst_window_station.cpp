@@ -83,11 +83,19 @@ struct Station {
     FixturePanel* panel(int fixture) const { return tab->panel(fixture); }
     const FixtureState& state(int fixture) const { return tab->runner(fixture)->model().state(); }
     bool atPrompt(int fixture) const { return !state(fixture).prompt.id.isEmpty(); }
+    // The prompt's OK on the panel, once the panel shows it.
     void confirm(int fixture) const
     {
         auto* ok = panel(fixture)->findChild<QPushButton*>(QStringLiteral("fixturePromptOk"));
-        QVERIFY(ok && ok->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(ok->isVisible(), 5000);
         ok->click();
+    }
+    // Waits until both fixtures are free and their panels show it.
+    bool idle(int timeoutMs = kRunMs) const
+    {
+        return QTest::qWaitFor([&] { return panel(1)->bannerText() != QLatin1String("TESTING") && panel(2)->bannerText() != QLatin1String("TESTING")
+                                            && !tab->runner(1)->busy() && !tab->runner(2)->busy(); },
+                               timeoutMs);
     }
     // The record file the fixture's last run names.
     QJsonObject record(int fixture) const
@@ -129,7 +137,7 @@ private Q_SLOTS:
         QCOMPARE(s.tab->scanBox()->text(), QString());
         QVERIFY(s.tab->scanBox()->hasFocus());
         QTRY_VERIFY_WITH_TIMEOUT(s.atPrompt(1) && s.atPrompt(2), kRunMs);
-        QCOMPARE(s.panel(1)->bannerText(), QStringLiteral("TESTING"));
+        QTRY_COMPARE(s.panel(1)->bannerText(), QStringLiteral("TESTING"));
         QCOMPARE(s.state(2).barcode, QStringLiteral("202612090002"));
         QCOMPARE(s.state(1).uid.size(), 24);
 
@@ -142,7 +150,7 @@ private Q_SLOTS:
 
         s.confirm(1);
         s.confirm(2);
-        QTRY_VERIFY_WITH_TIMEOUT(!s.tab->runner(1)->busy() && !s.tab->runner(2)->busy(), kRunMs);
+        QVERIFY(s.idle());
         QCOMPARE(s.panel(1)->bannerText(), QStringLiteral("PASS"));
         QCOMPARE(s.panel(2)->bannerText(), QStringLiteral("FAIL"));
         QCOMPARE(s.state(1).steps.size(), size_t(9));
@@ -208,7 +216,7 @@ private Q_SLOTS:
         s.packs[1]->stop();
         s.confirm(2);
         s.confirm(1);
-        QTRY_VERIFY_WITH_TIMEOUT(!s.tab->runner(1)->busy() && !s.tab->runner(2)->busy(), kRunMs);
+        QVERIFY(s.idle());
         QCOMPARE(s.panel(1)->bannerText(), QStringLiteral("PASS"));
         QCOMPARE(s.panel(2)->bannerText(), QStringLiteral("ERROR"));
         QCOMPARE(s.state(2).failureCode, QStringLiteral("calibrate_current.error"));
@@ -250,8 +258,10 @@ private Q_SLOTS:
         Station s;
         s.type(QStringLiteral("202612090301"));
         QTRY_VERIFY_WITH_TIMEOUT(s.atPrompt(1), kRunMs);
-        s.panel(1)->findChild<QPushButton*>(QStringLiteral("fixtureAbort"))->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!s.tab->runner(1)->busy(), kRunMs);
+        auto* abort = s.panel(1)->findChild<QPushButton*>(QStringLiteral("fixtureAbort"));
+        QTRY_VERIFY(abort->isEnabled());
+        abort->click();
+        QVERIFY(s.idle());
         QCOMPARE(s.panel(1)->bannerText(), QStringLiteral("ABORTED"));
         QCOMPARE(s.record(1).value("outcome").toString(), QStringLiteral("ABORTED"));
 
