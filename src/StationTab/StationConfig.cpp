@@ -1,5 +1,7 @@
 #include "StationConfig.h"
 
+#include "StationRecords.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
@@ -103,6 +105,11 @@ void StationConfig::setPassword(const QString& password)
     QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(salt.data()), salt.size() / 4);
     passwordSalt = QString::fromLatin1(salt.toHex());
     passwordHash = Hash(passwordSalt, password);
+}
+
+QString StationConfig::lineDatabase() const
+{
+    return lineDb.isEmpty() ? records::LineDatabaseFromEnvironment() : lineDb;
 }
 
 QString StationConfig::incomplete() const

@@ -43,6 +43,10 @@ struct StationConfig {
     // A new password (empty: none, the settings are open to anyone).
     void setPassword(const QString& password);
 
+    // The line database in use: lineDb, else $QUORLEX_BMS_LINE_DB (as the
+    // command line takes it), else none.
+    QString lineDatabase() const;
+
     // The fixtures that have a port, with their numbers from 1.
     int fixtureCount() const { return int(ports.size()); }
     // What is missing before a pack can be started, in words; empty when

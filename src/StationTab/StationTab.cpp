@@ -126,22 +126,28 @@ void StationTab::applyConfig()
     buildFixtures();
     records_.reset();
     forward_.reset();
-    if (!config_.lineDb.isEmpty()) {
-        forward_ = std::make_unique<records::ForwardLoop>(records::DefaultLocalDatabasePath(), config_.lineDb);
+    if (const QString line = config_.lineDatabase(); !line.isEmpty()) {
+        forward_ = std::make_unique<records::ForwardLoop>(records::DefaultLocalDatabasePath(), line);
         connect(forward_.get(), &records::ForwardLoop::passed, this,
                 [this](int, int waiting, const QString& error) { showForwarding(waiting, error); });
         forward_->start();
     }
     if (config_.incomplete().isEmpty()) {
-        recipeLabel_->setText(recipe_.load(config_.recipe)
-                                  ? QStringLiteral("Recipe %1 %2").arg(recipe_.recipe()->name, recipe_.recipe()->version)
-                                  : recipe_.error());
+        recipe_.load(config_.recipe);
+        showRecipe();
         setScanStatus({});
         refreshCounters();
     } else {
         recipeLabel_->clear();
         setScanStatus(QStringLiteral("Not ready: ") + config_.incomplete(), true);
     }
+}
+
+void StationTab::showRecipe()
+{
+    // The recipe as last loaded: the engineer may have changed its file.
+    const auto& recipe = recipe_.recipe();
+    recipeLabel_->setText(recipe ? QStringLiteral("Recipe %1 %2").arg(recipe->name, recipe->version) : recipe_.error());
 }
 
 void StationTab::buildFixtures()
@@ -299,7 +305,9 @@ void StationTab::scan(const QString& text)
         if (r->busy() && r->model().state().barcode == barcode)
             return refuse(index, QStringLiteral("Refused: %1 is on fixture %2 now").arg(barcode).arg(r->fixture()));
     }
-    if (const QString why = recipe_.refusal(config_.recipe, barcode); !why.isEmpty())
+    const QString why = recipe_.refusal(config_.recipe, barcode);
+    showRecipe();
+    if (!why.isEmpty())
         return refuse(index, why);
     if (windowHoldsPort && windowHoldsPort(PortIdentity(port)))
         return refuse(index, QStringLiteral("The port %1 is open on the Data Collection tab: close it there first").arg(port));
@@ -338,7 +346,7 @@ void StationTab::startRun(int index, const QString& barcode)
     settings.fixture = index + 1;
     settings.stationId = config_.stationId;
     settings.operatorName = config_.operatorName;
-    settings.lineDb = config_.lineDb;
+    settings.lineDb = config_.lineDatabase();
     runners_[size_t(index)]->start(settings, barcode);
     setScanStatus({});
 }

@@ -97,6 +97,7 @@ protected:
 private:
     void applyConfig();
     void buildFixtures();
+    void showRecipe();
     void panelChanged(int index);
     void showDirtyPanels();
     void showPanel(int index);

@@ -28,8 +28,11 @@ void StationTab::askPassedBefore(int index, const QString& barcode)
     records().post([this, runner, index, barcode, station](records::StationRecords* records, const QString& openError) {
         QString error = openError;
         std::optional<bool> passed;
+        // The PC's own runs only: a line server that does not answer must
+        // not keep the fixture waiting. The run asks the line itself and
+        // fails its scan when the pack passed on another PC of the station.
         if (records)
-            passed = records->passedBefore(barcode, station, error);
+            passed = records->localStore().passedBefore(barcode, station, error);
         RecordsWorker::reply(this, [this, runner, index, barcode, passed] {
             // The fixtures may have been rebuilt meanwhile.
             if (index < int(runners_.size()) && runners_[size_t(index)] == runner)
@@ -42,7 +45,7 @@ RecordsWorker& StationTab::records()
 {
     if (!records_) {
         records::RecordsConfig config;
-        config.lineUrl = config_.lineDb;
+        config.lineUrl = config_.lineDatabase();
         records_ = std::make_unique<RecordsWorker>(config);
     }
     return *records_;
@@ -56,7 +59,7 @@ void StationTab::refreshCounters()
     records::RunFilter filter;
     filter.station = config_.stationId;
     filter.sinceMs = since.toMSecsSinceEpoch();
-    const bool countQueue = config_.lineDb.isEmpty();
+    const bool countQueue = config_.lineDatabase().isEmpty();
     records().post([this, filter, since, countQueue](records::StationRecords* records, const QString& openError) {
         QString error = openError;
         std::optional<std::vector<records::StatsRow>> rows;

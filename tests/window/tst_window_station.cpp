@@ -186,7 +186,9 @@ private Q_SLOTS:
     }
 
     // Barcodes the tab refuses before a process starts: one that fails the
-    // recipe's pattern, one already on another fixture.
+    // recipe's pattern, one whose fixture's port is open on the Data
+    // Collection tab, one already on another fixture. A click on a panel
+    // sends the next pack there.
     void scanRefusedByItsPatternStartsNothing()
     {
         Station s;
@@ -196,13 +198,22 @@ private Q_SLOTS:
         QCOMPARE(s.panel(1)->bannerText(), QStringLiteral("READY"));
         QVERIFY(s.tab->scanBox()->hasFocus());
 
+        s.window->setComboText("cbb1", s.packs[0]->slavePath().c_str());
+        s.window->click("opencom");
+        s.type(QStringLiteral("202612090100"));
+        QVERIFY2(s.panel(1)->messageText().contains(QStringLiteral("is open on the Data Collection tab")), qPrintable(s.panel(1)->messageText()));
+        QVERIFY(!s.tab->runner(1)->busy());
+        s.window->click("opencom");
+
+        QTest::mouseClick(s.panel(2), Qt::LeftButton);
+        QCOMPARE(s.tab->scanStatusText(), QStringLiteral("Next pack: fixture 2 (chosen)"));
         s.type(QStringLiteral("202612090101"));
-        QTRY_VERIFY_WITH_TIMEOUT(s.tab->runner(1)->running(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(s.tab->runner(2)->running(), 10000);
         s.type(QStringLiteral("202612090101"));
-        QVERIFY2(s.panel(2)->messageText().contains(QStringLiteral("is on fixture 1 now")), qPrintable(s.panel(2)->messageText()));
-        QVERIFY(!s.tab->runner(2)->busy());
-        s.tab->runner(1)->abort();
-        QTRY_VERIFY_WITH_TIMEOUT(!s.tab->runner(1)->busy(), kRunMs);
+        QVERIFY2(s.panel(1)->messageText().contains(QStringLiteral("is on fixture 2 now")), qPrintable(s.panel(1)->messageText()));
+        QVERIFY(!s.tab->runner(1)->busy());
+        s.tab->runner(2)->abort();
+        QVERIFY(s.idle());
     }
 
     // The pack on fixture 2 goes away in the middle of its run: ERROR on
