@@ -109,12 +109,14 @@ StationTab::StationTab(UiHost& host, const QString& configPath, QWidget* parent)
     refresh_.setSingleShot(true);
     refresh_.setInterval(kPanelRefreshMs);
     connect(&refresh_, &QTimer::timeout, this, &StationTab::showDirtyPanels);
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { keepScanFocus(now); });
+    focusWatch_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { keepScanFocus(now); });
     applyConfig();
 }
 
 StationTab::~StationTab()
 {
+    // Focus moves while the widgets go: nothing of this tab may answer.
+    disconnect(focusWatch_);
     // The processes go with their runners; the threads before the rest.
     forward_.reset();
     records_.reset();
@@ -126,7 +128,9 @@ void StationTab::applyConfig()
     buildFixtures();
     records_.reset();
     forward_.reset();
-    if (const QString line = config_.lineDatabase(); !line.isEmpty()) {
+    // Forwarding starts with a station that is set up; a window whose
+    // Station tab is never used opens no database.
+    if (const QString line = config_.lineDatabase(); !line.isEmpty() && config_.incomplete().isEmpty()) {
         forward_ = std::make_unique<records::ForwardLoop>(records::DefaultLocalDatabasePath(), line);
         connect(forward_.get(), &records::ForwardLoop::passed, this,
                 [this](int, int waiting, const QString& error) { showForwarding(waiting, error); });

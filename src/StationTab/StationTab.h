@@ -135,6 +135,7 @@ private:
     static constexpr int kPanelRefreshMs = 100;
     int selected_ = -1; // index of the fixture the next scan goes to; -1: the first free
     bool closing_ = false;
+    QMetaObject::Connection focusWatch_;
     std::function<void()> allEnded_;
     int abortGraceMs_ = FixtureRunner::kAbortGraceMs;
 
