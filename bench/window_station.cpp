@@ -189,6 +189,9 @@ int main(int argc, char** argv)
                 kAimMs);
     std::printf("window CPU %.2f s = %.2f %% of one core (aim < 5 %%); the fixtures' processes %.2f s in all\n", cpu,
                 100.0 * cpu / span, children);
+    // With $QUORLEX_BMS_LINE_DB set the runs go on to the line database.
+    Run(1000);
+    std::printf("%s; %s\n", qPrintable(tab->countersText()), qPrintable(tab->forwardingText()));
     form.close();
     kill(packs, SIGTERM);
     waitpid(packs, nullptr, 0);

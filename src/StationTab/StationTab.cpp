@@ -66,12 +66,16 @@ StationTab::StationTab(UiHost& host, const QString& configPath, QWidget* parent)
     scanRow->addWidget(scanLabel);
     scanRow->addWidget(scan_, 3);
     scanRow->addWidget(scanStatus_, 4);
+    // The forwarding state may carry a long server error: it takes the
+    // room left (the whole text in its tooltip) and never widens the window.
+    forwarding_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    forwarding_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     auto* countRow = new QHBoxLayout;
     countRow->addWidget(counters_);
-    countRow->addStretch(1);
+    countRow->addSpacing(16);
     countRow->addWidget(recipeLabel_);
     countRow->addSpacing(16);
-    countRow->addWidget(forwarding_);
+    countRow->addWidget(forwarding_, 1);
 
     pages_ = new QTabWidget(this);
     pages_->setObjectName(QStringLiteral("stationPages"));
@@ -362,7 +366,9 @@ void StationTab::runFinished(int index)
     if (forward_)
         forward_->nudge();
     refreshCounters();
-    refreshHistory(history_->searchText());
+    // A hidden history is read again when it is shown.
+    if (history_->isVisible())
+        refreshHistory(history_->searchText());
     if (allEnded_ && busyFixtures().isEmpty()) {
         auto done = std::move(allEnded_);
         allEnded_ = nullptr;

@@ -102,8 +102,9 @@ void StationTab::showForwarding(int waiting, const QString& error)
 {
     QString text = waiting < 0 ? QStringLiteral("forwarding state unknown") : records::WaitingText(waiting);
     if (!error.isEmpty() && waiting != 0)
-        text += QStringLiteral(" (%1)").arg(error.section(QLatin1Char('\n'), 0, 0).left(80));
+        text += QStringLiteral(" (%1)").arg(error.section(QLatin1Char('\n'), 0, 0));
     forwarding_->setText(text);
+    forwarding_->setToolTip(text);
 }
 
 void StationTab::refreshHistory(const QString& text)
