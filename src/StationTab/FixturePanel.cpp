@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <QVBoxLayout>
 
 namespace bms::stationtab {
@@ -146,6 +147,10 @@ FixturePanel::FixturePanel(int fixture, QWidget* parent) : QFrame(parent), fixtu
     layout->addWidget(progress_);
     layout->addWidget(prompt_);
     layout->addWidget(steps_, 1);
+    // Takes the room of the steps when they are not shown, so the rest
+    // stays at the top.
+    filler_ = new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    layout->addItem(filler_);
     layout->addWidget(message_);
     layout->addWidget(abort_);
 
@@ -157,6 +162,8 @@ FixturePanel::FixturePanel(int fixture, QWidget* parent) : QFrame(parent), fixtu
 void FixturePanel::setCompact(bool compact)
 {
     steps_->setVisible(!compact);
+    filler_->changeSize(0, 0, QSizePolicy::Minimum, compact ? QSizePolicy::Expanding : QSizePolicy::Fixed);
+    layout()->invalidate();
     QFont font = banner_->font();
     font.setPointSize(compact ? 28 : 40);
     banner_->setFont(font);
@@ -176,7 +183,10 @@ void FixturePanel::show(const FixtureModel& model, const QString& port, bool sel
         identity << QStringLiteral("UID ") + s.uid;
     if (!s.serialNumber.isEmpty())
         identity << QStringLiteral("SN ") + s.serialNumber;
-    identity_->setText(identity.isEmpty() ? QStringLiteral(" ") : identity.join(QLatin1Char('\n')));
+    // Two lines always, so the banners of all panels stand level.
+    while (identity.size() < 2)
+        identity << QStringLiteral(" ");
+    identity_->setText(identity.join(QLatin1Char('\n')));
 
     const BannerLook look = Look(s.verdict, s.phase);
     // Style sheets repolish the widget: set only when they change.

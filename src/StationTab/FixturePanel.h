@@ -17,6 +17,7 @@ class QLineEdit;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
+class QSpacerItem;
 
 namespace bms::stationtab {
 
@@ -61,6 +62,7 @@ private:
     QLabel* step_;
     QProgressBar* progress_;
     QListWidget* steps_;
+    QSpacerItem* filler_;
     QFrame* prompt_;
     QLabel* promptText_;
     QLineEdit* promptValue_;

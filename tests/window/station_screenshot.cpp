@@ -3,7 +3,9 @@
 // pack passes, one fails with a cell 250 mV low, one waits for the operator
 // to connect the charger, one falls silent (ERROR); then the history and
 // the engineer's settings.
-//   station_screenshot <output folder>
+// With a fixture count (4 to 8) other than 4, the fixtures beyond the
+// fourth pass and the pictures are named screenshot-station-<count>*.png.
+//   station_screenshot <output folder> [fixtures]
 #include "FixtureRunner.h"
 #include "MainForm.h"
 #include "StationTab.h"
@@ -20,9 +22,11 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -63,11 +67,13 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QString::fromUtf8(bms::kApplicationTitle));
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs");
+    const int count = argc > 2 ? std::clamp(std::atoi(argv[2]), 4, bms::stationtab::kMaxFixtures) : 4;
+    const QString suffix = count == 4 ? QString() : QStringLiteral("-%1").arg(count);
 
     // Four packs as they sit on their fixtures, published like the demo's.
-    std::unique_ptr<bms::sim::VirtualPack> packs[4];
+    std::vector<std::unique_ptr<bms::sim::VirtualPack>> packs(static_cast<size_t>(count));
     bms::stationtab::StationConfig config;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < count; ++i) {
         bms::sim::PackConfig pack;
         pack.name = QStringLiteral("fixture%1").arg(i + 1).toStdString();
         pack.live = false;
@@ -96,33 +102,45 @@ int main(int argc, char** argv)
     auto* tab = form.stationTab();
     form.form().pgc1->setCurrentWidget(tab);
     Wait(300);
-    const char* const barcodes[] = {"202612090001", "202612090002", "202612090003", "202612090004"};
-    for (const char* barcode : barcodes)
-        tab->scan(QString::fromLatin1(barcode));
+    for (int i = 1; i <= count; ++i)
+        tab->scan(QStringLiteral("2026120900%1").arg(i, 2, 10, QLatin1Char('0')));
     auto atPrompt = [tab](int fixture) { return !tab->runner(fixture)->model().state().prompt.id.isEmpty(); };
-    if (!WaitFor([&] { return atPrompt(1) && atPrompt(2) && atPrompt(3) && !tab->runner(4)->busy(); }, 120000)) {
+    auto allAsked = [&] {
+        for (int f = 1; f <= count; ++f)
+            if (f != 4 && !atPrompt(f))
+                return false;
+        return !tab->runner(4)->busy();
+    };
+    if (!WaitFor(allAsked, 120000)) {
         std::fprintf(stderr, "the fixtures did not reach their prompts\n");
         return 1;
     }
-    // Fixtures 1 and 2 go on; fixture 3 waits for its operator.
-    for (int fixture : {1, 2})
-        tab->runner(fixture)->answer(QStringLiteral("ok"));
-    WaitFor([&] { return !tab->runner(1)->busy() && !tab->runner(2)->busy(); }, 120000);
+    // Every fixture goes on but the third, which waits for its operator.
+    auto othersDone = [&] {
+        for (int f = 1; f <= count; ++f)
+            if (f != 3 && tab->runner(f)->busy())
+                return false;
+        return true;
+    };
+    for (int f = 1; f <= count; ++f)
+        if (f != 3 && f != 4)
+            tab->runner(f)->answer(QStringLiteral("ok"));
+    WaitFor(othersDone, 120000);
     Wait(500);
 
     QDir().mkpath(folder);
     std::printf("minimum size %dx%d, size %dx%d\n", form.minimumSizeHint().width(), form.minimumSizeHint().height(),
                 form.width(), form.height());
-    if (!Save(&form, QDir(folder).filePath(QStringLiteral("screenshot-station.png"))))
+    if (!Save(&form, QDir(folder).filePath(QStringLiteral("screenshot-station%1.png").arg(suffix))))
         return 1;
     auto* pages = tab->findChild<QTabWidget*>(QStringLiteral("stationPages"));
     pages->setCurrentIndex(1);
     Wait(1000);
-    if (!Save(&form, QDir(folder).filePath(QStringLiteral("screenshot-station-history.png"))))
+    if (!Save(&form, QDir(folder).filePath(QStringLiteral("screenshot-station%1-history.png").arg(suffix))))
         return 1;
     pages->setCurrentIndex(2);
     Wait(300);
-    if (!Save(&form, QDir(folder).filePath(QStringLiteral("screenshot-station-settings.png"))))
+    if (!Save(&form, QDir(folder).filePath(QStringLiteral("screenshot-station%1-settings.png").arg(suffix))))
         return 1;
     tab->runner(3)->abort();
     WaitFor([&] { return !tab->runner(3)->busy(); }, 30000);

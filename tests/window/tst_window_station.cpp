@@ -165,6 +165,7 @@ private Q_SLOTS:
 
         QTRY_VERIFY_WITH_TIMEOUT(s.tab->countersText().contains(QStringLiteral("2 runs   PASS 1   FAIL 1")), 10000);
         QVERIFY2(s.tab->countersText().contains(QStringLiteral("first-pass yield 50.0 %")), qPrintable(s.tab->countersText()));
+        QCOMPARE(s.tab->forwardingText(), QStringLiteral("No line database: 2 runs kept on this PC only"));
 
         // The history finds the failed pack by its barcode, and its record.
         HistoryPage* history = s.tab->history();
