@@ -187,17 +187,8 @@ void MainForm::closeEvent(QCloseEvent* event)
     // Fixtures testing packs are asked about first and aborted (their
     // records are written as ABORTED); once every one has ended the close
     // starts again with the designed question.
-    if (const QList<int> busy = stationTab_->busyFixtures(); !busy.isEmpty()) {
-        if (stationClosing_)
-            return;
-        QStringList names;
-        for (int fixture : busy)
-            names.append(QString::number(fixture));
-        const QString question = (busy.size() == 1 ? QStringLiteral("Fixture %1 is testing a pack.")
-                                                   : QStringLiteral("Fixtures %1 are testing packs."))
-                                     .arg(names.join(QStringLiteral(", ")))
-                                 + QStringLiteral(" Abort the runs (their records are kept as ABORTED) and exit?");
-        if (!host_->askYesNo(QStringLiteral("Confirm"), question))
+    if (const QString question = stationTab_->closeQuestion(); !question.isEmpty()) {
+        if (stationClosing_ || !host_->askYesNo(QStringLiteral("Confirm"), question))
             return;
         stationClosing_ = true;
         stationTab_->abortAll([this] {

@@ -376,6 +376,20 @@ void StationTab::runFinished(int index)
     }
 }
 
+QString StationTab::closeQuestion() const
+{
+    const QList<int> busy = busyFixtures();
+    if (busy.isEmpty())
+        return {};
+    if (busy.size() == 1)
+        return QStringLiteral("Fixture %1 is testing a pack. Abort its run (the record is kept as ABORTED) and exit?").arg(busy.first());
+    QStringList names;
+    for (int fixture : busy)
+        names.append(QString::number(fixture));
+    return QStringLiteral("Fixtures %1 are testing packs. Abort the runs (their records are kept as ABORTED) and exit?")
+        .arg(names.join(QStringLiteral(", ")));
+}
+
 void StationTab::abortAll(std::function<void()> done)
 {
     closing_ = true;

@@ -67,6 +67,9 @@ public:
 
     // Fixtures testing a pack (or checking its barcode).
     QList<int> busyFixtures() const;
+    // What closing the window asks while fixtures are busy ("Fixtures 1, 3
+    // are testing packs. Abort the runs ... and exit?"); empty when none is.
+    QString closeQuestion() const;
     // Aborts every fixture's run; `done` is called once all have ended
     // (at once when none runs). No run starts afterwards.
     void abortAll(std::function<void()> done);
