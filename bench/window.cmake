@@ -12,3 +12,13 @@ if(BMS_BUILD_GUI)
   target_link_libraries(bench_window_stalls PRIVATE bms_window bms_sim bms_testsupport bms_options)
   set_target_properties(bench_window_stalls PROPERTIES AUTOUIC OFF)
 endif()
+# The window while four Station-tab fixtures test packs: its longest
+# event-loop stall and its CPU.
+if(BMS_BUILD_GUI)
+  add_executable(bench_window_station ${CMAKE_CURRENT_LIST_DIR}/window_station.cpp)
+  target_link_libraries(bench_window_station PRIVATE bms_window bms_sim bms_options)
+  set_target_properties(bench_window_station PROPERTIES AUTOUIC OFF)
+  target_compile_definitions(bench_window_station PRIVATE BMS_CLI="$<TARGET_FILE:quorlex-bms-cli>"
+      STATION_RECIPES="${PROJECT_SOURCE_DIR}/docs/recipes")
+  add_dependencies(bench_window_station quorlex-bms-cli)
+endif()

@@ -126,6 +126,12 @@ void opencomClick(TComm& cm1)
         ShowPortClosed();
         return;
     }
+    // A port that a station fixture is testing on stays its own; the
+    // window stays offline and says who has it.
+    if (AppHooks.portInUse) {
+        if (const QString user = AppHooks.portInUse(App.ui->text(QStringLiteral("cbb1"))); !user.isEmpty())
+            throw ECommsError(user);
+    }
     cm1.CloseComm();
     cm1.setCommName(App.ui->text(QStringLiteral("cbb1")));
     const int32_t baud = StrToInt(App.ui->text(QStringLiteral("cbb2")));

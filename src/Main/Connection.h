@@ -40,6 +40,9 @@ void ShowPortClosed();
 // error still reaches the general error handler; a baud rate that is not an
 // integer, 0 or negative, or that the driver refuses, leaves the window
 // offline with a message naming the rate.
+// A port that AppHooks.portInUse says is in use (a station fixture testing
+// on it) is not opened: the window stays offline and the words naming its
+// user reach the general error handler.
 void opencomClick(TComm& cm1);
 
 // Closing the window: the port is closed, the controls are left alone.

@@ -20,6 +20,8 @@
 #include "PackSample.h"
 #include "Settings.h"
 #include "TrendsTab.h"
+#include "StationTab.h"
+#include "CommRecord.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -30,6 +32,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
+#include <QTimer>
 
 #include "SerialComm.h"
 
@@ -129,6 +132,13 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<
     trends_ = std::make_unique<bms::trends::TrendRecorder>();
     trendsTab_ = new bms::trends::TrendsTab(*trends_, ui_->pgc1);
     ui_->pgc1->addTab(trendsTab_, QStringLiteral("Trends"));
+    // The station's fixtures: a tab of their own after Trends.
+    stationTab_ = new bms::stationtab::StationTab(*host_, bms::stationtab::StationConfig::defaultPath(), ui_->pgc1);
+    ui_->pgc1->addTab(stationTab_, QStringLiteral("Station"));
+    stationTab_->windowHoldsPort = [this](const QString& identity) {
+        return bms::PortOpen == 1 && bms::stationtab::PortIdentity(ui_->cbb1->currentText()) == identity;
+    };
+    bms::AppHooks.portInUse = [this](const QString& port) { return stationTab_->portInUse(port); };
     wire();
 }
 
@@ -145,9 +155,12 @@ MainForm::~MainForm()
         bms::UpgradeHooks = bms::UpgradeHooksT{};
         bms::AppHooks.trendSample = nullptr;
         bms::AppHooks.portOpened = nullptr;
+        bms::AppHooks.portInUse = nullptr;
     }
     // The tab goes before the recorder it shows.
     delete trendsTab_;
+    // The fixtures' processes and the records threads end with their tab.
+    delete stationTab_;
 }
 
 void MainForm::fitToScreen(const QRect& available)
@@ -171,6 +184,19 @@ void MainForm::closeEvent(QCloseEvent* event)
 {
     // The close is refused unless the operator confirms it.
     event->ignore();
+    // Fixtures testing packs are asked about first and aborted (their
+    // records are written as ABORTED); once every one has ended the close
+    // starts again with the designed question.
+    if (const QString question = stationTab_->closeQuestion(); !question.isEmpty()) {
+        if (stationClosing_ || !host_->askYesNo(QStringLiteral("Confirm"), question))
+            return;
+        stationClosing_ = true;
+        stationTab_->abortAll([this] {
+            stationClosing_ = false;
+            QTimer::singleShot(0, this, &QWidget::close);
+        });
+        return;
+    }
     bool confirmed = false;
     bms::RunGuarded([&] { confirmed = bms::FormCloseQuery(*cm1_); });
     if (!confirmed)

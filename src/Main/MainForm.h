@@ -26,6 +26,9 @@ namespace trends {
 class TrendRecorder;
 class TrendsTab;
 }
+namespace stationtab {
+class StationTab;
+}
 }
 
 class MainForm : public QMainWindow {
@@ -55,6 +58,8 @@ public:
     // The fifth tab, "Trends", and the live timeline it shows.
     bms::trends::TrendsTab* trendsTab() { return trendsTab_; }
     bms::trends::TrendRecorder& trends() { return *trends_; }
+    // The sixth tab, "Station": fixtures testing packs from a recipe.
+    bms::stationtab::StationTab* stationTab() { return stationTab_; }
 
     // Shrinks the window to the free area of its screen (minus a title bar),
     // never below its smallest size: the designed 1360 x 780 is taller than
@@ -78,5 +83,8 @@ private:
     bms::BlockFreshness freshness_;
     std::unique_ptr<bms::trends::TrendRecorder> trends_;
     bms::trends::TrendsTab* trendsTab_ = nullptr;
+    bms::stationtab::StationTab* stationTab_ = nullptr;
+    // The fixtures' runs are being aborted before the window closes.
+    bool stationClosing_ = false;
     bool shown_ = false;
 };

@@ -5,6 +5,8 @@
 // on a conversion error, which still reaches the general error handler.
 #pragma once
 
+#include <QString>
+
 #include <cstdint>
 #include <functional>
 
@@ -27,6 +29,10 @@ struct AppHookSet {
     std::function<void(int block)> trendSample;
     // A port was opened: another pack may answer from now on.
     std::function<void()> portOpened;
+    // Whether another part of the tool is using the port named `port` (as
+    // the port box holds it): the words saying so, naming the user, or an
+    // empty text when the port is free to open.
+    std::function<QString(const QString& port)> portInUse;
 };
 extern AppHookSet AppHooks;
 

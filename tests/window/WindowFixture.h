@@ -10,6 +10,8 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -18,6 +20,11 @@ namespace bms::test {
 struct WindowFixture {
     WindowFixture()
     {
+        // The Station tab reads its settings from a file of its own: a test
+        // never reads the settings of the person running it.
+        static QTemporaryDir noStation;
+        if (!qEnvironmentVariableIsSet("QUORLEX_BMS_STATION_CONFIG"))
+            qputenv("QUORLEX_BMS_STATION_CONFIG", QFile::encodeName(noStation.filePath(QStringLiteral("station.ini"))));
         window = std::make_unique<MainForm>();
         window->host().messageHook = [this](const MessageBoxInfo& box) {
             boxes.append(box);

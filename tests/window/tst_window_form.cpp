@@ -233,9 +233,10 @@ private Q_SLOTS:
                                         {"ts2", "Parameter Calibration"},
                                         {"ts3", "Device Upgrade"},
                                         {"ts4", "Software Simulator Test"},
-                                        {"ts5", "Trends"}}; // added after the four designed tabs
-        QCOMPARE(tabs->count(), 5);
-        for (int i = 0; i < 5; ++i) {
+                                        {"ts5", "Trends"}, // added after the four designed tabs
+                                        {"ts6", "Station"}};
+        QCOMPARE(tabs->count(), 6);
+        for (int i = 0; i < 6; ++i) {
             QCOMPARE(tabs->widget(i)->objectName(), QString::fromLatin1(pages[i][0]));
             QCOMPARE(tabs->tabText(i), QString::fromLatin1(pages[i][1]));
         }

@@ -1,0 +1,199 @@
+// The window while four fixtures of the Station tab test packs: four
+// virtual packs (in a child process, at 19200 baud line timing, so their
+// CPU is not the window's) on four fixtures, each fixture running the
+// example recipe in its quorlex-bms-cli process again and again for the
+// given seconds, the instruction of each run confirmed as soon as it is
+// asked. A probe timer due every 5 ms notes the window's longest event-loop
+// stall and the share of gaps over 50 ms; getrusage gives the window's own
+// CPU (its threads included, its fixtures' processes not) against the wall
+// time. Aims: no stall over 50 ms, under 5 % of one core.
+// With 0 as the second argument no fixture runs: the same window and probe
+// idle, for comparison.
+//   bench_window_station [seconds, default 60] [fixtures running, default 4]
+#include "FixtureRunner.h"
+#include "MainForm.h"
+#include "StationTab.h"
+#include "VirtualPack.h"
+#include "WidgetHost.h"
+#include "ui_MainForm.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int kFixtures = 4;
+constexpr int kProbeMs = 5;
+constexpr int kAimMs = 50;
+
+double CpuSeconds(int who)
+{
+    rusage ru{};
+    getrusage(who, &ru);
+    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
+}
+
+// Four packs in a child process; their slave paths, one a line.
+pid_t StartPacks(std::vector<std::string>& paths)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        std::vector<std::unique_ptr<bms::sim::VirtualPack>> packs;
+        std::string lines;
+        for (int i = 0; i < kFixtures; ++i) {
+            bms::sim::PackConfig config;
+            config.publish = false;
+            config.live = false;
+            config.baud = 19200;
+            packs.push_back(std::make_unique<bms::sim::VirtualPack>(config));
+            lines += packs.back()->start() + "\n";
+            packs.back()->holdCurrent(10000);
+        }
+        if (write(fds[1], lines.data(), lines.size()) < 0)
+            _exit(1);
+        close(fds[1]);
+        pause();
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string text;
+    char buffer[512];
+    ssize_t n;
+    while (std::count(text.begin(), text.end(), '\n') < kFixtures && (n = read(fds[0], buffer, sizeof buffer)) > 0)
+        text.append(buffer, size_t(n));
+    close(fds[0]);
+    size_t from = 0;
+    for (size_t eol; (eol = text.find('\n', from)) != std::string::npos; from = eol + 1)
+        paths.push_back(text.substr(from, eol - from));
+    return pid;
+}
+
+void Run(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int seconds = argc > 1 ? std::max(5, std::atoi(argv[1])) : 60;
+    const int active = argc > 2 ? std::clamp(std::atoi(argv[2]), 0, kFixtures) : kFixtures;
+    std::vector<std::string> ports;
+    const pid_t packs = StartPacks(ports);
+    if (packs <= 0 || int(ports.size()) != kFixtures) {
+        std::fprintf(stderr, "no virtual packs\n");
+        return 1;
+    }
+    QTemporaryDir dir;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
+    qputenv("QUORLEX_BMS_CLI", BMS_CLI);
+    const QString ini = dir.filePath(QStringLiteral("station.ini"));
+    qputenv("QUORLEX_BMS_STATION_CONFIG", QFile::encodeName(ini));
+    bms::stationtab::StationConfig config;
+    config.recipe = QStringLiteral(STATION_RECIPES "/virtual-pack-eol.toml");
+    config.stationId = QStringLiteral("BENCH");
+    for (const std::string& port : ports)
+        config.ports.append(QString::fromStdString(port));
+    QString error;
+    if (!config.save(ini, error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    MainForm form;
+    form.host().messageHook = [](const bms::MessageBoxInfo&) { return true; };
+    form.terminate = [] {};
+    form.resize(1366, 768);
+    form.show();
+    auto* tab = form.stationTab();
+    form.form().pgc1->setCurrentWidget(tab);
+    Run(500);
+
+    // Every fixture starts its next pack as soon as it is free; every
+    // instruction is confirmed when it is asked.
+    int scanned = 0;
+    int ended = 0;
+    bool running = true;
+    std::vector<int> outcomes(5, 0);
+    auto scanNext = [&] { tab->scan(QStringLiteral("2026%1").arg(++scanned, 8, 10, QLatin1Char('0'))); };
+    for (int f = 1; f <= kFixtures; ++f) {
+        auto* runner = tab->runner(f);
+        QObject::connect(runner, &bms::stationtab::FixtureRunner::changed, runner, [runner] {
+            if (!runner->model().state().prompt.id.isEmpty())
+                runner->answer(QStringLiteral("ok"));
+        });
+        QObject::connect(runner, &bms::stationtab::FixtureRunner::finished, runner, [&, runner] {
+            ++ended;
+            ++outcomes[size_t(runner->model().state().verdict)];
+            if (running)
+                QTimer::singleShot(200, runner, [&] { scanNext(); });
+        });
+    }
+
+    QElapsedTimer clock;
+    std::vector<qint64> gaps;
+    qint64 last = 0;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(kProbeMs);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        gaps.push_back(now - last - kProbeMs);
+        last = now;
+    });
+    const double cpu0 = CpuSeconds(RUSAGE_SELF);
+    clock.start();
+    probe.start();
+    for (int f = 0; f < active; ++f)
+        scanNext();
+    Run(seconds * 1000);
+    running = false;
+    probe.stop();
+    const double span = double(clock.elapsed()) / 1000.0;
+    const double cpu = CpuSeconds(RUSAGE_SELF) - cpu0;
+    // The fixtures finish their packs before the window goes.
+    for (int i = 0; i < 600 && !tab->busyFixtures().isEmpty(); ++i)
+        Run(100);
+    const double children = CpuSeconds(RUSAGE_CHILDREN);
+
+    std::sort(gaps.begin(), gaps.end());
+    const qint64 worst = gaps.empty() ? 0 : gaps.back();
+    const qint64 p99 = gaps.empty() ? 0 : gaps[gaps.size() * 99 / 100];
+    const auto over = std::count_if(gaps.begin(), gaps.end(), [](qint64 g) { return g > kAimMs; });
+    std::printf("%d of %d fixtures running for %.1f s: %d runs ended (PASS %d, FAIL %d, ERROR %d, ABORTED %d)\n", active, kFixtures, span, ended,
+                outcomes[size_t(bms::stationtab::Verdict::Pass)], outcomes[size_t(bms::stationtab::Verdict::Fail)],
+                outcomes[size_t(bms::stationtab::Verdict::Error)], outcomes[size_t(bms::stationtab::Verdict::Aborted)]);
+    std::printf("window event loop (probe every %d ms): longest stall %lld ms, p99 %lld ms, %lld of %zu gaps over %d ms\n",
+                kProbeMs, static_cast<long long>(worst), static_cast<long long>(p99), static_cast<long long>(over), gaps.size(),
+                kAimMs);
+    std::printf("window CPU %.2f s = %.2f %% of one core (aim < 5 %%); the fixtures' processes %.2f s in all\n", cpu,
+                100.0 * cpu / span, children);
+    // With $QUORLEX_BMS_LINE_DB set the runs go on to the line database.
+    Run(1000);
+    std::printf("%s; %s\n", qPrintable(tab->countersText()), qPrintable(tab->forwardingText()));
+    form.close();
+    kill(packs, SIGTERM);
+    waitpid(packs, nullptr, 0);
+    return 0;
+}

@@ -1,0 +1,258 @@
+#include "FixtureModel.h"
+
+#include "Limits.h"
+
+#include <QJsonArray>
+
+#include <algorithm>
+
+namespace bms::stationtab {
+
+namespace {
+
+// Notes kept for the panel; older ones go.
+constexpr int kNotesKept = 3;
+
+QString Text(const QJsonObject& e, const char* key)
+{
+    return e.value(QLatin1String(key)).toString();
+}
+
+QString WithUnit(const QString& text, const QString& unit)
+{
+    return unit.isEmpty() ? text : text + QLatin1Char(' ') + unit;
+}
+
+QString Number(const QJsonValue& v)
+{
+    return station::ValueText(v);
+}
+
+Verdict VerdictOf(const QString& outcome)
+{
+    if (outcome == QLatin1String("PASS"))
+        return Verdict::Pass;
+    if (outcome == QLatin1String("FAIL"))
+        return Verdict::Fail;
+    if (outcome == QLatin1String("ABORTED"))
+        return Verdict::Aborted;
+    return Verdict::Error;
+}
+
+// The message of the one line a run that never started prints.
+QString FinalError(const QJsonObject& last)
+{
+    const QString message = last.value(QStringLiteral("error")).toObject().value(QStringLiteral("message")).toString();
+    if (!message.isEmpty())
+        return message;
+    const QJsonArray errors = last.value(QStringLiteral("errors")).toArray();
+    return errors.isEmpty() ? QString() : errors.last().toString();
+}
+
+} // namespace
+
+QString VerdictText(Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::Pass:
+        return QStringLiteral("PASS");
+    case Verdict::Fail:
+        return QStringLiteral("FAIL");
+    case Verdict::Error:
+        return QStringLiteral("ERROR");
+    case Verdict::Aborted:
+        return QStringLiteral("ABORTED");
+    case Verdict::None:
+        break;
+    }
+    return {};
+}
+
+QString LimitsText(const QJsonObject& limits, const QString& unit)
+{
+    QStringList parts;
+    const QJsonValue low = limits.value(QStringLiteral("low"));
+    const QJsonValue high = limits.value(QStringLiteral("high"));
+    if (!low.isUndefined() && !high.isUndefined())
+        parts.append(WithUnit(Number(low) + QStringLiteral(" to ") + Number(high), unit));
+    else if (!low.isUndefined())
+        parts.append(QStringLiteral("at least ") + WithUnit(Number(low), unit));
+    else if (!high.isUndefined())
+        parts.append(QStringLiteral("at most ") + WithUnit(Number(high), unit));
+    if (const QJsonValue v = limits.value(QStringLiteral("equals")); !v.isUndefined())
+        parts.append(QStringLiteral("= ") + WithUnit(Number(v), v.isDouble() ? unit : QString()));
+    if (const QJsonValue v = limits.value(QStringLiteral("matches")); !v.isUndefined())
+        parts.append(QStringLiteral("matches ") + v.toString());
+    if (const QJsonValue v = limits.value(QStringLiteral("mask")); !v.isUndefined())
+        parts.append(QStringLiteral("mask 0x") + QString::number(v.toInteger(), 16).toUpper().rightJustified(4, QLatin1Char('0')));
+    return parts.join(QStringLiteral(", "));
+}
+
+void FixtureModel::checking(const QString& barcode)
+{
+    s_.phase = Phase::Checking;
+    s_.message = QStringLiteral("Checking %1 ...").arg(barcode);
+}
+
+void FixtureModel::refuse(const QString& words)
+{
+    s_.phase = Phase::Idle;
+    s_.message = words;
+}
+
+void FixtureModel::begin(const QString& barcode)
+{
+    s_ = FixtureState{};
+    s_.phase = Phase::Running;
+    s_.barcode = barcode;
+    runEndSeen_ = false;
+    finalObject_ = {};
+}
+
+void FixtureModel::note(const QString& text)
+{
+    if (text.isEmpty())
+        return;
+    s_.notes.append(text);
+    while (s_.notes.size() > kNotesKept)
+        s_.notes.removeFirst();
+}
+
+void FixtureModel::event(const QJsonObject& e)
+{
+    for (const QJsonValue& error : e.value(QStringLiteral("errors")).toArray())
+        note(error.toString());
+    const QString kind = Text(e, "event");
+    if (kind == QLatin1String("run_start")) {
+        s_.runId = Text(e, "run_id");
+        s_.steps.clear();
+        for (const QJsonValue& v : e.value(QStringLiteral("steps")).toArray()) {
+            const QJsonObject step = v.toObject();
+            s_.steps.push_back({Text(step, "name"), Text(step, "kind"), {}, 0, {}});
+        }
+    } else if (kind == QLatin1String("step_start")) {
+        s_.current = e.value(QStringLiteral("index")).toInt(-1);
+        s_.attempt = e.value(QStringLiteral("attempt")).toInt(1);
+        // A step tried again: only its last attempt's failures count.
+        if (s_.attempt > 1 && s_.current >= 0 && s_.current < int(s_.steps.size())) {
+            const QString name = s_.steps[size_t(s_.current)].name;
+            std::erase_if(s_.failures, [&](const FailedMeasurement& f) { return f.step == name; });
+        }
+    } else if (kind == QLatin1String("measurement")) {
+        const QString name = Text(e, "name");
+        const QString unit = Text(e, "unit");
+        const QJsonValue value = e.value(QStringLiteral("value"));
+        const QString step = Text(e, "step_name");
+        if (name == QLatin1String("uid") && value.isString())
+            s_.uid = value.toString();
+        else if (name == QLatin1String("serial_number") && value.isString())
+            s_.serialNumber = value.toString();
+        // The barcode scanned (identify reads the one the pack held before
+        // it is written).
+        else if (name == QLatin1String("barcode") && value.isString() && !value.toString().isEmpty() && stepKind(e) == QLatin1String("scan"))
+            s_.barcode = value.toString();
+        if (Text(e, "outcome") == QLatin1String("FAIL"))
+            s_.failures.push_back({step, name, value.isNull() ? QStringLiteral("no value") : WithUnit(Number(value), unit),
+                                   LimitsText(e.value(QStringLiteral("limits")).toObject(), unit), Text(e, "reason")});
+    } else if (kind == QLatin1String("prompt")) {
+        s_.prompt = {Text(e, "id"), Text(e, "kind"), Text(e, "text"), e.value(QStringLiteral("timeout_s")).toDouble(), {}};
+    } else if (kind == QLatin1String("prompt_refused")) {
+        if (Text(e, "id") == s_.prompt.id)
+            s_.prompt.refused = Text(e, "reason");
+    } else if (kind == QLatin1String("prompt_closed")) {
+        if (Text(e, "id") == s_.prompt.id)
+            s_.prompt = {};
+    } else if (kind == QLatin1String("step_end")) {
+        const int index = e.value(QStringLiteral("index")).toInt(-1);
+        if (index >= 0 && index < int(s_.steps.size())) {
+            StepRow& row = s_.steps[size_t(index)];
+            row.outcome = Text(e, "outcome");
+            row.durationS = e.value(QStringLiteral("duration_s")).toDouble();
+            row.reason = Text(e, "reason");
+        }
+        if (index == s_.current)
+            s_.current = -1;
+    } else if (kind == QLatin1String("warning") || kind == QLatin1String("error")) {
+        note(Text(e, "message"));
+    } else if (kind == QLatin1String("run_end")) {
+        runEnded(e);
+    } else if (kind.isEmpty() && e.contains(QStringLiteral("exit"))) {
+        finalObject_ = e;
+    }
+}
+
+QString FixtureModel::stepKind(const QJsonObject& measurement) const
+{
+    const int index = measurement.value(QStringLiteral("step")).toInt(-1);
+    return index >= 0 && index < int(s_.steps.size()) ? s_.steps[size_t(index)].kind : QString();
+}
+
+void FixtureModel::runEnded(const QJsonObject& e)
+{
+    runEndSeen_ = true;
+    s_.verdict = VerdictOf(Text(e, "outcome"));
+    s_.failureCode = Text(e, "failure_code");
+    s_.reason = Text(e, "failure_reason");
+    s_.recordPath = Text(e, "record");
+    if (s_.recordPath.isEmpty()) {
+        // A run that leaves no record has not done its job, whatever the
+        // pack did.
+        s_.verdict = Verdict::Error;
+        s_.reason = QStringLiteral("The record of the run was not written")
+                    + (s_.notes.isEmpty() ? QString() : QStringLiteral(": ") + s_.notes.last());
+    }
+    s_.prompt = {};
+    s_.current = -1;
+    for (StepRow& row : s_.steps)
+        if (row.outcome.isEmpty())
+            row.outcome = QStringLiteral("NOT_RUN");
+}
+
+void FixtureModel::aborting()
+{
+    if (s_.phase == Phase::Running)
+        s_.phase = Phase::Aborting;
+}
+
+void FixtureModel::ended(const ProcessEnd& end)
+{
+    const bool wasAborting = s_.phase == Phase::Aborting;
+    s_.phase = Phase::Idle;
+    s_.prompt = {};
+    if (runEndSeen_)
+        return;
+    s_.verdict = Verdict::Error;
+    if (const QString why = FinalError(finalObject_); !why.isEmpty()) {
+        s_.reason = QStringLiteral("Not tested: ") + why;
+    } else {
+        s_.reason = end.crashed && wasAborting
+                        ? QStringLiteral("The run was aborted and its test program did not end; it was killed and no record was written")
+                    : end.crashed ? QStringLiteral("The test program ended without a result (it was killed)")
+                                  : QStringLiteral("The test program ended without a result (exit status %1)").arg(end.exitCode);
+        const QString tail = end.stderrTail.trimmed();
+        if (!tail.isEmpty())
+            s_.reason += QStringLiteral(": ") + tail.section(QLatin1Char('\n'), -1);
+    }
+    for (StepRow& row : s_.steps) {
+        if (row.outcome.isEmpty())
+            row.outcome = &row - s_.steps.data() == s_.current ? QStringLiteral("ERROR") : QStringLiteral("NOT_RUN");
+    }
+    s_.current = -1;
+}
+
+int FixtureModel::stepsDone() const
+{
+    return int(std::count_if(s_.steps.begin(), s_.steps.end(), [](const StepRow& r) { return !r.outcome.isEmpty(); }));
+}
+
+QString FixtureModel::currentStepText() const
+{
+    if (s_.current < 0 || s_.current >= int(s_.steps.size()))
+        return {};
+    QString text = QStringLiteral("%1/%2 %3").arg(s_.current + 1).arg(s_.steps.size()).arg(s_.steps[size_t(s_.current)].name);
+    if (s_.attempt > 1)
+        text += QStringLiteral(" (attempt %1)").arg(s_.attempt);
+    return text;
+}
+
+} // namespace bms::stationtab

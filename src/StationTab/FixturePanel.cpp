@@ -1,0 +1,302 @@
+#include "FixturePanel.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpacerItem>
+#include <QVBoxLayout>
+
+namespace bms::stationtab {
+
+namespace {
+
+struct BannerLook {
+    const char* text;
+    const char* background;
+    const char* foreground;
+};
+
+BannerLook Look(Verdict verdict, Phase phase)
+{
+    if (phase == Phase::Running)
+        return {"TESTING", "#1565c0", "white"};
+    if (phase == Phase::Aborting)
+        return {"ABORTING", "#6d6d6d", "white"};
+    switch (verdict) {
+    case Verdict::Pass:
+        return {"PASS", "#1b8a2f", "white"};
+    case Verdict::Fail:
+        return {"FAIL", "#d01c1c", "white"};
+    case Verdict::Error:
+        return {"ERROR", "#e65100", "white"};
+    case Verdict::Aborted:
+        return {"ABORTED", "#6d6d6d", "white"};
+    case Verdict::None:
+        break;
+    }
+    return {"READY", "#e0e0e0", "#505050"};
+}
+
+QColor OutcomeColour(const QString& outcome)
+{
+    if (outcome == QLatin1String("PASS"))
+        return QColor(0x1b, 0x8a, 0x2f);
+    if (outcome == QLatin1String("FAIL") || outcome == QLatin1String("ERROR"))
+        return QColor(0xd0, 0x1c, 0x1c);
+    if (outcome.isEmpty())
+        return QColor(0x15, 0x65, 0xc0);
+    return QColor(0x60, 0x60, 0x60);
+}
+
+QLabel* Label(const char* name, int pointSize, bool bold, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    QFont font = label->font();
+    font.setPointSize(pointSize);
+    font.setBold(bold);
+    label->setFont(font);
+    label->setTextInteractionFlags(Qt::NoTextInteraction);
+    return label;
+}
+
+} // namespace
+
+FixturePanel::FixturePanel(int fixture, QWidget* parent) : QFrame(parent), fixture_(fixture)
+{
+    setObjectName(QStringLiteral("fixturePanel%1").arg(fixture));
+    setFrameShape(QFrame::StyledPanel);
+    setLineWidth(2);
+    setAutoFillBackground(true);
+
+    title_ = Label("fixtureTitle", 11, true, this);
+    port_ = Label("fixturePort", 9, false, this);
+    barcode_ = Label("fixtureBarcode", 18, true, this);
+    identity_ = Label("fixtureIdentity", 10, false, this);
+    identity_->setWordWrap(true);
+    banner_ = Label("fixtureBanner", 40, true, this);
+    banner_->setAlignment(Qt::AlignCenter);
+    banner_->setMinimumHeight(84);
+    reason_ = Label("fixtureReason", 12, true, this);
+    reason_->setWordWrap(true);
+    reason_->setStyleSheet(QStringLiteral("color: #d01c1c;"));
+    step_ = Label("fixtureStep", 13, true, this);
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(QStringLiteral("fixtureProgress"));
+    progress_->setTextVisible(false);
+    progress_->setMaximumHeight(14);
+    steps_ = new QListWidget(this);
+    steps_->setObjectName(QStringLiteral("fixtureSteps"));
+    steps_->setFocusPolicy(Qt::NoFocus);
+    steps_->setSelectionMode(QAbstractItemView::NoSelection);
+    QFont stepsFont(QStringLiteral("monospace"));
+    stepsFont.setStyleHint(QFont::Monospace);
+    stepsFont.setPointSize(10);
+    steps_->setFont(stepsFont);
+
+    prompt_ = new QFrame(this);
+    prompt_->setObjectName(QStringLiteral("fixturePrompt"));
+    prompt_->setStyleSheet(QStringLiteral("#fixturePrompt { background: #fff3b0; border: 2px solid #c9a400; }"));
+    promptText_ = Label("fixturePromptText", 13, true, prompt_);
+    promptText_->setWordWrap(true);
+    promptValue_ = new QLineEdit(prompt_);
+    promptValue_->setObjectName(QStringLiteral("fixturePromptValue"));
+    QFont valueFont = promptValue_->font();
+    valueFont.setPointSize(13);
+    promptValue_->setFont(valueFont);
+    promptOk_ = new QPushButton(QStringLiteral("OK"), prompt_);
+    promptOk_->setObjectName(QStringLiteral("fixturePromptOk"));
+    promptOk_->setFont(valueFont);
+    promptOk_->setFocusPolicy(Qt::NoFocus);
+    auto* promptRow = new QHBoxLayout;
+    promptRow->addWidget(promptValue_, 1);
+    promptRow->addWidget(promptOk_);
+    auto* promptLayout = new QVBoxLayout(prompt_);
+    promptLayout->setContentsMargins(6, 6, 6, 6);
+    promptLayout->addWidget(promptText_);
+    promptLayout->addLayout(promptRow);
+    prompt_->hide();
+
+    message_ = Label("fixtureMessage", 12, true, this);
+    message_->setWordWrap(true);
+    message_->setStyleSheet(QStringLiteral("color: #b35c00;"));
+    abort_ = new QPushButton(QStringLiteral("Abort"), this);
+    abort_->setObjectName(QStringLiteral("fixtureAbort"));
+    abort_->setFocusPolicy(Qt::NoFocus);
+
+    // Texts never widen the panel: four panels share the width of a laptop
+    // screen whatever the port paths and barcodes are.
+    for (QLabel* label : {port_, barcode_, banner_, step_})
+        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    auto* titleRow = new QHBoxLayout;
+    titleRow->addWidget(title_);
+    titleRow->addWidget(port_, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 6, 8, 6);
+    layout->setSpacing(4);
+    layout->addLayout(titleRow);
+    layout->addWidget(barcode_);
+    layout->addWidget(identity_);
+    layout->addWidget(banner_);
+    layout->addWidget(reason_);
+    layout->addWidget(step_);
+    layout->addWidget(progress_);
+    layout->addWidget(prompt_);
+    layout->addWidget(steps_, 1);
+    // Takes the room of the steps when they are not shown, so the rest
+    // stays at the top.
+    filler_ = new QSpacerItem(0, 0, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    layout->addItem(filler_);
+    layout->addWidget(message_);
+    layout->addWidget(abort_);
+
+    connect(promptOk_, &QPushButton::clicked, this, &FixturePanel::submitPrompt);
+    connect(promptValue_, &QLineEdit::returnPressed, this, &FixturePanel::submitPrompt);
+    connect(abort_, &QPushButton::clicked, this, &FixturePanel::abortClicked);
+}
+
+void FixturePanel::setCompact(bool compact)
+{
+    steps_->setVisible(!compact);
+    filler_->changeSize(0, 0, QSizePolicy::Minimum, compact ? QSizePolicy::Expanding : QSizePolicy::Fixed);
+    layout()->invalidate();
+    QFont font = banner_->font();
+    font.setPointSize(compact ? 28 : 40);
+    banner_->setFont(font);
+    banner_->setMinimumHeight(compact ? 56 : 84);
+}
+
+void FixturePanel::show(const FixtureModel& model, const QString& port, bool selected)
+{
+    const FixtureState& s = model.state();
+    title_->setText(QStringLiteral("Fixture %1").arg(fixture_));
+    portText_ = port.isEmpty() ? QStringLiteral("(no port)") : port;
+    port_->setToolTip(portText_);
+    elidePort();
+    barcode_->setText(s.barcode.isEmpty() ? QStringLiteral("-") : s.barcode);
+    QStringList identity;
+    if (!s.uid.isEmpty())
+        identity << QStringLiteral("UID ") + s.uid;
+    if (!s.serialNumber.isEmpty())
+        identity << QStringLiteral("SN ") + s.serialNumber;
+    // Two lines always, so the banners of all panels stand level.
+    while (identity.size() < 2)
+        identity << QStringLiteral(" ");
+    identity_->setText(identity.join(QLatin1Char('\n')));
+
+    const BannerLook look = Look(s.verdict, s.phase);
+    // Style sheets repolish the widget: set only when they change.
+    if (banner_->text() != QLatin1String(look.text)) {
+        banner_->setText(QString::fromLatin1(look.text));
+        banner_->setStyleSheet(QStringLiteral("background: %1; color: %2; border-radius: 6px;")
+                                   .arg(QLatin1String(look.background), QLatin1String(look.foreground)));
+    }
+
+    // The failure: its code, then every failing measurement with its
+    // limits, or the failure in words when no measurement failed.
+    QStringList reason;
+    if (s.phase == Phase::Idle && s.verdict != Verdict::Pass && s.verdict != Verdict::None) {
+        if (!s.failureCode.isEmpty())
+            reason << s.failureCode;
+        if (!s.reason.isEmpty() && s.failures.empty())
+            reason << s.reason;
+    }
+    for (const FailedMeasurement& f : s.failures)
+        reason << QStringLiteral("%1 %2 (limits %3)").arg(f.name, f.value, f.limits);
+    reason_->setText(reason.join(QLatin1Char('\n')));
+    reason_->setVisible(!reason.isEmpty());
+
+    const bool working = s.phase == Phase::Running || s.phase == Phase::Aborting;
+    step_->setText(s.phase == Phase::Aborting ? QStringLiteral("Aborting ...") : model.currentStepText());
+    step_->setVisible(working);
+    progress_->setMaximum(std::max<int>(1, int(s.steps.size())));
+    progress_->setValue(model.stepsDone());
+    progress_->setVisible(working);
+
+    // Rows are changed in place, and only where they changed, so that an
+    // event repaints what it changed and nothing more.
+    while (steps_->count() > int(s.steps.size()))
+        delete steps_->takeItem(steps_->count() - 1);
+    for (size_t i = 0; i < s.steps.size(); ++i) {
+        const StepRow& row = s.steps[i];
+        QString text = QStringLiteral("%1 %2").arg(i + 1, 2).arg(row.name.left(17), -17);
+        if (!row.outcome.isEmpty()) {
+            text += QLatin1Char(' ') + row.outcome.left(7).leftJustified(7);
+            if (row.outcome != QLatin1String("NOT_RUN"))
+                text += QStringLiteral("%1 s").arg(row.durationS, 5, 'f', 1);
+        } else if (int(i) == s.current) {
+            text += QStringLiteral(" ...");
+        }
+        QListWidgetItem* item = steps_->item(int(i));
+        if (!item)
+            item = new QListWidgetItem(steps_);
+        if (item->text() != text)
+            item->setText(text);
+        const QColor colour = OutcomeColour(row.outcome);
+        if (item->foreground().color() != colour)
+            item->setForeground(colour);
+    }
+    if (s.current >= 0)
+        steps_->scrollToItem(steps_->item(s.current));
+
+    if (s.prompt.id != promptId_) {
+        promptId_ = s.prompt.id;
+        promptValue_->clear();
+    }
+    promptKind_ = s.prompt.kind;
+    prompt_->setVisible(!s.prompt.id.isEmpty());
+    promptValue_->setVisible(s.prompt.kind != QLatin1String("confirm"));
+    QString question = s.prompt.text;
+    if (!s.prompt.refused.isEmpty())
+        question += QStringLiteral("\n") + s.prompt.refused;
+    promptText_->setText(question);
+
+    QStringList message;
+    if (!s.message.isEmpty())
+        message << s.message;
+    if (working)
+        message += s.notes;
+    message_->setText(message.join(QLatin1Char('\n')));
+    message_->setVisible(!message.isEmpty());
+    abort_->setEnabled(s.phase == Phase::Running);
+
+    if (selected != selected_) {
+        selected_ = selected;
+        setStyleSheet(selected ? QStringLiteral("#fixturePanel%1 { border: 3px solid #1565c0; }").arg(fixture_) : QString());
+    }
+}
+
+QString FixturePanel::bannerText() const { return banner_->text(); }
+QString FixturePanel::reasonText() const { return reason_->text(); }
+QString FixturePanel::messageText() const { return message_->text(); }
+
+void FixturePanel::submitPrompt()
+{
+    if (promptId_.isEmpty())
+        return;
+    Q_EMIT answered(promptKind_ == QLatin1String("confirm") ? QStringLiteral("ok") : promptValue_->text().trimmed());
+}
+
+void FixturePanel::elidePort()
+{
+    port_->setText(port_->fontMetrics().elidedText(portText_, Qt::ElideMiddle, std::max(40, port_->width())));
+}
+
+void FixturePanel::resizeEvent(QResizeEvent* event)
+{
+    QFrame::resizeEvent(event);
+    elidePort();
+}
+
+void FixturePanel::mousePressEvent(QMouseEvent* event)
+{
+    QFrame::mousePressEvent(event);
+    if (event->button() == Qt::LeftButton)
+        Q_EMIT selectClicked();
+}
+
+} // namespace bms::stationtab

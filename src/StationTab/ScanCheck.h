@@ -1,0 +1,45 @@
+// What the window checks before a scanned barcode starts a run: the recipe's
+// pattern for the barcode (the run checks it again; a refusal here starts no
+// process and writes no record), and which device file a port name means,
+// so that two names of one port are known to be the same.
+#pragma once
+
+#include "Recipe.h"
+
+#include <QDateTime>
+#include <QString>
+#include <optional>
+
+namespace bms::stationtab {
+
+// The recipe as the window knows it, loaded again whenever its file
+// changes (the engineer may edit it between two packs).
+class RecipeGate {
+public:
+    // Loads the recipe at `path` unless it is loaded and unchanged; false
+    // with error() when it cannot be used.
+    bool load(const QString& path);
+    const std::optional<station::Recipe>& recipe() const { return recipe_; }
+    const QString& error() const { return error_; }
+
+    // Why `barcode` may not start a run of the recipe at `path`, in words;
+    // empty when it may. A recipe without a scan step takes any barcode
+    // that is not empty.
+    QString refusal(const QString& path, const QString& barcode);
+    // The recipe lets a barcode that passed at this station be tested again.
+    bool allowsRetest() const { return recipe_ && recipe_->allowRetest; }
+
+private:
+    QString path_;
+    QDateTime modified_;
+    qint64 size_ = -1;
+    std::optional<station::Recipe> recipe_;
+    QString error_;
+};
+
+// The device file the port name `name` opens, links resolved: a device
+// path, a bare device name ("ttyUSB0"), "COM3", or the name of a running
+// virtual pack ("demo", "virtual-pack-demo").
+QString PortIdentity(const QString& name);
+
+} // namespace bms::stationtab

@@ -1,0 +1,510 @@
+#include "StationTab.h"
+
+#include "FixturePanel.h"
+#include "ForwardLoop.h"
+#include "HistoryPage.h"
+#include "PortList.h"
+#include "RecordsWorker.h"
+#include "SettingsPage.h"
+#include "UiHost.h"
+
+#include <QAbstractItemView>
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace bms::stationtab {
+
+namespace {
+
+// Fixtures side by side before a second row starts.
+constexpr int kColumns = 4;
+
+QLabel* BoldLabel(const char* name, int pointSize, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    QFont font = label->font();
+    font.setPointSize(pointSize);
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+} // namespace
+
+StationTab::StationTab(UiHost& host, const QString& configPath, QWidget* parent)
+    : QWidget(parent), host_(host), configPath_(configPath), config_(StationConfig::load(configPath))
+{
+    setObjectName(QStringLiteral("ts6"));
+    scan_ = new QLineEdit(this);
+    scan_->setObjectName(QStringLiteral("stationScan"));
+    scan_->setPlaceholderText(QStringLiteral("Scan a barcode"));
+    QFont scanFont = scan_->font();
+    scanFont.setPointSize(16);
+    scan_->setFont(scanFont);
+    scan_->setMinimumWidth(300);
+    scan_->installEventFilter(this);
+    auto* scanLabel = BoldLabel("stationScanLabel", 14, this);
+    scanLabel->setText(QStringLiteral("Scan:"));
+    scanStatus_ = BoldLabel("stationScanStatus", 12, this);
+    // Long refusals must not widen the window.
+    scanStatus_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    recipeLabel_ = BoldLabel("stationRecipeLabel", 10, this);
+    counters_ = BoldLabel("stationCounters", 12, this);
+    forwarding_ = BoldLabel("stationForwarding", 10, this);
+
+    auto* scanRow = new QHBoxLayout;
+    scanRow->addWidget(scanLabel);
+    scanRow->addWidget(scan_, 3);
+    scanRow->addWidget(scanStatus_, 4);
+    // The forwarding state may carry a long server error: it takes the
+    // room left (the whole text in its tooltip) and never widens the window.
+    forwarding_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    forwarding_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    auto* countRow = new QHBoxLayout;
+    countRow->addWidget(counters_);
+    countRow->addSpacing(16);
+    countRow->addWidget(recipeLabel_);
+    countRow->addSpacing(16);
+    countRow->addWidget(forwarding_, 1);
+
+    pages_ = new QTabWidget(this);
+    pages_->setObjectName(QStringLiteral("stationPages"));
+    fixturesPage_ = new QWidget(pages_);
+    fixturesPage_->setObjectName(QStringLiteral("stationFixturesPage"));
+    grid_ = new QGridLayout(fixturesPage_);
+    grid_->setContentsMargins(2, 2, 2, 2);
+    grid_->setSpacing(6);
+    history_ = new HistoryPage(pages_);
+    settings_ = new SettingsPage(pages_);
+    pages_->addTab(fixturesPage_, QStringLiteral("Fixtures"));
+    pages_->addTab(history_, QStringLiteral("History"));
+    pages_->addTab(settings_, QStringLiteral("Settings"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->addLayout(scanRow);
+    layout->addLayout(countRow);
+    layout->addWidget(pages_, 1);
+
+    connect(history_, &HistoryPage::searchRequested, this, &StationTab::refreshHistory);
+    connect(history_, &HistoryPage::recordRequested, this, &StationTab::openRecord);
+    connect(settings_, &SettingsPage::unlockRequested, this, &StationTab::unlock);
+    connect(settings_, &SettingsPage::saveRequested, this, &StationTab::saveSettings);
+    connect(settings_, &SettingsPage::setPasswordRequested, this, &StationTab::setPassword);
+    connect(settings_, &SettingsPage::newShiftRequested, this, &StationTab::newShift);
+    connect(pages_, &QTabWidget::currentChanged, this, [this](int page) {
+        if (pages_->widget(page) == history_)
+            refreshHistory(history_->searchText());
+        // The settings lock again when the engineer leaves them.
+        if (pages_->widget(page) != settings_ && config_.locked())
+            settings_->setUnlocked(false);
+        scan_->setFocus();
+    });
+    refresh_.setSingleShot(true);
+    refresh_.setInterval(kPanelRefreshMs);
+    connect(&refresh_, &QTimer::timeout, this, &StationTab::showDirtyPanels);
+    focusWatch_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { keepScanFocus(now); });
+    applyConfig();
+}
+
+StationTab::~StationTab()
+{
+    // Focus moves while the widgets go: nothing of this tab may answer.
+    disconnect(focusWatch_);
+    // The processes go with their runners; the threads before the rest.
+    forward_.reset();
+    records_.reset();
+}
+
+void StationTab::applyConfig()
+{
+    settings_->load(config_, ListSerialPorts());
+    buildFixtures();
+    records_.reset();
+    forward_.reset();
+    // Forwarding starts with a station that is set up; a window whose
+    // Station tab is never used opens no database.
+    if (const QString line = config_.lineDatabase(); !line.isEmpty() && config_.incomplete().isEmpty()) {
+        forward_ = std::make_unique<records::ForwardLoop>(records::DefaultLocalDatabasePath(), line);
+        connect(forward_.get(), &records::ForwardLoop::passed, this,
+                [this](int, int waiting, const QString& error) { showForwarding(waiting, error); });
+        forward_->start();
+    }
+    if (config_.incomplete().isEmpty()) {
+        recipe_.load(config_.recipe);
+        showRecipe();
+        setScanStatus({});
+        refreshCounters();
+    } else {
+        recipeLabel_->clear();
+        setScanStatus(QStringLiteral("Not ready: ") + config_.incomplete(), true);
+    }
+}
+
+void StationTab::showRecipe()
+{
+    // The recipe as last loaded: the engineer may have changed its file.
+    const auto& recipe = recipe_.recipe();
+    recipeLabel_->setText(recipe ? QStringLiteral("Recipe %1 %2").arg(recipe->name, recipe->version) : recipe_.error());
+}
+
+void StationTab::buildFixtures()
+{
+    // Runners of fixtures that are busy stay; settings are saved only when
+    // none is.
+    for (FixtureRunner* r : runners_)
+        delete r;
+    for (FixturePanel* p : panels_)
+        delete p;
+    runners_.clear();
+    panels_.clear();
+    dirty_.clear();
+    selected_ = -1;
+    const int count = std::max(1, config_.fixtureCount());
+    for (int i = 0; i < count; ++i) {
+        auto* runner = new FixtureRunner(i + 1, this);
+        runner->setAbortGraceMs(abortGraceMs_);
+        auto* panel = new FixturePanel(i + 1, fixturesPage_);
+        panel->setCompact(count > kColumns);
+        grid_->addWidget(panel, i / kColumns, i % kColumns);
+        runners_.push_back(runner);
+        panels_.push_back(panel);
+        connect(runner, &FixtureRunner::changed, this, [this, i] { panelChanged(i); });
+        connect(runner, &FixtureRunner::finished, this, [this, i] { runFinished(i); });
+        connect(panel, &FixturePanel::answered, this, [this, i](const QString& text) {
+            runners_[size_t(i)]->answer(text);
+            scan_->setFocus();
+        });
+        connect(panel, &FixturePanel::abortClicked, this, [this, i] { runners_[size_t(i)]->abort(); });
+        connect(panel, &FixturePanel::selectClicked, this, [this, i] {
+            const int before = selected_;
+            selected_ = selected_ == i ? -1 : i;
+            if (before >= 0)
+                showPanel(before);
+            showPanel(i);
+            setScanStatus({});
+            scan_->setFocus();
+        });
+        showPanel(i);
+    }
+    for (int c = 0; c < kColumns; ++c)
+        grid_->setColumnStretch(c, c < count ? 1 : 0);
+}
+
+void StationTab::panelChanged(int index)
+{
+    // A run's events come in bursts (the measurements of a check); the
+    // panels show them at most kPanelRefreshMs apart.
+    dirty_.insert(index);
+    if (!refresh_.isActive())
+        refresh_.start();
+}
+
+void StationTab::showDirtyPanels()
+{
+    const QSet<int> dirty = std::exchange(dirty_, {});
+    for (int index : dirty)
+        if (index < int(panels_.size()))
+            showPanel(index);
+}
+
+void StationTab::showPanel(int index)
+{
+    dirty_.remove(index);
+    panels_[size_t(index)]->show(runners_[size_t(index)]->model(), config_.ports.value(index), index == selected_);
+}
+
+FixturePanel* StationTab::panel(int fixture) const
+{
+    return fixture >= 1 && fixture <= int(panels_.size()) ? panels_[size_t(fixture - 1)] : nullptr;
+}
+
+FixtureRunner* StationTab::runner(int fixture) const
+{
+    return fixture >= 1 && fixture <= int(runners_.size()) ? runners_[size_t(fixture - 1)] : nullptr;
+}
+
+void StationTab::setAbortGraceMs(int ms)
+{
+    abortGraceMs_ = ms;
+    for (FixtureRunner* r : runners_)
+        r->setAbortGraceMs(ms);
+}
+
+QString StationTab::countersText() const { return counters_->text(); }
+QString StationTab::forwardingText() const { return forwarding_->text(); }
+QString StationTab::scanStatusText() const { return scanStatus_->text(); }
+
+void StationTab::setScanStatus(const QString& text, bool refused)
+{
+    QString shown = text;
+    if (shown.isEmpty()) {
+        const int next = targetFixture();
+        shown = next < 0 ? QStringLiteral("Every fixture is busy")
+                         : QStringLiteral("Next pack: fixture %1%2").arg(next + 1).arg(selected_ == next ? QStringLiteral(" (chosen)") : QString());
+    }
+    scanStatus_->setText(shown);
+    scanStatus_->setStyleSheet(refused ? QStringLiteral("color: #d01c1c;") : QString());
+}
+
+int StationTab::targetFixture() const
+{
+    if (selected_ >= 0 && selected_ < int(runners_.size()) && !runners_[size_t(selected_)]->busy())
+        return selected_;
+    for (int i = 0; i < int(runners_.size()); ++i)
+        if (!runners_[size_t(i)]->busy())
+            return i;
+    return -1;
+}
+
+QList<int> StationTab::busyFixtures() const
+{
+    QList<int> busy;
+    for (const FixtureRunner* r : runners_)
+        if (r->busy())
+            busy.append(r->fixture());
+    return busy;
+}
+
+QString StationTab::portInUse(const QString& name) const
+{
+    const QString identity = PortIdentity(name);
+    for (int i = 0; i < int(runners_.size()); ++i) {
+        if (runners_[size_t(i)]->busy() && !config_.ports.value(i).isEmpty() && PortIdentity(config_.ports.value(i)) == identity)
+            return QStringLiteral("The port %1 is in use by fixture %2 of the Station tab until its run ends")
+                .arg(name)
+                .arg(i + 1);
+    }
+    return {};
+}
+
+void StationTab::refuse(int index, const QString& words)
+{
+    runners_[size_t(index)]->model().refuse(words);
+    showPanel(index);
+    setScanStatus(QStringLiteral("Fixture %1: %2").arg(index + 1).arg(words), true);
+}
+
+void StationTab::scan(const QString& text)
+{
+    const QString barcode = text.trimmed();
+    scan_->clear();
+    if (barcode.isEmpty() || closing_)
+        return;
+    if (const QString missing = config_.incomplete(); !missing.isEmpty())
+        return setScanStatus(QStringLiteral("Not ready: ") + missing, true);
+    const int index = targetFixture();
+    if (index < 0)
+        return setScanStatus(QStringLiteral("Every fixture is busy: %1 was not started").arg(barcode), true);
+    const QString port = config_.ports.value(index);
+    if (port.isEmpty())
+        return refuse(index, QStringLiteral("This fixture has no port (Station settings)"));
+    for (const FixtureRunner* r : runners_) {
+        if (r->busy() && r->model().state().barcode == barcode)
+            return refuse(index, QStringLiteral("Refused: %1 is on fixture %2 now").arg(barcode).arg(r->fixture()));
+    }
+    const QString why = recipe_.refusal(config_.recipe, barcode);
+    showRecipe();
+    if (!why.isEmpty())
+        return refuse(index, why);
+    if (windowHoldsPort && windowHoldsPort(PortIdentity(port)))
+        return refuse(index, QStringLiteral("The port %1 is open on the Data Collection tab: close it there first").arg(port));
+    if (selected_ == index)
+        selected_ = -1;
+    runners_[size_t(index)]->model().checking(barcode);
+    showPanel(index);
+    setScanStatus({});
+    if (recipe_.allowsRetest())
+        return startRun(index, barcode);
+    askPassedBefore(index, barcode);
+}
+
+void StationTab::passedChecked(int index, const QString& barcode, std::optional<bool> passed)
+{
+    FixtureRunner* runner = runners_[size_t(index)];
+    if (runner->model().state().phase != Phase::Checking)
+        return;
+    if (closing_)
+        return refuse(index, QStringLiteral("Not started: the window is closing"));
+    if (passed.value_or(false)) {
+        const QString station = config_.stationId.isEmpty() ? QString() : QStringLiteral(" at station ") + config_.stationId;
+        return refuse(index, QStringLiteral("Refused: %1 already passed%2 (the recipe allows no retest)").arg(barcode, station));
+    }
+    // When the database cannot tell, the run asks it again itself and says
+    // what it finds.
+    startRun(index, barcode);
+}
+
+void StationTab::startRun(int index, const QString& barcode)
+{
+    RunnerSettings settings;
+    settings.program = FindStationCli(config_.cli);
+    settings.recipe = config_.recipe;
+    settings.port = config_.ports.value(index);
+    settings.fixture = index + 1;
+    settings.stationId = config_.stationId;
+    settings.operatorName = config_.operatorName;
+    settings.lineDb = config_.lineDatabase();
+    runners_[size_t(index)]->start(settings, barcode);
+    setScanStatus({});
+}
+
+void StationTab::runFinished(int index)
+{
+    (void)index;
+    setScanStatus({});
+    if (forward_)
+        forward_->nudge();
+    refreshCounters();
+    // A hidden history is read again when it is shown.
+    if (history_->isVisible())
+        refreshHistory(history_->searchText());
+    if (allEnded_ && busyFixtures().isEmpty()) {
+        auto done = std::move(allEnded_);
+        allEnded_ = nullptr;
+        done();
+    }
+}
+
+QString StationTab::closeQuestion() const
+{
+    const QList<int> busy = busyFixtures();
+    if (busy.isEmpty())
+        return {};
+    if (busy.size() == 1)
+        return QStringLiteral("Fixture %1 is testing a pack. Abort its run (the record is kept as ABORTED) and exit?").arg(busy.first());
+    QStringList names;
+    for (int fixture : busy)
+        names.append(QString::number(fixture));
+    return QStringLiteral("Fixtures %1 are testing packs. Abort the runs (their records are kept as ABORTED) and exit?")
+        .arg(names.join(QStringLiteral(", ")));
+}
+
+void StationTab::abortAll(std::function<void()> done)
+{
+    closing_ = true;
+    for (int i = 0; i < int(runners_.size()); ++i) {
+        FixtureRunner* r = runners_[size_t(i)];
+        if (r->running())
+            r->abort();
+        else if (r->busy())
+            refuse(i, QStringLiteral("Not started: the window is closing"));
+    }
+    if (busyFixtures().isEmpty()) {
+        if (done)
+            done();
+        return;
+    }
+    allEnded_ = std::move(done);
+}
+
+void StationTab::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    scan_->setFocus();
+}
+
+bool StationTab::eventFilter(QObject* watched, QEvent* event)
+{
+    // A scanner ends its line with Enter or Tab; neither leaves the box.
+    if (watched == scan_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Tab || key == Qt::Key_Backtab) {
+            scan(scan_->text());
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void StationTab::keepScanFocus(QWidget* now)
+{
+    // Boxes the operator or the engineer types into, and the history
+    // table, keep the focus; anything else on the tab gives it back to the
+    // scan box.
+    if (!now || now == scan_ || !isVisible() || !isAncestorOf(now))
+        return;
+    if (qobject_cast<QLineEdit*>(now) || qobject_cast<QAbstractSpinBox*>(now) || qobject_cast<QComboBox*>(now)
+        || qobject_cast<QAbstractItemView*>(now) || qobject_cast<QTabBar*>(now))
+        return;
+    scan_->setFocus();
+}
+
+bool StationTab::saveConfig(const StationConfig& config)
+{
+    QString error;
+    if (!config.save(configPath_, error)) {
+        host_.showError(error);
+        return false;
+    }
+    config_ = config;
+    return true;
+}
+
+void StationTab::unlock(const QString& password)
+{
+    if (config_.checkPassword(password)) {
+        settings_->setUnlocked(true);
+        settings_->setStatus({});
+    } else {
+        settings_->setStatus(QStringLiteral("Wrong password"));
+    }
+}
+
+void StationTab::saveSettings()
+{
+    if (!settings_->unlocked())
+        return;
+    if (!busyFixtures().isEmpty()) {
+        host_.showMessage(QStringLiteral("The station settings can be changed when no fixture is testing a pack"));
+        return;
+    }
+    const StationConfig edited = settings_->edited(config_);
+    if (!edited.recipe.isEmpty() && !recipe_.load(edited.recipe)) {
+        host_.showMessage(recipe_.error());
+        return;
+    }
+    if (!saveConfig(edited))
+        return;
+    applyConfig();
+    settings_->setUnlocked(true);
+    settings_->setStatus(QStringLiteral("Saved to %1").arg(configPath_));
+}
+
+void StationTab::setPassword(const QString& password)
+{
+    if (!settings_->unlocked())
+        return;
+    StationConfig changed = config_;
+    changed.setPassword(password);
+    if (!saveConfig(changed))
+        return;
+    settings_->load(config_, ListSerialPorts());
+    settings_->setUnlocked(true);
+    settings_->setStatus(password.isEmpty() ? QStringLiteral("The password is removed: the settings are open to anyone")
+                                            : QStringLiteral("Password set: the settings lock when you leave this page"));
+}
+
+void StationTab::newShift()
+{
+    if (!settings_->unlocked())
+        return;
+    StationConfig changed = config_;
+    changed.shiftStart = QDateTime::currentDateTime();
+    if (saveConfig(changed)) {
+        settings_->setStatus(QStringLiteral("A new shift began at %1").arg(changed.shiftStart.toString(QStringLiteral("HH:mm"))));
+        refreshCounters();
+    }
+}
+
+} // namespace bms::stationtab

@@ -1,0 +1,157 @@
+// The "Station" tab: an operator scans a pack's barcode, the fixture it
+// goes to runs the recipe on it, and a large PASS or FAIL shows on that
+// fixture's panel. Up to eight fixtures side by side, each bound to a port
+// and each running its packs in a process of its own (FixtureRunner).
+//
+//  - Scan box: keeps the focus, so a keyboard-wedge scanner types into it;
+//    Enter or Tab starts the fixture that is selected (a click on its
+//    panel) or else the first free one. A barcode that fails the recipe's
+//    pattern, passed here before (asked of the records database), is on
+//    another fixture already, or whose fixture's port is open in the window
+//    is refused on the panel in words, and nothing starts.
+//  - Shift counters (runs, PASS, FAIL, first-pass yield since the shift
+//    began) and the line database's forwarding state.
+//  - History of runs with their records; the engineer's settings.
+//
+// The records database is reached only from its own thread (RecordsWorker)
+// and the forwarding runs on the ForwardLoop's, so the window's event loop
+// waits on neither.
+#pragma once
+
+#include "FixtureRunner.h"
+#include "ScanCheck.h"
+#include "StationConfig.h"
+
+#include <QSet>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QGridLayout;
+class QLabel;
+class QLineEdit;
+class QTabWidget;
+
+namespace bms {
+class UiHost;
+namespace records {
+class ForwardLoop;
+}
+}
+
+namespace bms::stationtab {
+
+class FixturePanel;
+class HistoryPage;
+class RecordsWorker;
+class SettingsPage;
+
+class StationTab : public QWidget {
+    Q_OBJECT
+public:
+    // The settings come from `configPath` (StationConfig::defaultPath() in
+    // the window); message boxes go through `host`.
+    StationTab(UiHost& host, const QString& configPath, QWidget* parent = nullptr);
+    ~StationTab() override;
+
+    // Whether the window's own port (the Data Collection tab's) is open on
+    // the device `identity` (PortIdentity); a scan for a fixture on that
+    // port is refused.
+    std::function<bool(const QString& identity)> windowHoldsPort;
+
+    // Words saying that the port `name` is in use by a fixture, naming it;
+    // empty when no fixture is using it.
+    QString portInUse(const QString& name) const;
+
+    // Fixtures testing a pack (or checking its barcode).
+    QList<int> busyFixtures() const;
+    // What closing the window asks while fixtures are busy ("Fixtures 1, 3
+    // are testing packs. Abort the runs ... and exit?"); empty when none is.
+    QString closeQuestion() const;
+    // Aborts every fixture's run; `done` is called once all have ended
+    // (at once when none runs). No run starts afterwards.
+    void abortAll(std::function<void()> done);
+
+    // A scanned barcode, as Enter after it in the scan box.
+    void scan(const QString& barcode);
+
+    const StationConfig& config() const { return config_; }
+    QLineEdit* scanBox() const { return scan_; }
+    FixturePanel* panel(int fixture) const;
+    FixtureRunner* runner(int fixture) const;
+    HistoryPage* history() const { return history_; }
+    SettingsPage* settings() const { return settings_; }
+    QString countersText() const;
+    QString forwardingText() const;
+    QString scanStatusText() const;
+    void setAbortGraceMs(int ms);
+
+Q_SIGNALS:
+    // The shift counters / the history table were refreshed.
+    void countersUpdated();
+    void historyUpdated();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void applyConfig();
+    void buildFixtures();
+    void showRecipe();
+    void panelChanged(int index);
+    void showDirtyPanels();
+    void showPanel(int index);
+    void setScanStatus(const QString& text, bool refused = false);
+    int targetFixture() const;
+    void refuse(int index, const QString& words);
+    void askPassedBefore(int index, const QString& barcode);
+    void passedChecked(int index, const QString& barcode, std::optional<bool> passed);
+    void startRun(int index, const QString& barcode);
+    void runFinished(int index);
+    void refreshCounters();
+    void refreshHistory(const QString& text);
+    void openRecord(const QString& runId);
+    void showForwarding(int waiting, const QString& error);
+    void keepScanFocus(QWidget* now);
+    void unlock(const QString& password);
+    void saveSettings();
+    void setPassword(const QString& password);
+    void newShift();
+    RecordsWorker& records();
+    bool saveConfig(const StationConfig& config);
+
+    UiHost& host_;
+    QString configPath_;
+    StationConfig config_;
+    RecipeGate recipe_;
+    QDateTime openedAt_ = QDateTime::currentDateTime();
+    std::unique_ptr<RecordsWorker> records_;
+    std::unique_ptr<records::ForwardLoop> forward_;
+    std::vector<FixtureRunner*> runners_;
+    std::vector<FixturePanel*> panels_;
+    // Panels whose fixture changed since they were last shown.
+    QSet<int> dirty_;
+    QTimer refresh_;
+    static constexpr int kPanelRefreshMs = 100;
+    int selected_ = -1; // index of the fixture the next scan goes to; -1: the first free
+    bool closing_ = false;
+    QMetaObject::Connection focusWatch_;
+    std::function<void()> allEnded_;
+    int abortGraceMs_ = FixtureRunner::kAbortGraceMs;
+
+    QLineEdit* scan_;
+    QLabel* scanStatus_;
+    QLabel* recipeLabel_;
+    QLabel* counters_;
+    QLabel* forwarding_;
+    QTabWidget* pages_;
+    QWidget* fixturesPage_;
+    QGridLayout* grid_;
+    HistoryPage* history_;
+    SettingsPage* settings_;
+};
+
+} // namespace bms::stationtab

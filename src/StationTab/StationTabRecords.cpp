@@ -1,0 +1,138 @@
+// The Station tab's questions to the records database: whether a barcode
+// passed here, the shift's counters, the runs waiting for the line, the
+// history and a run's record. Each is a job for the records thread whose
+// answer comes back to the tab on the window's thread.
+#include "StationTab.h"
+
+#include "Forwarder.h"
+#include "HistoryPage.h"
+#include "Queries.h"
+#include "RecordStore.h"
+#include "RecordsWorker.h"
+
+#include <QLabel>
+
+namespace bms::stationtab {
+
+namespace {
+
+// Runs shown in the history when nothing is searched for.
+constexpr int kHistoryRows = 200;
+
+} // namespace
+
+void StationTab::askPassedBefore(int index, const QString& barcode)
+{
+    FixtureRunner* runner = runners_[size_t(index)];
+    const QString station = config_.stationId;
+    records().post([this, runner, index, barcode, station](records::StationRecords* records, const QString& openError) {
+        QString error = openError;
+        std::optional<bool> passed;
+        // The PC's own runs only: a line server that does not answer must
+        // not keep the fixture waiting. The run asks the line itself and
+        // fails its scan when the pack passed on another PC of the station.
+        if (records)
+            passed = records->localStore().passedBefore(barcode, station, error);
+        RecordsWorker::reply(this, [this, runner, index, barcode, passed] {
+            // The fixtures may have been rebuilt meanwhile.
+            if (index < int(runners_.size()) && runners_[size_t(index)] == runner)
+                passedChecked(index, barcode, passed);
+        });
+    });
+}
+
+RecordsWorker& StationTab::records()
+{
+    if (!records_) {
+        records::RecordsConfig config;
+        config.lineUrl = config_.lineDatabase();
+        records_ = std::make_unique<RecordsWorker>(config);
+    }
+    return *records_;
+}
+
+void StationTab::refreshCounters()
+{
+    if (!config_.incomplete().isEmpty())
+        return;
+    const QDateTime since = config_.shiftStart.isValid() ? config_.shiftStart : openedAt_;
+    records::RunFilter filter;
+    filter.station = config_.stationId;
+    filter.sinceMs = since.toMSecsSinceEpoch();
+    const bool countQueue = config_.lineDatabase().isEmpty();
+    records().post([this, filter, since, countQueue](records::StationRecords* records, const QString& openError) {
+        QString error = openError;
+        std::optional<std::vector<records::StatsRow>> rows;
+        std::optional<int> queued;
+        if (records) {
+            rows = records::Stats(records->local(), filter, records::StatsGroup::None, error);
+            if (countQueue) {
+                QString ignored;
+                queued = records::Forwarder(records->local(), {}).waiting(ignored);
+            }
+        }
+        RecordsWorker::reply(this, [this, rows, error, since, queued] {
+            if (!rows || rows->empty()) {
+                counters_->setText(QStringLiteral("Shift counters unknown: ") + error);
+            } else {
+                const records::StatsRow& t = rows->back();
+                const std::optional<double> yield = t.firstPassYield();
+                QString others;
+                if (t.error > 0)
+                    others += QStringLiteral("   ERROR %1").arg(t.error);
+                if (t.aborted > 0)
+                    others += QStringLiteral("   ABORTED %1").arg(t.aborted);
+                counters_->setText(QStringLiteral("Shift since %1:  %2 runs   PASS %3   FAIL %4%5   first-pass yield %6")
+                                       .arg(since.toString(QStringLiteral("HH:mm")))
+                                       .arg(t.runs)
+                                       .arg(t.pass)
+                                       .arg(t.fail)
+                                       .arg(others)
+                                       .arg(yield ? QStringLiteral("%1 %").arg(*yield, 0, 'f', 1) : QStringLiteral("-")));
+            }
+            if (queued)
+                forwarding_->setText(*queued == 0 ? QStringLiteral("No line database")
+                                                  : QStringLiteral("No line database: %1 runs kept on this PC only").arg(*queued));
+            Q_EMIT countersUpdated();
+        });
+    });
+}
+
+void StationTab::showForwarding(int waiting, const QString& error)
+{
+    QString text = waiting < 0 ? QStringLiteral("forwarding state unknown") : records::WaitingText(waiting);
+    if (!error.isEmpty() && waiting != 0)
+        text += QStringLiteral(" (%1)").arg(error.section(QLatin1Char('\n'), 0, 0));
+    forwarding_->setText(text);
+    forwarding_->setToolTip(text);
+}
+
+void StationTab::refreshHistory(const QString& text)
+{
+    records::RunFilter filter;
+    filter.anyId = text;
+    filter.limit = kHistoryRows;
+    records().post([this, filter](records::StationRecords* records, const QString& openError) {
+        QString error = openError;
+        std::optional<std::vector<records::RunSummary>> runs;
+        if (records)
+            runs = records::History(records->local(), filter, error);
+        RecordsWorker::reply(this, [this, runs, error] {
+            history_->showRuns(runs.value_or(std::vector<records::RunSummary>{}), runs ? QString() : error);
+            Q_EMIT historyUpdated();
+        });
+    });
+}
+
+void StationTab::openRecord(const QString& runId)
+{
+    records().post([this, runId](records::StationRecords* records, const QString& openError) {
+        QString error = openError;
+        std::optional<QJsonObject> record;
+        if (records)
+            record = records->localStore().load(runId, error);
+        RecordsWorker::reply(this, [this, record, error] { history_->showRecord(record.value_or(QJsonObject{}), record ? QString() : error); });
+    });
+}
+
+} // namespace bms::stationtab

@@ -1,0 +1,274 @@
+// The Station tab's core without a display: event lines cut from pieces of
+// any size, a fixture's model driven by tables of event lines and process
+// endings, the limits in words, the settings file and its password, the
+// scan check against the recipe, and a fixture's process answered and
+// aborted step by step (a stand-in program that ignores what it is told).
+#include "EventLines.h"
+#include "FixtureModel.h"
+#include "FixtureRunner.h"
+#include "QtTestSupport.h"
+#include "ScanCheck.h"
+#include "StationConfig.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace bms::stationtab;
+using bms::test::WaitUntil;
+
+namespace {
+
+const auto* const kQt = ::testing::AddGlobalTestEnvironment(new bms::test::QtEnvironment<>);
+
+QJsonObject Json(const char* text)
+{
+    return QJsonDocument::fromJson(QByteArray(text)).object();
+}
+
+const char* const kStart =
+    R"j({"event":"run_start","run_id":"r1","steps":[{"index":0,"name":"identify","kind":"identify"},)j"
+    R"j({"index":1,"name":"check","kind":"check"},{"index":2,"name":"prompt","kind":"prompt"}]})j";
+
+} // namespace
+
+TEST(StationTabLines, linesAreWholeWhateverThePiecesAndOverlongOnesAreDropped)
+{
+    const QByteArray text = "{\"a\":1}\n{\"b\":2}\n\n{\"c\":3}\n";
+    for (int piece : {1, 2, 3, 7, 100}) {
+        LineSplitter splitter;
+        std::vector<QByteArray> lines;
+        for (qsizetype at = 0; at < text.size(); at += piece)
+            splitter.feed(text.mid(at, piece), lines);
+        EXPECT_EQ(lines, (std::vector<QByteArray>{"{\"a\":1}", "{\"b\":2}", "", "{\"c\":3}"})) << piece;
+    }
+    LineSplitter bounded(8);
+    std::vector<QByteArray> lines;
+    bounded.feed("0123456789abc", lines);
+    bounded.feed("def\nshort\nrest", lines);
+    EXPECT_EQ(lines, std::vector<QByteArray>{"short"});
+    EXPECT_EQ(bounded.droppedLines(), 1);
+    EXPECT_EQ(bounded.rest(), QByteArray("rest"));
+
+    // The record event is known without reading its megabytes; any other
+    // line is parsed, and a line that is no object is nothing.
+    const QByteArray record = R"j({"errors":[],"event":"record","record":{"trace":")j" + QByteArray(100000, 'A') + "\"}}";
+    EXPECT_EQ(ParseEventLine(record), Json(R"j({"event":"record"})j"));
+    EXPECT_EQ(ParseEventLine(R"j({"errors":["x"],"event":"step_end","index":2})j")->value("index").toInt(), 2);
+    EXPECT_FALSE(ParseEventLine("Error opening serial port"));
+    EXPECT_FALSE(ParseEventLine("[1,2]"));
+}
+
+TEST(StationTabModel, eventsAndEndingsGiveTheBannerTheReasonAndTheSteps)
+{
+    struct Case {
+        const char* name;
+        std::vector<const char*> events;
+        ProcessEnd end;
+        bool aborting;
+        Verdict verdict;
+        const char* reason;      // contained in the reason
+        QStringList outcomes;    // of the three steps
+        int failures;
+    };
+    const Case cases[] = {
+        {"a limit failed: the measurement with its limits, the rest not run",
+         {kStart, R"j({"event":"step_start","index":0,"attempt":1})j",
+          R"j({"event":"measurement","step_name":"identify","name":"uid","value":"0123456789ABCDEF01234567","outcome":"PASS"})j",
+          R"j({"event":"step_end","index":0,"outcome":"PASS","duration_s":0.2})j",
+          R"j({"event":"step_start","index":1,"attempt":1})j",
+          R"j({"event":"measurement","step_name":"check","name":"cell_3","value":3050,"unit":"mV","limits":{"low":3200,"high":3400},"outcome":"FAIL","reason":"cell_3 3050 mV below its low limit 3200 mV"})j",
+          R"j({"event":"step_end","index":1,"outcome":"FAIL"})j",
+          R"j({"event":"run_end","outcome":"FAIL","failure_code":"check.cell_3","failure_reason":"cell_3 3050 mV below its low limit 3200 mV","record":"/r/r1.json","exit":1})j"},
+         {1, false, {}}, false, Verdict::Fail, "below its low limit", {"PASS", "FAIL", "NOT_RUN"}, 1},
+        {"a step tried again: only the last attempt's failures count",
+         {kStart, R"j({"event":"step_start","index":1,"attempt":1})j",
+          R"j({"event":"measurement","step_name":"check","name":"soh","value":80,"unit":"%","limits":{"low":90},"outcome":"FAIL","reason":"x"})j",
+          R"j({"event":"step_retry","index":1})j", R"j({"event":"step_start","index":1,"attempt":2})j",
+          R"j({"event":"step_end","index":1,"outcome":"PASS"})j",
+          R"j({"event":"run_end","outcome":"PASS","failure_code":null,"failure_reason":"","record":"/r/r1.json","exit":0})j"},
+         {0, false, {}}, false, Verdict::Pass, "", {"NOT_RUN", "PASS", "NOT_RUN"}, 0},
+        {"a PASS whose record was not written is an ERROR",
+         {kStart, R"j({"event":"error","message":"The record cannot be written: disk full"})j",
+          R"j({"event":"run_end","outcome":"PASS","failure_code":null,"failure_reason":"","record":null,"exit":4})j"},
+         {4, false, {}}, false, Verdict::Error, "not written: The record cannot be written: disk full", {"NOT_RUN", "NOT_RUN", "NOT_RUN"}, 0},
+        {"the program died mid-step: ERROR, that step ERROR",
+         {kStart, R"j({"event":"step_start","index":0,"attempt":1})j", R"j({"event":"step_end","index":0,"outcome":"PASS"})j",
+          R"j({"event":"step_start","index":1,"attempt":1})j"},
+         {9, true, "free(): invalid pointer\n"}, false, Verdict::Error, "ended without a result (it was killed)",
+         {"PASS", "ERROR", "NOT_RUN"}, 0},
+        {"the port did not open: not tested, with the reason",
+         {R"j({"error":{"kind":"port","message":"Error opening serial port (/dev/ttyUSB3)"},"errors":["Error opening serial port (/dev/ttyUSB3)"],"exit":3})j"},
+         {3, false, {}}, false, Verdict::Error, "Not tested: Error opening serial port (/dev/ttyUSB3)", {}, 0},
+        {"an abort the program did not obey: killed, no record",
+         {kStart, R"j({"event":"step_start","index":2,"attempt":1})j"}, {9, true, {}}, true, Verdict::Error,
+         "aborted and its test program did not end", {"NOT_RUN", "NOT_RUN", "ERROR"}, 0},
+        {"an abort obeyed",
+         {kStart, R"j({"event":"step_start","index":2,"attempt":1})j", R"j({"event":"step_end","index":2,"outcome":"ABORTED"})j",
+          R"j({"event":"run_end","outcome":"ABORTED","failure_code":"prompt.aborted","failure_reason":"aborted by the operator","record":"/r/r1.json","exit":5})j"},
+         {5, false, {}}, true, Verdict::Aborted, "aborted by the operator", {"NOT_RUN", "NOT_RUN", "ABORTED"}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FixtureModel model;
+        model.begin(QStringLiteral("202612090001"));
+        for (const char* e : c.events)
+            model.event(Json(e));
+        if (c.aborting)
+            model.aborting();
+        EXPECT_TRUE(model.busy());
+        model.ended(c.end);
+        const FixtureState& s = model.state();
+        EXPECT_FALSE(model.busy());
+        EXPECT_EQ(s.verdict, c.verdict);
+        EXPECT_TRUE(s.reason.contains(QLatin1String(c.reason))) << s.reason.toStdString();
+        QStringList outcomes;
+        for (const StepRow& row : s.steps)
+            outcomes.append(row.outcome);
+        EXPECT_EQ(outcomes, c.outcomes);
+        EXPECT_EQ(int(s.failures.size()), c.failures);
+    }
+}
+
+TEST(StationTabModel, promptsOpenRefuseAndCloseAndTheNextPackStartsClean)
+{
+    FixtureModel model;
+    model.begin(QStringLiteral("A"));
+    model.event(Json(kStart));
+    model.event(Json(R"j({"event":"measurement","step":0,"step_name":"identify","name":"uid","value":"U1","outcome":"INFO"})j"));
+    model.event(Json(R"j({"event":"measurement","step":0,"step_name":"identify","name":"barcode","value":"OLD","outcome":"INFO"})j"));
+    EXPECT_EQ(model.state().barcode, QStringLiteral("A")) << "the barcode the pack held before is not the one scanned";
+    model.event(Json(R"j({"event":"prompt","id":"p1","kind":"value","text":"Meter reading (mA)","timeout_s":600})j"));
+    EXPECT_EQ(model.state().prompt.id, QStringLiteral("p1"));
+    model.event(Json(R"j({"event":"prompt_refused","id":"p1","reason":"'abc' is not a number"})j"));
+    EXPECT_EQ(model.state().prompt.refused, QStringLiteral("'abc' is not a number"));
+    model.event(Json(R"j({"event":"prompt_closed","id":"p0","how":"cancelled"})j"));
+    EXPECT_EQ(model.state().prompt.id, QStringLiteral("p1")) << "another prompt's closing leaves this one";
+    model.event(Json(R"j({"event":"prompt_closed","id":"p1","how":"answered"})j"));
+    EXPECT_TRUE(model.state().prompt.id.isEmpty());
+    model.ended({0, true, {}});
+
+    // A refused scan leaves the last banner; the next pack clears everything.
+    model.refuse(QStringLiteral("Refused: barcode \"1\" does not match \\d{12}"));
+    EXPECT_EQ(model.state().verdict, Verdict::Error);
+    EXPECT_EQ(model.state().uid, QStringLiteral("U1"));
+    model.begin(QStringLiteral("B"));
+    EXPECT_EQ(model.state().verdict, Verdict::None);
+    EXPECT_TRUE(model.state().uid.isEmpty() && model.state().message.isEmpty() && model.state().steps.empty());
+}
+
+TEST(StationTabModel, limitsInWords)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {R"j({"low":3200,"high":3400})j", "3200 to 3400 mV"},
+        {R"j({"low":90})j", "at least 90 mV"},
+        {R"j({"high":40.5})j", "at most 40.5 mV"},
+        {R"j({"equals":"2.1.0"})j", "= \"2.1.0\""},
+        {R"j({"equals":16})j", "= 16 mV"},
+        {R"j({"matches":"\\d{12}"})j", "matches \\d{12}"},
+        {R"j({"mask":65535})j", "mask 0xFFFF"},
+    };
+    for (const auto& [limits, text] : cases)
+        EXPECT_EQ(LimitsText(Json(limits), QStringLiteral("mV")), QString::fromUtf8(text)) << limits;
+}
+
+TEST(StationTabConfig, settingsComeBackAndThePasswordIsCheckedByItsHash)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("sub/station.ini"));
+    EXPECT_EQ(StationConfig::load(path).fixtureCount(), 0) << "no file: nothing configured";
+    StationConfig c;
+    c.recipe = QStringLiteral("/line/eol.toml");
+    c.stationId = QStringLiteral("EOL-1");
+    c.operatorName = QStringLiteral("anna");
+    c.ports = {QStringLiteral("/dev/ttyUSB0"), QString(), QStringLiteral("demo")};
+    c.shiftStart = QDateTime(QDate(2026, 12, 9), QTime(6, 0));
+    EXPECT_TRUE(c.checkPassword(QStringLiteral("anything"))) << "no password: open";
+    c.setPassword(QStringLiteral("s3cret"));
+    QString error;
+    ASSERT_TRUE(c.save(path, error)) << error.toStdString();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(file.readAll().contains("s3cret"));
+
+    const StationConfig back = StationConfig::load(path);
+    EXPECT_EQ(back.ports, c.ports);
+    EXPECT_EQ(back.recipe, c.recipe);
+    EXPECT_EQ(back.operatorName, c.operatorName);
+    EXPECT_EQ(back.shiftStart, c.shiftStart);
+    EXPECT_TRUE(back.locked());
+    EXPECT_TRUE(back.checkPassword(QStringLiteral("s3cret")));
+    EXPECT_FALSE(back.checkPassword(QStringLiteral("s3cret ")));
+    EXPECT_FALSE(back.checkPassword(QString()));
+    StationConfig other = back;
+    other.setPassword(QStringLiteral("s3cret"));
+    EXPECT_NE(other.passwordHash, back.passwordHash) << "salted";
+}
+
+TEST(StationTabScan, barcodesAreCheckedAgainstTheRecipeAndPortsByTheirDevice)
+{
+    RecipeGate gate;
+    const QString recipe = QStringLiteral(STATION_RECIPES "/virtual-pack-eol.toml");
+    EXPECT_EQ(gate.refusal(recipe, QStringLiteral("202612090001")), QString());
+    EXPECT_EQ(gate.refusal(recipe, QStringLiteral("20261209000")), QStringLiteral("Refused: barcode \"20261209000\" does not match \\d{12}"));
+    EXPECT_EQ(gate.refusal(recipe, QStringLiteral("2026120900011")), QStringLiteral("Refused: barcode \"2026120900011\" does not match \\d{12}"));
+    EXPECT_FALSE(gate.allowsRetest());
+    EXPECT_TRUE(gate.refusal(QStringLiteral("/nonexistent/eol.toml"), QStringLiteral("202612090001")).startsWith(QStringLiteral("The recipe cannot be used: ")));
+
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("ttyFAKE0"));
+    QFile(target).open(QIODevice::WriteOnly);
+    QFile::link(target, dir.filePath(QStringLiteral("link")));
+    EXPECT_EQ(PortIdentity(dir.filePath(QStringLiteral("link"))), PortIdentity(target));
+    EXPECT_EQ(PortIdentity(QStringLiteral("COM3")), QStringLiteral("/dev/ttyS2"));
+    EXPECT_EQ(PortIdentity(QStringLiteral("ttyUSB7")), QStringLiteral("/dev/ttyUSB7"));
+}
+
+// A stand-in for quorlex-bms-cli: a shell script that starts a run, asks,
+// then ignores "!abort" (and, in a case, SIGINT and SIGTERM as well).
+TEST(StationTabRunner, answersGoToTheOpenPromptAndAnAbortEscalatesUntilTheProgramEnds)
+{
+    QTemporaryDir dir;
+    struct Case {
+        const char* name;
+        const char* traps;
+        Verdict verdict;
+    };
+    const Case cases[] = {
+        {"ends on SIGINT with its record", "trap 'echo \"{\\\"event\\\":\\\"run_end\\\",\\\"outcome\\\":\\\"ABORTED\\\",\\\"record\\\":\\\"/r.json\\\"}\"; exit 5' INT", Verdict::Aborted},
+        {"ignores every signal it can", "trap '' INT TERM", Verdict::Error},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString script = dir.filePath(QStringLiteral("fake-cli"));
+        QFile file(script);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QByteArray("#!/bin/sh\n") + c.traps + "\n"
+                   "echo '{\"event\":\"run_start\",\"steps\":[{\"name\":\"prompt\",\"kind\":\"prompt\"}]}'\n"
+                   "echo '{\"event\":\"prompt\",\"id\":\"p7\",\"kind\":\"value\",\"text\":\"Meter\"}'\n"
+                   "read answer; echo \"$answer\" > \"$(dirname \"$0\")/answer\"\n"
+                   "while :; do read line || sleep 0.05; done\n");
+        file.close();
+        file.setPermissions(file.permissions() | QFile::ExeOwner);
+
+        FixtureRunner runner(3);
+        runner.setAbortGraceMs(150);
+        RunnerSettings settings;
+        settings.program = script;
+        ASSERT_TRUE(runner.start(settings, QStringLiteral("202612090001")));
+        ASSERT_TRUE(WaitUntil([&] { return !runner.model().state().prompt.id.isEmpty(); }, 10000));
+        runner.answer(QStringLiteral("10012\n5"));
+        QFile answer(dir.filePath(QStringLiteral("answer")));
+        ASSERT_TRUE(WaitUntil([&] { return answer.exists() && answer.size() > 0; }, 10000));
+        ASSERT_TRUE(answer.open(QIODevice::ReadOnly));
+        EXPECT_EQ(answer.readAll(), QByteArray("@p7 10012 5\n"));
+        answer.remove();
+
+        runner.abort();
+        EXPECT_EQ(runner.model().state().phase, Phase::Aborting);
+        ASSERT_TRUE(WaitUntil([&] { return !runner.busy(); }, 10000));
+        EXPECT_EQ(runner.model().state().verdict, c.verdict);
+    }
+}
+

@@ -1,0 +1,296 @@
+// The Station tab through the real window offscreen, with two virtual packs
+// on two fixtures at once: each fixture runs the example recipe in a
+// process of its own (quorlex-bms-cli), answered from its panel. One pack
+// passes while the other fails beside it, a scan is refused by the recipe's
+// pattern, a pack that dies mid-run is an ERROR on its own panel only, and
+// an abort (from the panel, and by closing the window) leaves ABORTED
+// records.
+#include "WindowFixture.h"
+
+#include "FixturePanel.h"
+#include "FixtureRunner.h"
+#include "HistoryPage.h"
+#include "SettingsPage.h"
+#include "StationTab.h"
+#include "VirtualPack.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QJsonDocument>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+using bms::test::WindowFixture;
+using namespace bms::stationtab;
+
+namespace {
+
+const QString kRecipe = QStringLiteral(STATION_RECIPES "/virtual-pack-eol.toml");
+// A whole run of the example recipe takes about 5 s; two at once on a
+// loaded machine, more.
+constexpr int kRunMs = 90000;
+
+bms::sim::PackConfig FixturePack()
+{
+    bms::sim::PackConfig config;
+    config.publish = false;
+    config.live = false;
+    config.bootRebootMs = 50;
+    config.bootEraseMs = 50;
+    config.bootCheckMs = 50;
+    return config;
+}
+
+// Two packs on their fixtures (a 10 A charger each), the station's settings
+// naming their ports, the records in a folder of the test's own, and the
+// window.
+struct Station {
+    explicit Station(const QString& password = {})
+    {
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
+        qputenv("QUORLEX_BMS_CLI", BMS_CLI);
+        const QString ini = dir.filePath(QStringLiteral("station.ini"));
+        qputenv("QUORLEX_BMS_STATION_CONFIG", QFile::encodeName(ini));
+        QStringList ports;
+        for (auto& pack : packs) {
+            pack = std::make_unique<bms::sim::VirtualPack>(FixturePack());
+            ports.append(QString::fromStdString(pack->start()));
+            pack->holdCurrent(10000);
+        }
+        StationConfig config;
+        config.recipe = kRecipe;
+        config.stationId = QStringLiteral("EOL-T");
+        config.operatorName = QStringLiteral("tester");
+        config.ports = ports;
+        config.setPassword(password);
+        QString error;
+        if (!config.save(ini, error))
+            qFatal("%s", qPrintable(error));
+        window = std::make_unique<WindowFixture>();
+        tab = window->window->stationTab();
+        tab->setAbortGraceMs(2000);
+        window->form().pgc1->setCurrentWidget(tab);
+    }
+
+    FixturePanel* panel(int fixture) const { return tab->panel(fixture); }
+    const FixtureState& state(int fixture) const { return tab->runner(fixture)->model().state(); }
+    bool atPrompt(int fixture) const { return !state(fixture).prompt.id.isEmpty(); }
+    // The prompt's OK on the panel, once the panel shows it.
+    void confirm(int fixture) const
+    {
+        auto* ok = panel(fixture)->findChild<QPushButton*>(QStringLiteral("fixturePromptOk"));
+        QTRY_VERIFY_WITH_TIMEOUT(ok->isVisible(), 5000);
+        ok->click();
+    }
+    // Waits until both fixtures are free and their panels show it.
+    bool idle(int timeoutMs = kRunMs) const
+    {
+        return QTest::qWaitFor([&] { return panel(1)->bannerText() != QLatin1String("TESTING") && panel(2)->bannerText() != QLatin1String("TESTING")
+                                            && !tab->runner(1)->busy() && !tab->runner(2)->busy(); },
+                               timeoutMs);
+    }
+    // The record file the fixture's last run names.
+    QJsonObject record(int fixture) const
+    {
+        QFile file(state(fixture).recordPath);
+        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+    }
+    // A barcode typed into the scan box as a keyboard-wedge scanner does.
+    void type(const QString& barcode, Qt::Key end = Qt::Key_Return) const
+    {
+        QLineEdit* box = tab->scanBox();
+        box->setFocus();
+        QTest::keyClicks(box, barcode);
+        QTest::keyClick(box, end);
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<bms::sim::VirtualPack> packs[2];
+    std::unique_ptr<WindowFixture> window;
+    StationTab* tab = nullptr;
+};
+
+} // namespace
+
+class WindowStationTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    // One pack passes while a pack with a cell 250 mV low fails beside it;
+    // the prompts are answered on each panel; the failing cell shows in red
+    // with its limits; a fixture's port cannot be opened on the Data
+    // Collection tab while it runs; the shift counters, the history and the
+    // record follow; a pack that passed is refused when scanned again.
+    void onePackPassesAndOneFailsSideBySide()
+    {
+        Station s;
+        s.packs[1]->setCellFault(3, -250);
+        s.type(QStringLiteral("202612090001"));
+        s.type(QStringLiteral("202612090002"), Qt::Key_Tab);
+        QCOMPARE(s.tab->scanBox()->text(), QString());
+        QVERIFY(s.tab->scanBox()->hasFocus());
+        QTRY_VERIFY_WITH_TIMEOUT(s.atPrompt(1) && s.atPrompt(2), kRunMs);
+        QTRY_COMPARE(s.panel(1)->bannerText(), QStringLiteral("TESTING"));
+        QCOMPARE(s.state(2).barcode, QStringLiteral("202612090002"));
+        QCOMPARE(s.state(1).uid.size(), 24);
+
+        // The port of a running fixture, opened from the Data Collection tab.
+        s.window->setComboText("cbb1", s.packs[0]->slavePath().c_str());
+        s.window->click("opencom");
+        QVERIFY2(s.window->boxTexts().join('|').contains(QStringLiteral("fixture 1 of the Station tab")),
+                 qPrintable(s.window->boxTexts().join('|')));
+        QCOMPARE(s.window->host().panel(0), QStringLiteral("Offline!"));
+
+        s.confirm(1);
+        s.confirm(2);
+        QVERIFY(s.idle());
+        QCOMPARE(s.panel(1)->bannerText(), QStringLiteral("PASS"));
+        QCOMPARE(s.panel(2)->bannerText(), QStringLiteral("FAIL"));
+        QCOMPARE(s.state(1).steps.size(), size_t(9));
+        for (const StepRow& step : s.state(1).steps)
+            QCOMPARE(step.outcome, QStringLiteral("PASS"));
+        const QString reason = s.panel(2)->reasonText();
+        QVERIFY2(reason.startsWith(QStringLiteral("check.cell_3\ncell_3 30")) && reason.contains(QStringLiteral(" mV (limits 3200 to 3400 mV)")),
+                 qPrintable(reason));
+        QCOMPARE(s.record(1).value("outcome").toString(), QStringLiteral("PASS"));
+        QCOMPARE(s.record(2).value("fixture").toString(), QStringLiteral("2"));
+        QCOMPARE(s.record(2).value("operator").toString(), QStringLiteral("tester"));
+
+        QTRY_VERIFY_WITH_TIMEOUT(s.tab->countersText().contains(QStringLiteral("2 runs   PASS 1   FAIL 1")), 10000);
+        QVERIFY2(s.tab->countersText().contains(QStringLiteral("first-pass yield 50.0 %")), qPrintable(s.tab->countersText()));
+        QCOMPARE(s.tab->forwardingText(), QStringLiteral("No line database: 2 runs kept on this PC only"));
+
+        // The history finds the failed pack by its barcode, and its record.
+        HistoryPage* history = s.tab->history();
+        history->findChild<QLineEdit*>(QStringLiteral("stationSearch"))->setText(QStringLiteral("202612090002"));
+        QSignalSpy listed(s.tab, &StationTab::historyUpdated);
+        history->findChild<QPushButton*>(QStringLiteral("stationSearchButton"))->click();
+        QTRY_COMPARE_WITH_TIMEOUT(history->runIds(), QStringList{s.state(2).runId}, 10000);
+        QCOMPARE(history->table()->item(0, 1)->text(), QStringLiteral("FAIL"));
+        Q_EMIT history->table()->cellDoubleClicked(0, 0);
+        QPlainTextEdit* text = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((text = history->findChild<QPlainTextEdit*>(QStringLiteral("stationRecordText"))), 10000);
+        QVERIFY(text->toPlainText().contains(QStringLiteral("Failure: check.cell_3")));
+
+        // The pack that passed, scanned again: refused, nothing started.
+        s.type(QStringLiteral("202612090001"));
+        QTRY_VERIFY_WITH_TIMEOUT(s.panel(1)->messageText().contains(QStringLiteral("already passed at station EOL-T")), 10000);
+        QVERIFY(!s.tab->runner(1)->running());
+        QCOMPARE(s.panel(1)->bannerText(), QStringLiteral("PASS"));
+    }
+
+    // Barcodes the tab refuses before a process starts: one that fails the
+    // recipe's pattern, one whose fixture's port is open on the Data
+    // Collection tab, one already on another fixture. A click on a panel
+    // sends the next pack there.
+    void scanRefusedByItsPatternStartsNothing()
+    {
+        Station s;
+        s.type(QStringLiteral("12345"));
+        QVERIFY2(s.panel(1)->messageText().contains(QStringLiteral("does not match \\d{12}")), qPrintable(s.panel(1)->messageText()));
+        QVERIFY(!s.tab->runner(1)->busy());
+        QCOMPARE(s.panel(1)->bannerText(), QStringLiteral("READY"));
+        QVERIFY(s.tab->scanBox()->hasFocus());
+
+        s.window->setComboText("cbb1", s.packs[0]->slavePath().c_str());
+        s.window->click("opencom");
+        s.type(QStringLiteral("202612090100"));
+        QVERIFY2(s.panel(1)->messageText().contains(QStringLiteral("is open on the Data Collection tab")), qPrintable(s.panel(1)->messageText()));
+        QVERIFY(!s.tab->runner(1)->busy());
+        s.window->click("opencom");
+
+        QTest::mouseClick(s.panel(2), Qt::LeftButton);
+        QCOMPARE(s.tab->scanStatusText(), QStringLiteral("Next pack: fixture 2 (chosen)"));
+        s.type(QStringLiteral("202612090101"));
+        QTRY_VERIFY_WITH_TIMEOUT(s.tab->runner(2)->running(), 10000);
+        s.type(QStringLiteral("202612090101"));
+        QVERIFY2(s.panel(1)->messageText().contains(QStringLiteral("is on fixture 2 now")), qPrintable(s.panel(1)->messageText()));
+        QVERIFY(!s.tab->runner(1)->busy());
+        s.tab->runner(2)->abort();
+        QVERIFY(s.idle());
+    }
+
+    // The pack on fixture 2 goes away in the middle of its run: ERROR on
+    // that panel, while fixture 1 passes as if nothing happened.
+    void packKilledMidRunIsAnErrorOnItsPanelOnly()
+    {
+        Station s;
+        s.type(QStringLiteral("202612090201"));
+        s.type(QStringLiteral("202612090202"));
+        QTRY_VERIFY_WITH_TIMEOUT(s.atPrompt(1) && s.atPrompt(2), kRunMs);
+        s.packs[1]->stop();
+        s.confirm(2);
+        s.confirm(1);
+        QVERIFY(s.idle());
+        QCOMPARE(s.panel(1)->bannerText(), QStringLiteral("PASS"));
+        QCOMPARE(s.panel(2)->bannerText(), QStringLiteral("ERROR"));
+        QCOMPARE(s.state(2).failureCode, QStringLiteral("calibrate_current.error"));
+        QCOMPARE(s.record(2).value("outcome").toString(), QStringLiteral("ERROR"));
+    }
+
+    // With an engineer password the operator sees the settings but cannot
+    // change them; the password unlocks them until the page is left.
+    void settingsAreLockedForTheOperator()
+    {
+        Station s(QStringLiteral("eng1"));
+        auto* settings = static_cast<QWidget*>(s.tab->settings());
+        auto* pages = s.tab->findChild<QTabWidget*>(QStringLiteral("stationPages"));
+        pages->setCurrentWidget(settings);
+        auto* station = settings->findChild<QLineEdit*>(QStringLiteral("stationId"));
+        auto* save = settings->findChild<QPushButton*>(QStringLiteral("stationSave"));
+        auto* password = settings->findChild<QLineEdit*>(QStringLiteral("stationPassword"));
+        QVERIFY(!station->isEnabled() && !save->isEnabled());
+        password->setText(QStringLiteral("eng2"));
+        settings->findChild<QPushButton*>(QStringLiteral("stationUnlock"))->click();
+        QVERIFY(!station->isEnabled());
+        QCOMPARE(settings->findChild<QLabel*>(QStringLiteral("stationSettingsStatus"))->text(), QStringLiteral("Wrong password"));
+        password->setText(QStringLiteral("eng1"));
+        settings->findChild<QPushButton*>(QStringLiteral("stationUnlock"))->click();
+        QVERIFY(station->isEnabled() && save->isEnabled());
+        station->setText(QStringLiteral("EOL-9"));
+        save->click();
+        QCOMPARE(StationConfig::load(qEnvironmentVariable("QUORLEX_BMS_STATION_CONFIG")).stationId, QStringLiteral("EOL-9"));
+        QCOMPARE(s.tab->config().stationId, QStringLiteral("EOL-9"));
+        pages->setCurrentIndex(0);
+        QVERIFY(!station->isEnabled());
+    }
+
+    // "Abort" on a panel while its run waits for the operator: ABORTED, the
+    // record written. Closing the window with two fixtures running asks,
+    // aborts both (records ABORTED) and then asks the designed "Exit now?".
+    void abortFromThePanelAndByClosingTheWindow()
+    {
+        Station s;
+        s.type(QStringLiteral("202612090301"));
+        QTRY_VERIFY_WITH_TIMEOUT(s.atPrompt(1), kRunMs);
+        auto* abort = s.panel(1)->findChild<QPushButton*>(QStringLiteral("fixtureAbort"));
+        QTRY_VERIFY(abort->isEnabled());
+        abort->click();
+        QVERIFY(s.idle());
+        QCOMPARE(s.panel(1)->bannerText(), QStringLiteral("ABORTED"));
+        QCOMPARE(s.record(1).value("outcome").toString(), QStringLiteral("ABORTED"));
+
+        s.type(QStringLiteral("202612090302"));
+        s.type(QStringLiteral("202612090303"));
+        QTRY_VERIFY_WITH_TIMEOUT(s.atPrompt(1) && s.atPrompt(2), kRunMs);
+        s.window->answerYes = true;
+        s.window->window->close();
+        QTRY_COMPARE_WITH_TIMEOUT(s.window->terminations, 1, kRunMs);
+        const QStringList boxes = s.window->boxTexts();
+        QCOMPARE(boxes.size(), 2);
+        QVERIFY2(boxes[0].startsWith(QStringLiteral("Fixtures 1, 2 are testing packs.")), qPrintable(boxes[0]));
+        QCOMPARE(boxes[1], QStringLiteral("Exit now?"));
+        QCOMPARE(s.record(1).value("outcome").toString(), QStringLiteral("ABORTED"));
+        QCOMPARE(s.record(2).value("outcome").toString(), QStringLiteral("ABORTED"));
+    }
+};
+
+QTEST_MAIN(WindowStationTest)
+#include "tst_window_station.moc"
