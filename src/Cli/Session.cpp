@@ -309,7 +309,8 @@ void Session::finish(int code, QJsonObject result)
     for (auto it = shape.begin(); it != shape.end(); ++it)
         if (!result.contains(it.key()))
             result.insert(it.key(), QJsonValue::Null);
-    result.insert(QStringLiteral("error"), errorObject(code));
+    if (!result.contains(QStringLiteral("error")))
+        result.insert(QStringLiteral("error"), errorObject(code));
     result.insert(QStringLiteral("exit"), code);
     report.object(result);
     // The last object itself may be what could not be written.

@@ -85,6 +85,11 @@ public:
     // printed. A failed output turns a code of 0 or 1 into kExitOutput. Later
     // calls change nothing; nothing is sent to the pack after the first.
     void finish(int code, QJsonObject result = {});
+    // The "error" of the last object for an exit status: null for 0, else
+    // the kind the status stands for with the last message of that kind. A
+    // command whose statuses mean something else puts its own "error" into
+    // the result it finishes with.
+    QJsonValue errorObject(int code) const;
     bool finished() const { return finished_; }
     int exitCode() const { return exitCode_; }
     // The signal that ended the command (0: none), and its exit status.
@@ -130,7 +135,6 @@ private:
     void wire();
     bool ask(const QString& caption, const QString& question);
     void interrupted(int signal);
-    QJsonValue errorObject(int code) const;
 
     std::unique_ptr<TComm> comm_;
     std::unique_ptr<CountingLink> link_;

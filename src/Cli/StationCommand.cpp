@@ -301,8 +301,23 @@ private:
         forward();
         // A run whose record could not be written has not done its job,
         // whatever the pack did.
-        s_.finish(path.isEmpty() ? OutcomeExitCode(outcome::Error) : OutcomeExitCode(outcomeText),
+        const QString ending = path.isEmpty() ? QString(outcome::Error) : outcomeText;
+        // PASS and FAIL are outcomes of the test, not errors of the tool; an
+        // ERROR is the pack's or the port's failure, an ABORTED run was
+        // stopped.
+        QJsonValue error;
+        if (ending == outcome::Error) {
+            QJsonObject o = s_.errorObject(kExitPack).toObject();
+            if (!r.failureReason.isEmpty())
+                o.insert(QStringLiteral("message"), r.failureReason);
+            error = o;
+        } else if (ending == outcome::Aborted) {
+            error = QJsonObject{{QStringLiteral("kind"), QStringLiteral("interrupted")},
+                                {QStringLiteral("message"), r.failureReason}};
+        }
+        s_.finish(OutcomeExitCode(ending),
                   {{QStringLiteral("event"), QStringLiteral("run_end")},
+                   {QStringLiteral("error"), error},
                    {QStringLiteral("run_id"), r.runId},
                    {QStringLiteral("outcome"), outcomeText},
                    {QStringLiteral("failure_code"), r.failureCode.isEmpty() ? QJsonValue() : QJsonValue(r.failureCode)},

@@ -245,6 +245,7 @@ TEST_F(StationE2e, eachFailedLimitKindEndsFailWithItsCode)
         c.fault(*pack);
         const StationResult run = station({QStringLiteral("--barcode"), QLatin1String(c.barcode), QStringLiteral("--yes")});
         EXPECT_EQ(run.code, 1) << run.why();
+        EXPECT_EQ(run.last("run_end").value("error"), QJsonValue()) << "a FAIL is the test's outcome, no error of the tool";
         const QJsonObject r = recordFile(run);
         EXPECT_EQ(r.value("outcome").toString(), QStringLiteral("FAIL"));
         EXPECT_EQ(r.value("failure_code").toString(), QLatin1String(c.code)) << run.why();
@@ -281,8 +282,12 @@ TEST_F(StationE2e, silentPackRefusedWriteAndVanishedPackEndInError)
                                         pack->stop();
                                 });
         EXPECT_EQ(run.code, 4) << run.why();
+        const QJsonObject error = run.last("run_end").value("error").toObject();
+        EXPECT_TRUE(error.value("kind") == QLatin1String("timeout") || error.value("kind") == QLatin1String("refused"))
+            << run.why();
         const QJsonObject r = recordFile(run);
         EXPECT_EQ(r.value("outcome").toString(), QStringLiteral("ERROR"));
+        EXPECT_EQ(error.value("message"), r.value("failure_reason"));
         EXPECT_EQ(r.value("failure_code").toString(), QLatin1String(c.code)) << run.why();
     }
 }
