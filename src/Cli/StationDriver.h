@@ -21,7 +21,9 @@ class FirmwareReadBack;
 namespace bms::cli {
 
 class Session;
+class WriteOperation;
 struct Setting;
+struct WriteOutcome;
 
 class StationDriver : public station::PackDriver {
 public:
@@ -42,7 +44,6 @@ public:
     static const Setting* FindSetting(const QStringList& words, bool calibrate, QString& error);
 
 private:
-    struct Write;
     struct Upgrade;
 
     void begin();
@@ -50,12 +51,9 @@ private:
     void later(std::function<void()> f);
     station::InfoRead infoNow(bool ok, const QString& error) const;
 
-    // Write: the pack's answer, its read-back, the end.
-    void judgeFrame();
-    void writeTimedOut();
-    void writeProceed();
-    void ownFunctionAnswered();
-    void endWrite(station::WriteResult::Kind kind, const QString& detail = {});
+    // Write: the outcome in the station's terms, the end.
+    void written(const WriteOutcome& outcome);
+    void endWrite(station::WriteResult::Kind kind, const QString& detail = {}, bool infoArrived = false);
 
     // Upgrade: lbl35's texts and the version read-back.
     void upgradeStatus(const QString& text);
@@ -66,11 +64,10 @@ private:
     QObject context_;
     int generation_ = 0;
     bool lost_ = false;
-    bool reReadRequested_ = false;
     QString lastMessage_;
-    std::unique_ptr<Write> write_;
+    std::unique_ptr<WriteOperation> write_;
+    std::function<void(const station::WriteResult&)> writeDone_;
     std::unique_ptr<Upgrade> upgrade_;
-    std::vector<std::unique_ptr<Write>> endedWrites_;
     std::vector<std::unique_ptr<Upgrade>> endedUpgrades_;
     // The reads in flight, answered when the port is lost.
     std::function<void(const station::InfoRead&)> pendingInfo_;
