@@ -1,5 +1,6 @@
 #include "StationDriver.h"
 
+#include "InfoOperation.h"
 #include "InfoView.h"
 #include "SetCommands.h"
 #include "Session.h"
@@ -66,7 +67,10 @@ struct StationDriver::Upgrade {
 };
 
 StationDriver::StationDriver(Session& session)
-    : s_(session), rotation_(session), write_(std::make_unique<WriteOperation>(session))
+    : s_(session),
+      rotation_(session),
+      info_(std::make_unique<InfoOperation>(session)),
+      write_(std::make_unique<WriteOperation>(session))
 {
     // The last message box or error: the words for a write that was not sent.
     const auto message = s_.host.onMessage;
@@ -105,6 +109,7 @@ void StationDriver::begin()
     // operation they belong to.
     ++generation_;
     rotation_.stop();
+    info_->cancel();
     write_->cancel();
     writeDone_ = nullptr;
     pendingInfo_ = nullptr;
@@ -162,30 +167,21 @@ void StationDriver::readInfo(std::function<void(const InfoRead&)> done)
     if (lost_)
         return later([this, done] { done(infoNow(false, QStringLiteral("the port was lost"))); });
     pendingInfo_ = done;
-    const int generation = generation_;
-    auto finish = [this, generation, done](bool ok, const QString& error) {
-        if (generation != generation_)
-            return;
-        const InfoRead r = infoNow(ok, error);
-        StationDriver* self = this;
-        const auto callback = done;
-        self->begin();
-        self->later([callback, r] { callback(r); });
-    };
-    s_.onRead = [finish](const ReadOutcome& read) {
-        if (read.block != 8)
-            return;
-        if (read.kind == ReadOutcomeKind::Decoded)
-            finish(true, {});
-        else if (read.kind == ReadOutcomeKind::Refused)
-            finish(false, QStringLiteral("the pack refused the information read"));
-        else if (read.kind == ReadOutcomeKind::TimedOut)
-            finish(false, QStringLiteral("the pack did not answer the information read"));
-    };
-    s_.onBadFrame = [finish] { finish(false, QStringLiteral("the answer to the information read failed its CRC check")); };
-    s_.host.forgetWrites();
-    if (!s_.run([] { BuildRequest(cmd_read_info); }))
-        finish(false, lastMessage_);
+    info_->start(false, [this, done](const InfoOutcome& o) {
+        QString error;
+        switch (o.failure) {
+        case InfoOutcome::Failure::None: break;
+        case InfoOutcome::Failure::NotSent: error = lastMessage_; break;
+        case InfoOutcome::Failure::Refused: error = QStringLiteral("the pack refused the information read"); break;
+        case InfoOutcome::Failure::TimedOut: error = QStringLiteral("the pack did not answer the information read"); break;
+        case InfoOutcome::Failure::BadFrame:
+            error = QStringLiteral("the answer to the information read failed its CRC check");
+            break;
+        }
+        const InfoRead r = infoNow(o.failure == InfoOutcome::Failure::None, error);
+        begin();
+        later([done, r] { done(r); });
+    });
 }
 
 void StationDriver::readTelemetry(std::function<void(const TelemetryRead&)> done)

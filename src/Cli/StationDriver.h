@@ -20,6 +20,7 @@ class FirmwareReadBack;
 
 namespace bms::cli {
 
+class InfoOperation;
 class Session;
 class WriteOperation;
 struct Setting;
@@ -65,6 +66,7 @@ private:
     int generation_ = 0;
     bool lost_ = false;
     QString lastMessage_;
+    std::unique_ptr<InfoOperation> info_;
     std::unique_ptr<WriteOperation> write_;
     std::function<void(const station::WriteResult&)> writeDone_;
     std::unique_ptr<Upgrade> upgrade_;
