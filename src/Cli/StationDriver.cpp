@@ -4,19 +4,13 @@
 #include "InfoView.h"
 #include "SetCommands.h"
 #include "Session.h"
+#include "UpgradeOperation.h"
 #include "WriteOperation.h"
 
 #include "App.h"
 #include "CommRecord.h"
-#include "FirmwareReadBack.h"
-#include "Hooks.h"
 #include "ImageCheck.h"
 #include "PackTable.h"
-#include "RequestBuilder.h"
-#include "UpgradeEndings.h"
-#include "UpgradeHooks.h"
-#include "UpgradeRun.h"
-#include "UpgradeTab.h"
 
 #include <QMetaObject>
 #include <algorithm>
@@ -29,8 +23,6 @@ using station::UpgradeResult;
 using station::WriteResult;
 
 namespace {
-
-const QString kStatus = QStringLiteral("lbl35");
 
 TelemetryRead Snapshot()
 {
@@ -57,20 +49,12 @@ TelemetryRead Snapshot()
 
 } // namespace
 
-struct StationDriver::Upgrade {
-    std::function<void(const UpgradeResult&)> done;
-    std::function<void(const QString&, const QString&)> savedOnText;
-    std::unique_ptr<FirmwareReadBack> readBack;
-    QTimer wait;
-    QString last;
-    std::optional<bool> goodEnding;
-};
-
 StationDriver::StationDriver(Session& session)
     : s_(session),
       rotation_(session),
       info_(std::make_unique<InfoOperation>(session)),
-      write_(std::make_unique<WriteOperation>(session))
+      write_(std::make_unique<WriteOperation>(session)),
+      upgrade_(std::make_unique<UpgradeOperation>(session))
 {
     // The last message box or error: the words for a write that was not sent.
     const auto message = s_.host.onMessage;
@@ -90,7 +74,6 @@ StationDriver::StationDriver(Session& session)
 StationDriver::~StationDriver()
 {
     cancel();
-    endedUpgrades_.clear();
 }
 
 void StationDriver::later(std::function<void()> f)
@@ -105,23 +88,16 @@ void StationDriver::later(std::function<void()> f)
 void StationDriver::begin()
 {
     // The session's handlers stay until the next operation sets its own (this
-    // may run inside one of them); they check the generation or the
-    // operation they belong to.
+    // may run inside one of them); the operations ignore them once ended.
     ++generation_;
     rotation_.stop();
     info_->cancel();
     write_->cancel();
+    upgrade_->cancel();
     writeDone_ = nullptr;
+    upgradeDone_ = nullptr;
     pendingInfo_ = nullptr;
     pendingTelemetry_ = nullptr;
-    if (upgrade_)
-        s_.host.onText = upgrade_->savedOnText;
-    // Its timers may be the callers: it goes once the call has returned (or
-    // with the driver).
-    if (upgrade_)
-        endedUpgrades_.push_back(std::move(upgrade_));
-    if (!endedUpgrades_.empty())
-        QMetaObject::invokeMethod(&context_, [this] { endedUpgrades_.clear(); }, Qt::QueuedConnection);
 }
 
 void StationDriver::cancel()
@@ -134,7 +110,7 @@ void StationDriver::portLost()
     lost_ = true;
     if (writeDone_)
         return endWrite(WriteResult::Kind::NoAnswer, QStringLiteral("the port was lost"), write_->state().infoArrived);
-    if (upgrade_)
+    if (upgradeDone_)
         return endUpgrade(false, QStringLiteral("the port was lost"));
     const auto info = pendingInfo_;
     const auto telemetry = pendingTelemetry_;
@@ -270,83 +246,50 @@ void StationDriver::endWrite(WriteResult::Kind kind, const QString& detail, bool
 void StationDriver::upgrade(const QString& image, bool devFirmware, std::function<void(const UpgradeResult&)> done)
 {
     begin();
-    upgrade_ = std::make_unique<Upgrade>();
-    upgrade_->done = std::move(done);
-    upgrade_->savedOnText = s_.host.onText;
+    upgradeDone_ = std::move(done);
     if (lost_)
         return endUpgrade(false, QStringLiteral("the port was lost"));
     const ImageCheckResult check = CheckImage(image, devFirmware);
     if (!check.ok())
         return endUpgrade(false, check.problem);
 
-    // As the command line's upgrade: the image is opened with the main-board
-    // target selected, then the target is chosen.
-    s_.run(rbtn_upgrade_main_boardClick);
-    s_.run([&] { opbtnClick(image); });
-    if (devFirmware)
-        s_.run(rbtn_upgrade_wifiClick);
-    s_.host.onText = [this](const QString& control, const QString& text) {
-        if (upgrade_ && upgrade_->savedOnText)
-            upgrade_->savedOnText(control, text);
-        if (control == kStatus)
-            upgradeStatus(text);
-    };
-    upgrade_->wait.setSingleShot(true);
-    QObject::connect(&upgrade_->wait, &QTimer::timeout, &context_,
-                     [this] { endUpgrade(false, QStringLiteral("the pack did not answer the record count")); });
-    if (!devFirmware) {
-        upgrade_->readBack = std::make_unique<FirmwareReadBack>();
-        upgrade_->readBack->install();
-        upgrade_->readBack->finished = [this](const VersionCheckResult& result) {
-            if (!upgrade_)
-                return;
-            const std::optional<uint16_t> sw = result.after ? std::optional<uint16_t>(result.after->sw_version) : std::nullopt;
-            endUpgrade(upgrade_->goodEnding.value_or(false), upgrade_->last, sw);
-        };
-    }
+    upgrade_->choose(image, devFirmware);
     // The recipe asked for the upgrade: the run's question is answered Yes.
     const auto question = s_.host.onQuestion;
     s_.host.onQuestion = [](const QString&, const QString&) { return true; };
-    Upgrade* u = upgrade_.get();
-    const uint64_t before = s_.framesSent();
     lastMessage_.clear();
-    s_.run(upbtnClick);
+    upgrade_->start(std::max(s_.options.timeoutMs, App.replyTimeoutMs) * 2,
+                    [this](const UpgradeOutcome& o) { upgraded(o); });
     s_.host.onQuestion = question;
-    if (upgrade_.get() != u || UpgradeActive || (u->readBack && u->readBack->busy()))
-        return;
-    endUpgrade(false, s_.framesSent() == before ? QStringLiteral("the upgrade did not start: ") + lastMessage_ : u->last);
 }
 
-void StationDriver::upgradeStatus(const QString& text)
+void StationDriver::upgraded(const UpgradeOutcome& o)
 {
-    if (!upgrade_)
-        return;
-    upgrade_->last = text;
-    // The dev firmware's record count goes out now; its answer ends the run.
-    if (text == QLatin1String("Write Complete!"))
-        return upgrade_->wait.start(std::max(s_.options.timeoutMs, App.replyTimeoutMs) * 2);
-    if (const UpgradeEnding* e = FindUpgradeEnding(text)) {
-        upgrade_->goodEnding = e->good;
-        // A main-board run goes on with the read-back of the versions.
-        if (e->good && upgrade_->readBack && upgrade_->readBack->busy())
-            return;
-        later([this, good = e->good, text] { endUpgrade(good, text); });
+    switch (o.end) {
+    case UpgradeOutcome::End::NotStarted:
+        return endUpgrade(false, o.sent ? o.status : QStringLiteral("the upgrade did not start: ") + lastMessage_);
+    case UpgradeOutcome::End::Ended:
+        // Leave the dispatch or the watchdog tick that showed the ending.
+        return later([this, good = o.good.value_or(false), text = o.status] { endUpgrade(good, text); });
+    case UpgradeOutcome::End::RecordCountUnanswered:
+        return endUpgrade(false, QStringLiteral("the pack did not answer the record count"));
+    case UpgradeOutcome::End::VersionsRead: {
+        const std::optional<FirmwareVersions>& after = o.versions->after;
+        return endUpgrade(o.good.value_or(false), o.status,
+                          after ? std::optional<uint16_t>(after->sw_version) : std::nullopt);
+    }
     }
 }
 
 void StationDriver::endUpgrade(bool ok, const QString& ending, std::optional<uint16_t> swAfter)
 {
-    if (!upgrade_)
+    if (!upgradeDone_)
         return;
-    const std::function<void(const UpgradeResult&)> done = upgrade_->done;
+    const std::function<void(const UpgradeResult&)> done = upgradeDone_;
     UpgradeResult r;
     r.ok = ok;
     r.ending = ending;
     r.swAfter = swAfter;
-    // The read-back may be the caller: it goes with the operation, once its
-    // call has returned.
-    if (upgrade_->readBack)
-        upgrade_->readBack->finished = nullptr;
     begin();
     later([done, r] { done(r); });
 }

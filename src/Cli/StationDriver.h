@@ -9,21 +9,16 @@
 #include "Rotation.h"
 
 #include <QObject>
-#include <QTimer>
 #include <memory>
-#include <set>
-#include <vector>
-
-namespace bms {
-class FirmwareReadBack;
-}
 
 namespace bms::cli {
 
 class InfoOperation;
 class Session;
+class UpgradeOperation;
 class WriteOperation;
 struct Setting;
+struct UpgradeOutcome;
 struct WriteOutcome;
 
 class StationDriver : public station::PackDriver {
@@ -45,8 +40,6 @@ public:
     static const Setting* FindSetting(const QStringList& words, bool calibrate, QString& error);
 
 private:
-    struct Upgrade;
-
     void begin();
     // Runs `f` from the event loop unless the operation has been cancelled.
     void later(std::function<void()> f);
@@ -56,8 +49,8 @@ private:
     void written(const WriteOutcome& outcome);
     void endWrite(station::WriteResult::Kind kind, const QString& detail = {}, bool infoArrived = false);
 
-    // Upgrade: lbl35's texts and the version read-back.
-    void upgradeStatus(const QString& text);
+    // Upgrade: the outcome in the station's terms, the end.
+    void upgraded(const UpgradeOutcome& outcome);
     void endUpgrade(bool ok, const QString& ending, std::optional<uint16_t> swAfter = std::nullopt);
 
     Session& s_;
@@ -69,8 +62,8 @@ private:
     std::unique_ptr<InfoOperation> info_;
     std::unique_ptr<WriteOperation> write_;
     std::function<void(const station::WriteResult&)> writeDone_;
-    std::unique_ptr<Upgrade> upgrade_;
-    std::vector<std::unique_ptr<Upgrade>> endedUpgrades_;
+    std::unique_ptr<UpgradeOperation> upgrade_;
+    std::function<void(const station::UpgradeResult&)> upgradeDone_;
     // The reads in flight, answered when the port is lost.
     std::function<void(const station::InfoRead&)> pendingInfo_;
     std::function<void(const station::TelemetryRead&)> pendingTelemetry_;
