@@ -1,12 +1,12 @@
 #include "InfoOperation.h"
 
+#include "Later.h"
 #include "Session.h"
 
 #include "CommRecord.h"
 #include "Hooks.h"
 #include "RequestBuilder.h"
 
-#include <QMetaObject>
 #include <utility>
 
 namespace bms::cli {
@@ -53,10 +53,7 @@ void InfoOperation::read(const ReadOutcome& read)
         return end(InfoOutcome::Failure::None);
     // Then the firmware versions, from block 0, once the dispatch of this
     // answer is over.
-    QMetaObject::invokeMethod(&context_, [this, generation = generation_] {
-        if (generation == generation_)
-            readVersions();
-    }, Qt::QueuedConnection);
+    Later(context_, generation_, [this] { readVersions(); });
 }
 
 void InfoOperation::readVersions()
@@ -75,8 +72,7 @@ void InfoOperation::end(InfoOutcome::Failure failure)
     active_ = false;
     o_.failure = failure;
     const InfoOutcome outcome = o_;
-    const auto done = std::exchange(done_, nullptr);
-    if (done)
+    if (const auto done = std::exchange(done_, nullptr))
         done(outcome);
 }
 

@@ -2,6 +2,7 @@
 
 #include "InfoOperation.h"
 #include "InfoView.h"
+#include "Later.h"
 #include "SetCommands.h"
 #include "Session.h"
 #include "UpgradeOperation.h"
@@ -12,7 +13,6 @@
 #include "ImageCheck.h"
 #include "PackTable.h"
 
-#include <QMetaObject>
 #include <algorithm>
 
 namespace bms::cli {
@@ -78,11 +78,7 @@ StationDriver::~StationDriver()
 
 void StationDriver::later(std::function<void()> f)
 {
-    const int generation = generation_;
-    QMetaObject::invokeMethod(&context_, [this, generation, f] {
-        if (generation == generation_)
-            f();
-    }, Qt::QueuedConnection);
+    Later(context_, generation_, std::move(f));
 }
 
 void StationDriver::begin()

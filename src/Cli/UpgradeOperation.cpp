@@ -119,8 +119,8 @@ void UpgradeOperation::end(UpgradeOutcome::End how, bool sent, std::optional<Ver
     o.sent = sent;
     o.good = good_;
     o.versions = std::move(versions);
-    if (const auto finish = std::exchange(done_, nullptr))
-        finish(o);
+    if (const auto done = std::exchange(done_, nullptr))
+        done(o);
 }
 
 } // namespace bms::cli

@@ -1,5 +1,6 @@
 #include "WriteOperation.h"
 
+#include "Later.h"
 #include "SetCommands.h"
 #include "Session.h"
 
@@ -8,7 +9,6 @@
 #include "Hooks.h"
 #include "RequestBuilder.h"
 
-#include <QMetaObject>
 #include <utility>
 
 namespace bms::cli {
@@ -126,10 +126,7 @@ void WriteOperation::judge()
     // read-back) before its dispatch returns; go on after that. A handler
     // still running is judged when it returns.
     if (!running_)
-        QMetaObject::invokeMethod(&context_, [this, generation = generation_] {
-            if (generation == generation_)
-                proceed();
-        }, Qt::QueuedConnection);
+        Later(context_, generation_, [this] { proceed(); });
 }
 
 void WriteOperation::proceed()
@@ -194,8 +191,7 @@ void WriteOperation::end(WriteOutcome::Ending ending)
     o_.ending = ending;
     // `done` may start the next operation, which resets the state.
     const WriteOutcome outcome = o_;
-    const auto done = std::exchange(done_, nullptr);
-    if (done)
+    if (const auto done = std::exchange(done_, nullptr))
         done(outcome);
 }
 
