@@ -28,8 +28,6 @@ namespace bms::cli {
 
 namespace {
 
-const QString kStatus = QStringLiteral("lbl35");
-
 // Exit status of the firmware versions read back after a main-board run,
 // or nothing when the run's own ending decides.
 std::optional<int> VersionExit(VersionOutcome outcome, bool allowSame)
