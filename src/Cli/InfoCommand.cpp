@@ -1,16 +1,13 @@
 // `ports` and `info`: the port box's list, and the information read of
 // "Read Info" followed by a read of block 0 for the firmware versions.
 #include "Command.h"
+#include "InfoOperation.h"
 #include "InfoView.h"
 #include "Session.h"
 
-#include "CommRecord.h"
 #include "Connection.h"
-#include "Hooks.h"
-#include "RequestBuilder.h"
 
 #include <QJsonArray>
-#include <QMetaObject>
 
 namespace bms::cli {
 
@@ -33,50 +30,29 @@ private:
 
 class InfoCommand : public Command {
 public:
-    explicit InfoCommand(Session& s) : s_(s) {}
+    explicit InfoCommand(Session& s) : s_(s), info_(s) {}
     void start() override
     {
         if (const int rc = s_.openPort(); rc != kExitDone)
             return s_.finish(rc);
-        s_.onRead = [this](const ReadOutcome& read) {
-            if (read.block != (infoRead_ ? 0 : 8))
-                return;
-            if (read.kind == ReadOutcomeKind::Dropped)
-                return;
-            if (read.kind != ReadOutcomeKind::Decoded)
-                return done(false); // refused or no answer; the memo line says which
-            if (infoRead_)
-                return done(true);
-            infoRead_ = true;
-            // Then the firmware versions, from block 0, once the dispatch of
-            // this answer is over.
-            QMetaObject::invokeMethod(&context_, [this] {
-                ReadBlock = 0;
-                if (!s_.run([] { BuildRequest(cmd_read_block); }))
-                    done(false);
-            }, Qt::QueuedConnection);
-        };
-        s_.onBadFrame = [this] { done(false); };
-        s_.host.forgetWrites();
-        // The request of "Read Info"; with no sampling to pause, the
-        // handler's 200 ms wait has nothing to do and is left out.
-        if (!s_.run([] { BuildRequest(cmd_read_info); }))
-            s_.finish(kExitUsage);
+        info_.start(true, [this](const InfoOutcome& o) { done(o); });
     }
 
 private:
-    void done(bool versions)
+    // A refusal or a missing answer has had its memo line.
+    void done(const InfoOutcome& o)
     {
         if (s_.finished())
             return;
-        if (infoRead_)
-            s_.report.lines(InfoLines(s_.host, versions));
-        s_.finish(versions ? kExitDone : kExitPack, InfoObject(s_.host, versions));
+        if (!o.info && o.failure == InfoOutcome::Failure::NotSent)
+            return s_.finish(kExitUsage);
+        if (o.info)
+            s_.report.lines(InfoLines(s_.host, o.versions));
+        s_.finish(o.versions ? kExitDone : kExitPack, InfoObject(s_.host, o.versions));
     }
 
     Session& s_;
-    QObject context_;
-    bool infoRead_ = false;
+    InfoOperation info_;
 };
 
 } // namespace

@@ -154,6 +154,22 @@ const std::vector<Setting>& CalibrateSettings()
     return settings;
 }
 
+const Setting* FindSetting(const std::vector<Setting>& table, const QString& word)
+{
+    for (const Setting& s : table)
+        if (word == QLatin1String(s.word))
+            return &s;
+    return nullptr;
+}
+
+QString SettingWords(const std::vector<Setting>& table)
+{
+    QStringList words;
+    for (const Setting& s : table)
+        words.append(QString::fromLatin1(s.word));
+    return words.join(QStringLiteral(", "));
+}
+
 std::function<void()> PrepareSetting(Session& s, const Setting& setting, const QStringList& args, QString& error)
 {
     const QString word = QString::fromLatin1(setting.word);

@@ -31,6 +31,11 @@ struct Setting {
 const std::vector<Setting>& SetSettings();
 const std::vector<Setting>& CalibrateSettings();
 
+// The setting of `table` named `word`, or null; the names, for messages
+// ("sleep, barcode, ...").
+const Setting* FindSetting(const std::vector<Setting>& table, const QString& word);
+QString SettingWords(const std::vector<Setting>& table);
+
 // Fills the boxes and selectors for `setting` from `args` (and the --index
 // option) and returns the handler to run, or sets `error`.
 std::function<void()> PrepareSetting(Session& session, const Setting& setting, const QStringList& args,

@@ -9,19 +9,17 @@
 #include "Rotation.h"
 
 #include <QObject>
-#include <QTimer>
 #include <memory>
-#include <set>
-#include <vector>
-
-namespace bms {
-class FirmwareReadBack;
-}
 
 namespace bms::cli {
 
+class InfoOperation;
 class Session;
+class UpgradeOperation;
+class WriteOperation;
 struct Setting;
+struct UpgradeOutcome;
+struct WriteOutcome;
 
 class StationDriver : public station::PackDriver {
 public:
@@ -42,23 +40,17 @@ public:
     static const Setting* FindSetting(const QStringList& words, bool calibrate, QString& error);
 
 private:
-    struct Write;
-    struct Upgrade;
-
     void begin();
     // Runs `f` from the event loop unless the operation has been cancelled.
     void later(std::function<void()> f);
     station::InfoRead infoNow(bool ok, const QString& error) const;
 
-    // Write: the pack's answer, its read-back, the end.
-    void judgeFrame();
-    void writeTimedOut();
-    void writeProceed();
-    void ownFunctionAnswered();
-    void endWrite(station::WriteResult::Kind kind, const QString& detail = {});
+    // Write: the outcome in the station's terms, the end.
+    void written(const WriteOutcome& outcome);
+    void endWrite(station::WriteResult::Kind kind, const QString& detail = {}, bool infoArrived = false);
 
-    // Upgrade: lbl35's texts and the version read-back.
-    void upgradeStatus(const QString& text);
+    // Upgrade: the outcome in the station's terms, the end.
+    void upgraded(const UpgradeOutcome& outcome);
     void endUpgrade(bool ok, const QString& ending, std::optional<uint16_t> swAfter = std::nullopt);
 
     Session& s_;
@@ -66,12 +58,12 @@ private:
     QObject context_;
     int generation_ = 0;
     bool lost_ = false;
-    bool reReadRequested_ = false;
     QString lastMessage_;
-    std::unique_ptr<Write> write_;
-    std::unique_ptr<Upgrade> upgrade_;
-    std::vector<std::unique_ptr<Write>> endedWrites_;
-    std::vector<std::unique_ptr<Upgrade>> endedUpgrades_;
+    std::unique_ptr<InfoOperation> info_;
+    std::unique_ptr<WriteOperation> write_;
+    std::function<void(const station::WriteResult&)> writeDone_;
+    std::unique_ptr<UpgradeOperation> upgrade_;
+    std::function<void(const station::UpgradeResult&)> upgradeDone_;
     // The reads in flight, answered when the port is lost.
     std::function<void(const station::InfoRead&)> pendingInfo_;
     std::function<void(const station::TelemetryRead&)> pendingTelemetry_;

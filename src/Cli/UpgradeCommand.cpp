@@ -10,15 +10,14 @@
 #include "Command.h"
 #include "ProgressLine.h"
 #include "Session.h"
+#include "UpgradeOperation.h"
 
 #include "CommRecord.h"
-#include "FirmwareReadBack.h"
 #include "ImageCheck.h"
 #include "TextFormat.h"
 #include "UpgradeEndings.h"
 #include "UpgradeHooks.h"
 #include "UpgradeRun.h"
-#include "UpgradeTab.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -28,8 +27,6 @@
 namespace bms::cli {
 
 namespace {
-
-const QString kStatus = QStringLiteral("lbl35");
 
 // Exit status of the firmware versions read back after a main-board run,
 // or nothing when the run's own ending decides.
@@ -47,7 +44,7 @@ std::optional<int> VersionExit(VersionOutcome outcome, bool allowSame)
 
 class UpgradeCommand : public Command {
 public:
-    explicit UpgradeCommand(Session& s) : s_(s) {}
+    explicit UpgradeCommand(Session& s) : s_(s), upgrade_(s) {}
 
     void start() override
     {
@@ -62,13 +59,7 @@ public:
         if (const int rc = s_.openPort(); rc != kExitDone)
             return s_.finish(rc);
 
-        // The image is opened with the main-board target selected, then the
-        // target is chosen: the dev-firmware button fills version and type
-        // from the file name.
-        s_.run(rbtn_upgrade_main_boardClick);
-        s_.run([this] { opbtnClick(image_); });
-        if (dev_)
-            s_.run(rbtn_upgrade_wifiClick);
+        upgrade_.choose(image_, dev_);
         for (const auto& [option, box] : {std::pair{"version", "edt_firmware_version"},
                                           std::pair{"type", "edt_firmware_model"},
                                           std::pair{"package", "edt_firmware_packpag"}}) {
@@ -76,37 +67,20 @@ public:
                 s_.host.setText(QLatin1String(box), s_.options.value(QLatin1String(option)));
         }
 
-        s_.host.onText = [this](const QString& control, const QString& text) {
-            if (control == kStatus)
-                status(text);
-        };
+        upgrade_.onStatus = [this](const QString& text) { status(text); };
         UpgradeHooks.setProgress = [this](const QString&, int value, int maximum) {
             if (value == 1)
                 transfer_.start();
             progress_.update(value, maximum);
         };
-        wait_.setSingleShot(true);
-        QObject::connect(&wait_, &QTimer::timeout, [this] {
-            s_.fail(ErrorKind::Timeout, QStringLiteral("The pack did not answer the record count"));
-            end(kExitPack, last_);
-        });
-        readBack_.install();
-        readBack_.finished = [this](const VersionCheckResult& result) { versionsRead(result); };
         s_.onInterrupt = [this] {
             s_.fail(ErrorKind::Interrupted, QStringLiteral("Interrupted during the upgrade run"));
-            end(s_.interruptExitCode(), last_);
+            end(s_.interruptExitCode(), upgrade_.status());
         };
 
-        const uint64_t before = s_.framesSent();
         clock_.start();
         const int errors = s_.errorsShown();
-        s_.run(upbtnClick);
-        if (UpgradeActive || readBack_.busy() || s_.finished())
-            return;
-        if (dev_ && s_.errorsShown() > errors && s_.framesSent() == before)
-            s_.report.error(QStringLiteral("The dev firmware's version and type come from the image's name "
-                                           "(...VVVVVVVVTTTT.hex) or from --version HEX and --type HEX"));
-        end(s_.framesSent() == before ? kExitUsage : kExitPack, last_);
+        upgrade_.start(s_.options.timeoutMs, [this, errors](const UpgradeOutcome& o) { upgraded(o, errors); });
     }
 
 private:
@@ -145,33 +119,42 @@ private:
 
     void status(const QString& text)
     {
-        last_ = text;
         // The transfer ends with the answer to the last record.
         if (transfer_.isValid() && transferMs_ < 0
             && (text == QLatin1String("Write Complete!") || text == QLatin1String("Waiting For Check!")))
             transferMs_ = transfer_.nsecsElapsed() / 1e6;
-        // The dev firmware's record count goes out now; its answer ends the run.
-        if (text == QLatin1String("Write Complete!"))
-            return wait_.start(s_.options.timeoutMs);
-        if (const UpgradeEnding* e = FindUpgradeEnding(text)) {
-            const int code = e->good ? kExitDone : kExitPack;
-            ending_ = code;
-            if (!e->good)
-                s_.record(e->silent ? ErrorKind::Timeout : ErrorKind::Refused, text);
-            // A main-board run goes on with the read-back of the versions.
-            if (readBack_.busy() && e->good)
+        if (const UpgradeEnding* e = FindUpgradeEnding(text); e && !e->good)
+            s_.record(e->silent ? ErrorKind::Timeout : ErrorKind::Refused, text);
+    }
+
+    void upgraded(const UpgradeOutcome& o, int errorsBefore)
+    {
+        switch (o.end) {
+        case UpgradeOutcome::End::NotStarted:
+            if (s_.finished())
                 return;
+            if (dev_ && s_.errorsShown() > errorsBefore && !o.sent)
+                s_.report.error(QStringLiteral("The dev firmware's version and type come from the image's name "
+                                               "(...VVVVVVVVTTTT.hex) or from --version HEX and --type HEX"));
+            return end(o.sent ? kExitPack : kExitUsage, o.status);
+        case UpgradeOutcome::End::Ended: {
+            const int code = o.good.value_or(false) ? kExitDone : kExitPack;
             // A port that went away ends the program at once, with the run's
             // ending; otherwise leave the dispatch or the watchdog tick that
             // wrote it first.
             if (PortOpen == 0)
-                return end(code, text);
-            QTimer::singleShot(0, &wait_, [this, code, text] { end(code, text); });
+                return end(code, o.status);
+            QTimer::singleShot(0, &context_, [this, code, text = o.status] { end(code, text); });
             return;
+        }
+        case UpgradeOutcome::End::RecordCountUnanswered:
+            s_.fail(ErrorKind::Timeout, QStringLiteral("The pack did not answer the record count"));
+            return end(kExitPack, o.status);
+        case UpgradeOutcome::End::VersionsRead: return versionsRead(*o.versions, o.good);
         }
     }
 
-    void versionsRead(const VersionCheckResult& result)
+    void versionsRead(const VersionCheckResult& result, std::optional<bool> good)
     {
         firmware_ = result.line;
         if (result.before)
@@ -181,7 +164,7 @@ private:
         const std::optional<int> code = VersionExit(result.outcome, s_.options.has(QStringLiteral("allow-same-version")));
         if (!result.warning.isEmpty())
             s_.record(result.outcome == VersionOutcome::Unchanged ? ErrorKind::Refused : ErrorKind::Timeout, result.warning);
-        end(code.value_or(ending_.value_or(kExitPack)), last_);
+        end(code.value_or(good.value_or(false) ? kExitDone : kExitPack), upgrade_.status());
     }
 
     static QJsonValue TextOrNull(const QString& text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); }
@@ -191,7 +174,6 @@ private:
     {
         if (s_.finished())
             return;
-        wait_.stop();
         progress_.finish();
         s_.report.lines({ending});
         if (!firmware_.isEmpty())
@@ -208,16 +190,14 @@ private:
     }
 
     Session& s_;
+    UpgradeOperation upgrade_;
+    QObject context_;
     bool dev_ = false;
     QString image_;
-    QString last_;
     QString firmware_;
     QString versionBefore_; // software versions read back, "1.5.3"
     QString versionAfter_;
     int retries_ = kDefaultRecordRetries;
-    std::optional<int> ending_;
-    FirmwareReadBack readBack_;
-    QTimer wait_;
     QElapsedTimer clock_;
     QElapsedTimer transfer_; // from the first record sent
     double transferMs_ = -1;

@@ -8,30 +8,21 @@
 #include "Interrupt.h"
 #include "SetCommands.h"
 #include "Session.h"
-
-#include "Codec.h"
-#include "CommRecord.h"
-#include "Hooks.h"
-#include "RequestBuilder.h"
-
-#include <QMetaObject>
-#include <QTimer>
+#include "WriteOperation.h"
 
 namespace bms::cli {
 
 namespace {
 
-// The pack's own functions: their answers are not frames of the receive
-// assembly, so only a read-back can tell whether the value arrived.
-bool IsOwnFunction(uint8_t function) { return function == 0x14 || function == 0x1B || function == 0x52; }
-
-// Bytes of an answer that the assembly does not frame are taken as complete
-// once the line has been quiet this long.
-constexpr int kQuietMs = 20;
+using Ending = WriteOutcome::Ending;
+using Answer = WriteOutcome::Answer;
 
 class WriteCommand : public Command {
 public:
-    WriteCommand(Session& s, const std::vector<Setting>& table, const char* verb) : s_(s), table_(table), verb_(verb) {}
+    WriteCommand(Session& s, const std::vector<Setting>& table, const char* verb)
+        : s_(s), table_(table), verb_(verb), write_(s)
+    {
+    }
 
     void start() override
     {
@@ -47,79 +38,43 @@ public:
         }
         if (const int rc = s_.openPort(); rc != kExitDone)
             return s_.finish(rc);
-        listen();
-
-        const uint64_t before = s_.framesSent();
-        framesBefore_ = before;
+        write_.anyTimeoutEnds = true;
+        write_.onRefused = [this](int exception) {
+            s_.record(ErrorKind::Refused, QStringLiteral("The pack refused the write (exception code %1)").arg(exception));
+        };
+        s_.onInterrupt = [this] { interrupted(); };
+        s_.stopHandlerOnFinish();
         toldBefore_ = s_.report.told();
-        running_ = true;
-        const bool ok = s_.run(handler);
-        running_ = false;
-        if (!ok || s_.framesSent() == before)
-            return s_.finish(kExitUsage, result()); // the handler's message says why
-        if (IsOwnFunction(s_.lastFunctionSent())) {
-            ownFunction_ = true;
-            if (bytesSeen_)
-                quiet_.start(kQuietMs);
-            else if (!s_.tmr2.enabled())
-                s_.finish(kExitPack, result());
-            return;
-        }
-        if (outcome_ != Outcome::None)
-            proceed();
-        else if (!s_.tmr2.enabled())
-            s_.finish(kExitPack, result()); // the time-out fired while the handler waited
+        write_.start(*setting, handler, [this](const WriteOutcome& o) { written(o); });
     }
 
 private:
-    enum class Outcome { None, Acknowledged, Refused };
-
     const Setting* find()
     {
         const QString word = s_.options.args.value(0);
-        for (const Setting& s : table_)
-            if (word == QLatin1String(s.word))
-                return &s;
-        QStringList words;
-        for (const Setting& s : table_)
-            words.append(QString::fromLatin1(s.word));
+        if (const Setting* s = FindSetting(table_, word))
+            return s;
         s_.report.error(QStringLiteral("%1: %2 (one of %3)")
                             .arg(QLatin1String(verb_),
                                  word.isEmpty() ? QStringLiteral("what?") : QStringLiteral("'%1' is unknown").arg(word),
-                                 words.join(QStringLiteral(", "))));
+                                 SettingWords(table_)));
         return nullptr;
     }
 
-    void listen()
+    void written(const WriteOutcome& o)
     {
-        s_.onFrame = [this] { judge(); };
-        s_.onTimeout = [this] { timedOut(); };
-        // A corrupted answer ends the wait as a time-out would.
-        s_.onBadFrame = [this] { timedOut(); };
-        s_.onRead = [this](const ReadOutcome& read) {
-            if (read.block != 8)
-                return;
-            if (read.kind == ReadOutcomeKind::Decoded)
-                infoArrived();
-            else if (read.kind == ReadOutcomeKind::Refused && (readingBack_ || waitingInfo_))
-                end(kExitPack);
-        };
-        s_.onBytes = [this](int) {
-            bytesSeen_ = true;
-            if (ownFunction_ && !readingBack_)
-                quiet_.start(kQuietMs);
-        };
-        const auto reRead = Hooks.reReadDeviceInfo;
-        Hooks.reReadDeviceInfo = [this, reRead] {
-            reReadRequested_ = true;
-            s_.host.forgetWrites();
-            if (reRead)
-                reRead();
-        };
-        quiet_.setSingleShot(true);
-        QObject::connect(&quiet_, &QTimer::timeout, [this] { ownFunctionAnswered(); });
-        s_.onInterrupt = [this] { interrupted(); };
-        s_.stopHandlerOnFinish();
+        switch (o.ending) {
+        case Ending::NotSent: return s_.finish(kExitUsage, result()); // the handler's message says why
+        case Ending::NoAnswer:
+        case Ending::ReadBackFailed: return end(kExitPack);
+        case Ending::Answered:
+            if (o.readingBack)
+                return compareReadBack();
+            // An own-function answer with nothing to read back: the window's
+            // own message for it has been shown.
+            end(o.ownFunction || o.answer == Answer::Acknowledged ? kExitDone : kExitPack);
+            return;
+        }
     }
 
     // A signal ends the command at once, a handler still sending (the
@@ -127,79 +82,18 @@ private:
     void interrupted()
     {
         const QString signal = SignalName(s_.interruptSignal());
-        const uint64_t sent = s_.framesSent() - framesBefore_;
+        const uint64_t sent = write_.framesSent();
         const QString writes = sent == 1 ? QStringLiteral("the write was") : QStringLiteral("%1 writes were").arg(sent);
         if (sent == 0)
             s_.fail(ErrorKind::Interrupted, QStringLiteral("Interrupted (%1) before the write was sent").arg(signal));
-        else if (outcome_ == Outcome::Acknowledged && !running_)
+        else if (write_.state().answer == Answer::Acknowledged && !write_.handlerRunning())
             s_.fail(ErrorKind::Interrupted, QStringLiteral("Interrupted (%1): the pack acknowledged the write; it was "
                                                            "not read back").arg(signal));
         else
             s_.fail(ErrorKind::Interrupted, QStringLiteral("Interrupted (%1) after %2 sent: the pack may have "
                                                            "applied it").arg(signal, writes));
+        write_.cancel();
         s_.finish(s_.interruptExitCode(), result());
-    }
-
-    // A frame with a good CRC, before the dispatcher acts on it.
-    void judge()
-    {
-        if (outcome_ != Outcome::None)
-            return;
-        const uint8_t function = MY_COM.RxBuf[1];
-        if (function == 0x10 && MY_COM.RxLen == 8 && s_.registersWritten().count(ReadU16BE(MY_COM.RxBuf.data(), 2))) {
-            outcome_ = Outcome::Acknowledged;
-        } else if (function == 0x90) {
-            outcome_ = Outcome::Refused;
-            exception_ = MY_COM.RxBuf[2];
-            s_.record(ErrorKind::Refused, QStringLiteral("The pack refused the write (exception code %1)").arg(exception_));
-        } else {
-            return;
-        }
-        // The dispatcher reports the answer (and may ask for the information
-        // read-back) before its dispatch returns; go on after that.
-        if (!running_)
-            QMetaObject::invokeMethod(&quiet_, [this] { proceed(); }, Qt::QueuedConnection);
-    }
-
-    void proceed()
-    {
-        if (reReadRequested_ && !infoArrived_) {
-            waitingInfo_ = true;
-            return;
-        }
-        end(outcome_ == Outcome::Acknowledged ? kExitDone : kExitPack);
-    }
-
-    void infoArrived()
-    {
-        infoArrived_ = true;
-        if (readingBack_)
-            return compareReadBack();
-        if (waitingInfo_)
-            end(outcome_ == Outcome::Acknowledged ? kExitDone : kExitPack);
-    }
-
-    void timedOut()
-    {
-        if (running_)
-            return; // judged when the handler is done
-        end(kExitPack);
-    }
-
-    // The answer to an own-function write is in: read the value back.
-    void ownFunctionAnswered()
-    {
-        if (readingBack_ || s_.finished())
-            return;
-        // The answer came; it needs no time-out line.
-        s_.tmr2.setEnabled(false);
-        // The window's own message for the answer has been shown.
-        if (!setting_->readBack)
-            return end(kExitDone);
-        readingBack_ = true;
-        s_.host.forgetWrites();
-        if (!s_.run([] { BuildRequest(cmd_read_info); }))
-            end(kExitPack);
     }
 
     void compareReadBack()
@@ -219,16 +113,16 @@ private:
     {
         if (s_.finished())
             return;
+        const WriteOutcome& o = write_.state();
         // An answer the window tells nothing about still gets a word.
         const bool silent = s_.report.told() == toldBefore_;
-        if (silent && outcome_ == Outcome::Acknowledged)
+        if (silent && o.answer == Answer::Acknowledged)
             s_.report.note(QStringLiteral("The pack acknowledged the write"));
-        else if (silent && outcome_ == Outcome::Refused)
-            s_.report.note(QStringLiteral("The pack refused the write (exception code %1)").arg(exception_));
-        const bool readBack = reReadRequested_ || readingBack_;
-        if (readBack && infoArrived_)
+        else if (silent && o.answer == Answer::Refused)
+            s_.report.note(QStringLiteral("The pack refused the write (exception code %1)").arg(o.exception));
+        if (o.readBackAsked() && o.infoArrived)
             s_.report.lines(InfoLines(s_.host));
-        else if (readBack)
+        else if (o.readBackAsked())
             s_.report.error(QStringLiteral("The information was not read back"));
         s_.finish(code, result());
     }
@@ -238,31 +132,22 @@ private:
     // unless the information was read back.
     QJsonObject result() const
     {
-        QJsonObject o{{QStringLiteral("setting"), QString::fromLatin1(setting_ ? setting_->word : "")}};
-        o.insert(QStringLiteral("acknowledged"),
-                 outcome_ != Outcome::None ? QJsonValue(outcome_ == Outcome::Acknowledged) : QJsonValue());
-        o.insert(QStringLiteral("exception"), outcome_ == Outcome::Refused ? QJsonValue(exception_) : QJsonValue());
-        o.insert(QStringLiteral("readback"),
-                 (reReadRequested_ || readingBack_) && infoArrived_ ? QJsonValue(InfoObject(s_.host)) : QJsonValue());
-        return o;
+        const WriteOutcome& o = write_.state();
+        QJsonObject obj{{QStringLiteral("setting"), QString::fromLatin1(setting_ ? setting_->word : "")}};
+        obj.insert(QStringLiteral("acknowledged"),
+                   o.answer != Answer::None ? QJsonValue(o.answer == Answer::Acknowledged) : QJsonValue());
+        obj.insert(QStringLiteral("exception"), o.answer == Answer::Refused ? QJsonValue(o.exception) : QJsonValue());
+        obj.insert(QStringLiteral("readback"),
+                   o.readBackAsked() && o.infoArrived ? QJsonValue(InfoObject(s_.host)) : QJsonValue());
+        return obj;
     }
 
     Session& s_;
     const std::vector<Setting>& table_;
     const char* verb_;
+    WriteOperation write_;
     const Setting* setting_ = nullptr;
-    QTimer quiet_;
-    Outcome outcome_ = Outcome::None;
-    int exception_ = 0;
     int toldBefore_ = 0;
-    uint64_t framesBefore_ = 0;
-    bool running_ = false;
-    bool ownFunction_ = false;
-    bool bytesSeen_ = false;
-    bool readingBack_ = false;
-    bool reReadRequested_ = false;
-    bool waitingInfo_ = false;
-    bool infoArrived_ = false;
 };
 
 } // namespace

@@ -292,6 +292,33 @@ TEST_F(StationE2e, silentPackRefusedWriteAndVanishedPackEndInError)
     }
 }
 
+// The serial number's write answered and its read-back both corrupted:
+// the write ends at once with the value not read back, not when the step's
+// 30 s run out.
+TEST_F(StationE2e, corruptedReadBackEndsTheWriteAtOnce)
+{
+    startPack();
+    QFile source(kRecipe);
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    QByteArray text = source.readAll();
+    text.replace("kind = \"write_identity\"", "kind = \"write_identity\"\nbarcode = false\nrtc = false\n#");
+    const QString recipe = data.filePath(QStringLiteral("serial.toml"));
+    QFile out(recipe);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(text) == text.size());
+    out.close();
+    QFile::copy(QStringLiteral(STATION_RECIPES "/virtual-pack-fw-1.5.4.hex"), data.filePath(QStringLiteral("virtual-pack-fw-1.5.4.hex")));
+    const StationResult run = station({QStringLiteral("--barcode"), QStringLiteral("202612080202"), QStringLiteral("--yes")},
+                                      [&](const QJsonObject& e, QProcess&) {
+                                          if (e.value("event").toString() == QLatin1String("step_start")
+                                              && e.value("name").toString() == QLatin1String("write_identity"))
+                                              pack->setCorruptCrc(2);
+                                      }, recipe);
+    EXPECT_EQ(run.code, 4) << run.why();
+    const QJsonObject r = recordFile(run);
+    EXPECT_EQ(r.value("failure_code").toString(), QStringLiteral("write_identity.error"));
+    EXPECT_TRUE(r.value("failure_reason").toString().endsWith(QStringLiteral("the value was not read back"))) << run.why();
+}
+
 // SIGINT while the operator is asked to connect the charger: ABORTED
 // (exit 5), the record written, the serial number given back.
 TEST_F(StationE2e, signalAbortsTheRunAndTheRecordIsWritten)
