@@ -1,5 +1,7 @@
 #include "Database.h"
 
+#include "SqliteRows.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
@@ -46,6 +48,7 @@ Database::Database(Dialect dialect, const QString& connection, const QString& na
 
 Database::~Database()
 {
+    sqliteRows_.reset();
     prepared_.clear();
     failed_.reset();
     {
@@ -231,6 +234,22 @@ void Database::rollback()
         query->finish();
     QString ignored;
     exec(QStringLiteral("ROLLBACK"), ignored);
+}
+
+SqliteRows* Database::sqliteRows()
+{
+    if (dialect_ != Dialect::SQLite)
+        return nullptr;
+    if (!sqliteRows_) {
+        const QVariant handle = QSqlDatabase::database(connection_, false).driver()->handle();
+        if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+            return nullptr;
+        sqlite3* db = *static_cast<sqlite3* const*>(handle.constData());
+        if (!db)
+            return nullptr;
+        sqliteRows_ = std::make_unique<SqliteRows>(db);
+    }
+    return sqliteRows_.get();
 }
 
 QString MultiRowInsert(const QString& table, const std::vector<const char*>& columns, int rows, const QString& tail)

@@ -17,6 +17,8 @@
 
 namespace bms::records {
 
+class SqliteRows;
+
 enum class Dialect { SQLite, PostgreSQL };
 
 class Database {
@@ -61,6 +63,10 @@ public:
     bool commit(QString& error);
     void rollback();
 
+    // Bulk row inserts through the SQLite library (SQLite connections only;
+    // null for PostgreSQL or when the driver gives no handle).
+    SqliteRows* sqliteRows();
+
     // The SQL type of a binary column.
     const char* blobType() const { return dialect_ == Dialect::SQLite ? "BLOB" : "BYTEA"; }
 
@@ -73,6 +79,7 @@ private:
     QString name_;
     std::map<QString, std::unique_ptr<QSqlQuery>> prepared_;
     std::unique_ptr<QSqlQuery> failed_;
+    std::unique_ptr<SqliteRows> sqliteRows_;
 };
 
 // Rolls back on scope exit unless committed.

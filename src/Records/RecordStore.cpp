@@ -2,6 +2,7 @@
 
 #include "Database.h"
 #include "Record.h"
+#include "SqliteRows.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -83,12 +84,14 @@ void AppendJson(QByteArray& out, const QVariant& v)
     out += '"';
 }
 
-// The rows of a child table go in with few statements, each one round trip
-// to a server. SQLite: multi-row INSERTs of 64, 32, ..., 1 rows (at most
-// seven statement texts prepared per table). PostgreSQL: one INSERT of all
-// the rows, handed over as one JSON parameter and spread into the table's
-// columns by the server (json_populate_recordset), which costs a fraction of
-// hundreds of bound values. Both ignore rows that are there already.
+// The rows of a child table. SQLite: one prepared statement stepped per row
+// through the SQLite library (no round trips to pay for, and Qt SQL's
+// binding would cost more than the inserts); multi-row INSERTs of 64, 32,
+// ..., 1 rows through Qt SQL should the driver give no handle. PostgreSQL:
+// one INSERT of all the rows, handed over as one JSON parameter and spread
+// into the table's columns by the server (json_populate_recordset), which
+// costs a fraction of hundreds of bound values and is one round trip. Both
+// ignore rows that are there already.
 bool InsertRows(Database& db, const QString& table, const std::vector<const char*>& columns,
                 const std::vector<QVariantList>& rows, QString& error)
 {
@@ -119,6 +122,12 @@ bool InsertRows(Database& db, const QString& table, const std::vector<const char
         json += ']';
         q.bindValue(0, QString::fromUtf8(json));
         return db.exec(q, error);
+    }
+    if (SqliteRows* native = db.sqliteRows()) {
+        if (native->insert(table, columns, rows, QStringLiteral("ON CONFLICT DO NOTHING"), error))
+            return true;
+        error = QStringLiteral("database %1: %2").arg(db.name(), error);
+        return false;
     }
     size_t next = 0;
     for (int chunk = 64; chunk >= 1; chunk /= 2) {
