@@ -93,9 +93,12 @@ struct Station {
     // Waits until both fixtures are free and their panels show it.
     bool idle(int timeoutMs = kRunMs) const
     {
-        return QTest::qWaitFor([&] { return panel(1)->bannerText() != QLatin1String("TESTING") && panel(2)->bannerText() != QLatin1String("TESTING")
-                                            && !tab->runner(1)->busy() && !tab->runner(2)->busy(); },
-                               timeoutMs);
+        // A banner shows a run's end up to one panel refresh after it.
+        const auto ended = [&](int fixture) {
+            const QString banner = panel(fixture)->bannerText();
+            return banner != QLatin1String("TESTING") && banner != QLatin1String("ABORTING") && !tab->runner(fixture)->busy();
+        };
+        return QTest::qWaitFor([&] { return ended(1) && ended(2); }, timeoutMs);
     }
     // The record file the fixture's last run names.
     QJsonObject record(int fixture) const
