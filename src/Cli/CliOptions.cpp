@@ -12,15 +12,15 @@ namespace {
 
 // An option: its name, whether a value follows, and the commands that take
 // it (empty: every command).
-struct OptionSpec {
+struct OptionDef {
     const char* name;
     bool takesValue;
     QStringList commands;
 };
 
-const std::vector<OptionSpec>& OptionSpecs()
+const std::vector<OptionDef>& OptionTable()
 {
-    static const std::vector<OptionSpec> specs = {
+    static const std::vector<OptionDef> options = {
         {"port", true, {}},
         {"baud", true, {}},
         {"addr", true, {}},
@@ -63,14 +63,14 @@ const std::vector<OptionSpec>& OptionSpecs()
         {"loop", false, {QStringLiteral("station")}},
         {"status", false, {QStringLiteral("station")}},
     };
-    return specs;
+    return options;
 }
 
-const OptionSpec* FindOption(const QString& name)
+const OptionDef* FindOption(const QString& name)
 {
-    for (const OptionSpec& spec : OptionSpecs())
-        if (name == QLatin1String(spec.name))
-            return &spec;
+    for (const OptionDef& option : OptionTable())
+        if (name == QLatin1String(option.name))
+            return &option;
     return nullptr;
 }
 
@@ -318,26 +318,26 @@ std::optional<Options> ParseOptions(const QStringList& arguments, QString& error
             name = name.left(eq);
             hasValue = true;
         }
-        const OptionSpec* spec = FindOption(name);
-        if (!spec) {
+        const OptionDef* option = FindOption(name);
+        if (!option) {
             fail(QStringLiteral("unknown option --%1").arg(name));
             continue;
         }
-        if (spec->takesValue && !hasValue) {
+        if (option->takesValue && !hasValue) {
             if (i + 1 >= arguments.size()) {
                 fail(QStringLiteral("--%1 needs a value").arg(name));
                 continue;
             }
             value = arguments[++i];
-        } else if (!spec->takesValue && hasValue) {
+        } else if (!option->takesValue && hasValue) {
             fail(QStringLiteral("--%1 takes no value").arg(name));
             continue;
         }
-        if (spec->takesValue && value.isEmpty()) {
+        if (option->takesValue && value.isEmpty()) {
             fail(QStringLiteral("--%1 needs a value, not an empty text").arg(name));
             continue;
         }
-        if (spec->commands.isEmpty()) {
+        if (option->commands.isEmpty()) {
             QString problem;
             if (!ApplyShared(o, name, value, problem))
                 fail(problem);

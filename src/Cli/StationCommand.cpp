@@ -130,7 +130,7 @@ private:
     void check()
     {
         QJsonArray steps;
-        for (const StepSpec& s : recipe_.steps)
+        for (const RecipeStep& s : recipe_.steps)
             steps.append(QJsonObject{{QStringLiteral("name"), s.name}, {QStringLiteral("kind"), StepKindName(s.kind)}});
         s_.report.lines({QStringLiteral("%1 version %2: %3 steps, SHA-256 %4")
                              .arg(recipe_.name, recipe_.version)

@@ -50,7 +50,7 @@ public:
     {
         if (!readOptions())
             return s_.finish(kExitUsage);
-        RecordRetries = retries_;
+        SetRecordRetries(retries_);
         const ImageCheckResult check = CheckImage(image_, dev_);
         if (!check.ok()) {
             s_.report.error(check.problem);

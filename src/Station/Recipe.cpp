@@ -217,7 +217,7 @@ Reference ReadReference(Table& t, const QString& quantity)
     return r;
 }
 
-void ReadKind(Table& t, StepSpec& s, const QString& recipeDir, const RecipeChecks& checks, bool haveSerial)
+void ReadKind(Table& t, RecipeStep& s, const QString& recipeDir, const RecipeChecks& checks, bool haveSerial)
 {
     switch (s.kind) {
     case StepKind::Identify: s.limits = ReadLimitTable(t, false); break;
@@ -303,7 +303,7 @@ void ReadKind(Table& t, StepSpec& s, const QString& recipeDir, const RecipeCheck
 }
 
 // Time a step of each kind may take, retries included, unless the recipe says.
-double DefaultTimeout(const StepSpec& s)
+double DefaultTimeout(const RecipeStep& s)
 {
     switch (s.kind) {
     case StepKind::Identify: return 10;
@@ -318,7 +318,7 @@ double DefaultTimeout(const StepSpec& s)
     return 60;
 }
 
-StepSpec ReadStep(const toml::node& node, int index, const QString& recipeDir, const RecipeChecks& checks, bool haveSerial)
+RecipeStep ReadStep(const toml::node& node, int index, const QString& recipeDir, const RecipeChecks& checks, bool haveSerial)
 {
     const QString where = QStringLiteral("step %1").arg(index + 1);
     const toml::table& table = AsTable(&node, where);
@@ -331,7 +331,7 @@ StepSpec ReadStep(const toml::node& node, int index, const QString& recipeDir, c
         throw Fault{Pos(table.source()), where + QStringLiteral(" needs 'kind' (") + kinds.join(QStringLiteral(", ")) + QLatin1Char(')')};
     Table t(table, where + QStringLiteral(" (") + kind + QLatin1Char(')'));
     t.node("kind");
-    StepSpec s;
+    RecipeStep s;
     s.at = t.at();
     s.kind = static_cast<StepKind>(kinds.indexOf(kind));
     s.name = t.text("name").value_or(kind);
@@ -387,7 +387,7 @@ Recipe Read(const toml::table& root, const QString& file, const RecipeChecks& ch
     bool scanned = false;
     int index = 0;
     for (const toml::node& node : *steps->as_array()) {
-        StepSpec s = ReadStep(node, index++, QFileInfo(file).absolutePath(), checks, r.serial.has_value());
+        RecipeStep s = ReadStep(node, index++, QFileInfo(file).absolutePath(), checks, r.serial.has_value());
         if (names.contains(s.name))
             throw Fault{s.at, QStringLiteral("a step named '%1' comes before; give this one its own 'name'").arg(s.name)};
         names.insert(s.name);

@@ -41,7 +41,7 @@ struct Reference {
     QString text;      // Prompt: the question; Command: the shell command
 };
 
-struct StepSpec {
+struct RecipeStep {
     StepKind kind = StepKind::Identify;
     QString name;          // unique in the recipe; the kind by default
     bool stopOnFail = true;
@@ -87,7 +87,7 @@ struct Recipe {
     int timeoutMs = 500;
     bool allowRetest = false;
     std::optional<SerialTemplate> serial;
-    std::vector<StepSpec> steps;
+    std::vector<RecipeStep> steps;
 };
 
 struct RecipeError {

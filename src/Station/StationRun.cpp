@@ -66,7 +66,7 @@ void StationRun::start()
     r.startedAt = QDateTime::currentDateTime();
     QJsonArray steps;
     for (size_t i = 0; i < recipe_.steps.size(); ++i) {
-        const StepSpec& s = recipe_.steps[i];
+        const RecipeStep& s = recipe_.steps[i];
         StepRecord step;
         step.index = static_cast<int>(i);
         step.name = s.name;
@@ -100,7 +100,7 @@ void StationRun::startStep()
     attempt_ = 0;
     packMs_ = 0;
     stepClock_.start();
-    stepTimer_.start(static_cast<int>(spec().timeoutS * 1000));
+    stepTimer_.start(static_cast<int>(recipeStep().timeoutS * 1000));
     startAttempt();
 }
 
@@ -110,10 +110,10 @@ void StationRun::startAttempt()
     attemptEnding_ = false;
     emitEvent({{QStringLiteral("event"), QStringLiteral("step_start")},
                {QStringLiteral("index"), index_},
-               {QStringLiteral("name"), spec().name},
-               {QStringLiteral("kind"), StepKindName(spec().kind)},
+               {QStringLiteral("name"), recipeStep().name},
+               {QStringLiteral("kind"), StepKindName(recipeStep().kind)},
                {QStringLiteral("attempt"), attempt_ + 1}});
-    step_ = MakeStep(spec().kind, *this);
+    step_ = MakeStep(recipeStep().kind, *this);
     step_->run();
 }
 
@@ -129,7 +129,7 @@ Verdict StationRun::measure(const QString& name, const QJsonValue& value, const 
     failReasons_.push_back(e.reason);
     QJsonObject event = m.toJson();
     event.insert(QStringLiteral("event"), QStringLiteral("measurement"));
-    event.insert(QStringLiteral("step_name"), spec().name);
+    event.insert(QStringLiteral("step_name"), recipeStep().name);
     if (!e.reason.isEmpty())
         event.insert(QStringLiteral("reason"), e.reason);
     emitEvent(event);
@@ -165,14 +165,14 @@ void StationRun::attemptEnded(QString outcomeText, QString reason)
         }
     }
     const bool failed = outcomeText == outcome::Fail || outcomeText == outcome::Error;
-    if (failed && attempt_ < spec().retries && !aborting_) {
+    if (failed && attempt_ < recipeStep().retries && !aborting_) {
         // Only the last attempt's measurements stay in the record.
         record_.measurements.resize(attemptMeasurements_);
         failReasons_.resize(attemptMeasurements_);
         ++attempt_;
         emitEvent({{QStringLiteral("event"), QStringLiteral("step_retry")},
                    {QStringLiteral("index"), index_},
-                   {QStringLiteral("name"), spec().name},
+                   {QStringLiteral("name"), recipeStep().name},
                    {QStringLiteral("outcome"), outcomeText},
                    {QStringLiteral("reason"), reason}});
         return startAttempt();
@@ -186,8 +186,8 @@ void StationRun::stepTimedOut()
         return;
     const bool waitingForOperator = prompt_.has_value();
     const QString reason = waitingForOperator
-                               ? QStringLiteral("no answer within %1 s").arg(spec().timeoutS)
-                               : QStringLiteral("the step took longer than its %1 s").arg(spec().timeoutS);
+                               ? QStringLiteral("no answer within %1 s").arg(recipeStep().timeoutS)
+                               : QStringLiteral("the step took longer than its %1 s").arg(recipeStep().timeoutS);
     endStep(waitingForOperator ? outcome::Aborted : outcome::Error, reason);
 }
 
@@ -214,7 +214,7 @@ void StationRun::endStep(const QString& outcomeText, const QString& reason)
                {QStringLiteral("duration_s"), stepClock_.elapsed() / 1000.0},
                {QStringLiteral("pack_s"), r.packSeconds}});
     const bool failed = outcomeText == outcome::Fail || outcomeText == outcome::Error;
-    if (outcomeText == outcome::Aborted || aborting_ || (failed && spec().stopOnFail))
+    if (outcomeText == outcome::Aborted || aborting_ || (failed && recipeStep().stopOnFail))
         return finish();
     ++index_;
     QMetaObject::invokeMethod(&context_, [this] { startStep(); }, Qt::QueuedConnection);

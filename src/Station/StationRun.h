@@ -96,7 +96,7 @@ private:
     // StepHost
     PackDriver& driver() override { return timed_; }
     const Recipe& recipe() const override { return recipe_; }
-    const StepSpec& spec() const override { return recipe_.steps[static_cast<size_t>(index_)]; }
+    const RecipeStep& recipeStep() const override { return recipe_.steps[static_cast<size_t>(index_)]; }
     RunState& state() override { return state_; }
     RunRecord& record() override { return record_; }
     SerialSequence& serials() override { return services_.serials; }

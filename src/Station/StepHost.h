@@ -31,7 +31,7 @@ public:
     virtual ~StepHost() = default;
     virtual PackDriver& driver() = 0;
     virtual const Recipe& recipe() const = 0;
-    virtual const StepSpec& spec() const = 0;
+    virtual const RecipeStep& recipeStep() const = 0;
     virtual RunState& state() = 0;
     virtual RunRecord& record() = 0;
     virtual SerialSequence& serials() = 0;

@@ -34,7 +34,7 @@ private:
                 return host_.done(outcome::Error, t.error);
             judge(t);
             ++samples_;
-            const StepSpec& s = host_.spec();
+            const RecipeStep& s = host_.recipeStep();
             const bool more = s.durationS > 0 ? clock_.elapsed() < s.durationS * 1000 : samples_ < s.rotations;
             if (more)
                 return sample();
@@ -44,7 +44,7 @@ private:
 
     void judge(const TelemetryRead& t)
     {
-        for (const NamedLimits& l : host_.spec().limits) {
+        for (const NamedLimits& l : host_.recipeStep().limits) {
             for (const QString& name : ExpandQuantity(l.name, t)) {
                 auto [it, added] = kept_.try_emplace(name);
                 if (added)

@@ -44,7 +44,7 @@ private:
         values.insert(QStringLiteral("cell_count"), t.cellCount);
         for (const QString& name : IdentifyQuantities()) {
             Limits limits;
-            for (const NamedLimits& l : host_.spec().limits)
+            for (const NamedLimits& l : host_.recipeStep().limits)
                 if (l.name == name)
                     limits = l.limits;
             host_.measure(name, values.value(name).isUndefined() ? QJsonValue() : values.value(name),
@@ -81,7 +81,7 @@ private:
     void scanned(const QString& barcode)
     {
         Limits pattern;
-        pattern.matches = host_.spec().pattern;
+        pattern.matches = host_.recipeStep().pattern;
         if (host_.measure(QStringLiteral("barcode"), barcode, {}, pattern) == Verdict::Fail)
             return host_.done(outcome::Pass); // failed by its measurement
         QString error;
@@ -109,7 +109,7 @@ private:
     // Barcode, serial number, clock: each written and read back in turn.
     void next(int part)
     {
-        const StepSpec& s = host_.spec();
+        const RecipeStep& s = host_.recipeStep();
         if (part == 0 && s.writeBarcode)
             return write({QStringLiteral("barcode"), host_.state().barcode}, [this](const InfoRead& back) {
                 Limits same;
@@ -162,7 +162,7 @@ private:
         const std::array<uint8_t, 8>& c = back.clock;
         const QDateTime pack(QDate(2000 + c[6], c[5], c[4]), QTime(c[2], c[1], c[0]));
         const QDateTime now = QDateTime::currentDateTime();
-        const double tolerance = host_.spec().rtcToleranceS;
+        const double tolerance = host_.recipeStep().rtcToleranceS;
         Limits near;
         near.low = -tolerance;
         near.high = tolerance;

@@ -43,7 +43,7 @@ public:
 private:
     void decide(uint16_t before)
     {
-        const StepSpec& s = host_.spec();
+        const RecipeStep& s = host_.recipeStep();
         host_.measure(QStringLiteral("sw_version_before"), VersionText(before), {}, {});
         if (!s.devFirmware && ParseVersion(s.version) == before) {
             host_.record().pack.swAfter = VersionText(before);
@@ -54,7 +54,7 @@ private:
 
     void upgraded(const UpgradeResult& r)
     {
-        const StepSpec& s = host_.spec();
+        const RecipeStep& s = host_.recipeStep();
         if (!r.ok)
             return host_.done(outcome::Error, r.ending);
         if (s.devFirmware) {
@@ -88,7 +88,7 @@ public:
     using Step::Step;
     void run() override
     {
-        const StepSpec& s = host_.spec();
+        const RecipeStep& s = host_.recipeStep();
         unit_ = s.quantity == QLatin1String("voltage") ? QStringLiteral("mV") : QStringLiteral("mA");
         switch (s.reference.kind) {
         case Reference::Kind::Constant: return referenced(s.quantity == QLatin1String("zero") ? 0 : s.reference.value);
@@ -113,7 +113,7 @@ private:
             if (e == QProcess::FailedToStart)
                 host_.done(outcome::Error, QStringLiteral("the reference command could not be started"));
         });
-        process_->start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), host_.spec().reference.text});
+        process_->start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), host_.recipeStep().reference.text});
     }
 
     void fromText(const QString& text, const QString& source)
@@ -122,7 +122,7 @@ private:
         const double v = text.section(QLatin1Char(' '), 0, 0).toDouble(&ok);
         if (!ok || !std::isfinite(v))
             return host_.done(outcome::Error, QStringLiteral("%1 gave '%2', not a number").arg(source, text.left(80)));
-        const bool current = host_.spec().quantity == QLatin1String("current");
+        const bool current = host_.recipeStep().quantity == QLatin1String("current");
         const double lo = current ? 1 : 1001, hi = current ? 499999 : 4999;
         if (v < lo || v > hi || std::floor(v) != v)
             return host_.done(outcome::Error, QStringLiteral("the reference %1 %2 is not a whole number from %3 to %4")
@@ -135,11 +135,11 @@ private:
         reference_ = reference;
         host_.measure(QStringLiteral("reference"), reference, unit_, {});
         host_.driver().readTelemetry([this](const TelemetryRead& t) {
-            const std::optional<double> before = t.ok ? Reading(host_.spec().quantity, t) : std::nullopt;
+            const std::optional<double> before = t.ok ? Reading(host_.recipeStep().quantity, t) : std::nullopt;
             if (!before)
                 return host_.done(outcome::Error, t.ok ? QStringLiteral("the pack reports no cells") : t.error);
             Limits limit;
-            if (const std::optional<double> max = host_.spec().maxErrorBefore) {
+            if (const std::optional<double> max = host_.recipeStep().maxErrorBefore) {
                 limit.low = -*max;
                 limit.high = *max;
             }
@@ -153,7 +153,7 @@ private:
 
     void calibrate()
     {
-        const QString quantity = host_.spec().quantity;
+        const QString quantity = host_.recipeStep().quantity;
         QStringList words{quantity};
         if (quantity != QLatin1String("zero"))
             words.append(QString::number(static_cast<qint64>(reference_)));
@@ -161,12 +161,12 @@ private:
             if (r.kind != WriteResult::Kind::Acknowledged)
                 return host_.done(outcome::Error, WriteFailure(words, r));
             host_.driver().readTelemetry([this](const TelemetryRead& t) {
-                const std::optional<double> after = t.ok ? Reading(host_.spec().quantity, t) : std::nullopt;
+                const std::optional<double> after = t.ok ? Reading(host_.recipeStep().quantity, t) : std::nullopt;
                 if (!after)
                     return host_.done(outcome::Error, t.ok ? QStringLiteral("the pack reports no cells") : t.error);
                 Limits tolerance;
-                tolerance.low = -host_.spec().tolerance;
-                tolerance.high = host_.spec().tolerance;
+                tolerance.low = -host_.recipeStep().tolerance;
+                tolerance.high = host_.recipeStep().tolerance;
                 host_.measure(QStringLiteral("error_after"), *after - reference_, unit_, tolerance);
                 host_.done(outcome::Pass);
             });
@@ -199,7 +199,7 @@ public:
 private:
     void next(size_t i)
     {
-        const std::vector<QStringList>& writes = host_.spec().writes;
+        const std::vector<QStringList>& writes = host_.recipeStep().writes;
         if (i >= writes.size())
             return host_.done(outcome::Pass);
         const QStringList words = writes[i];
@@ -235,7 +235,7 @@ public:
     using Step::Step;
     void run() override
     {
-        host_.ask(PromptKind::Confirm, host_.spec().text, [this](const QString&) { host_.done(outcome::Pass); });
+        host_.ask(PromptKind::Confirm, host_.recipeStep().text, [this](const QString&) { host_.done(outcome::Pass); });
     }
 };
 

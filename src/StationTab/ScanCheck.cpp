@@ -29,7 +29,7 @@ QString RecipeGate::refusal(const QString& path, const QString& barcode)
         return QStringLiteral("An empty barcode starts nothing");
     if (!load(path))
         return error_;
-    for (const station::StepSpec& step : recipe_->steps) {
+    for (const station::RecipeStep& step : recipe_->steps) {
         if (step.kind != station::StepKind::Scan)
             continue;
         station::Limits pattern;

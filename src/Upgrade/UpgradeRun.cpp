@@ -26,7 +26,6 @@ namespace bms {
 
 uint8_t Rebooting = 0;
 uint8_t WatchdogTicks = 0;
-int RecordRetries = kDefaultRecordRetries;
 
 namespace {
 
@@ -44,6 +43,7 @@ bool BootLoaderEntered = false; // the main board has answered from its boot loa
 bool RecordUnanswered = false;  // a dev-firmware record waits for its answer
 int RecordDeadlines = 0;        // deadlines it has passed
 int RecordResends = 0;          // times it was sent again
+int RecordRetries = kDefaultRecordRetries; // resends allowed a record
 
 void Say(const QString& text)
 {
@@ -469,6 +469,11 @@ void UpgradePortClosed()
         SetFileControls(true);
         Say(stopped);
     }
+}
+
+void SetRecordRetries(int retries)
+{
+    RecordRetries = retries;
 }
 
 void ResetUpgradeRun()

@@ -16,9 +16,10 @@ extern uint8_t Rebooting;     // 1 once the main board reported that it reboots
 extern uint8_t WatchdogTicks; // watchdog expiries counted while Rebooting = 0
 // Times a dev-firmware record whose answer did not come is sent again
 // (under its index, which makes that harmless) before the run's watchdog
-// decides; the command line's --retries.
+// decides; the command line's --retries. Set before a run starts; it belongs
+// to the one upgrade run of this process, like the rest of the run's state.
 constexpr int kDefaultRecordRetries = 2;
-extern int RecordRetries;
+void SetRecordRetries(int retries);
 
 // "Upgrade": refused with a message while the port is closed; checks the
 // image, asks for confirmation, stops sampling and starts the run.

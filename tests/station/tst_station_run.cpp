@@ -59,9 +59,9 @@ private:
     int generation_ = 0;
 };
 
-StepSpec Check(const QString& name, double low, double high)
+RecipeStep Check(const QString& name, double low, double high)
 {
-    StepSpec s;
+    RecipeStep s;
     s.kind = StepKind::Check;
     s.name = name;
     s.rotations = 1;
@@ -73,9 +73,9 @@ StepSpec Check(const QString& name, double low, double high)
     return s;
 }
 
-StepSpec Ask(StepKind kind, const QString& name, double timeoutS = 5)
+RecipeStep Ask(StepKind kind, const QString& name, double timeoutS = 5)
 {
-    StepSpec s;
+    RecipeStep s;
     s.kind = kind;
     s.name = name;
     s.pattern = QStringLiteral("\\d{12}");
@@ -96,7 +96,7 @@ protected:
     }
 
     // Starts the run; `typed` are lines typed before it starts.
-    void start(std::vector<StepSpec> steps, const QStringList& typed = {})
+    void start(std::vector<RecipeStep> steps, const QStringList& typed = {})
     {
         Recipe recipe;
         recipe.name = QStringLiteral("t");
@@ -143,7 +143,7 @@ protected:
 
 TEST_F(StationRunTest, retryKeepsOnlyTheLastAttemptsMeasurements)
 {
-    StepSpec check = Check(QStringLiteral("load"), 9500, 10500);
+    RecipeStep check = Check(QStringLiteral("load"), 9500, 10500);
     check.retries = 2;
     pack.currents = {12000, 10000};
     start({check});
@@ -157,7 +157,7 @@ TEST_F(StationRunTest, retryKeepsOnlyTheLastAttemptsMeasurements)
 
 TEST_F(StationRunTest, continueAfterAFailRunsTheRestAndTheFirstFailureNamesTheRun)
 {
-    StepSpec first = Check(QStringLiteral("idle"), -100, 100);
+    RecipeStep first = Check(QStringLiteral("idle"), -100, 100);
     first.stopOnFail = false;
     pack.currents = {500, 10000, 7};
     start({first, Check(QStringLiteral("load"), 9500, 10500), Check(QStringLiteral("after"), 9500, 10500)});
@@ -169,7 +169,7 @@ TEST_F(StationRunTest, continueAfterAFailRunsTheRestAndTheFirstFailureNamesTheRu
 
 TEST_F(StationRunTest, hangingPackTimesTheStepOutAsAnErrorAndStopsTheRun)
 {
-    StepSpec check = Check(QStringLiteral("load"), 9500, 10500);
+    RecipeStep check = Check(QStringLiteral("load"), 9500, 10500);
     check.timeoutS = 0.2;
     check.retries = 3; // a time-out ends the step whatever its retries
     start({check, Check(QStringLiteral("after"), 0, 1)});
@@ -234,7 +234,7 @@ TEST_F(StationRunTest, calibrationReferenceComesFromACommandOrTheOperator)
         events.clear();
         outcome.clear();
         pack.currents = {10000, 10012};
-        StepSpec s;
+        RecipeStep s;
         s.kind = StepKind::Calibrate;
         s.name = QStringLiteral("cal");
         s.quantity = QStringLiteral("current");

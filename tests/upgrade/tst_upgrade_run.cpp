@@ -299,7 +299,7 @@ TEST_F(UpgradeRunTest, devFirmwareRecordWithoutAnswerIsSentAgainUnderItsIndex)
     for (const int retries : {0, 2}) {
         SCOPED_TRACE(retries);
         start(MakeImage(3), true);
-        RecordRetries = retries;
+        SetRecordRetries(retries);
         RunUpgradeStep(UpgradeStep::NextWrite); // the erase acknowledged: record 0
         RunUpgradeStep(UpgradeStep::NextWrite); // record 1
         const Frame record = app.link.frames.back();
