@@ -8,6 +8,7 @@
 #include "MainForm.h"
 #include "VirtualPack.h"
 #include "WidgetHost.h"
+#include "WindowBench.h"
 #include "ui_MainForm.h"
 
 #include <QApplication>
@@ -25,48 +26,6 @@
 
 namespace {
 
-double CpuSeconds()
-{
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
-}
-
-// Starts the pack in a child process; returns its pid and slave path.
-pid_t StartPack(std::string& path)
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-        return -1;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        bms::sim::PackConfig config;
-        config.publish = false;
-        bms::sim::VirtualPack pack(config);
-        const std::string slave = pack.start() + "\n";
-        if (write(fds[1], slave.data(), slave.size()) < 0)
-            _exit(1);
-        close(fds[1]);
-        pause(); // until the parent ends it
-        _exit(0);
-    }
-    close(fds[1]);
-    char buffer[256] = {};
-    const ssize_t n = read(fds[0], buffer, sizeof buffer - 1);
-    close(fds[0]);
-    path.assign(buffer, n > 0 ? size_t(n) - 1 : 0);
-    return pid;
-}
-
-// Runs the event loop for `ms` milliseconds, idle between events.
-void Run(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -78,8 +37,11 @@ int main(int argc, char** argv)
         trends = trends || std::string(argv[i]) == "trends";
         traffic = traffic || std::string(argv[i]) == "traffic";
     }
-    std::string path;
-    const pid_t pack = StartPack(path);
+    bms::sim::PackConfig config;
+    config.publish = false;
+    std::vector<std::string> paths;
+    const pid_t pack = bms::bench::StartPacksInChild(1, config, paths);
+    const std::string path = paths.empty() ? std::string() : paths.front();
     if (pack <= 0 || path.empty()) {
         std::fprintf(stderr, "no virtual pack\n");
         return 1;
@@ -92,7 +54,7 @@ int main(int argc, char** argv)
     form.host().messageHook = [&boxes](const bms::MessageBoxInfo&) { return ++boxes, true; };
     form.terminate = [] {};
     form.show();
-    Run(300);
+    bms::bench::RunEventLoop(300);
     Ui::MainForm& ui = form.form();
     ui.cbb1->setEditText(QString::fromStdString(path));
     ui.opencom->click();
@@ -103,13 +65,13 @@ int main(int argc, char** argv)
             open->click();
     }
     ui.cybtn->click(); // 500 ms, the start-up value
-    Run(2000);         // first rounds of the rotation
+    bms::bench::RunEventLoop(2000);         // first rounds of the rotation
 
-    const double cpu0 = CpuSeconds();
+    const double cpu0 = bms::bench::CpuSeconds();
     QElapsedTimer wall;
     wall.start();
-    Run(seconds * 1000);
-    const double cpu = CpuSeconds() - cpu0;
+    bms::bench::RunEventLoop(seconds * 1000);
+    const double cpu = bms::bench::CpuSeconds() - cpu0;
     const double span = double(wall.elapsed()) / 1000.0;
     const int lines = ui.mmo1->blockCount();
 

@@ -11,6 +11,7 @@
 #include "UpgradeBenchImage.h"
 #include "VirtualPack.h"
 #include "WidgetHost.h"
+#include "WindowBench.h"
 #include "ui_MainForm.h"
 
 #include <QAbstractButton>
@@ -74,19 +75,12 @@ private:
     int over_ = 0;
 };
 
-void Run(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 // Waits with the event loop running until `done` holds or `ms` have passed.
 bool RunUntil(const std::function<bool()>& done, int ms)
 {
     QDeadlineTimer deadline(ms);
     while (!done() && !deadline.hasExpired())
-        Run(10);
+        bms::bench::RunEventLoop(10);
     return done();
 }
 
@@ -124,7 +118,7 @@ int main(int argc, char** argv)
     form.terminate = [] {};
     form.chooseFile = [image] { return image; };
     form.show();
-    Run(300);
+    bms::bench::RunEventLoop(300);
     Ui::MainForm& ui = form.form();
     ui.cbb1->setEditText(port);
     ui.opencom->click();
@@ -175,7 +169,7 @@ int main(int argc, char** argv)
         probe.start();
         s.start();
         const bool finished = RunUntil(s.done, 120000);
-        Run(s.settleMs);
+        bms::bench::RunEventLoop(s.settleMs);
         probe.stop();
         failures += finished ? 0 : 1;
         std::printf("%-26s %12.1f %18lld %14d%s\n", s.name, double(took.elapsed()) / 1000.0,

@@ -15,6 +15,7 @@
 #include "StationTab.h"
 #include "VirtualPack.h"
 #include "WidgetHost.h"
+#include "WindowBench.h"
 #include "ui_MainForm.h"
 
 #include <QApplication>
@@ -38,59 +39,6 @@ constexpr int kFixtures = 4;
 constexpr int kProbeMs = 5;
 constexpr int kAimMs = 50;
 
-double CpuSeconds(int who)
-{
-    rusage ru{};
-    getrusage(who, &ru);
-    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
-}
-
-// Four packs in a child process; their slave paths, one a line.
-pid_t StartPacks(std::vector<std::string>& paths)
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-        return -1;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        std::vector<std::unique_ptr<bms::sim::VirtualPack>> packs;
-        std::string lines;
-        for (int i = 0; i < kFixtures; ++i) {
-            bms::sim::PackConfig config;
-            config.publish = false;
-            config.live = false;
-            config.baud = 19200;
-            packs.push_back(std::make_unique<bms::sim::VirtualPack>(config));
-            lines += packs.back()->start() + "\n";
-            packs.back()->holdCurrent(10000);
-        }
-        if (write(fds[1], lines.data(), lines.size()) < 0)
-            _exit(1);
-        close(fds[1]);
-        pause();
-        _exit(0);
-    }
-    close(fds[1]);
-    std::string text;
-    char buffer[512];
-    ssize_t n;
-    while (std::count(text.begin(), text.end(), '\n') < kFixtures && (n = read(fds[0], buffer, sizeof buffer)) > 0)
-        text.append(buffer, size_t(n));
-    close(fds[0]);
-    size_t from = 0;
-    for (size_t eol; (eol = text.find('\n', from)) != std::string::npos; from = eol + 1)
-        paths.push_back(text.substr(from, eol - from));
-    return pid;
-}
-
-void Run(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -98,7 +46,12 @@ int main(int argc, char** argv)
     const int seconds = argc > 1 ? std::max(5, std::atoi(argv[1])) : 60;
     const int active = argc > 2 ? std::clamp(std::atoi(argv[2]), 0, kFixtures) : kFixtures;
     std::vector<std::string> ports;
-    const pid_t packs = StartPacks(ports);
+    bms::sim::PackConfig packConfig;
+    packConfig.publish = false;
+    packConfig.live = false;
+    packConfig.baud = 19200;
+    const pid_t packs = bms::bench::StartPacksInChild(kFixtures, packConfig, ports,
+                                                      [](bms::sim::VirtualPack& pack) { pack.holdCurrent(10000); });
     if (packs <= 0 || int(ports.size()) != kFixtures) {
         std::fprintf(stderr, "no virtual packs\n");
         return 1;
@@ -128,7 +81,7 @@ int main(int argc, char** argv)
     form.show();
     auto* tab = form.stationTab();
     form.form().pgc1->setCurrentWidget(tab);
-    Run(500);
+    bms::bench::RunEventLoop(500);
 
     // Every fixture starts its next pack as soon as it is free; every
     // instruction is confirmed when it is asked.
@@ -162,20 +115,20 @@ int main(int argc, char** argv)
         gaps.push_back(now - last - kProbeMs);
         last = now;
     });
-    const double cpu0 = CpuSeconds(RUSAGE_SELF);
+    const double cpu0 = bms::bench::CpuSeconds(RUSAGE_SELF);
     clock.start();
     probe.start();
     for (int f = 0; f < active; ++f)
         scanNext();
-    Run(seconds * 1000);
+    bms::bench::RunEventLoop(seconds * 1000);
     running = false;
     probe.stop();
     const double span = double(clock.elapsed()) / 1000.0;
-    const double cpu = CpuSeconds(RUSAGE_SELF) - cpu0;
+    const double cpu = bms::bench::CpuSeconds(RUSAGE_SELF) - cpu0;
     // The fixtures finish their packs before the window goes.
     for (int i = 0; i < 600 && !tab->busyFixtures().isEmpty(); ++i)
-        Run(100);
-    const double children = CpuSeconds(RUSAGE_CHILDREN);
+        bms::bench::RunEventLoop(100);
+    const double children = bms::bench::CpuSeconds(RUSAGE_CHILDREN);
 
     std::sort(gaps.begin(), gaps.end());
     const qint64 worst = gaps.empty() ? 0 : gaps.back();
@@ -190,7 +143,7 @@ int main(int argc, char** argv)
     std::printf("window CPU %.2f s = %.2f %% of one core (aim < 5 %%); the fixtures' processes %.2f s in all\n", cpu,
                 100.0 * cpu / span, children);
     // With $QUORLEX_BMS_LINE_DB set the runs go on to the line database.
-    Run(1000);
+    bms::bench::RunEventLoop(1000);
     std::printf("%s; %s\n", qPrintable(tab->countersText()), qPrintable(tab->forwardingText()));
     form.close();
     kill(packs, SIGTERM);
