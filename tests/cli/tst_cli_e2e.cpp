@@ -2,6 +2,7 @@
 // against a virtual pack on a pseudo-terminal, its JSON output, exit status,
 // files and what the pack received.
 #include "BootLoaderNote.h"
+#include "QuickPack.h"
 #include "E2eSupport.h"
 #include "JsonSchemaCheck.h"
 #include "XlsxDump.h"
@@ -74,14 +75,8 @@ CliRun RunCli(const QStringList& args, int timeoutMs = 60000, const CliStart& ho
 
 sim::PackConfig StillPack(const std::string& product = "Q-Serial")
 {
-    sim::PackConfig config;
-    config.publish = false;
-    config.live = false;
+    sim::PackConfig config = QuickPack();
     config.productType = product;
-    config.bootRebootMs = 50;
-    config.bootEraseMs = 50;
-    config.bootCheckMs = 50;
-    config.devEraseMs = 10;
     return config;
 }
 

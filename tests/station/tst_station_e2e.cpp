@@ -3,6 +3,7 @@
 // status and the record it leaves; the pack made to fail each kind of limit,
 // to fall silent, to vanish mid-run; a run stopped by a signal.
 #include "QtTestSupport.h"
+#include "QuickPack.h"
 #include "RecordStore.h"
 #include "RunRecord.h"
 #include "StationRecords.h"
@@ -56,13 +57,7 @@ struct StationResult {
 
 sim::PackConfig FixturePack()
 {
-    sim::PackConfig config;
-    config.publish = false;
-    config.live = false;
-    config.bootRebootMs = 50;
-    config.bootEraseMs = 50;
-    config.bootCheckMs = 50;
-    return config;
+    return test::QuickPack();
 }
 
 class StationE2e : public ::testing::Test {

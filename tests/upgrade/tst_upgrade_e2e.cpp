@@ -2,6 +2,7 @@
 // the real serial port component and response dispatcher, for both targets:
 // complete transfers of an objcopy image and the endings of a misbehaving pack.
 #include "BootLoaderNote.h"
+#include "QuickPack.h"
 #include "E2eSupport.h"
 #include "FirmwareReadBack.h"
 #include "ReadAnswers.h"
@@ -16,14 +17,7 @@ namespace {
 
 sim::PackConfig FastPack()
 {
-    sim::PackConfig config;
-    config.publish = false;
-    config.live = false;
-    config.bootRebootMs = 50;
-    config.bootEraseMs = 50;
-    config.bootCheckMs = 50;
-    config.devEraseMs = 10;
-    return config;
+    return QuickPack();
 }
 
 class UpgradeE2eTest : public ::testing::TestWithParam<bool> {

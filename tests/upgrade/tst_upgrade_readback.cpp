@@ -3,6 +3,7 @@
 // never came back, a check answer that was lost and a pack that did not
 // answer before the run.
 #include "E2eSupport.h"
+#include "QuickPack.h"
 
 #include "FirmwareReadBack.h"
 #include "PackTable.h"
@@ -56,16 +57,7 @@ protected:
     }
     ~ReadBackTest() override { ResetPackTable(); }
 
-    static sim::PackConfig FastPack()
-    {
-        sim::PackConfig config;
-        config.publish = false;
-        config.live = false;
-        config.bootRebootMs = 50;
-        config.bootEraseMs = 50;
-        config.bootCheckMs = 50;
-        return config;
-    }
+    static sim::PackConfig FastPack() { return QuickPack(); }
     // Connects the pack and presses "Upgrade" for the main board; `silent`
     // answers of the pack are lost from then on.
     void start(const sim::PackConfig& config, int silent = 0)

@@ -6,6 +6,7 @@
 // an abort (from the panel, and by closing the window) leaves ABORTED
 // records.
 #include "WindowFixture.h"
+#include "QuickPack.h"
 
 #include "FixturePanel.h"
 #include "FixtureRunner.h"
@@ -40,13 +41,7 @@ constexpr int kRunMs = 90000;
 
 bms::sim::PackConfig FixturePack()
 {
-    bms::sim::PackConfig config;
-    config.publish = false;
-    config.live = false;
-    config.bootRebootMs = 50;
-    config.bootEraseMs = 50;
-    config.bootCheckMs = 50;
-    return config;
+    return bms::test::QuickPack();
 }
 
 // Two packs on their fixtures (a 10 A charger each), the station's settings
