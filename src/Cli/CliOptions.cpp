@@ -62,6 +62,8 @@ const std::vector<OptionDef>& OptionTable()
         {"out", true, {QStringLiteral("station")}},
         {"loop", false, {QStringLiteral("station")}},
         {"status", false, {QStringLiteral("station")}},
+        {"background", false, {QStringLiteral("station")}},
+        {"return", false, {QStringLiteral("station")}},
     };
     return options;
 }

@@ -18,12 +18,17 @@
 #include "Forwarder.h"
 #include "StationRecords.h"
 #include "StationRun.h"
+#include "TextChecks.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QCoreApplication>
+#include <QProcess>
 #include <QSocketNotifier>
+#include <QUuid>
+#include <algorithm>
 #include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -153,40 +158,65 @@ private:
         s_.run(cbb_addrChange);
         App.replyTimeoutMs = recipe_.timeoutMs;
 
+        // Text that goes into the record comes without control characters.
+        for (const char* name : {"barcode", "operator", "station", "fixture"}) {
+            if (HasControlCharacters(s_.options.value(QLatin1String(name)))) {
+                s_.report.error(QStringLiteral("--%1: '%2' holds control characters")
+                                    .arg(QLatin1String(name), Printable(s_.options.value(QLatin1String(name)))));
+                return s_.finish(kExitUsage);
+            }
+        }
         const QString results = s_.options.has(QStringLiteral("results")) ? s_.options.value(QStringLiteral("results"))
                                                                           : DefaultResultsFolder();
         if (results.isEmpty() || !QDir().mkpath(results)) {
             s_.report.error(QStringLiteral("--results: the folder '%1' cannot be made").arg(results));
             return s_.finish(kExitUsage);
         }
-        // The records database comes before the port: a run that could not
-        // be kept is not started.
+        // Nothing touches the pack unless its record can be kept: the
+        // results folder takes a file, the records database opens, a serial
+        // number is there for a recipe that writes one.
+        QString error;
+        if (!CheckResultsFolder(results, error)) {
+            s_.report.error(QStringLiteral("Not started: ") + error);
+            return s_.finish(OutcomeExitCode(outcome::Error));
+        }
         records::RecordsConfig config;
+        // A database another program holds locked keeps the run's end
+        // waiting a few seconds at most: then the record waits in the
+        // results folder.
+        config.busyMs = 5000;
         config.lineUrl = s_.options.has(QStringLiteral("db")) ? s_.options.value(QStringLiteral("db"))
                                                                : records::LineDatabaseFromEnvironment();
         if (!config.lineUrl.isEmpty() && !records::Database::isPostgresUrl(config.lineUrl)) {
             s_.report.error(QStringLiteral("--db: '%1' is not a postgresql:// URL").arg(config.lineUrl));
             return s_.finish(kExitUsage);
         }
-        QString error;
         records_ = records::StationRecords::open(config, error);
         if (!records_) {
             s_.report.error(QStringLiteral("The records database cannot be used: ") + error);
             return s_.finish(OutcomeExitCode(outcome::Error));
         }
-        if (const int rc = s_.openPort(); rc != kExitDone)
+        // Records of earlier runs that the database could not take then.
+        if (const int kept = records_->storeKeptRecords(results); kept > 0)
+            s_.report.note(QStringLiteral("%1 record(s) kept in the results folder are now in the records database").arg(kept));
+        RunSettings settings;
+        settings.runId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        if (s_.options.has(QStringLiteral("barcode")))
+            settings.barcode = s_.options.value(QStringLiteral("barcode"));
+        if (!prepareSerial(settings))
+            return s_.finish(OutcomeExitCode(outcome::Error));
+        if (const int rc = s_.openPort(); rc != kExitDone) {
+            releaseSerial(settings);
             return s_.finish(rc);
+        }
 
         driver_ = std::make_unique<StationDriver>(s_);
-        RunSettings settings;
         settings.stationId = s_.options.value(QStringLiteral("station"));
         settings.fixture = s_.options.value(QStringLiteral("fixture"));
         settings.operatorName = s_.options.value(QStringLiteral("operator"));
         settings.port = ResolvePortName(s_.options.port);
         settings.resultsFolder = results;
         settings.toolVersion = ToolVersion();
-        if (s_.options.has(QStringLiteral("barcode")))
-            settings.barcode = s_.options.value(QStringLiteral("barcode"));
         settings.confirmPrompts = s_.options.yes;
         run_ = std::make_unique<StationRun>(recipe_, settings, RunServices{*driver_, *records_, *records_, *records_});
         run_->onEvent = [this](const QJsonObject& e) { event(e); };
@@ -200,6 +230,52 @@ private:
         s_.onHangup = [this] { driver_->portLost(); };
         listenToInput();
         run_->start();
+    }
+
+    // A recipe that writes a serial number needs one before the pack is
+    // touched: with a line database, numbers leased to this PC (asked of
+    // the line now only when none is left); with the barcode given, the
+    // number is reserved now (the pack's own when it has one). False, with
+    // the words said, when there is none.
+    bool prepareSerial(RunSettings& settings)
+    {
+        const bool writesSerial = recipe_.serial && std::any_of(recipe_.steps.begin(), recipe_.steps.end(), [](const RecipeStep& s) {
+            return s.kind == StepKind::WriteIdentity && s.writeSerial;
+        });
+        if (!writesSerial)
+            return true;
+        const SerialTemplate& t = *recipe_.serial;
+        const QDate today = QDate::currentDate();
+        std::vector<std::pair<QString, QDate>> keys{{t.key(today), t.key(today) == t.key(today.addDays(1)) ? QDate() : today}};
+        if (keys.front().second.isValid())
+            keys.push_back({t.key(today.addDays(1)), today.addDays(1)});
+        QString why;
+        if (!records_->serialsReady(keys, recipe_.serialLeaseBlock, why)) {
+            s_.report.error(why);
+            return false;
+        }
+        if (!settings.barcode)
+            return true;
+        QString error;
+        const std::optional<SerialGrant> grant = records_->reserve(keys.front().first, settings.runId, *settings.barcode, error);
+        if (!grant) {
+            s_.report.error(QStringLiteral("No serial number could be reserved: ") + error);
+            return false;
+        }
+        SerialReservation r{grant->key, grant->number, grant->reused ? grant->value : t.value(today, grant->number)};
+        r.reused = grant->reused;
+        settings.reservation = r;
+        return true;
+    }
+
+    // The run did not start: its number goes back.
+    void releaseSerial(const RunSettings& settings)
+    {
+        if (!settings.reservation)
+            return;
+        const SerialReservation& r = *settings.reservation;
+        QString ignored;
+        records_->settle(SerialGrant{r.key, r.number, r.value, r.reused}, settings.runId, false, false, ignored);
     }
 
     // Standard input: one answer a line, as it arrives. A program started
@@ -325,19 +401,28 @@ private:
                    {QStringLiteral("record"), path.isEmpty() ? QJsonValue() : QJsonValue(path)}});
     }
 
-    // With a line database, one pass of the PC's forward queue (this run and
-    // any that waited); what still waits is said, and is forwarded by the
-    // next run, `station forward` or the Station tab.
+    // With a line database the run is forwarded by a process of its own
+    // (`station forward --background`): the run ends when its record is on
+    // the PC, and a line server that is down or stalled never holds it.
+    // Under the Station tab the window's own forwarder does it.
     void forward()
     {
         const QString url = records_->config().lineUrl;
-        if (url.isEmpty())
+        if (url.isEmpty() || qEnvironmentVariableIsSet("QUORLEX_BMS_WINDOW_FORWARDS"))
             return;
-        records::Forwarder forwarder(records_->local(), url);
-        const records::Forwarder::Pass pass = forwarder.forward(false, 200);
-        if (pass.waiting > 0 || !pass.error.isEmpty())
-            s_.report.note(records::WaitingText(std::max(pass.waiting, 1)) +
-                           (pass.error.isEmpty() ? QString() : QStringLiteral(": ") + pass.error));
+        QProcess forwarder;
+        forwarder.setProgram(QCoreApplication::applicationFilePath());
+        forwarder.setArguments({QStringLiteral("station"), QStringLiteral("forward"), QStringLiteral("--background")});
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        // The URL with its password goes by the environment, never by the
+        // command line that every user of the PC can read.
+        env.insert(QStringLiteral("QUORLEX_BMS_LINE_DB"), url);
+        forwarder.setProcessEnvironment(env);
+        forwarder.setStandardInputFile(QProcess::nullDevice());
+        forwarder.setStandardOutputFile(QProcess::nullDevice());
+        forwarder.setStandardErrorFile(QProcess::nullDevice());
+        if (!forwarder.startDetached())
+            s_.report.note(QStringLiteral("The record waits for the line database: `station forward` sends it"));
     }
 
     Session& s_;

@@ -30,6 +30,7 @@ const char kHelp[] =
     "       quorlex-bms-cli station passport BARCODE\n"
     "       quorlex-bms-cli station import DIR\n"
     "       quorlex-bms-cli station forward [--loop [--interval MS]] [--status]\n"
+    "       quorlex-bms-cli station serials [--return]\n"
     "\n"
     "Every station run is kept in the PC's database ($XDG_DATA_HOME/quorlex-bms/station.db)\n"
     "and forwarded to the line's PostgreSQL database when one is set with\n"
@@ -51,6 +52,9 @@ const char kHelp[] =
     "  forward   copies the runs waiting for the line database now; --loop keeps\n"
     "            forwarding (retrying with back-off from --interval, default 2000 ms)\n"
     "            until Ctrl-C; --status only tells how many runs wait\n"
+    "  serials   the PC's serial numbers: reservations still open, numbers leased\n"
+    "            from the line left for each key, since when the line has not\n"
+    "            answered; --return gives the unused leased numbers back to the line\n"
     "\n"
     "Times (--since, --until): 2026-12-09, 2026-12-09T14:00, today, yesterday, 7d, 12h.\n"
     "--line makes history, show, stats, export and passport read the line database.\n"
@@ -109,8 +113,12 @@ public:
         }
         if (sub == QLatin1String("import"))
             return end(import());
+        if (sub == QLatin1String("forward") && s_.options.has(QStringLiteral("background")))
+            return end(ForwardInBackground(*records_));
         if (sub == QLatin1String("forward"))
             return forward();
+        if (sub == QLatin1String("serials"))
+            return end(SerialsReport(s_, *records_, result_));
         Database* db = &records_->local();
         if (s_.options.has(QStringLiteral("line"))) {
             db = records_->line(error);
@@ -358,6 +366,9 @@ void StationRecordsCommand::forward()
         s_.report.lines(lines);
         result_.insert(QStringLiteral("forwarded"), forwarded);
         result_.insert(QStringLiteral("waiting"), pass.waiting);
+        // The serial numbers' news and leases travel with the runs.
+        if (pass.error.isEmpty() && !records_->syncSerials(error))
+            s_.report.note(QStringLiteral("serial numbers: ") + error);
         return done(pass.waiting == 0 ? kExitDone : kExitDatabase);
     }
     // --loop: the background forwarder until Ctrl-C; a line per pass that
@@ -390,7 +401,7 @@ const QStringList& StationRecordsSubcommands()
 {
     static const QStringList names = {QStringLiteral("history"), QStringLiteral("show"),     QStringLiteral("stats"),
                                       QStringLiteral("export"),  QStringLiteral("passport"), QStringLiteral("import"),
-                                      QStringLiteral("forward")};
+                                      QStringLiteral("forward"), QStringLiteral("serials")};
     return names;
 }
 

@@ -12,6 +12,7 @@
 
 namespace bms::records {
 class Database;
+class StationRecords;
 }
 
 namespace bms::cli {
@@ -34,6 +35,12 @@ std::unique_ptr<Command> MakeStationRecordsCommand(Session& session);
 // --recipe, --station and --limit; nothing (with the reason reported) on a
 // bad value.
 std::optional<records::RunFilter> FilterOfOptions(Session& session, int defaultLimit);
+
+// `station serials`: the PC's serial numbers (StationSerials.cpp).
+int SerialsReport(Session& session, records::StationRecords& records, QJsonObject& result);
+// `station forward --background`: one quiet forwarding of everything that
+// waits, and of the serial numbers' news; a second at once leaves at once.
+int ForwardInBackground(records::StationRecords& records);
 
 // `station export`: the runs of the filter as CSV, .xlsx or JSON.
 int ExportRuns(Session& session, records::Database& db, const records::RunFilter& filter);

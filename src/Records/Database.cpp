@@ -69,7 +69,7 @@ std::unique_ptr<Database> Database::open(const QString& location, QString& error
     return isPostgresUrl(location) ? openPostgres(location, error) : openSqlite(location, error);
 }
 
-std::unique_ptr<Database> Database::openSqlite(const QString& path, QString& error)
+std::unique_ptr<Database> Database::openSqlite(const QString& path, QString& error, int busyMs)
 {
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE"))) {
         error = DriverMissing("QSQLITE", "libqt6sql6-sqlite");
@@ -85,7 +85,7 @@ std::unique_ptr<Database> Database::openSqlite(const QString& path, QString& err
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
         db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyMs));
         if (!db.open()) {
             error = result->failure(QStringLiteral("cannot open"), ErrorText(db.lastError()));
             return nullptr;
@@ -98,7 +98,7 @@ std::unique_ptr<Database> Database::openSqlite(const QString& path, QString& err
     // "locked" at once, without its busy wait, when another process opens it
     // at the same moment (fixtures started together on a new PC): try again
     // for as long as the busy time-out.
-    QDeadlineTimer patience(30000);
+    QDeadlineTimer patience(busyMs);
     while (!result->exec(QStringLiteral("PRAGMA journal_mode=WAL"), error)) {
         if (!error.contains(QLatin1String("locked")) || patience.hasExpired())
             return nullptr;

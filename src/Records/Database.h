@@ -26,7 +26,8 @@ public:
     // Opens (and creates, with its folder) the SQLite file at `path`: WAL
     // journal so that several processes write at once, a busy time-out so a
     // writer waits for another's transaction instead of failing.
-    static std::unique_ptr<Database> openSqlite(const QString& path, QString& error);
+    // `busyMs` is how long a write waits for another's transaction.
+    static std::unique_ptr<Database> openSqlite(const QString& path, QString& error, int busyMs = 30000);
     // Opens postgresql://[user[:password]@][host][:port]/dbname[?key=value&...]
     // (postgres:// too). The query keys are libpq's connection keywords,
     // for example host=/run/postgresql for a Unix socket folder or

@@ -2,6 +2,9 @@
 
 #include "Database.h"
 #include "Schema.h"
+#include "SerialLease.h"
+
+#include <QDateTime>
 
 #include <QTimer>
 #include <algorithm>
@@ -59,10 +62,33 @@ private:
             if (due >= 0)
                 next = std::min<qint64>(due, idleMs_);
         }
+        if (forwarder_)
+            next = std::min<qint64>(next, syncSerials());
         Q_EMIT passed(result.forwarded, result.waiting, result.error);
         if (timer_)
             timer_->start(static_cast<int>(std::max<qint64>(next, 0)));
     }
+
+    // Serial numbers: what became of them goes to the line and the leases
+    // are topped up, every half minute while the line answers. Returns the
+    // milliseconds until the next time.
+    qint64 syncSerials()
+    {
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        if (now < serialsAtMs_)
+            return serialsAtMs_ - now;
+        QString error;
+        bool answered = false;
+        if (Database* line = forwarder_->lineDatabase(error)) {
+            SerialSyncReport report;
+            answered = SyncSerials(*local_, *line, QDate::currentDate(), report, error);
+        }
+        NoteLineContact(*local_, answered);
+        serialsAtMs_ = now + (answered ? kSerialsEveryMs : timing_.firstRetryMs);
+        return serialsAtMs_ - now;
+    }
+    static constexpr qint64 kSerialsEveryMs = 30000;
+    qint64 serialsAtMs_ = 0;
 
     QString localPath_;
     QString lineUrl_;

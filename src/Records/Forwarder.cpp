@@ -58,6 +58,21 @@ bool Forwarder::connectLine(QString& error)
     return line_ != nullptr;
 }
 
+Database* Forwarder::lineDatabase(QString& error)
+{
+    if (!line_ && NowMs() < serverRetryAtMs_) {
+        error = lastError_;
+        return nullptr;
+    }
+    if (!connectLine(error)) {
+        ++serverFailures_;
+        serverRetryAtMs_ = NowMs() + Delay(timing_, serverFailures_);
+        lastError_ = error;
+        return nullptr;
+    }
+    return line_.get();
+}
+
 bool Forwarder::lineAlive()
 {
     QString ignored;

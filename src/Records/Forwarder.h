@@ -54,6 +54,10 @@ public:
     // The last failure to reach or write the line database ("" after a
     // pass without one).
     const QString& lastError() const { return lastError_; }
+    // The line database, connected now if need be (nothing while the
+    // server's back-off runs); for other work with the line on the same
+    // connection.
+    Database* lineDatabase(QString& error);
 
 private:
     bool connectLine(QString& error);

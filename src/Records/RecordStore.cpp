@@ -358,7 +358,8 @@ std::optional<bool> RecordStore::passedBefore(const QString& barcode, const QStr
 {
     QSqlQuery& q = db_.prepared(
         QStringLiteral("SELECT 1 FROM runs WHERE station_id = ? AND barcode = ? AND outcome = 'PASS' LIMIT 1"));
-    q.bindValue(0, stationId);
+    // A run without a station is stored with an empty one, never null.
+    q.bindValue(0, stationId.isNull() ? QStringLiteral("") : stationId);
     q.bindValue(1, barcode);
     if (!db_.exec(q, error))
         return std::nullopt;

@@ -10,6 +10,7 @@ namespace bms::records {
 
 using station::PassHistory;
 using station::RecordSink;
+using station::SerialGrant;
 using station::SerialSequence;
 
 } // namespace bms::records

@@ -3,7 +3,10 @@
 #include "Database.h"
 
 #include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSqlQuery>
+#include <tuple>
 #include <vector>
 
 namespace bms::records {
@@ -16,7 +19,40 @@ namespace {
 struct Migration {
     int version;
     std::vector<const char*> statements;
+    // Work that plain SQL of both dialects cannot do, after the statements
+    // and in the same transaction.
+    bool (*after)(Database& db, QString& error) = nullptr;
 };
+
+// The text of each number on record, from the record of the run that held
+// it (its serial_reservation), for the numbers kept before the text was.
+bool FillSerialTexts(Database& db, QString& error)
+{
+    QSqlQuery& read = db.prepared(QStringLiteral(
+        "SELECT s.key, s.number, r.header FROM serial_numbers s JOIN runs r ON r.run_id = s.run_id WHERE s.value IS NULL"));
+    if (!db.exec(read, error))
+        return false;
+    std::vector<std::tuple<QString, qint64, QString>> texts;
+    while (read.next()) {
+        const QJsonObject reservation = QJsonDocument::fromJson(read.value(2).toString().toUtf8())
+                                            .object()
+                                            .value(QLatin1String("serial_reservation"))
+                                            .toObject();
+        const QString value = reservation.value(QLatin1String("value")).toString();
+        if (!value.isEmpty() && reservation.value(QLatin1String("number")).toInteger() == read.value(1).toLongLong())
+            texts.emplace_back(read.value(0).toString(), read.value(1).toLongLong(), value);
+    }
+    read.finish();
+    QSqlQuery& write = db.prepared(QStringLiteral("UPDATE serial_numbers SET value = ? WHERE key = ? AND number = ?"));
+    for (const auto& [key, number, value] : texts) {
+        write.bindValue(0, value);
+        write.bindValue(1, key);
+        write.bindValue(2, number);
+        if (!db.exec(write, error))
+            return false;
+    }
+    return true;
+}
 
 const std::vector<Migration>& Migrations()
 {
@@ -108,6 +144,46 @@ const std::vector<Migration>& Migrations()
              " last_error TEXT)",
              "CREATE INDEX forward_queue_due ON forward_queue (next_ms)",
          }},
+        {2,
+         {
+             // A serial number belongs to the pack it was written into:
+             // its text, the pack's barcode and UID, the process that holds
+             // a reservation (so that one left by a killed run is settled),
+             // where it came from ('local' sequence or a 'line' lease) and
+             // whether the line has heard of its last change.
+             "ALTER TABLE serial_numbers ADD COLUMN value TEXT",
+             "ALTER TABLE serial_numbers ADD COLUMN barcode TEXT",
+             "ALTER TABLE serial_numbers ADD COLUMN uid TEXT",
+             "ALTER TABLE serial_numbers ADD COLUMN holder TEXT",
+             "ALTER TABLE serial_numbers ADD COLUMN origin TEXT",
+             "ALTER TABLE serial_numbers ADD COLUMN synced INTEGER NOT NULL DEFAULT 1",
+             "CREATE INDEX serial_numbers_barcode ON serial_numbers (barcode, changed_at)",
+             // Keys a station keeps numbers leased for, with the day each
+             // key belongs to (null for a template without a date) and the
+             // size of a block.
+             "CREATE TABLE serial_pools ("
+             " key TEXT PRIMARY KEY,"
+             " day TEXT,"
+             " block INTEGER NOT NULL,"
+             " wanted_ms BIGINT NOT NULL)",
+             // Small facts of this database: the station PC's id, since
+             // when the line database has not answered.
+             "CREATE TABLE station_state ("
+             " name TEXT PRIMARY KEY,"
+             " value TEXT NOT NULL)",
+             // Numbers of runs that passed belong to their pack.
+             "UPDATE serial_numbers SET barcode = (SELECT r.barcode FROM runs r WHERE r.run_id = serial_numbers.run_id)"
+             " WHERE state = 'committed'",
+             // A number given back after its run had written it into the
+             // pack is that pack's, not free.
+             "UPDATE serial_numbers SET state = 'written',"
+             " barcode = (SELECT r.barcode FROM runs r WHERE r.run_id = serial_numbers.run_id)"
+             " WHERE state = 'released' AND EXISTS (SELECT 1 FROM measurements m JOIN steps s"
+             " ON s.run_id = m.run_id AND s.step_index = m.step"
+             " WHERE m.run_id = serial_numbers.run_id AND m.name = 'serial_number' AND s.kind = 'write_identity')",
+             "UPDATE serial_numbers SET origin = 'local'",
+         },
+         FillSerialTexts},
     };
     return migrations;
 }
@@ -178,6 +254,8 @@ bool Migrate(Database& db, QString& error)
             if (!db.exec(sql, error))
                 return false;
         }
+        if (m.after && !m.after(db, error))
+            return false;
         QSqlQuery& record = db.prepared(QStringLiteral("INSERT INTO schema_migrations (version, applied_at) VALUES (?, ?)"));
         record.bindValue(0, m.version);
         record.bindValue(1, QDateTime::currentDateTime().toString(Qt::ISODateWithMs));

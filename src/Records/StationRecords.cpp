@@ -3,9 +3,12 @@
 #include "Database.h"
 #include "RecordStore.h"
 #include "Schema.h"
+#include "Record.h"
+#include "SerialLease.h"
 #include "SerialNumbers.h"
 
 #include <QDir>
+#include <QFile>
 
 namespace bms::records {
 
@@ -29,12 +32,16 @@ StationRecords::~StationRecords() = default;
 std::unique_ptr<StationRecords> StationRecords::open(const RecordsConfig& config, QString& error)
 {
     std::unique_ptr<StationRecords> records(new StationRecords(config));
-    records->local_ = Database::openSqlite(config.localPath, error);
+    records->local_ = Database::openSqlite(config.localPath, error, config.busyMs);
     if (!records->local_ || !Migrate(*records->local_, error))
         return nullptr;
     // Every run waits on the queue until it is on a line database; with no
     // line set yet, the queue is the list of runs that one would receive.
     records->store_ = std::make_unique<RecordStore>(*records->local_, true);
+    // Numbers that runs killed on the way left reserved: given back unless
+    // their run still goes (a number written into a pack is bound already).
+    QString ignored;
+    SqlSerialSequence(*records->local_).settleAbandoned(ignored);
     return records;
 }
 
@@ -74,44 +81,128 @@ std::optional<bool> StationRecords::passedBefore(const QString& barcode, const Q
     return here;
 }
 
-template <typename F>
-auto StationRecords::onSerials(F&& f, QString& error) -> decltype(f(std::declval<SerialSequence&>()))
+std::optional<SerialGrant> StationRecords::boundOnLine(const QString& barcode)
 {
-    if (config_.lineUrl.isEmpty()) {
-        SqlSerialSequence local(*local_);
-        return f(local);
+    QString error;
+    Database* db = line(error);
+    if (!db) {
+        NoteLineContact(*local_, false);
+        return std::nullopt;
     }
-    // One retry on a fresh connection: a connection the server dropped since
-    // the last call fails once.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        Database* db = line(error);
-        if (!db)
-            return {};
-        SqlSerialSequence shared(*db);
-        auto result = f(shared);
-        if (result)
-            return result;
-        QString ignored;
-        if (db->exec(QStringLiteral("SELECT 1"), ignored))
-            return result;
+    SqlSerialSequence there(*db);
+    const auto found = there.boundTo(barcode, error);
+    if (!found) {
         line_.reset();
+        NoteLineContact(*local_, false);
+        return std::nullopt;
     }
-    return {};
+    NoteLineContact(*local_, true);
+    if (!*found)
+        return std::nullopt;
+    SqlSerialSequence here(*local_, true);
+    if (!here.adoptBound(**found, barcode, error))
+        return std::nullopt;
+    return found->value();
 }
 
-std::optional<qint64> StationRecords::reserve(const QString& key, const QString& runId, QString& error)
+std::optional<SerialGrant> StationRecords::reserve(const QString& key, const QString& runId, const QString& barcode,
+                                                   QString& error)
 {
-    return onSerials([&](SerialSequence& s) { return s.reserve(key, runId, error); }, error);
+    const bool leased = !config_.lineUrl.isEmpty();
+    SqlSerialSequence here(*local_, leased);
+    if (leased) {
+        // A pack tested on another PC keeps the number the line bound to it.
+        const auto known = here.boundTo(barcode, error);
+        if (!known)
+            return std::nullopt;
+        if (*known)
+            return known->value();
+        if (std::optional<SerialGrant> there = barcode.isEmpty() ? std::nullopt : boundOnLine(barcode))
+            return there;
+        if (!haveLeased(key, error))
+            return std::nullopt;
+    }
+    return here.reserve(key, runId, barcode, error);
 }
 
-bool StationRecords::commit(const QString& key, qint64 number, const QString& runId, QString& error)
+bool StationRecords::bind(const SerialGrant& grant, const QString& runId, const QString& barcode, const QString& uid,
+                          QString& error)
 {
-    return onSerials([&](SerialSequence& s) { return s.commit(key, number, runId, error); }, error);
+    return SqlSerialSequence(*local_).bind(grant, runId, barcode, uid, error);
 }
 
-bool StationRecords::release(const QString& key, qint64 number, const QString& runId, QString& error)
+bool StationRecords::settle(const SerialGrant& grant, const QString& runId, bool written, bool passed, QString& error)
 {
-    return onSerials([&](SerialSequence& s) { return s.release(key, number, runId, error); }, error);
+    return SqlSerialSequence(*local_).settle(grant, runId, written, passed, error);
+}
+
+bool StationRecords::syncSerials(QString& error)
+{
+    Database* db = line(error);
+    if (!db) {
+        NoteLineContact(*local_, false);
+        return false;
+    }
+    SerialSyncReport report;
+    if (!SyncSerials(*local_, *db, QDate::currentDate(), report, error)) {
+        QString ignored;
+        if (!db->exec(QStringLiteral("SELECT 1"), ignored)) {
+            line_.reset();
+            NoteLineContact(*local_, false);
+        }
+        return false;
+    }
+    NoteLineContact(*local_, true);
+    return true;
+}
+
+bool StationRecords::haveLeased(const QString& key, QString& why)
+{
+    SqlSerialSequence here(*local_, true);
+    QString error;
+    const auto left = here.leasedLeft(key, error);
+    if (!left) {
+        why = QStringLiteral("The serial numbers on this PC cannot be read: ") + error;
+        return false;
+    }
+    // None left: the line is asked now, as the background top-up has not
+    // reached it.
+    if (*left > 0 || (syncSerials(error) && here.leasedLeft(key, error).value_or(0) > 0))
+        return true;
+    const std::optional<QDateTime> since = LineUnreachableSince(*local_);
+    why = since ? QStringLiteral("No serial numbers left: the line database has been unreachable since %1 — call the engineer")
+                      .arg(since->toString(since->date() == QDate::currentDate() ? QStringLiteral("HH:mm")
+                                                                                   : QStringLiteral("yyyy-MM-dd HH:mm")))
+                : QStringLiteral("No serial numbers left: the line database gave none (%1) — call the engineer").arg(error);
+    return false;
+}
+
+bool StationRecords::serialsReady(const std::vector<std::pair<QString, QDate>>& keys, int block, QString& why)
+{
+    if (config_.lineUrl.isEmpty() || keys.empty())
+        return true;
+    QString error;
+    if (!WantSerialKeys(*local_, keys, block, error)) {
+        why = QStringLiteral("The serial numbers on this PC cannot be kept: ") + error;
+        return false;
+    }
+    return haveLeased(keys.front().first, why);
+}
+
+int StationRecords::storeKeptRecords(const QString& resultsFolder)
+{
+    const QDir marks(station::UnstoredFolder(resultsFolder));
+    int stored = 0;
+    for (const QString& runId : marks.entryList(QDir::Files | QDir::Hidden)) {
+        QString error;
+        const auto record = ReadRecordFile(QDir(resultsFolder).filePath(runId + QStringLiteral(".json")), error);
+        if (record && !store_->store(*record, error))
+            break; // the database still cannot take it: later
+        // Stored, or its file is gone or not a record: the mark goes.
+        QFile::remove(marks.filePath(runId));
+        stored += record ? 1 : 0;
+    }
+    return stored;
 }
 
 } // namespace bms::records

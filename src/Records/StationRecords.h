@@ -7,15 +7,22 @@
 //  - store: into the PC's database, one transaction, queued for the line;
 //    the forwarder (Forwarder, ForwardLoop) copies it later.
 //  - passedBefore: the PC's runs, then the line's when it can be reached.
-//  - serial numbers: in the line database when one is set (several PCs
-//    share its sequences; when it cannot be reached no number is handed out
-//    rather than one that another PC may hand out too), else in the PC's.
+//  - serial numbers: always handed out from the PC's database. With a line
+//    database the line is their only source: the PC holds numbers leased
+//    from it ahead (SerialLease.h), so a run never waits for the server,
+//    and a pack tested again keeps the number the line knows it by. Without
+//    one, the PC's own sequence.
+//  - a reservation that a killed run left behind is settled when the
+//    records are next opened.
 #pragma once
 
 #include "RecordsInterfaces.h"
 
+#include <QDate>
 #include <QString>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace bms::records {
 
@@ -32,6 +39,8 @@ QString LineDatabaseFromEnvironment();
 struct RecordsConfig {
     QString localPath = DefaultLocalDatabasePath();
     QString lineUrl; // empty: no line database
+    // How long a write to the PC's database waits for another's.
+    int busyMs = 30000;
 };
 
 class StationRecords : public RecordSink, public PassHistory, public SerialSequence {
@@ -43,9 +52,24 @@ public:
 
     bool store(const QJsonObject& record, QString& error) override;
     std::optional<bool> passedBefore(const QString& barcode, const QString& stationId, QString& error) override;
-    std::optional<qint64> reserve(const QString& key, const QString& runId, QString& error) override;
-    bool commit(const QString& key, qint64 number, const QString& runId, QString& error) override;
-    bool release(const QString& key, qint64 number, const QString& runId, QString& error) override;
+    std::optional<SerialGrant> reserve(const QString& key, const QString& runId, const QString& barcode,
+                                       QString& error) override;
+    bool bind(const SerialGrant& grant, const QString& runId, const QString& barcode, const QString& uid,
+              QString& error) override;
+    bool settle(const SerialGrant& grant, const QString& runId, bool written, bool passed, QString& error) override;
+
+    // Runs of a recipe will want numbers under `keys` (the day each key
+    // belongs to): with a line database they are leased ahead, `block` at
+    // a time. Whether a number can be had now for `key` (the PC's own
+    // sequence always has one; leased numbers are topped up from the line
+    // when none is left); false with words for the operator when not.
+    bool serialsReady(const std::vector<std::pair<QString, QDate>>& keys, int block, QString& why);
+    // Talks to the line about serial numbers now (SyncSerials); false with
+    // the reason when it cannot be reached.
+    bool syncSerials(QString& error);
+    // Files of `resultsFolder` whose run could not be stored when it ended
+    // are stored now; the count stored.
+    int storeKeptRecords(const QString& resultsFolder);
 
     const RecordsConfig& config() const { return config_; }
     Database& local() { return *local_; }
@@ -56,8 +80,12 @@ public:
 
 private:
     explicit StationRecords(const RecordsConfig& config);
-    template <typename F>
-    auto onSerials(F&& f, QString& error) -> decltype(f(std::declval<SerialSequence&>()));
+    // The pack's number as the line knows it, taken note of here; nothing
+    // when the line has none or cannot be asked.
+    std::optional<SerialGrant> boundOnLine(const QString& barcode);
+    // Leased numbers of `key` are left (topped up from the line when none
+    // is); false with words for the operator when not.
+    bool haveLeased(const QString& key, QString& why);
 
     RecordsConfig config_;
     std::unique_ptr<Database> local_;

@@ -378,6 +378,7 @@ Recipe Read(const toml::table& root, const QString& file, const RecipeChecks& ch
             at.column += 1 + column; // past the opening quote
             throw Fault{at, error};
         }
+        r.serialLeaseBlock = static_cast<int>(serial.integer("lease", 1, 100000).value_or(r.serialLeaseBlock));
         serial.finish();
     }
     const toml::node* steps = t.node("steps");

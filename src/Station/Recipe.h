@@ -87,6 +87,8 @@ struct Recipe {
     int timeoutMs = 500;
     bool allowRetest = false;
     std::optional<SerialTemplate> serial;
+    // Serial numbers a station with a line database leases at a time.
+    int serialLeaseBlock = 200;
     std::vector<RecipeStep> steps;
 };
 

@@ -1,8 +1,11 @@
 #include "RunRecord.h"
 
 #include "FileWrite.h"
+#include "Stores.h"
 
 #include <QDir>
+#include <QFile>
+#include <QStorageInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <zlib.h>
@@ -88,6 +91,15 @@ QByteArray TraceLog::Decode(const QJsonObject& trace)
     return text;
 }
 
+QString SerialReservation::state() const
+{
+    if (committed)
+        return QStringLiteral("committed");
+    if (released)
+        return QStringLiteral("released");
+    return written ? QStringLiteral("written") : QStringLiteral("reserved");
+}
+
 QJsonObject RunRecord::toJson() const
 {
     QJsonArray stepArray;
@@ -112,7 +124,10 @@ QJsonObject RunRecord::toJson() const
         reservationValue = QJsonObject{{QStringLiteral("key"), reservation->key},
                                        {QStringLiteral("number"), reservation->number},
                                        {QStringLiteral("value"), reservation->value},
-                                       {QStringLiteral("released"), reservation->released}};
+                                       {QStringLiteral("reused"), reservation->reused},
+                                       {QStringLiteral("written"), reservation->written},
+                                       {QStringLiteral("released"), reservation->released},
+                                       {QStringLiteral("state"), reservation->state()}};
     const double duration = startedAt.isValid() && endedAt.isValid() ? startedAt.msecsTo(endedAt) / 1000.0 : 0.0;
     return {
         {QStringLiteral("format"), QStringLiteral("quorlex-station-record/1")},
@@ -151,6 +166,39 @@ bool WriteRecord(const QString& folder, const QJsonObject& record, QString& path
     }
     path = QDir(folder).filePath(record.value(QStringLiteral("run_id")).toString() + QStringLiteral(".json"));
     return WriteFileAtomically(path, QJsonDocument(record).toJson(QJsonDocument::Indented), error);
+}
+
+bool CheckResultsFolder(const QString& folder, QString& error)
+{
+    if (folder.isEmpty() || !QDir().mkpath(folder)) {
+        error = QStringLiteral("the results folder %1 cannot be made").arg(folder);
+        return false;
+    }
+    // A record is written as a file beside it, then renamed: try exactly
+    // that, with as much as a large record takes.
+    const QString probe = QDir(folder).filePath(QStringLiteral(".write-check.json"));
+    if (!WriteFileAtomically(probe, QByteArray(64 * 1024, ' '), error)) {
+        error = QStringLiteral("the results folder %1 cannot take a record: %2").arg(folder, error);
+        return false;
+    }
+    QFile::remove(probe);
+    const QStorageInfo disk(folder);
+    if (disk.isValid() && disk.bytesAvailable() >= 0 && disk.bytesAvailable() < kResultsFreeBytes) {
+        error = QStringLiteral("the results folder %1 has %2 MB free, less than the %3 MB a record may need")
+                    .arg(folder)
+                    .arg(disk.bytesAvailable() >> 20)
+                    .arg(kResultsFreeBytes >> 20);
+        return false;
+    }
+    return true;
+}
+
+void KeepForLater(const QString& folder, const QString& runId)
+{
+    const QString marks = UnstoredFolder(folder);
+    QString ignored;
+    if (QDir().mkpath(marks))
+        WriteFileAtomically(QDir(marks).filePath(runId), {}, ignored);
 }
 
 } // namespace bms::station

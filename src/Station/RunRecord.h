@@ -80,7 +80,13 @@ struct SerialReservation {
     QString key;
     qint64 number = 0;
     QString value;
-    bool released = false;
+    bool reused = false;   // the pack's own number from an earlier run
+    bool written = false;  // its write went out to the pack: it is the pack's for good
+    bool released = false; // never written, given back when the run ended
+    bool committed = false; // written and the run passed
+    // "committed", "written" (the pack's; its run did not pass), "released"
+    // or "reserved" (the run has not ended).
+    QString state() const;
 };
 
 struct RunRecord {
@@ -111,5 +117,15 @@ QString RecordTime(const QDateTime& t);
 // Writes `record` as `<run_id>.json` in `folder` (made when missing), whole
 // or not at all; `path` gets the file's path.
 bool WriteRecord(const QString& folder, const QJsonObject& record, QString& path, QString& error);
+
+// Free space a results folder must have before a run touches a pack: a
+// record with its whole trace fits with room to spare.
+constexpr qint64 kResultsFreeBytes = 64LL << 20;
+// Whether a record can be written to `folder` (made when missing): a file
+// written and renamed there, and the free space; false with the reason.
+bool CheckResultsFolder(const QString& folder, QString& error);
+// Marks the record file of `runId` in `folder` as not yet in the records
+// database, to be stored when it can take it.
+void KeepForLater(const QString& folder, const QString& runId);
 
 } // namespace bms::station

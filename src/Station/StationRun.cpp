@@ -1,5 +1,7 @@
 #include "StationRun.h"
 
+#include "TextChecks.h"
+
 #include <QJsonArray>
 #include <QMetaObject>
 #include <QUuid>
@@ -52,7 +54,9 @@ void StationRun::emitEvent(QJsonObject event)
 void StationRun::start()
 {
     RunRecord& r = record_;
-    r.runId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    r.runId = settings_.runId.isEmpty() ? QUuid::createUuid().toString(QUuid::WithoutBraces) : settings_.runId;
+    state_.reservation = settings_.reservation;
+    r.reservation = settings_.reservation;
     r.stationId = settings_.stationId;
     r.fixture = settings_.fixture;
     r.operatorName = settings_.operatorName;
@@ -310,7 +314,10 @@ void StationRun::deliver(const QString& typed)
     case PromptKind::Barcode:
         if (word.isEmpty())
             return; // a stray Enter of the scanner
-        accepted = word;
+        if (HasControlCharacters(word))
+            refusal = QStringLiteral("a barcode holds no control characters");
+        else
+            accepted = word;
         break;
     case PromptKind::Confirm: {
         const QString w = word.toLower();
@@ -357,13 +364,9 @@ void StationRun::settleReservation()
     SerialReservation& r = *state_.reservation;
     QString error;
     const bool passed = record_.outcome == outcome::Pass;
-    const bool ok = passed ? services_.serials.commit(r.key, r.number, record_.runId, error)
-                           : services_.serials.release(r.key, r.number, record_.runId, error);
-    r.released = !passed && ok;
-    if (!ok)
+    if (!services_.serials.settle(SerialGrant{r.key, r.number, r.value, r.reused}, record_.runId, r.written, passed, error))
         emitEvent({{QStringLiteral("event"), QStringLiteral("warning")},
                    {QStringLiteral("message"), QStringLiteral("serial number %1: %2").arg(r.value, error)}});
-    record_.reservation = r;
 }
 
 void StationRun::finish()
@@ -413,19 +416,47 @@ void StationRun::finish()
     } else {
         r.outcome = outcome::Pass;
     }
-    settleReservation();
     r.endedAt = QDateTime::currentDateTime();
+    // What becomes of the serial number is in the record as the run's end
+    // settles it: committed on a PASS, the pack's when it was written, given
+    // back when not.
+    if (state_.reservation) {
+        SerialReservation& reserved = *state_.reservation;
+        reserved.committed = reserved.written && r.outcome == outcome::Pass;
+        reserved.released = !reserved.written && !reserved.reused;
+        r.reservation = reserved;
+    }
 
-    const QJsonObject json = r.toJson();
+    QJsonObject json = r.toJson();
     QString path;
     QString problem;
     if (!WriteRecord(settings_.resultsFolder, json, path, problem)) {
+        // A run whose record cannot be kept has not done its job, whatever
+        // the pack did: ERROR everywhere, and nothing committed.
         path.clear();
-        emitEvent({{QStringLiteral("event"), QStringLiteral("error")},
-                   {QStringLiteral("message"), QStringLiteral("the record was not written: ") + problem}});
-    } else if (!services_.sink.store(json, problem)) {
-        emitEvent({{QStringLiteral("event"), QStringLiteral("warning")},
-                   {QStringLiteral("message"), QStringLiteral("the record was written to %1 but not stored: %2").arg(path, problem)}});
+        r.outcome = outcome::Error;
+        r.failureCode = QStringLiteral("run.error");
+        r.failureReason = QStringLiteral("the record could not be written: ") + problem;
+        if (state_.reservation) {
+            state_.reservation->committed = false;
+            r.reservation = state_.reservation;
+        }
+        json = r.toJson();
+        emitEvent({{QStringLiteral("event"), QStringLiteral("error")}, {QStringLiteral("message"), r.failureReason}});
+    }
+    settleReservation();
+    if (!services_.sink.store(json, problem)) {
+        if (path.isEmpty()) {
+            emitEvent({{QStringLiteral("event"), QStringLiteral("error")},
+                       {QStringLiteral("message"), QStringLiteral("the run is in neither the results folder nor the records database: ") + problem}});
+        } else {
+            // Stored when the database can take it (the next run, or
+            // `station import`), and forwarded from there.
+            KeepForLater(settings_.resultsFolder, r.runId);
+            emitEvent({{QStringLiteral("event"), QStringLiteral("warning")},
+                       {QStringLiteral("message"),
+                        QStringLiteral("kept in the results folder, not yet in the records database (%1)").arg(problem)}});
+        }
     }
     emitEvent({{QStringLiteral("event"), QStringLiteral("record")}, {QStringLiteral("path"), path}, {QStringLiteral("record"), json}});
     if (onFinished)

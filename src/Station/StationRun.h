@@ -25,6 +25,10 @@ struct RunSettings {
     QString toolVersion;
     std::optional<QString> barcode; // given instead of scanned
     bool confirmPrompts = false;
+    QString runId; // made at the start when empty
+    // The serial number reserved for the run before it started (the
+    // barcode known, so the pack is never touched when no number is left).
+    std::optional<SerialReservation> reservation;
 };
 
 struct RunServices {

@@ -131,20 +131,34 @@ private:
     {
         RunState& state = host_.state();
         const SerialTemplate& t = *host_.recipe().serial;
+        const QString barcode = host_.record().pack.barcode.value_or(state.barcode);
         if (!state.reservation) {
             // Reserved once for the run, also when the step is tried again.
             const QDate today = QDate::currentDate();
-            const QString key = t.key(today);
             QString error;
-            const std::optional<qint64> number = host_.serials().reserve(key, host_.record().runId, error);
-            if (!number)
+            const std::optional<SerialGrant> grant = host_.serials().reserve(t.key(today), host_.record().runId, barcode, error);
+            if (!grant)
                 return host_.done(outcome::Error, QStringLiteral("no serial number could be reserved: ") + error);
-            state.reservation = SerialReservation{key, *number, t.value(today, *number), false};
-            host_.record().reservation = state.reservation;
-            if (state.reservation->value.isEmpty())
-                return host_.done(outcome::Error, QStringLiteral("the sequence %1 has run out of numbers").arg(key));
+            SerialReservation r{grant->key, grant->number, grant->reused ? grant->value : t.value(today, grant->number)};
+            r.reused = grant->reused;
+            state.reservation = r;
+            host_.record().reservation = r;
+            if (r.value.isEmpty())
+                return host_.done(outcome::Error, grant->reused ? QStringLiteral("the serial number of %1 is on record without its text").arg(barcode)
+                                                                : QStringLiteral("the sequence %1 has run out of numbers").arg(grant->key));
         }
-        const QString serial = state.reservation->value;
+        SerialReservation& r = *state.reservation;
+        // Bound to the pack before the write goes out: once it may be in
+        // the pack, the number is never handed to another one.
+        if (!r.written) {
+            QString error;
+            const SerialGrant grant{r.key, r.number, r.value, r.reused};
+            if (!host_.serials().bind(grant, host_.record().runId, barcode, host_.record().pack.uid.value_or(QString()), error))
+                return host_.done(outcome::Error, QStringLiteral("serial number %1 could not be bound to the pack: %2").arg(r.value, error));
+            r.written = true;
+            host_.record().reservation = r;
+        }
+        const QString serial = r.value;
         write({QStringLiteral("serial"), serial}, [this, serial](const InfoRead& back) {
             Limits same;
             same.equals = serial;

@@ -11,17 +11,36 @@
 
 namespace bms::station {
 
+// A serial number held by a run.
+struct SerialGrant {
+    QString key;
+    qint64 number = 0;
+    QString value;       // the text written into the pack; empty for a new number (the template makes it)
+    bool reused = false; // the pack's own number from an earlier run
+};
+
+// Serial numbers: a number written into a pack is that pack's for good.
+// A run reserves one, binds it to its pack just before the write goes out,
+// and settles it when it ends; only a number that was never written goes
+// back to be handed out again.
 class SerialSequence {
 public:
     virtual ~SerialSequence() = default;
-    // Hands out a number under `key` for the run `runId`: the lowest
-    // released number first, else the next; never the same number to two
-    // live runs.
-    virtual std::optional<qint64> reserve(const QString& key, const QString& runId, QString& error) = 0;
-    // The run passed: the number is used for good.
-    virtual bool commit(const QString& key, qint64 number, const QString& runId, QString& error) = 0;
-    // The run did not pass: the number goes back to be handed out again.
-    virtual bool release(const QString& key, qint64 number, const QString& runId, QString& error) = 0;
+    // A number under `key` for the run `runId` testing the pack `barcode`:
+    // the number that pack was given before when it has one (a retest keeps
+    // its number; `reused`, with its text), else the lowest free one. Never
+    // the same number to two packs. Nothing, with the reason, when no
+    // number can be had.
+    virtual std::optional<SerialGrant> reserve(const QString& key, const QString& runId, const QString& barcode,
+                                               QString& error) = 0;
+    // The number is about to be written into the pack: from now on it
+    // belongs to `barcode` (and `uid`), whatever the run's outcome.
+    virtual bool bind(const SerialGrant& grant, const QString& runId, const QString& barcode, const QString& uid,
+                      QString& error) = 0;
+    // The run has ended: a number it wrote is committed when the run
+    // passed and stays its pack's otherwise; one never written is given
+    // back.
+    virtual bool settle(const SerialGrant& grant, const QString& runId, bool written, bool passed, QString& error) = 0;
 };
 
 class PassHistory {
@@ -45,6 +64,9 @@ inline QString DataFolder()
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/quorlex-bms");
 }
 inline QString DefaultResultsFolder() { return DataFolder() + QStringLiteral("/results"); }
+// Marks of the record files in a results folder that are not yet in the
+// records database (one empty file per run, named by its run id).
+inline QString UnstoredFolder(const QString& results) { return results + QStringLiteral("/.unstored"); }
 
 class NullRecordSink : public RecordSink {
 public:

@@ -215,28 +215,54 @@ TEST_F(RecordStoreTest, searchesCountsAndPassportFindTheRightRuns)
     EXPECT_EQ(records->passedBefore("B1", "EOL-1", error), std::optional<bool>(true));
     EXPECT_EQ(records->passedBefore("B4", "EOL-1", error), std::optional<bool>(false)); // passed elsewhere only
     EXPECT_EQ(records->passedBefore("B3", "EOL-1", error), std::optional<bool>(true));
+    // A run without a station id: its PASS is found by a run without one.
+    ASSERT_TRUE(records->store(SampleRecord(run(8, "B8", "", "PASS", "", At(10, 13))), error)) << error.toStdString();
+    EXPECT_EQ(records->passedBefore("B8", QString(), error), std::optional<bool>(true));
 }
 
-TEST_F(RecordStoreTest, serialNumbersComeBackWhenReleasedAndAreNeverHandedTwice)
+// A number is the pack's from the moment it may have been written into it:
+// only numbers never written go back, a pack tested again keeps its own,
+// and a reservation its process left behind is settled.
+TEST_F(RecordStoreTest, serialNumbersWrittenIntoAPackAreNeverHandedToAnother)
 {
     auto db = OpenMigrated(localPath());
     SqlSerialSequence seq(*db);
     QString error;
     const QString key = QStringLiteral("QX20261209");
-    EXPECT_EQ(seq.reserve(key, "r1", error), 1);
-    EXPECT_EQ(seq.reserve(key, "r2", error), 2);
-    EXPECT_EQ(seq.reserve(key, "r3", error), 3);
-    EXPECT_EQ(seq.reserve("QX20261210", "r9", error), 1); // a key of its own
-    EXPECT_TRUE(seq.release(key, 2, "r2", error)) << error.toStdString();
-    EXPECT_TRUE(seq.release(key, 3, "r3", error));
-    EXPECT_EQ(seq.reserve(key, "r4", error), 2); // the lowest released first
-    EXPECT_TRUE(seq.commit(key, 1, "r1", error));
-    EXPECT_TRUE(seq.commit(key, 1, "r1", error)); // twice is harmless
-    EXPECT_FALSE(seq.release(key, 1, "r1", error)); // a committed number stays used
-    EXPECT_FALSE(seq.release(key, 2, "r2", error)); // r4 holds it now
-    EXPECT_FALSE(seq.commit(key, 4, "r1", error)); // never reserved
-    EXPECT_EQ(seq.reserve(key, "r5", error), 3);
-    EXPECT_EQ(seq.reserve(key, "r6", error), 4);
+    const auto take = [&](const char* run, const char* barcode) { return seq.reserve(key, run, barcode, error).value_or(SerialGrant{}); };
+    const auto grant = [&](qint64 n, const char* value) { return SerialGrant{key, n, value, false}; };
+    EXPECT_EQ(take("r1", "B1").number, 1);
+    EXPECT_EQ(take("r2", "B2").number, 2);
+    EXPECT_EQ(take("r3", "B3").number, 3);
+    EXPECT_EQ(seq.reserve("QX20261210", "r9", "B9", error)->number, 1); // a key of its own
+    ASSERT_TRUE(seq.bind(grant(1, "QX1"), "r1", "B1", "UID1", error)) << error.toStdString();
+    ASSERT_TRUE(seq.bind(grant(3, "QX3"), "r3", "B3", {}, error));
+    EXPECT_FALSE(seq.bind(grant(3, "QX3"), "r2", "B2", {}, error)); // not r2's
+    EXPECT_TRUE(seq.settle(grant(1, "QX1"), "r1", true, true, error));   // passed: committed
+    EXPECT_TRUE(seq.settle(grant(2, "QX2"), "r2", false, false, error)); // never written: back
+    EXPECT_TRUE(seq.settle(grant(2, "QX2"), "r2", false, false, error)); // twice is harmless
+    EXPECT_TRUE(seq.settle(grant(3, "QX3"), "r3", true, false, error));  // failed after the write: B3's still
+    EXPECT_EQ(take("r4", "B4").number, 2); // the number never written comes back first
+    EXPECT_EQ(take("r5", "B5").number, 4); // 3 is in B3
+    const SerialGrant retest = take("r6", "B3");
+    EXPECT_TRUE(retest.reused);
+    EXPECT_EQ(retest.number, 3);
+    EXPECT_EQ(retest.value, QStringLiteral("QX3"));
+    EXPECT_TRUE(seq.bind(retest, "r6", "B3", "UID3", error));
+    EXPECT_FALSE(seq.bind(retest, "r6", "B4", {}, error)); // another pack's
+    EXPECT_TRUE(seq.settle(retest, "r6", true, true, error));
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM serial_numbers WHERE state = 'committed'"), 2);
+    EXPECT_FALSE(seq.settle(grant(7, "QX7"), "r1", true, true, error)); // never reserved
+
+    // r5's process was killed: its reservation is given back at the next
+    // start; a live one (r4, this process) stays.
+    QSqlQuery& mark = db->prepared("UPDATE serial_numbers SET holder = ? WHERE key = ? AND number = 4");
+    mark.bindValue(0, ThisProcessHolder().section('/', 0, 0) + QStringLiteral("/999999999/1"));
+    mark.bindValue(1, key);
+    ASSERT_TRUE(db->exec(mark, error));
+    EXPECT_EQ(seq.settleAbandoned(error), 1);
+    EXPECT_EQ(take("r7", "B7").number, 4);
+    EXPECT_TRUE(HolderAlive(ThisProcessHolder()));
 }
 
 TEST_F(RecordStoreTest, processKilledWhileCommittingLeavesEveryRunWholeOrAbsent)

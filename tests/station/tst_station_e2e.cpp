@@ -2,6 +2,7 @@
 // recipe against a virtual pack on a pseudo-terminal, its JSON events, exit
 // status and the record it leaves; the pack made to fail each kind of limit,
 // to fall silent, to vanish mid-run; a run stopped by a signal.
+#include "Database.h"
 #include "QtTestSupport.h"
 #include "QuickPack.h"
 #include "RecordStore.h"
@@ -116,6 +117,22 @@ protected:
     }
 
     QString results() const { return data.filePath(QStringLiteral("results")); }
+    QString database() const { return data.filePath(QStringLiteral("quorlex-bms/station.db")); }
+
+    // The example recipe with `from` replaced by `to`, beside its image.
+    QString recipeWith(const QByteArray& from, const QByteArray& to, const QString& name = QStringLiteral("changed.toml")) const
+    {
+        QFile source(kRecipe);
+        EXPECT_TRUE(source.open(QIODevice::ReadOnly));
+        QByteArray text = source.readAll();
+        EXPECT_TRUE(text.contains(from));
+        text.replace(from, to);
+        const QString path = data.filePath(name);
+        QFile out(path);
+        EXPECT_TRUE(out.open(QIODevice::WriteOnly) && out.write(text) == text.size());
+        QFile::copy(QStringLiteral(STATION_RECIPES "/virtual-pack-fw-1.5.4.hex"), data.filePath(QStringLiteral("virtual-pack-fw-1.5.4.hex")));
+        return path;
+    }
 
     // The record file the run names, as written.
     QJsonObject recordFile(const StationResult& run) const
@@ -245,8 +262,11 @@ TEST_F(StationE2e, eachFailedLimitKindEndsFailWithItsCode)
         EXPECT_EQ(r.value("outcome").toString(), QStringLiteral("FAIL"));
         EXPECT_EQ(r.value("failure_code").toString(), QLatin1String(c.code)) << run.why();
         EXPECT_FALSE(r.value("failure_reason").toString().isEmpty());
-        const QJsonValue reservation = r.value("serial_reservation");
-        EXPECT_TRUE(reservation.isNull() || reservation.toObject().value("released").toBool());
+        // A number that went out to the pack stays the pack's; one that
+        // never did goes back.
+        const bool written = r.value("steps").toArray().at(3).toObject().value("outcome").toString() != QLatin1String("NOT_RUN");
+        EXPECT_EQ(r.value("serial_reservation").toObject().value("state").toString(),
+                  written ? QStringLiteral("written") : QStringLiteral("released"));
         EXPECT_TRUE(r.value("steps").toArray().last().toObject().value("outcome").toString() == QLatin1String("NOT_RUN")
                     || QLatin1String(c.code).startsWith(QLatin1String("check.")));
     }
@@ -293,15 +313,7 @@ TEST_F(StationE2e, silentPackRefusedWriteAndVanishedPackEndInError)
 TEST_F(StationE2e, corruptedReadBackEndsTheWriteAtOnce)
 {
     startPack();
-    QFile source(kRecipe);
-    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
-    QByteArray text = source.readAll();
-    text.replace("kind = \"write_identity\"", "kind = \"write_identity\"\nbarcode = false\nrtc = false\n#");
-    const QString recipe = data.filePath(QStringLiteral("serial.toml"));
-    QFile out(recipe);
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(text) == text.size());
-    out.close();
-    QFile::copy(QStringLiteral(STATION_RECIPES "/virtual-pack-fw-1.5.4.hex"), data.filePath(QStringLiteral("virtual-pack-fw-1.5.4.hex")));
+    const QString recipe = recipeWith("kind = \"write_identity\"", "kind = \"write_identity\"\nbarcode = false\nrtc = false\n#");
     const StationResult run = station({QStringLiteral("--barcode"), QStringLiteral("202612080202"), QStringLiteral("--yes")},
                                       [&](const QJsonObject& e, QProcess&) {
                                           if (e.value("event").toString() == QLatin1String("step_start")
@@ -314,8 +326,119 @@ TEST_F(StationE2e, corruptedReadBackEndsTheWriteAtOnce)
     EXPECT_TRUE(r.value("failure_reason").toString().endsWith(QStringLiteral("the value was not read back"))) << run.why();
 }
 
+// A serial number written into a pack stays with that pack: a FAIL after
+// the write keeps it from the next pack, the pack's retest is given it
+// again (with and without allow_retest), and its passport shows it.
+TEST_F(StationE2e, serialNumberStaysWithThePackThroughFailsAndRetests)
+{
+    const auto test = [&](const char* barcode, bool fault, const QString& recipe = kRecipe) {
+        startPack();
+        if (fault)
+            pack->setCellFault(3, -250);
+        const StationResult run = station({QStringLiteral("--barcode"), QLatin1String(barcode), QStringLiteral("--yes")}, {}, recipe);
+        EXPECT_EQ(run.code, fault ? 1 : 0) << run.why();
+        EXPECT_EQ(QString::fromStdString(pack->serialNumber()).trimmed(),
+                  run.record().value("serial_reservation").toObject().value("value").toString());
+        return run.record().value("serial_reservation").toObject();
+    };
+    const QJsonObject failed = test("202612080601", true);
+    EXPECT_EQ(failed.value("state").toString(), QStringLiteral("written"));
+    const QJsonObject next = test("202612080602", false);
+    EXPECT_NE(next.value("value"), failed.value("value")) << "a failed pack's number went to the next pack";
+    const QJsonObject retest = test("202612080601", false);
+    EXPECT_EQ(retest.value("value"), failed.value("value"));
+    EXPECT_TRUE(retest.value("reused").toBool());
+    EXPECT_EQ(retest.value("state").toString(), QStringLiteral("committed"));
+    // Tested again where retests are allowed, and failing: it keeps its number.
+    const QString retests = recipeWith("allow_retest = false", "allow_retest = true");
+    const QJsonObject again = test("202612080601", true, retests);
+    EXPECT_EQ(again.value("value"), failed.value("value"));
+    const QJsonObject last = test("202612080603", false, retests);
+    EXPECT_NE(last.value("value"), failed.value("value"));
+    EXPECT_NE(last.value("value"), next.value("value"));
+    QProcess passport;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
+    passport.setProcessEnvironment(env);
+    passport.start(QStringLiteral(BMS_CLI), {"--json", "station", "passport", "202612080601"});
+    ASSERT_TRUE(passport.waitForFinished(30000));
+    const QByteArray out = passport.readAllStandardOutput().trimmed();
+    const QJsonObject p = QJsonDocument::fromJson(out.mid(out.lastIndexOf('\n') + 1)).object().value("passport").toObject();
+    EXPECT_EQ(p.value("serial_number"), failed.value("value")) << out.toStdString();
+}
+
+// Nothing touches the pack unless its record can be kept, and a record
+// that cannot be written at the end turns the run into an ERROR with the
+// reason, everywhere; a record the database cannot take yet is kept in the
+// results folder and stored by the next run.
+TEST_F(StationE2e, aRunWhoseRecordCannotBeKeptSaysSo)
+{
+    startPack();
+    // The results folder is a file: the run does not start.
+    QFile blocker(data.filePath(QStringLiteral("not-a-folder")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QProcess p;
+    p.setProcessEnvironment([&] {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
+        return env;
+    }());
+    p.start(QStringLiteral(BMS_CLI), {"--port", port, "--json", "station", "run", kRecipe, "--results", blocker.fileName(),
+                                      "--barcode", "202612080701", "--yes"});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_NE(p.exitCode(), 0);
+    EXPECT_TRUE(pack->requests().empty()) << "the pack was touched";
+
+    // The folder goes away while the pack is tested: ERROR, not PASS.
+    const StationResult lost = station({QStringLiteral("--barcode"), QStringLiteral("202612080702"), QStringLiteral("--yes")},
+                                       [&](const QJsonObject& e, QProcess&) {
+                                           if (e.value("event").toString() == QLatin1String("step_start")
+                                               && e.value("name").toString() == QLatin1String("check")) {
+                                               QDir(results()).removeRecursively();
+                                               QFile file(results());
+                                               EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+                                           }
+                                       });
+    EXPECT_EQ(lost.code, 4) << lost.why();
+    const QJsonObject end = lost.last("run_end");
+    EXPECT_EQ(end.value("outcome").toString(), QStringLiteral("ERROR"));
+    EXPECT_EQ(end.value("failure_code").toString(), QStringLiteral("run.error"));
+    EXPECT_TRUE(end.value("error").toObject().value("message").toString().contains(QStringLiteral("record could not be written")))
+        << lost.why();
+    EXPECT_EQ(lost.record().value("serial_reservation").toObject().value("state").toString(), QStringLiteral("written"));
+    QFile::remove(results());
+
+    // The records database is locked by another program at the end: the
+    // run keeps its outcome, says where its record is, and the next run
+    // stores it.
+    startPack();
+    QString error;
+    auto locker = records::Database::openSqlite(database(), error);
+    ASSERT_TRUE(locker) << error.toStdString();
+    const StationResult kept = station({QStringLiteral("--barcode"), QStringLiteral("202612080703"), QStringLiteral("--yes")},
+                                       [&](const QJsonObject& e, QProcess&) {
+                                           if (e.value("event").toString() == QLatin1String("step_start")
+                                               && e.value("name").toString() == QLatin1String("check")) {
+                                               EXPECT_TRUE(locker->exec(QStringLiteral("BEGIN EXCLUSIVE"), error)) << error.toStdString();
+                                           }
+                                       });
+    locker->rollback();
+    locker.reset();
+    EXPECT_EQ(kept.code, 0) << kept.why();
+    EXPECT_TRUE(kept.why().find("not yet in the records database") != std::string::npos) << kept.why();
+    const QString keptId = kept.last("run_end").value("run_id").toString();
+    startPack();
+    const StationResult next = station({QStringLiteral("--barcode"), QStringLiteral("202612080704"), QStringLiteral("--yes")});
+    EXPECT_EQ(next.code, 0) << next.why();
+    auto records = records::StationRecords::open({database(), {}}, error);
+    ASSERT_TRUE(records) << error.toStdString();
+    EXPECT_EQ(records->localStore().load(keptId, error).value_or(QJsonObject()).value("outcome").toString(), QStringLiteral("PASS"));
+}
+
 // SIGINT while the operator is asked to connect the charger: ABORTED
-// (exit 5), the record written, the serial number given back.
+// (exit 5), the record written, the serial number (written already) kept
+// with the pack.
 TEST_F(StationE2e, signalAbortsTheRunAndTheRecordIsWritten)
 {
     startPack();
@@ -327,7 +450,7 @@ TEST_F(StationE2e, signalAbortsTheRunAndTheRecordIsWritten)
     const QJsonObject r = recordFile(run);
     EXPECT_EQ(r.value("outcome").toString(), QStringLiteral("ABORTED"));
     EXPECT_EQ(r.value("failure_code").toString(), QStringLiteral("prompt.aborted"));
-    EXPECT_TRUE(r.value("serial_reservation").toObject().value("released").toBool());
+    EXPECT_EQ(r.value("serial_reservation").toObject().value("state").toString(), QStringLiteral("written"));
     EXPECT_EQ(run.stepOutcomes().mid(4), (QStringList{"ABORTED", "NOT_RUN", "NOT_RUN", "NOT_RUN", "NOT_RUN"}));
     EXPECT_TRUE(run.last("prompt_closed").value("how").toString() == QLatin1String("cancelled"));
 }
@@ -354,16 +477,10 @@ TEST_F(StationE2e, promptsAreAnsweredOnStandardInput)
 TEST_F(StationE2e, badRecipeIsRefusedWithItsLineBeforeAByteIsSent)
 {
     startPack();
-    QFile source(kRecipe);
-    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
-    QByteArray text = source.readAll();
-    text.replace("writes = [\"sleep 1 3600\"", "writes = [\"sleep 1\"");
-    const QString bad = data.filePath(QStringLiteral("bad.toml"));
-    QFile out(bad);
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-    out.write(text);
-    out.close();
-    QFile::copy(QStringLiteral(STATION_RECIPES "/virtual-pack-fw-1.5.4.hex"), data.filePath(QStringLiteral("virtual-pack-fw-1.5.4.hex")));
+    const QString bad = recipeWith("writes = [\"sleep 1 3600\"", "writes = [\"sleep 1\"", QStringLiteral("bad.toml"));
+    QFile changed(bad);
+    ASSERT_TRUE(changed.open(QIODevice::ReadOnly));
+    const QByteArray text = changed.readAll();
     const StationResult run = station({QStringLiteral("--barcode"), QStringLiteral("202612080501")}, {}, bad);
     EXPECT_EQ(run.code, 2) << run.why();
     const int line = static_cast<int>(text.left(text.indexOf("writes = [")).count('\n')) + 1;
