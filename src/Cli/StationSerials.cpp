@@ -93,6 +93,10 @@ int SerialsReport(Session& s, StationRecords& records, QJsonObject& result)
         lines.append(QStringLiteral("the line database has not answered since %1").arg(since->toString(Qt::ISODate)));
         result.insert(QStringLiteral("line_unreachable_since"), since->toString(Qt::ISODateWithMs));
     }
+    const QStringList conflicts = SerialConflicts(local);
+    for (const QString& c : conflicts)
+        lines.append(QStringLiteral("CONFLICT ") + c);
+    result.insert(QStringLiteral("conflicts"), QJsonArray::fromStringList(conflicts));
     for (QString& line : lines)
         line = station::Printable(line);
     s.report.lines(lines);

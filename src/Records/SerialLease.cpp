@@ -271,6 +271,18 @@ bool SyncSerials(Database& local, Database& line, const QDate& today, SerialSync
     const auto pc = StationPcId(local, error);
     if (!pc || !Push(local, line, *pc, report, error))
         return false;
+    // Conflicts are kept for `station serials` until somebody reads them.
+    if (!report.conflicts.isEmpty()) {
+        QStringList kept = SerialConflicts(local);
+        for (const QString& c : report.conflicts)
+            if (!kept.contains(c))
+                kept.append(c);
+        if (!Exec(local,
+                  QStringLiteral("INSERT INTO station_state (name, value) VALUES ('serial_conflicts', ?)"
+                                 " ON CONFLICT (name) DO UPDATE SET value = excluded.value"),
+                  {kept.join(QLatin1Char('\n'))}, error))
+            return false;
+    }
     const QString day = today.toString(Qt::ISODate);
     const auto pools = Rows(local, QStringLiteral("SELECT key, day, block FROM serial_pools ORDER BY key"), {}, 3, error);
     if (!pools)
@@ -340,6 +352,15 @@ void NoteLineContact(Database& local, bool answered)
         Exec(local,
              QStringLiteral("INSERT INTO station_state (name, value) VALUES ('line_unreachable_since', ?) ON CONFLICT (name) DO NOTHING"),
              {QDateTime::currentDateTime().toString(Qt::ISODateWithMs)}, ignored);
+}
+
+QStringList SerialConflicts(Database& local)
+{
+    QString ignored;
+    const auto rows = Rows(local, QStringLiteral("SELECT value FROM station_state WHERE name = 'serial_conflicts'"), {}, 1, ignored);
+    if (!rows || rows->empty())
+        return {};
+    return rows->front()[0].toString().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 std::optional<QDateTime> LineUnreachableSince(Database& local)

@@ -50,6 +50,10 @@ bool WantSerialKeys(Database& local, const std::vector<std::pair<QString, QDate>
 
 bool SyncSerials(Database& local, Database& line, const QDate& today, SerialSyncReport& report, QString& error);
 
+// Numbers this PC and the line gave to different packs, as syncing found
+// them (kept until the engineer has seen them).
+QStringList SerialConflicts(Database& local);
+
 // Gives every leased number not yet used back to the line (a PC taken off
 // the line); the count.
 std::optional<int> ReturnLeases(Database& local, Database& line, QString& error);
