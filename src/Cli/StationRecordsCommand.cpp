@@ -8,6 +8,7 @@
 #include "RecordStore.h"
 #include "Session.h"
 #include "StationRecords.h"
+#include "TextChecks.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -67,9 +68,14 @@ QJsonValue TextOrNullJson(const QString& s)
     return s.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(s);
 }
 
-// Columns padded to their widest cell.
-QStringList Table(const QList<QStringList>& rows)
+// Columns padded to their widest cell; control characters in a cell (a
+// barcode read with an escape sequence in it) are shown escaped, never sent
+// to the terminal.
+QStringList Table(QList<QStringList> rows)
 {
+    for (QStringList& row : rows)
+        for (QString& cell : row)
+            cell = station::Printable(cell);
     std::vector<qsizetype> widths;
     for (const QStringList& row : rows)
         for (qsizetype i = 0; i < row.size(); ++i) {

@@ -156,6 +156,27 @@ bool StationRecords::syncSerials(QString& error)
     return true;
 }
 
+namespace {
+
+QString Unreachable(const QDateTime& since)
+{
+    return QStringLiteral("No serial numbers left: the line database has been unreachable since %1 — call the engineer")
+        .arg(since.toString(since.date() == QDate::currentDate() ? QStringLiteral("HH:mm") : QStringLiteral("yyyy-MM-dd HH:mm")));
+}
+
+} // namespace
+
+QString StationRecords::noSerialsLeft(const QString& key)
+{
+    if (config_.lineUrl.isEmpty())
+        return {};
+    QString error;
+    if (SqlSerialSequence(*local_, true).leasedLeft(key, error).value_or(1) > 0)
+        return {};
+    const std::optional<QDateTime> since = LineUnreachableSince(*local_);
+    return since ? Unreachable(*since) : QString();
+}
+
 bool StationRecords::haveLeased(const QString& key, QString& why)
 {
     SqlSerialSequence here(*local_, true);
@@ -170,9 +191,7 @@ bool StationRecords::haveLeased(const QString& key, QString& why)
     if (*left > 0 || (syncSerials(error) && here.leasedLeft(key, error).value_or(0) > 0))
         return true;
     const std::optional<QDateTime> since = LineUnreachableSince(*local_);
-    why = since ? QStringLiteral("No serial numbers left: the line database has been unreachable since %1 — call the engineer")
-                      .arg(since->toString(since->date() == QDate::currentDate() ? QStringLiteral("HH:mm")
-                                                                                   : QStringLiteral("yyyy-MM-dd HH:mm")))
+    why = since ? Unreachable(*since)
                 : QStringLiteral("No serial numbers left: the line database gave none (%1) — call the engineer").arg(error);
     return false;
 }

@@ -64,6 +64,10 @@ public:
     // sequence always has one; leased numbers are topped up from the line
     // when none is left); false with words for the operator when not.
     bool serialsReady(const std::vector<std::pair<QString, QDate>>& keys, int block, QString& why);
+    // Words for the operator when no leased number of `key` is left and the
+    // line is known not to answer (the scan is refused at once, without
+    // asking the line); empty otherwise.
+    QString noSerialsLeft(const QString& key);
     // Talks to the line about serial numbers now (SyncSerials); false with
     // the reason when it cannot be reached.
     bool syncSerials(QString& error);

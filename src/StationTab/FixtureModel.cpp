@@ -88,15 +88,26 @@ QString LimitsText(const QJsonObject& limits, const QString& unit)
     return parts.join(QStringLiteral(", "));
 }
 
+QString FixtureModel::barcodeTaken() const
+{
+    switch (s_.phase) {
+    case Phase::Idle: return {};
+    case Phase::Checking: return s_.checked;
+    default: return s_.barcode;
+    }
+}
+
 void FixtureModel::checking(const QString& barcode)
 {
     s_.phase = Phase::Checking;
+    s_.checked = barcode;
     s_.message = QStringLiteral("Checking %1 ...").arg(barcode);
 }
 
 void FixtureModel::refuse(const QString& words)
 {
     s_.phase = Phase::Idle;
+    s_.checked.clear();
     s_.message = words;
 }
 
@@ -106,6 +117,7 @@ void FixtureModel::begin(const QString& barcode)
     s_.phase = Phase::Running;
     s_.barcode = barcode;
     runEndSeen_ = false;
+    record_ = {};
     finalObject_ = {};
 }
 
@@ -174,6 +186,10 @@ void FixtureModel::event(const QJsonObject& e)
             s_.current = -1;
     } else if (kind == QLatin1String("warning") || kind == QLatin1String("error")) {
         note(Text(e, "message"));
+    } else if (kind == QLatin1String("record")) {
+        s_.recordPath = Text(e, "path");
+        if (!s_.recordPath.isEmpty())
+            record_ = e.value(QStringLiteral("record")).toObject();
     } else if (kind == QLatin1String("run_end")) {
         runEnded(e);
     } else if (kind.isEmpty() && e.contains(QStringLiteral("exit"))) {
@@ -214,13 +230,31 @@ void FixtureModel::aborting()
         s_.phase = Phase::Aborting;
 }
 
-void FixtureModel::ended(const ProcessEnd& end)
+void FixtureModel::ended(const ProcessEnd& end, const QJsonObject& found, const QString& foundPath)
 {
     const bool wasAborting = s_.phase == Phase::Aborting;
     s_.phase = Phase::Idle;
     s_.prompt = {};
     if (runEndSeen_)
         return;
+    // The run's record is the truth of how it ended, also when its program
+    // was stopped before it could say so.
+    const QJsonObject record = !record_.isEmpty() ? record_ : found;
+    if (!record.isEmpty()) {
+        if (s_.recordPath.isEmpty())
+            s_.recordPath = foundPath;
+        s_.verdict = VerdictOf(Text(record, "outcome"));
+        s_.failureCode = Text(record, "failure_code");
+        s_.reason = Text(record, "failure_reason");
+        if (end.crashed)
+            s_.reason = (s_.reason.isEmpty() ? QString() : s_.reason + QStringLiteral("; "))
+                        + QStringLiteral("its record was written, then the test program was stopped");
+        for (StepRow& row : s_.steps)
+            if (row.outcome.isEmpty())
+                row.outcome = QStringLiteral("NOT_RUN");
+        s_.current = -1;
+        return;
+    }
     s_.verdict = Verdict::Error;
     if (const QString why = FinalError(finalObject_); !why.isEmpty()) {
         s_.reason = QStringLiteral("Not tested: ") + why;

@@ -73,6 +73,7 @@ struct FixtureState {
     int attempt = 1;
     std::vector<FailedMeasurement> failures;
     PromptState prompt;
+    QString checked;       // the barcode being checked before its run starts
     QString message;       // a refused scan, in words; cleared when a run starts
     QStringList notes;     // errors and warnings of the run, newest last (a few)
 };
@@ -81,6 +82,9 @@ class FixtureModel {
 public:
     const FixtureState& state() const { return s_; }
     bool busy() const { return s_.phase != Phase::Idle; }
+    // The barcode this fixture has taken: the one being checked or tested;
+    // empty when the fixture is free.
+    QString barcodeTaken() const;
 
     // A barcode scanned for this fixture is being checked; the last pack's
     // banner stays until its run starts.
@@ -95,8 +99,9 @@ public:
     // The operator aborted the run.
     void aborting();
     // The run's process has ended; a run that never said how it ended is an
-    // ERROR.
-    void ended(const ProcessEnd& end);
+    // ERROR unless its record (`found` in the results folder at `foundPath`)
+    // says how.
+    void ended(const ProcessEnd& end, const QJsonObject& found = {}, const QString& foundPath = {});
 
     // Steps that have ended, for the progress bar.
     int stepsDone() const;
@@ -111,6 +116,7 @@ private:
 
     FixtureState s_;
     bool runEndSeen_ = false;
+    QJsonObject record_; // of the run's record event
     QJsonObject finalObject_; // the last line of a run that did not start
 };
 

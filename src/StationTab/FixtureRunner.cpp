@@ -1,5 +1,10 @@
 #include "FixtureRunner.h"
 
+#include "Record.h"
+#include "Stores.h"
+
+#include <QDir>
+#include <QFileInfo>
 #include <csignal>
 
 namespace bms::stationtab {
@@ -27,7 +32,8 @@ QStringList StationRunArguments(const RunnerSettings& s, const QString& barcode)
     return args;
 }
 
-FixtureRunner::FixtureRunner(int fixture, QObject* parent) : QObject(parent), fixture_(fixture)
+FixtureRunner::FixtureRunner(int fixture, QObject* parent)
+    : QObject(parent), fixture_(fixture), resultsFolder_(station::DefaultResultsFolder())
 {
     abortTimer_.setSingleShot(true);
     connect(&abortTimer_, &QTimer::timeout, this, &FixtureRunner::escalate);
@@ -145,7 +151,22 @@ void FixtureRunner::processEnded(int exitCode, QProcess::ExitStatus status)
     if (const QByteArray rest = lines_.rest(); !rest.isEmpty())
         take(rest);
     abortTimer_.stop();
-    model_.ended({exitCode, status == QProcess::CrashExit, QString::fromUtf8(stderrTail_)});
+    const ProcessEnd end{exitCode, status == QProcess::CrashExit, QString::fromUtf8(stderrTail_)};
+    QJsonObject found;
+    QString foundPath;
+    // A program stopped before its last word may have written its record:
+    // it is looked for before the panel says there is none.
+    const FixtureState& s = model_.state();
+    if (s.recordPath.isEmpty() && !s.runId.isEmpty()) {
+        const QString path = QDir(resultsFolder_).filePath(s.runId + QStringLiteral(".json"));
+        QString ignored;
+        if (QFileInfo::exists(path))
+            if (const auto record = records::ReadRecordFile(path, ignored)) {
+                found = *record;
+                foundPath = path;
+            }
+    }
+    model_.ended(end, found, foundPath);
     process_->deleteLater();
     process_ = nullptr;
     Q_EMIT changed();

@@ -79,6 +79,7 @@ private:
     QTimer abortTimer_;
     int abortStage_ = 0;
     int graceMs_ = kAbortGraceMs;
+    QString resultsFolder_; // where the runs write their records
 };
 
 } // namespace bms::stationtab

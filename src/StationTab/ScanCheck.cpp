@@ -41,6 +41,16 @@ QString RecipeGate::refusal(const QString& path, const QString& barcode)
     return {};
 }
 
+QString RecipeGate::serialKey(const QDate& day) const
+{
+    if (!recipe_ || !recipe_->serial)
+        return {};
+    for (const station::RecipeStep& step : recipe_->steps)
+        if (step.kind == station::StepKind::WriteIdentity && step.writeSerial)
+            return recipe_->serial->key(day);
+    return {};
+}
+
 QString PortIdentity(const QString& name)
 {
     QString path;

@@ -28,6 +28,9 @@ public:
     QString refusal(const QString& path, const QString& barcode);
     // The recipe lets a barcode that passed at this station be tested again.
     bool allowsRetest() const { return recipe_ && recipe_->allowRetest; }
+    // The serial-number key of `day` when the recipe writes serial numbers;
+    // empty when it writes none.
+    QString serialKey(const QDate& day) const;
 
 private:
     QString path_;

@@ -1,5 +1,7 @@
 #include "StationTab.h"
 
+#include "TextChecks.h"
+
 #include "FixturePanel.h"
 #include "ForwardLoop.h"
 #include "HistoryPage.h"
@@ -22,6 +24,8 @@
 #include <QVBoxLayout>
 
 namespace bms::stationtab {
+
+using station::HasControlCharacters;
 
 namespace {
 
@@ -309,10 +313,14 @@ void StationTab::scan(const QString& text)
     const QString port = config_.ports.value(index);
     if (port.isEmpty())
         return refuse(index, QStringLiteral("This fixture has no port (Station settings)"));
+    // A barcode is on one fixture from the moment it is taken: a scanner
+    // that reads twice must not start it on a second one.
     for (const FixtureRunner* r : runners_) {
-        if (r->busy() && r->model().state().barcode == barcode)
+        if (r->model().barcodeTaken() == barcode)
             return refuse(index, QStringLiteral("Refused: %1 is on fixture %2 now").arg(barcode).arg(r->fixture()));
     }
+    if (HasControlCharacters(barcode))
+        return refuse(index, QStringLiteral("Refused: the barcode holds control characters"));
     const QString why = recipe_.refusal(config_.recipe, barcode);
     showRecipe();
     if (!why.isEmpty())
@@ -324,8 +332,6 @@ void StationTab::scan(const QString& text)
     runners_[size_t(index)]->model().checking(barcode);
     showPanel(index);
     setScanStatus({});
-    if (recipe_.allowsRetest())
-        return startRun(index, barcode);
     askPassedBefore(index, barcode);
 }
 

@@ -25,18 +25,31 @@ void StationTab::askPassedBefore(int index, const QString& barcode)
 {
     FixtureRunner* runner = runners_[size_t(index)];
     const QString station = config_.stationId;
-    records().post([this, runner, index, barcode, station](records::StationRecords* records, const QString& openError) {
+    const bool askPassed = !recipe_.allowsRetest();
+    const QString serialKey = recipe_.serialKey(QDate::currentDate());
+    records().post([this, runner, index, barcode, station, askPassed, serialKey](records::StationRecords* records,
+                                                                                const QString& openError) {
         QString error = openError;
-        std::optional<bool> passed;
+        std::optional<bool> passed = false;
+        QString noSerials;
         // The PC's own runs only: a line server that does not answer must
         // not keep the fixture waiting. The run asks the line itself and
         // fails its scan when the pack passed on another PC of the station.
-        if (records)
+        if (records && askPassed)
             passed = records->localStore().passedBefore(barcode, station, error);
-        RecordsWorker::reply(this, [this, runner, index, barcode, passed] {
+        else if (!records)
+            passed.reset();
+        // No serial number left for the pack while the line is down: refused
+        // before the pack is touched.
+        if (records && !serialKey.isEmpty())
+            noSerials = records->noSerialsLeft(serialKey);
+        RecordsWorker::reply(this, [this, runner, index, barcode, passed, noSerials] {
             // The fixtures may have been rebuilt meanwhile.
-            if (index < int(runners_.size()) && runners_[size_t(index)] == runner)
-                passedChecked(index, barcode, passed);
+            if (index >= int(runners_.size()) || runners_[size_t(index)] != runner)
+                return;
+            if (!noSerials.isEmpty() && runner->model().state().phase == Phase::Checking)
+                return refuse(index, noSerials);
+            passedChecked(index, barcode, passed);
         });
     });
 }

@@ -215,6 +215,11 @@ TEST_F(RecordStoreTest, searchesCountsAndPassportFindTheRightRuns)
     EXPECT_EQ(records->passedBefore("B1", "EOL-1", error), std::optional<bool>(true));
     EXPECT_EQ(records->passedBefore("B4", "EOL-1", error), std::optional<bool>(false)); // passed elsewhere only
     EXPECT_EQ(records->passedBefore("B3", "EOL-1", error), std::optional<bool>(true));
+    // A barcode holding an escape sequence is listed escaped, never sent to
+    // the terminal raw.
+    ASSERT_TRUE(records->store(SampleRecord(run(9, "B9\x1b[2J", "EOL-1", "PASS", "", At(10, 14))), error));
+    const CliResult listed = cli({"station", "history", "--limit", "1"});
+    EXPECT_TRUE(listed.out.contains(QStringLiteral("B9\\x1b[2J")) && !listed.out.contains(QLatin1Char('\x1b'))) << listed.out.toStdString();
     // A run without a station id: its PASS is found by a run without one.
     ASSERT_TRUE(records->store(SampleRecord(run(8, "B8", "", "PASS", "", At(10, 13))), error)) << error.toStdString();
     EXPECT_EQ(records->passedBefore("B8", QString(), error), std::optional<bool>(true));

@@ -488,6 +488,10 @@ TEST_F(StationE2e, badRecipeIsRefusedWithItsLineBeforeAByteIsSent)
     EXPECT_TRUE(last.value("errors").toArray().first().toString().startsWith(QStringLiteral("%1:%2:11: sleep: arguments").arg(bad).arg(line)))
         << run.why();
     EXPECT_EQ(last.value("recipe_error").toObject().value("line").toInt(), line);
+    // Text for the record with a control character in it: refused too.
+    const StationResult named = station({QStringLiteral("--barcode"), QStringLiteral("202612080501"), QStringLiteral("--operator"),
+                                         QStringLiteral("ann\x1b[2Ja")});
+    EXPECT_EQ(named.code, 2) << named.why();
     EXPECT_TRUE(pack->requests().empty());
     EXPECT_FALSE(QDir(results()).exists() && !QDir(results()).isEmpty());
 }

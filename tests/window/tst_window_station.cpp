@@ -186,8 +186,9 @@ private Q_SLOTS:
 
     // Barcodes the tab refuses before a process starts: one that fails the
     // recipe's pattern, one whose fixture's port is open on the Data
-    // Collection tab, one already on another fixture. A click on a panel
-    // sends the next pack there.
+    // Collection tab, one already on another fixture (also while it is
+    // still being checked there). A click on a panel sends the next pack
+    // there.
     void scanRefusedByItsPatternStartsNothing()
     {
         Station s;
@@ -212,6 +213,17 @@ private Q_SLOTS:
         QVERIFY2(s.panel(1)->messageText().contains(QStringLiteral("is on fixture 2 now")), qPrintable(s.panel(1)->messageText()));
         QVERIFY(!s.tab->runner(1)->busy());
         s.tab->runner(2)->abort();
+        QVERIFY(s.idle());
+
+        // A scanner that reads one label twice, the second Return a
+        // millisecond after the first: one fixture takes it.
+        s.type(QStringLiteral("202612090071"));
+        QTest::qWait(1);
+        s.type(QStringLiteral("202612090071"));
+        QVERIFY2(s.panel(2)->messageText().contains(QStringLiteral("is on fixture 1 now")), qPrintable(s.panel(2)->messageText()));
+        QVERIFY(!s.tab->runner(2)->busy());
+        QTRY_VERIFY_WITH_TIMEOUT(s.tab->runner(1)->running(), 10000);
+        s.tab->runner(1)->abort();
         QVERIFY(s.idle());
     }
 
