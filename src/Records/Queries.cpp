@@ -115,8 +115,10 @@ std::optional<std::vector<StatsRow>> Stats(Database& db, const RunFilter& filter
     const QString sql = QStringLiteral(
         "SELECT g, outcome, failure_code, first_attempt, COUNT(*) FROM ("
         " SELECT %1 AS g, r.outcome, r.failure_code,"
-        "  CASE WHEN r.barcode IS NULL OR NOT EXISTS (SELECT 1 FROM runs p WHERE p.station_id = r.station_id"
-        "   AND p.barcode = r.barcode AND p.started_ms < r.started_ms) THEN 1 ELSE 0 END AS first_attempt"
+        "  CASE WHEN r.outcome NOT IN ('PASS', 'FAIL') THEN 2"
+        "   WHEN r.barcode IS NULL OR NOT EXISTS (SELECT 1 FROM runs p WHERE p.station_id = r.station_id"
+        "   AND p.barcode = r.barcode AND p.outcome IN ('PASS', 'FAIL') AND p.started_ms < r.started_ms) THEN 1"
+        "   ELSE 0 END AS first_attempt"
         " FROM runs r%2) t GROUP BY g, outcome, failure_code, first_attempt ORDER BY g")
                             .arg(QLatin1String(group), Where(filter, values));
     QSqlQuery& q = db.prepared(sql);
@@ -133,7 +135,9 @@ std::optional<std::vector<StatsRow>> Stats(Database& db, const RunFilter& filter
         }
         const QString outcome = q.value(1).toString();
         const QString code = q.value(2).toString();
-        const bool first = q.value(3).toInt() == 1;
+        // 1: the pack's first test here; 0: a retest; 2: an ERROR or ABORTED
+        // run, a loss of the station that tested nothing of the pack.
+        const int attempt = q.value(3).toInt();
         const qint64 n = q.value(4).toLongLong();
         for (StatsRow* row : {&rows.back(), &total}) {
             row->runs += n;
@@ -145,11 +149,11 @@ std::optional<std::vector<StatsRow>> Stats(Database& db, const RunFilter& filter
                 row->error += n;
             else
                 row->aborted += n;
-            if (first) {
+            if (attempt == 1) {
                 row->firstAttempts += n;
                 if (outcome == QLatin1String("PASS"))
                     row->firstPass += n;
-            } else {
+            } else if (attempt == 0) {
                 row->retests += n;
             }
             if (outcome == QLatin1String("FAIL") || outcome == QLatin1String("ERROR"))

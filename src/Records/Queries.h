@@ -33,10 +33,13 @@ std::optional<std::vector<QString>> RunIds(Database& db, const RunFilter& filter
 
 enum class StatsGroup { None, Day, Recipe, Station };
 
-// Counts of one group. A run is a first attempt when no earlier run of its
-// barcode exists at its station (a run without a barcode always is); the
-// first-pass yield is the share of first attempts that passed; every other
-// run is a retest. Failures count FAIL and ERROR runs by failure code.
+// Counts of one group. Only PASS and FAIL runs test the pack: ERROR and
+// ABORTED runs are losses of the station, counted on their own and never a
+// pack's attempt. A PASS or FAIL run is a first attempt when no earlier PASS
+// or FAIL run of its barcode exists at its station (a run without a barcode
+// always is); the first-pass yield is the share of first attempts that
+// passed; the other PASS and FAIL runs are retests. Failures count FAIL and
+// ERROR runs by failure code.
 struct StatsRow {
     QString group;
     qint64 runs = 0, pass = 0, fail = 0, error = 0, aborted = 0;
