@@ -154,6 +154,12 @@ FixturePanel::FixturePanel(int fixture, QWidget* parent) : QFrame(parent), fixtu
     layout->addWidget(message_);
     layout->addWidget(abort_);
 
+    // A click anywhere on the panel chooses the fixture, on its texts and
+    // its step list too; the buttons and the answer box keep their clicks.
+    for (QWidget* child : findChildren<QWidget*>())
+        if (child != abort_ && child != promptOk_ && child != promptValue_)
+            child->installEventFilter(this);
+
     connect(promptOk_, &QPushButton::clicked, this, &FixturePanel::submitPrompt);
     connect(promptValue_, &QLineEdit::returnPressed, this, &FixturePanel::submitPrompt);
     connect(abort_, &QPushButton::clicked, this, &FixturePanel::abortClicked);
@@ -225,9 +231,11 @@ void FixturePanel::show(const FixtureModel& model, const QString& port, bool sel
         const StepRow& row = s.steps[i];
         QString text = QStringLiteral("%1 %2").arg(i + 1, 2).arg(row.name.left(17), -17);
         if (!row.outcome.isEmpty()) {
+            // The longest outcome (ABORTED) and the longest time a step may
+            // take (900.0 s) keep a blank between them.
             text += QLatin1Char(' ') + row.outcome.left(7).leftJustified(7);
             if (row.outcome != QLatin1String("NOT_RUN"))
-                text += QStringLiteral("%1 s").arg(row.durationS, 5, 'f', 1);
+                text += QStringLiteral(" %1 s").arg(row.durationS, 5, 'f', 1);
         } else if (int(i) == s.current) {
             text += QStringLiteral(" ...");
         }
@@ -295,8 +303,24 @@ void FixturePanel::resizeEvent(QResizeEvent* event)
 void FixturePanel::mousePressEvent(QMouseEvent* event)
 {
     QFrame::mousePressEvent(event);
-    if (event->button() == Qt::LeftButton)
-        Q_EMIT selectClicked();
+    pressed(event);
+}
+
+bool FixturePanel::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonPress)
+        pressed(static_cast<QMouseEvent*>(event));
+    return QFrame::eventFilter(watched, event);
+}
+
+void FixturePanel::pressed(const QMouseEvent* event)
+{
+    // A press on a child that does not take it reaches the panel as well:
+    // one press chooses once.
+    if (event->button() != Qt::LeftButton || event->timestamp() == lastPress_)
+        return;
+    lastPress_ = event->timestamp();
+    Q_EMIT selectClicked();
 }
 
 } // namespace bms::stationtab

@@ -45,10 +45,12 @@ Q_SIGNALS:
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
     void submitPrompt();
+    void pressed(const QMouseEvent* event);
     // The port's path, shortened in the middle to the room there is.
     void elidePort();
 
@@ -73,6 +75,7 @@ private:
     QString promptId_;
     QString promptKind_;
     bool selected_ = false;
+    quint64 lastPress_ = 0;
 };
 
 } // namespace bms::stationtab

@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QJsonDocument>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -205,7 +206,8 @@ private Q_SLOTS:
         QVERIFY(!s.tab->runner(1)->busy());
         s.window->click("opencom");
 
-        QTest::mouseClick(s.panel(2), Qt::LeftButton);
+        // Anywhere on the panel: here on its list of steps.
+        QTest::mouseClick(s.panel(2)->findChild<QListWidget*>(QStringLiteral("fixtureSteps"))->viewport(), Qt::LeftButton);
         QCOMPARE(s.tab->scanStatusText(), QStringLiteral("Next pack: fixture 2 (chosen)"));
         s.type(QStringLiteral("202612090101"));
         QTRY_VERIFY_WITH_TIMEOUT(s.tab->runner(2)->running(), 10000);
