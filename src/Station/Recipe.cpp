@@ -233,6 +233,7 @@ void ReadKind(Table& t, RecipeStep& s, const QString& recipeDir, const RecipeChe
     case StepKind::Scan:
         s.pattern = *t.text("pattern", true);
         CheckRegex(t, "pattern", s.pattern);
+        s.patternHint = t.text("pattern_hint").value_or(QString());
         break;
     case StepKind::Upgrade: {
         s.devFirmware = t.choice("target", {QStringLiteral("main"), QStringLiteral("dev")}, QStringLiteral("main"))

@@ -52,6 +52,7 @@ struct RecipeStep {
 
     // scan
     QString pattern;
+    QString patternHint; // the pattern in the operator's words ("12 digits")
     // upgrade
     bool devFirmware = false;
     QString image;        // absolute path

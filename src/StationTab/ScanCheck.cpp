@@ -4,10 +4,30 @@
 #include "PortName.h"
 #include "RuntimePorts.h"
 
+#include "TextChecks.h"
+
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <algorithm>
 
 namespace bms::stationtab {
+
+QString PatternRefusal(const station::RecipeStep& scan, const QString& barcode)
+{
+    const QString shown = station::Printable(barcode);
+    if (!scan.patternHint.isEmpty())
+        return QStringLiteral("Refused: %1 needs %2, %3 characters scanned").arg(shown, scan.patternHint).arg(barcode.size());
+    // The patterns lines use most, in words.
+    static const QRegularExpression digits(QStringLiteral("^(?:\\\\d|\\[0-9\\])\\{(\\d+)\\}$"));
+    if (const auto m = digits.match(scan.pattern); m.hasMatch()) {
+        const qsizetype scanned = std::count_if(barcode.begin(), barcode.end(), [](QChar c) { return c.isDigit(); });
+        return scanned == barcode.size()
+                   ? QStringLiteral("Refused: %1 needs %2 digits, %3 scanned").arg(shown, m.captured(1)).arg(barcode.size())
+                   : QStringLiteral("Refused: %1 needs %2 digits and nothing else").arg(shown, m.captured(1));
+    }
+    return QStringLiteral("Refused: %1 is not a barcode of the form this recipe tests").arg(shown);
+}
 
 bool RecipeGate::load(const QString& path)
 {
@@ -36,7 +56,7 @@ QString RecipeGate::refusal(const QString& path, const QString& barcode)
         pattern.matches = step.pattern;
         const station::Evaluation verdict = station::Evaluate(QStringLiteral("barcode"), barcode, pattern);
         if (verdict.verdict == station::Verdict::Fail)
-            return QStringLiteral("Refused: ") + verdict.reason;
+            return PatternRefusal(step, barcode);
     }
     return {};
 }

@@ -40,6 +40,11 @@ private:
     QString error_;
 };
 
+// Why `barcode` does not have the form the scan step wants, in the
+// operator's words: the recipe's pattern_hint, or "needs 12 digits, 11
+// scanned" for a pattern of digits; never the regular expression.
+QString PatternRefusal(const station::RecipeStep& scan, const QString& barcode);
+
 // The device file the port name `name` opens, links resolved: a device
 // path, a bare device name ("ttyUSB0"), "COM3", or the name of a running
 // virtual pack ("demo", "virtual-pack-demo").

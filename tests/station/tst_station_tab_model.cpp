@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 using namespace bms::stationtab;
+using bms::station::RecipeStep;
 using bms::test::WaitUntil;
 
 namespace {
@@ -215,8 +216,14 @@ TEST(StationTabScan, barcodesAreCheckedAgainstTheRecipeAndPortsByTheirDevice)
     RecipeGate gate;
     const QString recipe = QStringLiteral(STATION_RECIPES "/virtual-pack-eol.toml");
     EXPECT_EQ(gate.refusal(recipe, QStringLiteral("202612090001")), QString());
-    EXPECT_EQ(gate.refusal(recipe, QStringLiteral("20261209000")), QStringLiteral("Refused: barcode \"20261209000\" does not match \\d{12}"));
-    EXPECT_EQ(gate.refusal(recipe, QStringLiteral("2026120900011")), QStringLiteral("Refused: barcode \"2026120900011\" does not match \\d{12}"));
+    // In the operator's words, never the regular expression.
+    EXPECT_EQ(gate.refusal(recipe, QStringLiteral("20261209000")), QStringLiteral("Refused: 20261209000 needs 12 digits, 11 scanned"));
+    EXPECT_EQ(gate.refusal(recipe, QStringLiteral("20261209000A")), QStringLiteral("Refused: 20261209000A needs 12 digits and nothing else"));
+    RecipeStep scan;
+    scan.pattern = QStringLiteral("QB[0-9]{13}");
+    EXPECT_EQ(PatternRefusal(scan, QStringLiteral("QB1")), QStringLiteral("Refused: QB1 is not a barcode of the form this recipe tests"));
+    scan.patternHint = QStringLiteral("QB and 13 digits");
+    EXPECT_EQ(PatternRefusal(scan, QStringLiteral("QB1")), QStringLiteral("Refused: QB1 needs QB and 13 digits, 3 characters scanned"));
     EXPECT_FALSE(gate.allowsRetest());
     EXPECT_TRUE(gate.refusal(QStringLiteral("/nonexistent/eol.toml"), QStringLiteral("202612090001")).startsWith(QStringLiteral("The recipe cannot be used: ")));
 
