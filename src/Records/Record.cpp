@@ -1,10 +1,14 @@
 #include "Record.h"
 
+#include "StorableText.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QJsonDocument>
 #include <QUuid>
 #include <QVariant>
+#include <cmath>
+#include <limits>
 
 namespace bms::records {
 
@@ -29,19 +33,73 @@ QJsonObject ObjectOf(const QVariant& text)
     return QJsonDocument::fromJson(text.toString().toUtf8()).object();
 }
 
-QVariant IntOrNull(const QJsonValue& v)
+// A whole number that an INTEGER column of both databases takes (32 bits).
+bool FitsInteger(const QJsonValue& v)
 {
-    return v.isDouble() ? QVariant(v.toInteger()) : QVariant();
+    if (!v.isDouble())
+        return false;
+    const qint64 i = v.toInteger(std::numeric_limits<qint64>::min());
+    return i >= std::numeric_limits<qint32>::min() && i <= std::numeric_limits<qint32>::max();
 }
 
-// What is left of `object` once `known` keys are taken out, as JSON text;
-// null when nothing is left.
-QVariant Extra(QJsonObject object, std::initializer_list<const char*> known)
+// A number that a DOUBLE PRECISION column gives back as it was: every
+// finite number but a whole number beyond 2^53 that JSON holds exactly
+// (9007199254740993 would come back as ...992).
+bool FitsReal(const QJsonValue& v)
 {
-    for (const char* key : known)
-        object.remove(QLatin1String(key));
-    return object.isEmpty() ? QVariant() : QVariant(Compact(object));
+    if (!v.isDouble() || !std::isfinite(v.toDouble()))
+        return false;
+    if (std::abs(v.toDouble()) < 0x1p53)
+        return true;
+    return v.toInteger(0) == 0 && v.toInteger(1) == 1; // beyond 64 bits: a double in JSON too
 }
+
+// Takes the known keys of a step or a measurement into their columns. A
+// value goes into its column only when the column keeps it exactly; any
+// other value (a number as a name, 2.5 as a count, a null time) stays under
+// its key in the rest, which travels as the row's `extra` JSON. So the
+// object comes back from its columns as it went in.
+class ColumnSplit {
+public:
+    explicit ColumnSplit(const QJsonObject& object) : rest_(object) {}
+
+    QVariant text(const char* key)
+    {
+        const QJsonValue v = rest_.value(QLatin1String(key));
+        return v.isString() ? take(key, v.toString()) : QVariant();
+    }
+    QVariant integer(const char* key)
+    {
+        const QJsonValue v = rest_.value(QLatin1String(key));
+        return FitsInteger(v) ? take(key, v.toInteger()) : QVariant();
+    }
+    QVariant real(const char* key)
+    {
+        const QJsonValue v = rest_.value(QLatin1String(key));
+        return FitsReal(v) ? take(key, v.toDouble()) : QVariant();
+    }
+    QVariant object(const char* key)
+    {
+        const QJsonValue v = rest_.value(QLatin1String(key));
+        return v.isObject() ? take(key, Compact(v.toObject())) : QVariant();
+    }
+    // A null `key` leaves no trace: it comes back as null.
+    void dropNull(const char* key)
+    {
+        if (rest_.value(QLatin1String(key)).isNull())
+            rest_.remove(QLatin1String(key));
+    }
+    QVariant extra() const { return rest_.isEmpty() ? QVariant() : QVariant(Compact(rest_)); }
+
+private:
+    QVariant take(const char* key, QVariant value)
+    {
+        rest_.remove(QLatin1String(key));
+        return value;
+    }
+
+    QJsonObject rest_;
+};
 
 void PutText(QJsonObject& o, const char* key, const QVariant& v)
 {
@@ -121,11 +179,21 @@ std::optional<RunRows> SplitRecord(const QJsonObject& record, QString& error)
             return std::nullopt;
         }
     }
-    for (const QJsonValue& m : rows.measurements) {
-        if (!m.isObject() || !m.toObject().value(QLatin1String("name")).isString()) {
+    for (qsizetype i = 0; i < rows.measurements.size(); ++i) {
+        const QJsonObject m = rows.measurements[i].toObject();
+        if (!rows.measurements[i].isObject() || !m.value(QLatin1String("name")).isString()) {
             error = QStringLiteral("run %1: a measurement has no name").arg(rows.runId);
             return std::nullopt;
         }
+        // Its columns cannot tell a missing value from null.
+        if (!m.contains(QLatin1String("value"))) {
+            error = QStringLiteral("run %1: measurements[%2] has no value (null when it was not read)").arg(rows.runId).arg(i);
+            return std::nullopt;
+        }
+    }
+    if (const QString why = UnstorableText(record); !why.isEmpty()) {
+        error = QStringLiteral("run %1: %2, which the records databases cannot keep").arg(rows.runId, why);
+        return std::nullopt;
     }
 
     rows.header = record;
@@ -177,38 +245,34 @@ std::optional<QJsonObject> ReadRecordFile(const QString& path, QString& error)
 
 StepColumns ColumnsOfStep(const QJsonObject& s)
 {
-    return {IntOrNull(s.value(QLatin1String("index"))),
-            TextOrNull(s.value(QLatin1String("name"))),
-            TextOrNull(s.value(QLatin1String("kind"))),
-            TextOrNull(s.value(QLatin1String("outcome"))),
-            TextOrNull(s.value(QLatin1String("started_at"))),
-            TextOrNull(s.value(QLatin1String("ended_at"))),
-            IntOrNull(s.value(QLatin1String("retries"))),
-            TextOrNull(s.value(QLatin1String("reason"))),
-            Extra(s, {"index", "name", "kind", "outcome", "started_at", "ended_at", "retries", "reason"})};
+    ColumnSplit split(s);
+    StepColumns c;
+    c.stepIndex = split.integer("index");
+    c.name = split.text("name");
+    c.kind = split.text("kind");
+    c.outcome = split.text("outcome");
+    c.startedAt = split.text("started_at");
+    c.endedAt = split.text("ended_at");
+    c.retries = split.integer("retries");
+    c.reason = split.text("reason");
+    c.extra = split.extra();
+    return c;
 }
 
 MeasurementColumns ColumnsOfMeasurement(const QJsonObject& m)
 {
-    const QJsonValue value = m.value(QLatin1String("value"));
-    const QJsonValue limits = m.value(QLatin1String("limits"));
-    // A value that is neither a number, a text nor null stays in `extra`.
-    const bool plain = value.isDouble() || value.isString() || value.isNull() || value.isUndefined();
-    QJsonObject rest = m;
-    for (const char* key : {"step", "name", "unit", "limits", "outcome"})
-        rest.remove(QLatin1String(key));
-    if (plain)
-        rest.remove(QLatin1String("value"));
-    if (!limits.isObject() && !limits.isUndefined())
-        rest.insert(QLatin1String("limits"), limits);
-    return {IntOrNull(m.value(QLatin1String("step"))),
-            m.value(QLatin1String("name")).toString(),
-            value.isDouble() ? QVariant(value.toDouble()) : QVariant(),
-            value.isString() ? QVariant(value.toString()) : QVariant(),
-            TextOrNull(m.value(QLatin1String("unit"))),
-            limits.isObject() ? QVariant(Compact(limits.toObject())) : QVariant(),
-            TextOrNull(m.value(QLatin1String("outcome"))),
-            rest.isEmpty() ? QVariant() : QVariant(Compact(rest))};
+    ColumnSplit split(m);
+    MeasurementColumns c;
+    c.step = split.integer("step");
+    c.name = split.text("name");
+    c.valueNum = split.real("value");
+    c.valueText = split.text("value");
+    split.dropNull("value"); // a quantity that could not be read
+    c.unit = split.text("unit");
+    c.limits = split.object("limits");
+    c.outcome = split.text("outcome");
+    c.extra = split.extra();
+    return c;
 }
 
 QJsonObject StepOfColumns(const StepColumns& c)

@@ -1,8 +1,11 @@
 // The station run record (docs/station-record.md) checked and taken apart
 // into the rows the schema keeps, and put together again. What the schema
 // has no column for (unknown keys of a step or a measurement, a value that
-// is neither a number nor a text) travels in the row's `extra` JSON, so a
-// record read back equals the record stored.
+// is neither a number nor a text) and every value that its column would not
+// give back exactly (a number as a step's name, 2.5 retries, a null time)
+// travels in the row's `extra` JSON under its key, so a record read back
+// equals the record stored. A record that no database could keep as it is
+// (a NUL character or a lone surrogate in a text) is refused.
 #pragma once
 
 #include <QByteArray>
