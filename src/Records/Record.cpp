@@ -1,5 +1,6 @@
 #include "Record.h"
 
+#include "DuplicateKeys.h"
 #include "StorableText.h"
 
 #include <QDateTime>
@@ -7,7 +8,12 @@
 #include <QJsonDocument>
 #include <QUuid>
 #include <QVariant>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <limits>
 
 namespace bms::records {
@@ -221,26 +227,55 @@ std::optional<RunRows> SplitRecord(const QJsonObject& record, QString& error)
     return rows;
 }
 
-std::optional<QJsonObject> ReadRecordFile(const QString& path, QString& error)
+std::optional<QJsonObject> ParseRecordJson(const QByteArray& text, QString& error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("%1: %2").arg(path, file.errorString());
-        return std::nullopt;
-    }
-    if (file.size() > kMaxRecordFileBytes) {
-        error = QStringLiteral("%1: larger than %2 MB").arg(path).arg(kMaxRecordFileBytes >> 20);
-        return std::nullopt;
-    }
     QJsonParseError parse;
-    const QJsonDocument doc = QJsonDocument::fromJson(file.read(kMaxRecordFileBytes), &parse);
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &parse);
     if (parse.error != QJsonParseError::NoError || !doc.isObject()) {
-        error = QStringLiteral("%1: not a JSON object (%2 at offset %3)")
-                    .arg(path, parse.error != QJsonParseError::NoError ? parse.errorString() : QStringLiteral("another value"))
+        error = QStringLiteral("not a JSON object (%1 at offset %2)")
+                    .arg(parse.error != QJsonParseError::NoError ? parse.errorString() : QStringLiteral("another value"))
                     .arg(parse.offset);
         return std::nullopt;
     }
+    if (const std::optional<DuplicateKey> twice = FindDuplicateKey(text)) {
+        error = QStringLiteral("the key \"%1\" is given twice in %2")
+                    .arg(twice->key, twice->where.isEmpty() ? QStringLiteral("the record") : twice->where);
+        return std::nullopt;
+    }
     return doc.object();
+}
+
+std::optional<QJsonObject> ReadRecordFile(const QString& path, QString& error)
+{
+    // Opened without waiting and read only when it is a regular file: a
+    // FIFO put in place of a record would otherwise block the read.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        if (fd >= 0)
+            ::close(fd);
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        error = QStringLiteral("%1: not a regular file").arg(path);
+        return std::nullopt;
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    if (st.st_size > kMaxRecordFileBytes) {
+        error = QStringLiteral("%1: larger than %2 MB").arg(path).arg(kMaxRecordFileBytes >> 20);
+        return std::nullopt;
+    }
+    const std::optional<QJsonObject> record = ParseRecordJson(file.read(kMaxRecordFileBytes), error);
+    if (!record)
+        error = QStringLiteral("%1: %2").arg(path, error);
+    return record;
 }
 
 StepColumns ColumnsOfStep(const QJsonObject& s)

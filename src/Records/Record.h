@@ -41,7 +41,11 @@ struct RunRows {
 // (with the reason in `error`).
 std::optional<RunRows> SplitRecord(const QJsonObject& record, QString& error);
 
-// Reads one record file, bounded by kMaxRecordFileBytes.
+// The JSON object of a record file's text; nothing (with the reason) on
+// text that is not one or that gives a key twice in an object.
+std::optional<QJsonObject> ParseRecordJson(const QByteArray& text, QString& error);
+// Reads one record file, bounded by kMaxRecordFileBytes; anything but a
+// regular file (or a link to one) is refused without being read.
 std::optional<QJsonObject> ReadRecordFile(const QString& path, QString& error);
 
 // The text of an optional JSON string: null for null or absent.

@@ -4,6 +4,7 @@
 // repeated, a process killed while committing leaves every run whole or
 // absent, and exports open in a spreadsheet.
 #include "Queries.h"
+#include "Record.h"
 #include "RecordStore.h"
 #include "RecordsTestSupport.h"
 #include "Schema.h"
@@ -107,6 +108,7 @@ TEST_F(RecordStoreTest, hostileRecordsAreRefusedWithTheirReasonOrKeptAsTheyAre)
         const char* name;
         std::function<void(QJsonObject&)> spoil;
         const char* reason; // nullptr: stored, and read back as it was
+        const char* text = nullptr; // then the record's text with "TEXT":0 replaced by this
     };
     const QString nul = QStringLiteral("a") + QChar(u'\0');
     const Case cases[] = {
@@ -119,6 +121,8 @@ TEST_F(RecordStoreTest, hostileRecordsAreRefusedWithTheirReasonOrKeptAsTheyAre)
         {"measurement without value", [](QJsonObject& r) { r["measurements"] = QJsonArray{QJsonObject{{"name", "soh"}}}; },
          "measurements[0] has no value"},
         {"steps not a list", [](QJsonObject& r) { r["steps"] = "identify"; }, "must be lists"},
+        {"key given twice", [](QJsonObject& r) { SetIn(r, "measurements", 2, "limits", QJsonObject{{"TEXT", 0}}); },
+         "the key \"low\" is given twice in measurements[2].limits", R"("low":95,"l\u006fw":0)"},
         {"trace not base64", [](QJsonObject& r) { r["trace"] = QJsonObject{{"encoding", "zlib+base64"}, {"data", "@@@"}}; }, "not base64"},
         // What PostgreSQL's text cannot hold, or UTF-8 cannot say.
         {"NUL in a text", [&](QJsonObject& r) { SetIn(r, "steps", 2, "reason", nul); }, "steps[2].reason holds a NUL character"},
@@ -149,20 +153,24 @@ TEST_F(RecordStoreTest, hostileRecordsAreRefusedWithTheirReasonOrKeptAsTheyAre)
     RecordStore store(*db, true);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        QJsonObject record = SampleRecord({});
-        c.spoil(record);
+        QJsonObject spoilt = SampleRecord({});
+        c.spoil(spoilt);
+        QByteArray text = Text(spoilt);
+        if (c.text)
+            text.replace(R"("TEXT":0)", c.text);
         QString error;
+        const auto record = ParseRecordJson(text, error);
         bool added = false;
-        const bool stored = store.store(record, added, error);
+        const bool stored = record && store.store(*record, added, error);
         if (c.reason) {
             EXPECT_FALSE(stored);
             EXPECT_TRUE(error.contains(QLatin1String(c.reason))) << error.toStdString();
             continue;
         }
         ASSERT_TRUE(stored) << error.toStdString();
-        const auto back = store.load(record.value("run_id").toString(), error);
+        const auto back = store.load(record->value("run_id").toString(), error);
         ASSERT_TRUE(back) << error.toStdString();
-        EXPECT_EQ(Text(*back).toStdString(), Text(record).toStdString());
+        EXPECT_EQ(Text(*back).toStdString(), text.toStdString());
         ASSERT_TRUE(db->exec("DELETE FROM forward_queue", error) && db->exec("DELETE FROM steps", error)
                     && db->exec("DELETE FROM measurements", error) && db->exec("DELETE FROM attachments", error)
                     && db->exec("DELETE FROM runs", error));
