@@ -227,6 +227,16 @@ std::optional<RunRows> SplitRecord(const QJsonObject& record, QString& error)
     return rows;
 }
 
+QJsonObject RecordOfRows(const RunRows& rows)
+{
+    QJsonObject record = rows.header;
+    record.insert(QLatin1String("steps"), rows.steps);
+    record.insert(QLatin1String("measurements"), rows.measurements);
+    if (rows.hasTrace)
+        record.insert(QLatin1String("trace"), TraceOfColumns(Compact(rows.traceMeta), rows.traceData));
+    return record;
+}
+
 std::optional<QJsonObject> ParseRecordJson(const QByteArray& text, QString& error)
 {
     QJsonParseError parse;

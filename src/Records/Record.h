@@ -41,6 +41,10 @@ struct RunRows {
 // (with the reason in `error`).
 std::optional<RunRows> SplitRecord(const QJsonObject& record, QString& error);
 
+// The record that `rows` were taken from, as a database gives it back
+// (steps and measurements always present, the run id in lower case).
+QJsonObject RecordOfRows(const RunRows& rows);
+
 // The JSON object of a record file's text; nothing (with the reason) on
 // text that is not one or that gives a key twice in an object.
 std::optional<QJsonObject> ParseRecordJson(const QByteArray& text, QString& error);

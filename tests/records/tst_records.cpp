@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QThread>
+#include <sys/stat.h>
 
 using namespace bms::records;
 using namespace bms::test;
@@ -176,6 +177,37 @@ TEST_F(RecordStoreTest, hostileRecordsAreRefusedWithTheirReasonOrKeptAsTheyAre)
                     && db->exec("DELETE FROM runs", error));
     }
     EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM runs"), 0);
+}
+
+TEST_F(RecordStoreTest, importAccountsForEveryEntryOfTheFolder)
+{
+    const QString folder = recordFolder(QStringLiteral("results"), {SampleRun{}});
+    SampleRun second;
+    second.number = 2;
+    const QString other = recordFolder(QStringLiteral("elsewhere"), {second});
+    QJsonObject changed = SampleRecord({});
+    changed["operator"] = "bert";
+    ASSERT_TRUE(WriteRecordFile(folder + "/b-same.json", SampleRecord({})));
+    ASSERT_TRUE(WriteRecordFile(folder + "/c-other.json", changed));
+    ASSERT_TRUE(QFile::link(other + "/" + SampleRunId(2) + ".json", folder + "/d-link.json"));
+    ASSERT_TRUE(QDir(folder).mkdir("e-folder.json"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(folder + "/f-fifo.json").constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(folder + "/gone", folder + "/g-dangling.json"));
+    ASSERT_TRUE(QFile::link(folder + "/h-loop.json", folder + "/h-loop.json"));
+
+    const CliResult r = cli({"--json", "station", "import", folder}, 20000);
+    EXPECT_EQ(r.code, 2) << r.err.toStdString();
+    const QJsonObject counts = r.last();
+    EXPECT_EQ(counts.value("imported").toInt(), 2);
+    EXPECT_EQ(counts.value("already_kept").toInt(), 1);
+    EXPECT_EQ(counts.value("conflicts").toInt(), 1);
+    EXPECT_EQ(counts.value("refused").toInt(), 0);
+    EXPECT_EQ(counts.value("skipped").toInt(), 4);
+    for (const char* said : {"c-other.json: run " /* id */, "e-folder.json: skipped: a folder", "f-fifo.json: skipped: a FIFO",
+                             "g-dangling.json: skipped: a symbolic link to nothing", "h-loop.json: skipped: a symbolic link loop"})
+        EXPECT_TRUE(r.err.contains(QLatin1String(said))) << said << "\n" << r.err.toStdString();
+    const CliResult shown = cli({"--json", "station", "show", SampleRunId(1)});
+    EXPECT_EQ(shown.last().value("record").toObject().value("operator").toString(), "anna"); // the kept one stays
 }
 
 TEST_F(RecordStoreTest, searchesCountsAndPassportFindTheRightRuns)
