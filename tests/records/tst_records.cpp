@@ -297,6 +297,15 @@ TEST_F(RecordStoreTest, searchesCountsAndPassportFindTheRightRuns)
     EXPECT_EQ(p.value("soh").toObject().value("value").toDouble(), 99.5);
     EXPECT_EQ(p.value("rated_capacity").toObject().value("unit").toString(), "Ah");
     EXPECT_EQ(cli({"station", "passport", "B9"}).code, 1);
+    // B1 scanned again at EOL-2, refused as passed there already: no test.
+    QJsonObject refused = SampleRecord(run(8, "B1", "EOL-2", "FAIL", "scan.already_passed", At(10, 13)));
+    refused["steps"] = QJsonArray{QJsonObject{{"index", 0}, {"name", "scan"}, {"kind", "scan"}, {"outcome", "FAIL"}}};
+    refused["measurements"] = QJsonArray{QJsonObject{{"step", 0}, {"name", "already_passed"}, {"value", true}, {"outcome", "FAIL"}}};
+    QDir().mkpath(path("again"));
+    ASSERT_TRUE(WriteRecordFile(path("again/8.json"), refused));
+    ASSERT_EQ(cli({"station", "import", path("again")}).code, 0);
+    EXPECT_EQ(cli({"--json", "station", "passport", "B1"}).last().value("passport").toObject().value("last_test"),
+              p.value("last_test"));
 
     QString error;
     auto records = StationRecords::open({localPath(), {}}, error);
