@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QThread>
+#include <map>
 #include <sys/stat.h>
 
 using namespace bms::records;
@@ -65,6 +66,9 @@ QJsonObject UnusualRecord()
     QJsonArray ms = r.value(QStringLiteral("measurements")).toArray();
     ms.append(QJsonObject{{"step", 4}, {"name", "alarm_word"}, {"value", true}, {"unit", ""}, {"limits", QJsonObject{{"mask", 255}}}, {"outcome", "PASS"}, {"source", "poll 3"}});
     ms.append(QJsonObject{{"step", 0}, {"name", "pack_barcode"}, {"value", "QB,\"1\""}, {"unit", ""}, {"limits", QJsonObject{{"matches", "^QB"}}}, {"outcome", "PASS"}});
+    // The serial number the pack held before the run wrote a new one.
+    ms.append(QJsonObject{{"step", 0}, {"name", "serial_number"}, {"value", "QX-OLD"}, {"unit", ""}, {"outcome", "INFO"}});
+    ms.append(QJsonObject{{"step", 4}, {"name", "temp_min"}, {"value", 21.5}, {"unit", "°C"}, {"outcome", "INFO"}});
     r.insert(QStringLiteral("measurements"), ms);
     return r;
 }
@@ -89,7 +93,7 @@ TEST_F(RecordStoreTest, recordReadBackEqualsTheRecordStoredAndIsKeptOnce)
         EXPECT_EQ(Text(*back).toStdString(), Text(record).toStdString());
     }
     EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM runs"), 2);
-    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM measurements"), 6 + 8);
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM measurements"), 6 + 10);
     EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM forward_queue"), 2);
 }
 
@@ -391,14 +395,16 @@ TEST_F(RecordStoreTest, exportsOpenInASpreadsheetWithAColumnPerMeasurement)
     const auto x = ReadXlsx(path("runs.xlsx"), &error);
     ASSERT_TRUE(x) << error.toStdString();
     ASSERT_EQ(x->maxRow(), 3);
-    int spread = 0, barcode = 0;
-    for (int c = 1; c <= x->maxColumn(); ++c) {
-        if (x->text(1, c) == "cell_spread (mV)")
-            spread = c;
-        if (x->text(1, c) == "barcode" && barcode == 0)
-            barcode = c;
-    }
+    // Each header names one column; a measurement's goes with its step's name.
+    std::map<QString, int> column;
+    for (int c = 1; c <= x->maxColumn(); ++c)
+        EXPECT_TRUE(column.emplace(x->text(1, c), c).second) << "two columns " << x->text(1, c).toStdString();
+    const int spread = column["check.cell_spread (mV)"], barcode = column["barcode"];
     ASSERT_GT(spread, 0);
+    EXPECT_EQ(x->text(3, column["serial_number"]), "QX2026120900002"); // the run's, not the one measured before
+    EXPECT_EQ(x->text(3, column["identify.serial_number"]), "QX-OLD");
+    EXPECT_EQ(x->cell(3, column["check.alarm_word"]).at(1), QJsonValue(true));
+    EXPECT_EQ(x->cell(2, column["retest"]).at(1), QJsonValue(false));
     EXPECT_TRUE(x->isNumber(2, spread));
     EXPECT_EQ(x->number(2, spread), 12);
     EXPECT_EQ(x->number(3, spread), 42);
@@ -408,9 +414,14 @@ TEST_F(RecordStoreTest, exportsOpenInASpreadsheetWithAColumnPerMeasurement)
 
     const CliResult csv = cli({"station", "export", "--format", "csv"});
     ASSERT_EQ(csv.code, 0) << csv.err.toStdString();
+    EXPECT_TRUE(csv.out.startsWith("run_id,")); // no byte order mark on stdout
+    ASSERT_EQ(cli({"station", "export", "--format", "csv", "--out", path("runs.csv")}).code, 0);
+    QFile file(path("runs.csv"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "\xEF\xBB\xBF" + csv.out.toUtf8()); // a spreadsheet reads "°C" as UTF-8
     const QStringList lines = csv.out.split("\r\n", Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 3);
-    EXPECT_TRUE(lines[2].endsWith("\"QB,\"\"1\"\"\"")) << lines[2].toStdString(); // RFC 4180 quoting
+    EXPECT_TRUE(lines[2].contains(",\"QB,\"\"1\"\"\",")) << lines[2].toStdString(); // RFC 4180 quoting
 
     const CliResult json = cli({"station", "export", "--format", "json", "--barcode", "QB2026120900001", "--outcome", "FAIL"});
     ASSERT_EQ(json.code, 0);
