@@ -206,23 +206,31 @@ std::optional<RunRows> SplitRecord(const QJsonObject& record, QString& error)
     rows.header.remove(QLatin1String("steps"));
     rows.header.remove(QLatin1String("measurements"));
     rows.header.insert(QLatin1String("run_id"), rows.runId);
-    const QJsonValue trace = record.value(QLatin1String("trace"));
-    if (trace.isObject()) {
-        rows.hasTrace = true;
-        rows.traceMeta = trace.toObject();
-        const QString data = rows.traceMeta.take(QLatin1String("data")).toString();
-        const bool base64 = rows.traceMeta.value(QLatin1String("encoding")).toString().contains(QLatin1String("base64"));
+    // The trace's data goes into an attachment of its own (base64 decoded)
+    // when it comes back from there as it was; any other trace stays in the
+    // header as it is.
+    const QJsonObject trace = record.value(QLatin1String("trace")).toObject();
+    if (const QJsonValue data = trace.value(QLatin1String("data")); data.isString()) {
+        QJsonObject meta = trace;
+        meta.remove(QLatin1String("data"));
+        const bool base64 = meta.value(QLatin1String("encoding")).toString().contains(QLatin1String("base64"));
+        QByteArray bytes = data.toString().toUtf8();
+        bool exact = true;
         if (base64) {
-            auto decoded = QByteArray::fromBase64Encoding(data.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+            auto decoded = QByteArray::fromBase64Encoding(bytes, QByteArray::AbortOnBase64DecodingErrors);
             if (!decoded) {
                 error = QStringLiteral("run %1: the trace data is not base64").arg(rows.runId);
                 return std::nullopt;
             }
-            rows.traceData = *decoded;
-        } else {
-            rows.traceData = data.toUtf8();
+            exact = decoded.decoded.toBase64() == bytes; // not so when the padding is left out
+            bytes = std::move(decoded.decoded);
         }
-        rows.header.remove(QLatin1String("trace"));
+        if (exact) {
+            rows.hasTrace = true;
+            rows.traceMeta = meta;
+            rows.traceData = std::move(bytes);
+            rows.header.remove(QLatin1String("trace"));
+        }
     }
     return rows;
 }

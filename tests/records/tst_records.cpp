@@ -152,6 +152,7 @@ TEST_F(RecordStoreTest, hostileRecordsAreRefusedWithTheirReasonOrKeptAsTheyAre)
              SetIn(r, "measurements", 2, "outcome", false);
              SetIn(r, "measurements", 3, "limits", QJsonValue::Null);
          }, nullptr},
+        {"trace data without its padding", [](QJsonObject& r) { r["trace"] = QJsonObject{{"encoding", "zlib+base64"}, {"data", "QQ"}}; }, nullptr},
         {"value a double cannot hold", [](QJsonObject& r) { SetIn(r, "measurements", 3, "value", qint64(9007199254740993)); }, nullptr},
     };
     auto db = OpenMigrated(localPath());
