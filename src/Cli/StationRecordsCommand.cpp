@@ -4,7 +4,7 @@
 #include "Database.h"
 #include "ForwardLoop.h"
 #include "Forwarder.h"
-#include "Record.h"
+#include "RecordImport.h"
 #include "RecordStore.h"
 #include "Session.h"
 #include "StationRecords.h"
@@ -50,7 +50,9 @@ const char kHelp[] =
     "            existing file is not overwritten\n"
     "  passport  what a battery passport asks of the pack, in JSON\n"
     "  import    the record files (*.json) of a results folder; runs already kept\n"
-    "            are left as they are\n"
+    "            are left as they are, a file with other content for a kept run is\n"
+    "            reported as a conflict, entries that are not regular files are skipped\n"
+    "            and named\n"
     "  forward   copies the runs waiting for the line database now; --loop keeps\n"
     "            forwarding (retrying with back-off from --interval, default 2000 ms)\n"
     "            until Ctrl-C; --status only tells how many runs wait\n"
@@ -301,29 +303,26 @@ private:
         const QDir dir(s_.options.args[1]);
         if (!dir.exists())
             return fail(QStringLiteral("%1: no such folder").arg(s_.options.args[1]), kExitUsage);
-        int added = 0, present = 0, refused = 0;
-        for (const QString& name : dir.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name)) {
-            const QString path = dir.filePath(name);
-            QString error;
-            const auto record = ReadRecordFile(path, error);
-            if (record && !SplitRecord(*record, error))
-                error = path + QStringLiteral(": ") + error;
-            if (!error.isEmpty()) {
-                // A file that is not a record is refused on its own.
-                s_.report.error(error);
-                ++refused;
-                continue;
-            }
-            bool isNew = false;
-            if (!records_->localStore().store(*record, isNew, error))
-                return fail(error); // what was stored stays stored
-            ++(isNew ? added : present);
-        }
-        s_.report.lines({QStringLiteral("imported %1 runs, %2 already kept, %3 refused").arg(added).arg(present).arg(refused)});
-        result_.insert(QStringLiteral("imported"), added);
-        result_.insert(QStringLiteral("already_kept"), present);
-        result_.insert(QStringLiteral("refused"), refused);
-        return refused ? kExitUsage : kExitDone;
+        QString error;
+        const auto counts = ImportFolder(
+            records_->localStore(), dir.path(), [this](ImportProblem, const QString& what) { s_.report.error(what); }, error);
+        if (!counts)
+            return fail(error); // what was stored stays stored
+        QString line = QStringLiteral("imported %1 runs, %2 already kept, %3 refused")
+                           .arg(counts->imported)
+                           .arg(counts->alreadyKept)
+                           .arg(counts->refused);
+        if (counts->conflicts)
+            line += QStringLiteral(", %1 in conflict with a kept run").arg(counts->conflicts);
+        if (counts->skipped)
+            line += QStringLiteral(", %1 skipped (not regular files)").arg(counts->skipped);
+        s_.report.lines({line});
+        result_.insert(QStringLiteral("imported"), counts->imported);
+        result_.insert(QStringLiteral("already_kept"), counts->alreadyKept);
+        result_.insert(QStringLiteral("refused"), counts->refused);
+        result_.insert(QStringLiteral("conflicts"), counts->conflicts);
+        result_.insert(QStringLiteral("skipped"), counts->skipped);
+        return counts->refused + counts->conflicts + counts->skipped ? kExitUsage : kExitDone;
     }
 
     void forward();

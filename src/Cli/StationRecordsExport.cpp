@@ -1,7 +1,11 @@
 // `station export`: the runs of a filter, oldest first, as a table for a
 // spreadsheet (one row per run: the run's fields, then one column per
-// measurement name in the order first met, "name (unit)") in CSV or .xlsx
-// through the workbook layer, or as the whole records in a JSON array.
+// measurement in the order first met, named with its step as the failure
+// codes are, "identify.serial_number (unit)", so that it never shares a name
+// with a run's field) in CSV or .xlsx through the workbook layer, or as the
+// whole records in a JSON array. The CSV file starts with a UTF-8 byte order
+// mark, by which a spreadsheet knows its encoding ("°C"); on stdout it has
+// none.
 #include "StationRecordsCommand.h"
 
 #include "Database.h"
@@ -56,13 +60,30 @@ const std::vector<RunColumn>& RunColumns()
     return columns;
 }
 
-// A table of cells: texts and numbers kept apart so the .xlsx gets numbers.
+// A table of cells: texts, numbers and booleans kept apart so the .xlsx gets
+// each as such.
 using Row = std::vector<QJsonValue>;
 
 struct Table {
     QStringList headers;
     std::vector<Row> rows;
 };
+
+// "<step name>.<measurement name>" of a measurement of `record`; a step
+// without a name goes by its index.
+QString MeasurementKey(const QJsonObject& record, const QJsonObject& m)
+{
+    const QJsonValue step = m.value(QLatin1String("step"));
+    const qint64 index = step.toInteger(-1);
+    const QJsonArray steps = record.value(QLatin1String("steps")).toArray();
+    QString stepName = QStringLiteral("step%1").arg(step.isDouble() && index >= 0 ? QString::number(index) : QString());
+    if (step.isDouble() && index >= 0 && index < steps.size()) {
+        const QJsonValue name = steps[index].toObject().value(QLatin1String("name"));
+        if (name.isString())
+            stepName = name.toString();
+    }
+    return stepName + QLatin1Char('.') + m.value(QLatin1String("name")).toString();
+}
 
 Table TableOf(const std::vector<QJsonObject>& records)
 {
@@ -79,7 +100,7 @@ Table TableOf(const std::vector<QJsonObject>& records)
         std::map<QString, int> seen;
         for (const QJsonValue& v : record.value(QLatin1String("measurements")).toArray()) {
             const QJsonObject m = v.toObject();
-            QString key = m.value(QLatin1String("name")).toString();
+            QString key = MeasurementKey(record, m);
             // The same name measured twice in a run: name#2, name#3, ...
             if (const int n = ++seen[key]; n > 1)
                 key += QStringLiteral("#%1").arg(n);
@@ -148,6 +169,8 @@ Sheet SheetOf(const Table& t)
             const QJsonValue& v = t.rows[r][c];
             if (v.isDouble())
                 sheet.setCell(int(r) + 2, int(c) + 1, CellValue::Number(v.toDouble()));
+            else if (v.isBool())
+                sheet.setCell(int(r) + 2, int(c) + 1, CellValue::Boolean(v.toBool()));
             else if (!v.isNull() && !v.isUndefined())
                 sheet.setCell(int(r) + 2, int(c) + 1, CellValue::Text(CellText(v)));
         }
@@ -216,7 +239,8 @@ int ExportRuns(Session& s, Database& db, const RunFilter& filter)
         if (!WriteOut(s, out, QJsonDocument(array).toJson(QJsonDocument::Indented)))
             return kExitUsage;
     } else if (format == QLatin1String("csv")) {
-        if (!WriteOut(s, out, Csv(TableOf(records))))
+        const QByteArray bom = out.isEmpty() ? QByteArray() : QByteArray("\xEF\xBB\xBF");
+        if (!WriteOut(s, out, bom + Csv(TableOf(records))))
             return kExitUsage;
     } else {
         try {

@@ -3,8 +3,10 @@
 #include "Database.h"
 #include "RecordStore.h"
 #include "Schema.h"
+#include "StorableText.h"
 
 #include <QDateTime>
+#include <QJsonObject>
 #include <QSqlQuery>
 #include <QVariant>
 #include <algorithm>
@@ -28,6 +30,40 @@ qint64 Delay(const ForwardTiming& t, int failures)
     for (int i = 1; i < failures && delay < t.maxRetryMs; ++i)
         delay *= 2;
     return std::min<qint64>(delay, t.maxRetryMs);
+}
+
+// What of run `runId`, as the PC keeps it, the line's server cannot take:
+// a whole number beyond 32 bits in an INTEGER column, or a text it cannot
+// hold (both kept by tools that did not check a record for them). Empty
+// when nothing is found.
+QString FieldTheLineRefuses(Database& local, const QString& runId)
+{
+    struct IntegerColumn {
+        const char* table;
+        const char* column;
+        const char* field;
+    };
+    static const IntegerColumn columns[] = {
+        {"steps", "step_index", "index"}, {"steps", "retries", "retries"}, {"measurements", "step", "step"}};
+    QString error;
+    for (const IntegerColumn& c : columns) {
+        QSqlQuery& q = local.prepared(QStringLiteral("SELECT seq, %2 FROM %1 WHERE run_id = ? AND %2 NOT BETWEEN -2147483648 AND "
+                                                     "2147483647 ORDER BY seq LIMIT 1")
+                                          .arg(QLatin1String(c.table), QLatin1String(c.column)));
+        q.bindValue(0, runId);
+        if (local.exec(q, error) && q.next()) {
+            const QString field = QStringLiteral("%1[%2].%3 is %4, beyond 32 bits")
+                                      .arg(QLatin1String(c.table))
+                                      .arg(q.value(0).toLongLong())
+                                      .arg(QLatin1String(c.field))
+                                      .arg(q.value(1).toLongLong());
+            q.finish();
+            return field;
+        }
+        q.finish();
+    }
+    const std::optional<QJsonObject> record = RecordStore(local, false).load(runId, error);
+    return record ? UnstorableText(*record) : QString();
 }
 
 } // namespace
@@ -189,8 +225,12 @@ Forwarder::Pass Forwarder::forward(bool dueOnly, int maxRuns)
                     pass.error = error;
                     break;
                 } else {
-                    backOffRun(runId, error);
-                    pass.error = error;
+                    // Named with the run (and the field when the PC's rows
+                    // show it), which waits with its own back-off.
+                    pass.error = QStringLiteral("run %1: %2").arg(runId, error);
+                    if (const QString field = FieldTheLineRefuses(local_, runId); !field.isEmpty())
+                        pass.error += QStringLiteral(" (%1)").arg(field);
+                    backOffRun(runId, pass.error);
                 }
             }
             if (!line_)
@@ -200,10 +240,12 @@ Forwarder::Pass Forwarder::forward(bool dueOnly, int maxRuns)
         // flush, not one per run). Should this fail or the process die
         // before it, those runs are copied again later, which adds nothing
         // on the line.
-        if (!copied.isEmpty() && dequeue(copied, error))
-            pass.forwarded = int(copied.size());
-        else if (!error.isEmpty())
-            pass.error = error;
+        if (!copied.isEmpty()) {
+            if (dequeue(copied, error))
+                pass.forwarded = int(copied.size());
+            else
+                pass.error = error;
+        }
         if (!pass.error.isEmpty() && !line_) {
             ++serverFailures_;
             serverRetryAtMs_ = NowMs() + Delay(timing_, serverFailures_);

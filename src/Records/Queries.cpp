@@ -167,8 +167,13 @@ std::optional<std::vector<StatsRow>> Stats(Database& db, const RunFilter& filter
 
 std::optional<QJsonObject> Passport(Database& db, const QString& barcode, QString& error)
 {
+    // `refused`: the run ended at its scan because the barcode had passed
+    // there already; it did not test the pack.
     QSqlQuery& q = db.prepared(QStringLiteral(
-        "SELECT run_id, header, outcome FROM runs WHERE barcode = ? ORDER BY started_ms, run_id"));
+        "SELECT r.run_id, r.header, r.outcome,"
+        " CASE WHEN r.outcome = 'FAIL' AND EXISTS (SELECT 1 FROM steps s WHERE s.run_id = r.run_id AND s.kind = 'scan'"
+        "  AND r.failure_code = s.name || '.already_passed') THEN 1 ELSE 0 END AS refused"
+        " FROM runs r WHERE r.barcode = ? ORDER BY r.started_ms, r.run_id"));
     q.bindValue(0, barcode);
     if (!db.exec(q, error))
         return std::nullopt;
@@ -178,17 +183,19 @@ std::optional<QJsonObject> Passport(Database& db, const QString& barcode, QStrin
     bool any = false;
     while (q.next()) {
         any = true;
-        last = QJsonDocument::fromJson(q.value(1).toString().toUtf8()).object();
+        const QJsonObject run = QJsonDocument::fromJson(q.value(1).toString().toUtf8()).object();
+        if (q.value(3).toInt() == 0)
+            last = run;
         if (firstPass.isEmpty() && q.value(2).toString() == QLatin1String("PASS"))
-            firstPass = last;
-        const QJsonObject pack = last.value(QLatin1String("pack")).toObject();
+            firstPass = run;
+        const QJsonObject pack = run.value(QLatin1String("pack")).toObject();
         const auto keep = [&](QString& into, const QJsonValue& v) {
             if (v.isString() && !v.toString().isEmpty())
                 into = v.toString();
         };
         keep(uid, pack.value(QLatin1String("uid")));
         keep(serial, pack.value(QLatin1String("serial_number")));
-        keep(model, last.value(QLatin1String("recipe")).toObject().value(QLatin1String("product")));
+        keep(model, run.value(QLatin1String("recipe")).toObject().value(QLatin1String("product")));
         keep(model, pack.value(QLatin1String("product")));
         keep(hw, pack.value(QLatin1String("hw_version")));
         keep(firmware, pack.value(QLatin1String("sw_version_before")));
@@ -245,13 +252,15 @@ std::optional<QJsonObject> Passport(Database& db, const QString& barcode, QStrin
     };
     for (const Quantity& quantity : quantities)
         passport.insert(QLatin1String(quantity.key), quantity.value);
-    passport.insert(QStringLiteral("last_test"),
-                    QJsonObject{{QStringLiteral("run_id"), last.value(QLatin1String("run_id"))},
-                                {QStringLiteral("outcome"), last.value(QLatin1String("outcome"))},
-                                {QStringLiteral("failure_code"), last.value(QLatin1String("failure_code"))},
-                                {QStringLiteral("station_id"), last.value(QLatin1String("station_id"))},
-                                {QStringLiteral("recipe"), last.value(QLatin1String("recipe")).toObject().value(QLatin1String("name"))},
-                                {QStringLiteral("ended_at"), last.value(QLatin1String("ended_at"))}});
+    QJsonValue lastTest = QJsonValue::Null; // every run a refused repeat scan
+    if (!last.isEmpty())
+        lastTest = QJsonObject{{QStringLiteral("run_id"), last.value(QLatin1String("run_id"))},
+                               {QStringLiteral("outcome"), last.value(QLatin1String("outcome"))},
+                               {QStringLiteral("failure_code"), last.value(QLatin1String("failure_code"))},
+                               {QStringLiteral("station_id"), last.value(QLatin1String("station_id"))},
+                               {QStringLiteral("recipe"), last.value(QLatin1String("recipe")).toObject().value(QLatin1String("name"))},
+                               {QStringLiteral("ended_at"), last.value(QLatin1String("ended_at"))}};
+    passport.insert(QStringLiteral("last_test"), lastTest);
     return passport;
 }
 

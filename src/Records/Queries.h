@@ -54,8 +54,9 @@ std::optional<std::vector<StatsRow>> Stats(Database& db, const RunFilter& filter
 
 // What a battery passport asks of the pack with `barcode`: identifier, model,
 // date of manufacture (the day of its first PASS), rated capacity, SOH,
-// cycle count, firmware, last test result. An empty object when the barcode
-// has no run.
+// cycle count, firmware, last test result (of the last run that tested the
+// pack: a run that ended at its scan because the barcode had passed there
+// already did not). An empty object when the barcode has no run.
 std::optional<QJsonObject> Passport(Database& db, const QString& barcode, QString& error);
 
 // A time for --since/--until: "2026-12-09", "2026-12-09T14:00[:ss]" (local

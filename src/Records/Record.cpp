@@ -1,10 +1,20 @@
 #include "Record.h"
 
+#include "DuplicateKeys.h"
+#include "StorableText.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QJsonDocument>
 #include <QUuid>
 #include <QVariant>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <limits>
 
 namespace bms::records {
 
@@ -29,19 +39,73 @@ QJsonObject ObjectOf(const QVariant& text)
     return QJsonDocument::fromJson(text.toString().toUtf8()).object();
 }
 
-QVariant IntOrNull(const QJsonValue& v)
+// A whole number that an INTEGER column of both databases takes (32 bits).
+bool FitsInteger(const QJsonValue& v)
 {
-    return v.isDouble() ? QVariant(v.toInteger()) : QVariant();
+    if (!v.isDouble())
+        return false;
+    const qint64 i = v.toInteger(std::numeric_limits<qint64>::min());
+    return i >= std::numeric_limits<qint32>::min() && i <= std::numeric_limits<qint32>::max();
 }
 
-// What is left of `object` once `known` keys are taken out, as JSON text;
-// null when nothing is left.
-QVariant Extra(QJsonObject object, std::initializer_list<const char*> known)
+// A number that a DOUBLE PRECISION column gives back as it was: every
+// finite number but a whole number beyond 2^53 that JSON holds exactly
+// (9007199254740993 would come back as ...992).
+bool FitsReal(const QJsonValue& v)
 {
-    for (const char* key : known)
-        object.remove(QLatin1String(key));
-    return object.isEmpty() ? QVariant() : QVariant(Compact(object));
+    if (!v.isDouble() || !std::isfinite(v.toDouble()))
+        return false;
+    if (std::abs(v.toDouble()) < 0x1p53)
+        return true;
+    return v.toInteger(0) == 0 && v.toInteger(1) == 1; // beyond 64 bits: a double in JSON too
 }
+
+// Takes the known keys of a step or a measurement into their columns. A
+// value goes into its column only when the column keeps it exactly; any
+// other value (a number as a name, 2.5 as a count, a null time) stays under
+// its key in the rest, which travels as the row's `extra` JSON. So the
+// object comes back from its columns as it went in.
+class ColumnSplit {
+public:
+    explicit ColumnSplit(const QJsonObject& object) : rest_(object) {}
+
+    QVariant text(const char* key)
+    {
+        const QJsonValue v = rest_.value(QLatin1String(key));
+        return v.isString() ? take(key, v.toString()) : QVariant();
+    }
+    QVariant integer(const char* key)
+    {
+        const QJsonValue v = rest_.value(QLatin1String(key));
+        return FitsInteger(v) ? take(key, v.toInteger()) : QVariant();
+    }
+    QVariant real(const char* key)
+    {
+        const QJsonValue v = rest_.value(QLatin1String(key));
+        return FitsReal(v) ? take(key, v.toDouble()) : QVariant();
+    }
+    QVariant object(const char* key)
+    {
+        const QJsonValue v = rest_.value(QLatin1String(key));
+        return v.isObject() ? take(key, Compact(v.toObject())) : QVariant();
+    }
+    // A null `key` leaves no trace: it comes back as null.
+    void dropNull(const char* key)
+    {
+        if (rest_.value(QLatin1String(key)).isNull())
+            rest_.remove(QLatin1String(key));
+    }
+    QVariant extra() const { return rest_.isEmpty() ? QVariant() : QVariant(Compact(rest_)); }
+
+private:
+    QVariant take(const char* key, QVariant value)
+    {
+        rest_.remove(QLatin1String(key));
+        return value;
+    }
+
+    QJsonObject rest_;
+};
 
 void PutText(QJsonObject& o, const char* key, const QVariant& v)
 {
@@ -121,94 +185,147 @@ std::optional<RunRows> SplitRecord(const QJsonObject& record, QString& error)
             return std::nullopt;
         }
     }
-    for (const QJsonValue& m : rows.measurements) {
-        if (!m.isObject() || !m.toObject().value(QLatin1String("name")).isString()) {
+    for (qsizetype i = 0; i < rows.measurements.size(); ++i) {
+        const QJsonObject m = rows.measurements[i].toObject();
+        if (!rows.measurements[i].isObject() || !m.value(QLatin1String("name")).isString()) {
             error = QStringLiteral("run %1: a measurement has no name").arg(rows.runId);
             return std::nullopt;
         }
+        // Its columns cannot tell a missing value from null.
+        if (!m.contains(QLatin1String("value"))) {
+            error = QStringLiteral("run %1: measurements[%2] has no value (null when it was not read)").arg(rows.runId).arg(i);
+            return std::nullopt;
+        }
+    }
+    if (const QString why = UnstorableText(record); !why.isEmpty()) {
+        error = QStringLiteral("run %1: %2, which the records databases cannot keep").arg(rows.runId, why);
+        return std::nullopt;
     }
 
     rows.header = record;
     rows.header.remove(QLatin1String("steps"));
     rows.header.remove(QLatin1String("measurements"));
     rows.header.insert(QLatin1String("run_id"), rows.runId);
-    const QJsonValue trace = record.value(QLatin1String("trace"));
-    if (trace.isObject()) {
-        rows.hasTrace = true;
-        rows.traceMeta = trace.toObject();
-        const QString data = rows.traceMeta.take(QLatin1String("data")).toString();
-        const bool base64 = rows.traceMeta.value(QLatin1String("encoding")).toString().contains(QLatin1String("base64"));
+    // The trace's data goes into an attachment of its own (base64 decoded)
+    // when it comes back from there as it was; any other trace stays in the
+    // header as it is.
+    const QJsonObject trace = record.value(QLatin1String("trace")).toObject();
+    if (const QJsonValue data = trace.value(QLatin1String("data")); data.isString()) {
+        QJsonObject meta = trace;
+        meta.remove(QLatin1String("data"));
+        const bool base64 = meta.value(QLatin1String("encoding")).toString().contains(QLatin1String("base64"));
+        QByteArray bytes = data.toString().toUtf8();
+        bool exact = true;
         if (base64) {
-            auto decoded = QByteArray::fromBase64Encoding(data.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+            auto decoded = QByteArray::fromBase64Encoding(bytes, QByteArray::AbortOnBase64DecodingErrors);
             if (!decoded) {
                 error = QStringLiteral("run %1: the trace data is not base64").arg(rows.runId);
                 return std::nullopt;
             }
-            rows.traceData = *decoded;
-        } else {
-            rows.traceData = data.toUtf8();
+            exact = decoded.decoded.toBase64() == bytes; // not so when the padding is left out
+            bytes = std::move(decoded.decoded);
         }
-        rows.header.remove(QLatin1String("trace"));
+        if (exact) {
+            rows.hasTrace = true;
+            rows.traceMeta = meta;
+            rows.traceData = std::move(bytes);
+            rows.header.remove(QLatin1String("trace"));
+        }
     }
     return rows;
 }
 
-std::optional<QJsonObject> ReadRecordFile(const QString& path, QString& error)
+QJsonObject RecordOfRows(const RunRows& rows)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("%1: %2").arg(path, file.errorString());
-        return std::nullopt;
-    }
-    if (file.size() > kMaxRecordFileBytes) {
-        error = QStringLiteral("%1: larger than %2 MB").arg(path).arg(kMaxRecordFileBytes >> 20);
-        return std::nullopt;
-    }
+    QJsonObject record = rows.header;
+    record.insert(QLatin1String("steps"), rows.steps);
+    record.insert(QLatin1String("measurements"), rows.measurements);
+    if (rows.hasTrace)
+        record.insert(QLatin1String("trace"), TraceOfColumns(Compact(rows.traceMeta), rows.traceData));
+    return record;
+}
+
+std::optional<QJsonObject> ParseRecordJson(const QByteArray& text, QString& error)
+{
     QJsonParseError parse;
-    const QJsonDocument doc = QJsonDocument::fromJson(file.read(kMaxRecordFileBytes), &parse);
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &parse);
     if (parse.error != QJsonParseError::NoError || !doc.isObject()) {
-        error = QStringLiteral("%1: not a JSON object (%2 at offset %3)")
-                    .arg(path, parse.error != QJsonParseError::NoError ? parse.errorString() : QStringLiteral("another value"))
+        error = QStringLiteral("not a JSON object (%1 at offset %2)")
+                    .arg(parse.error != QJsonParseError::NoError ? parse.errorString() : QStringLiteral("another value"))
                     .arg(parse.offset);
+        return std::nullopt;
+    }
+    if (const std::optional<DuplicateKey> twice = FindDuplicateKey(text)) {
+        error = QStringLiteral("the key \"%1\" is given twice in %2")
+                    .arg(twice->key, twice->where.isEmpty() ? QStringLiteral("the record") : twice->where);
         return std::nullopt;
     }
     return doc.object();
 }
 
+std::optional<QJsonObject> ReadRecordFile(const QString& path, QString& error)
+{
+    // Opened without waiting and read only when it is a regular file: a
+    // FIFO put in place of a record would otherwise block the read.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        if (fd >= 0)
+            ::close(fd);
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        error = QStringLiteral("%1: not a regular file").arg(path);
+        return std::nullopt;
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    if (st.st_size > kMaxRecordFileBytes) {
+        error = QStringLiteral("%1: larger than %2 MB").arg(path).arg(kMaxRecordFileBytes >> 20);
+        return std::nullopt;
+    }
+    const std::optional<QJsonObject> record = ParseRecordJson(file.read(kMaxRecordFileBytes), error);
+    if (!record)
+        error = QStringLiteral("%1: %2").arg(path, error);
+    return record;
+}
+
 StepColumns ColumnsOfStep(const QJsonObject& s)
 {
-    return {IntOrNull(s.value(QLatin1String("index"))),
-            TextOrNull(s.value(QLatin1String("name"))),
-            TextOrNull(s.value(QLatin1String("kind"))),
-            TextOrNull(s.value(QLatin1String("outcome"))),
-            TextOrNull(s.value(QLatin1String("started_at"))),
-            TextOrNull(s.value(QLatin1String("ended_at"))),
-            IntOrNull(s.value(QLatin1String("retries"))),
-            TextOrNull(s.value(QLatin1String("reason"))),
-            Extra(s, {"index", "name", "kind", "outcome", "started_at", "ended_at", "retries", "reason"})};
+    ColumnSplit split(s);
+    StepColumns c;
+    c.stepIndex = split.integer("index");
+    c.name = split.text("name");
+    c.kind = split.text("kind");
+    c.outcome = split.text("outcome");
+    c.startedAt = split.text("started_at");
+    c.endedAt = split.text("ended_at");
+    c.retries = split.integer("retries");
+    c.reason = split.text("reason");
+    c.extra = split.extra();
+    return c;
 }
 
 MeasurementColumns ColumnsOfMeasurement(const QJsonObject& m)
 {
-    const QJsonValue value = m.value(QLatin1String("value"));
-    const QJsonValue limits = m.value(QLatin1String("limits"));
-    // A value that is neither a number, a text nor null stays in `extra`.
-    const bool plain = value.isDouble() || value.isString() || value.isNull() || value.isUndefined();
-    QJsonObject rest = m;
-    for (const char* key : {"step", "name", "unit", "limits", "outcome"})
-        rest.remove(QLatin1String(key));
-    if (plain)
-        rest.remove(QLatin1String("value"));
-    if (!limits.isObject() && !limits.isUndefined())
-        rest.insert(QLatin1String("limits"), limits);
-    return {IntOrNull(m.value(QLatin1String("step"))),
-            m.value(QLatin1String("name")).toString(),
-            value.isDouble() ? QVariant(value.toDouble()) : QVariant(),
-            value.isString() ? QVariant(value.toString()) : QVariant(),
-            TextOrNull(m.value(QLatin1String("unit"))),
-            limits.isObject() ? QVariant(Compact(limits.toObject())) : QVariant(),
-            TextOrNull(m.value(QLatin1String("outcome"))),
-            rest.isEmpty() ? QVariant() : QVariant(Compact(rest))};
+    ColumnSplit split(m);
+    MeasurementColumns c;
+    c.step = split.integer("step");
+    c.name = split.text("name");
+    c.valueNum = split.real("value");
+    c.valueText = split.text("value");
+    split.dropNull("value"); // a quantity that could not be read
+    c.unit = split.text("unit");
+    c.limits = split.object("limits");
+    c.outcome = split.text("outcome");
+    c.extra = split.extra();
+    return c;
 }
 
 QJsonObject StepOfColumns(const StepColumns& c)

@@ -1,8 +1,11 @@
 // The station run record (docs/station-record.md) checked and taken apart
 // into the rows the schema keeps, and put together again. What the schema
 // has no column for (unknown keys of a step or a measurement, a value that
-// is neither a number nor a text) travels in the row's `extra` JSON, so a
-// record read back equals the record stored.
+// is neither a number nor a text) and every value that its column would not
+// give back exactly (a number as a step's name, 2.5 retries, a null time)
+// travels in the row's `extra` JSON under its key, so a record read back
+// equals the record stored. A record that no database could keep as it is
+// (a NUL character or a lone surrogate in a text) is refused.
 #pragma once
 
 #include <QByteArray>
@@ -38,7 +41,15 @@ struct RunRows {
 // (with the reason in `error`).
 std::optional<RunRows> SplitRecord(const QJsonObject& record, QString& error);
 
-// Reads one record file, bounded by kMaxRecordFileBytes.
+// The record that `rows` were taken from, as a database gives it back
+// (steps and measurements always present, the run id in lower case).
+QJsonObject RecordOfRows(const RunRows& rows);
+
+// The JSON object of a record file's text; nothing (with the reason) on
+// text that is not one or that gives a key twice in an object.
+std::optional<QJsonObject> ParseRecordJson(const QByteArray& text, QString& error);
+// Reads one record file, bounded by kMaxRecordFileBytes; anything but a
+// regular file (or a link to one) is refused without being read.
 std::optional<QJsonObject> ReadRecordFile(const QString& path, QString& error);
 
 // The text of an optional JSON string: null for null or absent.

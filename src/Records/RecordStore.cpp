@@ -269,15 +269,18 @@ bool RecordStore::store(const QJsonObject& record, QString& error)
 bool RecordStore::store(const QJsonObject& record, bool& added, QString& error)
 {
     const std::optional<RunRows> rows = SplitRecord(record, error);
-    if (!rows)
-        return false;
+    return rows && store(*rows, added, error);
+}
+
+bool RecordStore::store(const RunRows& rows, bool& added, QString& error)
+{
     Transaction tx(db_);
-    if (!tx.begin(error) || !insertRun(db_, *rows, added, error))
+    if (!tx.begin(error) || !insertRun(db_, rows, added, error))
         return false;
     if (added && queue_) {
         QSqlQuery& q = db_.prepared(QStringLiteral(
             "INSERT INTO forward_queue (run_id, queued_ms, attempts, next_ms) VALUES (?, ?, 0, 0) ON CONFLICT (run_id) DO NOTHING"));
-        q.bindValue(0, rows->runId);
+        q.bindValue(0, rows.runId);
         q.bindValue(1, QDateTime::currentMSecsSinceEpoch());
         if (!db_.exec(q, error))
             return false;
@@ -329,6 +332,18 @@ std::optional<QJsonObject> RecordStore::load(const QString& runId, QString& erro
     record.insert(QLatin1String("steps"), steps);
     record.insert(QLatin1String("measurements"), measurements);
     return record;
+}
+
+std::optional<bool> RecordStore::sameAsStored(const RunRows& rows, QString& error)
+{
+    const std::optional<QJsonObject> kept = load(rows.runId, error);
+    if (!kept)
+        return std::nullopt;
+    if (kept->isEmpty()) {
+        error = QStringLiteral("run %1 is not kept in %2").arg(rows.runId, db_.name());
+        return std::nullopt;
+    }
+    return *kept == RecordOfRows(rows);
 }
 
 std::optional<QString> RecordStore::resolveRunId(const QString& idOrPrefix, QString& error)

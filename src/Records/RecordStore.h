@@ -26,6 +26,12 @@ public:
     bool store(const QJsonObject& record, QString& error) override;
     // As store(); `added` is false when the run was there already.
     bool store(const QJsonObject& record, bool& added, QString& error);
+    // As store(), of a record already checked and taken apart.
+    bool store(const RunRows& rows, bool& added, QString& error);
+    // The run of `rows` is kept with the same content (what load() gives
+    // equals the record): false when its record differs, nothing (with
+    // `error`) on a database error or when the run is not kept.
+    std::optional<bool> sameAsStored(const RunRows& rows, QString& error);
 
     // The whole record of a run (with its trace); an empty object when there
     // is no such run, nothing on a database error.

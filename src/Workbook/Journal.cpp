@@ -123,6 +123,8 @@ void Journal::cell(int row, int column, const CellValue& value)
     switch (value.kind) {
     case CellValue::Kind::Text: cells_ += "\tt" + Escape(value.text); break;
     case CellValue::Kind::Number: cells_ += "\tn" + Number(value.number); break;
+    // No sheet the tool journals holds booleans (only exports do): as 1 or 0.
+    case CellValue::Kind::Boolean: cells_ += "\tn" + Number(value.number); break;
     case CellValue::Kind::Empty: cells_ += "\te"; break;
     }
 }

@@ -38,6 +38,7 @@ void Sheet::setCell(int row, int column, const CellValue& value)
         }
         break;
     case CellValue::Kind::Number:
+    case CellValue::Kind::Boolean:
         r.values[c] = value.number;
         break;
     case CellValue::Kind::Empty:
@@ -73,6 +74,8 @@ CellValue Sheet::cell(int row, int column) const
         return CellValue::Text(texts_[size_t(r.values[c])]);
     case CellValue::Kind::Number:
         return CellValue::Number(r.values[c]);
+    case CellValue::Kind::Boolean:
+        return CellValue::Boolean(r.values[c] != 0);
     case CellValue::Kind::Empty:
         break;
     }

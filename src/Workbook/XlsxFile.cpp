@@ -92,6 +92,8 @@ void WriteCells(lxw_worksheet* ws, const Sheet& sheet, lxw_format* format, const
                     Check(worksheet_write_number(ws, r, c, v.number, format), path);
                 else
                     ++notes.numbersLeftOut;
+            } else if (v.isBoolean()) {
+                Check(worksheet_write_boolean(ws, r, c, v.number != 0, format), path);
             } else if (v.isText()) {
                 utf8 = WritableText(v.text, notes).toUtf8();
                 Check(worksheet_write_string(ws, r, c, utf8.constData(), format), path);

@@ -13,6 +13,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QRegularExpression>
 #include <QUuid>
 #include <set>
@@ -136,6 +137,62 @@ TEST_F(LineFixture, aRunForwardedAgainIsKeptOnceAndOtherPCsSeeItsPass)
     ASSERT_TRUE(other) << error.toStdString();
     EXPECT_EQ(other->passedBefore("QB2026120900001", "EOL-1", error), std::optional<bool>(true));
     EXPECT_EQ(other->passedBefore("QB2026120900001", "EOL-9", error), std::optional<bool>(false));
+}
+
+TEST_F(LineFixture, oddFieldsReachTheLineAsTheyAreAndARunTheServerRefusesIsNamed)
+{
+    // Values their columns would not keep (a 3e9 count, a null time, a
+    // number as a name, a text step index) travel as they are.
+    QJsonObject odd = SampleRecord({});
+    QJsonArray steps = odd["steps"].toArray();
+    QJsonObject step = steps[2].toObject();
+    step["retries"] = qint64(3000000000);
+    step["started_at"] = QJsonValue::Null;
+    step["name"] = 5;
+    steps[2] = step;
+    odd["steps"] = steps;
+    QJsonArray measurements = odd["measurements"].toArray();
+    QJsonObject m = measurements[0].toObject();
+    m["step"] = "7";
+    measurements[0] = m;
+    odd["measurements"] = measurements;
+    QString error;
+    {
+        auto records = StationRecords::open({localPath(), url()}, error);
+        ASSERT_TRUE(records && records->store(odd, error)) << error.toStdString();
+    }
+    const CliResult first = cli({"station", "forward", "--db", url()});
+    EXPECT_EQ(first.code, 0) << first.err.toStdString();
+    auto db = line();
+    const auto there = RecordStore(*db, false).load(SampleRunId(1), error);
+    ASSERT_TRUE(there) << error.toStdString();
+    EXPECT_EQ(QJsonDocument(*there).toJson().toStdString(), QJsonDocument(odd).toJson().toStdString());
+
+    // Rows an older tool kept that the server refuses: each run waits on
+    // its own and is named with the field.
+    storeLocally(2, 2, 5);
+    auto local = Database::openSqlite(localPath(), error);
+    ASSERT_TRUE(local);
+    ASSERT_TRUE(local->exec(QStringLiteral("UPDATE steps SET retries = 3000000000 WHERE run_id = '%1' AND seq = 1").arg(SampleRunId(2)), error));
+    QSqlQuery& nul = local->prepared(QStringLiteral("UPDATE measurements SET unit = ? WHERE run_id = ? AND seq = 2"));
+    nul.bindValue(0, QStringLiteral("m") + QChar(u'\0') + QStringLiteral("V"));
+    nul.bindValue(1, SampleRunId(3));
+    ASSERT_TRUE(local->exec(nul, error)) << error.toStdString();
+    const CliResult refused = cli({"station", "forward", "--db", url()});
+    EXPECT_EQ(refused.code, 6);
+    QSqlQuery& why = local->prepared(QStringLiteral("SELECT last_error FROM forward_queue WHERE run_id = ?"));
+    QStringList told;
+    for (const auto& [run, field] : {std::pair{2, "steps[1].retries is 3000000000, beyond 32 bits"},
+                                     std::pair{3, "measurements[2].unit holds a NUL character"}}) {
+        why.bindValue(0, SampleRunId(run));
+        ASSERT_TRUE(local->exec(why, error) && why.next()) << error.toStdString();
+        told.append(why.value(0).toString());
+        why.finish();
+        EXPECT_TRUE(told.back().startsWith(QStringLiteral("run %1: ").arg(SampleRunId(run)))) << told.back().toStdString();
+        EXPECT_TRUE(told.back().endsWith(QStringLiteral("(%1)").arg(QLatin1String(field)))) << told.back().toStdString();
+    }
+    EXPECT_TRUE(refused.err.contains(told[0]) || refused.err.contains(told[1])) << refused.err.toStdString();
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM runs"), 1);
 }
 
 TEST_F(LineFixture, serverStoppedOrForwarderKilledMidForwardLosesAndDoublesNothing)
