@@ -16,6 +16,7 @@
 #include "Selectors.h"
 #include "Database.h"
 #include "Forwarder.h"
+#include "Redaction.h"
 #include "StationRecords.h"
 #include "StationRun.h"
 
@@ -165,7 +166,7 @@ private:
         config.lineUrl = s_.options.has(QStringLiteral("db")) ? s_.options.value(QStringLiteral("db"))
                                                                : records::LineDatabaseFromEnvironment();
         if (!config.lineUrl.isEmpty() && !records::Database::isPostgresUrl(config.lineUrl)) {
-            s_.report.error(QStringLiteral("--db: '%1' is not a postgresql:// URL").arg(config.lineUrl));
+            s_.report.error(QStringLiteral("--db: '%1' is not a postgresql:// URL").arg(records::RedactedUrl(config.lineUrl)));
             return s_.finish(kExitUsage);
         }
         QString error;

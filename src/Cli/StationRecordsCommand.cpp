@@ -6,6 +6,7 @@
 #include "Forwarder.h"
 #include "Record.h"
 #include "RecordStore.h"
+#include "Redaction.h"
 #include "Session.h"
 #include "StationRecords.h"
 
@@ -98,7 +99,7 @@ public:
         config_.lineUrl = s_.options.has(QStringLiteral("db")) ? s_.options.value(QStringLiteral("db"))
                                                                 : LineDatabaseFromEnvironment();
         if (!config_.lineUrl.isEmpty() && !Database::isPostgresUrl(config_.lineUrl)) {
-            s_.report.error(QStringLiteral("--db: '%1' is not a postgresql:// URL").arg(config_.lineUrl));
+            s_.report.error(QStringLiteral("--db: '%1' is not a postgresql:// URL").arg(RedactedUrl(config_.lineUrl)));
             return s_.finish(kExitUsage);
         }
         QString error;

@@ -216,8 +216,9 @@ void Database::setServerLimit()
 
 QString Database::failure(const QString& what, const QString& text) const
 {
-    // The server's and libpq's texts may quote the URL or its keywords.
-    return RedactedUrl(QStringLiteral("%1 %2: %3").arg(what, name_, text));
+    // name_ has no password; the server's and libpq's texts may quote the
+    // URL or its keywords.
+    return QStringLiteral("%1 %2: %3").arg(what, name_, RedactedUrl(text));
 }
 
 bool Database::usable(QString& error)
