@@ -187,8 +187,9 @@ std::unique_ptr<Database> Database::openPostgres(const QString& url, QString& er
             error = result->failure(QStringLiteral("cannot connect to"), ErrorText(db.lastError()));
             return nullptr;
         }
+        // Qt names the handle's type after the struct behind libpq's typedef.
         const QVariant handle = db.driver()->handle();
-        if (handle.isValid() && qstrcmp(handle.typeName(), "PGconn*") == 0)
+        if (handle.isValid() && (qstrcmp(handle.typeName(), "pg_conn*") == 0 || qstrcmp(handle.typeName(), "PGconn*") == 0))
             result->pg_ = *static_cast<PGconn* const*>(handle.constData());
     }
     result->watchdog_ = std::make_unique<QueryWatchdog>();
