@@ -321,7 +321,7 @@ TEST_F(LineFixture, aServerThatStopsAnsweringEndsEveryCallInTime)
         const CliResult r = cli(args, 30000);
         EXPECT_LT(took.elapsed(), 15000);
         EXPECT_EQ(r.code, 6) << r.err.toStdString();
-        EXPECT_EQ(r.last().value("error").toObject().value("kind").toString(), QStringLiteral("database"));
+        EXPECT_EQ(r.last().value("error").toObject().value("kind").toString().toStdString(), "database");
         EXPECT_TRUE(r.err.contains("timeout expired")) << r.err.toStdString();
     }
 }
@@ -333,7 +333,7 @@ TEST_F(LineFixture, aServerGoneAndALoginRefusedArePlainDatabaseErrors)
 {
     const CliResult refused = cli({"--json", "station", "history", "--line", "--db", QString(url()).replace("postgres@", "nobody:Pw1@")});
     EXPECT_EQ(refused.code, 6);
-    EXPECT_EQ(refused.last().value("error").toObject().value("kind").toString(), QStringLiteral("database"));
+    EXPECT_EQ(refused.last().value("error").toObject().value("kind").toString().toStdString(), "database");
     EXPECT_FALSE(refused.out.contains("Pw1") || refused.err.contains("Pw1")) << refused.err.toStdString();
 
     static QStringList warnings;
