@@ -309,7 +309,7 @@ TEST(StationTabRunner, theLineDatabaseReachesTheRunInItsEnvironmentNotOnItsComma
     ASSERT_TRUE(seen.open(QIODevice::ReadOnly));
     const QString said = QString::fromUtf8(seen.readAll()).trimmed();
     const QString pid = said.section(QLatin1Char(' '), 0, 0);
-    EXPECT_EQ(said.section(QLatin1Char(' '), 1), url);
+    EXPECT_EQ(said.section(QLatin1Char(' '), 1).toStdString(), url.toStdString());
 
     // Read as another user when the test runs as root (CI), else as this one.
     const auto asOther = [&](const char* what) {
