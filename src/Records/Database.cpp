@@ -246,7 +246,7 @@ bool Database::watched(Call&& call, QString& error)
     watchdog_->arm(socket, std::chrono::milliseconds(limitMs_));
     call();
     if (watchdog_->disarm()) {
-        lost_ = true;
+        lost_ = overran_ = true;
         error = failure(QStringLiteral("database"),
                         QStringLiteral("no answer within %1 s; the connection is given up").arg(Seconds(limitMs_)));
         return false;
@@ -254,39 +254,40 @@ bool Database::watched(Call&& call, QString& error)
     return true;
 }
 
+QString Database::statementError(const QSqlError& e)
+{
+    // query_canceled: the server's statement_timeout ended it.
+    if (dialect_ == Dialect::PostgreSQL && e.nativeErrorCode() == QLatin1String("57014"))
+        overran_ = true;
+    return failure(QStringLiteral("database"), ErrorText(e));
+}
+
+QSqlQuery& Database::prepareNew(const QString& key, const QString& sql)
+{
+    auto query = std::make_unique<QSqlQuery>(QSqlDatabase::database(connection_, false));
+    query->setForwardOnly(true);
+    // A statement that fails to prepare is not kept (it is prepared again
+    // on its next use); its exec() reports why, without running it.
+    bool ok = false;
+    if (!watched([&] { ok = query->prepare(sql); }, failedError_) || !ok) {
+        if (!lost_)
+            failedError_ = statementError(query->lastError());
+        failed_ = std::move(query);
+        return *failed_;
+    }
+    return *prepared_.emplace(key, std::move(query)).first->second;
+}
+
 QSqlQuery& Database::prepared(const QString& sql)
 {
-    auto it = prepared_.find(sql);
-    if (it == prepared_.end()) {
-        auto query = std::make_unique<QSqlQuery>(QSqlDatabase::database(connection_, false));
-        query->setForwardOnly(true);
-        // A statement that fails to prepare is not kept (it is prepared
-        // again on its next use); its exec() reports why.
-        QString ignored;
-        bool ok = false;
-        if (!watched([&] { ok = query->prepare(sql); }, ignored) || !ok) {
-            failed_ = std::move(query);
-            return *failed_;
-        }
-        it = prepared_.emplace(sql, std::move(query)).first;
-    }
-    return *it->second;
+    const auto it = prepared_.find(sql);
+    return it != prepared_.end() ? *it->second : prepareNew(sql, sql);
 }
 
 QSqlQuery& Database::prepared(const QString& key, const std::function<QString()>& make)
 {
     const auto it = prepared_.find(key);
-    if (it != prepared_.end())
-        return *it->second;
-    auto query = std::make_unique<QSqlQuery>(QSqlDatabase::database(connection_, false));
-    query->setForwardOnly(true);
-    QString ignored;
-    bool ok = false;
-    if (!watched([&] { ok = query->prepare(make()); }, ignored) || !ok) {
-        failed_ = std::move(query);
-        return *failed_;
-    }
-    return *prepared_.emplace(key, std::move(query)).first->second;
+    return it != prepared_.end() ? *it->second : prepareNew(key, make());
 }
 
 bool Database::exec(const QString& sql, QString& error)
@@ -298,7 +299,7 @@ bool Database::exec(const QString& sql, QString& error)
     if (!watched([&] { ran = query.exec(sql); }, error))
         return false;
     if (!ran) {
-        error = failure(QStringLiteral("database"), ErrorText(query.lastError()) + QStringLiteral(" (") + sql + QLatin1Char(')'));
+        error = statementError(query.lastError()) + QStringLiteral(" (") + sql + QLatin1Char(')');
         return false;
     }
     return true;
@@ -306,11 +307,15 @@ bool Database::exec(const QString& sql, QString& error)
 
 bool Database::exec(QSqlQuery& query, QString& error)
 {
+    if (&query == failed_.get()) {
+        error = failedError_;
+        return false;
+    }
     bool ran = false;
     if (!watched([&] { ran = query.exec(); }, error))
         return false;
     if (!ran) {
-        error = failure(QStringLiteral("database"), ErrorText(query.lastError()));
+        error = statementError(query.lastError());
         return false;
     }
     return true;

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
 #include <functional>
@@ -64,6 +65,11 @@ public:
     int queryLimitMs() const { return limitMs_; }
     // The server dropped the connection, or a statement overran its limit.
     bool lost() const { return lost_; }
+    // A statement ran out of its time since the connection was opened: the
+    // server cancelled it (a lock it waited for) or the watchdog gave the
+    // connection up. A server that cannot finish a statement in time is as
+    // good as gone for its owner.
+    bool overran() const { return overran_; }
 
     // A statement prepared once per connection and kept: later calls with
     // the same text get the same query back, ready to bind. The caller
@@ -101,17 +107,21 @@ private:
     template <typename Call>
     bool watched(Call&& call, QString& error);
     void setServerLimit();
+    QString statementError(const QSqlError& e);
+    QSqlQuery& prepareNew(const QString& key, const QString& sql);
 
     Dialect dialect_;
     QString connection_;
     QString name_;
     std::map<QString, std::unique_ptr<QSqlQuery>> prepared_;
     std::unique_ptr<QSqlQuery> failed_;
+    QString failedError_;
     std::unique_ptr<SqliteRows> sqliteRows_;
     pg_conn* pg_ = nullptr;
     std::unique_ptr<QueryWatchdog> watchdog_;
     int limitMs_ = kDefaultQueryLimitMs;
     bool lost_ = false;
+    bool overran_ = false;
 };
 
 // Rolls back on scope exit unless committed.

@@ -267,7 +267,8 @@ TEST_F(LineFixture, aDatabaseWithANewerSchemaIsRefusedWithNothingWritten)
 // A server that stops answering (its processes stopped): a statement ends
 // at its time limit and its connection is given up; the command line's
 // forward and history end within the connection's time limit, even when
-// the URL asks libpq to wait forever (connect_timeout=0).
+// the URL asks libpq to wait forever (connect_timeout=0). A table locked on
+// the server ends a forward within the statement's limit.
 TEST_F(LineFixture, aServerThatStopsAnsweringEndsEveryCallInTime)
 {
     storeLocally(1, 2, 5);
@@ -324,6 +325,22 @@ TEST_F(LineFixture, aServerThatStopsAnsweringEndsEveryCallInTime)
         EXPECT_EQ(r.last().value("error").toObject().value("kind").toString().toStdString(), "database");
         EXPECT_TRUE(r.err.contains("timeout expired")) << r.err.toStdString();
     }
+
+    // A lock held on the server: the statement that waits for it is
+    // cancelled in time, and forwarding stops there rather than try each
+    // run alone.
+    thawServer();
+    auto admin = line();
+    QString error;
+    ASSERT_TRUE(admin->begin(error) && admin->exec(QStringLiteral("LOCK TABLE runs IN ACCESS EXCLUSIVE MODE"), error))
+        << error.toStdString();
+    QElapsedTimer took;
+    took.start();
+    const CliResult locked = cli({"station", "forward", "--db", url()}, 60000);
+    EXPECT_LT(took.elapsed(), 15000);
+    EXPECT_EQ(locked.code, 6);
+    EXPECT_TRUE(locked.err.contains("(57014)")) << locked.err.toStdString();
+    admin->rollback();
 }
 
 // A server gone while connected (stopped under it): each later call fails
