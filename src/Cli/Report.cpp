@@ -45,6 +45,7 @@ QString ErrorKindName(ErrorKind kind)
     case ErrorKind::Refused: return QStringLiteral("refused");
     case ErrorKind::Io: return QStringLiteral("io");
     case ErrorKind::Interrupted: return QStringLiteral("interrupted");
+    case ErrorKind::Database: return QStringLiteral("database");
     }
     return {};
 }

@@ -25,9 +25,11 @@ enum class ErrorKind {
     Refused,     // the pack refused a request, or did not take a value
     Io,          // stdout or a log file could not be written
     Interrupted, // a signal ended the command
+    Database,    // a records database could not be used
 };
 
-// "usage", "port", "timeout", "crc", "refused", "io", "interrupted".
+// "usage", "port", "timeout", "crc", "refused", "io", "interrupted",
+// "database".
 QString ErrorKindName(ErrorKind kind);
 
 class Report {

@@ -276,6 +276,7 @@ QJsonValue Session::errorObject(int code) const
     case kExitUsage: kind = ErrorKind::Usage; break;
     case kExitPort: kind = ErrorKind::Port; break;
     case kExitOutput: kind = ErrorKind::Io; break;
+    case kExitDatabase: kind = ErrorKind::Database; break;
     case kExitPack:
         for (const Failure& f : failures_)
             if (f.kind == ErrorKind::Timeout || f.kind == ErrorKind::Crc || f.kind == ErrorKind::Refused)

@@ -30,6 +30,7 @@ enum ExitCode : int {
     kExitUsage = 2,  // bad usage or bad input; nothing sent
     kExitPort = 3,   // the port could not be opened
     kExitOutput = 4, // stdout or a log file could not be written
+    kExitDatabase = 6, // the records commands: a database could not be used
     // A signal ends a command with 128 + its number: 129 SIGHUP, 130 SIGINT,
     // 143 SIGTERM.
     kExitSignal = 128,

@@ -16,6 +16,7 @@
 #include "Selectors.h"
 #include "Database.h"
 #include "Forwarder.h"
+#include "Redaction.h"
 #include "StationRecords.h"
 #include "StationRun.h"
 #include "TextChecks.h"
@@ -185,10 +186,13 @@ private:
         // waiting a few seconds at most: then the record waits in the
         // results folder.
         config.busyMs = 5000;
+        // What a run asks of the line (a pass elsewhere, a pack's number, a
+        // top-up of the leases) waits a few seconds at most.
+        config.lineLimitMs = 3000;
         config.lineUrl = s_.options.has(QStringLiteral("db")) ? s_.options.value(QStringLiteral("db"))
                                                                : records::LineDatabaseFromEnvironment();
         if (!config.lineUrl.isEmpty() && !records::Database::isPostgresUrl(config.lineUrl)) {
-            s_.report.error(QStringLiteral("--db: '%1' is not a postgresql:// URL").arg(config.lineUrl));
+            s_.report.error(QStringLiteral("--db: '%1' is not a postgresql:// URL").arg(records::RedactedUrl(config.lineUrl)));
             return s_.finish(kExitUsage);
         }
         records_ = records::StationRecords::open(config, error);

@@ -6,6 +6,7 @@
 #include "Forwarder.h"
 #include "RecordImport.h"
 #include "RecordStore.h"
+#include "Redaction.h"
 #include "Session.h"
 #include "StationRecords.h"
 #include "TextChecks.h"
@@ -111,7 +112,7 @@ public:
         config_.lineUrl = s_.options.has(QStringLiteral("db")) ? s_.options.value(QStringLiteral("db"))
                                                                 : LineDatabaseFromEnvironment();
         if (!config_.lineUrl.isEmpty() && !Database::isPostgresUrl(config_.lineUrl)) {
-            s_.report.error(QStringLiteral("--db: '%1' is not a postgresql:// URL").arg(config_.lineUrl));
+            s_.report.error(QStringLiteral("--db: '%1' is not a postgresql:// URL").arg(RedactedUrl(config_.lineUrl)));
             return s_.finish(kExitUsage);
         }
         QString error;

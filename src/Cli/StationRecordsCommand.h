@@ -20,10 +20,10 @@ namespace bms::cli {
 class Session;
 
 // Exit status of the records commands beyond the shared ones: the run or
-// barcode asked for is not on record; the database could not be opened,
-// read or written (or the line database is still missing runs).
+// barcode asked for is not on record. kExitDatabase (Session.h): the
+// database could not be opened, read or written (or the line database is
+// still missing runs).
 constexpr int kExitNotFound = 1;
-constexpr int kExitDatabase = 6;
 
 // The subcommands this file serves (the station run has its own).
 const QStringList& StationRecordsSubcommands();

@@ -1,5 +1,7 @@
 #include "Database.h"
 
+#include "QueryWatchdog.h"
+#include "Redaction.h"
 #include "SqliteRows.h"
 
 #include <QDeadlineTimer>
@@ -11,6 +13,8 @@
 #include <QUrl>
 #include <QUrlQuery>
 #include <QUuid>
+#include <algorithm>
+#include <libpq-fe.h>
 
 namespace bms::records {
 
@@ -39,6 +43,17 @@ QString ErrorText(const QSqlError& e)
     return text;
 }
 
+// libpq's connect_timeout, in seconds: 0 (or less) would wait forever for a
+// server that takes the connection and never answers.
+constexpr int kConnectTimeoutS = 5;
+constexpr int kMinConnectTimeoutS = 1;
+constexpr int kMaxConnectTimeoutS = 10;
+
+QString Seconds(int ms)
+{
+    return QString::number(ms / 1000.0, 'g', 3);
+}
+
 } // namespace
 
 Database::Database(Dialect dialect, const QString& connection, const QString& name)
@@ -49,6 +64,17 @@ Database::Database(Dialect dialect, const QString& connection, const QString& na
 Database::~Database()
 {
     sqliteRows_.reset();
+    if (dialect_ == Dialect::PostgreSQL) {
+        // The connection goes before its statements: the server frees them
+        // with it, and a DEALLOCATE each would wait on a server that does
+        // not answer (and warn about one that is gone).
+        {
+            QSqlDatabase db = QSqlDatabase::database(connection_, false);
+            if (db.isOpen())
+                db.close();
+        }
+        QSqlDatabase::removeDatabase(connection_);
+    }
     prepared_.clear();
     failed_.reset();
     {
@@ -119,13 +145,13 @@ std::unique_ptr<Database> Database::openPostgres(const QString& url, QString& er
     }
     const QUrl u(url, QUrl::StrictMode);
     if (!u.isValid() || !isPostgresUrl(url) || u.path().size() < 2) {
-        error = QStringLiteral("'%1' is not a database URL (postgresql://user@host/database)").arg(url);
+        error = QStringLiteral("'%1' is not a database URL (postgresql://user@host/database)").arg(RedactedUrl(url));
         return nullptr;
     }
     QUrl shown = u;
     shown.setPassword({});
     const QString connection = NewConnectionName();
-    std::unique_ptr<Database> result(new Database(Dialect::PostgreSQL, connection, shown.toString()));
+    std::unique_ptr<Database> result(new Database(Dialect::PostgreSQL, connection, RedactedUrl(shown.toString())));
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
         db.setDatabaseName(u.path().mid(1));
@@ -139,10 +165,16 @@ std::unique_ptr<Database> Database::openPostgres(const QString& url, QString& er
             db.setPassword(u.password());
         // A server that does not answer is given up after a few seconds
         // (the forwarder retries later); the keep-alives notice a peer gone
-        // while a transaction waits.
-        QStringList options = {QStringLiteral("connect_timeout=5"), QStringLiteral("keepalives_idle=10"),
-                               QStringLiteral("keepalives_interval=5"), QStringLiteral("keepalives_count=3")};
-        for (const auto& [key, value] : QUrlQuery(u).queryItems(QUrl::FullyDecoded)) {
+        // while a transaction waits, tcp_user_timeout one that stopped
+        // taking what is sent.
+        QStringList options = {QStringLiteral("connect_timeout=%1").arg(kConnectTimeoutS),
+                               QStringLiteral("keepalives_idle=10"), QStringLiteral("keepalives_interval=5"),
+                               QStringLiteral("keepalives_count=3"),
+                               QStringLiteral("tcp_user_timeout=%1").arg(kDefaultQueryLimitMs)};
+        for (auto [key, value] : QUrlQuery(u).queryItems(QUrl::FullyDecoded)) {
+            bool number = false;
+            if (const int s = value.trimmed().toInt(&number); key == QLatin1String("connect_timeout") && number)
+                value = QString::number(std::clamp(s, kMinConnectTimeoutS, kMaxConnectTimeoutS));
             if (key == QLatin1String("host"))
                 db.setHostName(value);
             else if (key == QLatin1String("port"))
@@ -155,53 +187,119 @@ std::unique_ptr<Database> Database::openPostgres(const QString& url, QString& er
             error = result->failure(QStringLiteral("cannot connect to"), ErrorText(db.lastError()));
             return nullptr;
         }
+        // Qt names the handle's type after the struct behind libpq's typedef.
+        const QVariant handle = db.driver()->handle();
+        if (handle.isValid() && (qstrcmp(handle.typeName(), "pg_conn*") == 0 || qstrcmp(handle.typeName(), "PGconn*") == 0))
+            result->pg_ = *static_cast<PGconn* const*>(handle.constData());
     }
+    result->watchdog_ = std::make_unique<QueryWatchdog>();
     if (!result->exec(QStringLiteral("SET client_min_messages TO warning"), error))
         return nullptr;
+    result->setServerLimit();
     return result;
+}
+
+void Database::setQueryLimit(int ms)
+{
+    limitMs_ = std::max(ms, 1);
+    setServerLimit();
+}
+
+void Database::setServerLimit()
+{
+    if (dialect_ != Dialect::PostgreSQL || lost_)
+        return;
+    // A fifth shorter than the watchdog's: a statement that waits for a
+    // lock is cancelled by the server, and the connection stays usable.
+    QString ignored;
+    exec(QStringLiteral("SET statement_timeout = %1").arg(std::max(limitMs_ - limitMs_ / 5, 1)), ignored);
 }
 
 QString Database::failure(const QString& what, const QString& text) const
 {
-    return QStringLiteral("%1 %2: %3").arg(what, name_, text);
+    // name_ has no password; the server's and libpq's texts may quote the
+    // URL or its keywords.
+    return QStringLiteral("%1 %2: %3").arg(what, name_, RedactedUrl(text));
 }
 
-QSqlQuery& Database::prepared(const QString& sql)
+bool Database::usable(QString& error)
 {
-    auto it = prepared_.find(sql);
-    if (it == prepared_.end()) {
-        auto query = std::make_unique<QSqlQuery>(QSqlDatabase::database(connection_, false));
-        query->setForwardOnly(true);
-        // A statement that fails to prepare is not kept (it is prepared
-        // again on its next use); its exec() reports why.
-        if (!query->prepare(sql)) {
-            failed_ = std::move(query);
-            return *failed_;
-        }
-        it = prepared_.emplace(sql, std::move(query)).first;
+    if (dialect_ != Dialect::PostgreSQL)
+        return true;
+    if (!lost_ && pg_ && PQstatus(pg_) != CONNECTION_OK)
+        lost_ = true;
+    if (lost_)
+        error = failure(QStringLiteral("database"), QStringLiteral("the connection to the server is lost"));
+    return !lost_;
+}
+
+template <typename Call>
+bool Database::watched(Call&& call, QString& error)
+{
+    if (!usable(error))
+        return false;
+    const int socket = pg_ ? PQsocket(pg_) : -1;
+    if (socket < 0) {
+        call();
+        return true;
     }
-    return *it->second;
+    watchdog_->arm(socket, std::chrono::milliseconds(limitMs_));
+    call();
+    if (watchdog_->disarm()) {
+        lost_ = overran_ = true;
+        error = failure(QStringLiteral("database"),
+                        QStringLiteral("no answer within %1 s; the connection is given up").arg(Seconds(limitMs_)));
+        return false;
+    }
+    return true;
 }
 
-QSqlQuery& Database::prepared(const QString& key, const std::function<QString()>& make)
+QString Database::statementError(const QSqlError& e)
 {
-    const auto it = prepared_.find(key);
-    if (it != prepared_.end())
-        return *it->second;
+    // query_canceled: the server's statement_timeout ended it.
+    if (dialect_ == Dialect::PostgreSQL && e.nativeErrorCode() == QLatin1String("57014"))
+        overran_ = true;
+    return failure(QStringLiteral("database"), ErrorText(e));
+}
+
+QSqlQuery& Database::prepareNew(const QString& key, const QString& sql)
+{
     auto query = std::make_unique<QSqlQuery>(QSqlDatabase::database(connection_, false));
     query->setForwardOnly(true);
-    if (!query->prepare(make())) {
+    // A statement that fails to prepare is not kept (it is prepared again
+    // on its next use); its exec() reports why, without running it.
+    bool ok = false;
+    if (!watched([&] { ok = query->prepare(sql); }, failedError_) || !ok) {
+        if (!lost_)
+            failedError_ = statementError(query->lastError());
         failed_ = std::move(query);
         return *failed_;
     }
     return *prepared_.emplace(key, std::move(query)).first->second;
 }
 
+QSqlQuery& Database::prepared(const QString& sql)
+{
+    const auto it = prepared_.find(sql);
+    return it != prepared_.end() ? *it->second : prepareNew(sql, sql);
+}
+
+QSqlQuery& Database::prepared(const QString& key, const std::function<QString()>& make)
+{
+    const auto it = prepared_.find(key);
+    return it != prepared_.end() ? *it->second : prepareNew(key, make());
+}
+
 bool Database::exec(const QString& sql, QString& error)
 {
+    if (!usable(error))
+        return false;
     QSqlQuery query(QSqlDatabase::database(connection_, false));
-    if (!query.exec(sql)) {
-        error = failure(QStringLiteral("database"), ErrorText(query.lastError()) + QStringLiteral(" (") + sql + QLatin1Char(')'));
+    bool ran = false;
+    if (!watched([&] { ran = query.exec(sql); }, error))
+        return false;
+    if (!ran) {
+        error = statementError(query.lastError()) + QStringLiteral(" (") + sql + QLatin1Char(')');
         return false;
     }
     return true;
@@ -209,8 +307,15 @@ bool Database::exec(const QString& sql, QString& error)
 
 bool Database::exec(QSqlQuery& query, QString& error)
 {
-    if (!query.exec()) {
-        error = failure(QStringLiteral("database"), ErrorText(query.lastError()));
+    if (&query == failed_.get()) {
+        error = failedError_;
+        return false;
+    }
+    bool ran = false;
+    if (!watched([&] { ran = query.exec(); }, error))
+        return false;
+    if (!ran) {
+        error = statementError(query.lastError());
         return false;
     }
     return true;

@@ -5,9 +5,18 @@
 // serialised.
 //
 // A connection belongs to the thread that opened it (a Qt SQL rule).
+//
+// No call on a PostgreSQL connection waits forever: each statement has a
+// time limit (setQueryLimit, 10 s unless set), kept by the server
+// (statement_timeout, a little shorter, so that a lock wait ends as a plain
+// error) and by a watchdog of the connection's own that shuts the socket
+// down when the server does not answer at all. A connection that overran
+// its limit, or that the server dropped, is lost: every later call fails at
+// once with a plain error, and its owner opens a new one.
 #pragma once
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
 #include <functional>
@@ -15,8 +24,11 @@
 #include <memory>
 #include <vector>
 
+struct pg_conn;
+
 namespace bms::records {
 
+class QueryWatchdog;
 class SqliteRows;
 
 enum class Dialect { SQLite, PostgreSQL };
@@ -31,7 +43,8 @@ public:
     // Opens postgresql://[user[:password]@][host][:port]/dbname[?key=value&...]
     // (postgres:// too). The query keys are libpq's connection keywords,
     // for example host=/run/postgresql for a Unix socket folder or
-    // connect_timeout=5.
+    // connect_timeout=5 (seconds, 5 unless given, held to 1 to 10: libpq's
+    // 0 would wait forever).
     static std::unique_ptr<Database> openPostgres(const QString& url, QString& error);
     // A postgresql:// URL or a SQLite file path.
     static std::unique_ptr<Database> open(const QString& location, QString& error);
@@ -44,6 +57,20 @@ public:
     Dialect dialect() const { return dialect_; }
     // Where the database is, for messages (a URL without its password).
     const QString& name() const { return name_; }
+
+    // The time a statement on a PostgreSQL connection may take, in ms
+    // (the server's statement_timeout follows when set outside a
+    // transaction). No effect on SQLite, whose waits have their own limit.
+    static constexpr int kDefaultQueryLimitMs = 10000;
+    void setQueryLimit(int ms);
+    int queryLimitMs() const { return limitMs_; }
+    // The server dropped the connection, or a statement overran its limit.
+    bool lost() const { return lost_; }
+    // A statement ran out of its time since the connection was opened: the
+    // server cancelled it (a lock it waited for) or the watchdog gave the
+    // connection up. A server that cannot finish a statement in time is as
+    // good as gone for its owner.
+    bool overran() const { return overran_; }
 
     // A statement prepared once per connection and kept: later calls with
     // the same text get the same query back, ready to bind. The caller
@@ -74,13 +101,28 @@ public:
 private:
     Database(Dialect dialect, const QString& connection, const QString& name);
     QString failure(const QString& what, const QString& text) const;
+    // False (with `error`) when the connection is lost.
+    bool usable(QString& error);
+    // Runs `call` under the watchdog; false with `error` set when it
+    // overran the limit (the connection is then lost).
+    template <typename Call>
+    bool watched(Call&& call, QString& error);
+    void setServerLimit();
+    QString statementError(const QSqlError& e);
+    QSqlQuery& prepareNew(const QString& key, const QString& sql);
 
     Dialect dialect_;
     QString connection_;
     QString name_;
     std::map<QString, std::unique_ptr<QSqlQuery>> prepared_;
     std::unique_ptr<QSqlQuery> failed_;
+    QString failedError_;
     std::unique_ptr<SqliteRows> sqliteRows_;
+    pg_conn* pg_ = nullptr;
+    std::unique_ptr<QueryWatchdog> watchdog_;
+    int limitMs_ = kDefaultQueryLimitMs;
+    bool lost_ = false;
+    bool overran_ = false;
 };
 
 // Rolls back on scope exit unless committed.

@@ -111,8 +111,10 @@ Database* Forwarder::lineDatabase(QString& error)
 
 bool Forwarder::lineAlive()
 {
+    // A statement that ran out of time (a lock held on the server, a server
+    // that stopped answering) would do the same for each run tried alone.
     QString ignored;
-    return line_ && line_->exec(QStringLiteral("SELECT 1"), ignored);
+    return line_ && !line_->overran() && line_->exec(QStringLiteral("SELECT 1"), ignored);
 }
 
 std::optional<int> Forwarder::waiting(QString& error)

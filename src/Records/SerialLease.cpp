@@ -346,12 +346,29 @@ std::optional<int> ReturnLeases(Database& local, Database& line, QString& error)
 void NoteLineContact(Database& local, bool answered)
 {
     QString ignored;
-    if (answered)
-        Exec(local, QStringLiteral("DELETE FROM station_state WHERE name = 'line_unreachable_since'"), {}, ignored);
-    else
-        Exec(local,
-             QStringLiteral("INSERT INTO station_state (name, value) VALUES ('line_unreachable_since', ?) ON CONFLICT (name) DO NOTHING"),
-             {QDateTime::currentDateTime().toString(Qt::ISODateWithMs)}, ignored);
+    if (answered) {
+        Exec(local, QStringLiteral("DELETE FROM station_state WHERE name IN ('line_unreachable_since', 'line_failed_at')"), {},
+             ignored);
+        return;
+    }
+    const QString now = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
+    Exec(local,
+         QStringLiteral("INSERT INTO station_state (name, value) VALUES ('line_unreachable_since', ?) ON CONFLICT (name) DO NOTHING"),
+         {now}, ignored);
+    Exec(local,
+         QStringLiteral("INSERT INTO station_state (name, value) VALUES ('line_failed_at', ?)"
+                        " ON CONFLICT (name) DO UPDATE SET value = excluded.value"),
+         {now}, ignored);
+}
+
+bool LineRecentlyDown(Database& local, qint64 withinMs)
+{
+    QString ignored;
+    const auto rows = Rows(local, QStringLiteral("SELECT value FROM station_state WHERE name = 'line_failed_at'"), {}, 1, ignored);
+    if (!rows || rows->empty())
+        return false;
+    const QDateTime at = QDateTime::fromString(rows->front()[0].toString(), Qt::ISODateWithMs);
+    return at.isValid() && at.msecsTo(QDateTime::currentDateTime()) < withinMs;
 }
 
 QStringList SerialConflicts(Database& local)

@@ -62,5 +62,8 @@ std::optional<int> ReturnLeases(Database& local, Database& line, QString& error)
 // contact, cleared at the next good one.
 void NoteLineContact(Database& local, bool answered);
 std::optional<QDateTime> LineUnreachableSince(Database& local);
+// The line failed to answer within the last `withinMs`: a run does not ask
+// it what it may do without (a pass on another PC, a pack's number there).
+bool LineRecentlyDown(Database& local, qint64 withinMs = 60000);
 
 } // namespace bms::records

@@ -9,6 +9,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QUrl>
+#include <QUrlQuery>
+#include <algorithm>
 
 namespace bms::records {
 
@@ -52,7 +55,20 @@ Database* StationRecords::line(QString& error)
         return nullptr;
     }
     if (!line_) {
-        line_ = Database::openPostgres(config_.lineUrl, error);
+        QString url = config_.lineUrl;
+        // A run gives a server that does not answer its connection a moment
+        // only.
+        if (config_.lineLimitMs > 0) {
+            QUrl u(url);
+            QUrlQuery query(u);
+            query.removeAllQueryItems(QStringLiteral("connect_timeout"));
+            query.addQueryItem(QStringLiteral("connect_timeout"), QString::number(std::max(1, config_.lineLimitMs / 1000)));
+            u.setQuery(query);
+            url = u.toString(QUrl::FullyEncoded);
+        }
+        line_ = Database::openPostgres(url, error);
+        if (line_ && config_.lineLimitMs > 0)
+            line_->setQueryLimit(config_.lineLimitMs);
         if (line_ && !Migrate(*line_, error))
             line_.reset();
     }
@@ -70,19 +86,27 @@ std::optional<bool> StationRecords::passedBefore(const QString& barcode, const Q
     if (!here || *here || config_.lineUrl.isEmpty())
         return here;
     // Another PC of the same station may have passed it: ask the line when
-    // it answers; when it does not, the PC's own runs decide.
+    // it answers; when it does not (or did not a moment ago), the PC's own
+    // runs decide.
+    if (LineRecentlyDown(*local_))
+        return here;
     QString lineError;
     if (Database* db = line(lineError)) {
         RecordStore lineStore(*db, false);
-        if (const std::optional<bool> there = lineStore.passedBefore(barcode, stationId, lineError))
+        if (const std::optional<bool> there = lineStore.passedBefore(barcode, stationId, lineError)) {
+            NoteLineContact(*local_, true);
             return there;
+        }
         line_.reset();
     }
+    NoteLineContact(*local_, false);
     return here;
 }
 
 std::optional<SerialGrant> StationRecords::boundOnLine(const QString& barcode)
 {
+    if (LineRecentlyDown(*local_))
+        return std::nullopt;
     QString error;
     Database* db = line(error);
     if (!db) {

@@ -41,6 +41,9 @@ struct RecordsConfig {
     QString lineUrl; // empty: no line database
     // How long a write to the PC's database waits for another's.
     int busyMs = 30000;
+    // The time limit of each statement on the line database (0: the
+    // database's own).
+    int lineLimitMs = 0;
 };
 
 class StationRecords : public RecordSink, public PassHistory, public SerialSequence {

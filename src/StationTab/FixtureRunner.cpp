@@ -27,9 +27,20 @@ QStringList StationRunArguments(const RunnerSettings& s, const QString& barcode)
         args += {QStringLiteral("--station"), s.stationId};
     if (!s.operatorName.isEmpty())
         args += {QStringLiteral("--operator"), s.operatorName};
-    if (!s.lineDb.isEmpty())
-        args += {QStringLiteral("--db"), s.lineDb};
     return args;
+}
+
+QProcessEnvironment StationRunEnvironment(const RunnerSettings& s, QProcessEnvironment base)
+{
+    if (s.lineDb.isEmpty()) {
+        base.remove(QStringLiteral("QUORLEX_BMS_LINE_DB"));
+        base.remove(QStringLiteral("QUORLEX_BMS_WINDOW_FORWARDS"));
+    } else {
+        base.insert(QStringLiteral("QUORLEX_BMS_LINE_DB"), s.lineDb);
+        // The window's own forwarder takes the run to the line.
+        base.insert(QStringLiteral("QUORLEX_BMS_WINDOW_FORWARDS"), QStringLiteral("1"));
+    }
+    return base;
 }
 
 FixtureRunner::FixtureRunner(int fixture, QObject* parent)
@@ -75,6 +86,7 @@ bool FixtureRunner::start(const RunnerSettings& settings, const QString& barcode
             Q_EMIT finished();
         }
     });
+    process_->setProcessEnvironment(StationRunEnvironment(settings, QProcessEnvironment::systemEnvironment()));
     process_->start(settings.program, StationRunArguments(settings, barcode));
     Q_EMIT changed();
     return true;

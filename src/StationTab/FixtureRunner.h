@@ -29,8 +29,13 @@ struct RunnerSettings {
     QString lineDb;       // empty: none
 };
 
-// The arguments of one run of `barcode`.
+// The arguments of one run of `barcode`. The line database is not among
+// them (every local user can read a process's command line): the run finds
+// it in its environment, StationRunEnvironment.
 QStringList StationRunArguments(const RunnerSettings& settings, const QString& barcode);
+// `base` with $QUORLEX_BMS_LINE_DB set to the line database (removed when
+// there is none), which only the same user can read.
+QProcessEnvironment StationRunEnvironment(const RunnerSettings& settings, QProcessEnvironment base);
 
 class FixtureRunner : public QObject {
     Q_OBJECT

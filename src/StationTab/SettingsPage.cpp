@@ -1,5 +1,7 @@
 #include "SettingsPage.h"
 
+#include "Redaction.h"
+
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFormLayout>
@@ -128,7 +130,9 @@ void SettingsPage::load(const StationConfig& c, const QStringList& portList)
     recipe_->setText(c.recipe);
     stationId_->setText(c.stationId);
     operator_->setText(c.operatorName);
-    lineDb_->setText(c.lineDb);
+    // The password never shows: "****" stands for it, and stays the stored
+    // password unless the engineer types another over it.
+    lineDb_->setText(records::RedactedUrl(c.lineDb));
     fixtures_->setValue(std::max(1, c.fixtureCount()));
     for (int i = 0; i < kMaxFixtures; ++i) {
         ports_[i]->clear();
@@ -146,7 +150,7 @@ StationConfig SettingsPage::edited(const StationConfig& base) const
     c.recipe = recipe_->text().trimmed();
     c.stationId = stationId_->text().trimmed();
     c.operatorName = operator_->text().trimmed();
-    c.lineDb = lineDb_->text().trimmed();
+    c.lineDb = records::UnmaskedUrl(lineDb_->text().trimmed(), base.lineDb);
     c.ports.clear();
     for (int i = 0; i < fixtures_->value(); ++i)
         c.ports.append(ports_[i]->currentText().trimmed());

@@ -1,6 +1,6 @@
 // The Station tab's settings, chosen by the engineer and locked for the
 // operator: the recipe, the station id, the operator's name, the line
-// database and the port of each fixture. With an engineer password set
+// database (its password shown as "****") and the port of each fixture. With an engineer password set
 // (its salted hash is in the settings file) the fields are read-only until
 // the password unlocks them; "Lock" (or leaving the page unlocked and
 // switching tabs) locks them again. Without a password they are open, and

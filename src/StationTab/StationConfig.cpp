@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSettings>
@@ -24,6 +25,17 @@ bool Executable(const QString& path)
 {
     const QFileInfo info(path);
     return info.isFile() && info.isExecutable();
+}
+
+// Makes `folder` and the levels above it that do not exist yet, each for
+// its user only (0700). Folders that exist are left as they are.
+void MakePrivateFolder(const QString& folder)
+{
+    QStringList missing;
+    for (QString at = QDir::cleanPath(folder); !QFileInfo::exists(at); at = QFileInfo(at).path())
+        missing.prepend(at);
+    for (const QString& level : missing)
+        QDir().mkdir(level, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 } // namespace
@@ -64,7 +76,9 @@ StationConfig StationConfig::load(const QString& path)
 
 bool StationConfig::save(const QString& path, QString& error) const
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
+    // The file holds the line database's URL, its password included: it is
+    // its user's alone (0600), in a folder of their own when this makes it.
+    MakePrivateFolder(QFileInfo(path).absolutePath());
     QSettings file(path, QSettings::IniFormat);
     file.setValue(QStringLiteral("station/recipe"), recipe);
     file.setValue(QStringLiteral("station/station_id"), stationId);
@@ -84,6 +98,12 @@ bool StationConfig::save(const QString& path, QString& error) const
     file.sync();
     if (file.status() != QSettings::NoError) {
         error = QStringLiteral("The station settings cannot be written to %1").arg(path);
+        return false;
+    }
+    // QSettings writes a new file with the usual mode (readable by all):
+    // tightened now, and an older file too.
+    if (!QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner)) {
+        error = QStringLiteral("The station settings in %1 cannot be made readable by their user only").arg(path);
         return false;
     }
     return true;

@@ -6,7 +6,8 @@
 //
 // The file is $QUORLEX_BMS_STATION_CONFIG when set, else
 // $XDG_CONFIG_HOME/quorlex-bms/station.ini, else
-// ~/.config/quorlex-bms/station.ini.
+// ~/.config/quorlex-bms/station.ini. It may hold the line database's
+// password, so it is saved readable by its user only (0600).
 #pragma once
 
 #include <QDateTime>

@@ -2,8 +2,9 @@
 // that the CTest fixture starts with scripts/pg-test-cluster): runs reach
 // the line once however often they are forwarded, a server stopped or a
 // forwarder killed mid-forward loses and doubles nothing, two processes
-// reserving serial numbers at once never get the same one, and a database
-// with a newer schema is refused with nothing written.
+// reserving serial numbers at once never get the same one, a database
+// with a newer schema is refused with nothing written, and a server that
+// stops answering or goes away ends every call in time with a plain error.
 #include "Forwarder.h"
 #include "RecordStore.h"
 #include "RecordsTestSupport.h"
@@ -11,11 +12,15 @@
 #include "SerialLease.h"
 #include "StationRecords.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QRegularExpression>
+#include <QUrlQuery>
 #include <QUuid>
+#include <csignal>
+#include <future>
 #include <set>
 
 using namespace bms::records;
@@ -42,10 +47,12 @@ protected:
         ASSERT_TRUE(admin->exec(QStringLiteral("CREATE DATABASE ") + name, error)) << error.toStdString();
         url_ = server;
         url_.replace(QRegularExpression(QStringLiteral("/bms\\?")), QStringLiteral("/") + name + QStringLiteral("?"));
+        folder_ = QUrlQuery(QUrl(server)).queryItemValue(QStringLiteral("host"));
     }
     void TearDown() override
     {
         // A test that stopped the server leaves it running again.
+        thawServer();
         if (stopped_)
             restartServer();
     }
@@ -91,6 +98,30 @@ protected:
         cluster("restart");
         stopped_ = false;
     }
+    // SIGSTOP to the cluster's processes (its postmaster and their
+    // children): a server that takes connections and answers nothing.
+    void freezeServer()
+    {
+        QFile pidFile(folder_ + QStringLiteral("/data/postmaster.pid"));
+        ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
+        const QByteArray postmaster = pidFile.readLine().trimmed();
+        frozen_ = {postmaster.toInt()};
+        for (const QString& pid : QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs)) {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+            const QByteArray fields = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+            const QList<QByteArray> after = fields.mid(fields.lastIndexOf(')') + 2).split(' ');
+            if (after.size() > 1 && after[1] == postmaster)
+                frozen_.push_back(pid.toInt());
+        }
+        for (int pid : frozen_)
+            ::kill(pid, SIGSTOP);
+    }
+    void thawServer()
+    {
+        for (int pid : frozen_)
+            ::kill(pid, SIGCONT);
+        frozen_.clear();
+    }
 
     // Runs on the line whose rows are not all there (expects `measurements`
     // each), and runs in all.
@@ -105,6 +136,8 @@ protected:
 
 private:
     QString url_;
+    QString folder_;
+    std::vector<int> frozen_;
     bool stopped_ = false;
 };
 
@@ -356,6 +389,115 @@ TEST_F(LineFixture, aDatabaseWithANewerSchemaIsRefusedWithNothingWritten)
     EXPECT_TRUE(import.err.contains("newer than this tool knows")) << import.err.toStdString();
     auto local = Database::openSqlite(localPath(), error);
     EXPECT_EQ(Scalar(*local, "SELECT COUNT(*) FROM runs"), 2);
+}
+
+// A server that stops answering (its processes stopped): a statement ends
+// at its time limit and its connection is given up; the command line's
+// forward and history end within the connection's time limit, even when
+// the URL asks libpq to wait forever (connect_timeout=0). A table locked on
+// the server ends a forward within the statement's limit.
+TEST_F(LineFixture, aServerThatStopsAnsweringEndsEveryCallInTime)
+{
+    storeLocally(1, 2, 5);
+    // The connection lives on a thread of its own: a call that never
+    // returns fails the test (and the server thawed lets it end).
+    struct Calls {
+        bool first = true, second = true, lost = false;
+        qint64 firstMs = -1, secondMs = -1;
+        QString error;
+    };
+    std::promise<void> connected, frozen;
+    auto calls = std::async(std::launch::async, [&] {
+        Calls c;
+        auto db = Database::openPostgres(url(), c.error);
+        connected.set_value();
+        if (!db)
+            return c;
+        db->setQueryLimit(1000);
+        frozen.get_future().wait();
+        QElapsedTimer took;
+        took.start();
+        c.first = db->exec(QStringLiteral("SELECT 1"), c.error);
+        c.firstMs = took.restart();
+        c.lost = db->lost();
+        QString again;
+        c.second = db->exec(QStringLiteral("SELECT 1"), again);
+        db.reset();
+        c.secondMs = took.elapsed();
+        return c;
+    });
+    connected.get_future().wait();
+    freezeServer();
+    frozen.set_value();
+    if (calls.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        thawServer();
+        ADD_FAILURE() << "a statement on a stopped server did not return";
+    }
+    const Calls c = calls.get();
+    EXPECT_FALSE(c.first);
+    EXPECT_LT(c.firstMs, 4000);
+    EXPECT_TRUE(c.error.contains("no answer within 1 s")) << c.error.toStdString();
+    EXPECT_TRUE(c.lost);
+    EXPECT_FALSE(c.second);
+    EXPECT_LT(c.secondMs, 500) << "a lost connection fails at once and closes without waiting";
+
+    for (const QStringList& args : {QStringList{"--json", "station", "forward", "--db", url()},
+                                    QStringList{"--json", "station", "history", "--line", "--db", url() + "&connect_timeout=0"}}) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        QElapsedTimer took;
+        took.start();
+        const CliResult r = cli(args, 30000);
+        EXPECT_LT(took.elapsed(), 15000);
+        EXPECT_EQ(r.code, 6) << r.err.toStdString();
+        EXPECT_EQ(r.last().value("error").toObject().value("kind").toString().toStdString(), "database");
+        EXPECT_TRUE(r.err.contains("timeout expired")) << r.err.toStdString();
+    }
+
+    // A lock held on the server: the statement that waits for it is
+    // cancelled in time, and forwarding stops there rather than try each
+    // run alone.
+    thawServer();
+    auto admin = line();
+    QString error;
+    ASSERT_TRUE(admin->begin(error) && admin->exec(QStringLiteral("LOCK TABLE runs IN ACCESS EXCLUSIVE MODE"), error))
+        << error.toStdString();
+    QElapsedTimer took;
+    took.start();
+    const CliResult locked = cli({"station", "forward", "--db", url()}, 60000);
+    EXPECT_LT(took.elapsed(), 15000);
+    EXPECT_EQ(locked.code, 6);
+    EXPECT_TRUE(locked.err.contains("(57014)")) << locked.err.toStdString();
+    admin->rollback();
+}
+
+// A server gone while connected (stopped under it): each later call fails
+// at once with a plain error, with no warning of Qt's on stderr; a login
+// the server refuses is a database error of the command line.
+TEST_F(LineFixture, aServerGoneAndALoginRefusedArePlainDatabaseErrors)
+{
+    const CliResult refused = cli({"--json", "station", "history", "--line", "--db", QString(url()).replace("postgres@", "nobody:Pw1@")});
+    EXPECT_EQ(refused.code, 6);
+    EXPECT_EQ(refused.last().value("error").toObject().value("kind").toString().toStdString(), "database");
+    EXPECT_FALSE(refused.out.contains("Pw1") || refused.err.contains("Pw1")) << refused.err.toStdString();
+
+    static QStringList warnings;
+    warnings.clear();
+    auto db = line();
+    ASSERT_TRUE(db);
+    ASSERT_EQ(Scalar(*db, "SELECT COUNT(*) FROM runs"), 0);
+    stopServer();
+    const QtMessageHandler before = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+        warnings.append(text);
+    });
+    QString error;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM runs"), -1);
+        EXPECT_FALSE(db->exec(QStringLiteral("SELECT 1"), error));
+    }
+    db.reset();
+    qInstallMessageHandler(before);
+    EXPECT_TRUE(error.contains("connection to the server is lost")) << error.toStdString();
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
 }
 
 } // namespace

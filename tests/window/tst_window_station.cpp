@@ -49,7 +49,7 @@ bms::sim::PackConfig FixturePack()
 // naming their ports, the records in a folder of the test's own, and the
 // window.
 struct Station {
-    explicit Station(const QString& password = {})
+    explicit Station(const QString& password = {}, const QString& lineDb = {})
     {
         qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
         qputenv("QUORLEX_BMS_CLI", BMS_CLI);
@@ -66,6 +66,7 @@ struct Station {
         config.stationId = QStringLiteral("EOL-T");
         config.operatorName = QStringLiteral("tester");
         config.ports = ports;
+        config.lineDb = lineDb;
         config.setPassword(password);
         QString error;
         if (!config.save(ini, error))
@@ -248,10 +249,13 @@ private Q_SLOTS:
     }
 
     // With an engineer password the operator sees the settings but cannot
-    // change them; the password unlocks them until the page is left.
+    // change them; the password unlocks them until the page is left. The
+    // line database's password shows as "****" and is kept when the
+    // settings are saved, until the engineer types another.
     void settingsAreLockedForTheOperator()
     {
-        Station s(QStringLiteral("eng1"));
+        const QString lineDb = QStringLiteral("postgresql://line:Pw1@/q?host=/nonexistent");
+        Station s(QStringLiteral("eng1"), lineDb);
         auto* settings = static_cast<QWidget*>(s.tab->settings());
         auto* pages = s.tab->findChild<QTabWidget*>(QStringLiteral("stationPages"));
         pages->setCurrentWidget(settings);
@@ -266,10 +270,18 @@ private Q_SLOTS:
         password->setText(QStringLiteral("eng1"));
         settings->findChild<QPushButton*>(QStringLiteral("stationUnlock"))->click();
         QVERIFY(station->isEnabled() && save->isEnabled());
+        auto* line = settings->findChild<QLineEdit*>(QStringLiteral("stationLineDb"));
+        QCOMPARE(line->text(), QStringLiteral("postgresql://line:****@/q?host=/nonexistent"));
         station->setText(QStringLiteral("EOL-9"));
         save->click();
-        QCOMPARE(StationConfig::load(qEnvironmentVariable("QUORLEX_BMS_STATION_CONFIG")).stationId, QStringLiteral("EOL-9"));
+        const QString ini = qEnvironmentVariable("QUORLEX_BMS_STATION_CONFIG");
+        QCOMPARE(StationConfig::load(ini).stationId, QStringLiteral("EOL-9"));
+        QCOMPARE(StationConfig::load(ini).lineDb, lineDb);
         QCOMPARE(s.tab->config().stationId, QStringLiteral("EOL-9"));
+        QCOMPARE(line->text(), QStringLiteral("postgresql://line:****@/q?host=/nonexistent"));
+        line->setText(QStringLiteral("postgresql://line:N3w@/q?host=/nonexistent"));
+        save->click();
+        QCOMPARE(StationConfig::load(ini).lineDb, QStringLiteral("postgresql://line:N3w@/q?host=/nonexistent"));
         pages->setCurrentIndex(0);
         QVERIFY(!station->isEnabled());
     }
