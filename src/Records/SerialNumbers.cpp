@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QSqlQuery>
 #include <QVariant>
+#include <algorithm>
 #include <unistd.h>
 
 namespace bms::records {
@@ -154,6 +155,14 @@ std::optional<SerialGrant> SqlSerialSequence::take(const QString& key, const QSt
     }
     number = next.value(0).toLongLong();
     next.finish();
+    // Past every number this database knows under the key, whatever gave
+    // it (a line's lease, a number adopted from the line).
+    QSqlQuery& known = db_.prepared(QStringLiteral("SELECT MAX(number) FROM serial_numbers WHERE key = ?"));
+    if (!Exec(db_, known, {key}, error))
+        return std::nullopt;
+    if (known.next() && !known.value(0).isNull())
+        number = std::max(number, known.value(0).toLongLong() + 1);
+    known.finish();
     QSqlQuery& add = db_.prepared(QStringLiteral(
         "INSERT INTO serial_numbers (key, number, run_id, state, changed_at, holder, origin, synced)"
         " VALUES (?, ?, ?, 'reserved', ?, ?, 'local', 0)"));

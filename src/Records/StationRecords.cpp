@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSqlQuery>
 #include <QUrl>
 #include <QUrlQuery>
 #include <algorithm>
@@ -145,6 +146,19 @@ std::optional<SerialGrant> StationRecords::reserve(const QString& key, const QSt
             return there;
         if (!haveLeased(key, error))
             return std::nullopt;
+    } else {
+        // A PC that has taken numbers from a line takes them from nowhere
+        // else: its own sequence would not know the other PCs' numbers.
+        QSqlQuery& q = local_->prepared(QStringLiteral("SELECT 1 FROM serial_numbers WHERE origin = 'line' LIMIT 1"));
+        if (!local_->exec(q, error))
+            return std::nullopt;
+        const bool onLine = q.next();
+        q.finish();
+        if (onLine) {
+            error = QStringLiteral("this PC takes its serial numbers from the line database: give it with --db or "
+                                   "QUORLEX_BMS_LINE_DB");
+            return std::nullopt;
+        }
     }
     return here.reserve(key, runId, barcode, error);
 }

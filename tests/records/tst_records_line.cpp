@@ -357,6 +357,11 @@ TEST_F(LineFixture, numbersOfAPcAloneAndOfALineOutageAreNeverHandedOutTwice)
     db = line();
     EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM serial_numbers WHERE state = 'committed' AND number BETWEEN 4 AND 12"), 9);
     EXPECT_EQ(test(*pc, "A13"), 13) << "a new block from where the line left off";
+    // Started without its line database, the PC hands out none of its own.
+    pc.reset();
+    auto without = StationRecords::open({localPath(), {}}, error);
+    EXPECT_EQ(test(*without, "A14"), -1);
+    EXPECT_TRUE(error.contains(QStringLiteral("takes its serial numbers from the line database"))) << error.toStdString();
 }
 
 TEST_F(LineFixture, aDatabaseWithANewerSchemaIsRefusedWithNothingWritten)
