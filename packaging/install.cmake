@@ -24,10 +24,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/virtual
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorlex-bms)
 
 # The Debian package. Library dependencies are worked out by dpkg-shlibdeps
-# from the programs; the Qt platform plugins and the SQLite driver of Qt SQL
-# (loaded at run time, so not seen by it) are declared by hand; a font with
-# the Chinese captions and the PostgreSQL driver (for a line database) are
-# recommended.
+# from the programs; the Qt platform plugins and the SQLite and PostgreSQL
+# drivers of Qt SQL (loaded at run time, so not seen by it; a station with a
+# line database cannot work without the latter) are declared by hand; a font
+# with the Chinese captions is recommended.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quorlex-bms)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -48,8 +48,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6sql6-sqlite")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core, fonts-wqy-microhei, libqt6sql6-psql")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6sql6-sqlite, libqt6sql6-psql")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core, fonts-wqy-microhei")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 include(CPack)
