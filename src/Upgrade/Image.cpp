@@ -3,6 +3,8 @@
 #include "CommRecord.h"
 #include "Errors.h"
 
+#include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -165,50 +167,75 @@ bool ImageReader::open(const QString& fileName)
         ::close(fd);
         return false;
     }
-    if (!file_.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        error_ = file_.errorString();
-        ::close(fd);
-        return false;
+    // Read to its end, but never past the limit: a file larger than that is
+    // not read at all, and one that grows past it while being read is
+    // dropped.
+    QByteArray bytes;
+    bool tooLarge = status.st_size > kMaxImageBytes;
+    if (!tooLarge)
+        bytes.reserve(static_cast<qsizetype>(status.st_size) + 1);
+    char block[65536];
+    while (!tooLarge) {
+        const qint64 wanted = std::min<qint64>(sizeof block, kMaxImageBytes + 1 - bytes.size());
+        const ssize_t n = ::read(fd, block, static_cast<size_t>(wanted));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error_ = QString::fromLocal8Bit(std::strerror(errno));
+            ::close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        bytes.append(block, n);
+        tooLarge = bytes.size() > kMaxImageBytes;
     }
+    ::close(fd);
+    open(tooLarge ? QByteArray() : bytes);
+    tooLarge_ = tooLarge;
     return true;
+}
+
+void ImageReader::open(const QByteArray& bytes)
+{
+    close();
+    bytes_ = bytes;
+    open_ = true;
 }
 
 void ImageReader::close()
 {
-    if (file_.isOpen())
-        file_.close();
+    bytes_.clear();
+    position_ = 0;
     lineNumber_ = 0;
+    lineCut_ = false;
+    tooLarge_ = false;
+    open_ = false;
 }
 
 QByteArray ImageReader::nextLine()
 {
     ++lineNumber_;
     lineCut_ = false;
-    QByteArray line;
-    char c = 0;
-    while (file_.getChar(&c)) {
-        if (c == '\n')
-            return line;
-        if (c == '\r') {
-            char next = 0;
-            if (file_.peek(&next, 1) == 1 && next == '\n')
-                file_.getChar(&next);
-            return line;
-        }
-        if (line.size() < kMaxLineKept)
-            line.append(c);
-        else
-            lineCut_ = true;
-    }
+    if (atEnd())
+        return {};
+    const char* data = bytes_.constData();
+    const qsizetype size = bytes_.size();
+    qsizetype end = position_;
+    while (end < size && data[end] != '\n' && data[end] != '\r')
+        ++end;
+    const qsizetype length = end - position_;
+    lineCut_ = length > kMaxLineKept;
+    QByteArray line(data + position_, std::min(length, kMaxLineKept));
+    position_ = end;
+    if (position_ < size && data[position_++] == '\r' && position_ < size && data[position_] == '\n')
+        ++position_;
     return line;
 }
 
-void OpenImage()
+void OpenImage(const QByteArray& checked)
 {
-    if (!CurrentImage.open(DlgFileName)) {
-        throw EInOutError(
-            QStringLiteral("Cannot open the firmware image \"%1\": %2").arg(DlgFileName, CurrentImage.errorString()));
-    }
+    CurrentImage.open(checked);
     ImageOpen = 1;
     RecordIndex = 0;
 }
