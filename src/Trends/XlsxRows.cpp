@@ -1,6 +1,7 @@
 #include "XlsxRows.h"
 
 #include "Errors.h"
+#include "RegularFile.h"
 #include "SheetScan.h"
 
 #include <QFile>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <unistd.h>
 #include <zip.h>
 
 namespace bms::trends {
@@ -32,9 +34,15 @@ using Entry = std::unique_ptr<zip_file_t, EntryCloser>;
 
 Archive OpenArchive(const QString& path)
 {
+    // Only a regular file, opened without waiting (see RegularFile.h).
+    QString refused;
+    const int fd = OpenRegularFile(path, refused);
+    if (fd < 0)
+        Fail(path, refused);
     int error = 0;
-    zip_t* z = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error);
+    zip_t* z = zip_fdopen(fd, 0, &error);
     if (!z) {
+        ::close(fd);
         zip_error_t e;
         zip_error_init_with_code(&e, error);
         const QString why = QString::fromUtf8(zip_error_strerror(&e));

@@ -2,12 +2,11 @@
 
 #include "CommRecord.h"
 #include "Errors.h"
+#include "RegularFile.h"
 
-#include <QFile>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -119,20 +118,6 @@ std::vector<uint8_t> LineToRecord(const QByteArray& line)
     return record;
 }
 
-// What a path names when it is not a regular file, for the refusal.
-static QString NotARegularFile(mode_t mode)
-{
-    if (S_ISDIR(mode))
-        return QStringLiteral("it is a folder, not a file");
-    if (S_ISFIFO(mode))
-        return QStringLiteral("it is a named pipe (FIFO), not a file");
-    if (S_ISCHR(mode) || S_ISBLK(mode))
-        return QStringLiteral("it is a device, not a file");
-    if (S_ISSOCK(mode))
-        return QStringLiteral("it is a socket, not a file");
-    return QStringLiteral("it is not a regular file");
-}
-
 bool ImageReader::open(const QString& fileName)
 {
     close();
@@ -141,29 +126,12 @@ bool ImageReader::open(const QString& fileName)
         error_ = QStringLiteral("no file has been chosen");
         return false;
     }
-    // Only a regular file is opened. A named pipe would block the open until
-    // a writer comes (and the thread with it, out of reach of Ctrl-C), and
-    // opening a device can act on it (a serial line raises its control
-    // lines): both are refused from their status without being opened. The
-    // open itself does not wait (O_NONBLOCK), so a path swapped for a pipe
-    // in between is refused from the opened file's status instead.
-    const QByteArray path = QFile::encodeName(fileName);
+    const int fd = OpenRegularFile(fileName, error_);
+    if (fd < 0)
+        return false;
     struct stat status = {};
-    if (::stat(path.constData(), &status) != 0) {
+    if (::fstat(fd, &status) != 0) {
         error_ = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
-    if (!S_ISREG(status.st_mode)) {
-        error_ = NotARegularFile(status.st_mode);
-        return false;
-    }
-    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        error_ = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        error_ = NotARegularFile(status.st_mode);
         ::close(fd);
         return false;
     }

@@ -15,9 +15,13 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <cmath>
+#include <fcntl.h>
+#include <future>
 #include <limits>
 #include <string>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace bms;
 using namespace bms::trends;
@@ -92,13 +96,23 @@ TEST(DataLogTest, aLogWrittenByTheToolPlotsTheValuesItHolds)
     QTemporaryDir dir;
     const std::vector<LoggedRow> rows = Rows();
     for (bool bsi : {false, true}) {
-        for (bool journal : {false, true}) {
+        // The .xlsx, the journal, and the journal as an editor on another
+        // system saves it (a byte order mark in front, CR LF line ends).
+        for (int kind : {0, 1, 2}) {
+            const bool journal = kind > 0;
             const Sheet sheet = LogSheet(rows, bsi);
-            const QString path = dir.filePath(QStringLiteral("log-%1-%2").arg(bsi).arg(journal));
+            const QString path = dir.filePath(QStringLiteral("log-%1-%2").arg(bsi).arg(kind));
             if (journal)
                 WriteJournal(sheet, path);
             else
                 WriteXlsx(sheet, path);
+            if (kind == 2) {
+                QFile file(path);
+                ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+                const QByteArray edited = "\xEF\xBB\xBF" + file.readAll().replace("\n", "\r\n");
+                file.seek(0);
+                file.write(edited);
+            }
             const LoadedLog log = LoadDataLog(path);
             SCOPED_TRACE(path.toStdString());
             EXPECT_EQ(log.journal, journal);
@@ -346,6 +360,43 @@ TEST(DataLogTest, rowsWhoseTimeOrValuesAreNoNumbersAreSkippedAndCounted)
     EXPECT_EQ(reader.skipped(), 9);
     EXPECT_EQ(reader.samples(), 2);
     EXPECT_EQ(QDateTime::fromMSecsSinceEpoch(store.lastTime()), QDateTime(QDate(2026, 3, 15), QTime(12, 0)));
+}
+
+// Only a regular file, or a link to one, is opened: a named pipe (which
+// would hold the read until a writer comes) or a link to a device is
+// refused at once.
+TEST(DataLogTest, onlyRegularFilesAreOpened)
+{
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QStringLiteral("log.xlsx")), fifo = dir.filePath(QStringLiteral("pipe.xlsx")),
+                  zero = dir.filePath(QStringLiteral("zero.journal")), link = dir.filePath(QStringLiteral("link.xlsx"));
+    WriteXlsx(LogSheet(Rows(), false), log);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), zero));
+    ASSERT_TRUE(QFile::link(log, link));
+    const std::pair<QString, const char*> cases[] = {
+        {fifo, "it is a named pipe (FIFO), not a file"}, {zero, "it is a device, not a file"}, {link, nullptr}};
+    for (const auto& [path, refusal] : cases) {
+        SCOPED_TRACE(path.toStdString());
+        std::future<QString> outcome = std::async(std::launch::async, [path = path] {
+            try {
+                return QString::number(LoadDataLog(path).samples);
+            } catch (const EInOutError& e) {
+                return e.message();
+            }
+        });
+        if (outcome.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            ADD_FAILURE() << "still reading after 5 s";
+            // Lets a read that waits in the pipe's open go on.
+            const int writer = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0)
+                ::close(writer);
+        }
+        const QString said = outcome.get();
+        EXPECT_EQ(said.toStdString(), (refusal ? QStringLiteral("Cannot read %1: %2").arg(path, QLatin1String(refusal))
+                                               : QString::number(Rows().size()))
+                                          .toStdString());
+    }
 }
 
 TEST(DataLogTest, otherFilesAreRefused)
