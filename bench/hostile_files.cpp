@@ -4,7 +4,7 @@
 // case still running after the time limit is killed and reported so.
 //   bench_hostile_files [seconds per case, default 120] [folder]
 // The files take a few MB of disk (the 2 GiB journal line is a sparse run
-// of NUL bytes); making them takes about 1 GB of memory for a moment.
+// of NUL bytes); making them takes about 2 GB of memory for a moment.
 #include "Errors.h"
 #include "Journal.h"
 #include "LogLoader.h"
@@ -225,6 +225,19 @@ int main(int argc, char** argv)
     }
     CraftXlsx(file("shared-long.xlsx"), [](std::string&) {},
               SharedStrings("<si><t>" + std::string(256 * kMiB, 'a') + "</t></si>"));
+    // 1 GiB of rows of the sheet's full size, then a comment: the fast
+    // reader reads them all before it meets the comment and hands the sheet
+    // to the general reader, which reads them again.
+    CraftXlsx(file("rows-then-comment.xlsx"), [](std::string& xml) {
+        std::string cells;
+        for (int c = 0; c < 64; ++c)
+            cells += "<c><v>1</v></c>";
+        std::string rows;
+        rows.reserve(size_t(1) << 30);
+        for (int r = 13; r <= 1'048'576; ++r)
+            rows += "<row r=\"" + std::to_string(r) + "\">" + cells + "</row>";
+        Insert(xml, "</sheetData>", rows + "<!-- end -->");
+    });
     WriteJournal(file("wide-rows.journal"), [](FILE* f) {
         for (int row = 1; row <= 10'000; ++row)
             std::fprintf(f, "c\t%d\t16384\tn1\n", row);
@@ -246,6 +259,7 @@ int main(int argc, char** argv)
         {"one <v> of 256 MiB", file("long-value.xlsx"), false},
         {"10^7 shared strings", file("shared-count.xlsx"), false},
         {"one shared string of 256 MiB", file("shared-long.xlsx"), false},
+        {"1 GiB of rows, then a comment", file("rows-then-comment.xlsx"), false},
         {"journal: 10,000 rows to column 16384", file("wide-rows.journal"), false},
         {"  the same, workbook-recover", file("wide-rows.journal"), true},
         {"journal: one line of 2 GiB", file("long-line.journal"), false},

@@ -249,7 +249,7 @@ void StationDriver::upgrade(const QString& image, bool devFirmware, std::functio
     if (!check.ok())
         return endUpgrade(false, check.problem);
 
-    upgrade_->choose(image, devFirmware);
+    upgrade_->choose(check, devFirmware);
     // The recipe asked for the upgrade: the run's question is answered Yes.
     const auto question = s_.host.onQuestion;
     s_.host.onQuestion = [](const QString&, const QString&) { return true; };

@@ -59,7 +59,7 @@ public:
         if (const int rc = s_.openPort(); rc != kExitDone)
             return s_.finish(rc);
 
-        upgrade_.choose(image_, dev_);
+        upgrade_.choose(check, dev_);
         for (const auto& [option, box] : {std::pair{"version", "edt_firmware_version"},
                                           std::pair{"type", "edt_firmware_model"},
                                           std::pair{"package", "edt_firmware_packpag"}}) {

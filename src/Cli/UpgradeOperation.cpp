@@ -37,10 +37,11 @@ void UpgradeOperation::restoreText()
     savedOnText_ = nullptr;
 }
 
-void UpgradeOperation::choose(const QString& image, bool devFirmware)
+void UpgradeOperation::choose(const ImageCheckResult& image, bool devFirmware)
 {
+    image_ = image;
     s_.run(rbtn_upgrade_main_boardClick);
-    s_.run([&] { opbtnClick(image); });
+    s_.run([&] { opbtnClick(image.fileName); });
     if (devFirmware)
         s_.run(rbtn_upgrade_wifiClick);
 }
@@ -76,7 +77,7 @@ void UpgradeOperation::start(int recordCountWaitMs, std::function<void(const Upg
 
     const uint64_t before = s_.framesSent();
     pressing_ = true;
-    s_.run(upbtnClick);
+    s_.run([this] { upbtnClickChecked(image_); });
     pressing_ = false;
     if (generation == generation_ && !UpgradeActive && !readBack_.busy())
         end(UpgradeOutcome::End::NotStarted, s_.framesSent() != before);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "FirmwareReadBack.h"
+#include "ImageCheck.h"
 
 #include <QObject>
 #include <QString>
@@ -40,10 +41,11 @@ public:
     UpgradeOperation(const UpgradeOperation&) = delete;
     UpgradeOperation& operator=(const UpgradeOperation&) = delete;
 
-    // Opens `image` with the main-board target selected, then selects the
-    // target: the dev-firmware button fills version and type from the
-    // file's name.
-    void choose(const QString& image, bool devFirmware);
+    // Opens the checked image's file with the main-board target selected,
+    // then selects the target: the dev-firmware button fills version and
+    // type from the file's name. The run sends the bytes of `image`, read
+    // and checked by the caller; the file is not read again.
+    void choose(const ImageCheckResult& image, bool devFirmware);
     // Presses "Upgrade" with the versions read back for main-board runs.
     // `done` runs once: within "Upgrade" only when no run is left going;
     // otherwise from the dispatch, watchdog tick or read-back that ended
@@ -71,6 +73,7 @@ private:
     QTimer wait_;
     std::function<void(const QString&, const QString&)> savedOnText_;
     std::function<void(const UpgradeOutcome&)> done_;
+    ImageCheckResult image_;
     QString last_;
     std::optional<bool> good_;
     int recordCountWaitMs_ = 0;

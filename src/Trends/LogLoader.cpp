@@ -3,6 +3,7 @@
 #include "DataLogReader.h"
 #include "Errors.h"
 #include "Journal.h"
+#include "RegularFile.h"
 #include "SheetScan.h"
 #include "XlsxRows.h"
 
@@ -10,6 +11,7 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <new>
+#include <unistd.h>
 
 namespace bms::trends {
 
@@ -41,9 +43,17 @@ void ReadJournalRows(const QString& path, DataLogReader& reader, LoadedLog& log,
 
 LoadedLog Load(const QString& path, ReadControl* control)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Only a regular file: a named pipe would hold the read until a writer
+    // comes, a device such as /dev/zero never ends.
+    QString error;
+    const int fd = OpenRegularFile(path, error);
+    if (fd < 0)
+        throw EInOutError(QStringLiteral("Cannot read %1: %2").arg(path, error));
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         throw EInOutError(QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
+    }
     const QByteArray start = file.read(32);
     file.close();
 
@@ -67,7 +77,7 @@ LoadedLog Load(const QString& path, ReadControl* control)
         } catch (const UnsupportedSheetXml&) {
             readXlsx(false);
         }
-    } else if (start.startsWith("QBMS-WORKBOOK-JOURNAL")) {
+    } else if (StartsAsJournal(start)) {
         log.journal = true;
         reader = std::make_unique<DataLogReader>(log.store, fallbackDate);
         ReadJournalRows(path, *reader, log, control);

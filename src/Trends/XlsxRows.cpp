@@ -1,13 +1,16 @@
 #include "XlsxRows.h"
 
 #include "Errors.h"
+#include "RegularFile.h"
 #include "SheetScan.h"
 
 #include <QFile>
+#include <QLocale>
 #include <QXmlStreamReader>
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <unistd.h>
 #include <zip.h>
 
 namespace bms::trends {
@@ -15,6 +18,7 @@ namespace bms::trends {
 namespace {
 
 constexpr zip_uint64_t kChunkBytes = 1 << 18;
+const QString kSharedStringsPart = QStringLiteral("xl/sharedStrings.xml");
 
 struct ZipCloser {
     void operator()(zip_t* z) const { zip_discard(z); }
@@ -32,9 +36,15 @@ using Entry = std::unique_ptr<zip_file_t, EntryCloser>;
 
 Archive OpenArchive(const QString& path)
 {
+    // Only a regular file, opened without waiting (see RegularFile.h).
+    QString refused;
+    const int fd = OpenRegularFile(path, refused);
+    if (fd < 0)
+        Fail(path, refused);
     int error = 0;
-    zip_t* z = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY, &error);
+    zip_t* z = zip_fdopen(fd, 0, &error);
     if (!z) {
+        ::close(fd);
         zip_error_t e;
         zip_error_init_with_code(&e, error);
         const QString why = QString::fromUtf8(zip_error_strerror(&e));
@@ -76,17 +86,44 @@ private:
     size_t piece_;
 };
 
-// Reads an archive entry piece by piece; with a control, says how far it has
-// got and stops once the read is cancelled.
+// How far a read of several parts has got: the bytes of the parts read
+// before this one and of all of them, for the control's progress.
+struct PartsProgress {
+    ReadControl* control = nullptr;
+    int64_t before = 0;
+    int64_t total = 0;
+};
+
+// The decompressed size of a part, as its archive entry declares it.
+int64_t DeclaredSize(zip_t* z, const QString& name)
+{
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    if (zip_stat(z, name.toUtf8().constData(), 0, &stat) != 0 || !(stat.valid & ZIP_STAT_SIZE))
+        return 0;
+    return int64_t(std::min<zip_uint64_t>(stat.size, INT64_MAX));
+}
+
+// Reads an archive entry piece by piece, within its part's limit of
+// decompressed bytes (the declared size is looked at before anything is
+// read, the bytes themselves while they come); with a control, says how far
+// it has got and stops once the read is cancelled.
 class EntryChunks : public Pieces {
 public:
-    EntryChunks(zip_t* z, const QString& path, const QString& name, ReadControl* control, bool progress)
-        : path_(path), entry_(OpenEntry(z, name)), control_(progress ? control : nullptr), cancel_(control)
+    EntryChunks(zip_t* z, const QString& path, const QString& name, int64_t limit, ReadControl* cancel,
+                PartsProgress progress = {})
+        : path_(path), name_(name), entry_(OpenEntry(z, name)), progress_(progress), cancel_(cancel), limit_(limit)
     {
         zip_stat_t stat;
         zip_stat_init(&stat);
-        if (entry_ && zip_stat(z, name.toUtf8().constData(), 0, &stat) == 0 && (stat.valid & ZIP_STAT_SIZE))
-            size_ = int64_t(std::min<zip_uint64_t>(stat.size, INT64_MAX));
+        if (entry_ && zip_stat(z, name.toUtf8().constData(), 0, &stat) == 0) {
+            if ((stat.valid & ZIP_STAT_COMP_SIZE) && RatioLimit(stat.comp_size) < limit_) {
+                limit_ = RatioLimit(stat.comp_size);
+                compressed_ = int64_t(stat.comp_size);
+            }
+            if (stat.valid & ZIP_STAT_SIZE)
+                check(int64_t(std::min<zip_uint64_t>(stat.size, INT64_MAX)));
+        }
         buffer_.resize(kChunkBytes);
     }
     bool exists() const override { return bool(entry_); }
@@ -100,17 +137,45 @@ public:
         if (n < 0)
             Fail(path_, QString::fromUtf8(zip_file_strerror(entry_.get())));
         read_ += n;
-        if (control_)
-            control_->progress(read_, size_);
+        check(read_);
+        if (progress_.control)
+            progress_.control->progress(progress_.before + read_, progress_.total);
         return {buffer_.data(), size_t(n)};
     }
 
 private:
+    static int64_t RatioLimit(zip_uint64_t compressed)
+    {
+        if (compressed > zip_uint64_t(INT64_MAX / kMaxPartRatio))
+            return INT64_MAX;
+        return std::max(kRatioFreeBytes, int64_t(compressed) * kMaxPartRatio);
+    }
+    // Refuses the part once it is past its limit: the part's own, or the
+    // one its compressed size sets.
+    void check(int64_t bytes) const
+    {
+        if (bytes <= limit_)
+            return;
+        const QLocale c = QLocale::c();
+        if (compressed_ >= 0)
+            Fail(path_, QStringLiteral("its part %1 decompresses to more than %2 times its %3 bytes, as no workbook "
+                                       "does; it is not read")
+                            .arg(name_)
+                            .arg(kMaxPartRatio)
+                            .arg(c.toString(compressed_)));
+        Fail(path_, QStringLiteral("its part %1 decompresses to more than %2 MiB, more than that part of any "
+                                   "workbook of this tool; it is not read")
+                        .arg(name_)
+                        .arg(c.toString(limit_ >> 20)));
+    }
+
     QString path_;
+    QString name_;
     Entry entry_;
-    ReadControl* control_;
+    PartsProgress progress_;
     const ReadControl* cancel_;
-    int64_t size_ = 0;
+    int64_t limit_;
+    int64_t compressed_ = -1; // when the limit is the one the compressed size sets
     int64_t read_ = 0;
     std::vector<char> buffer_;
 };
@@ -122,8 +187,9 @@ private:
 // whose entities could expand without bound) are refused.
 class EntryReader {
 public:
-    EntryReader(zip_t* z, const QString& path, const QString& name, ReadControl* control, bool progress = false)
-        : path_(path), entry_(std::make_unique<EntryChunks>(z, path, name, control, progress)), chunks_(*entry_)
+    EntryReader(zip_t* z, const QString& path, const QString& name, int64_t limit, ReadControl* control,
+                PartsProgress progress = {})
+        : path_(path), entry_(std::make_unique<EntryChunks>(z, path, name, limit, control, progress)), chunks_(*entry_)
     {
     }
     EntryReader(const QString& path, Pieces& pieces) : path_(path), chunks_(pieces) {}
@@ -181,7 +247,7 @@ QString FirstSheetPath(zip_t* z, const QString& path, ReadControl* control)
 {
     QString id;
     {
-        EntryReader workbook(z, path, QStringLiteral("xl/workbook.xml"), control);
+        EntryReader workbook(z, path, QStringLiteral("xl/workbook.xml"), kMaxWorkbookPartBytes, control);
         if (!workbook.exists())
             Fail(path, QStringLiteral("it holds no workbook"));
         for (auto t = workbook.next(); t != QXmlStreamReader::EndDocument; t = workbook.next()) {
@@ -194,7 +260,7 @@ QString FirstSheetPath(zip_t* z, const QString& path, ReadControl* control)
             }
         }
     }
-    EntryReader rels(z, path, QStringLiteral("xl/_rels/workbook.xml.rels"), control);
+    EntryReader rels(z, path, QStringLiteral("xl/_rels/workbook.xml.rels"), kMaxWorkbookPartBytes, control);
     if (!id.isEmpty() && rels.exists()) {
         for (auto t = rels.next(); t != QXmlStreamReader::EndDocument; t = rels.next()) {
             if (t != QXmlStreamReader::StartElement || rels.xml().name() != u"Relationship")
@@ -209,10 +275,10 @@ QString FirstSheetPath(zip_t* z, const QString& path, ReadControl* control)
     return QStringLiteral("xl/worksheets/sheet1.xml");
 }
 
-SharedStrings ReadSharedStrings(zip_t* z, const QString& path, ReadControl* control)
+SharedStrings ReadSharedStrings(zip_t* z, const QString& path, ReadControl* control, PartsProgress progress)
 {
     SharedStrings strings;
-    EntryReader reader(z, path, QStringLiteral("xl/sharedStrings.xml"), control);
+    EntryReader reader(z, path, kSharedStringsPart, kMaxSharedStringsBytes, control, progress);
     if (!reader.exists())
         return strings;
     QString text;
@@ -288,11 +354,15 @@ int64_t ReadXlsxRows(const QString& path, const RowVisitor& visit, const XlsxRea
 {
     try {
         const Archive archive = OpenArchive(path);
-        const SharedStrings shared = ReadSharedStrings(archive.get(), path, how.control);
         const QString sheetPath = FirstSheetPath(archive.get(), path, how.control);
+        // Progress runs through the shared strings and then the worksheet.
+        const int64_t sharedBytes = DeclaredSize(archive.get(), kSharedStringsPart);
+        const int64_t total = sharedBytes + DeclaredSize(archive.get(), sheetPath);
+        const SharedStrings shared = ReadSharedStrings(archive.get(), path, how.control, {how.control, 0, total});
         if (Cancelled(how.control))
             return 0;
-        EntryChunks pieces(archive.get(), path, sheetPath, how.control, true);
+        EntryChunks pieces(archive.get(), path, sheetPath, kMaxWorksheetBytes, how.control,
+                           {how.control, sharedBytes, total});
         if (how.fast) {
             SheetScan scan(shared, visit, how.columns);
             return ReadWithScan(path, pieces, scan, how.control);

@@ -2,10 +2,11 @@
 
 #include "CommRecord.h"
 #include "Errors.h"
+#include "RegularFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -117,20 +118,6 @@ std::vector<uint8_t> LineToRecord(const QByteArray& line)
     return record;
 }
 
-// What a path names when it is not a regular file, for the refusal.
-static QString NotARegularFile(mode_t mode)
-{
-    if (S_ISDIR(mode))
-        return QStringLiteral("it is a folder, not a file");
-    if (S_ISFIFO(mode))
-        return QStringLiteral("it is a named pipe (FIFO), not a file");
-    if (S_ISCHR(mode) || S_ISBLK(mode))
-        return QStringLiteral("it is a device, not a file");
-    if (S_ISSOCK(mode))
-        return QStringLiteral("it is a socket, not a file");
-    return QStringLiteral("it is not a regular file");
-}
-
 bool ImageReader::open(const QString& fileName)
 {
     close();
@@ -139,76 +126,84 @@ bool ImageReader::open(const QString& fileName)
         error_ = QStringLiteral("no file has been chosen");
         return false;
     }
-    // Only a regular file is opened. A named pipe would block the open until
-    // a writer comes (and the thread with it, out of reach of Ctrl-C), and
-    // opening a device can act on it (a serial line raises its control
-    // lines): both are refused from their status without being opened. The
-    // open itself does not wait (O_NONBLOCK), so a path swapped for a pipe
-    // in between is refused from the opened file's status instead.
-    const QByteArray path = QFile::encodeName(fileName);
+    const int fd = OpenRegularFile(fileName, error_);
+    if (fd < 0)
+        return false;
     struct stat status = {};
-    if (::stat(path.constData(), &status) != 0) {
+    if (::fstat(fd, &status) != 0) {
         error_ = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
-    if (!S_ISREG(status.st_mode)) {
-        error_ = NotARegularFile(status.st_mode);
-        return false;
-    }
-    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        error_ = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        error_ = NotARegularFile(status.st_mode);
         ::close(fd);
         return false;
     }
-    if (!file_.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        error_ = file_.errorString();
-        ::close(fd);
-        return false;
+    // Read to its end, but never past the limit: a file larger than that is
+    // not read at all, and one that grows past it while being read is
+    // dropped.
+    QByteArray bytes;
+    bool tooLarge = status.st_size > kMaxImageBytes;
+    if (!tooLarge)
+        bytes.reserve(static_cast<qsizetype>(status.st_size) + 1);
+    char block[65536];
+    while (!tooLarge) {
+        const qint64 wanted = std::min<qint64>(sizeof block, kMaxImageBytes + 1 - bytes.size());
+        const ssize_t n = ::read(fd, block, static_cast<size_t>(wanted));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error_ = QString::fromLocal8Bit(std::strerror(errno));
+            ::close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        bytes.append(block, n);
+        tooLarge = bytes.size() > kMaxImageBytes;
     }
+    ::close(fd);
+    open(tooLarge ? QByteArray() : bytes);
+    tooLarge_ = tooLarge;
     return true;
+}
+
+void ImageReader::open(const QByteArray& bytes)
+{
+    close();
+    bytes_ = bytes;
+    open_ = true;
 }
 
 void ImageReader::close()
 {
-    if (file_.isOpen())
-        file_.close();
+    bytes_.clear();
+    position_ = 0;
     lineNumber_ = 0;
+    lineCut_ = false;
+    tooLarge_ = false;
+    open_ = false;
 }
 
 QByteArray ImageReader::nextLine()
 {
     ++lineNumber_;
     lineCut_ = false;
-    QByteArray line;
-    char c = 0;
-    while (file_.getChar(&c)) {
-        if (c == '\n')
-            return line;
-        if (c == '\r') {
-            char next = 0;
-            if (file_.peek(&next, 1) == 1 && next == '\n')
-                file_.getChar(&next);
-            return line;
-        }
-        if (line.size() < kMaxLineKept)
-            line.append(c);
-        else
-            lineCut_ = true;
-    }
+    if (atEnd())
+        return {};
+    const char* data = bytes_.constData();
+    const qsizetype size = bytes_.size();
+    qsizetype end = position_;
+    while (end < size && data[end] != '\n' && data[end] != '\r')
+        ++end;
+    const qsizetype length = end - position_;
+    lineCut_ = length > kMaxLineKept;
+    QByteArray line(data + position_, std::min(length, kMaxLineKept));
+    position_ = end;
+    if (position_ < size && data[position_++] == '\r' && position_ < size && data[position_] == '\n')
+        ++position_;
     return line;
 }
 
-void OpenImage()
+void OpenImage(const QByteArray& checked)
 {
-    if (!CurrentImage.open(DlgFileName)) {
-        throw EInOutError(
-            QStringLiteral("Cannot open the firmware image \"%1\": %2").arg(DlgFileName, CurrentImage.errorString()));
-    }
+    CurrentImage.open(checked);
     ImageOpen = 1;
     RecordIndex = 0;
 }

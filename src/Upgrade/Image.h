@@ -1,11 +1,10 @@
 // The firmware image of the Device Upgrade tab: the naming rule that yields
 // the dev firmware's version and type from the file name, the conversion of
-// one text line into a binary image record, and the reader through which the
-// upgrade run takes the image one line at a time.
+// one text line into a binary image record, and the reader that takes the
+// image in once and hands it over one line at a time.
 #pragma once
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 #include <cstdint>
 #include <vector>
@@ -48,37 +47,52 @@ QString PrintableBytes(const QByteArray& bytes);
 // The same conversion; a line that does not convert raises EConvertError.
 std::vector<uint8_t> LineToRecord(const QByteArray& line);
 
-// A text file read line by line. Lines end at CR, LF or CR LF; the line
-// ending is not part of the line. At end of file every read gives "".
-// Characters beyond kMaxLineKept of a line are read past and dropped: a
-// record needs at most 521, the rest of a line is ignored anyway, and a
-// file that is no text cannot make one line eat the memory.
+// Far beyond the Intel-HEX text of any flash the pack can hold (a 16 MiB
+// flash gives about 45 MiB): a larger file is not read in, and the image
+// check refuses it.
+constexpr qint64 kMaxImageBytes = qint64(256) << 20;
+
+// An image's text, read line by line. The file is read in once, whole, and
+// the lines come from that copy: what is checked and what is sent are the
+// same bytes whatever happens to the file meanwhile. Lines end at CR, LF or
+// CR LF; the line ending is not part of the line. At the end every read
+// gives "". Characters beyond kMaxLineKept of a line are passed over: a
+// record needs at most 521, the rest of a line is ignored anyway.
 class ImageReader {
 public:
     static constexpr qsizetype kMaxLineKept = 4096;
 
-    // Opens `fileName` from its first line; on failure returns false and
-    // leaves the reason in errorString(). Anything but a regular file (a
-    // folder, a named pipe, a device) is refused without being opened, and
-    // the open never waits.
+    // Reads `fileName` in; on failure returns false and leaves the reason
+    // in errorString(). Anything but a regular file (a folder, a named pipe,
+    // a device) is refused without being opened, and the open never waits.
+    // A file larger than kMaxImageBytes is not read: it opens with no lines
+    // and tooLarge().
     bool open(const QString& fileName);
+    // Reads the lines of `bytes`, an image already in memory.
+    void open(const QByteArray& bytes);
     void close();
-    bool isOpen() const { return file_.isOpen(); }
+    bool isOpen() const { return open_; }
+    // The whole text read in.
+    const QByteArray& bytes() const { return bytes_; }
     QByteArray nextLine();
     // True when the line last returned was longer than kMaxLineKept.
     bool lineCut() const { return lineCut_; }
+    bool tooLarge() const { return tooLarge_; }
     // True when no further line can be read.
-    bool atEnd() const { return !file_.isOpen() || file_.atEnd(); }
+    bool atEnd() const { return !open_ || position_ >= bytes_.size(); }
     // Number of the line last returned (1 for the first), counting the
-    // empty reads at end of file too.
+    // empty reads at the end too.
     int lineNumber() const { return lineNumber_; }
     QString errorString() const { return error_; }
 
 private:
-    QFile file_;
+    QByteArray bytes_;
+    qsizetype position_ = 0;
     QString error_;
     int lineNumber_ = 0;
     bool lineCut_ = false;
+    bool tooLarge_ = false;
+    bool open_ = false;
 };
 
 // The file name last chosen in the open dialog. Everything that opens or
@@ -88,16 +102,16 @@ extern QString DlgFileName;
 // 1 while the upgrade run holds the image open.
 extern uint8_t ImageOpen;
 
-// Opens the image named by DlgFileName from its first line and sets
-// ImageOpen; RecordIndex starts again at 0. Raises EInOutError when the file
-// cannot be opened.
-void OpenImage();
-// Next line of the open image; "" at end of file. Raises EInOutError when
-// no image is open.
+// Starts the run's reading of `checked`, the image text that was checked
+// before the run, from its first line and sets ImageOpen; RecordIndex
+// starts again at 0. The file is not read again: the run sends these bytes.
+void OpenImage(const QByteArray& checked);
+// Next line of the open image; "" at its end. Raises EInOutError when no
+// image is open.
 QByteArray NextImageLine();
 // Line number of the line last read from the open image.
 int ImageLineNumber();
-// Clears ImageOpen and closes the file.
+// Clears ImageOpen and lets go of the image.
 void CloseImage();
 
 } // namespace bms

@@ -2,7 +2,6 @@
 
 #include "Image.h"
 
-#include <QFileInfo>
 #include <map>
 #include <vector>
 
@@ -10,9 +9,6 @@ namespace bms {
 
 namespace {
 
-// Far beyond the Intel-HEX text of any flash the pack can hold (a 16 MiB
-// flash gives about 45 MiB); a larger file is not read through.
-constexpr qint64 kMaxImageBytes = qint64(256) << 20;
 // A firmware image fills a few address ranges; one scattered over more is
 // no image, and the ranges are held in memory while the check runs.
 constexpr size_t kMaxAddressRanges = 100000;
@@ -129,11 +125,38 @@ QString Refused(const QString& what)
     return QStringLiteral("Firmware image refused: %1. Nothing was sent to the device.").arg(what);
 }
 
+QString TooLarge(const QString& fileName)
+{
+    return Refused(QStringLiteral("\"%1\" is larger than %2 MiB and cannot be a firmware image")
+                       .arg(fileName)
+                       .arg(kMaxImageBytes >> 20));
+}
+
 } // namespace
 
 ImageCheckResult CheckImage(const QString& fileName, bool devFirmware)
 {
+    ImageReader reader;
+    const bool opened = reader.open(fileName);
+    if (opened && !reader.tooLarge())
+        return CheckImageText(reader.bytes(), devFirmware, fileName);
     ImageCheckResult result;
+    result.fileName = fileName;
+    result.devFirmware = devFirmware;
+    if (opened)
+        result.problem = TooLarge(fileName);
+    else if (fileName.isEmpty())
+        result.problem = QStringLiteral("No firmware image has been chosen.");
+    else
+        result.problem = QStringLiteral("Cannot open the firmware image \"%1\": %2.").arg(fileName, reader.errorString());
+    return result;
+}
+
+ImageCheckResult CheckImageText(const QByteArray& image, bool devFirmware, const QString& fileName)
+{
+    ImageCheckResult result;
+    result.fileName = fileName;
+    result.devFirmware = devFirmware;
     const auto refuse = [&](int line, int column, const QString& what) {
         result.line = line;
         result.column = column;
@@ -141,19 +164,17 @@ ImageCheckResult CheckImage(const QString& fileName, bool devFirmware)
                                             : QStringLiteral("line %1: %2").arg(line).arg(what));
         return result;
     };
+    if (image.size() > kMaxImageBytes) {
+        result.problem = TooLarge(fileName);
+        return result;
+    }
+    // An editor's byte order mark: the pack would get it in front of the
+    // first record.
+    if (image.startsWith("\xEF\xBB\xBF"))
+        return refuse(1, 1, QStringLiteral("the file starts with a UTF-8 byte order mark (EF BB BF); an Intel-HEX "
+                                           "image is plain text without one"));
     ImageReader reader;
-    if (!reader.open(fileName)) {
-        result.problem = fileName.isEmpty()
-            ? QStringLiteral("No firmware image has been chosen.")
-            : QStringLiteral("Cannot open the firmware image \"%1\": %2.").arg(fileName, reader.errorString());
-        return result;
-    }
-    if (QFileInfo(fileName).size() > kMaxImageBytes) {
-        result.problem = Refused(QStringLiteral("\"%1\" is larger than %2 MiB and cannot be a firmware image")
-                                     .arg(fileName)
-                                     .arg(kMaxImageBytes >> 20));
-        return result;
-    }
+    reader.open(image);
     const int maxData = MaxRecordData(devFirmware);
     std::vector<uint8_t> record;
     AddressRanges written;
@@ -219,6 +240,7 @@ ImageCheckResult CheckImage(const QString& fileName, bool devFirmware)
         return refuse(lastLine + 1, 0, QStringLiteral("the image has no end-of-file record (:00000001FF)"));
     if (!data)
         return refuse(endLine, 0, QStringLiteral("the image holds no data record: nothing would be written"));
+    result.image = image;
     return result;
 }
 

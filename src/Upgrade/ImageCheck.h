@@ -3,11 +3,18 @@
 // pack has been rebooted and erased) is refused up front.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace bms {
 
 struct ImageCheckResult {
+    // The file checked, and its text as it was read for the check. The
+    // upgrade run sends these bytes, never the file read again.
+    QString fileName;
+    QByteArray image;
+    // The target the image was checked for.
+    bool devFirmware = false;
     // Empty when the image can be sent; otherwise the reason, naming the
     // line and column.
     QString problem;
@@ -35,6 +42,11 @@ struct ImageCheckResult {
 // record stays inside the 64 KiB its 16-bit offset addresses (offset plus
 // length at most 0x10000), where readers that wrap and readers that carry
 // would put its bytes in different places.
+//
+// The file is read in once, whole (see ImageReader); a file that starts with
+// a UTF-8 byte order mark is refused as such.
 ImageCheckResult CheckImage(const QString& fileName, bool devFirmware);
+// The same check of an image's text already read in from `fileName`.
+ImageCheckResult CheckImageText(const QByteArray& image, bool devFirmware, const QString& fileName);
 
 } // namespace bms

@@ -38,7 +38,7 @@ constexpr int kResendAfterDeadlines = 5;
 
 std::vector<uint8_t> RecordBuf; // the image record being sent
 std::vector<uint8_t> PacketBuf; // record index and record (dev firmware)
-int ImageRecords = 0;           // records of the image checked at Start
+ImageCheckResult RunImage;      // the image checked at Start: the run sends its bytes
 bool BootLoaderEntered = false; // the main board has answered from its boot loader
 bool RecordUnanswered = false;  // a dev-firmware record waits for its answer
 int RecordDeadlines = 0;        // deadlines it has passed
@@ -205,10 +205,10 @@ void DeviceRebooting()
 
 void Erase()
 {
-    OpenImage();
+    OpenImage(RunImage.image);
     App.ui->clearMemo(QStringLiteral("mmo2"));
     RecordIndex = 0;
-    ProgressStart(ImageRecords);
+    ProgressStart(RunImage.records);
     App.tmr4->setEnabled(false);
     BuildRequest(cmd_write_fw_info);
     Say(QStringLiteral("Erase Flash!"));
@@ -316,7 +316,7 @@ void StartRun()
     BootLoaderEntered = false;
     CloseImage();
     Say(QStringLiteral("Start Rebooting!"));
-    ProgressStart(ImageRecords);
+    ProgressStart(RunImage.records);
     // The transfer's answers are handed on as soon as they are in.
     TransferReads(true);
 
@@ -334,9 +334,10 @@ void StartRun()
     RestartWatchdog(100);
 }
 
-} // namespace
-
-void upbtnClick()
+// "Upgrade" pressed; `given` is an image the caller has read and checked,
+// else the file DlgFileName names is read in and checked now. The run sends
+// the checked bytes: the file is not read again.
+void PressUpgrade(const ImageCheckResult* given)
 {
     if (UpgradeActive)
         return;
@@ -347,7 +348,13 @@ void upbtnClick()
         return;
     }
     const bool dev = DevFirmwareMode == 1;
-    const ImageCheckResult check = CheckImage(DlgFileName, dev);
+    ImageCheckResult check;
+    if (!given)
+        check = CheckImage(DlgFileName, dev);
+    else if (given->ok() && given->devFirmware != dev)
+        check = CheckImageText(given->image, dev, given->fileName);
+    else
+        check = *given;
     if (!check.ok()) {
         qCWarning(lcUpgrade) << check.problem;
         // Nothing of an earlier run belongs beside the refused file.
@@ -361,7 +368,7 @@ void upbtnClick()
     if (!App.ui->askYesNo(QStringLiteral("Warning"), QStringLiteral("Whether to restart the device and update?")))
         return;
     StopSampling();
-    ImageRecords = check.records;
+    RunImage = std::move(check);
 
     FirmwareReadBack* readBack = InstalledReadBack();
     if (readBack && !dev) {
@@ -375,6 +382,18 @@ void upbtnClick()
     if (readBack)
         readBack->cancel();
     StartRun();
+}
+
+} // namespace
+
+void upbtnClick()
+{
+    PressUpgrade(nullptr);
+}
+
+void upbtnClickChecked(const ImageCheckResult& checked)
+{
+    PressUpgrade(&checked);
 }
 
 void RunUpgradeStep(UpgradeStep step)
@@ -482,7 +501,7 @@ void ResetUpgradeRun()
         readBack->cancel();
     Rebooting = 0;
     WatchdogTicks = 0;
-    ImageRecords = 0;
+    RunImage = {};
     RecordRetries = kDefaultRecordRetries;
     BootLoaderEntered = false;
     RecordUnanswered = false;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "Hooks.h"
+#include "ImageCheck.h"
 
 #include <cstdint>
 
@@ -21,9 +22,15 @@ extern uint8_t WatchdogTicks; // watchdog expiries counted while Rebooting = 0
 constexpr int kDefaultRecordRetries = 2;
 void SetRecordRetries(int retries);
 
-// "Upgrade": refused with a message while the port is closed; checks the
-// image, asks for confirmation, stops sampling and starts the run.
+// "Upgrade": refused with a message while the port is closed; reads the
+// image DlgFileName names once and checks it, asks for confirmation, stops
+// sampling and starts the run, which sends the bytes that were checked.
 void upbtnClick();
+// "Upgrade" with an image the caller has read in and checked already (the
+// command line checks before it opens the port): the run sends exactly
+// `checked.image`, the file is not read again. An image checked for the
+// other target is checked again from the same bytes.
+void upbtnClickChecked(const ImageCheckResult& checked);
 // Watchdog expiry (tmr4.OnTimer).
 void tmr4Timer();
 // One step ordered by the pack (Hooks.upgradeStep). Does nothing while no

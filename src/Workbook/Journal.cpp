@@ -1,6 +1,7 @@
 #include "Journal.h"
 
 #include "FileSync.h"
+#include "RegularFile.h"
 #include "WorkbookError.h"
 
 #include <QByteArrayView>
@@ -17,6 +18,7 @@ namespace bms {
 namespace {
 
 constexpr char kMagic[] = "QBMS-WORKBOOK-JOURNAL 2";
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 
 QByteArray Escape(const QString& text)
 {
@@ -48,6 +50,13 @@ QString Unescape(const QByteArray& field)
         out += c;
     }
     return QString::fromUtf8(out);
+}
+
+// A line without the byte order mark an editor may have put in front.
+QByteArrayView WithoutBom(QByteArrayView line)
+{
+    const QByteArrayView bom(kUtf8Bom);
+    return line.startsWith(bom) ? line.sliced(bom.size()) : line;
 }
 
 QByteArray Number(double v) { return QByteArray::number(v, 'g', 17); }
@@ -242,6 +251,11 @@ public:
             if (lf) {
                 const size_t at = size_t(static_cast<const char*>(lf) - data);
                 line = QByteArrayView(data + begin_, qsizetype(at - begin_));
+                // CR LF ends a line too (the journal copied through an
+                // editor or a system that writes them); a CR inside a
+                // text is always written as \r.
+                if (line.endsWith('\r'))
+                    line.chop(1);
                 begin_ = at + 1;
                 return tooLong ? Line::TooLong : Line::Whole;
             }
@@ -281,14 +295,29 @@ private:
 
 } // namespace
 
+bool StartsAsJournal(QByteArrayView start)
+{
+    const QByteArrayView magic(kMagic);
+    // The number after the name is the format's version.
+    return WithoutBom(start).startsWith(magic.first(magic.indexOf(' ')));
+}
+
 std::unique_ptr<JournalContents> ReadJournal(const QString& path, ReadControl* control)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw EWorkbookError(QStringLiteral("Cannot read the workbook journal %1: %2").arg(path, file.errorString()));
+    QString error;
+    const int fd = OpenRegularFile(path, error);
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0) {
+            error = file.errorString();
+            ::close(fd);
+        }
+        throw EWorkbookError(QStringLiteral("Cannot read the workbook journal %1: %2").arg(path, error));
+    }
     LineReader lines(file, control);
     QByteArrayView line;
-    if (lines.next(line) != LineReader::Line::Whole || line.trimmed() != kMagic)
+    const bool read = lines.next(line) == LineReader::Line::Whole;
+    if (!read || WithoutBom(line).trimmed() != kMagic)
         throw EWorkbookError(QStringLiteral("%1 is not a workbook journal").arg(path));
 
     auto contents = std::make_unique<JournalContents>();

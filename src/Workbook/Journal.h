@@ -4,7 +4,8 @@
 // turned back into a sheet by ReadJournal.
 //
 // Format (UTF-8, one record a line, fields separated by tabs; tab, line feed,
-// carriage return and backslash inside texts written as \t \n \r \\):
+// carriage return and backslash inside texts written as \t \n \r \\; the
+// reader takes CR LF line ends and a byte order mark in front as well):
 //   QBMS-WORKBOOK-JOURNAL 2
 //   caption <text>
 //   width * <w>            width of every column
@@ -20,6 +21,7 @@
 #include "ReadControl.h"
 #include "Sheet.h"
 
+#include <QByteArrayView>
 #include <QString>
 #include <cstdio>
 #include <memory>
@@ -80,6 +82,10 @@ struct JournalContents {
 constexpr qsizetype kMaxJournalLineBytes = qsizetype(1) << 20;
 constexpr int kMaxJournalColumns = 256;
 constexpr int64_t kMaxJournalSheetBytes = int64_t(3) << 29;
+
+// The first bytes of a file begin a journal (a UTF-8 byte order mark may come
+// before its first line).
+bool StartsAsJournal(QByteArrayView start);
 
 // Rebuilds the sheet written to a journal. Throws EWorkbookError when the file
 // cannot be read, is not a journal or is past the limits above. With a

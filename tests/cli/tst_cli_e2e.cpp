@@ -44,10 +44,12 @@ struct CliRun {
 };
 
 // How the process is started: its stdout into a file, and what the child
-// does before it runs the program (close stdout, limit file sizes).
+// does before it runs the program (close stdout, limit file sizes); what
+// the test does every 10 ms while it runs.
 struct CliStart {
     QString stdoutFile;
     std::function<void()> inChild;
+    std::function<void()> whileRunning;
 };
 
 CliRun RunCli(const QStringList& args, int timeoutMs = 60000, const CliStart& how = {})
@@ -62,7 +64,9 @@ CliRun RunCli(const QStringList& args, int timeoutMs = 60000, const CliStart& ho
     p.start(QStringLiteral(BMS_CLI), args);
     p.closeWriteChannel();
     CliRun run;
-    if (!p.waitForFinished(timeoutMs)) {
+    while (how.whileRunning && clock.elapsed() < timeoutMs && !p.waitForFinished(10))
+        how.whileRunning();
+    if (!p.waitForFinished(std::max<qint64>(0, timeoutMs - clock.elapsed()))) {
         p.kill();
         p.waitForFinished();
     }
@@ -417,14 +421,14 @@ TEST_F(CliE2e, infoAndReadGiveFirmwareVersionsAndProtocolType)
 TEST_F(CliE2e, outputThatCannotBeWrittenExitsFourSayingWhatIsSafe)
 {
     startPack();
-    const CliRun full = cli({QStringLiteral("info")}, 60000, {QStringLiteral("/dev/full"), {}});
+    const CliRun full = cli({QStringLiteral("info")}, 60000, {QStringLiteral("/dev/full"), {}, {}});
     EXPECT_EQ(full.code, 4) << full.why();
     EXPECT_TRUE(full.err.contains("Cannot write to standard output: No space left on device")) << full.why();
 
     // A closed stdout would hand its number to the serial port: refused
     // before anything is sent.
     startPack();
-    const CliRun closed = cli({QStringLiteral("info")}, 60000, {{}, [] { ::close(STDOUT_FILENO); }});
+    const CliRun closed = cli({QStringLiteral("info")}, 60000, {{}, [] { ::close(STDOUT_FILENO); }, {}});
     EXPECT_EQ(closed.code, 4) << closed.why();
     EXPECT_TRUE(closed.err.contains("standard output is closed")) << closed.why();
     EXPECT_TRUE(pack->requests().empty());
@@ -438,7 +442,7 @@ TEST_F(CliE2e, outputThatCannotBeWrittenExitsFourSayingWhatIsSafe)
                                60000, {{}, [] {
                                            const rlimit limit{3000, 3000};
                                            ::setrlimit(RLIMIT_FSIZE, &limit);
-                                       }});
+                                       }, {}});
     EXPECT_EQ(limited.code, 4) << limited.why();
     EXPECT_EQ(limited.last().value("error").toObject().value("kind").toString(), QStringLiteral("io"));
     EXPECT_LT(limited.last().value("rotations").toInt(), 30);
@@ -552,13 +556,25 @@ TEST_P(CliUpgrade, objcopyImageArrivesByteForByte)
     ImageFiles files;
     const QByteArray image = MakeObjcopyImage(files, QStringLiteral("fw_01020304ABCD.hex"), 4000, 0x0800F000);
     ASSERT_FALSE(image.isEmpty()) << "objcopy failed";
+    // Another build overwrites the file as soon as the run talks to the
+    // pack, after the check and before the first record: the pack gets the
+    // image that was checked.
+    const QByteArray other = MakeObjcopyImage(files, QStringLiteral("other.hex"), 4000, 0x08020000);
+    const sim::Target target = dev ? sim::Target::DevFirmware : sim::Target::MainBoard;
+    bool replaced = false;
+    CliStart how;
+    how.whileRunning = [&] {
+        if (!replaced && !pack->requests().empty())
+            replaced = !files.write(QStringLiteral("fw_01020304ABCD.hex"), other).isEmpty();
+    };
     startPack();
     const CliRun run = cli({QStringLiteral("--json"), QStringLiteral("--yes"), QStringLiteral("upgrade"),
                             QStringLiteral("--target"), dev ? QStringLiteral("dev") : QStringLiteral("main"),
-                            files.path(QStringLiteral("fw_01020304ABCD.hex"))});
+                            files.path(QStringLiteral("fw_01020304ABCD.hex"))},
+                           60000, how);
     ASSERT_EQ(run.code, 0) << run.why();
-    const sim::Target target = dev ? sim::Target::DevFirmware : sim::Target::MainBoard;
-    EXPECT_EQ(QByteArray::fromStdString(pack->imageHex(target, "\r\n")), image);
+    EXPECT_TRUE(replaced);
+    EXPECT_EQ(pack->imageHex(target, "\r\n"), image.toStdString());
     const QJsonObject o = run.last();
     EXPECT_EQ(o.value("ending").toString(),
               dev ? QStringLiteral("Writed firmware information successfully!") : QStringLiteral("Upgrade Complete!"));

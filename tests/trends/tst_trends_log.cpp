@@ -12,12 +12,18 @@
 #include "XlsxRows.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <cmath>
+#include <fcntl.h>
+#include <future>
 #include <limits>
 #include <string>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zip.h>
 
 using namespace bms;
 using namespace bms::trends;
@@ -92,13 +98,23 @@ TEST(DataLogTest, aLogWrittenByTheToolPlotsTheValuesItHolds)
     QTemporaryDir dir;
     const std::vector<LoggedRow> rows = Rows();
     for (bool bsi : {false, true}) {
-        for (bool journal : {false, true}) {
+        // The .xlsx, the journal, and the journal as an editor on another
+        // system saves it (a byte order mark in front, CR LF line ends).
+        for (int kind : {0, 1, 2}) {
+            const bool journal = kind > 0;
             const Sheet sheet = LogSheet(rows, bsi);
-            const QString path = dir.filePath(QStringLiteral("log-%1-%2").arg(bsi).arg(journal));
+            const QString path = dir.filePath(QStringLiteral("log-%1-%2").arg(bsi).arg(kind));
             if (journal)
                 WriteJournal(sheet, path);
             else
                 WriteXlsx(sheet, path);
+            if (kind == 2) {
+                QFile file(path);
+                ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+                const QByteArray edited = "\xEF\xBB\xBF" + file.readAll().replace("\n", "\r\n");
+                file.seek(0);
+                file.write(edited);
+            }
             const LoadedLog log = LoadDataLog(path);
             SCOPED_TRACE(path.toStdString());
             EXPECT_EQ(log.journal, journal);
@@ -346,6 +362,120 @@ TEST(DataLogTest, rowsWhoseTimeOrValuesAreNoNumbersAreSkippedAndCounted)
     EXPECT_EQ(reader.skipped(), 9);
     EXPECT_EQ(reader.samples(), 2);
     EXPECT_EQ(QDateTime::fromMSecsSinceEpoch(store.lastTime()), QDateTime(QDate(2026, 3, 15), QTime(12, 0)));
+}
+
+namespace {
+
+// Writes the tool's data log of `rows` rows, then changes its worksheet's
+// XML with `edit` and adds `shared` as its shared strings.
+void CraftXlsx(const QString& path, int rows, const std::function<void(std::string&)>& edit, const std::string& shared)
+{
+    std::vector<LoggedRow> logged = Rows();
+    while (int(logged.size()) < rows)
+        logged.push_back({logged.back().pack, logged.back().when.addSecs(1)});
+    WriteXlsx(LogSheet(logged, false), path);
+    int error = 0;
+    zip_t* z = zip_open(QFile::encodeName(path).constData(), 0, &error);
+    ASSERT_TRUE(z);
+    const char* const sheet = "xl/worksheets/sheet1.xml";
+    std::string xml;
+    zip_file_t* f = zip_fopen(z, sheet, 0);
+    char buffer[65536];
+    for (zip_int64_t n; f && (n = zip_fread(f, buffer, sizeof buffer)) > 0;)
+        xml.append(buffer, size_t(n));
+    zip_fclose(f);
+    edit(xml);
+    zip_source_t* source = zip_source_buffer(z, xml.data(), xml.size(), 0);
+    ASSERT_EQ(zip_file_replace(z, zip_uint64_t(zip_name_locate(z, sheet, 0)), source, 0), 0);
+    const std::string strings = std::string("<sst xmlns=\"") + kMainNamespace + "\">" + shared + "</sst>";
+    ASSERT_GE(zip_file_add(z, "xl/sharedStrings.xml", zip_source_buffer(z, strings.data(), strings.size(), 0), 0), 0);
+    ASSERT_EQ(zip_close(z), 0);
+}
+
+} // namespace
+
+// A part that inflates far beyond its compressed size is refused before it
+// is read, naming the part; the progress runs through the shared strings
+// before the worksheet.
+TEST(DataLogTest, inflatedPartsAreRefusedAtOnceAndSharedStringsCountInTheProgress)
+{
+    QTemporaryDir dir;
+    const QString spaces = dir.filePath(QStringLiteral("spaces.xlsx")), many = dir.filePath(QStringLiteral("many.xlsx"));
+    CraftXlsx(spaces, 6, [](std::string& xml) { xml.insert(xml.find("<sheetData"), std::string(16 << 20, ' ')); }, {});
+    std::string x;
+    for (int i = 0; i < 1'000'000; ++i)
+        x += "<si><t>x</t></si>";
+    CraftXlsx(many, 6, [](std::string&) {}, x);
+    for (const auto& [path, part] : {std::pair{spaces, "xl/worksheets/sheet1.xml"}, std::pair{many, "xl/sharedStrings.xml"}}) {
+        QElapsedTimer clock;
+        clock.start();
+        try {
+            LoadDataLog(path);
+            ADD_FAILURE() << part << " was read";
+        } catch (const EInOutError& e) {
+            EXPECT_TRUE(e.message().contains(QStringLiteral("its part %1 decompresses to more than 100 times").arg(part)))
+                << e.message().toStdString();
+        }
+        EXPECT_LT(clock.elapsed(), 500) << part;
+    }
+
+    // Shared strings (random texts) about as large as the worksheet: when
+    // the first row comes, half of the reading is done.
+    std::string texts;
+    uint32_t r = 1;
+    for (int i = 0; i < 100'000; ++i) {
+        texts += "<si><t>";
+        for (int c = 0; c < 24; ++c, r = r * 1103515245u + 12345u)
+            texts += char('a' + (r >> 16) % 26);
+        texts += "</t></si>";
+    }
+    const QString log = dir.filePath(QStringLiteral("shared.xlsx"));
+    CraftXlsx(log, 1400, [](std::string&) {}, texts);
+    ReadControl control;
+    int firstRow = -1;
+    ReadXlsxRows(log, [&](int, const std::vector<CellValue>&) {
+        if (firstRow < 0)
+            firstRow = control.permille.load();
+    }, {&control, true});
+    EXPECT_GT(firstRow, 400);
+    EXPECT_LT(firstRow, 700);
+}
+
+// Only a regular file, or a link to one, is opened: a named pipe (which
+// would hold the read until a writer comes) or a link to a device is
+// refused at once.
+TEST(DataLogTest, onlyRegularFilesAreOpened)
+{
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QStringLiteral("log.xlsx")), fifo = dir.filePath(QStringLiteral("pipe.xlsx")),
+                  zero = dir.filePath(QStringLiteral("zero.journal")), link = dir.filePath(QStringLiteral("link.xlsx"));
+    WriteXlsx(LogSheet(Rows(), false), log);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), zero));
+    ASSERT_TRUE(QFile::link(log, link));
+    const std::pair<QString, const char*> cases[] = {
+        {fifo, "it is a named pipe (FIFO), not a file"}, {zero, "it is a device, not a file"}, {link, nullptr}};
+    for (const auto& [path, refusal] : cases) {
+        SCOPED_TRACE(path.toStdString());
+        std::future<QString> outcome = std::async(std::launch::async, [path = path] {
+            try {
+                return QString::number(LoadDataLog(path).samples);
+            } catch (const EInOutError& e) {
+                return e.message();
+            }
+        });
+        if (outcome.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            ADD_FAILURE() << "still reading after 5 s";
+            // Lets a read that waits in the pipe's open go on.
+            const int writer = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0)
+                ::close(writer);
+        }
+        const QString said = outcome.get();
+        EXPECT_EQ(said.toStdString(), (refusal ? QStringLiteral("Cannot read %1: %2").arg(path, QLatin1String(refusal))
+                                               : QString::number(Rows().size()))
+                                          .toStdString());
+    }
 }
 
 TEST(DataLogTest, otherFilesAreRefused)

@@ -182,6 +182,40 @@ TEST_P(UpgradeE2eTest, lostOrCorruptedAnswerIsResentOrLeavesTheBoardReadyForARer
     }
 }
 
+// The image is read once, checked, and exactly those bytes are sent. A file
+// overwritten in place during the run (another build right after the check;
+// a broken one, whose records the check would refuse, half-way through the
+// transfer) changes nothing of what reaches the pack.
+TEST_P(UpgradeE2eTest, imageRewrittenDuringTheRunIsNotSent)
+{
+    for (const bool broken : {false, true}) {
+        SCOPED_TRACE(broken ? "a broken image during the transfer" : "another build right after the check");
+        start();
+        QByteArray other = MakeObjcopyImage(files, QStringLiteral("other.hex"), 6000, 0x08020000);
+        ASSERT_FALSE(other.isEmpty()) << "objcopy failed";
+        if (broken) {
+            QList<QByteArray> wrong = other.split('\n');
+            for (QByteArray& line : wrong) {
+                const QByteArray record = line.trimmed();
+                if (record.size() >= 11 && record.mid(7, 2) == "00")
+                    line = record.chopped(2) + QByteArray::number((record.right(2).toInt(nullptr, 16) + 1) & 0xFF, 16)
+                                                   .rightJustified(2, '0')
+                                                   .toUpper()
+                        + '\r';
+            }
+            other = wrong.join('\n');
+            ASSERT_TRUE(WaitUntil([] { return RecordIndex >= 20; }, 10000));
+        }
+        files.write(QStringLiteral("fw_01020304ABCD.hex"), other);
+        ASSERT_TRUE(waitForLabel(dev() ? "Writed firmware information successfully!" : "Upgrade Complete!"))
+            << lbl35().toStdString();
+        EXPECT_EQ(QByteArray::fromStdString(linked->pack.imageHex(target(), "\r\n")), image);
+        EXPECT_EQ(app.host.memos[QStringLiteral("mmo2")].size(), lines.size());
+        EXPECT_TRUE(app.host.errors.isEmpty()) << app.host.errors.join(QLatin1Char('\n')).toStdString();
+        linked.reset();
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(BothTargets, UpgradeE2eTest, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "devFirmware" : "mainBoard"; });
 

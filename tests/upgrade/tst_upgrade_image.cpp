@@ -80,6 +80,7 @@ TEST(ImageReader, linesEndAtCrLfOrCrLfAndEndOfFileGivesEmptyLines)
     const QString path = files.write(QStringLiteral("a.hex"), ":A\r\n:B\n:C\r:D");
     ImageReader reader;
     ASSERT_TRUE(reader.open(path));
+    EXPECT_EQ(reader.bytes(), QByteArray(":A\r\n:B\n:C\r:D"));
     EXPECT_EQ(reader.nextLine(), QByteArray(":A"));
     EXPECT_EQ(reader.nextLine(), QByteArray(":B"));
     EXPECT_EQ(reader.nextLine(), QByteArray(":C"));
@@ -101,29 +102,28 @@ TEST(ImageReader, overlongLineKeepsItsRecordAndTheNextLineStaysIntact)
     EXPECT_EQ(reader.nextLine(), QByteArray(":00000001FE"));
 }
 
-TEST(ImageFile, openingAMissingFileRaisesTheInputOutputErrorAndLeavesTheFlagClear)
+TEST(ImageFile, readingWithoutAnOpenImageRaisesTheInputOutputErrorAndAMissingFileDoesNotOpen)
 {
     ImageFiles files;
-    DlgFileName = files.path(QStringLiteral("missing.hex"));
-    ImageOpen = 0;
-    EXPECT_THROW(OpenImage(), EInOutError);
+    ImageReader reader;
+    EXPECT_FALSE(reader.open(files.path(QStringLiteral("missing.hex"))));
+    EXPECT_FALSE(reader.errorString().isEmpty());
+    CloseImage();
     EXPECT_EQ(ImageOpen, 0);
     EXPECT_THROW(NextImageLine(), EInOutError);
-    DlgFileName.clear();
 }
 
 TEST(ImageFile, reopeningStartsAgainFromTheFirstLine)
 {
     ImageFiles files;
-    DlgFileName = files.write(QStringLiteral("b.hex"), ":00000001FF\n:00000001FE\n");
-    OpenImage();
+    const QByteArray image = ":00000001FF\n:00000001FE\n";
+    OpenImage(image);
     EXPECT_EQ(ImageOpen, 1);
     EXPECT_EQ(NextImageLine(), QByteArray(":00000001FF"));
-    OpenImage();
+    OpenImage(image);
     EXPECT_EQ(NextImageLine(), QByteArray(":00000001FF"));
     CloseImage();
     EXPECT_EQ(ImageOpen, 0);
-    DlgFileName.clear();
 }
 
 class ImageCheckTest : public ::testing::Test {
@@ -160,7 +160,8 @@ TEST_F(ImageCheckTest, bytesOfABinaryFileAreShownEscapedInTheRefusal)
         {QByteArray(":\t1rest"), "column 2: '\\x091' is not"},
         {QByteArray(":\x00\x89rest", 7), "column 2: '\\x00\\x89' is not"},
         {QByteArray(":\\Zrest"), "column 2: '\\x5CZ' is not"},
-        {QByteArray("\xEF\xBB\xBF:00000001FF"), "column 1: a record starts with ':', not '\\xEF'"},
+        {QByteArray("\xEF\xBB:00000001FF"), "column 1: a record starts with ':', not '\\xEF'"},
+        {QByteArray("\xEF\xBB\xBF:00000001FF"), "column 1: the file starts with a UTF-8 byte order mark"},
     };
     for (const auto& [content, shown] : cases) {
         const ImageCheckResult result = check(content + "\n", false);
@@ -254,10 +255,9 @@ TEST_F(ImageCheckTest, namedPipesFoldersAndDevicesAreRefusedWithoutWaiting)
     for (const auto& [path, kind] : cases) {
         const ImageCheckResult r = CheckImage(path, false);
         EXPECT_TRUE(r.problem.contains(QLatin1String(kind))) << r.problem.toStdString();
-        DlgFileName = path;
-        EXPECT_THROW(OpenImage(), EInOutError);
+        ImageReader reader;
+        EXPECT_FALSE(reader.open(path));
     }
-    DlgFileName.clear();
 }
 
 TEST_F(ImageCheckTest, emptyLineBeforeTheEndIsRefusedForBothTargets)

@@ -13,6 +13,8 @@
 #include <QFile>
 #include <QProcess>
 #include <limits>
+#include <sys/stat.h>
+#include <tuple>
 
 using namespace bms;
 using namespace bms::test;
@@ -202,4 +204,76 @@ TEST_F(WorkbookJournal, recoveryWritesWhatASpreadsheetOpensWithoutRepairAndKeeps
         EXPECT_TRUE(d->cell(1, column).isEmpty()) << column;
     EXPECT_EQ(d->number(1, 8), 12);
     EXPECT_EQ(d->text(1, 9), "tab\tkept");
+}
+
+// A journal that went through an editor or another system (CR LF line ends,
+// a byte order mark in front) recovers as the tool wrote it, closed and
+// without a CR in its texts. Only a regular file, or a link to one, is read:
+// a named pipe or a link to a device is refused at once.
+TEST_F(WorkbookJournal, journalsFromElsewhereRecoverAndOnlyRegularFilesAreRead)
+{
+    const QString written = folder() + "/tool.journal";
+    {
+        std::unique_ptr<Journal> j = Journal::Create(written);
+        j->caption("Q-Serial-data");
+        j->cell(1, 1, CellValue::Number(12));
+        j->cell(1, 2, CellValue::Text("last text"));
+        ASSERT_TRUE(j->close());
+    }
+    QFile file(written);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray tool = file.readAll();
+    const QByteArray crlf = QByteArray(tool).replace("\n", "\r\n");
+    const std::pair<const char*, QByteArray> copies[] = {
+        {"crlf", crlf}, {"bom", "\xEF\xBB\xBF" + tool}, {"bom-crlf", "\xEF\xBB\xBF" + crlf}};
+    const auto recover = [](const QString& journal, const QString& out) {
+        QProcess p;
+        QElapsedTimer clock;
+        clock.start();
+        p.start(WORKBOOK_RECOVER, {journal, out});
+        if (!p.waitForFinished(10000))
+            p.kill();
+        p.waitForFinished();
+        return std::tuple{p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                          QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()), clock.elapsed()};
+    };
+    for (const auto& [name, bytes] : copies) {
+        SCOPED_TRACE(name);
+        const QString path = folder() + "/" + name + ".journal";
+        QFile copy(path);
+        ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
+        copy.write(bytes);
+        copy.close();
+        const std::unique_ptr<JournalContents> c = ReadJournal(path);
+        EXPECT_TRUE(c->complete);
+        EXPECT_EQ(c->badLines, 0);
+        EXPECT_EQ(c->caption, "Q-Serial-data");
+        EXPECT_EQ(c->sheet.cell(1, 2), CellValue::Text("last text"));
+        const auto [code, said, ms] = recover(path, folder() + "/" + name + ".xlsx");
+        EXPECT_EQ(code, 0) << said.toStdString();
+        EXPECT_FALSE(said.contains("not closed")) << said.toStdString();
+    }
+    QString error;
+    const std::optional<XlsxDump> d = ReadXlsx(folder() + "/bom-crlf.xlsx", &error);
+    ASSERT_TRUE(d) << error.toStdString();
+    EXPECT_EQ(d->text(1, 2), "last text");
+
+    const QString fifo = folder() + "/pipe.journal", zero = folder() + "/zero.journal",
+                  link = folder() + "/link.journal";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link("/dev/zero", zero));
+    ASSERT_TRUE(QFile::link(written, link));
+    const std::tuple<QString, int, const char*> cases[] = {
+        {fifo, 1, "it is a named pipe (FIFO), not a file"},
+        {zero, 1, "it is a device, not a file"},
+        {link, 0, "out.xlsx: 1 rows"},
+    };
+    for (const auto& [path, wanted, shown] : cases) {
+        SCOPED_TRACE(path.toStdString());
+        const auto [code, said, ms] = recover(path, folder() + "/out.xlsx");
+        EXPECT_EQ(code, wanted) << said.toStdString();
+        EXPECT_TRUE(said.contains(shown)) << said.toStdString();
+        EXPECT_LT(ms, 5000);
+        QFile::remove(folder() + "/out.xlsx");
+    }
 }
