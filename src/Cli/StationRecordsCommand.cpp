@@ -75,7 +75,7 @@ QJsonValue TextOrNullJson(const QString& s)
 // Columns padded to their widest cell; control characters in a cell (a
 // barcode read with an escape sequence in it) are shown escaped, never sent
 // to the terminal.
-QStringList Table(QList<QStringList> rows)
+QStringList TextTable(QList<QStringList> rows)
 {
     for (QStringList& row : rows)
         for (QString& cell : row)
@@ -191,7 +191,7 @@ private:
                 {QStringLiteral("duration_s"), r.durationS.isNull() ? QJsonValue(QJsonValue::Null) : QJsonValue(r.durationS.toDouble())},
             });
         }
-        QStringList lines = runs->empty() ? QStringList() : Table(rows);
+        QStringList lines = runs->empty() ? QStringList() : TextTable(rows);
         if (filter->limit > 0 && qsizetype(runs->size()) == filter->limit)
             lines.append(QStringLiteral("newest %1 runs shown (--limit N for more, 0 for all)").arg(filter->limit));
         else
@@ -267,14 +267,14 @@ private:
             else
                 groups.append(o);
         }
-        QStringList lines = Table(table);
+        QStringList lines = TextTable(table);
         const StatsRow& total = rows->back();
         if (!total.failures.empty()) {
             lines.append(QStringLiteral("failures by code:"));
             QList<QStringList> codes;
             for (const auto& [code, n] : total.failures)
                 codes.append({QStringLiteral(" "), code.isEmpty() ? QStringLiteral("(none)") : code, QString::number(n)});
-            lines += Table(codes);
+            lines += TextTable(codes);
         }
         s_.report.lines(lines);
         if (group != StatsGroup::None)

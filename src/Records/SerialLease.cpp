@@ -1,6 +1,7 @@
 #include "SerialLease.h"
 
 #include "Database.h"
+#include "SerialNumbers.h"
 
 #include <QSqlQuery>
 #include <QUuid>
@@ -10,11 +11,6 @@
 namespace bms::records {
 
 namespace {
-
-QString Now()
-{
-    return QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
-}
 
 bool Exec(Database& db, const QString& sql, const QVariantList& values, QString& error)
 {
@@ -141,7 +137,7 @@ std::optional<int> GiveBack(Database& local, Database& line, const QString& pc, 
             if (!Exec(line,
                       QStringLiteral("UPDATE serial_numbers SET state = 'released', holder = NULL, changed_at = ?"
                                      " WHERE key = ? AND number = ? AND state = 'leased' AND holder = ?"),
-                      {Now(), n[0], n[1], pc}, error))
+                      {SerialTimeNow(), n[0], n[1], pc}, error))
                 return std::nullopt;
         }
         if (!tx.commit(error))
@@ -192,7 +188,7 @@ std::optional<std::vector<qint64>> Lease(Database& line, const QString& pc, cons
         if (!Exec(line,
                   QStringLiteral("UPDATE serial_numbers SET state = 'leased', holder = ?, run_id = '', changed_at = ?"
                                  " WHERE key = ? AND number = ?"),
-                  {pc, Now(), key, numbers.back()}, error))
+                  {pc, SerialTimeNow(), key, numbers.back()}, error))
             return std::nullopt;
     }
     const qint64 fresh = count - qint64(numbers.size());
@@ -201,7 +197,7 @@ std::optional<std::vector<qint64>> Lease(Database& line, const QString& pc, cons
                   QStringLiteral("INSERT INTO serial_numbers (key, number, run_id, state, changed_at, holder, origin)"
                                  " WITH RECURSIVE g(n) AS (SELECT CAST(? AS BIGINT) UNION ALL SELECT n + 1 FROM g WHERE n < ?)"
                                  " SELECT ?, n, '', 'leased', ?, ?, 'line' FROM g"),
-                  {first, first + fresh - 1, key, Now(), pc}, error)
+                  {first, first + fresh - 1, key, SerialTimeNow(), pc}, error)
             || !Exec(line, QStringLiteral("UPDATE serial_sequences SET next_number = ? WHERE key = ?"), {first + fresh, key}, error))
             return std::nullopt;
         for (qint64 n = first; n < first + fresh; ++n)
@@ -224,7 +220,7 @@ bool KeepLeased(Database& local, const QString& key, const std::vector<qint64>& 
                                  " VALUES (?, ?, '', 'leased', ?, 'line', 1)"
                                  " ON CONFLICT (key, number) DO UPDATE SET state = 'leased', origin = 'line', run_id = '',"
                                  " holder = NULL, synced = 1 WHERE serial_numbers.state = 'released'"),
-                  {key, n, Now()}, error))
+                  {key, n, SerialTimeNow()}, error))
             return false;
     }
     return tx.commit(error);
@@ -314,7 +310,7 @@ bool SyncSerials(Database& local, Database& line, const QDate& today, SerialSync
                 if (!Exec(local,
                           QStringLiteral("INSERT INTO serial_numbers (key, number, run_id, state, changed_at, origin, synced)"
                                          " VALUES (?, ?, '', 'leased', ?, 'line', 1) ON CONFLICT (key, number) DO NOTHING"),
-                          {key, n, Now()}, error))
+                          {key, n, SerialTimeNow()}, error))
                     return false;
             if (!tx.commit(error))
                 return false;

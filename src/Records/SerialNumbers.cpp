@@ -12,11 +12,6 @@ namespace bms::records {
 
 namespace {
 
-QString Now()
-{
-    return QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
-}
-
 // The start time of process `pid` in clock ticks since boot (field 22 of
 // /proc/PID/stat); empty when the process does not exist.
 QString StartTime(qint64 pid)
@@ -90,7 +85,7 @@ bool SqlSerialSequence::adoptBound(const SerialGrant& g, const QString& barcode,
         " VALUES (?, ?, '', 'written', ?, ?, ?, 'line', 1)"
         " ON CONFLICT (key, number) DO UPDATE SET state = 'written', value = excluded.value, barcode = excluded.barcode,"
         " origin = 'line', synced = 1 WHERE serial_numbers.state IN ('leased', 'released')"));
-    return Exec(db_, q, {g.key, g.number, Now(), g.value, barcode}, error);
+    return Exec(db_, q, {g.key, g.number, SerialTimeNow(), g.value, barcode}, error);
 }
 
 std::optional<SerialGrant> SqlSerialSequence::reserve(const QString& key, const QString& runId, const QString& barcode,
@@ -129,7 +124,7 @@ std::optional<SerialGrant> SqlSerialSequence::take(const QString& key, const QSt
         QSqlQuery& takeIt = db_.prepared(QStringLiteral(
             "UPDATE serial_numbers SET state = 'reserved', run_id = ?, holder = ?, changed_at = ?, synced = 0"
             " WHERE key = ? AND number = ?"));
-        if (!Exec(db_, takeIt, {runId, holder, Now(), key, number}, error))
+        if (!Exec(db_, takeIt, {runId, holder, SerialTimeNow(), key, number}, error))
             return std::nullopt;
         return SerialGrant{key, number, {}, false};
     }
@@ -166,7 +161,7 @@ std::optional<SerialGrant> SqlSerialSequence::take(const QString& key, const QSt
     QSqlQuery& add = db_.prepared(QStringLiteral(
         "INSERT INTO serial_numbers (key, number, run_id, state, changed_at, holder, origin, synced)"
         " VALUES (?, ?, ?, 'reserved', ?, ?, 'local', 0)"));
-    if (!Exec(db_, add, {key, number, runId, Now(), holder}, error))
+    if (!Exec(db_, add, {key, number, runId, SerialTimeNow(), holder}, error))
         return std::nullopt;
     QSqlQuery& advance = db_.prepared(QStringLiteral("UPDATE serial_sequences SET next_number = ? WHERE key = ?"));
     if (!Exec(db_, advance, {number + 1, key}, error))
@@ -192,7 +187,7 @@ bool SqlSerialSequence::bind(const SerialGrant& g, const QString& runId, const Q
     QSqlQuery& q = db_.prepared(QStringLiteral(
         "UPDATE serial_numbers SET state = 'written', barcode = ?, uid = ?, value = ?, changed_at = ?, synced = 0"
         " WHERE key = ? AND number = ? AND run_id = ? AND state = 'reserved'"));
-    if (!Exec(db_, q, {barcode, uid.isEmpty() ? QVariant() : QVariant(uid), g.value, Now(), g.key, g.number, runId}, error))
+    if (!Exec(db_, q, {barcode, uid.isEmpty() ? QVariant() : QVariant(uid), g.value, SerialTimeNow(), g.key, g.number, runId}, error))
         return false;
     if (q.numRowsAffected() == 1)
         return true;
@@ -212,7 +207,7 @@ bool SqlSerialSequence::settle(const SerialGrant& g, const QString& runId, bool 
                                       " WHERE key = ? AND number = ? AND state IN ('written', 'committed')")
                      : QStringLiteral("UPDATE serial_numbers SET state = 'committed', changed_at = ?, synced = 0"
                                       " WHERE key = ? AND number = ? AND state IN ('written', 'committed') AND run_id = ?"));
-        const QVariantList values = g.reused ? QVariantList{Now(), g.key, g.number} : QVariantList{Now(), g.key, g.number, runId};
+        const QVariantList values = g.reused ? QVariantList{SerialTimeNow(), g.key, g.number} : QVariantList{SerialTimeNow(), g.key, g.number, runId};
         if (!Exec(db_, q, values, error))
             return false;
         if (q.numRowsAffected() == 1)
@@ -230,7 +225,7 @@ bool SqlSerialSequence::settle(const SerialGrant& g, const QString& runId, bool 
         " run_id = CASE WHEN origin = 'line' THEN '' ELSE run_id END, holder = NULL, changed_at = ?,"
         " synced = CASE WHEN origin = 'line' THEN 1 ELSE 0 END"
         " WHERE key = ? AND number = ? AND run_id = ? AND state = 'reserved'"));
-    if (!Exec(db_, q, {Now(), g.key, g.number, runId}, error))
+    if (!Exec(db_, q, {SerialTimeNow(), g.key, g.number, runId}, error))
         return false;
     if (q.numRowsAffected() == 1)
         return true;

@@ -24,6 +24,12 @@ namespace bms::records {
 
 class Database;
 
+// The time a number's state changed, as serial_numbers keeps it.
+inline QString SerialTimeNow()
+{
+    return QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
+}
+
 // "host/pid/start" of this process: who holds a reservation.
 QString ThisProcessHolder();
 // Whether the process `holder` names still runs. A holder of another host

@@ -310,7 +310,7 @@ SharedStrings ReadSharedStrings(zip_t* z, const QString& path, ReadControl* cont
     return strings;
 }
 
-std::string_view View(const QByteArray& bytes) { return {bytes.constData(), size_t(bytes.size())}; }
+std::string_view BytesView(const QByteArray& bytes) { return {bytes.constData(), size_t(bytes.size())}; }
 
 int64_t ReadWithXmlReader(const QString& path, Pieces& pieces, SheetRows& rows)
 {
@@ -325,13 +325,13 @@ int64_t ReadWithXmlReader(const QString& path, Pieces& pieces, SheetRows& rows)
             name = xml.name().toUtf8();
             r = a.value(QLatin1String("r")).toUtf8();
             t = a.value(QLatin1String("t")).toUtf8();
-            rows.start(View(name), View(r), View(t));
+            rows.start(BytesView(name), BytesView(r), BytesView(t));
         } else if (token == QXmlStreamReader::EndElement) {
             name = xml.name().toUtf8();
-            rows.end(View(name));
+            rows.end(BytesView(name));
         } else if (token == QXmlStreamReader::Characters && rows.collecting()) {
             text = xml.text().toUtf8();
-            rows.text(View(text));
+            rows.text(BytesView(text));
         }
     }
     return rows.unreadableCells();

@@ -43,7 +43,7 @@ QString Verdict(VersionOutcome outcome)
 
 // The port of the port box: an answer of the pack's own firmware on it
 // shows that the pack no longer waits in its boot loader.
-QString PortName()
+QString ReadBackPortName()
 {
     return App.ui->text(QStringLiteral("cbb1"));
 }
@@ -138,7 +138,7 @@ void FirmwareReadBack::transferEnded()
 
 void FirmwareReadBack::upgradeComplete()
 {
-    RemoveBootLoaderNote(PortName());
+    RemoveBootLoaderNote(ReadBackPortName());
     if (phase_ == Phase::Check)
         beginPolling();
 }
@@ -198,7 +198,7 @@ void FirmwareReadBack::onTimer()
 
 void FirmwareReadBack::blockAnswered(int32_t block)
 {
-    RemoveBootLoaderNote(PortName());
+    RemoveBootLoaderNote(ReadBackPortName());
     if (block != 0)
         return;
     if (phase_ == Phase::Before) {
