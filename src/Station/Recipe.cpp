@@ -1,6 +1,8 @@
 #include "Recipe.h"
 
 #include "Quantities.h"
+#include "RecipeNesting.h"
+#include "TextChecks.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -177,7 +179,7 @@ std::vector<NamedLimits> ReadLimitTable(Table& step, bool check)
         const bool known = check ? IsCheckQuantity(name) : IdentifyQuantities().contains(name);
         if (!known)
             throw Fault{Pos(key.source()), QStringLiteral("%1 is not a quantity of %2").arg(name, step.where())};
-        const QString unit = check ? QuantityUnit(name) : QString();
+        const QString unit = check ? QuantityUnit(name) : IdentifyUnit(name);
         out.push_back({name, ReadLimits(AsTable(&value, QStringLiteral("the limits of ") + name), name, unit), Pos(key.source())});
     }
     // In the order the recipe writes them (a table's keys come sorted).
@@ -359,6 +361,12 @@ Recipe Read(const toml::table& root, const QString& file, const RecipeChecks& ch
         r.version = QString::number(v->as_integer()->get());
     else
         r.version = *t.text("version", true);
+    // Both are printed on terminals and the Station tab and kept in records.
+    for (const char* key : {"name", "version"}) {
+        const QString value = QLatin1String(key) == QLatin1String("name") ? r.name : r.version;
+        if (HasControlCharacters(value))
+            t.fail(key, QStringLiteral("the recipe's %1 '%2' holds control characters").arg(QLatin1String(key), Printable(value)));
+    }
     r.product = t.choice("product", {QStringLiteral("Q-Serial"), QStringLiteral("BSI")}, r.product);
     r.allowRetest = t.boolean("allow_retest", false);
     if (const toml::node* n = t.node("line")) {
@@ -448,9 +456,14 @@ std::optional<Recipe> LoadRecipe(const QString& path, RecipeError& error, const 
         return std::nullopt;
     }
     const QByteArray bytes = file.read(kRecipeMaxBytes + 1);
+    const std::string_view text(bytes.constData(), static_cast<size_t>(bytes.size()));
+    if (const std::optional<NestingFault> deep = FindDeepNesting(text)) {
+        error.at = {deep->line, deep->column};
+        error.message = QStringLiteral("nested deeper than %1 levels").arg(kRecipeMaxNesting);
+        return std::nullopt;
+    }
     try {
-        const toml::table root = toml::parse(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
-                                             path.toStdString());
+        const toml::table root = toml::parse(text, path.toStdString());
         Recipe recipe = Read(root, info.absoluteFilePath(), checks);
         recipe.sha256 = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
         return recipe;
