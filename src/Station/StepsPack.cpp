@@ -179,16 +179,19 @@ private:
 };
 
 // What the information read shows of a setting, to compare with the words
-// written: the info key and the argument it must equal.
+// written: the info key, the argument it must equal, and whether the pack
+// keeps it as text (a barcode of digits is still a text).
 struct ReadBackField {
     const char* setting;
     const char* key;
     int argument; // index into the words
+    bool text;
 };
 
 constexpr ReadBackField kReadBack[] = {
-    {"sleep", "sleep_multiplier", 1},  {"sleep", "sleep_base", 2},  {"protocol", "protocol_type", 1},
-    {"barcode", "barcode", 1},         {"serial", "serial_number", 1}, {"rated-capacity", "rated_cap", 1},
+    {"sleep", "sleep_multiplier", 1, false}, {"sleep", "sleep_base", 2, false},
+    {"protocol", "protocol_type", 1, false}, {"barcode", "barcode", 1, true},
+    {"serial", "serial_number", 1, true},    {"rated-capacity", "rated_cap", 1, false},
 };
 
 class SettingsStep : public Step {
@@ -219,7 +222,7 @@ private:
                 Limits same;
                 bool number = false;
                 const double n = want.toDouble(&number);
-                same.equals = number ? QJsonValue(n) : QJsonValue(want);
+                same.equals = number && !f.text ? QJsonValue(n) : QJsonValue(want);
                 host_.measure(QString::fromLatin1(f.key), got.isUndefined() ? QJsonValue() : got, {}, same);
                 compared = true;
             }

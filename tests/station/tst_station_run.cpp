@@ -21,11 +21,13 @@ namespace {
 class ScriptedPack : public PackDriver {
 public:
     std::deque<double> currents;
+    QJsonObject info; // the information block, read and read back after writes
 
     void readInfo(std::function<void(const InfoRead&)> done) override
     {
         InfoRead r;
         r.ok = true;
+        r.info = info;
         later([done, r] { done(r); });
     }
     void readTelemetry(std::function<void(const TelemetryRead&)> done) override
@@ -42,6 +44,7 @@ public:
     {
         WriteResult r;
         r.kind = WriteResult::Kind::Acknowledged;
+        r.readBack = InfoRead{true, {}, info, {}};
         later([done, r] { done(r); });
     }
     void upgrade(const QString&, bool, std::function<void(const UpgradeResult&)>) override {}
@@ -253,6 +256,47 @@ TEST_F(StationRunTest, calibrationReferenceComesFromACommandOrTheOperator)
             EXPECT_EQ(run->runRecord().measurements[1].value.toDouble(), -12);
         }
     }
+}
+
+// What is read back is compared as the pack keeps it: a barcode or serial
+// number of digits as text, a capacity as a number; identify names the
+// first failure in the order the recipe lists its limits.
+TEST_F(StationRunTest, readBacksCompareTypedAndIdentifyFailsInTheRecipesOrder)
+{
+    struct Case {
+        const char* write;
+        const char* key;
+        QJsonValue back;
+        const char* outcome;
+    };
+    const Case cases[] = {
+        {"barcode 111122223333", "barcode", QStringLiteral("111122223333"), "PASS"},
+        {"serial 0042", "serial_number", QStringLiteral("0042"), "PASS"},
+        {"serial 0042", "serial_number", QStringLiteral("42"), "FAIL"},
+        {"rated-capacity 100000", "rated_cap", 100000.0, "PASS"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.write);
+        outcome.clear();
+        RecipeStep s = Ask(StepKind::Settings, QStringLiteral("settings"));
+        s.writes = {QString::fromLatin1(c.write).split(QLatin1Char(' '))};
+        pack.info = {{QLatin1String(c.key), c.back}};
+        start({s});
+        ASSERT_TRUE(finish());
+        EXPECT_EQ(outcome, QLatin1String(c.outcome)) << run->runRecord().failureReason.toStdString();
+    }
+
+    outcome.clear();
+    RecipeStep identify = Ask(StepKind::Identify, QStringLiteral("identify"));
+    Limits cells, uid;
+    cells.equals = 8.0;
+    uid.matches = QStringLiteral("[0-9A-F]{24}");
+    identify.limits = {{QStringLiteral("cell_count"), cells, {}}, {QStringLiteral("uid"), uid, {}}};
+    pack.currents = {0};
+    pack.info = {{QStringLiteral("uid"), QStringLiteral("none")}};
+    start({identify});
+    ASSERT_TRUE(finish());
+    EXPECT_EQ(run->runRecord().failureCode, QStringLiteral("identify.cell_count"));
 }
 
 } // namespace
