@@ -211,11 +211,11 @@ Reference ReadReference(Table& t, const QString& quantity)
         r.text = prompt ? *prompt : *command;
         return r;
     }
-    // The ranges the calibration handlers accept.
-    const bool current = quantity == QLatin1String("current");
-    r.value = *t.number("reference", current ? 1 : 1001, current ? 499999 : 4999);
-    if (std::floor(r.value) != r.value)
-        t.fail("reference", QStringLiteral("'reference' must be a whole number"));
+    if (!n->is_integer() && !n->is_floating_point())
+        t.fail("reference", QStringLiteral("a reference is a number, {prompt = \"...\"} or {command = \"...\"}"));
+    r.value = n->is_integer() ? double(n->as_integer()->get()) : n->as_floating_point()->get();
+    if (const QString refusal = ReferenceRefusal(quantity, r.value); !refusal.isEmpty())
+        t.fail("reference", refusal);
     return r;
 }
 
@@ -424,6 +424,20 @@ QString RecipeError::text() const
     if (at.line <= 0)
         return file + QStringLiteral(": ") + message;
     return QStringLiteral("%1:%2:%3: %4").arg(file).arg(at.line).arg(at.column).arg(message);
+}
+
+QString ReferenceRefusal(const QString& quantity, double value)
+{
+    // The ranges the calibration handlers accept.
+    const bool current = quantity == QLatin1String("current");
+    const double low = current ? 1 : 1001, high = current ? 499999 : 4999;
+    if (std::isfinite(value) && value >= low && value <= high && std::floor(value) == value)
+        return {};
+    return QStringLiteral("the reference %1 %2 is not a whole number from %3 to %4")
+        .arg(value)
+        .arg(current ? QStringLiteral("mA") : QStringLiteral("mV"))
+        .arg(low)
+        .arg(high);
 }
 
 std::optional<uint16_t> ParseVersion(const QString& text)

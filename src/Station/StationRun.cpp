@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QMetaObject>
 #include <QUuid>
+#include <cmath>
 
 namespace bms::station {
 
@@ -237,7 +238,7 @@ void StationRun::abort(const QString& why)
     finish();
 }
 
-void StationRun::ask(PromptKind kind, const QString& text, std::function<void(const QString&)> answer)
+void StationRun::ask(PromptKind kind, const QString& text, std::function<void(const QString&)> answer, Refusal refuses)
 {
     if (kind == PromptKind::Confirm && settings_.confirmPrompts) {
         const int generation = generation_;
@@ -247,7 +248,7 @@ void StationRun::ask(PromptKind kind, const QString& text, std::function<void(co
         }, Qt::QueuedConnection);
         return;
     }
-    prompt_ = Prompt{QStringLiteral("p%1").arg(++prompts_), kind, std::move(answer)};
+    prompt_ = Prompt{QStringLiteral("p%1").arg(++prompts_), kind, std::move(answer), std::move(refuses)};
     const double left = std::max(0, stepTimer_.remainingTime()) / 1000.0;
     emitEvent({{QStringLiteral("event"), QStringLiteral("prompt")},
                {QStringLiteral("id"), prompt_->id},
@@ -331,11 +332,13 @@ void StationRun::deliver(const QString& typed)
     }
     case PromptKind::Value: {
         bool ok = false;
-        word.toDouble(&ok);
-        if (ok)
+        const double value = word.toDouble(&ok);
+        if (!ok || !std::isfinite(value))
+            refusal = QStringLiteral("'%1' is not a number").arg(Printable(word));
+        else if (prompt_->refuses)
+            refusal = prompt_->refuses(value);
+        if (refusal.isEmpty())
             accepted = word;
-        else
-            refusal = QStringLiteral("'%1' is not a number").arg(word);
         break;
     }
     }

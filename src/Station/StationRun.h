@@ -109,7 +109,7 @@ private:
     std::optional<QString> givenBarcode() const override { return settings_.barcode; }
     bool confirmsPrompts() const override { return settings_.confirmPrompts; }
     Verdict measure(const QString& name, const QJsonValue& value, const QString& unit, const Limits& limits) override;
-    void ask(PromptKind kind, const QString& text, std::function<void(const QString&)> answer) override;
+    void ask(PromptKind kind, const QString& text, std::function<void(const QString&)> answer, Refusal refuses) override;
     void done(const QString& outcome, const QString& reason) override;
 
     void emitEvent(QJsonObject event);
@@ -146,6 +146,7 @@ private:
         QString id;
         PromptKind kind;
         std::function<void(const QString&)> answer;
+        Refusal refuses;
     };
     std::optional<Prompt> prompt_;
     int prompts_ = 0;

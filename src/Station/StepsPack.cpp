@@ -2,6 +2,7 @@
 // operator's prompt.
 #include "StepsCommon.h"
 
+#include "TextChecks.h"
 #include "TextFormat.h"
 
 #include <QProcess>
@@ -93,7 +94,9 @@ public:
         switch (s.reference.kind) {
         case Reference::Kind::Constant: return referenced(s.quantity == QLatin1String("zero") ? 0 : s.reference.value);
         case Reference::Kind::Prompt:
-            return host_.ask(PromptKind::Value, s.reference.text, [this](const QString& v) { fromText(v, QStringLiteral("the operator")); });
+            return host_.ask(PromptKind::Value, s.reference.text,
+                             [this](const QString& v) { fromText(v, QStringLiteral("the operator")); },
+                             [quantity = s.quantity](double v) { return ReferenceRefusal(quantity, v); });
         case Reference::Kind::Command: return runCommand();
         }
     }
@@ -121,12 +124,9 @@ private:
         bool ok = false;
         const double v = text.section(QLatin1Char(' '), 0, 0).toDouble(&ok);
         if (!ok || !std::isfinite(v))
-            return host_.done(outcome::Error, QStringLiteral("%1 gave '%2', not a number").arg(source, text.left(80)));
-        const bool current = host_.recipeStep().quantity == QLatin1String("current");
-        const double lo = current ? 1 : 1001, hi = current ? 499999 : 4999;
-        if (v < lo || v > hi || std::floor(v) != v)
-            return host_.done(outcome::Error, QStringLiteral("the reference %1 %2 is not a whole number from %3 to %4")
-                                                  .arg(v).arg(unit_).arg(lo).arg(hi));
+            return host_.done(outcome::Error, QStringLiteral("%1 gave '%2', not a number").arg(source, Printable(text.left(80))));
+        if (const QString refusal = ReferenceRefusal(host_.recipeStep().quantity, v); !refusal.isEmpty())
+            return host_.done(outcome::Error, refusal);
         referenced(v);
     }
 

@@ -217,13 +217,16 @@ TEST_F(StationRunTest, answersReachTheirPromptAndAnUnansweredPromptAborts)
 }
 
 // The reference of a calibration from a line's meter command or the
-// operator: the number is taken, anything else is an error of the step.
+// operator: the number is taken, anything else from the command is an error
+// of the step; an operator's answer the calibration would refuse is asked
+// again.
 TEST_F(StationRunTest, calibrationReferenceComesFromACommandOrTheOperator)
 {
     struct Case {
         Reference::Kind kind;
         const char* text;
         const char* outcome;
+        int refused = 0; // operator's answers asked again
     };
     const Case cases[] = {
         {Reference::Kind::Command, "printf '10012 mA\\n'", "PASS"},
@@ -231,7 +234,10 @@ TEST_F(StationRunTest, calibrationReferenceComesFromACommandOrTheOperator)
         {Reference::Kind::Command, "echo 10012; exit 3", "ERROR"},
         {Reference::Kind::Command, "echo 600000", "ERROR"}, // beyond what the calibration takes
         {Reference::Kind::Prompt, "Meter reading (mA)", "PASS"},
+        {Reference::Kind::Prompt, "Meter reading (mA)", "PASS", 6},
     };
+    const QStringList typos{QStringLiteral("10000.5"), QStringLiteral("1e308"), QStringLiteral("nan"),
+                            QStringLiteral("inf"), QStringLiteral("-5"), QStringLiteral("0")};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         events.clear();
@@ -244,13 +250,17 @@ TEST_F(StationRunTest, calibrationReferenceComesFromACommandOrTheOperator)
         s.reference = {c.kind, 0, QString::fromUtf8(c.text)};
         s.tolerance = 5;
         s.timeoutS = 10;
-        onEvent = [this](const QJsonObject& e) {
+        onEvent = [this, answers = typos.mid(0, c.refused) + QStringList{QStringLiteral("10012")}](const QJsonObject& e) {
             if (e.value("event").toString() == QLatin1String("prompt"))
-                QTimer::singleShot(0, [this] { run->answer(QStringLiteral("10012")); });
+                QTimer::singleShot(0, [this, answers] {
+                    for (const QString& a : answers)
+                        run->answer(a);
+                });
         };
         start({s});
         ASSERT_TRUE(finish());
         EXPECT_EQ(run->runRecord().steps[0].outcome, QLatin1String(c.outcome)) << run->runRecord().steps[0].reason.toStdString();
+        EXPECT_EQ(count("prompt_refused"), c.refused);
         if (QLatin1String(c.outcome) == QLatin1String("PASS")) {
             EXPECT_EQ(run->runRecord().measurements[1].name, QStringLiteral("error_before"));
             EXPECT_EQ(run->runRecord().measurements[1].value.toDouble(), -12);
