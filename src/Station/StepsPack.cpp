@@ -5,7 +5,8 @@
 #include "TextChecks.h"
 #include "TextFormat.h"
 
-#include <QProcess>
+#include "ReferenceCommand.h"
+
 #include <QTimer>
 #include <cmath>
 
@@ -105,18 +106,11 @@ private:
     // A line's meter: the command's standard output is the number.
     void runCommand()
     {
-        process_ = new QProcess(&context_);
-        QObject::connect(process_, &QProcess::finished, &context_, [this](int code, QProcess::ExitStatus status) {
-            const QString out = QString::fromLocal8Bit(process_->readAllStandardOutput()).trimmed();
-            if (status != QProcess::NormalExit || code != 0)
-                return host_.done(outcome::Error, QStringLiteral("the reference command ended with status %1").arg(code));
-            fromText(out, QStringLiteral("the reference command"));
+        command_ = std::make_unique<ReferenceCommand>(host_.recipeStep().reference.text, [this](bool ok, const QString& out) {
+            if (!ok)
+                return host_.done(outcome::Error, out);
+            fromText(out.trimmed(), QStringLiteral("the reference command"));
         });
-        QObject::connect(process_, &QProcess::errorOccurred, &context_, [this](QProcess::ProcessError e) {
-            if (e == QProcess::FailedToStart)
-                host_.done(outcome::Error, QStringLiteral("the reference command could not be started"));
-        });
-        process_->start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), host_.recipeStep().reference.text});
     }
 
     void fromText(const QString& text, const QString& source)
@@ -175,7 +169,7 @@ private:
 
     QString unit_;
     double reference_ = 0;
-    QProcess* process_ = nullptr;
+    std::unique_ptr<ReferenceCommand> command_; // ends what it started with the step
 };
 
 // What the information read shows of a setting, to compare with the words
