@@ -118,6 +118,8 @@ void StationRun::startAttempt()
                {QStringLiteral("name"), recipeStep().name},
                {QStringLiteral("kind"), StepKindName(recipeStep().kind)},
                {QStringLiteral("attempt"), attempt_ + 1}});
+    if (portLost_)
+        return endStep(outcome::Error, *portLost_);
     step_ = MakeStep(recipeStep().kind, *this);
     step_->run();
 }
@@ -196,11 +198,17 @@ void StationRun::stepTimedOut()
     endStep(waitingForOperator ? outcome::Aborted : outcome::Error, reason);
 }
 
-void StationRun::endStep(const QString& outcomeText, const QString& reason)
+void StationRun::endStep(const QString& outcomeText, const QString& endReason)
 {
     ++generation_;
     step_.reset();
+    // An upgrade stopped here may leave the pack in its boot loader: the
+    // record says so.
+    const bool inBootLoader = services_.driver.inBootLoader();
     services_.driver.cancel();
+    QString reason = endReason;
+    if (!inBootLoader && services_.driver.inBootLoader())
+        reason += QStringLiteral("; ") + PackInBootLoaderText();
     closePrompt(QStringLiteral("cancelled"));
     stepTimer_.stop();
     StepRecord& r = record_.steps[static_cast<size_t>(index_)];
@@ -219,7 +227,7 @@ void StationRun::endStep(const QString& outcomeText, const QString& reason)
                {QStringLiteral("duration_s"), stepClock_.elapsed() / 1000.0},
                {QStringLiteral("pack_s"), r.packSeconds}});
     const bool failed = outcomeText == outcome::Fail || outcomeText == outcome::Error;
-    if (outcomeText == outcome::Aborted || aborting_ || (failed && recipeStep().stopOnFail))
+    if (outcomeText == outcome::Aborted || aborting_ || portLost_ || (failed && recipeStep().stopOnFail))
         return finish();
     ++index_;
     QMetaObject::invokeMethod(&context_, [this] { startStep(); }, Qt::QueuedConnection);
@@ -236,6 +244,18 @@ void StationRun::abort(const QString& why)
         && record_.steps[static_cast<size_t>(index_)].outcome == outcome::NotRun)
         return endStep(outcome::Aborted, why);
     finish();
+}
+
+void StationRun::portLost(const QString& why)
+{
+    if (finished_ || portLost_)
+        return;
+    portLost_ = why;
+    // Between two steps the next one ends at its start.
+    if (index_ >= 0 && index_ < static_cast<int>(recipe_.steps.size())
+        && record_.steps[static_cast<size_t>(index_)].startedAt.isValid()
+        && record_.steps[static_cast<size_t>(index_)].outcome == outcome::NotRun)
+        endStep(outcome::Error, why);
 }
 
 void StationRun::ask(PromptKind kind, const QString& text, std::function<void(const QString&)> answer, Refusal refuses)

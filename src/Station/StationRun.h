@@ -53,6 +53,10 @@ public:
     void answer(const QString& line);
     // Nothing more will be typed: a prompt waiting now or later aborts.
     void inputClosed();
+    // The pack's port has gone (a USB box unplugged, the other side of a
+    // pseudo-terminal closed): the step on, a prompt's included, ends ERROR
+    // with `why` at once, and the run with it.
+    void portLost(const QString& why);
 
     TraceLog& trace() { return record_.trace; }
     const RunRecord& runRecord() const { return record_; }
@@ -81,6 +85,7 @@ private:
             d_.upgrade(image, dev, timed(std::move(done)));
         }
         void cancel() override { d_.cancel(); }
+        bool inBootLoader() const override { return d_.inBootLoader(); }
 
     private:
         template <class Result>
@@ -141,6 +146,7 @@ private:
     bool aborting_ = false;
     bool finished_ = false;
     bool inputClosed_ = false;
+    std::optional<QString> portLost_; // why, once the port has gone
 
     struct Prompt {
         QString id;

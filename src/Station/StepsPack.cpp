@@ -31,9 +31,15 @@ public:
     using Step::Step;
     void run() override
     {
+        // A pack in its boot loader runs no version: the upgrade is what it
+        // waits for.
+        if (host_.driver().inBootLoader())
+            return decide(std::nullopt);
         if (host_.state().swVersion)
             return decide(*host_.state().swVersion);
         host_.driver().readTelemetry([this](const TelemetryRead& t) {
+            if (!t.ok && host_.driver().inBootLoader())
+                return decide(std::nullopt);
             if (!t.ok)
                 return host_.done(outcome::Error, t.error);
             host_.state().swVersion = t.swVersion;
@@ -43,12 +49,12 @@ public:
     }
 
 private:
-    void decide(uint16_t before)
+    void decide(std::optional<uint16_t> before)
     {
         const RecipeStep& s = host_.recipeStep();
-        host_.measure(QStringLiteral("sw_version_before"), VersionText(before), {}, {});
-        if (!s.devFirmware && ParseVersion(s.version) == before) {
-            host_.record().pack.swAfter = VersionText(before);
+        host_.measure(QStringLiteral("sw_version_before"), before ? QJsonValue(VersionText(*before)) : QJsonValue(), {}, {});
+        if (!s.devFirmware && before && ParseVersion(s.version) == *before) {
+            host_.record().pack.swAfter = VersionText(*before);
             return host_.done(outcome::Skipped, QStringLiteral("the pack already runs %1").arg(s.version));
         }
         host_.driver().upgrade(s.image, s.devFirmware, [this](const UpgradeResult& r) { upgraded(r); });
@@ -57,6 +63,11 @@ private:
     void upgraded(const UpgradeResult& r)
     {
         const RecipeStep& s = host_.recipeStep();
+        if (host_.driver().inBootLoader()) {
+            // Whatever ran before, the pack now runs no firmware of its own.
+            host_.state().swVersion.reset();
+            return host_.done(outcome::Error, r.ending + QStringLiteral("; ") + PackInBootLoaderText());
+        }
         if (!r.ok)
             return host_.done(outcome::Error, r.ending);
         if (s.devFirmware) {
