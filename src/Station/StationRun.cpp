@@ -204,10 +204,10 @@ void StationRun::endStep(const QString& outcomeText, const QString& endReason)
     step_.reset();
     // An upgrade stopped here may leave the pack in its boot loader: the
     // record says so.
-    const bool inBootLoader = services_.driver.inBootLoader();
     services_.driver.cancel();
     QString reason = endReason;
-    if (!inBootLoader && services_.driver.inBootLoader())
+    const bool ended = outcomeText == outcome::Error || outcomeText == outcome::Aborted;
+    if (ended && services_.driver.inBootLoader() && !reason.contains(PackInBootLoaderText()))
         reason += QStringLiteral("; ") + PackInBootLoaderText();
     closePrompt(QStringLiteral("cancelled"));
     stepTimer_.stop();

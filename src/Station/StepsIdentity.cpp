@@ -109,7 +109,13 @@ private:
 class WriteIdentityStep : public Step {
 public:
     using Step::Step;
-    void run() override { next(0); }
+    void run() override
+    {
+        // Nothing can be written: no serial number is bound to the pack.
+        if (host_.driver().inBootLoader())
+            return host_.done(outcome::Error, PackInBootLoaderText());
+        next(0);
+    }
 
 private:
     // Barcode, serial number, clock: each written and read back in turn.
