@@ -231,7 +231,11 @@ private:
                 run_->trace().add(FormatTraceLine(e) + QStringLiteral("   ") + DescribeFrame(e));
         });
         s_.onInterrupt = [this] { run_->abort(QStringLiteral("stopped by a signal")); };
-        s_.onHangup = [this] { driver_->portLost(); };
+        // Noticed at once, also while a prompt waits for the operator.
+        s_.onHangup = [this, port = settings.port] {
+            driver_->portLost();
+            run_->portLost(QStringLiteral("the port %1 was lost").arg(port));
+        };
         listenToInput();
         run_->start();
     }

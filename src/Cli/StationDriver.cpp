@@ -9,6 +9,7 @@
 #include "WriteOperation.h"
 
 #include "App.h"
+#include "BootLoaderNote.h"
 #include "CommRecord.h"
 #include "ImageCheck.h"
 #include "PackTable.h"
@@ -89,6 +90,12 @@ void StationDriver::begin()
     rotation_.stop();
     info_->cancel();
     write_->cancel();
+    if (upgradeDone_) {
+        // An upgrade that has not ended stops here (one that has, stops
+        // nothing); the note its port keeps tells where the pack is now.
+        upgrade_->stop(QStringLiteral("The station step ended."));
+        bootLoader_ = BootLoaderNoteLeft(s_.host.text(QStringLiteral("cbb1")));
+    }
     upgrade_->cancel();
     writeDone_ = nullptr;
     upgradeDone_ = nullptr;
@@ -121,6 +128,13 @@ void StationDriver::portLost()
     }
 }
 
+QString StationDriver::noAnswer(const QString& words)
+{
+    if (BootLoaderNoteLeft(s_.host.text(QStringLiteral("cbb1"))))
+        bootLoader_ = true;
+    return bootLoader_ ? station::PackInBootLoaderText() : words;
+}
+
 InfoRead StationDriver::infoNow(bool ok, const QString& error) const
 {
     InfoRead r;
@@ -136,8 +150,10 @@ InfoRead StationDriver::infoNow(bool ok, const QString& error) const
 void StationDriver::readInfo(std::function<void(const InfoRead&)> done)
 {
     begin();
-    if (lost_)
-        return later([this, done] { done(infoNow(false, QStringLiteral("the port was lost"))); });
+    if (lost_ || bootLoader_) {
+        const QString why = lost_ ? QStringLiteral("the port was lost") : station::PackInBootLoaderText();
+        return later([this, done, why] { done(infoNow(false, why)); });
+    }
     pendingInfo_ = done;
     info_->start(false, [this, done](const InfoOutcome& o) {
         QString error;
@@ -145,7 +161,7 @@ void StationDriver::readInfo(std::function<void(const InfoRead&)> done)
         case InfoOutcome::Failure::None: break;
         case InfoOutcome::Failure::NotSent: error = lastMessage_; break;
         case InfoOutcome::Failure::Refused: error = QStringLiteral("the pack refused the information read"); break;
-        case InfoOutcome::Failure::TimedOut: error = QStringLiteral("the pack did not answer the information read"); break;
+        case InfoOutcome::Failure::TimedOut: error = noAnswer(QStringLiteral("the pack did not answer the information read")); break;
         case InfoOutcome::Failure::BadFrame:
             error = QStringLiteral("the answer to the information read failed its CRC check");
             break;
@@ -159,9 +175,9 @@ void StationDriver::readInfo(std::function<void(const InfoRead&)> done)
 void StationDriver::readTelemetry(std::function<void(const TelemetryRead&)> done)
 {
     begin();
-    if (lost_) {
+    if (lost_ || bootLoader_) {
         TelemetryRead t;
-        t.error = QStringLiteral("the port was lost");
+        t.error = lost_ ? QStringLiteral("the port was lost") : station::PackInBootLoaderText();
         return later([done, t] { done(t); });
     }
     pendingTelemetry_ = done;
@@ -175,7 +191,7 @@ void StationDriver::readTelemetry(std::function<void(const TelemetryRead&)> done
             QStringList refused;
             for (int b : rotation_.refused())
                 refused.append(QString::number(b));
-            t.error = refused.isEmpty() ? QStringLiteral("the pack did not answer a telemetry read")
+            t.error = refused.isEmpty() ? noAnswer(QStringLiteral("the pack did not answer a telemetry read"))
                                         : QStringLiteral("the pack refused the telemetry block %1").arg(refused.join(QStringLiteral(", ")));
         }
         begin();
@@ -198,6 +214,8 @@ void StationDriver::write(const QStringList& words, bool calibrate, std::functio
     writeDone_ = std::move(done);
     if (lost_)
         return endWrite(WriteResult::Kind::NoAnswer, QStringLiteral("the port was lost"));
+    if (bootLoader_)
+        return endWrite(WriteResult::Kind::BadInput, station::PackInBootLoaderText());
     QString error;
     const Setting* setting = FindSetting(words, calibrate, error);
     const std::function<void()> handler = setting ? PrepareSetting(s_, *setting, words.mid(1), error) : std::function<void()>();
@@ -212,8 +230,10 @@ void StationDriver::written(const WriteOutcome& o)
     using Ending = WriteOutcome::Ending;
     if (o.ending == Ending::NotSent)
         return endWrite(WriteResult::Kind::BadInput, lastMessage_);
-    if (o.ending == Ending::NoAnswer)
-        return endWrite(WriteResult::Kind::NoAnswer);
+    if (o.ending == Ending::NoAnswer) {
+        const QString why = noAnswer({});
+        return endWrite(WriteResult::Kind::NoAnswer, why);
+    }
     // An own-function write stands or falls with its read-back; any other
     // with its answer, whether or not the information came after it.
     if (o.ending == Ending::ReadBackFailed && o.readingBack)

@@ -31,6 +31,7 @@ public:
     void write(const QStringList& words, bool calibrate, std::function<void(const station::WriteResult&)> done) override;
     void upgrade(const QString& image, bool devFirmware, std::function<void(const station::UpgradeResult&)> done) override;
     void cancel() override;
+    bool inBootLoader() const override { return bootLoader_; }
 
     // The port was lost: what is in flight and everything after it fails.
     void portLost();
@@ -41,6 +42,10 @@ public:
 
 private:
     void begin();
+    // A reply time-out: with the port's note that the pack waits in its
+    // boot loader, the words for it (and it is known from now on), else
+    // `words`.
+    QString noAnswer(const QString& words);
     // Runs `f` from the event loop unless the operation has been cancelled.
     void later(std::function<void()> f);
     station::InfoRead infoNow(bool ok, const QString& error) const;
@@ -58,6 +63,7 @@ private:
     QObject context_;
     int generation_ = 0;
     bool lost_ = false;
+    bool bootLoader_ = false; // the pack waits in its boot loader
     QString lastMessage_;
     std::unique_ptr<InfoOperation> info_;
     std::unique_ptr<WriteOperation> write_;

@@ -56,6 +56,14 @@ void UpgradeOperation::cancel()
     restoreText();
 }
 
+void UpgradeOperation::stop(const QString& reason)
+{
+    // Its own ending is not taken for the run's.
+    active_ = false;
+    s_.run([&] { StopUpgradeRun(reason); });
+    cancel();
+}
+
 void UpgradeOperation::start(int recordCountWaitMs, std::function<void(const UpgradeOutcome&)> done)
 {
     cancel();

@@ -55,6 +55,10 @@ public:
     // Forgets the run: `done` is not called, lbl35's texts go back to whom
     // they went to before, and a read-back in progress stops.
     void cancel();
+    // Forgets the run and stops it ("Upgrade Stopped! " and `reason`):
+    // nothing more of it goes out. A main board it left in its boot loader
+    // is noted for the port as a failed run notes it.
+    void stop(const QString& reason);
 
     // lbl35's last text since start().
     const QString& status() const { return last_; }

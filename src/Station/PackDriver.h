@@ -60,6 +60,13 @@ struct UpgradeResult {
     std::optional<uint16_t> swAfter; // main board: the version read back
 };
 
+// Why an operation other than an upgrade fails while the pack waits in its
+// boot loader (an upgrade stopped or failed after the board entered it).
+inline QString PackInBootLoaderText()
+{
+    return QStringLiteral("the pack waits in its boot loader: run the upgrade");
+}
+
 class PackDriver {
 public:
     virtual ~PackDriver() = default;
@@ -70,8 +77,12 @@ public:
     // of its `calibrate` ("current 10000", "zero", "voltage 3300").
     virtual void write(const QStringList& words, bool calibrate, std::function<void(const WriteResult&)> done) = 0;
     virtual void upgrade(const QString& image, bool devFirmware, std::function<void(const UpgradeResult&)> done) = 0;
-    // Forgets whatever is in flight: its callback is never called.
+    // Forgets whatever is in flight: its callback is never called. An
+    // upgrade in progress stops; nothing more of it goes out.
     virtual void cancel() = 0;
+    // The pack is known to wait in its boot loader: it answers nothing but
+    // an upgrade, and every other operation fails with PackInBootLoaderText().
+    virtual bool inBootLoader() const { return false; }
 };
 
 } // namespace bms::station

@@ -100,6 +100,11 @@ const QStringList& IdentifyQuantities()
     return names;
 }
 
+QString IdentifyUnit(const QString& name)
+{
+    return name == QLatin1String("rated_cap") ? QStringLiteral("mAh") : QString();
+}
+
 bool IsCheckQuantity(const QString& name)
 {
     int index = 0;

@@ -13,8 +13,10 @@
 
 namespace bms::station {
 
-// Measurement names of the identify step.
+// Measurement names of the identify step, and the unit of each ("mAh" of
+// rated_cap; the others have none).
 const QStringList& IdentifyQuantities();
+QString IdentifyUnit(const QString& name);
 
 // True when `name` is a check quantity or a group of them ("cells",
 // "cell_temps", "mos_temps").

@@ -1,6 +1,8 @@
 #include "Recipe.h"
 
 #include "Quantities.h"
+#include "RecipeNesting.h"
+#include "TextChecks.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -177,7 +179,7 @@ std::vector<NamedLimits> ReadLimitTable(Table& step, bool check)
         const bool known = check ? IsCheckQuantity(name) : IdentifyQuantities().contains(name);
         if (!known)
             throw Fault{Pos(key.source()), QStringLiteral("%1 is not a quantity of %2").arg(name, step.where())};
-        const QString unit = check ? QuantityUnit(name) : QString();
+        const QString unit = check ? QuantityUnit(name) : IdentifyUnit(name);
         out.push_back({name, ReadLimits(AsTable(&value, QStringLiteral("the limits of ") + name), name, unit), Pos(key.source())});
     }
     // In the order the recipe writes them (a table's keys come sorted).
@@ -209,11 +211,11 @@ Reference ReadReference(Table& t, const QString& quantity)
         r.text = prompt ? *prompt : *command;
         return r;
     }
-    // The ranges the calibration handlers accept.
-    const bool current = quantity == QLatin1String("current");
-    r.value = *t.number("reference", current ? 1 : 1001, current ? 499999 : 4999);
-    if (std::floor(r.value) != r.value)
-        t.fail("reference", QStringLiteral("'reference' must be a whole number"));
+    if (!n->is_integer() && !n->is_floating_point())
+        t.fail("reference", QStringLiteral("a reference is a number, {prompt = \"...\"} or {command = \"...\"}"));
+    r.value = n->is_integer() ? double(n->as_integer()->get()) : n->as_floating_point()->get();
+    if (const QString refusal = ReferenceRefusal(quantity, r.value); !refusal.isEmpty())
+        t.fail("reference", refusal);
     return r;
 }
 
@@ -359,6 +361,12 @@ Recipe Read(const toml::table& root, const QString& file, const RecipeChecks& ch
         r.version = QString::number(v->as_integer()->get());
     else
         r.version = *t.text("version", true);
+    // Both are printed on terminals and the Station tab and kept in records.
+    for (const char* key : {"name", "version"}) {
+        const QString value = QLatin1String(key) == QLatin1String("name") ? r.name : r.version;
+        if (HasControlCharacters(value))
+            t.fail(key, QStringLiteral("the recipe's %1 '%2' holds control characters").arg(QLatin1String(key), Printable(value)));
+    }
     r.product = t.choice("product", {QStringLiteral("Q-Serial"), QStringLiteral("BSI")}, r.product);
     r.allowRetest = t.boolean("allow_retest", false);
     if (const toml::node* n = t.node("line")) {
@@ -418,6 +426,20 @@ QString RecipeError::text() const
     return QStringLiteral("%1:%2:%3: %4").arg(file).arg(at.line).arg(at.column).arg(message);
 }
 
+QString ReferenceRefusal(const QString& quantity, double value)
+{
+    // The ranges the calibration handlers accept.
+    const bool current = quantity == QLatin1String("current");
+    const double low = current ? 1 : 1001, high = current ? 499999 : 4999;
+    if (std::isfinite(value) && value >= low && value <= high && std::floor(value) == value)
+        return {};
+    return QStringLiteral("the reference %1 %2 is not a whole number from %3 to %4")
+        .arg(value)
+        .arg(current ? QStringLiteral("mA") : QStringLiteral("mV"))
+        .arg(low)
+        .arg(high);
+}
+
 std::optional<uint16_t> ParseVersion(const QString& text)
 {
     static const QRegularExpression re(QStringLiteral("^(\\d{1,2})\\.(\\d{1,3})\\.(\\d{1,2})$"));
@@ -448,9 +470,14 @@ std::optional<Recipe> LoadRecipe(const QString& path, RecipeError& error, const 
         return std::nullopt;
     }
     const QByteArray bytes = file.read(kRecipeMaxBytes + 1);
+    const std::string_view text(bytes.constData(), static_cast<size_t>(bytes.size()));
+    if (const std::optional<NestingFault> deep = FindDeepNesting(text)) {
+        error.at = {deep->line, deep->column};
+        error.message = QStringLiteral("nested deeper than %1 levels").arg(kRecipeMaxNesting);
+        return std::nullopt;
+    }
     try {
-        const toml::table root = toml::parse(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
-                                             path.toStdString());
+        const toml::table root = toml::parse(text, path.toStdString());
         Recipe recipe = Read(root, info.absoluteFilePath(), checks);
         recipe.sha256 = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
         return recipe;

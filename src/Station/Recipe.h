@@ -114,6 +114,11 @@ constexpr qint64 kRecipeMaxBytes = 1 << 20;
 
 std::optional<Recipe> LoadRecipe(const QString& path, RecipeError& error, const RecipeChecks& checks = {});
 
+// The references a calibration of `quantity` takes ("current": 1 to 499999
+// mA, "voltage": 1001 to 4999 mV, whole numbers): why `value` is not one,
+// or nothing.
+QString ReferenceRefusal(const QString& quantity, double value);
+
 // A firmware version "A.B.C" (A, C 0..15, B 0..255) as the pack's word.
 std::optional<uint16_t> ParseVersion(const QString& text);
 

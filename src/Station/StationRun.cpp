@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QMetaObject>
 #include <QUuid>
+#include <cmath>
 
 namespace bms::station {
 
@@ -117,6 +118,8 @@ void StationRun::startAttempt()
                {QStringLiteral("name"), recipeStep().name},
                {QStringLiteral("kind"), StepKindName(recipeStep().kind)},
                {QStringLiteral("attempt"), attempt_ + 1}});
+    if (portLost_)
+        return endStep(outcome::Error, *portLost_);
     step_ = MakeStep(recipeStep().kind, *this);
     step_->run();
 }
@@ -195,11 +198,17 @@ void StationRun::stepTimedOut()
     endStep(waitingForOperator ? outcome::Aborted : outcome::Error, reason);
 }
 
-void StationRun::endStep(const QString& outcomeText, const QString& reason)
+void StationRun::endStep(const QString& outcomeText, const QString& endReason)
 {
     ++generation_;
     step_.reset();
+    // An upgrade stopped here may leave the pack in its boot loader: the
+    // record says so.
     services_.driver.cancel();
+    QString reason = endReason;
+    const bool ended = outcomeText == outcome::Error || outcomeText == outcome::Aborted;
+    if (ended && services_.driver.inBootLoader() && !reason.contains(PackInBootLoaderText()))
+        reason += QStringLiteral("; ") + PackInBootLoaderText();
     closePrompt(QStringLiteral("cancelled"));
     stepTimer_.stop();
     StepRecord& r = record_.steps[static_cast<size_t>(index_)];
@@ -218,7 +227,7 @@ void StationRun::endStep(const QString& outcomeText, const QString& reason)
                {QStringLiteral("duration_s"), stepClock_.elapsed() / 1000.0},
                {QStringLiteral("pack_s"), r.packSeconds}});
     const bool failed = outcomeText == outcome::Fail || outcomeText == outcome::Error;
-    if (outcomeText == outcome::Aborted || aborting_ || (failed && recipeStep().stopOnFail))
+    if (outcomeText == outcome::Aborted || aborting_ || portLost_ || (failed && recipeStep().stopOnFail))
         return finish();
     ++index_;
     QMetaObject::invokeMethod(&context_, [this] { startStep(); }, Qt::QueuedConnection);
@@ -237,7 +246,19 @@ void StationRun::abort(const QString& why)
     finish();
 }
 
-void StationRun::ask(PromptKind kind, const QString& text, std::function<void(const QString&)> answer)
+void StationRun::portLost(const QString& why)
+{
+    if (finished_ || portLost_)
+        return;
+    portLost_ = why;
+    // Between two steps the next one ends at its start.
+    if (index_ >= 0 && index_ < static_cast<int>(recipe_.steps.size())
+        && record_.steps[static_cast<size_t>(index_)].startedAt.isValid()
+        && record_.steps[static_cast<size_t>(index_)].outcome == outcome::NotRun)
+        endStep(outcome::Error, why);
+}
+
+void StationRun::ask(PromptKind kind, const QString& text, std::function<void(const QString&)> answer, Refusal refuses)
 {
     if (kind == PromptKind::Confirm && settings_.confirmPrompts) {
         const int generation = generation_;
@@ -247,7 +268,7 @@ void StationRun::ask(PromptKind kind, const QString& text, std::function<void(co
         }, Qt::QueuedConnection);
         return;
     }
-    prompt_ = Prompt{QStringLiteral("p%1").arg(++prompts_), kind, std::move(answer)};
+    prompt_ = Prompt{QStringLiteral("p%1").arg(++prompts_), kind, std::move(answer), std::move(refuses)};
     const double left = std::max(0, stepTimer_.remainingTime()) / 1000.0;
     emitEvent({{QStringLiteral("event"), QStringLiteral("prompt")},
                {QStringLiteral("id"), prompt_->id},
@@ -331,11 +352,13 @@ void StationRun::deliver(const QString& typed)
     }
     case PromptKind::Value: {
         bool ok = false;
-        word.toDouble(&ok);
-        if (ok)
+        const double value = word.toDouble(&ok);
+        if (!ok || !std::isfinite(value))
+            refusal = QStringLiteral("'%1' is not a number").arg(Printable(word));
+        else if (prompt_->refuses)
+            refusal = prompt_->refuses(value);
+        if (refusal.isEmpty())
             accepted = word;
-        else
-            refusal = QStringLiteral("'%1' is not a number").arg(word);
         break;
     }
     }

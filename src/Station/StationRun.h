@@ -53,6 +53,10 @@ public:
     void answer(const QString& line);
     // Nothing more will be typed: a prompt waiting now or later aborts.
     void inputClosed();
+    // The pack's port has gone (a USB box unplugged, the other side of a
+    // pseudo-terminal closed): the step on, a prompt's included, ends ERROR
+    // with `why` at once, and the run with it.
+    void portLost(const QString& why);
 
     TraceLog& trace() { return record_.trace; }
     const RunRecord& runRecord() const { return record_; }
@@ -81,6 +85,7 @@ private:
             d_.upgrade(image, dev, timed(std::move(done)));
         }
         void cancel() override { d_.cancel(); }
+        bool inBootLoader() const override { return d_.inBootLoader(); }
 
     private:
         template <class Result>
@@ -109,7 +114,7 @@ private:
     std::optional<QString> givenBarcode() const override { return settings_.barcode; }
     bool confirmsPrompts() const override { return settings_.confirmPrompts; }
     Verdict measure(const QString& name, const QJsonValue& value, const QString& unit, const Limits& limits) override;
-    void ask(PromptKind kind, const QString& text, std::function<void(const QString&)> answer) override;
+    void ask(PromptKind kind, const QString& text, std::function<void(const QString&)> answer, Refusal refuses) override;
     void done(const QString& outcome, const QString& reason) override;
 
     void emitEvent(QJsonObject event);
@@ -141,11 +146,13 @@ private:
     bool aborting_ = false;
     bool finished_ = false;
     bool inputClosed_ = false;
+    std::optional<QString> portLost_; // why, once the port has gone
 
     struct Prompt {
         QString id;
         PromptKind kind;
         std::function<void(const QString&)> answer;
+        Refusal refuses;
     };
     std::optional<Prompt> prompt_;
     int prompts_ = 0;

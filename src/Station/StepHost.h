@@ -45,9 +45,14 @@ public:
     // Records a measurement of this attempt and returns its verdict.
     virtual Verdict measure(const QString& name, const QJsonValue& value, const QString& unit, const Limits& limits) = 0;
     // Asks the operator; `answer` gets the line (a barcode, an empty line or
-    // "yes" for a confirmation, a number). A "no" to a confirmation aborts
-    // the run, as does a prompt left unanswered until the step times out.
-    virtual void ask(PromptKind kind, const QString& text, std::function<void(const QString& answer)> answer) = 0;
+    // "yes" for a confirmation, a finite number). A "no" to a confirmation
+    // aborts the run, as does a prompt left unanswered until the step times
+    // out. `refuses` (a value prompt) says why a number is not taken, or
+    // nothing: the prompt then asks again rather than pass on an answer the
+    // step would refuse.
+    using Refusal = std::function<QString(double value)>;
+    virtual void ask(PromptKind kind, const QString& text, std::function<void(const QString& answer)> answer,
+                     Refusal refuses = {}) = 0;
     // Ends the attempt: outcome PASS (FAIL when a measurement failed),
     // ERROR, SKIPPED or ABORTED, with the reason in words.
     virtual void done(const QString& outcome, const QString& reason = {}) = 0;

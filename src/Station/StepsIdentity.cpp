@@ -6,6 +6,7 @@
 #include "TextFormat.h"
 
 #include <QDateTime>
+#include <algorithm>
 
 namespace bms::station {
 
@@ -42,13 +43,18 @@ private:
         values.insert(QStringLiteral("hw_version"), VersionText(t.hwVersion));
         values.insert(QStringLiteral("sw_version"), VersionText(t.swVersion));
         values.insert(QStringLiteral("cell_count"), t.cellCount);
+        // The recipe's limits in its order, so that its first failure is the
+        // run's, then the other quantities for information.
+        const auto measure = [&](const QString& name, const Limits& limits) {
+            const QJsonValue v = values.value(name);
+            host_.measure(name, v.isUndefined() ? QJsonValue() : v, IdentifyUnit(name), limits);
+        };
+        const std::vector<NamedLimits>& limited = host_.recipeStep().limits;
+        for (const NamedLimits& l : limited)
+            measure(l.name, l.limits);
         for (const QString& name : IdentifyQuantities()) {
-            Limits limits;
-            for (const NamedLimits& l : host_.recipeStep().limits)
-                if (l.name == name)
-                    limits = l.limits;
-            host_.measure(name, values.value(name).isUndefined() ? QJsonValue() : values.value(name),
-                          name == QLatin1String("rated_cap") ? QStringLiteral("mAh") : QString(), limits);
+            if (std::none_of(limited.begin(), limited.end(), [&](const NamedLimits& l) { return l.name == name; }))
+                measure(name, {});
         }
         PackIdentity& pack = host_.record().pack;
         pack.uid = TextOf(info_.value(QStringLiteral("uid")));
@@ -103,7 +109,13 @@ private:
 class WriteIdentityStep : public Step {
 public:
     using Step::Step;
-    void run() override { next(0); }
+    void run() override
+    {
+        // Nothing can be written: no serial number is bound to the pack.
+        if (host_.driver().inBootLoader())
+            return host_.done(outcome::Error, PackInBootLoaderText());
+        next(0);
+    }
 
 private:
     // Barcode, serial number, clock: each written and read back in turn.

@@ -2,9 +2,11 @@
 // operator's prompt.
 #include "StepsCommon.h"
 
+#include "TextChecks.h"
 #include "TextFormat.h"
 
-#include <QProcess>
+#include "ReferenceCommand.h"
+
 #include <QTimer>
 #include <cmath>
 
@@ -29,9 +31,15 @@ public:
     using Step::Step;
     void run() override
     {
+        // A pack in its boot loader runs no version: the upgrade is what it
+        // waits for.
+        if (host_.driver().inBootLoader())
+            return decide(std::nullopt);
         if (host_.state().swVersion)
             return decide(*host_.state().swVersion);
         host_.driver().readTelemetry([this](const TelemetryRead& t) {
+            if (!t.ok && host_.driver().inBootLoader())
+                return decide(std::nullopt);
             if (!t.ok)
                 return host_.done(outcome::Error, t.error);
             host_.state().swVersion = t.swVersion;
@@ -41,12 +49,12 @@ public:
     }
 
 private:
-    void decide(uint16_t before)
+    void decide(std::optional<uint16_t> before)
     {
         const RecipeStep& s = host_.recipeStep();
-        host_.measure(QStringLiteral("sw_version_before"), VersionText(before), {}, {});
-        if (!s.devFirmware && ParseVersion(s.version) == before) {
-            host_.record().pack.swAfter = VersionText(before);
+        host_.measure(QStringLiteral("sw_version_before"), before ? QJsonValue(VersionText(*before)) : QJsonValue(), {}, {});
+        if (!s.devFirmware && before && ParseVersion(s.version) == *before) {
+            host_.record().pack.swAfter = VersionText(*before);
             return host_.done(outcome::Skipped, QStringLiteral("the pack already runs %1").arg(s.version));
         }
         host_.driver().upgrade(s.image, s.devFirmware, [this](const UpgradeResult& r) { upgraded(r); });
@@ -55,6 +63,11 @@ private:
     void upgraded(const UpgradeResult& r)
     {
         const RecipeStep& s = host_.recipeStep();
+        if (host_.driver().inBootLoader()) {
+            // Whatever ran before, the pack now runs no firmware of its own.
+            host_.state().swVersion.reset();
+            return host_.done(outcome::Error, r.ending + QStringLiteral("; ") + PackInBootLoaderText());
+        }
         if (!r.ok)
             return host_.done(outcome::Error, r.ending);
         if (s.devFirmware) {
@@ -93,7 +106,9 @@ public:
         switch (s.reference.kind) {
         case Reference::Kind::Constant: return referenced(s.quantity == QLatin1String("zero") ? 0 : s.reference.value);
         case Reference::Kind::Prompt:
-            return host_.ask(PromptKind::Value, s.reference.text, [this](const QString& v) { fromText(v, QStringLiteral("the operator")); });
+            return host_.ask(PromptKind::Value, s.reference.text,
+                             [this](const QString& v) { fromText(v, QStringLiteral("the operator")); },
+                             [quantity = s.quantity](double v) { return ReferenceRefusal(quantity, v); });
         case Reference::Kind::Command: return runCommand();
         }
     }
@@ -102,18 +117,11 @@ private:
     // A line's meter: the command's standard output is the number.
     void runCommand()
     {
-        process_ = new QProcess(&context_);
-        QObject::connect(process_, &QProcess::finished, &context_, [this](int code, QProcess::ExitStatus status) {
-            const QString out = QString::fromLocal8Bit(process_->readAllStandardOutput()).trimmed();
-            if (status != QProcess::NormalExit || code != 0)
-                return host_.done(outcome::Error, QStringLiteral("the reference command ended with status %1").arg(code));
-            fromText(out, QStringLiteral("the reference command"));
+        command_ = std::make_unique<ReferenceCommand>(host_.recipeStep().reference.text, [this](bool ok, const QString& out) {
+            if (!ok)
+                return host_.done(outcome::Error, out);
+            fromText(out.trimmed(), QStringLiteral("the reference command"));
         });
-        QObject::connect(process_, &QProcess::errorOccurred, &context_, [this](QProcess::ProcessError e) {
-            if (e == QProcess::FailedToStart)
-                host_.done(outcome::Error, QStringLiteral("the reference command could not be started"));
-        });
-        process_->start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), host_.recipeStep().reference.text});
     }
 
     void fromText(const QString& text, const QString& source)
@@ -121,12 +129,9 @@ private:
         bool ok = false;
         const double v = text.section(QLatin1Char(' '), 0, 0).toDouble(&ok);
         if (!ok || !std::isfinite(v))
-            return host_.done(outcome::Error, QStringLiteral("%1 gave '%2', not a number").arg(source, text.left(80)));
-        const bool current = host_.recipeStep().quantity == QLatin1String("current");
-        const double lo = current ? 1 : 1001, hi = current ? 499999 : 4999;
-        if (v < lo || v > hi || std::floor(v) != v)
-            return host_.done(outcome::Error, QStringLiteral("the reference %1 %2 is not a whole number from %3 to %4")
-                                                  .arg(v).arg(unit_).arg(lo).arg(hi));
+            return host_.done(outcome::Error, QStringLiteral("%1 gave '%2', not a number").arg(source, Printable(text.left(80))));
+        if (const QString refusal = ReferenceRefusal(host_.recipeStep().quantity, v); !refusal.isEmpty())
+            return host_.done(outcome::Error, refusal);
         referenced(v);
     }
 
@@ -175,20 +180,23 @@ private:
 
     QString unit_;
     double reference_ = 0;
-    QProcess* process_ = nullptr;
+    std::unique_ptr<ReferenceCommand> command_; // ends what it started with the step
 };
 
 // What the information read shows of a setting, to compare with the words
-// written: the info key and the argument it must equal.
+// written: the info key, the argument it must equal, and whether the pack
+// keeps it as text (a barcode of digits is still a text).
 struct ReadBackField {
     const char* setting;
     const char* key;
     int argument; // index into the words
+    bool text;
 };
 
 constexpr ReadBackField kReadBack[] = {
-    {"sleep", "sleep_multiplier", 1},  {"sleep", "sleep_base", 2},  {"protocol", "protocol_type", 1},
-    {"barcode", "barcode", 1},         {"serial", "serial_number", 1}, {"rated-capacity", "rated_cap", 1},
+    {"sleep", "sleep_multiplier", 1, false}, {"sleep", "sleep_base", 2, false},
+    {"protocol", "protocol_type", 1, false}, {"barcode", "barcode", 1, true},
+    {"serial", "serial_number", 1, true},    {"rated-capacity", "rated_cap", 1, false},
 };
 
 class SettingsStep : public Step {
@@ -219,7 +227,7 @@ private:
                 Limits same;
                 bool number = false;
                 const double n = want.toDouble(&number);
-                same.equals = number ? QJsonValue(n) : QJsonValue(want);
+                same.equals = number && !f.text ? QJsonValue(n) : QJsonValue(want);
                 host_.measure(QString::fromLatin1(f.key), got.isUndefined() ? QJsonValue() : got, {}, same);
                 compared = true;
             }

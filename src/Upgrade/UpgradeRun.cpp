@@ -473,7 +473,12 @@ bool UpgradeRefuses()
 
 void UpgradePortClosed()
 {
-    const QString stopped = QStringLiteral("Upgrade Stopped! The port was closed.");
+    StopUpgradeRun(QStringLiteral("The port was closed."));
+}
+
+void StopUpgradeRun(const QString& reason)
+{
+    const QString stopped = QStringLiteral("Upgrade Stopped! ") + reason;
     if (UpgradeActive) {
         RunFailed();
         EndRun(stopped, true);

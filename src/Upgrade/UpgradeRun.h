@@ -7,6 +7,7 @@
 #include "Hooks.h"
 #include "ImageCheck.h"
 
+#include <QString>
 #include <cstdint>
 
 namespace bms {
@@ -49,6 +50,10 @@ bool UpgradeRefuses();
 // run on ends as "Upgrade Stopped! The port was closed.", with the controls
 // given back, instead of running into its watchdog.
 void UpgradePortClosed();
+// Stops a run, or the version read before it, as UpgradePortClosed does,
+// with `reason` after "Upgrade Stopped! ": nothing more of it goes out. A
+// main board left in its boot loader is noted for the port.
+void StopUpgradeRun(const QString& reason);
 
 // Puts the run variables of this unit back to their start values (tests).
 void ResetUpgradeRun();

@@ -16,6 +16,7 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <csignal>
 #include <gtest/gtest.h>
 
@@ -278,22 +279,29 @@ TEST_F(StationE2e, silentPackRefusedWriteAndVanishedPackEndInError)
     struct ErrorCase {
         const char* name;
         std::function<void(sim::VirtualPack&)> fault;
-        const char* stopAtStep; // the pack is stopped when this step starts
+        const char* stopAtStep; // the pack is stopped when this step starts ("?": at the prompt)
         const char* code;
     };
     const ErrorCase cases[] = {
         {"silent pack", [](sim::VirtualPack& p) { p.setSilent(); }, nullptr, "identify.error"},
         {"parameter write refused", [](sim::VirtualPack& p) { p.refuseRegister(0x9CFA); }, nullptr, "settings.error"},
         {"pack killed mid-run", [](sim::VirtualPack&) {}, "calibrate_current", "calibrate_current.error"},
+        // Noticed while the operator is asked, not after the answer.
+        {"pack pulled at a prompt", [](sim::VirtualPack&) {}, "?", "prompt.error"},
     };
     for (const ErrorCase& c : cases) {
         SCOPED_TRACE(c.name);
         startPack();
         c.fault(*pack);
-        const StationResult run = station({QStringLiteral("--barcode"), QStringLiteral("202612080201"), QStringLiteral("--yes")},
-                                [&](const QJsonObject& e, QProcess&) {
-                                    if (c.stopAtStep && e.value("event").toString() == QLatin1String("step_start")
-                                        && e.value("name").toString() == QLatin1String(c.stopAtStep))
+        const bool atPrompt = c.stopAtStep && QLatin1String(c.stopAtStep) == QLatin1String("?");
+        QStringList args{QStringLiteral("--barcode"), QStringLiteral("202612080201")};
+        if (!atPrompt)
+            args.append(QStringLiteral("--yes"));
+        const StationResult run = station(args, [&](const QJsonObject& e, QProcess&) {
+                                    const QString event = e.value("event").toString();
+                                    if ((atPrompt && event == QLatin1String("prompt"))
+                                        || (c.stopAtStep && event == QLatin1String("step_start")
+                                            && e.value("name").toString() == QLatin1String(c.stopAtStep)))
                                         pack->stop();
                                 });
         EXPECT_EQ(run.code, 4) << run.why();
@@ -304,7 +312,69 @@ TEST_F(StationE2e, silentPackRefusedWriteAndVanishedPackEndInError)
         EXPECT_EQ(r.value("outcome").toString(), QStringLiteral("ERROR"));
         EXPECT_EQ(error.value("message"), r.value("failure_reason"));
         EXPECT_EQ(r.value("failure_code").toString(), QLatin1String(c.code)) << run.why();
+        if (atPrompt) {
+            EXPECT_TRUE(r.value("failure_reason").toString().endsWith(QStringLiteral(" was lost"))) << run.why();
+            EXPECT_LT(run.last("step_end").value("duration_s").toDouble(), 5) << run.why();
+        }
     }
+}
+
+// An upgrade step that times out stops its transfer there: no frame of it
+// after the step's end, nothing of a later step sent to the boot loader it
+// left the pack in, and the record says where the pack waits. The next run
+// is told the same by the port's note, and its upgrade brings the pack back.
+TEST_F(StationE2e, anUpgradeThatTimesOutStopsAndTheBootLoaderIsNamed)
+{
+    sim::PackConfig config = FixturePack();
+    startPack(config);
+    pack->setAnswerDelay(60); // records take about three seconds
+    const QString image = data.filePath(QStringLiteral("virtual-pack-fw-1.5.4.hex"));
+    QFile::copy(QStringLiteral(STATION_RECIPES "/virtual-pack-fw-1.5.4.hex"), image);
+    const auto recipe = [&](const char* upgradeKeys) {
+        const QString path = data.filePath(QStringLiteral("upgrade.toml"));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QByteArray("name = \"u\"\nversion = 1\n[line]\ntimeout = 300\n"
+                              "[[steps]]\nkind = \"identify\"\non_fail = \"continue\"\n"
+                              "[[steps]]\nkind = \"upgrade\"\nimage = \"virtual-pack-fw-1.5.4.hex\"\nversion = \"1.5.4\"\n"
+                              "sha256 = \"e8248921513e4a7506fd1ef8b9a27f1eb0ad62dee38251157a1715f02ca22495\"\n")
+                   + upgradeKeys + "\n[[steps]]\nkind = \"check\"\n");
+        return path;
+    };
+    const auto framesReceived = [&] {
+        uint64_t n = 0;
+        for (int f = 0; f < 256; ++f)
+            n += pack->requestCount(static_cast<uint8_t>(f));
+        return n;
+    };
+    std::optional<uint64_t> atUpgradeEnd;
+    const StationResult cut = station({}, [&](const QJsonObject& e, QProcess&) {
+        if (e.value("event").toString() == QLatin1String("step_end") && e.value("name").toString() == QLatin1String("upgrade")) {
+            QThread::msleep(150); // what was on the line has arrived
+            atUpgradeEnd = framesReceived();
+        }
+    }, recipe("timeout = 1.5\non_fail = \"continue\""));
+    EXPECT_EQ(cut.code, 4) << cut.why();
+    EXPECT_EQ(cut.stepOutcomes(), (QStringList{"PASS", "ERROR", "ERROR"})) << cut.why();
+    const QJsonArray steps = cut.record().value("steps").toArray();
+    EXPECT_TRUE(steps[1].toObject().value("reason").toString().contains(QStringLiteral("longer than its 1.5 s; the pack waits in its boot loader")))
+        << cut.why();
+    EXPECT_EQ(steps[2].toObject().value("reason").toString(), QStringLiteral("the pack waits in its boot loader: run the upgrade"));
+    EXPECT_LT(cut.last("step_end").value("duration_s").toDouble(), 1) << "the check hung";
+    EXPECT_EQ(cut.record().value("pack").toObject().value("sw_version_after"), QJsonValue());
+    ASSERT_TRUE(atUpgradeEnd);
+    EXPECT_EQ(framesReceived(), *atUpgradeEnd) << "frames went out after the upgrade step ended";
+    EXPECT_TRUE(pack->bootState() != sim::BootLoader::State::Application);
+    EXPECT_EQ(pack->reg(0x000B), 0x1053);
+
+    pack->setAnswerDelay(0);
+    const StationResult next = station({}, {}, recipe(""));
+    EXPECT_EQ(next.code, 4) << next.why();
+    EXPECT_EQ(next.stepOutcomes(), (QStringList{"ERROR", "PASS", "PASS"})) << next.why();
+    EXPECT_EQ(next.record().value("steps").toArray()[0].toObject().value("reason").toString(),
+              QStringLiteral("the pack waits in its boot loader: run the upgrade"));
+    EXPECT_EQ(next.record().value("pack").toObject().value("sw_version_after").toString(), QStringLiteral("1.5.4"));
+    EXPECT_EQ(pack->reg(0x000B), 0x1054);
 }
 
 // The serial number's write answered and its read-back both corrupted:

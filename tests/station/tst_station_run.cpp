@@ -5,10 +5,12 @@
 #include "StationRecords.h"
 #include "StationRun.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <deque>
+#include <csignal>
 #include <gtest/gtest.h>
 
 using namespace bms::station;
@@ -21,11 +23,13 @@ namespace {
 class ScriptedPack : public PackDriver {
 public:
     std::deque<double> currents;
+    QJsonObject info; // the information block, read and read back after writes
 
     void readInfo(std::function<void(const InfoRead&)> done) override
     {
         InfoRead r;
         r.ok = true;
+        r.info = info;
         later([done, r] { done(r); });
     }
     void readTelemetry(std::function<void(const TelemetryRead&)> done) override
@@ -42,6 +46,7 @@ public:
     {
         WriteResult r;
         r.kind = WriteResult::Kind::Acknowledged;
+        r.readBack = InfoRead{true, {}, info, {}};
         later([done, r] { done(r); });
     }
     void upgrade(const QString&, bool, std::function<void(const UpgradeResult&)>) override {}
@@ -58,6 +63,16 @@ private:
     QObject context_;
     int generation_ = 0;
 };
+
+// A process that has not ended (a zombie has, whoever reaps it).
+bool Running(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    return text.mid(text.lastIndexOf(')') + 2, 1) != "Z";
+}
 
 RecipeStep Check(const QString& name, double low, double high)
 {
@@ -214,21 +229,34 @@ TEST_F(StationRunTest, answersReachTheirPromptAndAnUnansweredPromptAborts)
 }
 
 // The reference of a calibration from a line's meter command or the
-// operator: the number is taken, anything else is an error of the step.
+// operator: the number is taken, anything else from the command is an error
+// of the step; an operator's answer the calibration would refuse is asked
+// again.
 TEST_F(StationRunTest, calibrationReferenceComesFromACommandOrTheOperator)
 {
     struct Case {
         Reference::Kind kind;
-        const char* text;
+        const char* text; // PIDS: a file for the process ids the command leaves
         const char* outcome;
+        int refused = 0; // operator's answers asked again
+        const char* reason = "";
     };
     const Case cases[] = {
         {Reference::Kind::Command, "printf '10012 mA\\n'", "PASS"},
         {Reference::Kind::Command, "echo volts", "ERROR"},
         {Reference::Kind::Command, "echo 10012; exit 3", "ERROR"},
         {Reference::Kind::Command, "echo 600000", "ERROR"}, // beyond what the calibration takes
+        {Reference::Kind::Command, "yes 10012", "ERROR", 0, "wrote more than 64 KiB"},
+        // A meter that hangs, its shell and child deaf to SIGTERM: the step
+        // times out and takes both with it.
+        {Reference::Kind::Command, "trap '' TERM; echo $$ > PIDS; sleep 60 & echo $! >> PIDS; wait", "ERROR", 0, "longer than"},
+        {Reference::Kind::Command, "sleep 60 & echo $! > PIDS; echo 10012", "PASS"}, // the meter's daemon
         {Reference::Kind::Prompt, "Meter reading (mA)", "PASS"},
+        {Reference::Kind::Prompt, "Meter reading (mA)", "PASS", 6},
     };
+    const QString pids = dir.filePath(QStringLiteral("pids"));
+    const QStringList typos{QStringLiteral("10000.5"), QStringLiteral("1e308"), QStringLiteral("nan"),
+                            QStringLiteral("inf"), QStringLiteral("-5"), QStringLiteral("0")};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         events.clear();
@@ -238,21 +266,77 @@ TEST_F(StationRunTest, calibrationReferenceComesFromACommandOrTheOperator)
         s.kind = StepKind::Calibrate;
         s.name = QStringLiteral("cal");
         s.quantity = QStringLiteral("current");
-        s.reference = {c.kind, 0, QString::fromUtf8(c.text)};
+        s.reference = {c.kind, 0, QString::fromUtf8(c.text).replace(QStringLiteral("PIDS"), pids)};
         s.tolerance = 5;
-        s.timeoutS = 10;
-        onEvent = [this](const QJsonObject& e) {
+        s.timeoutS = QByteArray(c.text).contains("wait") ? 0.5 : 10;
+        QFile::remove(pids);
+        onEvent = [this, answers = typos.mid(0, c.refused) + QStringList{QStringLiteral("10012")}](const QJsonObject& e) {
             if (e.value("event").toString() == QLatin1String("prompt"))
-                QTimer::singleShot(0, [this] { run->answer(QStringLiteral("10012")); });
+                QTimer::singleShot(0, [this, answers] {
+                    for (const QString& a : answers)
+                        run->answer(a);
+                });
         };
         start({s});
         ASSERT_TRUE(finish());
         EXPECT_EQ(run->runRecord().steps[0].outcome, QLatin1String(c.outcome)) << run->runRecord().steps[0].reason.toStdString();
+        EXPECT_EQ(count("prompt_refused"), c.refused);
+        EXPECT_TRUE(run->runRecord().steps[0].reason.contains(QLatin1String(c.reason))) << run->runRecord().steps[0].reason.toStdString();
+        QFile left(pids);
+        if (left.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& pid : left.readAll().split('\n')) {
+                const pid_t id = pid.toInt();
+                if (id > 0) {
+                    EXPECT_TRUE(WaitUntil([id] { return !Running(id); }, 2000)) << "process " << id << " left running";
+                }
+            }
+        }
         if (QLatin1String(c.outcome) == QLatin1String("PASS")) {
             EXPECT_EQ(run->runRecord().measurements[1].name, QStringLiteral("error_before"));
             EXPECT_EQ(run->runRecord().measurements[1].value.toDouble(), -12);
         }
     }
+}
+
+// What is read back is compared as the pack keeps it: a barcode or serial
+// number of digits as text, a capacity as a number; identify names the
+// first failure in the order the recipe lists its limits.
+TEST_F(StationRunTest, readBacksCompareTypedAndIdentifyFailsInTheRecipesOrder)
+{
+    struct Case {
+        const char* write;
+        const char* key;
+        QJsonValue back;
+        const char* outcome;
+    };
+    const Case cases[] = {
+        {"barcode 111122223333", "barcode", QStringLiteral("111122223333"), "PASS"},
+        {"serial 0042", "serial_number", QStringLiteral("0042"), "PASS"},
+        {"serial 0042", "serial_number", QStringLiteral("42"), "FAIL"},
+        {"rated-capacity 100000", "rated_cap", 100000.0, "PASS"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.write);
+        outcome.clear();
+        RecipeStep s = Ask(StepKind::Settings, QStringLiteral("settings"));
+        s.writes = {QString::fromLatin1(c.write).split(QLatin1Char(' '))};
+        pack.info = {{QLatin1String(c.key), c.back}};
+        start({s});
+        ASSERT_TRUE(finish());
+        EXPECT_EQ(outcome, QLatin1String(c.outcome)) << run->runRecord().failureReason.toStdString();
+    }
+
+    outcome.clear();
+    RecipeStep identify = Ask(StepKind::Identify, QStringLiteral("identify"));
+    Limits cells, uid;
+    cells.equals = 8.0;
+    uid.matches = QStringLiteral("[0-9A-F]{24}");
+    identify.limits = {{QStringLiteral("cell_count"), cells, {}}, {QStringLiteral("uid"), uid, {}}};
+    pack.currents = {0};
+    pack.info = {{QStringLiteral("uid"), QStringLiteral("none")}};
+    start({identify});
+    ASSERT_TRUE(finish());
+    EXPECT_EQ(run->runRecord().failureCode, QStringLiteral("identify.cell_count"));
 }
 
 } // namespace

@@ -213,6 +213,11 @@ TEST(StationRecipe, ExampleLoadsAndEveryFaultIsRefusedAtItsLineAndColumn)
         {"image of another SHA-256", nullptr, 7, 10, "has the SHA-256"},
         {"image the upgrade refuses", nullptr, 5, 9, "no data record"},
         {"bad target version", nullptr, 6, 11, "not a version"},
+        {"name holding NUL", "name = \"a\\u0000b\"\nversion = 1\n", 1, 8, "name 'a\\x00b' holds control characters"},
+        {"version turning the line", "name = \"t\"\nversion = \"1\\u202E2\"\n", 2, 11, "holds control characters"},
+        {"rated_cap in mAh, the uid in none",
+         "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"identify\"\nlimits.rated_cap = { low = 1, unit = \"mAh\" }\n"
+         "limits.uid = { matches = 'x', unit = \"mAh\" }\n", 6, 38, "uid is measured in no unit"},
     };
     RecipeChecks checks;
     checks.setting = [](const QStringList& words) {
@@ -239,5 +244,52 @@ TEST(StationRecipe, ExampleLoadsAndEveryFaultIsRefusedAtItsLineAndColumn)
         EXPECT_EQ(error.at.column, c.column) << c.name << ": " << error.text().toStdString();
         EXPECT_TRUE(error.message.contains(QLatin1String(c.message))) << c.name << ": " << error.text().toStdString();
         EXPECT_TRUE(error.text().startsWith(path + QStringLiteral(":%1:%2: ").arg(c.line).arg(c.column))) << c.name;
+    }
+}
+
+// A recipe nested beyond sixteen levels is refused before the TOML parser
+// recurses into it, in each form nesting takes; sixteen levels and text that
+// only looks nested pass on to the usual checks.
+TEST(StationRecipe, DeepNestingIsRefusedInEveryFormBeforeItIsParsed)
+{
+    const auto repeat = [](const char* part, int n, const char* glue) {
+        QByteArray out;
+        for (int i = 0; i < n; ++i)
+            out += (i ? QByteArray(glue) : QByteArray()) + part;
+        return out;
+    };
+    struct Case {
+        const char* name;
+        QByteArray body; // after the name and version lines
+        int line;        // 0: not refused for its nesting
+        int column;
+    };
+    const Case cases[] = {
+        {"40,000 dotted keys", repeat("x", 40000, ".") + " = 1\n", 3, 33},
+        {"a deep table header", "[" + repeat("a", 40000, ".") + "]\n", 3, 34},
+        {"an array of tables", "[[" + repeat("a", 17, ".") + "]]\n", 3, 35},
+        {"a header and a dotted key", "[" + repeat("a", 10, ".") + "]\n" + repeat("b", 7, ".") + " = 1\n", 4, 13},
+        {"inline tables", "y = " + repeat("{a=", 20000, "") + "1" + repeat("}", 20000, "") + "\n", 3, 51},
+        {"arrays of arrays", "z = " + repeat("[", 40000, "") + repeat("]", 40000, "") + "\n", 3, 20},
+        {"arrays over lines", "z = [\n" + repeat("[", 20, "\n") + "\n", 18, 1},
+        {"sixteen levels", repeat("x", 16, ".") + " = 1\n", 0, 0},
+        {"nesting in strings", "s = \"[[[[[[[[[[[[[[[[[[[[\"\nm = '''\n{{{{{{{{{{{{{{{{{{{{\n'''\n"
+                               "\"q.q.q.q.q.q.q.q.q.q.q.q.q.q.q.q.q\" = 1\n", 0, 0},
+    };
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("deep.toml"));
+    for (const Case& c : cases) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QByteArray(kHead) + c.body);
+        file.close();
+        RecipeError error;
+        EXPECT_FALSE(LoadRecipe(path, error)) << c.name;
+        const bool deep = error.message.contains(QStringLiteral("nested deeper than 16 levels"));
+        EXPECT_EQ(deep, c.line != 0) << c.name << ": " << error.text().toStdString();
+        if (c.line) {
+            EXPECT_EQ(error.text().toStdString(), (path + QStringLiteral(":%1:%2: nested deeper than 16 levels").arg(c.line).arg(c.column)).toStdString())
+                << c.name;
+        }
     }
 }
