@@ -195,24 +195,27 @@ std::unique_ptr<Database> Database::openPostgres(const QString& url, QString& er
     result->watchdog_ = std::make_unique<QueryWatchdog>();
     if (!result->exec(QStringLiteral("SET client_min_messages TO warning"), error))
         return nullptr;
-    result->setServerLimit();
+    result->setServerLimit(result->queryLimitMs());
     return result;
 }
 
 void Database::setQueryLimit(int ms)
 {
-    limitMs_ = std::max(ms, 1);
-    setServerLimit();
+    const int limit = std::max(ms, 1);
+    // The server hears of the new limit under the old one: a short limit
+    // is for the statements that come after it.
+    setServerLimit(limit);
+    limitMs_ = limit;
 }
 
-void Database::setServerLimit()
+void Database::setServerLimit(int limitMs)
 {
     if (dialect_ != Dialect::PostgreSQL || lost_)
         return;
     // A fifth shorter than the watchdog's: a statement that waits for a
     // lock is cancelled by the server, and the connection stays usable.
     QString ignored;
-    exec(QStringLiteral("SET statement_timeout = %1").arg(std::max(limitMs_ - limitMs_ / 5, 1)), ignored);
+    exec(QStringLiteral("SET statement_timeout = %1").arg(std::max(limitMs - limitMs / 5, 1)), ignored);
 }
 
 QString Database::failure(const QString& what, const QString& text) const

@@ -107,7 +107,7 @@ private:
     // overran the limit (the connection is then lost).
     template <typename Call>
     bool watched(Call&& call, QString& error);
-    void setServerLimit();
+    void setServerLimit(int limitMs);
     QString statementError(const QSqlError& e);
     QSqlQuery& prepareNew(const QString& key, const QString& sql);
 
