@@ -21,6 +21,8 @@ class QSpacerItem;
 
 namespace bms::stationtab {
 
+class FitLabel;
+
 class FixturePanel : public QFrame {
     Q_OBJECT
 public:
@@ -57,24 +59,25 @@ private:
     int fixture_;
     QLabel* title_;
     QLabel* port_;
-    QLabel* barcode_;
-    QLabel* identity_;
+    FitLabel* barcode_;
+    FitLabel* identity_;
     QLabel* banner_;
-    QLabel* reason_;
-    QLabel* step_;
+    FitLabel* reason_;
+    FitLabel* step_;
     QProgressBar* progress_;
     QListWidget* steps_;
     QSpacerItem* filler_;
     QFrame* prompt_;
-    QLabel* promptText_;
+    FitLabel* promptText_;
     QLineEdit* promptValue_;
     QPushButton* promptOk_;
-    QLabel* message_;
+    FitLabel* message_;
     QPushButton* abort_;
     QString portText_;
     QString promptId_;
     QString promptKind_;
     bool selected_ = false;
+    bool compact_ = false;
     quint64 lastPress_ = 0;
 };
 

@@ -2,6 +2,7 @@
 
 #include "TextChecks.h"
 
+#include "FitLabel.h"
 #include "FixturePanel.h"
 #include "ForwardLoop.h"
 #include "HistoryPage.h"
@@ -32,9 +33,10 @@ namespace {
 // Fixtures side by side before a second row starts.
 constexpr int kColumns = 4;
 
-QLabel* BoldLabel(const char* name, int pointSize, QWidget* parent)
+template <typename Label = QLabel>
+Label* BoldLabel(const char* name, int pointSize, QWidget* parent)
 {
-    auto* label = new QLabel(parent);
+    auto* label = new Label(parent);
     label->setObjectName(QString::fromLatin1(name));
     QFont font = label->font();
     font.setPointSize(pointSize);
@@ -59,27 +61,27 @@ StationTab::StationTab(UiHost& host, const QString& configPath, QWidget* parent)
     scan_->installEventFilter(this);
     auto* scanLabel = BoldLabel("stationScanLabel", 14, this);
     scanLabel->setText(QStringLiteral("Scan:"));
-    scanStatus_ = BoldLabel("stationScanStatus", 12, this);
-    // Long refusals must not widen the window.
-    scanStatus_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    recipeLabel_ = BoldLabel("stationRecipeLabel", 10, this);
+    // Long refusals, a recipe's error and a server's error never widen the
+    // window: they are shortened to the room there is, whole in their
+    // tooltips.
+    scanStatus_ = BoldLabel<FitLabel>("stationScanStatus", 12, this);
+    recipeLabel_ = BoldLabel<FitLabel>("stationRecipeLabel", 10, this);
     counters_ = BoldLabel("stationCounters", 12, this);
-    forwarding_ = BoldLabel("stationForwarding", 10, this);
+    forwarding_ = BoldLabel<FitLabel>("stationForwarding", 10, this);
 
     auto* scanRow = new QHBoxLayout;
     scanRow->addWidget(scanLabel);
     scanRow->addWidget(scan_, 3);
     scanRow->addWidget(scanStatus_, 4);
     // The forwarding state may carry a long server error: it takes the
-    // room left (the whole text in its tooltip) and never widens the window.
-    forwarding_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // room left, its count first.
     forwarding_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     auto* countRow = new QHBoxLayout;
     countRow->addWidget(counters_);
     countRow->addSpacing(16);
-    countRow->addWidget(recipeLabel_);
+    countRow->addWidget(recipeLabel_, 2);
     countRow->addSpacing(16);
-    countRow->addWidget(forwarding_, 1);
+    countRow->addWidget(forwarding_, 3);
 
     pages_ = new QTabWidget(this);
     pages_->setObjectName(QStringLiteral("stationPages"));
@@ -150,7 +152,7 @@ void StationTab::applyConfig()
         setScanStatus({});
         refreshCounters();
     } else {
-        recipeLabel_->clear();
+        recipeLabel_->setWholeText({});
         setScanStatus(QStringLiteral("Not ready: ") + config_.incomplete(), true);
     }
 }
@@ -159,7 +161,7 @@ void StationTab::showRecipe()
 {
     // The recipe as last loaded: the engineer may have changed its file.
     const auto& recipe = recipe_.recipe();
-    recipeLabel_->setText(recipe ? QStringLiteral("Recipe %1 %2").arg(recipe->name, recipe->version) : recipe_.error());
+    recipeLabel_->setWholeText(recipe ? QStringLiteral("Recipe %1 %2").arg(recipe->name, recipe->version) : recipe_.error());
 }
 
 void StationTab::buildFixtures()
@@ -246,8 +248,8 @@ void StationTab::setAbortGraceMs(int ms)
 }
 
 QString StationTab::countersText() const { return counters_->text(); }
-QString StationTab::forwardingText() const { return forwarding_->text(); }
-QString StationTab::scanStatusText() const { return scanStatus_->text(); }
+QString StationTab::forwardingText() const { return forwarding_->wholeText(); }
+QString StationTab::scanStatusText() const { return scanStatus_->wholeText(); }
 
 void StationTab::setScanStatus(const QString& text, bool refused)
 {
@@ -257,7 +259,7 @@ void StationTab::setScanStatus(const QString& text, bool refused)
         shown = next < 0 ? QStringLiteral("Every fixture is busy")
                          : QStringLiteral("Next pack: fixture %1%2").arg(next + 1).arg(selected_ == next ? QStringLiteral(" (chosen)") : QString());
     }
-    scanStatus_->setText(shown);
+    scanStatus_->setWholeText(shown);
     scanStatus_->setStyleSheet(refused ? QStringLiteral("color: #d01c1c;") : QString());
 }
 

@@ -43,6 +43,7 @@ class ForwardLoop;
 
 namespace bms::stationtab {
 
+class FitLabel;
 class FixturePanel;
 class HistoryPage;
 class RecordsWorker;
@@ -143,10 +144,10 @@ private:
     int abortGraceMs_ = FixtureRunner::kAbortGraceMs;
 
     QLineEdit* scan_;
-    QLabel* scanStatus_;
-    QLabel* recipeLabel_;
+    FitLabel* scanStatus_;
+    FitLabel* recipeLabel_;
     QLabel* counters_;
-    QLabel* forwarding_;
+    FitLabel* forwarding_;
     QTabWidget* pages_;
     QWidget* fixturesPage_;
     QGridLayout* grid_;

@@ -4,6 +4,7 @@
 // answer comes back to the tab on the window's thread.
 #include "StationTab.h"
 
+#include "FitLabel.h"
 #include "Forwarder.h"
 #include "HistoryPage.h"
 #include "Queries.h"
@@ -104,7 +105,7 @@ void StationTab::refreshCounters()
                                        .arg(yield ? QStringLiteral("%1 %").arg(*yield, 0, 'f', 1) : QStringLiteral("-")));
             }
             if (queued)
-                forwarding_->setText(*queued == 0 ? QStringLiteral("No line database")
+                forwarding_->setWholeText(*queued == 0 ? QStringLiteral("No line database")
                                                   : QStringLiteral("No line database: %1 runs kept on this PC only").arg(*queued));
             Q_EMIT countersUpdated();
         });
@@ -116,8 +117,7 @@ void StationTab::showForwarding(int waiting, const QString& error)
     QString text = waiting < 0 ? QStringLiteral("forwarding state unknown") : records::WaitingText(waiting);
     if (!error.isEmpty() && waiting != 0)
         text += QStringLiteral(" (%1)").arg(error.section(QLatin1Char('\n'), 0, 0));
-    forwarding_->setText(text);
-    forwarding_->setToolTip(text);
+    forwarding_->setWholeText(text);
 }
 
 void StationTab::refreshHistory(const QString& text)

@@ -1,0 +1,223 @@
+// The Station tab on the operator's screen, through the real window
+// offscreen: eight fixtures with their longest texts keep the window at
+// 1366 x 768; the texts that are shortened keep their count and verdict,
+// the whole text in their tooltips; the keys go where the operator expects
+// (a question's value box, a scanner typing while another box has the
+// focus). The fixtures' runs are told to their panels as event lines, so
+// no pack is needed.
+#include "WindowFixture.h"
+#include "RecordSamples.h"
+
+#include "FixturePanel.h"
+#include "FixtureRunner.h"
+#include "HistoryPage.h"
+#include "StationRecords.h"
+#include "StationTab.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+using bms::test::WindowFixture;
+using namespace bms::stationtab;
+
+namespace {
+
+QJsonObject Json(const QString& text)
+{
+    return QJsonDocument::fromJson(text.toUtf8()).object();
+}
+
+// A station of `fixtures` fixtures whose recipe is a copy of the example's
+// in a folder with a long name; the records in the test's own folder.
+struct Screen {
+    explicit Screen(int fixtures, const QString& lineDb = {})
+    {
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
+        const QString ini = dir.filePath(QStringLiteral("station.ini"));
+        qputenv("QUORLEX_BMS_STATION_CONFIG", QFile::encodeName(ini));
+        const QString folder = dir.filePath(QStringLiteral("recipes-of-the-end-of-line-station-in-hall-3/version-2026-12"));
+        QDir().mkpath(folder);
+        recipe = folder + QStringLiteral("/virtual-pack-eol.toml");
+        for (const char* file : {"virtual-pack-eol.toml", "virtual-pack-fw-1.5.4.hex"})
+            QFile::copy(QStringLiteral(STATION_RECIPES "/") + QLatin1String(file), folder + QLatin1Char('/') + QLatin1String(file));
+        StationConfig config;
+        config.recipe = recipe;
+        config.stationId = QStringLiteral("EOL-T");
+        config.lineDb = lineDb;
+        for (int i = 1; i <= fixtures; ++i)
+            config.ports.append(QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285B%1-if00-port0").arg(i));
+        QString error;
+        if (!config.save(ini, error))
+            qFatal("%s", qPrintable(error));
+        window = std::make_unique<WindowFixture>();
+        tab = window->window->stationTab();
+        window->form().pgc1->setCurrentWidget(tab);
+    }
+
+    // Event lines of fixture `fixture`'s run, shown as its runner shows them.
+    void tell(int fixture, const QStringList& events) const
+    {
+        FixtureRunner* runner = tab->runner(fixture);
+        if (!runner->busy())
+            runner->model().begin(QStringLiteral("2026120900%1").arg(fixture, 2, 10, QLatin1Char('0')));
+        for (const QString& e : events)
+            runner->model().event(Json(e));
+        Q_EMIT runner->changed();
+    }
+    QLineEdit* promptBox(int fixture) const { return tab->panel(fixture)->promptBox(); }
+    QTabWidget* pages() const { return tab->findChild<QTabWidget*>(QStringLiteral("stationPages")); }
+
+    QTemporaryDir dir;
+    QString recipe;
+    std::unique_ptr<WindowFixture> window;
+    StationTab* tab = nullptr;
+};
+
+const QString kStart = QStringLiteral(
+    R"j({"event":"run_start","run_id":"r1","steps":[{"index":0,"name":"scan","kind":"scan"},)j"
+    R"j({"index":1,"name":"calibrate_current_with_the_meter","kind":"calibrate"},{"index":2,"name":"check","kind":"check"}]})j");
+
+const QString kLong = QStringLiteral("Read the current on the meter of the 10 A charger of this fixture and type it in milliamperes, then press Enter; ").repeated(3);
+
+// A run at its worst for the room on its panel: every cell failing and the
+// longest notes; `asking`: a question with a long text whose last answer
+// was refused at length.
+QStringList WorstRun(bool asking)
+{
+    QStringList events{kStart, QStringLiteral(R"j({"event":"step_start","index":1,"attempt":2})j")};
+    for (int cell = 1; cell <= 16; ++cell)
+        events << QStringLiteral(R"j({"event":"measurement","step":1,"step_name":"check","name":"cell_%1","value":3050,"unit":"mV","limits":{"low":3200,"high":3400},"outcome":"FAIL"})j")
+                      .arg(cell);
+    events << QStringLiteral(R"j({"event":"error","message":"%1"})j").arg(kLong);
+    if (asking)
+        events << QStringLiteral(R"j({"event":"prompt","id":"p1","kind":"value","text":"%1","timeout_s":600})j").arg(kLong)
+               << QStringLiteral(R"j({"event":"prompt_refused","id":"p1","reason":"%1"})j").arg(kLong);
+    return events;
+}
+
+void Settle(int ms = 300)
+{
+    QTest::qWait(ms);
+}
+
+// What a label shows fits into it.
+bool Fits(const QLabel* label)
+{
+    return label->fontMetrics().horizontalAdvance(label->text()) <= label->contentsRect().width();
+}
+
+} // namespace
+
+class WindowStationScreenTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    // Four and eight fixtures at their longest texts (a question open,
+    // every cell failing and the longest notes; a run under way; a run that
+    // ended without a result and a refused scan after it), a recipe broken
+    // at length and its refusal: the window stays 1366 x 768, nothing of it
+    // beyond its edges.
+    void fixturesWithTheirLongestTextsKeepTheWindowsSize_data()
+    {
+        QTest::addColumn<int>("fixtures");
+        QTest::newRow("4") << 4;
+        QTest::newRow("8") << 8;
+    }
+    void fixturesWithTheirLongestTextsKeepTheWindowsSize()
+    {
+        QFETCH(int, fixtures);
+        Screen s(fixtures);
+        s.window->window->resize(1366, 768);
+        Settle();
+        const QSize before = s.window->window->size();
+        QCOMPARE(before, QSize(1366, 768));
+
+        // The recipe is broken while the window runs; the next scan says so.
+        QFile recipe(s.recipe);
+        QVERIFY(recipe.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        recipe.write("name = \"virtual-pack-eol\"\nversion = \"1\"\nsteps = " + QByteArray(400, '[') + "\n");
+        recipe.close();
+        s.tab->scan(QStringLiteral("202612090099"));
+        for (int f = 1; f <= fixtures; ++f) {
+            s.tell(f, WorstRun(f % 4 != 2 && f % 4 != 3));
+            if (f % 4 == 3) {
+                s.tab->runner(f)->model().ended({9, true, kLong});
+                s.tab->runner(f)->model().refuse(kLong);
+                Q_EMIT s.tab->runner(f)->changed();
+            }
+        }
+        Settle();
+
+        QCOMPARE(s.window->window->size(), before);
+        // Room for a title bar on the laptop's screen.
+        const QSize smallest = s.window->window->minimumSizeHint();
+        QVERIFY2(smallest.width() <= 1366 && smallest.height() <= 700,
+                 qPrintable(QStringLiteral("%1x%2").arg(smallest.width()).arg(smallest.height())));
+        const QRect inside = s.window->window->rect();
+        for (QWidget* w : {static_cast<QWidget*>(s.tab->panel(fixtures)),
+                           static_cast<QWidget*>(s.window->window->statusBar())}) {
+            const QRect place(w->mapTo(s.window->window.get(), QPoint(0, 0)), w->size());
+            QVERIFY2(inside.contains(place), qPrintable(w->objectName()));
+        }
+        // Every question shows with its value box at its full height.
+        for (int f = 1; f <= fixtures; ++f)
+            if (f % 4 == 1 || f % 4 == 0)
+                QVERIFY2(s.promptBox(f)->isVisible() && s.promptBox(f)->height() >= s.promptBox(f)->sizeHint().height(),
+                         qPrintable(QString::number(f)));
+
+        // The recipe's error and the refusal keep their beginnings, their
+        // long path shortened; the whole texts in the tooltips.
+        auto* recipeLabel = s.tab->findChild<QLabel*>(QStringLiteral("stationRecipeLabel"));
+        QVERIFY2(Fits(recipeLabel) && recipeLabel->text().startsWith(QStringLiteral("The recipe cannot be used: ")),
+                 qPrintable(recipeLabel->text()));
+        QVERIFY2(recipeLabel->toolTip().startsWith(QStringLiteral("The recipe cannot be used: ") + s.recipe), qPrintable(recipeLabel->toolTip()));
+    }
+
+    // Texts too long for their place keep what the operator reads them
+    // for: the count of runs waiting for the line database before the
+    // server's error, a refusal's verdict after a long port path or a
+    // scanner's run-away barcode. The whole text is the tooltip.
+    void shortenedTextsKeepTheirCountAndVerdict()
+    {
+        const QString line = QStringLiteral("postgresql://line:Pw1@/q?host=/nonexistent/socket-folder-of-the-line-database-server-in-hall-3");
+        Screen s(1, line);
+        {
+            // Three runs wait for the line, which does not answer.
+            bms::records::RecordsConfig config;
+            config.lineUrl = line;
+            QString error;
+            auto records = bms::records::StationRecords::open(config, error);
+            QVERIFY2(records, qPrintable(error));
+            for (int run = 1; run <= 3; ++run) {
+                bms::test::SampleRun sample;
+                sample.number = run;
+                QVERIFY2(records->store(bms::test::SampleRecord(sample), error), qPrintable(error));
+            }
+        }
+        s.tab->windowHoldsPort = [](const QString&) { return true; };
+        s.tab->scan(QStringLiteral("202612090001"));
+        auto* status = s.tab->findChild<QLabel*>(QStringLiteral("stationScanStatus"));
+        QVERIFY2(Fits(status) && status->text().contains(QStringLiteral("is open on the Data Collection tab")), qPrintable(status->text()));
+        QCOMPARE(status->toolTip(), s.tab->scanStatusText());
+        s.tab->windowHoldsPort = nullptr;
+        s.tab->scan(QStringLiteral("2026120900").repeated(9) + QStringLiteral("X"));
+        QVERIFY2(Fits(status) && status->text().contains(QStringLiteral("needs 12 digits")), qPrintable(status->text()));
+
+        auto* forwarding = s.tab->findChild<QLabel*>(QStringLiteral("stationForwarding"));
+        QTRY_VERIFY_WITH_TIMEOUT(s.tab->forwardingText().startsWith(QStringLiteral("3 runs waiting for the line database (")), 20000);
+        QVERIFY2(Fits(forwarding) && forwarding->text().startsWith(QStringLiteral("3 runs waiting for the line database (")),
+                 qPrintable(forwarding->text()));
+        QCOMPARE(forwarding->toolTip(), s.tab->forwardingText());
+    }
+};
+
+QTEST_MAIN(WindowStationScreenTest)
+#include "tst_window_station_screen.moc"
