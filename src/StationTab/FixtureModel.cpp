@@ -28,6 +28,12 @@ QString Number(const QJsonValue& v)
     return station::ValueText(v);
 }
 
+// A 16-bit word as the pack's registers are written: "0x0040".
+QString Hex(qint64 word)
+{
+    return QStringLiteral("0x") + QString::number(word, 16).toUpper().rightJustified(4, QLatin1Char('0'));
+}
+
 Verdict VerdictOf(const QString& outcome)
 {
     if (outcome == QLatin1String("PASS"))
@@ -84,8 +90,24 @@ QString LimitsText(const QJsonObject& limits, const QString& unit)
     if (const QJsonValue v = limits.value(QStringLiteral("matches")); !v.isUndefined())
         parts.append(QStringLiteral("matches ") + v.toString());
     if (const QJsonValue v = limits.value(QStringLiteral("mask")); !v.isUndefined())
-        parts.append(QStringLiteral("mask 0x") + QString::number(v.toInteger(), 16).toUpper().rightJustified(4, QLatin1Char('0')));
+        parts.append(QStringLiteral("mask ") + Hex(v.toInteger()));
     return parts.join(QStringLiteral(", "));
+}
+
+QString MeasuredText(const QJsonValue& value, const QString& unit, const QJsonObject& limits)
+{
+    if (value.isNull())
+        return QStringLiteral("no value");
+    if (value.isDouble() && limits.contains(QStringLiteral("mask")))
+        return Hex(value.toInteger());
+    return WithUnit(Number(value), value.isDouble() ? unit : QString());
+}
+
+QString FailureLine(const FailedMeasurement& f)
+{
+    // A mask says what it is; a range is named.
+    return f.limits.startsWith(QLatin1String("mask ")) ? QStringLiteral("%1 %2 (%3)").arg(f.name, f.value, f.limits)
+                                                         : QStringLiteral("%1 %2 (limits %3)").arg(f.name, f.value, f.limits);
 }
 
 QString FixtureModel::barcodeTaken() const
@@ -163,9 +185,10 @@ void FixtureModel::event(const QJsonObject& e)
         // it is written).
         else if (name == QLatin1String("barcode") && value.isString() && !value.toString().isEmpty() && stepKind(e) == QLatin1String("scan"))
             s_.barcode = value.toString();
-        if (Text(e, "outcome") == QLatin1String("FAIL"))
-            s_.failures.push_back({step, name, value.isNull() ? QStringLiteral("no value") : WithUnit(Number(value), unit),
-                                   LimitsText(e.value(QStringLiteral("limits")).toObject(), unit), Text(e, "reason")});
+        if (Text(e, "outcome") == QLatin1String("FAIL")) {
+            const QJsonObject limits = e.value(QStringLiteral("limits")).toObject();
+            s_.failures.push_back({step, name, MeasuredText(value, unit, limits), LimitsText(limits, unit), Text(e, "reason")});
+        }
     } else if (kind == QLatin1String("prompt")) {
         s_.prompt = {Text(e, "id"), Text(e, "kind"), Text(e, "text"), e.value(QStringLiteral("timeout_s")).toDouble(), {}};
     } else if (kind == QLatin1String("prompt_refused")) {

@@ -123,5 +123,11 @@ private:
 // The limits of a measurement event in words: "3200 to 3400 mV",
 // "at least 90 %", "= 2.1.0", "matches \d{12}", "mask 0xFFFF".
 QString LimitsText(const QJsonObject& limits, const QString& unit);
+// A measured value with its unit ("3050 mV"); a value held against a mask
+// in hex, as its mask is ("0x0040"); "no value" for null.
+QString MeasuredText(const QJsonValue& value, const QString& unit, const QJsonObject& limits);
+// A failing measurement on the panel: "cell_3 3050 mV (limits 3200 to
+// 3400 mV)", "alarm 0x0040 (mask 0xFFFF)".
+QString FailureLine(const FailedMeasurement& failure);
 
 } // namespace bms::stationtab

@@ -228,7 +228,7 @@ void FixturePanel::show(const FixtureModel& model, const QString& port, bool sel
             reason << s.reason;
     }
     for (const FailedMeasurement& f : s.failures)
-        reason << QStringLiteral("%1 %2 (limits %3)").arg(f.name, f.value, f.limits);
+        reason << FailureLine(f);
     reason_->setWholeText(reason.join(QLatin1Char('\n')));
     const bool working = s.phase == Phase::Running || s.phase == Phase::Aborting;
     // A small panel has room below its banner for an open question or for

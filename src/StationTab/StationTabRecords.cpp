@@ -10,6 +10,7 @@
 #include "Queries.h"
 #include "RecordStore.h"
 #include "RecordsWorker.h"
+#include "StationWords.h"
 
 #include <QLabel>
 
@@ -86,27 +87,17 @@ void StationTab::refreshCounters()
             }
         }
         RecordsWorker::reply(this, [this, rows, error, since, queued] {
+            // The database's own words are for the engineer: in the tooltip.
             if (!rows || rows->empty()) {
-                counters_->setText(QStringLiteral("Shift counters unknown: ") + error);
+                counters_->setText(QStringLiteral("Shift counters unknown: ") + DatabaseErrorWords(error));
+                counters_->setToolTip(error);
             } else {
-                const records::StatsRow& t = rows->back();
-                const std::optional<double> yield = t.firstPassYield();
-                QString others;
-                if (t.error > 0)
-                    others += QStringLiteral("   ERROR %1").arg(t.error);
-                if (t.aborted > 0)
-                    others += QStringLiteral("   ABORTED %1").arg(t.aborted);
-                counters_->setText(QStringLiteral("Shift since %1:  %2 runs   PASS %3   FAIL %4%5   first-pass yield %6")
-                                       .arg(since.toString(QStringLiteral("HH:mm")))
-                                       .arg(t.runs)
-                                       .arg(t.pass)
-                                       .arg(t.fail)
-                                       .arg(others)
-                                       .arg(yield ? QStringLiteral("%1 %").arg(*yield, 0, 'f', 1) : QStringLiteral("-")));
+                counters_->setText(ShiftCountersText(rows->back(), since));
+                counters_->setToolTip({});
             }
             if (queued)
                 forwarding_->setWholeText(*queued == 0 ? QStringLiteral("No line database")
-                                                  : QStringLiteral("No line database: %1 runs kept on this PC only").arg(*queued));
+                                                       : QStringLiteral("No line database: %1 kept on this PC only").arg(RunsText(*queued)));
             Q_EMIT countersUpdated();
         });
     });

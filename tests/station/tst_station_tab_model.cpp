@@ -10,6 +10,7 @@
 #include "QtTestSupport.h"
 #include "ScanCheck.h"
 #include "StationConfig.h"
+#include "StationWords.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -180,6 +181,41 @@ TEST(StationTabModel, limitsInWords)
     };
     for (const auto& [limits, text] : cases)
         EXPECT_EQ(LimitsText(Json(limits), QStringLiteral("mV")), QString::fromUtf8(text)) << limits;
+}
+
+// The counters, the failing measurements and the database's errors as the
+// operator reads them.
+TEST(StationTabWords, countsFailuresAndDatabaseErrorsInTheOperatorsWords)
+{
+    const QDateTime six(QDate(2026, 12, 9), QTime(6, 0));
+    bms::records::StatsRow one;
+    one.runs = one.pass = one.firstAttempts = one.firstPass = 1;
+    EXPECT_EQ(ShiftCountersText(one, six), QStringLiteral("Shift since 06:00:  1 run   PASS 1   FAIL 0   first-pass yield 100.0 %"));
+    bms::records::StatsRow shift;
+    shift.runs = 7;
+    shift.pass = 3;
+    shift.fail = 1;
+    shift.error = 2;
+    shift.aborted = 1;
+    shift.firstAttempts = 3;
+    shift.firstPass = 2;
+    EXPECT_EQ(ShiftCountersText(shift, six),
+              QStringLiteral("Shift since 06:00:  7 runs   PASS 3   FAIL 1   station losses: ERROR 2, ABORTED 1   first-pass yield 66.7 %"));
+
+    const QJsonObject mask = Json(R"j({"mask":65535})j");
+    EXPECT_EQ(FailureLine({"check", "alarm", MeasuredText(64, {}, mask), LimitsText(mask, {}), {}}), QStringLiteral("alarm 0x0040 (mask 0xFFFF)"));
+    const QJsonObject range = Json(R"j({"low":3200,"high":3400})j");
+    EXPECT_EQ(FailureLine({"check", "cell_3", MeasuredText(3050, "mV", range), LimitsText(range, "mV"), {}}),
+              QStringLiteral("cell_3 3050 mV (limits 3200 to 3400 mV)"));
+
+    const std::pair<const char*, const char*> errors[] = {
+        {"database is locked Unable to fetch row", "the records database is busy: another program is writing to it"},
+        {"database /x/station.db: file is not a database", "the records database is damaged"},
+        {"cannot open /x/station.db: unable to open database file", "the records database cannot be opened"},
+        {"near \"SELEC\": syntax error", "the records database did not answer"},
+    };
+    for (const auto& [raw, words] : errors)
+        EXPECT_EQ(DatabaseErrorWords(QString::fromUtf8(raw)), QString::fromUtf8(words)) << raw;
 }
 
 TEST(StationTabConfig, settingsComeBackAndThePasswordIsCheckedByItsHash)
