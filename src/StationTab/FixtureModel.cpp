@@ -190,10 +190,12 @@ void FixtureModel::event(const QJsonObject& e)
             s_.failures.push_back({step, name, MeasuredText(value, unit, limits), LimitsText(limits, unit), Text(e, "reason")});
         }
     } else if (kind == QLatin1String("prompt")) {
-        s_.prompt = {Text(e, "id"), Text(e, "kind"), Text(e, "text"), e.value(QStringLiteral("timeout_s")).toDouble(), {}};
+        s_.prompt = {Text(e, "id"), Text(e, "kind"), Text(e, "text"), e.value(QStringLiteral("timeout_s")).toDouble(), {}, 0};
     } else if (kind == QLatin1String("prompt_refused")) {
-        if (Text(e, "id") == s_.prompt.id)
+        if (Text(e, "id") == s_.prompt.id) {
             s_.prompt.refused = Text(e, "reason");
+            ++s_.prompt.refusals;
+        }
     } else if (kind == QLatin1String("prompt_closed")) {
         if (Text(e, "id") == s_.prompt.id)
             s_.prompt = {};

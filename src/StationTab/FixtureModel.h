@@ -49,6 +49,7 @@ struct PromptState {
     QString text;
     double timeoutS = 0;
     QString refused; // why the last answer was not taken
+    int refusals = 0; // answers not taken so far
 };
 
 // How the run's process ended.

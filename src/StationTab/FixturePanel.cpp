@@ -273,13 +273,22 @@ void FixturePanel::show(const FixtureModel& model, const QString& port, bool sel
     if (s.current >= 0)
         steps_->scrollToItem(steps_->item(s.current));
 
-    if (s.prompt.id != promptId_) {
+    const bool promptChanged = s.prompt.id != promptId_;
+    if (promptChanged) {
         promptId_ = s.prompt.id;
         promptValue_->clear();
+        refusals_ = 0;
     }
     promptKind_ = s.prompt.kind;
     prompt_->setVisible(asking);
     promptValue_->setVisible(s.prompt.kind != QLatin1String("confirm"));
+    // A refused answer stays in the box, selected, to be typed over.
+    if (s.prompt.refusals != refusals_) {
+        refusals_ = s.prompt.refusals;
+        promptValue_->selectAll();
+        if (promptValue_->isVisible())
+            promptValue_->setFocus();
+    }
     QString question = s.prompt.text;
     if (!s.prompt.refused.isEmpty())
         question += QStringLiteral("\n") + s.prompt.refused;
@@ -294,11 +303,18 @@ void FixturePanel::show(const FixtureModel& model, const QString& port, bool sel
     message_->setMaxLines(compact_ && working ? 1 : 2);
     message_->setVisible(roomy && !message.isEmpty());
     abort_->setEnabled(s.phase == Phase::Running);
+    if (promptChanged)
+        Q_EMIT promptOpenedOrClosed();
 
     if (selected != selected_) {
         selected_ = selected;
         setStyleSheet(selected ? QStringLiteral("#fixturePanel%1 { border: 3px solid #1565c0; }").arg(fixture_) : QString());
     }
+}
+
+bool FixturePanel::asksForValue() const
+{
+    return !promptId_.isEmpty() && promptKind_ != QLatin1String("confirm");
 }
 
 QString FixturePanel::bannerText() const { return banner_->text(); }

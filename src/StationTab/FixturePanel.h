@@ -38,12 +38,17 @@ public:
     QString reasonText() const;
     QString messageText() const;
     QLineEdit* promptBox() const { return promptValue_; }
+    // A question of the run waits for a typed answer (a value, a barcode).
+    bool asksForValue() const;
+    QString promptKind() const { return promptKind_; }
 
 Q_SIGNALS:
     void answered(const QString& text);
     void abortClicked();
     // The operator clicked the panel: the next scan goes to this fixture.
     void selectClicked();
+    // A question of the run opened or closed (shown by show()).
+    void promptOpenedOrClosed();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -78,6 +83,7 @@ private:
     QString promptKind_;
     bool selected_ = false;
     bool compact_ = false;
+    int refusals_ = 0;
     quint64 lastPress_ = 0;
 };
 

@@ -58,7 +58,6 @@ StationTab::StationTab(UiHost& host, const QString& configPath, QWidget* parent)
     scanFont.setPointSize(16);
     scan_->setFont(scanFont);
     scan_->setMinimumWidth(300);
-    scan_->installEventFilter(this);
     auto* scanLabel = BoldLabel("stationScanLabel", 14, this);
     scanLabel->setText(QStringLiteral("Scan:"));
     // Long refusals, a recipe's error and a server's error never widen the
@@ -114,12 +113,15 @@ StationTab::StationTab(UiHost& host, const QString& configPath, QWidget* parent)
         // The settings lock again when the engineer leaves them.
         if (pages_->widget(page) != settings_ && config_.locked())
             settings_->setUnlocked(false);
-        scan_->setFocus();
+        keysHome()->setFocus();
     });
     refresh_.setSingleShot(true);
     refresh_.setInterval(kPanelRefreshMs);
     connect(&refresh_, &QTimer::timeout, this, &StationTab::showDirtyPanels);
     focusWatch_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { keepScanFocus(now); });
+    // A scanner typing into another box of the tab (StationTabKeys.cpp).
+    qApp->installEventFilter(this);
+    keyClock_.start();
     applyConfig();
 }
 
@@ -127,6 +129,7 @@ StationTab::~StationTab()
 {
     // Focus moves while the widgets go: nothing of this tab may answer.
     disconnect(focusWatch_);
+    qApp->removeEventFilter(this);
     // The processes go with their runners; the threads before the rest.
     forward_.reset();
     records_.reset();
@@ -187,10 +190,10 @@ void StationTab::buildFixtures()
         panels_.push_back(panel);
         connect(runner, &FixtureRunner::changed, this, [this, i] { panelChanged(i); });
         connect(runner, &FixtureRunner::finished, this, [this, i] { runFinished(i); });
-        connect(panel, &FixturePanel::answered, this, [this, i](const QString& text) {
-            runners_[size_t(i)]->answer(text);
-            scan_->setFocus();
-        });
+        // The box keeps the keys until the run takes the answer: a refused
+        // one is corrected there.
+        connect(panel, &FixturePanel::answered, this, [this, i](const QString& text) { runners_[size_t(i)]->answer(text); });
+        connect(panel, &FixturePanel::promptOpenedOrClosed, this, &StationTab::placeFocus);
         connect(panel, &FixturePanel::abortClicked, this, [this, i] { runners_[size_t(i)]->abort(); });
         connect(panel, &FixturePanel::selectClicked, this, [this, i] {
             const int before = selected_;
@@ -199,7 +202,7 @@ void StationTab::buildFixtures()
                 showPanel(before);
             showPanel(i);
             setScanStatus({});
-            scan_->setFocus();
+            placeFocus();
         });
         showPanel(i);
     }
@@ -303,8 +306,13 @@ void StationTab::refuse(int index, const QString& words)
 
 void StationTab::scan(const QString& text)
 {
-    const QString barcode = text.trimmed();
     scan_->clear();
+    startScan(text);
+}
+
+void StationTab::startScan(const QString& text)
+{
+    const QString barcode = text.trimmed();
     if (barcode.isEmpty() || closing_)
         return;
     if (const QString missing = config_.incomplete(); !missing.isEmpty())
@@ -414,38 +422,6 @@ void StationTab::abortAll(std::function<void()> done)
         return;
     }
     allEnded_ = std::move(done);
-}
-
-void StationTab::showEvent(QShowEvent* event)
-{
-    QWidget::showEvent(event);
-    scan_->setFocus();
-}
-
-bool StationTab::eventFilter(QObject* watched, QEvent* event)
-{
-    // A scanner ends its line with Enter or Tab; neither leaves the box.
-    if (watched == scan_ && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Tab || key == Qt::Key_Backtab) {
-            scan(scan_->text());
-            return true;
-        }
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
-void StationTab::keepScanFocus(QWidget* now)
-{
-    // Boxes the operator or the engineer types into, and the history
-    // table, keep the focus; anything else on the tab gives it back to the
-    // scan box.
-    if (!now || now == scan_ || !isVisible() || !isAncestorOf(now))
-        return;
-    if (qobject_cast<QLineEdit*>(now) || qobject_cast<QAbstractSpinBox*>(now) || qobject_cast<QComboBox*>(now)
-        || qobject_cast<QAbstractItemView*>(now) || qobject_cast<QTabBar*>(now))
-        return;
-    scan_->setFocus();
 }
 
 bool StationTab::saveConfig(const StationConfig& config)

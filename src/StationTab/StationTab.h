@@ -8,9 +8,12 @@
 //    panel) or else the first free one. A barcode that fails the recipe's
 //    pattern, passed here before (asked of the records database), is on
 //    another fixture already, or whose fixture's port is open in the window
-//    is refused on the panel in words, and nothing starts.
-//  - Shift counters (runs, PASS, FAIL, first-pass yield since the shift
-//    began) and the line database's forwarding state.
+//    is refused on the panel in words, and nothing starts. A run's question
+//    that waits for a typed answer has the keys while it is open; a
+//    scanner's line typed into another box is a scan all the same
+//    (StationTabKeys.cpp).
+//  - Shift counters (runs, PASS, FAIL, the station's losses, first-pass
+//    yield since the shift began) and the line database's forwarding state.
 //  - History of runs with their records; the engineer's settings.
 //
 // The records database is reached only from its own thread (RecordsWorker)
@@ -19,9 +22,12 @@
 #pragma once
 
 #include "FixtureRunner.h"
+#include "KeyBurst.h"
 #include "ScanCheck.h"
 #include "StationConfig.h"
 
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QSet>
 #include <QTimer>
 #include <QWidget>
@@ -30,6 +36,7 @@
 #include <vector>
 
 class QGridLayout;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QTabWidget;
@@ -116,7 +123,15 @@ private:
     void refreshHistory(const QString& text);
     void openRecord(const QString& runId);
     void showForwarding(int waiting, const QString& error);
+    void startScan(const QString& text);
+    // The box the keys belong in now: an open question's, else the scan box.
+    QWidget* keysHome() const;
+    // Gives the keys to keysHome() unless a question being answered has them.
+    void placeFocus();
     void keepScanFocus(QWidget* now);
+    // A key typed into `w`, another box of the tab; true when it ended a
+    // scanner's line, which was taken as a scan.
+    bool typedElsewhere(QWidget* w, const QKeyEvent* key);
     void unlock(const QString& password);
     void saveSettings();
     void setPassword(const QString& password);
@@ -142,6 +157,16 @@ private:
     QMetaObject::Connection focusWatch_;
     std::function<void()> allEnded_;
     int abortGraceMs_ = FixtureRunner::kAbortGraceMs;
+    // The keys typed outside the scan box, and what their box held before.
+    QElapsedTimer keyClock_;
+    KeyBurst burst_;
+    struct BoxState {
+        QPointer<QLineEdit> box;
+        QString text;
+        int cursor = 0;
+        int selectionStart = -1;
+        int selectionLength = 0;
+    } typedInto_;
 
     QLineEdit* scan_;
     FitLabel* scanStatus_;

@@ -7,6 +7,7 @@
 #include "EventLines.h"
 #include "FixtureModel.h"
 #include "FixtureRunner.h"
+#include "KeyBurst.h"
 #include "QtTestSupport.h"
 #include "ScanCheck.h"
 #include "StationConfig.h"
@@ -216,6 +217,35 @@ TEST(StationTabWords, countsFailuresAndDatabaseErrorsInTheOperatorsWords)
     };
     for (const auto& [raw, words] : errors)
         EXPECT_EQ(DatabaseErrorWords(QString::fromUtf8(raw)), QString::fromUtf8(words)) << raw;
+}
+
+// A scanner's keys come a few milliseconds apart; a person's, slower.
+TEST(StationTabKeys, aScannersLineIsToldFromAPersonsTyping)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::pair<const char*, qint64>> keys; // text ("" edits), time
+        qint64 end;
+        std::optional<QString> line;
+    };
+    const Case cases[] = {
+        {"a scanner", {{"2", 0}, {"0", 4}, {"2", 8}, {"6", 12}, {"1", 16}}, 20, QStringLiteral("20261")},
+        {"a person", {{"1", 0}, {"0", 120}, {"0", 240}, {"1", 390}, {"2", 500}}, 650, std::nullopt},
+        {"a person's keys, then a scan", {{"Q", 0}, {"B", 200}, {"2", 400}, {"0", 402}, {"2", 404}, {"6", 406}}, 408, QStringLiteral("2026")},
+        {"Return long after a fast line", {{"2", 0}, {"0", 2}, {"2", 4}, {"6", 6}}, 200, std::nullopt},
+        {"too short for a barcode", {{"4", 0}, {"2", 2}}, 4, std::nullopt},
+        {"an edit in the middle", {{"2", 0}, {"0", 2}, {"", 4}, {"2", 6}, {"6", 8}}, 10, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        KeyBurst burst;
+        for (const auto& [text, ms] : c.keys) {
+            if (*text)
+                burst.key(QString::fromLatin1(text), ms);
+            else
+                burst.reset();
+        }
+        EXPECT_EQ(burst.end(c.end), c.line) << c.name;
+    }
 }
 
 TEST(StationTabConfig, settingsComeBackAndThePasswordIsCheckedByItsHash)

@@ -39,7 +39,7 @@ QJsonObject Json(const QString& text)
 // A station of `fixtures` fixtures whose recipe is a copy of the example's
 // in a folder with a long name; the records in the test's own folder.
 struct Screen {
-    explicit Screen(int fixtures, const QString& lineDb = {})
+    explicit Screen(int fixtures, const QString& lineDb = {}, bool portsThere = false)
     {
         qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
         const QString ini = dir.filePath(QStringLiteral("station.ini"));
@@ -53,8 +53,13 @@ struct Screen {
         config.recipe = recipe;
         config.stationId = QStringLiteral("EOL-T");
         config.lineDb = lineDb;
-        for (int i = 1; i <= fixtures; ++i)
-            config.ports.append(QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285B%1-if00-port0").arg(i));
+        for (int i = 1; i <= fixtures; ++i) {
+            const QString port = portsThere ? dir.filePath(QStringLiteral("ttyFAKE%1").arg(i))
+                                            : QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285B%1-if00-port0").arg(i);
+            if (portsThere)
+                QFile(port).open(QIODevice::WriteOnly);
+            config.ports.append(port);
+        }
         QString error;
         if (!config.save(ini, error))
             qFatal("%s", qPrintable(error));
@@ -74,6 +79,21 @@ struct Screen {
         Q_EMIT runner->changed();
     }
     QLineEdit* promptBox(int fixture) const { return tab->panel(fixture)->promptBox(); }
+    // A line typed as a scanner types it (no pause between the keys) or as
+    // a person does.
+    static void type(QWidget* box, const QString& line, bool scanner)
+    {
+        QTest::keyClicks(box, line, Qt::NoModifier, scanner ? -1 : 60);
+        QTest::keyClick(box, Qt::Key_Return, Qt::NoModifier, scanner ? -1 : 60);
+    }
+    QString taken(int fixture) const { return tab->runner(fixture)->model().barcodeTaken(); }
+    bool takenAnywhere(const QString& barcode) const
+    {
+        for (int f = 1; tab->runner(f); ++f)
+            if (taken(f) == barcode)
+                return true;
+        return false;
+    }
     QTabWidget* pages() const { return tab->findChild<QTabWidget*>(QStringLiteral("stationPages")); }
 
     QTemporaryDir dir;
@@ -216,6 +236,49 @@ private Q_SLOTS:
         QVERIFY2(Fits(forwarding) && forwarding->text().startsWith(QStringLiteral("3 runs waiting for the line database (")),
                  qPrintable(forwarding->text()));
         QCOMPARE(forwarding->toolTip(), s.tab->forwardingText());
+    }
+
+    // A question that waits for a value has the keys: a reading typed by
+    // hand is its answer, a refused one stays selected to be typed over, and
+    // the keys go back to the scan box when it closes. A scanner's line
+    // typed into the question's box or the history's search starts its pack
+    // as from the scan box and leaves that box as it was; a meter's fast
+    // reading, no barcode, stays the answer.
+    void keysGoWhereTheOperatorExpects()
+    {
+        Screen s(3, {}, true);
+        QVERIFY(s.tab->scanBox()->hasFocus());
+        s.tell(1, {kStart, QStringLiteral(R"j({"event":"step_start","index":1,"attempt":1})j"),
+                   QStringLiteral(R"j({"event":"prompt","id":"p1","kind":"value","text":"Meter reading (mA)","timeout_s":600})j")});
+        QLineEdit* box = s.promptBox(1);
+        QTRY_VERIFY(box->hasFocus());
+        Screen::type(box, QStringLiteral("1OO12"), false);
+        s.tell(1, {QStringLiteral(R"j({"event":"prompt_refused","id":"p1","reason":"'1OO12' is not a number"})j")});
+        QTRY_COMPARE(box->selectedText(), QStringLiteral("1OO12"));
+        QVERIFY(box->hasFocus());
+        QCOMPARE(s.taken(2), QString());
+
+        Screen::type(box, QStringLiteral("202612090002"), true);
+        QCOMPARE(s.taken(2), QStringLiteral("202612090002"));
+        QCOMPARE(box->text(), QStringLiteral("1OO12"));
+        QCOMPARE(box->selectedText(), QStringLiteral("1OO12"));
+        QVERIFY(box->hasFocus());
+        box->clear();
+        Screen::type(box, QStringLiteral("10012"), true);
+        QCOMPARE(box->text(), QStringLiteral("10012"));
+
+        s.tell(1, {QStringLiteral(R"j({"event":"prompt_closed","id":"p1","how":"answered"})j")});
+        QTRY_VERIFY(s.tab->scanBox()->hasFocus());
+
+        // After a search in the history, the next pack is scanned.
+        s.pages()->setCurrentWidget(s.tab->history());
+        auto* search = s.tab->history()->findChild<QLineEdit*>(QStringLiteral("stationSearch"));
+        search->setFocus();
+        Screen::type(search, QStringLiteral("QB20"), false);
+        Screen::type(search, QStringLiteral("202612090003"), true);
+        QVERIFY(s.takenAnywhere(QStringLiteral("202612090003")));
+        QCOMPARE(search->text(), QStringLiteral("QB20"));
+        QVERIFY(search->hasFocus());
     }
 };
 
