@@ -192,7 +192,7 @@ void FixturePanel::setCompact(bool compact)
     promptText_->setMaxLines(2);
 }
 
-void FixturePanel::show(const FixtureModel& model, const QString& port, bool selected)
+void FixturePanel::show(const FixtureModel& model, const QString& port, bool selected, bool portMissing)
 {
     const FixtureState& s = model.state();
     title_->setText(QStringLiteral("Fixture %1").arg(fixture_));
@@ -295,6 +295,8 @@ void FixturePanel::show(const FixtureModel& model, const QString& port, bool sel
     promptText_->setWholeText(question);
 
     QStringList message;
+    if (portMissing)
+        message << QStringLiteral("Port missing: this fixture is skipped until its port is back");
     if (!s.message.isEmpty())
         message << s.message;
     if (working)

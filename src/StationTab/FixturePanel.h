@@ -29,8 +29,8 @@ public:
     FixturePanel(int fixture, QWidget* parent = nullptr);
 
     // Shows the model; `port` as configured, `selected` when the next scan
-    // goes here.
-    void show(const FixtureModel& model, const QString& port, bool selected);
+    // goes here, `portMissing` when the port's device is not there.
+    void show(const FixtureModel& model, const QString& port, bool selected, bool portMissing = false);
     // Fewer lines for small panels (more than four fixtures).
     void setCompact(bool compact);
 

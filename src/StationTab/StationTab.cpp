@@ -7,6 +7,7 @@
 #include "ForwardLoop.h"
 #include "HistoryPage.h"
 #include "PortList.h"
+#include "PortWatch.h"
 #include "RecordsWorker.h"
 #include "SettingsPage.h"
 #include "UiHost.h"
@@ -119,6 +120,10 @@ StationTab::StationTab(UiHost& host, const QString& configPath, QWidget* parent)
     refresh_.setInterval(kPanelRefreshMs);
     connect(&refresh_, &QTimer::timeout, this, &StationTab::showDirtyPanels);
     focusWatch_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { keepScanFocus(now); });
+    // Fixtures follow their ports as the port list does: a USB box pulled
+    // out, a virtual pack ended.
+    portWatch_ = new PortWatcher(this);
+    portWatch_->changed = [this] { followPorts(); };
     // A scanner typing into another box of the tab (StationTabKeys.cpp).
     qApp->installEventFilter(this);
     keyClock_.start();
@@ -180,6 +185,7 @@ void StationTab::buildFixtures()
     dirty_.clear();
     selected_ = -1;
     const int count = std::max(1, config_.fixtureCount());
+    portMissing_.assign(size_t(count), false);
     for (int i = 0; i < count; ++i) {
         auto* runner = new FixtureRunner(i + 1, this);
         runner->setAbortGraceMs(abortGraceMs_);
@@ -208,6 +214,24 @@ void StationTab::buildFixtures()
     }
     for (int c = 0; c < kColumns; ++c)
         grid_->setColumnStretch(c, c < count ? 1 : 0);
+    followPorts();
+}
+
+void StationTab::followPorts()
+{
+    bool changed = false;
+    for (int i = 0; i < int(panels_.size()); ++i) {
+        const QString port = config_.ports.value(i);
+        const bool missing = !port.isEmpty() && !PortPresent(port);
+        if (missing != portMissing_[size_t(i)]) {
+            portMissing_[size_t(i)] = missing;
+            showPanel(i);
+            changed = true;
+        }
+    }
+    // The next pack's fixture may be another now; a refusal stays.
+    if (changed && !scanRefused_)
+        setScanStatus({});
 }
 
 void StationTab::panelChanged(int index)
@@ -230,7 +254,8 @@ void StationTab::showDirtyPanels()
 void StationTab::showPanel(int index)
 {
     dirty_.remove(index);
-    panels_[size_t(index)]->show(runners_[size_t(index)]->model(), config_.ports.value(index), index == selected_);
+    panels_[size_t(index)]->show(runners_[size_t(index)]->model(), config_.ports.value(index), index == selected_,
+                                 portMissing_[size_t(index)]);
 }
 
 FixturePanel* StationTab::panel(int fixture) const
@@ -259,9 +284,11 @@ void StationTab::setScanStatus(const QString& text, bool refused)
     QString shown = text;
     if (shown.isEmpty()) {
         const int next = targetFixture();
-        shown = next < 0 ? QStringLiteral("Every fixture is busy")
-                         : QStringLiteral("Next pack: fixture %1%2").arg(next + 1).arg(selected_ == next ? QStringLiteral(" (chosen)") : QString());
+        shown = next >= 0       ? QStringLiteral("Next pack: fixture %1%2").arg(next + 1).arg(selected_ == next ? QStringLiteral(" (chosen)") : QString())
+                : freeButPortless() ? QStringLiteral("No free fixture has its port")
+                                    : QStringLiteral("Every fixture is busy");
     }
+    scanRefused_ = refused;
     scanStatus_->setWholeText(shown);
     scanStatus_->setStyleSheet(refused ? QStringLiteral("color: #d01c1c;") : QString());
 }
@@ -270,10 +297,19 @@ int StationTab::targetFixture() const
 {
     if (selected_ >= 0 && selected_ < int(runners_.size()) && !runners_[size_t(selected_)]->busy())
         return selected_;
+    // A fixture whose port is missing is skipped until it is back.
     for (int i = 0; i < int(runners_.size()); ++i)
-        if (!runners_[size_t(i)]->busy())
+        if (!runners_[size_t(i)]->busy() && !portMissing_[size_t(i)])
             return i;
     return -1;
+}
+
+bool StationTab::freeButPortless() const
+{
+    for (int i = 0; i < int(runners_.size()); ++i)
+        if (!runners_[size_t(i)]->busy() && portMissing_[size_t(i)])
+            return true;
+    return false;
 }
 
 QList<int> StationTab::busyFixtures() const
@@ -317,12 +353,19 @@ void StationTab::startScan(const QString& text)
         return;
     if (const QString missing = config_.incomplete(); !missing.isEmpty())
         return setScanStatus(QStringLiteral("Not ready: ") + missing, true);
+    // The watch tells of a port a moment after it goes: looked at now.
+    followPorts();
     const int index = targetFixture();
     if (index < 0)
-        return setScanStatus(QStringLiteral("Every fixture is busy: %1 was not started").arg(barcode), true);
+        return setScanStatus((freeButPortless() ? QStringLiteral("No free fixture has its port: %1 was not started")
+                                                : QStringLiteral("Every fixture is busy: %1 was not started"))
+                                 .arg(barcode),
+                             true);
     const QString port = config_.ports.value(index);
     if (port.isEmpty())
         return refuse(index, QStringLiteral("This fixture has no port (Station settings)"));
+    if (portMissing_[size_t(index)])
+        return refuse(index, QStringLiteral("Not started: the port %1 of this fixture is missing").arg(port));
     // A barcode is on one fixture from the moment it is taken: a scanner
     // that reads twice must not start it on a second one.
     for (const FixtureRunner* r : runners_) {

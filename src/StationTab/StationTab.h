@@ -42,6 +42,7 @@ class QLineEdit;
 class QTabWidget;
 
 namespace bms {
+class PortWatcher;
 class UiHost;
 namespace records {
 class ForwardLoop;
@@ -114,6 +115,11 @@ private:
     void showPanel(int index);
     void setScanStatus(const QString& text, bool refused = false);
     int targetFixture() const;
+    // A fixture is free but its port is missing.
+    bool freeButPortless() const;
+    // Looks whether each fixture's port is there; a panel shows "Port
+    // missing" and its fixture is skipped until the port is back.
+    void followPorts();
     void refuse(int index, const QString& words);
     void askPassedBefore(int index, const QString& barcode);
     void passedChecked(int index, const QString& barcode, std::optional<bool> passed);
@@ -148,6 +154,10 @@ private:
     std::unique_ptr<records::ForwardLoop> forward_;
     std::vector<FixtureRunner*> runners_;
     std::vector<FixturePanel*> panels_;
+    // Fixtures whose port is missing, by index.
+    std::vector<bool> portMissing_;
+    PortWatcher* portWatch_ = nullptr;
+    bool scanRefused_ = false;
     // Panels whose fixture changed since they were last shown.
     QSet<int> dirty_;
     QTimer refresh_;

@@ -40,16 +40,21 @@ const QString kRecipe = QStringLiteral(STATION_RECIPES "/virtual-pack-eol.toml")
 // loaded machine, more.
 constexpr int kRunMs = 90000;
 
-bms::sim::PackConfig FixturePack()
+// `published`: under a name of the test's own in the runtime folder, as a
+// port that comes and goes with its pack.
+bms::sim::PackConfig FixturePack(bool published, int fixture)
 {
-    return bms::test::QuickPack();
+    bms::sim::PackConfig config = bms::test::QuickPack();
+    config.publish = published;
+    config.name = QStringLiteral("station-test-%1-%2").arg(QCoreApplication::applicationPid()).arg(fixture).toStdString();
+    return config;
 }
 
 // Two packs on their fixtures (a 10 A charger each), the station's settings
 // naming their ports, the records in a folder of the test's own, and the
 // window.
 struct Station {
-    explicit Station(const QString& password = {}, const QString& lineDb = {})
+    explicit Station(const QString& password = {}, const QString& lineDb = {}, bool published = false)
     {
         qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
         qputenv("QUORLEX_BMS_CLI", BMS_CLI);
@@ -57,8 +62,9 @@ struct Station {
         qputenv("QUORLEX_BMS_STATION_CONFIG", QFile::encodeName(ini));
         QStringList ports;
         for (auto& pack : packs) {
-            pack = std::make_unique<bms::sim::VirtualPack>(FixturePack());
-            ports.append(QString::fromStdString(pack->start()));
+            pack = std::make_unique<bms::sim::VirtualPack>(FixturePack(published, int(&pack - packs) + 1));
+            const std::string slave = pack->start();
+            ports.append(QString::fromStdString(published ? pack->linkPath() : slave));
             pack->holdCurrent(10000);
         }
         StationConfig config;
@@ -246,6 +252,33 @@ private Q_SLOTS:
         QCOMPARE(s.panel(2)->bannerText(), QStringLiteral("ERROR"));
         QCOMPARE(s.state(2).failureCode, QStringLiteral("calibrate_current.error"));
         QCOMPARE(s.record(2).value("outcome").toString(), QStringLiteral("ERROR"));
+    }
+
+    // The published port of fixture 1's pack goes away (the pack stopped,
+    // as a USB box pulled out): its panel says so and the next packs go to
+    // fixture 2 without trying it, until the port is back.
+    void aFixtureWhosePortIsGoneIsSkippedUntilItIsBack()
+    {
+        Station s({}, {}, true);
+        QCOMPARE(s.tab->scanStatusText(), QStringLiteral("Next pack: fixture 1"));
+        s.packs[0]->stop();
+        QTRY_VERIFY_WITH_TIMEOUT(s.panel(1)->messageText().startsWith(QStringLiteral("Port missing")), 5000);
+        QCOMPARE(s.tab->scanStatusText(), QStringLiteral("Next pack: fixture 2"));
+        s.type(QStringLiteral("202612090401"));
+        QTRY_VERIFY_WITH_TIMEOUT(s.tab->runner(2)->running(), 10000);
+        s.type(QStringLiteral("202612090402"));
+        QVERIFY2(s.tab->scanStatusText().startsWith(QStringLiteral("No free fixture has its port")), qPrintable(s.tab->scanStatusText()));
+        QVERIFY(!s.tab->runner(1)->busy());
+        QCOMPARE(s.panel(1)->bannerText(), QStringLiteral("READY"));
+
+        s.packs[0]->start();
+        s.packs[0]->holdCurrent(10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.panel(1)->messageText().contains(QStringLiteral("Port missing")), 5000);
+        s.type(QStringLiteral("202612090402"));
+        QTRY_VERIFY_WITH_TIMEOUT(s.atPrompt(1), kRunMs);
+        s.tab->runner(1)->abort();
+        s.tab->runner(2)->abort();
+        QVERIFY(s.idle());
     }
 
     // With an engineer password the operator sees the settings but cannot

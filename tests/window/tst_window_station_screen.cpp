@@ -39,7 +39,7 @@ QJsonObject Json(const QString& text)
 // A station of `fixtures` fixtures whose recipe is a copy of the example's
 // in a folder with a long name; the records in the test's own folder.
 struct Screen {
-    explicit Screen(int fixtures, const QString& lineDb = {}, bool portsThere = false)
+    explicit Screen(int fixtures, const QString& lineDb = {})
     {
         qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
         const QString ini = dir.filePath(QStringLiteral("station.ini"));
@@ -53,12 +53,11 @@ struct Screen {
         config.recipe = recipe;
         config.stationId = QStringLiteral("EOL-T");
         config.lineDb = lineDb;
+        // Ports with the long names of their USB boxes, there as files.
+        QDir().mkpath(dir.filePath(QStringLiteral("serial/by-id")));
         for (int i = 1; i <= fixtures; ++i) {
-            const QString port = portsThere ? dir.filePath(QStringLiteral("ttyFAKE%1").arg(i))
-                                            : QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285B%1-if00-port0").arg(i);
-            if (portsThere)
-                QFile(port).open(QIODevice::WriteOnly);
-            config.ports.append(port);
+            config.ports.append(dir.filePath(QStringLiteral("serial/by-id/usb-FTDI_FT232R_USB_UART_A50285B%1-if00-port0").arg(i)));
+            QFile(config.ports.last()).open(QIODevice::WriteOnly);
         }
         QString error;
         if (!config.save(ini, error))
@@ -246,7 +245,7 @@ private Q_SLOTS:
     // reading, no barcode, stays the answer.
     void keysGoWhereTheOperatorExpects()
     {
-        Screen s(3, {}, true);
+        Screen s(3);
         QVERIFY(s.tab->scanBox()->hasFocus());
         s.tell(1, {kStart, QStringLiteral(R"j({"event":"step_start","index":1,"attempt":1})j"),
                    QStringLiteral(R"j({"event":"prompt","id":"p1","kind":"value","text":"Meter reading (mA)","timeout_s":600})j")});
