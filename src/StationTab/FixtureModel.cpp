@@ -284,8 +284,11 @@ void FixtureModel::ended(const ProcessEnd& end, const QJsonObject& found, const 
     if (const QString why = FinalError(finalObject_); !why.isEmpty()) {
         s_.reason = QStringLiteral("Not tested: ") + why;
     } else {
+        // The station keeps the record of a run that started (RunTrail).
+        if (!s_.runId.isEmpty())
+            s_.failureCode = QStringLiteral("run.error");
         s_.reason = end.crashed && wasAborting
-                        ? QStringLiteral("The run was aborted and its test program did not end; it was killed and no record was written")
+                        ? QStringLiteral("The run was aborted and its test program did not end; it was killed")
                     : end.crashed ? QStringLiteral("The test program ended without a result (it was killed)")
                                   : QStringLiteral("The test program ended without a result (exit status %1)").arg(end.exitCode);
         const QString tail = end.stderrTail.trimmed();
@@ -297,6 +300,15 @@ void FixtureModel::ended(const ProcessEnd& end, const QJsonObject& found, const 
             row.outcome = &row - s_.steps.data() == s_.current ? QStringLiteral("ERROR") : QStringLiteral("NOT_RUN");
     }
     s_.current = -1;
+}
+
+void FixtureModel::recordKept(const QString& runId, const QString& path, const QString& error)
+{
+    if (runId != s_.runId || !s_.recordPath.isEmpty())
+        return;
+    s_.recordPath = path;
+    if (path.isEmpty())
+        s_.reason += QStringLiteral("; the station could not keep its record: ") + error;
 }
 
 int FixtureModel::stepsDone() const

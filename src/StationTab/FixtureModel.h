@@ -104,6 +104,12 @@ public:
     // says how.
     void ended(const ProcessEnd& end, const QJsonObject& found = {}, const QString& foundPath = {});
 
+    // The run told how it ended (its run_end came).
+    bool endTold() const { return runEndSeen_; }
+    // The station kept the record of run `runId` at `path` (the run left
+    // none of its own); an empty path: it could not, for `error`.
+    void recordKept(const QString& runId, const QString& path, const QString& error = {});
+
     // Steps that have ended, for the progress bar.
     int stepsDone() const;
     // "4/9 prompt", "4/9 prompt (attempt 2)"; empty when no step is under way.

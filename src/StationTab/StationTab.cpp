@@ -195,6 +195,7 @@ void StationTab::buildFixtures()
         runners_.push_back(runner);
         panels_.push_back(panel);
         connect(runner, &FixtureRunner::changed, this, [this, i] { panelChanged(i); });
+        connect(runner, &FixtureRunner::recordLost, this, [this, i](const QJsonObject& record) { keepLostRecord(i, record); });
         connect(runner, &FixtureRunner::finished, this, [this, i] { runFinished(i); });
         // The box keeps the keys until the run takes the answer: a refused
         // one is corrected there.
@@ -414,6 +415,8 @@ void StationTab::startRun(int index, const QString& barcode)
     settings.stationId = config_.stationId;
     settings.operatorName = config_.operatorName;
     settings.lineDb = config_.lineDatabase();
+    if (const auto& recipe = recipe_.recipe())
+        settings.product = recipe->product;
     runners_[size_t(index)]->start(settings, barcode);
     setScanStatus({});
 }

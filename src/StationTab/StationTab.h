@@ -125,6 +125,9 @@ private:
     void passedChecked(int index, const QString& barcode, std::optional<bool> passed);
     void startRun(int index, const QString& barcode);
     void runFinished(int index);
+    // Writes the record the station keeps for a run that left none, as a
+    // run's own: a file in the results folder and the PC's records.
+    void keepLostRecord(int index, const QJsonObject& record);
     void refreshCounters();
     void refreshHistory(const QString& text);
     void openRecord(const QString& runId);

@@ -9,6 +9,8 @@
 #include "HistoryPage.h"
 #include "Queries.h"
 #include "RecordStore.h"
+#include "RunRecord.h"
+#include "Stores.h"
 #include "RecordsWorker.h"
 #include "StationWords.h"
 
@@ -52,6 +54,36 @@ void StationTab::askPassedBefore(int index, const QString& barcode)
             if (!noSerials.isEmpty() && runner->model().state().phase == Phase::Checking)
                 return refuse(index, noSerials);
             passedChecked(index, barcode, passed);
+        });
+    });
+}
+
+void StationTab::keepLostRecord(int index, const QJsonObject& record)
+{
+    FixtureRunner* runner = runners_[size_t(index)];
+    const QString folder = station::DefaultResultsFolder();
+    records().post([this, runner, index, record, folder](records::StationRecords* records, const QString& openError) {
+        const QString runId = record.value(QStringLiteral("run_id")).toString();
+        QString error = openError;
+        QString path;
+        // The run's own record may have reached the database, its file gone.
+        QString ignored;
+        const std::optional<QJsonObject> own = records ? records->localStore().load(runId, ignored) : std::nullopt;
+        if (own && !own->isEmpty())
+            return;
+        if (station::WriteRecord(folder, record, path, error)) {
+            // As a run's own: the file first, then the database, else a mark
+            // for the next run to store it.
+            if (!records || !records->store(record, error))
+                station::KeepForLater(folder, runId);
+        } else {
+            path.clear();
+        }
+        RecordsWorker::reply(this, [this, runner, index, runId, path, error] {
+            if (index >= int(runners_.size()) || runners_[size_t(index)] != runner)
+                return;
+            runner->model().recordKept(runId, path, error);
+            showPanel(index);
         });
     });
 }

@@ -9,12 +9,14 @@
 #include "FixtureRunner.h"
 #include "KeyBurst.h"
 #include "QtTestSupport.h"
+#include "Record.h"
 #include "ScanCheck.h"
 #include "StationConfig.h"
 #include "StationWords.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -334,7 +336,8 @@ TEST(StationTabRunner, answersGoToTheOpenPromptAndAnAbortEscalatesUntilTheProgra
         QFile file(script);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(QByteArray("#!/bin/sh\n") + c.traps + "\n"
-                   "echo '{\"event\":\"run_start\",\"steps\":[{\"name\":\"prompt\",\"kind\":\"prompt\"}]}'\n"
+                   "echo '{\"event\":\"run_start\",\"run_id\":\"6a4c1d0e-5b7f-4e3a-9c2d-1f0e8b7a6c5d\",\"steps\":[{\"name\":\"prompt\",\"kind\":\"prompt\"}]}'\n"
+                   "echo '{\"event\":\"step_start\",\"index\":0,\"attempt\":1}'\n"
                    "echo '{\"event\":\"prompt\",\"id\":\"p7\",\"kind\":\"value\",\"text\":\"Meter\"}'\n"
                    "read answer; echo \"$answer\" > \"$(dirname \"$0\")/answer\"\n"
                    "while :; do read line || sleep 0.05; done\n");
@@ -345,6 +348,7 @@ TEST(StationTabRunner, answersGoToTheOpenPromptAndAnAbortEscalatesUntilTheProgra
         runner.setAbortGraceMs(150);
         RunnerSettings settings;
         settings.program = script;
+        settings.fixture = 3;
         ASSERT_TRUE(runner.start(settings, QStringLiteral("202612090001")));
         ASSERT_TRUE(WaitUntil([&] { return !runner.model().state().prompt.id.isEmpty(); }, 10000));
         runner.answer(QStringLiteral("10012\n5"));
@@ -354,10 +358,27 @@ TEST(StationTabRunner, answersGoToTheOpenPromptAndAnAbortEscalatesUntilTheProgra
         EXPECT_EQ(answer.readAll(), QByteArray("@p7 10012 5\n"));
         answer.remove();
 
+        QJsonObject lost;
+        QObject::connect(&runner, &FixtureRunner::recordLost, [&](const QJsonObject& record) { lost = record; });
         runner.abort();
         EXPECT_EQ(runner.model().state().phase, Phase::Aborting);
         ASSERT_TRUE(WaitUntil([&] { return !runner.busy(); }, 10000));
         EXPECT_EQ(runner.model().state().verdict, c.verdict);
+        // A program that had to be killed leaves no record: the station
+        // keeps one, a valid record of the run as far as it went.
+        if (c.verdict != Verdict::Error) {
+            EXPECT_TRUE(lost.isEmpty());
+            continue;
+        }
+        EXPECT_EQ(runner.model().state().failureCode, QStringLiteral("run.error"));
+        QString error;
+        ASSERT_TRUE(bms::records::SplitRecord(lost, error)) << error.toStdString();
+        EXPECT_EQ(lost.value("outcome").toString(), QStringLiteral("ERROR"));
+        EXPECT_EQ(lost.value("failure_code").toString(), QStringLiteral("run.error"));
+        EXPECT_EQ(lost.value("failure_reason").toString(), QStringLiteral("killed by the station: the run did not end after its abort (SIGKILL)"));
+        EXPECT_EQ(lost.value("fixture").toString(), QStringLiteral("3"));
+        EXPECT_EQ(lost.value("pack").toObject().value("barcode").toString(), QStringLiteral("202612090001"));
+        EXPECT_EQ(lost.value("steps").toArray().at(0).toObject().value("outcome").toString(), QStringLiteral("ERROR"));
     }
 }
 

@@ -16,11 +16,13 @@
 #include "VirtualPack.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QLabel>
 #include <QJsonDocument>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -28,6 +30,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <memory>
 
 using bms::test::WindowFixture;
@@ -252,6 +255,42 @@ private Q_SLOTS:
         QCOMPARE(s.panel(2)->bannerText(), QStringLiteral("ERROR"));
         QCOMPARE(s.state(2).failureCode, QStringLiteral("calibrate_current.error"));
         QCOMPARE(s.record(2).value("outcome").toString(), QStringLiteral("ERROR"));
+    }
+
+    // The test program of fixture 1 dies while its run waits for the
+    // operator, leaving no record: the panel shows ERROR, and the station
+    // keeps the run's record (ERROR, run.error, its steps as far as they
+    // went) in the results folder and the PC's records, so the run is
+    // counted, as a station loss, and found in the history.
+    void aRunWhoseProgramDiedIsKeptByTheStation()
+    {
+        Station s;
+        s.type(QStringLiteral("202612090501"));
+        QTRY_VERIFY_WITH_TIMEOUT(s.atPrompt(1), kRunMs);
+        const QString runId = s.state(1).runId;
+        auto* program = s.tab->runner(1)->findChild<QProcess*>();
+        QVERIFY(program && ::kill(pid_t(program->processId()), SIGKILL) == 0);
+        QVERIFY(s.idle());
+        QCOMPARE(s.panel(1)->bannerText(), QStringLiteral("ERROR"));
+        QVERIFY2(s.panel(1)->reasonText().startsWith(QStringLiteral("run.error\nThe test program ended without a result")),
+                 qPrintable(s.panel(1)->reasonText()));
+        QTRY_VERIFY_WITH_TIMEOUT(!s.state(1).recordPath.isEmpty(), 10000);
+        const QJsonObject record = s.record(1);
+        QCOMPARE(record.value("run_id").toString(), runId);
+        QCOMPARE(record.value("outcome").toString(), QStringLiteral("ERROR"));
+        QCOMPARE(record.value("failure_code").toString(), QStringLiteral("run.error"));
+        QVERIFY(record.value("failure_reason").toString().startsWith(QStringLiteral("the test program ended without a result: it was killed")));
+        QStringList outcomes;
+        for (const QJsonValue& step : record.value("steps").toArray())
+            outcomes << step.toObject().value("outcome").toString();
+        QCOMPARE(outcomes.join(' '), QStringLiteral("PASS PASS PASS PASS ERROR NOT_RUN NOT_RUN NOT_RUN NOT_RUN"));
+        QVERIFY(record.value("pack").toObject().value("uid").toString().size() == 24);
+
+        QTRY_VERIFY_WITH_TIMEOUT(s.tab->countersText().contains(QStringLiteral("1 run   PASS 0   FAIL 0   station losses: ERROR 1")), 10000);
+        HistoryPage* history = s.tab->history();
+        history->findChild<QLineEdit*>(QStringLiteral("stationSearch"))->setText(QStringLiteral("202612090501"));
+        history->findChild<QPushButton*>(QStringLiteral("stationSearchButton"))->click();
+        QTRY_COMPARE_WITH_TIMEOUT(history->runIds(), QStringList{runId}, 10000);
     }
 
     // The published port of fixture 1's pack goes away (the pack stopped,
