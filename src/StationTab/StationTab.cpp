@@ -174,8 +174,12 @@ void StationTab::showRecipe()
 
 void StationTab::buildFixtures()
 {
-    // Runners of fixtures that are busy stay; settings are saved only when
-    // none is.
+    // The settings are saved only while no fixture is testing. A fixture
+    // that keeps its number and its port keeps its last pack's verdict.
+    std::vector<FixtureModel> last;
+    for (const FixtureRunner* r : runners_)
+        last.push_back(r->model());
+    const QStringList portsBefore = std::exchange(builtPorts_, config_.ports);
     for (FixtureRunner* r : runners_)
         delete r;
     for (FixturePanel* p : panels_)
@@ -189,6 +193,8 @@ void StationTab::buildFixtures()
     for (int i = 0; i < count; ++i) {
         auto* runner = new FixtureRunner(i + 1, this);
         runner->setAbortGraceMs(abortGraceMs_);
+        if (i < int(last.size()) && portsBefore.value(i) == config_.ports.value(i))
+            runner->model() = last[size_t(i)];
         auto* panel = new FixturePanel(i + 1, fixturesPage_);
         panel->setCompact(count > kColumns);
         grid_->addWidget(panel, i / kColumns, i % kColumns);

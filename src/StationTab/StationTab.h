@@ -157,6 +157,8 @@ private:
     std::unique_ptr<records::ForwardLoop> forward_;
     std::vector<FixtureRunner*> runners_;
     std::vector<FixturePanel*> panels_;
+    // The ports the fixtures were built with.
+    QStringList builtPorts_;
     // Fixtures whose port is missing, by index.
     std::vector<bool> portMissing_;
     PortWatcher* portWatch_ = nullptr;

@@ -11,6 +11,7 @@
 #include "FixturePanel.h"
 #include "FixtureRunner.h"
 #include "HistoryPage.h"
+#include "SettingsPage.h"
 #include "StationRecords.h"
 #include "StationTab.h"
 
@@ -20,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -278,6 +280,45 @@ private Q_SLOTS:
         QVERIFY(s.takenAnywhere(QStringLiteral("202612090003")));
         QCOMPARE(search->text(), QStringLiteral("QB20"));
         QVERIFY(search->hasFocus());
+    }
+
+    // The engineer's settings: saving them leaves the last verdict of each
+    // fixture that stays (its steps with their outcomes and times, a blank
+    // between them); a new password is typed twice and taken only when both
+    // agree; locking the page again ends what it said while unlocked.
+    void settingsKeepVerdictsAndAskANewPasswordTwice()
+    {
+        Screen s(2);
+        s.tell(1, {kStart, QStringLiteral(R"j({"event":"step_start","index":1,"attempt":1})j"),
+                   QStringLiteral(R"j({"event":"step_end","index":1,"outcome":"ABORTED","duration_s":600.2})j"),
+                   QStringLiteral(R"j({"event":"run_end","outcome":"ABORTED","failure_code":"calibrate_current_with_the_meter.aborted","record":"/r/r1.json","exit":5})j")});
+        s.tab->runner(1)->model().ended({5, false, {}});
+        Q_EMIT s.tab->runner(1)->changed();
+        QTRY_COMPARE(s.tab->panel(1)->bannerText(), QStringLiteral("ABORTED"));
+
+        auto* settings = static_cast<QWidget*>(s.tab->settings());
+        s.pages()->setCurrentWidget(settings);
+        settings->findChild<QLineEdit*>(QStringLiteral("stationId"))->setText(QStringLiteral("EOL-9"));
+        settings->findChild<QPushButton*>(QStringLiteral("stationSave"))->click();
+        QCOMPARE(s.tab->config().stationId, QStringLiteral("EOL-9"));
+        QCOMPARE(s.tab->panel(1)->bannerText(), QStringLiteral("ABORTED"));
+        auto* steps = s.tab->panel(1)->findChild<QListWidget*>(QStringLiteral("fixtureSteps"));
+        QVERIFY2(steps->item(1)->text().endsWith(QStringLiteral(" ABORTED 600.2 s")), qPrintable(steps->item(1)->text()));
+
+        auto* status = settings->findChild<QLabel*>(QStringLiteral("stationSettingsStatus"));
+        const auto setPassword = [&](const char* first, const char* again) {
+            settings->findChild<QLineEdit*>(QStringLiteral("stationNewPassword"))->setText(QLatin1String(first));
+            settings->findChild<QLineEdit*>(QStringLiteral("stationNewPasswordAgain"))->setText(QLatin1String(again));
+            settings->findChild<QPushButton*>(QStringLiteral("stationSetPassword"))->click();
+        };
+        setPassword("eng1", "eng2");
+        QVERIFY2(status->text().startsWith(QStringLiteral("The two new passwords differ")), qPrintable(status->text()));
+        QVERIFY(!s.tab->config().locked());
+        setPassword("eng1", "eng1");
+        QVERIFY(s.tab->config().checkPassword(QStringLiteral("eng1")));
+        QCOMPARE(status->text(), QStringLiteral("Password set: the settings lock when you leave this page"));
+        settings->findChild<QPushButton*>(QStringLiteral("stationUnlock"))->click();
+        QCOMPARE(status->text(), QString());
     }
 };
 
