@@ -44,34 +44,68 @@ QString FitLine(const QString& text, const QFont& font, int width)
     return metrics.elidedText(words.join(QLatin1Char(' ')), Qt::ElideRight, width);
 }
 
+namespace {
+
+// Where each line of a paragraph wrapped to `width` starts.
+QList<int> LineStarts(const QString& paragraph, const QFont& font, int width)
+{
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    QTextLayout layout(paragraph, font);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QList<int> starts;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        starts.append(line.textStart());
+    }
+    layout.endLayout();
+    return starts.isEmpty() ? QList<int>{0} : starts;
+}
+
+// The text of line `i` of a paragraph; the last one taken runs to its end.
+QString LineText(const QString& paragraph, const QList<int>& starts, qsizetype i, bool toEnd)
+{
+    const int from = starts[i];
+    return (toEnd || i + 1 >= starts.size() ? paragraph.mid(from) : paragraph.mid(from, starts[i + 1] - from)).trimmed();
+}
+
+} // namespace
+
 QStringList FitLines(const QString& text, const QFont& font, int width, int maxLines)
 {
     const QFontMetrics metrics(font);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     const QStringList paragraphs = text.split(QLatin1Char('\n'));
-    QStringList lines;
-    for (int p = 0; p < paragraphs.size(); ++p) {
-        const QString& paragraph = paragraphs[p];
-        QTextLayout layout(paragraph, font);
-        layout.setTextOption(option);
-        layout.beginLayout();
-        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-            line.setLineWidth(width);
-            const bool lastOfAll = p == paragraphs.size() - 1 && line.textStart() + line.textLength() >= paragraph.size();
-            if (int(lines.size()) == maxLines - 1 && !lastOfAll) {
-                // The last line there is room for: what is left, cut.
-                QStringList left = paragraphs.mid(p + 1);
-                left.prepend(paragraph.mid(line.textStart()));
-                const QString rest = left.join(QLatin1Char(' ')).simplified();
-                lines.append(metrics.horizontalAdvance(rest) <= width ? rest : metrics.elidedText(rest, Qt::ElideRight, width));
-                layout.endLayout();
-                return lines;
-            }
-            lines.append(paragraph.mid(line.textStart(), line.textLength()).trimmed());
-        }
-        layout.endLayout();
+    std::vector<QList<int>> starts;
+    qsizetype total = 0;
+    for (const QString& paragraph : paragraphs) {
+        starts.push_back(LineStarts(paragraph, font, width));
+        total += starts.back().size();
     }
+    QStringList lines;
+    if (total <= maxLines) {
+        for (qsizetype p = 0; p < paragraphs.size(); ++p)
+            for (qsizetype i = 0; i < starts[size_t(p)].size(); ++i)
+                lines.append(LineText(paragraphs[p], starts[size_t(p)], i, false));
+        return lines;
+    }
+    // Each paragraph (a failing measurement, a message) keeps a line of its
+    // own, the first ones more while lines are left; paragraphs beyond the
+    // room are counted on the last line.
+    const bool counted = paragraphs.size() > maxLines;
+    const qsizetype shown = counted ? maxLines - 1 : paragraphs.size();
+    qsizetype spare = maxLines - shown - (counted ? 1 : 0);
+    for (qsizetype p = 0; p < shown; ++p) {
+        const QList<int>& at = starts[size_t(p)];
+        const qsizetype take = std::min<qsizetype>(at.size(), 1 + spare);
+        spare -= take - 1;
+        for (qsizetype i = 0; i < take; ++i) {
+            const QString line = LineText(paragraphs[p], at, i, i == take - 1);
+            lines.append(i == take - 1 ? metrics.elidedText(line, Qt::ElideRight, width) : line);
+        }
+    }
+    if (counted)
+        lines.append(QStringLiteral("(%1 more)").arg(paragraphs.size() - shown));
     return lines;
 }
 
@@ -86,6 +120,7 @@ void FitLabel::setWholeText(const QString& text)
         return;
     whole_ = text;
     refit();
+    updateGeometry();
 }
 
 void FitLabel::setMaxLines(int lines)
@@ -98,12 +133,16 @@ void FitLabel::setMaxLines(int lines)
 
 QSize FitLabel::sizeHint() const
 {
-    return {fontMetrics().averageCharWidth() * 4, QLabel::sizeHint().height()};
+    // A label that may ask for room asks for its whole text's on one line.
+    const int small = fontMetrics().averageCharWidth() * 4;
+    const bool asks = sizePolicy().horizontalPolicy() != QSizePolicy::Ignored;
+    const int width = asks ? fontMetrics().horizontalAdvance(whole_) + 2 * margin() + 1 : small;
+    return {std::max(small, width), QLabel::sizeHint().height()};
 }
 
 QSize FitLabel::minimumSizeHint() const
 {
-    return sizeHint();
+    return {fontMetrics().averageCharWidth() * 4, QLabel::sizeHint().height()};
 }
 
 void FitLabel::resizeEvent(QResizeEvent* event)

@@ -34,8 +34,9 @@ public:
     // Whether the label shows less than its whole text.
     bool shortened() const { return text() != whole_; }
 
-    // As wide as a few characters, whatever the text: the layout gives the
-    // width; as high as the lines shown.
+    // As high as the lines shown; as wide as a few characters at least, and
+    // as its whole text on one line where its size policy is not Ignored
+    // (the default): the layout gives the width.
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 

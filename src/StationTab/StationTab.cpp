@@ -79,9 +79,11 @@ StationTab::StationTab(UiHost& host, const QString& configPath, QWidget* parent)
     auto* countRow = new QHBoxLayout;
     countRow->addWidget(counters_);
     countRow->addSpacing(16);
-    countRow->addWidget(recipeLabel_, 2);
+    // The recipe's name as long as it needs, the forwarding state the rest.
+    recipeLabel_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    countRow->addWidget(recipeLabel_);
     countRow->addSpacing(16);
-    countRow->addWidget(forwarding_, 3);
+    countRow->addWidget(forwarding_, 1);
 
     pages_ = new QTabWidget(this);
     pages_->setObjectName(QStringLiteral("stationPages"));
