@@ -62,7 +62,8 @@ void StationTab::keepLostRecord(int index, const QJsonObject& record)
 {
     FixtureRunner* runner = runners_[size_t(index)];
     const QString folder = station::DefaultResultsFolder();
-    records().post([this, runner, index, record, folder](records::StationRecords* records, const QString& openError) {
+    // Kept also when the window closes right after the run ended.
+    records().postKept([this, runner, index, record, folder](records::StationRecords* records, const QString& openError) {
         const QString runId = record.value(QStringLiteral("run_id")).toString();
         QString error = openError;
         QString path;

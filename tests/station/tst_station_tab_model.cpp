@@ -10,6 +10,7 @@
 #include "KeyBurst.h"
 #include "QtTestSupport.h"
 #include "Record.h"
+#include "RecordsWorker.h"
 #include "ScanCheck.h"
 #include "StationConfig.h"
 #include "StationWords.h"
@@ -248,6 +249,23 @@ TEST(StationTabKeys, aScannersLineIsToldFromAPersonsTyping)
         }
         EXPECT_EQ(burst.end(c.end), c.line) << c.name;
     }
+}
+
+// A worker going away drops the questions still queued, never a record to
+// be kept (a run killed as the window closes).
+TEST(StationTabRecords, aRecordToKeepIsWrittenEvenWhenTheWorkerGoes)
+{
+    QTemporaryDir dir;
+    bms::records::RecordsConfig config;
+    config.localPath = dir.filePath(QStringLiteral("station.db"));
+    std::atomic<int> asked = 0, kept = 0;
+    {
+        RecordsWorker worker(config);
+        worker.post([&](bms::records::StationRecords*, const QString&) { ++asked; });
+        worker.postKept([&](bms::records::StationRecords* records, const QString&) { kept += records ? 1 : 0; });
+    }
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(kept, 1);
 }
 
 TEST(StationTabConfig, settingsComeBackAndThePasswordIsCheckedByItsHash)
