@@ -28,6 +28,12 @@ QString Number(const QJsonValue& v)
     return station::ValueText(v);
 }
 
+// A 16-bit word as the pack's registers are written: "0x0040".
+QString Hex(qint64 word)
+{
+    return QStringLiteral("0x") + QString::number(word, 16).toUpper().rightJustified(4, QLatin1Char('0'));
+}
+
 Verdict VerdictOf(const QString& outcome)
 {
     if (outcome == QLatin1String("PASS"))
@@ -84,8 +90,24 @@ QString LimitsText(const QJsonObject& limits, const QString& unit)
     if (const QJsonValue v = limits.value(QStringLiteral("matches")); !v.isUndefined())
         parts.append(QStringLiteral("matches ") + v.toString());
     if (const QJsonValue v = limits.value(QStringLiteral("mask")); !v.isUndefined())
-        parts.append(QStringLiteral("mask 0x") + QString::number(v.toInteger(), 16).toUpper().rightJustified(4, QLatin1Char('0')));
+        parts.append(QStringLiteral("mask ") + Hex(v.toInteger()));
     return parts.join(QStringLiteral(", "));
+}
+
+QString MeasuredText(const QJsonValue& value, const QString& unit, const QJsonObject& limits)
+{
+    if (value.isNull())
+        return QStringLiteral("no value");
+    if (value.isDouble() && limits.contains(QStringLiteral("mask")))
+        return Hex(value.toInteger());
+    return WithUnit(Number(value), value.isDouble() ? unit : QString());
+}
+
+QString FailureLine(const FailedMeasurement& f)
+{
+    // A mask says what it is; a range is named.
+    return f.limits.startsWith(QLatin1String("mask ")) ? QStringLiteral("%1 %2 (%3)").arg(f.name, f.value, f.limits)
+                                                         : QStringLiteral("%1 %2 (limits %3)").arg(f.name, f.value, f.limits);
 }
 
 QString FixtureModel::barcodeTaken() const
@@ -163,14 +185,17 @@ void FixtureModel::event(const QJsonObject& e)
         // it is written).
         else if (name == QLatin1String("barcode") && value.isString() && !value.toString().isEmpty() && stepKind(e) == QLatin1String("scan"))
             s_.barcode = value.toString();
-        if (Text(e, "outcome") == QLatin1String("FAIL"))
-            s_.failures.push_back({step, name, value.isNull() ? QStringLiteral("no value") : WithUnit(Number(value), unit),
-                                   LimitsText(e.value(QStringLiteral("limits")).toObject(), unit), Text(e, "reason")});
+        if (Text(e, "outcome") == QLatin1String("FAIL")) {
+            const QJsonObject limits = e.value(QStringLiteral("limits")).toObject();
+            s_.failures.push_back({step, name, MeasuredText(value, unit, limits), LimitsText(limits, unit), Text(e, "reason")});
+        }
     } else if (kind == QLatin1String("prompt")) {
-        s_.prompt = {Text(e, "id"), Text(e, "kind"), Text(e, "text"), e.value(QStringLiteral("timeout_s")).toDouble(), {}};
+        s_.prompt = {Text(e, "id"), Text(e, "kind"), Text(e, "text"), e.value(QStringLiteral("timeout_s")).toDouble(), {}, 0};
     } else if (kind == QLatin1String("prompt_refused")) {
-        if (Text(e, "id") == s_.prompt.id)
+        if (Text(e, "id") == s_.prompt.id) {
             s_.prompt.refused = Text(e, "reason");
+            ++s_.prompt.refusals;
+        }
     } else if (kind == QLatin1String("prompt_closed")) {
         if (Text(e, "id") == s_.prompt.id)
             s_.prompt = {};
@@ -259,8 +284,11 @@ void FixtureModel::ended(const ProcessEnd& end, const QJsonObject& found, const 
     if (const QString why = FinalError(finalObject_); !why.isEmpty()) {
         s_.reason = QStringLiteral("Not tested: ") + why;
     } else {
+        // The station keeps the record of a run that started (RunTrail).
+        if (!s_.runId.isEmpty())
+            s_.failureCode = QStringLiteral("run.error");
         s_.reason = end.crashed && wasAborting
-                        ? QStringLiteral("The run was aborted and its test program did not end; it was killed and no record was written")
+                        ? QStringLiteral("The run was aborted and its test program did not end; it was killed")
                     : end.crashed ? QStringLiteral("The test program ended without a result (it was killed)")
                                   : QStringLiteral("The test program ended without a result (exit status %1)").arg(end.exitCode);
         const QString tail = end.stderrTail.trimmed();
@@ -272,6 +300,15 @@ void FixtureModel::ended(const ProcessEnd& end, const QJsonObject& found, const 
             row.outcome = &row - s_.steps.data() == s_.current ? QStringLiteral("ERROR") : QStringLiteral("NOT_RUN");
     }
     s_.current = -1;
+}
+
+void FixtureModel::recordKept(const QString& runId, const QString& path, const QString& error)
+{
+    if (runId != s_.runId || !s_.recordPath.isEmpty())
+        return;
+    s_.recordPath = path;
+    if (path.isEmpty())
+        s_.reason += QStringLiteral("; the station could not keep its record: ") + error;
 }
 
 int FixtureModel::stepsDone() const

@@ -49,6 +49,7 @@ struct PromptState {
     QString text;
     double timeoutS = 0;
     QString refused; // why the last answer was not taken
+    int refusals = 0; // answers not taken so far
 };
 
 // How the run's process ended.
@@ -103,6 +104,12 @@ public:
     // says how.
     void ended(const ProcessEnd& end, const QJsonObject& found = {}, const QString& foundPath = {});
 
+    // The run told how it ended (its run_end came).
+    bool endTold() const { return runEndSeen_; }
+    // The station kept the record of run `runId` at `path` (the run left
+    // none of its own); an empty path: it could not, for `error`.
+    void recordKept(const QString& runId, const QString& path, const QString& error = {});
+
     // Steps that have ended, for the progress bar.
     int stepsDone() const;
     // "4/9 prompt", "4/9 prompt (attempt 2)"; empty when no step is under way.
@@ -123,5 +130,11 @@ private:
 // The limits of a measurement event in words: "3200 to 3400 mV",
 // "at least 90 %", "= 2.1.0", "matches \d{12}", "mask 0xFFFF".
 QString LimitsText(const QJsonObject& limits, const QString& unit);
+// A measured value with its unit ("3050 mV"); a value held against a mask
+// in hex, as its mask is ("0x0040"); "no value" for null.
+QString MeasuredText(const QJsonValue& value, const QString& unit, const QJsonObject& limits);
+// A failing measurement on the panel: "cell_3 3050 mV (limits 3200 to
+// 3400 mV)", "alarm 0x0040 (mask 0xFFFF)".
+QString FailureLine(const FailedMeasurement& failure);
 
 } // namespace bms::stationtab

@@ -1,5 +1,7 @@
 #include "FixturePanel.h"
 
+#include "FitLabel.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -52,9 +54,10 @@ QColor OutcomeColour(const QString& outcome)
     return QColor(0x60, 0x60, 0x60);
 }
 
-QLabel* Label(const char* name, int pointSize, bool bold, QWidget* parent)
+template <typename L = FitLabel>
+L* Label(const char* name, int pointSize, bool bold, QWidget* parent)
 {
-    auto* label = new QLabel(parent);
+    auto* label = new L(parent);
     label->setObjectName(QString::fromLatin1(name));
     QFont font = label->font();
     font.setPointSize(pointSize);
@@ -73,16 +76,15 @@ FixturePanel::FixturePanel(int fixture, QWidget* parent) : QFrame(parent), fixtu
     setLineWidth(2);
     setAutoFillBackground(true);
 
-    title_ = Label("fixtureTitle", 11, true, this);
-    port_ = Label("fixturePort", 9, false, this);
+    title_ = Label<QLabel>("fixtureTitle", 11, true, this);
+    port_ = Label<QLabel>("fixturePort", 9, false, this);
     barcode_ = Label("fixtureBarcode", 18, true, this);
     identity_ = Label("fixtureIdentity", 10, false, this);
-    identity_->setWordWrap(true);
-    banner_ = Label("fixtureBanner", 40, true, this);
+    identity_->setMaxLines(2);
+    banner_ = Label<QLabel>("fixtureBanner", 40, true, this);
     banner_->setAlignment(Qt::AlignCenter);
     banner_->setMinimumHeight(84);
     reason_ = Label("fixtureReason", 12, true, this);
-    reason_->setWordWrap(true);
     reason_->setStyleSheet(QStringLiteral("color: #d01c1c;"));
     step_ = Label("fixtureStep", 13, true, this);
     progress_ = new QProgressBar(this);
@@ -97,12 +99,13 @@ FixturePanel::FixturePanel(int fixture, QWidget* parent) : QFrame(parent), fixtu
     stepsFont.setStyleHint(QFont::Monospace);
     stepsFont.setPointSize(10);
     steps_->setFont(stepsFont);
+    // Three steps at least; the list takes the room the rest leaves.
+    steps_->setMinimumHeight(QFontMetrics(stepsFont).lineSpacing() * 3 + 2 * steps_->frameWidth() + 4);
 
     prompt_ = new QFrame(this);
     prompt_->setObjectName(QStringLiteral("fixturePrompt"));
     prompt_->setStyleSheet(QStringLiteral("#fixturePrompt { background: #fff3b0; border: 2px solid #c9a400; }"));
     promptText_ = Label("fixturePromptText", 13, true, prompt_);
-    promptText_->setWordWrap(true);
     promptValue_ = new QLineEdit(prompt_);
     promptValue_->setObjectName(QStringLiteral("fixturePromptValue"));
     QFont valueFont = promptValue_->font();
@@ -122,15 +125,16 @@ FixturePanel::FixturePanel(int fixture, QWidget* parent) : QFrame(parent), fixtu
     prompt_->hide();
 
     message_ = Label("fixtureMessage", 12, true, this);
-    message_->setWordWrap(true);
     message_->setStyleSheet(QStringLiteral("color: #b35c00;"));
     abort_ = new QPushButton(QStringLiteral("Abort"), this);
     abort_->setObjectName(QStringLiteral("fixtureAbort"));
     abort_->setFocusPolicy(Qt::NoFocus);
 
     // Texts never widen the panel: four panels share the width of a laptop
-    // screen whatever the port paths and barcodes are.
-    for (QLabel* label : {port_, barcode_, banner_, step_})
+    // screen whatever the port paths and barcodes are. Nor do they lengthen
+    // it: the failure, the question and the messages take a few lines at
+    // most (setCompact), the whole text in their tooltips.
+    for (QLabel* label : {port_, banner_})
         label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     auto* titleRow = new QHBoxLayout;
     titleRow->addWidget(title_);
@@ -163,27 +167,39 @@ FixturePanel::FixturePanel(int fixture, QWidget* parent) : QFrame(parent), fixtu
     connect(promptOk_, &QPushButton::clicked, this, &FixturePanel::submitPrompt);
     connect(promptValue_, &QLineEdit::returnPressed, this, &FixturePanel::submitPrompt);
     connect(abort_, &QPushButton::clicked, this, &FixturePanel::abortClicked);
+    setCompact(false);
 }
 
 void FixturePanel::setCompact(bool compact)
 {
     steps_->setVisible(!compact);
     filler_->changeSize(0, 0, QSizePolicy::Minimum, compact ? QSizePolicy::Expanding : QSizePolicy::Fixed);
+    // Two rows of small panels and their questions fit the height of a
+    // laptop screen: less room between the lines, a smaller barcode and
+    // banner.
+    layout()->setSpacing(compact ? 2 : 4);
+    layout()->setContentsMargins(8, compact ? 4 : 6, 8, compact ? 4 : 6);
     layout()->invalidate();
-    QFont font = banner_->font();
-    font.setPointSize(compact ? 28 : 40);
-    banner_->setFont(font);
-    banner_->setMinimumHeight(compact ? 56 : 84);
+    const auto pointSize = [](QWidget* w, int size) {
+        QFont font = w->font();
+        font.setPointSize(size);
+        w->setFont(font);
+    };
+    pointSize(barcode_, compact ? 15 : 18);
+    pointSize(banner_, compact ? 28 : 40);
+    banner_->setMinimumHeight(compact ? 50 : 84);
+    compact_ = compact;
+    promptText_->setMaxLines(2);
 }
 
-void FixturePanel::show(const FixtureModel& model, const QString& port, bool selected)
+void FixturePanel::show(const FixtureModel& model, const QString& port, bool selected, bool portMissing)
 {
     const FixtureState& s = model.state();
     title_->setText(QStringLiteral("Fixture %1").arg(fixture_));
     portText_ = port.isEmpty() ? QStringLiteral("(no port)") : port;
     port_->setToolTip(portText_);
     elidePort();
-    barcode_->setText(s.barcode.isEmpty() ? QStringLiteral("-") : s.barcode);
+    barcode_->setWholeText(s.barcode.isEmpty() ? QStringLiteral("-") : s.barcode);
     QStringList identity;
     if (!s.uid.isEmpty())
         identity << QStringLiteral("UID ") + s.uid;
@@ -192,7 +208,7 @@ void FixturePanel::show(const FixtureModel& model, const QString& port, bool sel
     // Two lines always, so the banners of all panels stand level.
     while (identity.size() < 2)
         identity << QStringLiteral(" ");
-    identity_->setText(identity.join(QLatin1Char('\n')));
+    identity_->setWholeText(identity.join(QLatin1Char('\n')));
 
     const BannerLook look = Look(s.verdict, s.phase);
     // Style sheets repolish the widget: set only when they change.
@@ -212,16 +228,22 @@ void FixturePanel::show(const FixtureModel& model, const QString& port, bool sel
             reason << s.reason;
     }
     for (const FailedMeasurement& f : s.failures)
-        reason << QStringLiteral("%1 %2 (limits %3)").arg(f.name, f.value, f.limits);
-    reason_->setText(reason.join(QLatin1Char('\n')));
-    reason_->setVisible(!reason.isEmpty());
-
+        reason << FailureLine(f);
+    reason_->setWholeText(reason.join(QLatin1Char('\n')));
     const bool working = s.phase == Phase::Running || s.phase == Phase::Aborting;
-    step_->setText(s.phase == Phase::Aborting ? QStringLiteral("Aborting ...") : model.currentStepText());
-    step_->setVisible(working);
+    // A small panel has room below its banner for an open question or for
+    // the rest, not for both: the question, which waits for the operator,
+    // takes it.
+    const bool asking = !s.prompt.id.isEmpty();
+    const bool roomy = !compact_ || !asking;
+    reason_->setMaxLines(compact_ && working ? 1 : compact_ ? 2 : 3);
+    reason_->setVisible(roomy && !reason.isEmpty());
+
+    step_->setWholeText(s.phase == Phase::Aborting ? QStringLiteral("Aborting ...") : model.currentStepText());
+    step_->setVisible(working && roomy);
     progress_->setMaximum(std::max<int>(1, int(s.steps.size())));
     progress_->setValue(model.stepsDone());
-    progress_->setVisible(working);
+    progress_->setVisible(working && roomy);
 
     // Rows are changed in place, and only where they changed, so that an
     // event repaints what it changed and nothing more.
@@ -251,26 +273,40 @@ void FixturePanel::show(const FixtureModel& model, const QString& port, bool sel
     if (s.current >= 0)
         steps_->scrollToItem(steps_->item(s.current));
 
-    if (s.prompt.id != promptId_) {
+    const bool promptChanged = s.prompt.id != promptId_;
+    if (promptChanged) {
         promptId_ = s.prompt.id;
         promptValue_->clear();
+        refusals_ = 0;
     }
     promptKind_ = s.prompt.kind;
-    prompt_->setVisible(!s.prompt.id.isEmpty());
+    prompt_->setVisible(asking);
     promptValue_->setVisible(s.prompt.kind != QLatin1String("confirm"));
+    // A refused answer stays in the box, selected, to be typed over.
+    if (s.prompt.refusals != refusals_) {
+        refusals_ = s.prompt.refusals;
+        promptValue_->selectAll();
+        if (promptValue_->isVisible())
+            promptValue_->setFocus();
+    }
     QString question = s.prompt.text;
     if (!s.prompt.refused.isEmpty())
         question += QStringLiteral("\n") + s.prompt.refused;
-    promptText_->setText(question);
+    promptText_->setWholeText(question);
 
     QStringList message;
+    if (portMissing)
+        message << QStringLiteral("Port missing: this fixture is skipped until its port is back");
     if (!s.message.isEmpty())
         message << s.message;
     if (working)
         message += s.notes;
-    message_->setText(message.join(QLatin1Char('\n')));
-    message_->setVisible(!message.isEmpty());
+    message_->setWholeText(message.join(QLatin1Char('\n')));
+    message_->setMaxLines(compact_ && working ? 1 : 2);
+    message_->setVisible(roomy && !message.isEmpty());
     abort_->setEnabled(s.phase == Phase::Running);
+    if (promptChanged)
+        Q_EMIT promptOpenedOrClosed();
 
     if (selected != selected_) {
         selected_ = selected;
@@ -278,9 +314,14 @@ void FixturePanel::show(const FixtureModel& model, const QString& port, bool sel
     }
 }
 
+bool FixturePanel::asksForValue() const
+{
+    return !promptId_.isEmpty() && promptKind_ != QLatin1String("confirm");
+}
+
 QString FixturePanel::bannerText() const { return banner_->text(); }
-QString FixturePanel::reasonText() const { return reason_->text(); }
-QString FixturePanel::messageText() const { return message_->text(); }
+QString FixturePanel::reasonText() const { return reason_->wholeText(); }
+QString FixturePanel::messageText() const { return message_->wholeText(); }
 
 void FixturePanel::submitPrompt()
 {

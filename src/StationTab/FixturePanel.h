@@ -21,14 +21,16 @@ class QSpacerItem;
 
 namespace bms::stationtab {
 
+class FitLabel;
+
 class FixturePanel : public QFrame {
     Q_OBJECT
 public:
     FixturePanel(int fixture, QWidget* parent = nullptr);
 
     // Shows the model; `port` as configured, `selected` when the next scan
-    // goes here.
-    void show(const FixtureModel& model, const QString& port, bool selected);
+    // goes here, `portMissing` when the port's device is not there.
+    void show(const FixtureModel& model, const QString& port, bool selected, bool portMissing = false);
     // Fewer lines for small panels (more than four fixtures).
     void setCompact(bool compact);
 
@@ -36,12 +38,17 @@ public:
     QString reasonText() const;
     QString messageText() const;
     QLineEdit* promptBox() const { return promptValue_; }
+    // A question of the run waits for a typed answer (a value, a barcode).
+    bool asksForValue() const;
+    QString promptKind() const { return promptKind_; }
 
 Q_SIGNALS:
     void answered(const QString& text);
     void abortClicked();
     // The operator clicked the panel: the next scan goes to this fixture.
     void selectClicked();
+    // A question of the run opened or closed (shown by show()).
+    void promptOpenedOrClosed();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -57,24 +64,26 @@ private:
     int fixture_;
     QLabel* title_;
     QLabel* port_;
-    QLabel* barcode_;
-    QLabel* identity_;
+    FitLabel* barcode_;
+    FitLabel* identity_;
     QLabel* banner_;
-    QLabel* reason_;
-    QLabel* step_;
+    FitLabel* reason_;
+    FitLabel* step_;
     QProgressBar* progress_;
     QListWidget* steps_;
     QSpacerItem* filler_;
     QFrame* prompt_;
-    QLabel* promptText_;
+    FitLabel* promptText_;
     QLineEdit* promptValue_;
     QPushButton* promptOk_;
-    QLabel* message_;
+    FitLabel* message_;
     QPushButton* abort_;
     QString portText_;
     QString promptId_;
     QString promptKind_;
     bool selected_ = false;
+    bool compact_ = false;
+    int refusals_ = 0;
     quint64 lastPress_ = 0;
 };
 

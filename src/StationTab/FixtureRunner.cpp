@@ -69,6 +69,7 @@ bool FixtureRunner::start(const RunnerSettings& settings, const QString& barcode
         return false;
     }
     model_.begin(barcode);
+    trail_.begin(settings, barcode);
     lines_ = LineSplitter();
     stderrTail_.clear();
     abortStage_ = 0;
@@ -143,8 +144,10 @@ void FixtureRunner::readOutput()
 
 void FixtureRunner::take(const QByteArray& line)
 {
-    if (const std::optional<QJsonObject> e = ParseEventLine(line))
+    if (const std::optional<QJsonObject> e = ParseEventLine(line)) {
         model_.event(*e);
+        trail_.event(*e);
+    }
 }
 
 void FixtureRunner::readErrors()
@@ -179,6 +182,19 @@ void FixtureRunner::processEnded(int exitCode, QProcess::ExitStatus status)
             }
     }
     model_.ended(end, found, foundPath);
+    // A run that started and neither told its end nor left its record: the
+    // station keeps one for it, so that it counts and can be found.
+    if (trail_.started() && !model_.endTold() && found.isEmpty() && model_.state().recordPath.isEmpty()) {
+        const QString tail = end.stderrTail.trimmed().section(QLatin1Char('\n'), -1);
+        static const char* const kSignals[] = {"!abort", "SIGINT", "SIGTERM", "SIGKILL"};
+        const QString reason =
+            end.crashed && abortStage_ >= 2
+                ? QStringLiteral("killed by the station: the run did not end after its abort (%1)").arg(QLatin1String(kSignals[std::min(abortStage_, 4) - 1]))
+                : QStringLiteral("the test program ended without a result: %1%2")
+                      .arg(end.crashed ? QStringLiteral("it was killed") : QStringLiteral("exit status %1").arg(end.exitCode),
+                           tail.isEmpty() ? QString() : QStringLiteral(": ") + tail);
+        Q_EMIT recordLost(trail_.lostRecord(reason));
+    }
     process_->deleteLater();
     process_ = nullptr;
     Q_EMIT changed();

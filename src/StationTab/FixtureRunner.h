@@ -12,6 +12,7 @@
 
 #include "EventLines.h"
 #include "FixtureModel.h"
+#include "RunTrail.h"
 
 #include <QObject>
 #include <QProcess>
@@ -27,6 +28,7 @@ struct RunnerSettings {
     QString stationId;
     QString operatorName;
     QString lineDb;       // empty: none
+    QString product;      // the recipe's, for a record the station writes
 };
 
 // The arguments of one run of `barcode`. The line database is not among
@@ -68,6 +70,10 @@ Q_SIGNALS:
     void changed();
     // The run's process ended (the model holds the verdict).
     void finished();
+    // The run ended without a record of its own (its program killed by the
+    // abort, or dead on its way): `record` is the one to keep for it, told
+    // before finished().
+    void recordLost(const QJsonObject& record);
 
 private:
     void readOutput();
@@ -85,6 +91,7 @@ private:
     int abortStage_ = 0;
     int graceMs_ = kAbortGraceMs;
     QString resultsFolder_; // where the runs write their records
+    RunTrail trail_;
 };
 
 } // namespace bms::stationtab

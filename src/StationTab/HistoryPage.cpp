@@ -1,6 +1,7 @@
 #include "HistoryPage.h"
 
 #include "RecordText.h"
+#include "StationWords.h"
 
 #include <QDialog>
 #include <QHBoxLayout>
@@ -69,8 +70,10 @@ QString HistoryPage::searchText() const
 
 void HistoryPage::showRuns(const std::vector<records::RunSummary>& runs, const QString& error)
 {
+    // The database's own words are for the engineer: in the tooltip.
+    status_->setToolTip(error);
     if (!error.isEmpty()) {
-        status_->setText(QStringLiteral("The records cannot be read: ") + error);
+        status_->setText(QStringLiteral("The records cannot be read: ") + DatabaseErrorWords(error));
         return;
     }
     table_->setRowCount(int(runs.size()));
@@ -103,7 +106,8 @@ void HistoryPage::showRecord(const QJsonObject& record, const QString& error)
     QFont mono(QStringLiteral("monospace"));
     mono.setStyleHint(QFont::Monospace);
     text->setFont(mono);
-    text->setPlainText(error.isEmpty() ? RecordText(record) : QStringLiteral("The record cannot be read: ") + error);
+    text->setPlainText(error.isEmpty() ? RecordText(record) : QStringLiteral("The record cannot be read: ") + DatabaseErrorWords(error));
+    text->setToolTip(error);
     auto* close = new QPushButton(QStringLiteral("Close"), dialog);
     connect(close, &QPushButton::clicked, dialog, &QDialog::close);
     auto* layout = new QVBoxLayout(dialog);

@@ -61,10 +61,9 @@ QString RecordText(const QJsonObject& r)
                 continue;
             const QString unit = m.value(QStringLiteral("unit")).toString();
             const QJsonValue value = m.value(QStringLiteral("value"));
-            QString shown = value.isNull() ? QStringLiteral("(no value)") : station::ValueText(value);
-            if (!unit.isEmpty() && value.isDouble())
-                shown += QLatin1Char(' ') + unit;
-            const QString limits = LimitsText(m.value(QStringLiteral("limits")).toObject(), unit);
+            const QJsonObject limitObject = m.value(QStringLiteral("limits")).toObject();
+            const QString shown = value.isNull() ? QStringLiteral("(no value)") : MeasuredText(value, unit, limitObject);
+            const QString limits = LimitsText(limitObject, unit);
             lines << QStringLiteral("      %1 %2 %3%4")
                          .arg(Field(m, "name"), -18)
                          .arg(shown, -24)

@@ -9,9 +9,9 @@ class RecordsThreadContext : public QObject {
 public:
     explicit RecordsThreadContext(records::RecordsConfig config) : config_(std::move(config)) {}
 
-    void run(const RecordsWorker::Job& job)
+    void run(const RecordsWorker::Job& job, bool always)
     {
-        if (stopping)
+        if (stopping && !always)
             return;
         if (!records_ && error_.isEmpty())
             records_ = records::StationRecords::open(config_, error_);
@@ -45,7 +45,12 @@ RecordsWorker::~RecordsWorker()
 
 void RecordsWorker::post(Job job)
 {
-    QMetaObject::invokeMethod(context_, [c = context_, job = std::move(job)] { c->run(job); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(context_, [c = context_, job = std::move(job)] { c->run(job, false); }, Qt::QueuedConnection);
+}
+
+void RecordsWorker::postKept(Job job)
+{
+    QMetaObject::invokeMethod(context_, [c = context_, job = std::move(job)] { c->run(job, true); }, Qt::QueuedConnection);
 }
 
 } // namespace bms::stationtab

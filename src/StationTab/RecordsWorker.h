@@ -22,7 +22,8 @@ class RecordsThreadContext;
 class RecordsWorker {
 public:
     explicit RecordsWorker(const records::RecordsConfig& config);
-    // Finishes the job under way, drops the rest and closes the database.
+    // Finishes the job under way, drops the rest (but postKept's) and
+    // closes the database.
     ~RecordsWorker();
     RecordsWorker(const RecordsWorker&) = delete;
     RecordsWorker& operator=(const RecordsWorker&) = delete;
@@ -31,6 +32,9 @@ public:
     // why they cannot be opened. Jobs run one at a time in the order given.
     using Job = std::function<void(records::StationRecords* records, const QString& error)>;
     void post(Job job);
+    // A job that writes what must not be lost (a record): it runs even when
+    // the worker is going away, before the database is closed.
+    void postKept(Job job);
 
     // Runs `reply` on the thread of `context` (the window's) unless
     // `context` is gone by then; for a job to hand its answer back.

@@ -89,4 +89,9 @@ QString PortIdentity(const QString& name)
     return resolved.isEmpty() ? path : resolved;
 }
 
+bool PortPresent(const QString& name)
+{
+    return !name.isEmpty() && QFileInfo::exists(PortIdentity(name));
+}
+
 } // namespace bms::stationtab

@@ -49,5 +49,8 @@ QString PatternRefusal(const station::RecipeStep& scan, const QString& barcode);
 // path, a bare device name ("ttyUSB0"), "COM3", or the name of a running
 // virtual pack ("demo", "virtual-pack-demo").
 QString PortIdentity(const QString& name);
+// Whether the device file the port name `name` opens is there now (a USB
+// box pulled out, a virtual pack ended: it is not).
+bool PortPresent(const QString& name);
 
 } // namespace bms::stationtab

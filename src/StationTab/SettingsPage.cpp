@@ -63,6 +63,9 @@ SettingsPage::SettingsPage(QWidget* parent) : QWidget(parent)
     unlock_ = Named(new QPushButton(QStringLiteral("Unlock"), this), QStringLiteral("stationUnlock"));
     newPassword_ = Named(new QLineEdit(this), QStringLiteral("stationNewPassword"));
     newPassword_->setEchoMode(QLineEdit::Password);
+    // Typed twice: a slip of the finger must not lock the engineer out.
+    newPasswordAgain_ = Named(new QLineEdit(this), QStringLiteral("stationNewPasswordAgain"));
+    newPasswordAgain_->setEchoMode(QLineEdit::Password);
     setPassword_ = Named(new QPushButton(QStringLiteral("Set password"), this), QStringLiteral("stationSetPassword"));
     newShift_ = Named(new QPushButton(QStringLiteral("New shift"), this), QStringLiteral("stationNewShift"));
     status_ = Named(new QLabel(this), QStringLiteral("stationSettingsStatus"));
@@ -76,6 +79,8 @@ SettingsPage::SettingsPage(QWidget* parent) : QWidget(parent)
     lockRow->addSpacing(24);
     lockRow->addWidget(new QLabel(QStringLiteral("New password:"), this));
     lockRow->addWidget(newPassword_);
+    lockRow->addWidget(new QLabel(QStringLiteral("Again:"), this));
+    lockRow->addWidget(newPasswordAgain_);
     lockRow->addWidget(setPassword_);
     lockRow->addStretch(1);
     auto* buttons = new QHBoxLayout;
@@ -111,8 +116,13 @@ SettingsPage::SettingsPage(QWidget* parent) : QWidget(parent)
     connect(unlock_, &QPushButton::clicked, this, unlock);
     connect(password_, &QLineEdit::returnPressed, this, unlock);
     connect(setPassword_, &QPushButton::clicked, this, [this] {
-        Q_EMIT setPasswordRequested(newPassword_->text());
+        const QString password = newPassword_->text();
+        const bool same = password == newPasswordAgain_->text();
         newPassword_->clear();
+        newPasswordAgain_->clear();
+        if (!same)
+            return setStatus(QStringLiteral("The two new passwords differ: the password is not changed"));
+        Q_EMIT setPasswordRequested(password);
     });
     showFixtureRows(1);
 }
@@ -161,8 +171,11 @@ void SettingsPage::setUnlocked(bool on)
 {
     unlocked_ = on;
     for (QWidget* w : std::initializer_list<QWidget*>{recipe_, browse_, stationId_, operator_, lineDb_, fixtures_, save_,
-                                                       newPassword_, setPassword_, newShift_})
+                                                       newPassword_, newPasswordAgain_, setPassword_, newShift_})
         w->setEnabled(on);
+    // What was said while unlocked ("Password set ...") is over once locked.
+    if (!on)
+        setStatus({});
     for (QComboBox* box : ports_)
         box->setEnabled(on);
     password_->setEnabled(!on || !hasPassword_);

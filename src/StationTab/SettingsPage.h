@@ -55,6 +55,7 @@ private:
     QLineEdit* password_;
     QPushButton* unlock_;
     QLineEdit* newPassword_;
+    QLineEdit* newPasswordAgain_;
     QPushButton* setPassword_;
     QPushButton* newShift_;
     QLabel* lockState_;

@@ -2,10 +2,12 @@
 
 #include "TextChecks.h"
 
+#include "FitLabel.h"
 #include "FixturePanel.h"
 #include "ForwardLoop.h"
 #include "HistoryPage.h"
 #include "PortList.h"
+#include "PortWatch.h"
 #include "RecordsWorker.h"
 #include "SettingsPage.h"
 #include "UiHost.h"
@@ -32,9 +34,10 @@ namespace {
 // Fixtures side by side before a second row starts.
 constexpr int kColumns = 4;
 
-QLabel* BoldLabel(const char* name, int pointSize, QWidget* parent)
+template <typename Label = QLabel>
+Label* BoldLabel(const char* name, int pointSize, QWidget* parent)
 {
-    auto* label = new QLabel(parent);
+    auto* label = new Label(parent);
     label->setObjectName(QString::fromLatin1(name));
     QFont font = label->font();
     font.setPointSize(pointSize);
@@ -56,27 +59,28 @@ StationTab::StationTab(UiHost& host, const QString& configPath, QWidget* parent)
     scanFont.setPointSize(16);
     scan_->setFont(scanFont);
     scan_->setMinimumWidth(300);
-    scan_->installEventFilter(this);
     auto* scanLabel = BoldLabel("stationScanLabel", 14, this);
     scanLabel->setText(QStringLiteral("Scan:"));
-    scanStatus_ = BoldLabel("stationScanStatus", 12, this);
-    // Long refusals must not widen the window.
-    scanStatus_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    recipeLabel_ = BoldLabel("stationRecipeLabel", 10, this);
+    // Long refusals, a recipe's error and a server's error never widen the
+    // window: they are shortened to the room there is, whole in their
+    // tooltips.
+    scanStatus_ = BoldLabel<FitLabel>("stationScanStatus", 12, this);
+    recipeLabel_ = BoldLabel<FitLabel>("stationRecipeLabel", 10, this);
     counters_ = BoldLabel("stationCounters", 12, this);
-    forwarding_ = BoldLabel("stationForwarding", 10, this);
+    forwarding_ = BoldLabel<FitLabel>("stationForwarding", 10, this);
 
     auto* scanRow = new QHBoxLayout;
     scanRow->addWidget(scanLabel);
     scanRow->addWidget(scan_, 3);
     scanRow->addWidget(scanStatus_, 4);
     // The forwarding state may carry a long server error: it takes the
-    // room left (the whole text in its tooltip) and never widens the window.
-    forwarding_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // room left, its count first.
     forwarding_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     auto* countRow = new QHBoxLayout;
     countRow->addWidget(counters_);
     countRow->addSpacing(16);
+    // The recipe's name as long as it needs, the forwarding state the rest.
+    recipeLabel_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     countRow->addWidget(recipeLabel_);
     countRow->addSpacing(16);
     countRow->addWidget(forwarding_, 1);
@@ -112,12 +116,19 @@ StationTab::StationTab(UiHost& host, const QString& configPath, QWidget* parent)
         // The settings lock again when the engineer leaves them.
         if (pages_->widget(page) != settings_ && config_.locked())
             settings_->setUnlocked(false);
-        scan_->setFocus();
+        keysHome()->setFocus();
     });
     refresh_.setSingleShot(true);
     refresh_.setInterval(kPanelRefreshMs);
     connect(&refresh_, &QTimer::timeout, this, &StationTab::showDirtyPanels);
     focusWatch_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { keepScanFocus(now); });
+    // Fixtures follow their ports as the port list does: a USB box pulled
+    // out, a virtual pack ended.
+    portWatch_ = new PortWatcher(this);
+    portWatch_->changed = [this] { followPorts(); };
+    // A scanner typing into another box of the tab (StationTabKeys.cpp).
+    qApp->installEventFilter(this);
+    keyClock_.start();
     applyConfig();
 }
 
@@ -125,6 +136,7 @@ StationTab::~StationTab()
 {
     // Focus moves while the widgets go: nothing of this tab may answer.
     disconnect(focusWatch_);
+    qApp->removeEventFilter(this);
     // The processes go with their runners; the threads before the rest.
     forward_.reset();
     records_.reset();
@@ -150,7 +162,7 @@ void StationTab::applyConfig()
         setScanStatus({});
         refreshCounters();
     } else {
-        recipeLabel_->clear();
+        recipeLabel_->setWholeText({});
         setScanStatus(QStringLiteral("Not ready: ") + config_.incomplete(), true);
     }
 }
@@ -159,13 +171,17 @@ void StationTab::showRecipe()
 {
     // The recipe as last loaded: the engineer may have changed its file.
     const auto& recipe = recipe_.recipe();
-    recipeLabel_->setText(recipe ? QStringLiteral("Recipe %1 %2").arg(recipe->name, recipe->version) : recipe_.error());
+    recipeLabel_->setWholeText(recipe ? QStringLiteral("Recipe %1 %2").arg(recipe->name, recipe->version) : recipe_.error());
 }
 
 void StationTab::buildFixtures()
 {
-    // Runners of fixtures that are busy stay; settings are saved only when
-    // none is.
+    // The settings are saved only while no fixture is testing. A fixture
+    // that keeps its number and its port keeps its last pack's verdict.
+    std::vector<FixtureModel> last;
+    for (const FixtureRunner* r : runners_)
+        last.push_back(r->model());
+    const QStringList portsBefore = std::exchange(builtPorts_, config_.ports);
     for (FixtureRunner* r : runners_)
         delete r;
     for (FixturePanel* p : panels_)
@@ -175,20 +191,24 @@ void StationTab::buildFixtures()
     dirty_.clear();
     selected_ = -1;
     const int count = std::max(1, config_.fixtureCount());
+    portMissing_.assign(size_t(count), false);
     for (int i = 0; i < count; ++i) {
         auto* runner = new FixtureRunner(i + 1, this);
         runner->setAbortGraceMs(abortGraceMs_);
+        if (i < int(last.size()) && portsBefore.value(i) == config_.ports.value(i))
+            runner->model() = last[size_t(i)];
         auto* panel = new FixturePanel(i + 1, fixturesPage_);
         panel->setCompact(count > kColumns);
         grid_->addWidget(panel, i / kColumns, i % kColumns);
         runners_.push_back(runner);
         panels_.push_back(panel);
         connect(runner, &FixtureRunner::changed, this, [this, i] { panelChanged(i); });
+        connect(runner, &FixtureRunner::recordLost, this, [this, i](const QJsonObject& record) { keepLostRecord(i, record); });
         connect(runner, &FixtureRunner::finished, this, [this, i] { runFinished(i); });
-        connect(panel, &FixturePanel::answered, this, [this, i](const QString& text) {
-            runners_[size_t(i)]->answer(text);
-            scan_->setFocus();
-        });
+        // The box keeps the keys until the run takes the answer: a refused
+        // one is corrected there.
+        connect(panel, &FixturePanel::answered, this, [this, i](const QString& text) { runners_[size_t(i)]->answer(text); });
+        connect(panel, &FixturePanel::promptOpenedOrClosed, this, &StationTab::placeFocus);
         connect(panel, &FixturePanel::abortClicked, this, [this, i] { runners_[size_t(i)]->abort(); });
         connect(panel, &FixturePanel::selectClicked, this, [this, i] {
             const int before = selected_;
@@ -197,12 +217,30 @@ void StationTab::buildFixtures()
                 showPanel(before);
             showPanel(i);
             setScanStatus({});
-            scan_->setFocus();
+            placeFocus();
         });
         showPanel(i);
     }
     for (int c = 0; c < kColumns; ++c)
         grid_->setColumnStretch(c, c < count ? 1 : 0);
+    followPorts();
+}
+
+void StationTab::followPorts()
+{
+    bool changed = false;
+    for (int i = 0; i < int(panels_.size()); ++i) {
+        const QString port = config_.ports.value(i);
+        const bool missing = !port.isEmpty() && !PortPresent(port);
+        if (missing != portMissing_[size_t(i)]) {
+            portMissing_[size_t(i)] = missing;
+            showPanel(i);
+            changed = true;
+        }
+    }
+    // The next pack's fixture may be another now; a refusal stays.
+    if (changed && !scanRefused_)
+        setScanStatus({});
 }
 
 void StationTab::panelChanged(int index)
@@ -225,7 +263,8 @@ void StationTab::showDirtyPanels()
 void StationTab::showPanel(int index)
 {
     dirty_.remove(index);
-    panels_[size_t(index)]->show(runners_[size_t(index)]->model(), config_.ports.value(index), index == selected_);
+    panels_[size_t(index)]->show(runners_[size_t(index)]->model(), config_.ports.value(index), index == selected_,
+                                 portMissing_[size_t(index)]);
 }
 
 FixturePanel* StationTab::panel(int fixture) const
@@ -246,18 +285,20 @@ void StationTab::setAbortGraceMs(int ms)
 }
 
 QString StationTab::countersText() const { return counters_->text(); }
-QString StationTab::forwardingText() const { return forwarding_->text(); }
-QString StationTab::scanStatusText() const { return scanStatus_->text(); }
+QString StationTab::forwardingText() const { return forwarding_->wholeText(); }
+QString StationTab::scanStatusText() const { return scanStatus_->wholeText(); }
 
 void StationTab::setScanStatus(const QString& text, bool refused)
 {
     QString shown = text;
     if (shown.isEmpty()) {
         const int next = targetFixture();
-        shown = next < 0 ? QStringLiteral("Every fixture is busy")
-                         : QStringLiteral("Next pack: fixture %1%2").arg(next + 1).arg(selected_ == next ? QStringLiteral(" (chosen)") : QString());
+        shown = next >= 0       ? QStringLiteral("Next pack: fixture %1%2").arg(next + 1).arg(selected_ == next ? QStringLiteral(" (chosen)") : QString())
+                : freeButPortless() ? QStringLiteral("No free fixture has its port")
+                                    : QStringLiteral("Every fixture is busy");
     }
-    scanStatus_->setText(shown);
+    scanRefused_ = refused;
+    scanStatus_->setWholeText(shown);
     scanStatus_->setStyleSheet(refused ? QStringLiteral("color: #d01c1c;") : QString());
 }
 
@@ -265,10 +306,19 @@ int StationTab::targetFixture() const
 {
     if (selected_ >= 0 && selected_ < int(runners_.size()) && !runners_[size_t(selected_)]->busy())
         return selected_;
+    // A fixture whose port is missing is skipped until it is back.
     for (int i = 0; i < int(runners_.size()); ++i)
-        if (!runners_[size_t(i)]->busy())
+        if (!runners_[size_t(i)]->busy() && !portMissing_[size_t(i)])
             return i;
     return -1;
+}
+
+bool StationTab::freeButPortless() const
+{
+    for (int i = 0; i < int(runners_.size()); ++i)
+        if (!runners_[size_t(i)]->busy() && portMissing_[size_t(i)])
+            return true;
+    return false;
 }
 
 QList<int> StationTab::busyFixtures() const
@@ -301,18 +351,30 @@ void StationTab::refuse(int index, const QString& words)
 
 void StationTab::scan(const QString& text)
 {
-    const QString barcode = text.trimmed();
     scan_->clear();
+    startScan(text);
+}
+
+void StationTab::startScan(const QString& text)
+{
+    const QString barcode = text.trimmed();
     if (barcode.isEmpty() || closing_)
         return;
     if (const QString missing = config_.incomplete(); !missing.isEmpty())
         return setScanStatus(QStringLiteral("Not ready: ") + missing, true);
+    // The watch tells of a port a moment after it goes: looked at now.
+    followPorts();
     const int index = targetFixture();
     if (index < 0)
-        return setScanStatus(QStringLiteral("Every fixture is busy: %1 was not started").arg(barcode), true);
+        return setScanStatus((freeButPortless() ? QStringLiteral("No free fixture has its port: %1 was not started")
+                                                : QStringLiteral("Every fixture is busy: %1 was not started"))
+                                 .arg(barcode),
+                             true);
     const QString port = config_.ports.value(index);
     if (port.isEmpty())
         return refuse(index, QStringLiteral("This fixture has no port (Station settings)"));
+    if (portMissing_[size_t(index)])
+        return refuse(index, QStringLiteral("Not started: the port %1 of this fixture is missing").arg(port));
     // A barcode is on one fixture from the moment it is taken: a scanner
     // that reads twice must not start it on a second one.
     for (const FixtureRunner* r : runners_) {
@@ -361,6 +423,8 @@ void StationTab::startRun(int index, const QString& barcode)
     settings.stationId = config_.stationId;
     settings.operatorName = config_.operatorName;
     settings.lineDb = config_.lineDatabase();
+    if (const auto& recipe = recipe_.recipe())
+        settings.product = recipe->product;
     runners_[size_t(index)]->start(settings, barcode);
     setScanStatus({});
 }
@@ -412,38 +476,6 @@ void StationTab::abortAll(std::function<void()> done)
         return;
     }
     allEnded_ = std::move(done);
-}
-
-void StationTab::showEvent(QShowEvent* event)
-{
-    QWidget::showEvent(event);
-    scan_->setFocus();
-}
-
-bool StationTab::eventFilter(QObject* watched, QEvent* event)
-{
-    // A scanner ends its line with Enter or Tab; neither leaves the box.
-    if (watched == scan_ && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Tab || key == Qt::Key_Backtab) {
-            scan(scan_->text());
-            return true;
-        }
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
-void StationTab::keepScanFocus(QWidget* now)
-{
-    // Boxes the operator or the engineer types into, and the history
-    // table, keep the focus; anything else on the tab gives it back to the
-    // scan box.
-    if (!now || now == scan_ || !isVisible() || !isAncestorOf(now))
-        return;
-    if (qobject_cast<QLineEdit*>(now) || qobject_cast<QAbstractSpinBox*>(now) || qobject_cast<QComboBox*>(now)
-        || qobject_cast<QAbstractItemView*>(now) || qobject_cast<QTabBar*>(now))
-        return;
-    scan_->setFocus();
 }
 
 bool StationTab::saveConfig(const StationConfig& config)

@@ -8,9 +8,12 @@
 //    panel) or else the first free one. A barcode that fails the recipe's
 //    pattern, passed here before (asked of the records database), is on
 //    another fixture already, or whose fixture's port is open in the window
-//    is refused on the panel in words, and nothing starts.
-//  - Shift counters (runs, PASS, FAIL, first-pass yield since the shift
-//    began) and the line database's forwarding state.
+//    is refused on the panel in words, and nothing starts. A run's question
+//    that waits for a typed answer has the keys while it is open; a
+//    scanner's line typed into another box is a scan all the same
+//    (StationTabKeys.cpp).
+//  - Shift counters (runs, PASS, FAIL, the station's losses, first-pass
+//    yield since the shift began) and the line database's forwarding state.
 //  - History of runs with their records; the engineer's settings.
 //
 // The records database is reached only from its own thread (RecordsWorker)
@@ -19,9 +22,12 @@
 #pragma once
 
 #include "FixtureRunner.h"
+#include "KeyBurst.h"
 #include "ScanCheck.h"
 #include "StationConfig.h"
 
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QSet>
 #include <QTimer>
 #include <QWidget>
@@ -30,11 +36,13 @@
 #include <vector>
 
 class QGridLayout;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QTabWidget;
 
 namespace bms {
+class PortWatcher;
 class UiHost;
 namespace records {
 class ForwardLoop;
@@ -43,6 +51,7 @@ class ForwardLoop;
 
 namespace bms::stationtab {
 
+class FitLabel;
 class FixturePanel;
 class HistoryPage;
 class RecordsWorker;
@@ -106,16 +115,32 @@ private:
     void showPanel(int index);
     void setScanStatus(const QString& text, bool refused = false);
     int targetFixture() const;
+    // A fixture is free but its port is missing.
+    bool freeButPortless() const;
+    // Looks whether each fixture's port is there; a panel shows "Port
+    // missing" and its fixture is skipped until the port is back.
+    void followPorts();
     void refuse(int index, const QString& words);
     void askPassedBefore(int index, const QString& barcode);
     void passedChecked(int index, const QString& barcode, std::optional<bool> passed);
     void startRun(int index, const QString& barcode);
     void runFinished(int index);
+    // Writes the record the station keeps for a run that left none, as a
+    // run's own: a file in the results folder and the PC's records.
+    void keepLostRecord(int index, const QJsonObject& record);
     void refreshCounters();
     void refreshHistory(const QString& text);
     void openRecord(const QString& runId);
     void showForwarding(int waiting, const QString& error);
+    void startScan(const QString& text);
+    // The box the keys belong in now: an open question's, else the scan box.
+    QWidget* keysHome() const;
+    // Gives the keys to keysHome() unless a question being answered has them.
+    void placeFocus();
     void keepScanFocus(QWidget* now);
+    // A key typed into `w`, another box of the tab; true when it ended a
+    // scanner's line, which was taken as a scan.
+    bool typedElsewhere(QWidget* w, const QKeyEvent* key);
     void unlock(const QString& password);
     void saveSettings();
     void setPassword(const QString& password);
@@ -132,6 +157,12 @@ private:
     std::unique_ptr<records::ForwardLoop> forward_;
     std::vector<FixtureRunner*> runners_;
     std::vector<FixturePanel*> panels_;
+    // The ports the fixtures were built with.
+    QStringList builtPorts_;
+    // Fixtures whose port is missing, by index.
+    std::vector<bool> portMissing_;
+    PortWatcher* portWatch_ = nullptr;
+    bool scanRefused_ = false;
     // Panels whose fixture changed since they were last shown.
     QSet<int> dirty_;
     QTimer refresh_;
@@ -141,12 +172,22 @@ private:
     QMetaObject::Connection focusWatch_;
     std::function<void()> allEnded_;
     int abortGraceMs_ = FixtureRunner::kAbortGraceMs;
+    // The keys typed outside the scan box, and what their box held before.
+    QElapsedTimer keyClock_;
+    KeyBurst burst_;
+    struct BoxState {
+        QPointer<QLineEdit> box;
+        QString text;
+        int cursor = 0;
+        int selectionStart = -1;
+        int selectionLength = 0;
+    } typedInto_;
 
     QLineEdit* scan_;
-    QLabel* scanStatus_;
-    QLabel* recipeLabel_;
+    FitLabel* scanStatus_;
+    FitLabel* recipeLabel_;
     QLabel* counters_;
-    QLabel* forwarding_;
+    FitLabel* forwarding_;
     QTabWidget* pages_;
     QWidget* fixturesPage_;
     QGridLayout* grid_;

@@ -4,11 +4,15 @@
 // answer comes back to the tab on the window's thread.
 #include "StationTab.h"
 
+#include "FitLabel.h"
 #include "Forwarder.h"
 #include "HistoryPage.h"
 #include "Queries.h"
 #include "RecordStore.h"
+#include "RunRecord.h"
+#include "Stores.h"
 #include "RecordsWorker.h"
+#include "StationWords.h"
 
 #include <QLabel>
 
@@ -54,6 +58,37 @@ void StationTab::askPassedBefore(int index, const QString& barcode)
     });
 }
 
+void StationTab::keepLostRecord(int index, const QJsonObject& record)
+{
+    FixtureRunner* runner = runners_[size_t(index)];
+    const QString folder = station::DefaultResultsFolder();
+    // Kept also when the window closes right after the run ended.
+    records().postKept([this, runner, index, record, folder](records::StationRecords* records, const QString& openError) {
+        const QString runId = record.value(QStringLiteral("run_id")).toString();
+        QString error = openError;
+        QString path;
+        // The run's own record may have reached the database, its file gone.
+        QString ignored;
+        const std::optional<QJsonObject> own = records ? records->localStore().load(runId, ignored) : std::nullopt;
+        if (own && !own->isEmpty())
+            return;
+        if (station::WriteRecord(folder, record, path, error)) {
+            // As a run's own: the file first, then the database, else a mark
+            // for the next run to store it.
+            if (!records || !records->store(record, error))
+                station::KeepForLater(folder, runId);
+        } else {
+            path.clear();
+        }
+        RecordsWorker::reply(this, [this, runner, index, runId, path, error] {
+            if (index >= int(runners_.size()) || runners_[size_t(index)] != runner)
+                return;
+            runner->model().recordKept(runId, path, error);
+            showPanel(index);
+        });
+    });
+}
+
 RecordsWorker& StationTab::records()
 {
     if (!records_) {
@@ -85,27 +120,17 @@ void StationTab::refreshCounters()
             }
         }
         RecordsWorker::reply(this, [this, rows, error, since, queued] {
+            // The database's own words are for the engineer: in the tooltip.
             if (!rows || rows->empty()) {
-                counters_->setText(QStringLiteral("Shift counters unknown: ") + error);
+                counters_->setText(QStringLiteral("Shift counters unknown: ") + DatabaseErrorWords(error));
+                counters_->setToolTip(error);
             } else {
-                const records::StatsRow& t = rows->back();
-                const std::optional<double> yield = t.firstPassYield();
-                QString others;
-                if (t.error > 0)
-                    others += QStringLiteral("   ERROR %1").arg(t.error);
-                if (t.aborted > 0)
-                    others += QStringLiteral("   ABORTED %1").arg(t.aborted);
-                counters_->setText(QStringLiteral("Shift since %1:  %2 runs   PASS %3   FAIL %4%5   first-pass yield %6")
-                                       .arg(since.toString(QStringLiteral("HH:mm")))
-                                       .arg(t.runs)
-                                       .arg(t.pass)
-                                       .arg(t.fail)
-                                       .arg(others)
-                                       .arg(yield ? QStringLiteral("%1 %").arg(*yield, 0, 'f', 1) : QStringLiteral("-")));
+                counters_->setText(ShiftCountersText(rows->back(), since));
+                counters_->setToolTip({});
             }
             if (queued)
-                forwarding_->setText(*queued == 0 ? QStringLiteral("No line database")
-                                                  : QStringLiteral("No line database: %1 runs kept on this PC only").arg(*queued));
+                forwarding_->setWholeText(*queued == 0 ? QStringLiteral("No line database")
+                                                       : QStringLiteral("No line database: %1 kept on this PC only").arg(RunsText(*queued)));
             Q_EMIT countersUpdated();
         });
     });
@@ -116,8 +141,7 @@ void StationTab::showForwarding(int waiting, const QString& error)
     QString text = waiting < 0 ? QStringLiteral("forwarding state unknown") : records::WaitingText(waiting);
     if (!error.isEmpty() && waiting != 0)
         text += QStringLiteral(" (%1)").arg(error.section(QLatin1Char('\n'), 0, 0));
-    forwarding_->setText(text);
-    forwarding_->setToolTip(text);
+    forwarding_->setWholeText(text);
 }
 
 void StationTab::refreshHistory(const QString& text)

@@ -7,12 +7,17 @@
 #include "EventLines.h"
 #include "FixtureModel.h"
 #include "FixtureRunner.h"
+#include "KeyBurst.h"
 #include "QtTestSupport.h"
+#include "Record.h"
+#include "RecordsWorker.h"
 #include "ScanCheck.h"
 #include "StationConfig.h"
+#include "StationWords.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -182,6 +187,87 @@ TEST(StationTabModel, limitsInWords)
         EXPECT_EQ(LimitsText(Json(limits), QStringLiteral("mV")), QString::fromUtf8(text)) << limits;
 }
 
+// The counters, the failing measurements and the database's errors as the
+// operator reads them.
+TEST(StationTabWords, countsFailuresAndDatabaseErrorsInTheOperatorsWords)
+{
+    const QDateTime six(QDate(2026, 12, 9), QTime(6, 0));
+    bms::records::StatsRow one;
+    one.runs = one.pass = one.firstAttempts = one.firstPass = 1;
+    EXPECT_EQ(ShiftCountersText(one, six), QStringLiteral("Shift since 06:00:  1 run   PASS 1   FAIL 0   first-pass yield 100.0 %"));
+    bms::records::StatsRow shift;
+    shift.runs = 7;
+    shift.pass = 3;
+    shift.fail = 1;
+    shift.error = 2;
+    shift.aborted = 1;
+    shift.firstAttempts = 3;
+    shift.firstPass = 2;
+    EXPECT_EQ(ShiftCountersText(shift, six),
+              QStringLiteral("Shift since 06:00:  7 runs   PASS 3   FAIL 1   station losses: ERROR 2, ABORTED 1   first-pass yield 66.7 %"));
+
+    const QJsonObject mask = Json(R"j({"mask":65535})j");
+    EXPECT_EQ(FailureLine({"check", "alarm", MeasuredText(64, {}, mask), LimitsText(mask, {}), {}}), QStringLiteral("alarm 0x0040 (mask 0xFFFF)"));
+    const QJsonObject range = Json(R"j({"low":3200,"high":3400})j");
+    EXPECT_EQ(FailureLine({"check", "cell_3", MeasuredText(3050, "mV", range), LimitsText(range, "mV"), {}}),
+              QStringLiteral("cell_3 3050 mV (limits 3200 to 3400 mV)"));
+
+    const std::pair<const char*, const char*> errors[] = {
+        {"database is locked Unable to fetch row", "the records database is busy: another program is writing to it"},
+        {"database /x/station.db: file is not a database", "the records database is damaged"},
+        {"cannot open /x/station.db: unable to open database file", "the records database cannot be opened"},
+        {"near \"SELEC\": syntax error", "the records database did not answer"},
+    };
+    for (const auto& [raw, words] : errors)
+        EXPECT_EQ(DatabaseErrorWords(QString::fromUtf8(raw)), QString::fromUtf8(words)) << raw;
+}
+
+// A scanner's keys come a few milliseconds apart; a person's, slower.
+TEST(StationTabKeys, aScannersLineIsToldFromAPersonsTyping)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::pair<const char*, qint64>> keys; // text ("" edits), time
+        qint64 end;
+        std::optional<QString> line;
+    };
+    const Case cases[] = {
+        {"a scanner", {{"2", 0}, {"0", 4}, {"2", 8}, {"6", 12}, {"1", 16}}, 20, QStringLiteral("20261")},
+        {"a person", {{"1", 0}, {"0", 120}, {"0", 240}, {"1", 390}, {"2", 500}}, 650, std::nullopt},
+        {"a person's keys, then a scan", {{"Q", 0}, {"B", 200}, {"2", 400}, {"0", 402}, {"2", 404}, {"6", 406}}, 408, QStringLiteral("2026")},
+        {"Return long after a fast line", {{"2", 0}, {"0", 2}, {"2", 4}, {"6", 6}}, 200, std::nullopt},
+        {"too short for a barcode", {{"4", 0}, {"2", 2}}, 4, std::nullopt},
+        {"an edit in the middle", {{"2", 0}, {"0", 2}, {"", 4}, {"2", 6}, {"6", 8}}, 10, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        KeyBurst burst;
+        for (const auto& [text, ms] : c.keys) {
+            if (*text)
+                burst.key(QString::fromLatin1(text), ms);
+            else
+                burst.reset();
+        }
+        EXPECT_EQ(burst.end(c.end), c.line) << c.name;
+    }
+}
+
+// A worker going away drops the questions still queued, never a record to
+// be kept (a run killed as the window closes).
+TEST(StationTabRecords, aRecordToKeepIsWrittenEvenWhenTheWorkerGoes)
+{
+    QTemporaryDir dir;
+    bms::records::RecordsConfig config;
+    config.localPath = dir.filePath(QStringLiteral("station.db"));
+    std::atomic<int> asked = 0, kept = 0;
+    {
+        RecordsWorker worker(config);
+        worker.post([&](bms::records::StationRecords*, const QString&) { ++asked; });
+        worker.postKept([&](bms::records::StationRecords* records, const QString&) { kept += records ? 1 : 0; });
+    }
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(kept, 1);
+}
+
 TEST(StationTabConfig, settingsComeBackAndThePasswordIsCheckedByItsHash)
 {
     QTemporaryDir dir;
@@ -268,7 +354,8 @@ TEST(StationTabRunner, answersGoToTheOpenPromptAndAnAbortEscalatesUntilTheProgra
         QFile file(script);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(QByteArray("#!/bin/sh\n") + c.traps + "\n"
-                   "echo '{\"event\":\"run_start\",\"steps\":[{\"name\":\"prompt\",\"kind\":\"prompt\"}]}'\n"
+                   "echo '{\"event\":\"run_start\",\"run_id\":\"6a4c1d0e-5b7f-4e3a-9c2d-1f0e8b7a6c5d\",\"steps\":[{\"name\":\"prompt\",\"kind\":\"prompt\"}]}'\n"
+                   "echo '{\"event\":\"step_start\",\"index\":0,\"attempt\":1}'\n"
                    "echo '{\"event\":\"prompt\",\"id\":\"p7\",\"kind\":\"value\",\"text\":\"Meter\"}'\n"
                    "read answer; echo \"$answer\" > \"$(dirname \"$0\")/answer\"\n"
                    "while :; do read line || sleep 0.05; done\n");
@@ -279,6 +366,7 @@ TEST(StationTabRunner, answersGoToTheOpenPromptAndAnAbortEscalatesUntilTheProgra
         runner.setAbortGraceMs(150);
         RunnerSettings settings;
         settings.program = script;
+        settings.fixture = 3;
         ASSERT_TRUE(runner.start(settings, QStringLiteral("202612090001")));
         ASSERT_TRUE(WaitUntil([&] { return !runner.model().state().prompt.id.isEmpty(); }, 10000));
         runner.answer(QStringLiteral("10012\n5"));
@@ -288,10 +376,27 @@ TEST(StationTabRunner, answersGoToTheOpenPromptAndAnAbortEscalatesUntilTheProgra
         EXPECT_EQ(answer.readAll(), QByteArray("@p7 10012 5\n"));
         answer.remove();
 
+        QJsonObject lost;
+        QObject::connect(&runner, &FixtureRunner::recordLost, [&](const QJsonObject& record) { lost = record; });
         runner.abort();
         EXPECT_EQ(runner.model().state().phase, Phase::Aborting);
         ASSERT_TRUE(WaitUntil([&] { return !runner.busy(); }, 10000));
         EXPECT_EQ(runner.model().state().verdict, c.verdict);
+        // A program that had to be killed leaves no record: the station
+        // keeps one, a valid record of the run as far as it went.
+        if (c.verdict != Verdict::Error) {
+            EXPECT_TRUE(lost.isEmpty());
+            continue;
+        }
+        EXPECT_EQ(runner.model().state().failureCode, QStringLiteral("run.error"));
+        QString error;
+        ASSERT_TRUE(bms::records::SplitRecord(lost, error)) << error.toStdString();
+        EXPECT_EQ(lost.value("outcome").toString(), QStringLiteral("ERROR"));
+        EXPECT_EQ(lost.value("failure_code").toString(), QStringLiteral("run.error"));
+        EXPECT_EQ(lost.value("failure_reason").toString(), QStringLiteral("killed by the station: the run did not end after its abort (SIGKILL)"));
+        EXPECT_EQ(lost.value("fixture").toString(), QStringLiteral("3"));
+        EXPECT_EQ(lost.value("pack").toObject().value("barcode").toString(), QStringLiteral("202612090001"));
+        EXPECT_EQ(lost.value("steps").toArray().at(0).toObject().value("outcome").toString(), QStringLiteral("ERROR"));
     }
 }
 

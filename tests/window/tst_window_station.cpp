@@ -16,11 +16,13 @@
 #include "VirtualPack.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QLabel>
 #include <QJsonDocument>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -28,6 +30,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <memory>
 
 using bms::test::WindowFixture;
@@ -40,16 +43,21 @@ const QString kRecipe = QStringLiteral(STATION_RECIPES "/virtual-pack-eol.toml")
 // loaded machine, more.
 constexpr int kRunMs = 90000;
 
-bms::sim::PackConfig FixturePack()
+// `published`: under a name of the test's own in the runtime folder, as a
+// port that comes and goes with its pack.
+bms::sim::PackConfig FixturePack(bool published, int fixture)
 {
-    return bms::test::QuickPack();
+    bms::sim::PackConfig config = bms::test::QuickPack();
+    config.publish = published;
+    config.name = QStringLiteral("station-test-%1-%2").arg(QCoreApplication::applicationPid()).arg(fixture).toStdString();
+    return config;
 }
 
 // Two packs on their fixtures (a 10 A charger each), the station's settings
 // naming their ports, the records in a folder of the test's own, and the
 // window.
 struct Station {
-    explicit Station(const QString& password = {}, const QString& lineDb = {})
+    explicit Station(const QString& password = {}, const QString& lineDb = {}, bool published = false)
     {
         qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
         qputenv("QUORLEX_BMS_CLI", BMS_CLI);
@@ -57,8 +65,9 @@ struct Station {
         qputenv("QUORLEX_BMS_STATION_CONFIG", QFile::encodeName(ini));
         QStringList ports;
         for (auto& pack : packs) {
-            pack = std::make_unique<bms::sim::VirtualPack>(FixturePack());
-            ports.append(QString::fromStdString(pack->start()));
+            pack = std::make_unique<bms::sim::VirtualPack>(FixturePack(published, int(&pack - packs) + 1));
+            const std::string slave = pack->start();
+            ports.append(QString::fromStdString(published ? pack->linkPath() : slave));
             pack->holdCurrent(10000);
         }
         StationConfig config;
@@ -246,6 +255,69 @@ private Q_SLOTS:
         QCOMPARE(s.panel(2)->bannerText(), QStringLiteral("ERROR"));
         QCOMPARE(s.state(2).failureCode, QStringLiteral("prompt.error"));
         QCOMPARE(s.record(2).value("outcome").toString(), QStringLiteral("ERROR"));
+    }
+
+    // The test program of fixture 1 dies while its run waits for the
+    // operator, leaving no record: the panel shows ERROR, and the station
+    // keeps the run's record (ERROR, run.error, its steps as far as they
+    // went) in the results folder and the PC's records, so the run is
+    // counted, as a station loss, and found in the history.
+    void aRunWhoseProgramDiedIsKeptByTheStation()
+    {
+        Station s;
+        s.type(QStringLiteral("202612090501"));
+        QTRY_VERIFY_WITH_TIMEOUT(s.atPrompt(1), kRunMs);
+        const QString runId = s.state(1).runId;
+        auto* program = s.tab->runner(1)->findChild<QProcess*>();
+        QVERIFY(program && ::kill(pid_t(program->processId()), SIGKILL) == 0);
+        QVERIFY(s.idle());
+        QCOMPARE(s.panel(1)->bannerText(), QStringLiteral("ERROR"));
+        QVERIFY2(s.panel(1)->reasonText().startsWith(QStringLiteral("run.error\nThe test program ended without a result")),
+                 qPrintable(s.panel(1)->reasonText()));
+        QTRY_VERIFY_WITH_TIMEOUT(!s.state(1).recordPath.isEmpty(), 10000);
+        const QJsonObject record = s.record(1);
+        QCOMPARE(record.value("run_id").toString(), runId);
+        QCOMPARE(record.value("outcome").toString(), QStringLiteral("ERROR"));
+        QCOMPARE(record.value("failure_code").toString(), QStringLiteral("run.error"));
+        QVERIFY(record.value("failure_reason").toString().startsWith(QStringLiteral("the test program ended without a result: it was killed")));
+        QStringList outcomes;
+        for (const QJsonValue& step : record.value("steps").toArray())
+            outcomes << step.toObject().value("outcome").toString();
+        QCOMPARE(outcomes.join(' '), QStringLiteral("PASS PASS PASS PASS ERROR NOT_RUN NOT_RUN NOT_RUN NOT_RUN"));
+        QVERIFY(record.value("pack").toObject().value("uid").toString().size() == 24);
+
+        QTRY_VERIFY_WITH_TIMEOUT(s.tab->countersText().contains(QStringLiteral("1 run   PASS 0   FAIL 0   station losses: ERROR 1")), 10000);
+        HistoryPage* history = s.tab->history();
+        history->findChild<QLineEdit*>(QStringLiteral("stationSearch"))->setText(QStringLiteral("202612090501"));
+        history->findChild<QPushButton*>(QStringLiteral("stationSearchButton"))->click();
+        QTRY_COMPARE_WITH_TIMEOUT(history->runIds(), QStringList{runId}, 10000);
+    }
+
+    // The published port of fixture 1's pack goes away (the pack stopped,
+    // as a USB box pulled out): its panel says so and the next packs go to
+    // fixture 2 without trying it, until the port is back.
+    void aFixtureWhosePortIsGoneIsSkippedUntilItIsBack()
+    {
+        Station s({}, {}, true);
+        QCOMPARE(s.tab->scanStatusText(), QStringLiteral("Next pack: fixture 1"));
+        s.packs[0]->stop();
+        QTRY_VERIFY_WITH_TIMEOUT(s.panel(1)->messageText().startsWith(QStringLiteral("Port missing")), 5000);
+        QCOMPARE(s.tab->scanStatusText(), QStringLiteral("Next pack: fixture 2"));
+        s.type(QStringLiteral("202612090401"));
+        QTRY_VERIFY_WITH_TIMEOUT(s.tab->runner(2)->running(), 10000);
+        s.type(QStringLiteral("202612090402"));
+        QVERIFY2(s.tab->scanStatusText().startsWith(QStringLiteral("No free fixture has its port")), qPrintable(s.tab->scanStatusText()));
+        QVERIFY(!s.tab->runner(1)->busy());
+        QCOMPARE(s.panel(1)->bannerText(), QStringLiteral("READY"));
+
+        s.packs[0]->start();
+        s.packs[0]->holdCurrent(10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.panel(1)->messageText().contains(QStringLiteral("Port missing")), 5000);
+        s.type(QStringLiteral("202612090402"));
+        QTRY_VERIFY_WITH_TIMEOUT(s.atPrompt(1), kRunMs);
+        s.tab->runner(1)->abort();
+        s.tab->runner(2)->abort();
+        QVERIFY(s.idle());
     }
 
     // With an engineer password the operator sees the settings but cannot
