@@ -35,4 +35,10 @@ private:
 // `run_end`. It comes back as {"event": "record"}.
 std::optional<QJsonObject> ParseEventLine(const QByteArray& line);
 
+// The text under `key` of an event (empty when it has none).
+inline QString EventText(const QJsonObject& e, const char* key)
+{
+    return e.value(QLatin1String(key)).toString();
+}
+
 } // namespace bms::stationtab

@@ -2,6 +2,8 @@
 
 #include "Limits.h"
 
+#include "EventLines.h"
+
 #include <QJsonArray>
 
 #include <algorithm>
@@ -12,11 +14,6 @@ namespace {
 
 // Notes kept for the panel; older ones go.
 constexpr int kNotesKept = 3;
-
-QString Text(const QJsonObject& e, const char* key)
-{
-    return e.value(QLatin1String(key)).toString();
-}
 
 QString WithUnit(const QString& text, const QString& unit)
 {
@@ -156,13 +153,13 @@ void FixtureModel::event(const QJsonObject& e)
 {
     for (const QJsonValue& error : e.value(QStringLiteral("errors")).toArray())
         note(error.toString());
-    const QString kind = Text(e, "event");
+    const QString kind = EventText(e, "event");
     if (kind == QLatin1String("run_start")) {
-        s_.runId = Text(e, "run_id");
+        s_.runId = EventText(e, "run_id");
         s_.steps.clear();
         for (const QJsonValue& v : e.value(QStringLiteral("steps")).toArray()) {
             const QJsonObject step = v.toObject();
-            s_.steps.push_back({Text(step, "name"), Text(step, "kind"), {}, 0, {}});
+            s_.steps.push_back({EventText(step, "name"), EventText(step, "kind"), {}, 0, {}});
         }
     } else if (kind == QLatin1String("step_start")) {
         s_.current = e.value(QStringLiteral("index")).toInt(-1);
@@ -173,10 +170,10 @@ void FixtureModel::event(const QJsonObject& e)
             std::erase_if(s_.failures, [&](const FailedMeasurement& f) { return f.step == name; });
         }
     } else if (kind == QLatin1String("measurement")) {
-        const QString name = Text(e, "name");
-        const QString unit = Text(e, "unit");
+        const QString name = EventText(e, "name");
+        const QString unit = EventText(e, "unit");
         const QJsonValue value = e.value(QStringLiteral("value"));
-        const QString step = Text(e, "step_name");
+        const QString step = EventText(e, "step_name");
         if (name == QLatin1String("uid") && value.isString())
             s_.uid = value.toString();
         else if (name == QLatin1String("serial_number") && value.isString())
@@ -185,34 +182,34 @@ void FixtureModel::event(const QJsonObject& e)
         // it is written).
         else if (name == QLatin1String("barcode") && value.isString() && !value.toString().isEmpty() && stepKind(e) == QLatin1String("scan"))
             s_.barcode = value.toString();
-        if (Text(e, "outcome") == QLatin1String("FAIL")) {
+        if (EventText(e, "outcome") == QLatin1String("FAIL")) {
             const QJsonObject limits = e.value(QStringLiteral("limits")).toObject();
-            s_.failures.push_back({step, name, MeasuredText(value, unit, limits), LimitsText(limits, unit), Text(e, "reason")});
+            s_.failures.push_back({step, name, MeasuredText(value, unit, limits), LimitsText(limits, unit), EventText(e, "reason")});
         }
     } else if (kind == QLatin1String("prompt")) {
-        s_.prompt = {Text(e, "id"), Text(e, "kind"), Text(e, "text"), e.value(QStringLiteral("timeout_s")).toDouble(), {}, 0};
+        s_.prompt = {EventText(e, "id"), EventText(e, "kind"), EventText(e, "text"), e.value(QStringLiteral("timeout_s")).toDouble(), {}, 0};
     } else if (kind == QLatin1String("prompt_refused")) {
-        if (Text(e, "id") == s_.prompt.id) {
-            s_.prompt.refused = Text(e, "reason");
+        if (EventText(e, "id") == s_.prompt.id) {
+            s_.prompt.refused = EventText(e, "reason");
             ++s_.prompt.refusals;
         }
     } else if (kind == QLatin1String("prompt_closed")) {
-        if (Text(e, "id") == s_.prompt.id)
+        if (EventText(e, "id") == s_.prompt.id)
             s_.prompt = {};
     } else if (kind == QLatin1String("step_end")) {
         const int index = e.value(QStringLiteral("index")).toInt(-1);
         if (index >= 0 && index < int(s_.steps.size())) {
             StepRow& row = s_.steps[size_t(index)];
-            row.outcome = Text(e, "outcome");
+            row.outcome = EventText(e, "outcome");
             row.durationS = e.value(QStringLiteral("duration_s")).toDouble();
-            row.reason = Text(e, "reason");
+            row.reason = EventText(e, "reason");
         }
         if (index == s_.current)
             s_.current = -1;
     } else if (kind == QLatin1String("warning") || kind == QLatin1String("error")) {
-        note(Text(e, "message"));
+        note(EventText(e, "message"));
     } else if (kind == QLatin1String("record")) {
-        s_.recordPath = Text(e, "path");
+        s_.recordPath = EventText(e, "path");
         if (!s_.recordPath.isEmpty())
             record_ = e.value(QStringLiteral("record")).toObject();
     } else if (kind == QLatin1String("run_end")) {
@@ -231,10 +228,10 @@ QString FixtureModel::stepKind(const QJsonObject& measurement) const
 void FixtureModel::runEnded(const QJsonObject& e)
 {
     runEndSeen_ = true;
-    s_.verdict = VerdictOf(Text(e, "outcome"));
-    s_.failureCode = Text(e, "failure_code");
-    s_.reason = Text(e, "failure_reason");
-    s_.recordPath = Text(e, "record");
+    s_.verdict = VerdictOf(EventText(e, "outcome"));
+    s_.failureCode = EventText(e, "failure_code");
+    s_.reason = EventText(e, "failure_reason");
+    s_.recordPath = EventText(e, "record");
     if (s_.recordPath.isEmpty()) {
         // A run that leaves no record has not done its job, whatever the
         // pack did.
@@ -268,9 +265,9 @@ void FixtureModel::ended(const ProcessEnd& end, const QJsonObject& found, const 
     if (!record.isEmpty()) {
         if (s_.recordPath.isEmpty())
             s_.recordPath = foundPath;
-        s_.verdict = VerdictOf(Text(record, "outcome"));
-        s_.failureCode = Text(record, "failure_code");
-        s_.reason = Text(record, "failure_reason");
+        s_.verdict = VerdictOf(EventText(record, "outcome"));
+        s_.failureCode = EventText(record, "failure_code");
+        s_.reason = EventText(record, "failure_reason");
         if (end.crashed)
             s_.reason = (s_.reason.isEmpty() ? QString() : s_.reason + QStringLiteral("; "))
                         + QStringLiteral("its record was written, then the test program was stopped");

@@ -2,6 +2,8 @@
 
 #include "FixtureRunner.h"
 
+#include "EventLines.h"
+
 #include <QFileInfo>
 #include <QJsonArray>
 
@@ -10,11 +12,6 @@
 namespace bms::stationtab {
 
 namespace {
-
-QString Text(const QJsonObject& e, const char* key)
-{
-    return e.value(QLatin1String(key)).toString();
-}
 
 station::Limits LimitsOf(const QJsonObject& o)
 {
@@ -78,14 +75,14 @@ void RunTrail::begin(const RunnerSettings& s, const QString& barcode)
 
 void RunTrail::event(const QJsonObject& e)
 {
-    const QString kind = Text(e, "event");
+    const QString kind = EventText(e, "event");
     if (kind == QLatin1String("run_start")) {
-        record_.runId = Text(e, "run_id");
+        record_.runId = EventText(e, "run_id");
         record_.startedAt = QDateTime::currentDateTime();
         const QJsonObject recipe = e.value(QStringLiteral("recipe")).toObject();
-        record_.recipeName = Text(recipe, "name");
-        record_.recipeVersion = Text(recipe, "version");
-        record_.recipeSha256 = Text(recipe, "sha256");
+        record_.recipeName = EventText(recipe, "name");
+        record_.recipeVersion = EventText(recipe, "version");
+        record_.recipeSha256 = EventText(recipe, "sha256");
         // As the run itself tells them.
         const auto take = [&](const char* key, QString& field) {
             if (const QJsonValue v = e.value(QLatin1String(key)); v.isString())
@@ -99,8 +96,8 @@ void RunTrail::event(const QJsonObject& e)
         for (const QJsonValue& v : e.value(QStringLiteral("steps")).toArray()) {
             station::StepRecord step;
             step.index = int(record_.steps.size());
-            step.name = Text(v.toObject(), "name");
-            step.kind = Text(v.toObject(), "kind");
+            step.name = EventText(v.toObject(), "name");
+            step.kind = EventText(v.toObject(), "kind");
             record_.steps.push_back(step);
         }
         return;
@@ -120,13 +117,13 @@ void RunTrail::event(const QJsonObject& e)
     } else if (kind == QLatin1String("measurement")) {
         const QJsonValue value = e.value(QStringLiteral("value"));
         station::Limits limits = LimitsOf(e.value(QStringLiteral("limits")).toObject());
-        limits.unit = Text(e, "unit");
-        record_.measurements.push_back({index, Text(e, "name"), value.isUndefined() ? QJsonValue() : value, limits.unit,
-                                        limits, Text(e, "outcome")});
-        LearnPack(record_.pack, Text(e, "name"), value);
+        limits.unit = EventText(e, "unit");
+        record_.measurements.push_back({index, EventText(e, "name"), value.isUndefined() ? QJsonValue() : value, limits.unit,
+                                        limits, EventText(e, "outcome")});
+        LearnPack(record_.pack, EventText(e, "name"), value);
     } else if (kind == QLatin1String("step_end")) {
-        step.outcome = Text(e, "outcome");
-        step.reason = Text(e, "reason");
+        step.outcome = EventText(e, "outcome");
+        step.reason = EventText(e, "reason");
         step.retries = e.value(QStringLiteral("retries")).toInt(step.retries);
         step.packSeconds = e.value(QStringLiteral("pack_s")).toDouble();
         step.endedAt = QDateTime::currentDateTime();
