@@ -1,7 +1,8 @@
 // Round trip of the command line's port: a block-0 read built by the request
 // builder, answered at once by the virtual pack over a pseudo-terminal, up to
-// the decoded answer (the telemetry decoder has stored it). The command line
-// opens its port with reads handed on as soon as bytes are in.
+// the decoded answer (the telemetry decoder has stored it) and the end of its
+// handler, the window's display of it included. The command line opens its
+// port with reads handed on as soon as bytes are in.
 // Beside it, round trip for round trip so that both see the same load, a
 // plain libmodbus master reads the same block from a virtual pack of its
 // own; the ratio of the two is the figure to compare between runs.
