@@ -18,6 +18,12 @@ struct RoundTrips {
     int timeouts = 0;
 };
 
+inline void Append(RoundTrips& into, const RoundTrips& more)
+{
+    into.us.insert(into.us.end(), more.us.begin(), more.us.end());
+    into.timeouts += more.timeouts;
+}
+
 // Runs `warmup + rounds` round trips: `send` starts one, the answer's
 // handler sets `done` and quits `loop`. A round trip without an answer within
 // a second is counted as a time-out and left out.

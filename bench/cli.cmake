@@ -10,3 +10,6 @@ add_executable(bench_cli_upgrade ${CMAKE_CURRENT_LIST_DIR}/cli_upgrade.cpp)
 target_compile_definitions(bench_cli_upgrade PRIVATE BMS_CLI="$<TARGET_FILE:quorlex-bms-cli>")
 target_link_libraries(bench_cli_upgrade PRIVATE bms_upgrade bms_sim bms_testsupport bms_options)
 add_dependencies(bench_cli_upgrade quorlex-bms-cli)
+# The round trip's yardstick: a plain libmodbus master (libmodbus-dev).
+pkg_check_modules(LIBMODBUS REQUIRED IMPORTED_TARGET libmodbus)
+target_link_libraries(bench_cli_roundtrip PRIVATE PkgConfig::LIBMODBUS)

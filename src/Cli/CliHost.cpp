@@ -17,11 +17,6 @@ constexpr DesignText kDesignTexts[] = {
     {"cbb_cell_temp_param", "1"},
 };
 
-QString CellKey(const QString& grid, int col, int row)
-{
-    return grid + QLatin1Char('/') + QString::number(col) + QLatin1Char('/') + QString::number(row);
-}
-
 } // namespace
 
 CliHost::CliHost()
@@ -42,12 +37,12 @@ void CliHost::setText(const QString& control, const QString& value)
 
 void CliHost::setCell(const QString& grid, int col, int row, const QString& value)
 {
-    cells_[CellKey(grid, col, row)] = value;
+    cells_[CellAt{grid, col, row}] = value;
 }
 
 QString CliHost::cell(const QString& grid, int col, int row) const
 {
-    return cells_.value(CellKey(grid, col, row));
+    return cells_.value(CellAt{grid, col, row});
 }
 
 void CliHost::appendLine(const QString& memo, const QString& line)

@@ -47,13 +47,23 @@ public:
     std::function<bool(const QString& caption, const QString& question)> onQuestion;
 
 private:
+    // A grid cell's place: every answer of the pack writes some sixty of
+    // them, so the key is not a string made for each.
+    struct CellAt {
+        QString grid;
+        int col;
+        int row;
+        friend bool operator==(const CellAt&, const CellAt&) = default;
+        friend size_t qHash(const CellAt& c, size_t seed = 0) { return qHashMulti(seed, c.grid, c.col, c.row); }
+    };
+
     QHash<QString, QString> texts_;
     QSet<QString> written_;
     QHash<QString, bool> enabled_;
     QHash<QString, bool> visible_;
     QHash<QString, QStringList> items_;
     QHash<QString, uint32_t> colours_;
-    QHash<QString, QString> cells_;
+    QHash<CellAt, QString> cells_;
 };
 
 } // namespace bms::cli

@@ -48,7 +48,11 @@ QString SystemTimeText(const QDateTime& local, int standardOffsetSeconds)
 QString SystemTimeTextNow()
 {
     const QDateTime now = QDateTime::currentDateTime();
-    return SystemTimeText(now, QTimeZone::systemTimeZone().standardTimeOffset(now));
+    // Outside daylight-saving time the offset in force is the standard one;
+    // only then is the system zone's file left unread (this runs at every
+    // answer of the pack, and the zone's lookup re-reads several files).
+    const int standard = now.isDaylightTime() ? QTimeZone::systemTimeZone().standardTimeOffset(now) : now.offsetFromUtc();
+    return SystemTimeText(now, standard);
 }
 
 std::optional<QDateTime> DeviceClockDateTime(const std::array<uint8_t, 8>& clock)

@@ -11,6 +11,13 @@ namespace {
 
 QString Unit(const QString& number, const char* unit) { return number + QLatin1Char(' ') + QString::fromUtf8(unit); }
 
+// A tooltip is made only for a display that shows it.
+template <class Make>
+QString TipIf(bool tips, Make make)
+{
+    return tips ? make() : QString();
+}
+
 // Column 6 captions and column 7 values of the main grid (blocks 0 and 3).
 struct PackCell {
     int row;
@@ -87,29 +94,34 @@ const BsiCell kBsiCells[] = {
     {4, 8, "heat mos ctrl:", F::Hex4, [](const BsiRecordT& b) -> uint32_t { return b.heat_mos_ctrl; }},
 };
 
-GridValue BsiValue(BsiFormat format, uint32_t v)
+GridValue BsiValue(BsiFormat format, uint32_t v, bool tips)
 {
-    const QString decimal = QString::number(v);
+    const auto decimal = [v] { return QString::number(v); };
     switch (format) {
-    case F::Hex2: return {QStringLiteral("0x") + HexText(v, 2), decimal, 7, 0};
-    case F::Hex4: return {QStringLiteral("0x") + HexText(v, 4), decimal, 7, 0};
-    case F::Hex8: return {QStringLiteral("0x") + HexText(v, 8), decimal, 7, 0};
-    case F::Decimal: return {decimal, decimal, 7, 0};
-    case F::TenMillivolts: return {QString::number(v * 10) + QStringLiteral("mV"), Unit(FixedPoint(v, 2), "V"), 7, 0};
+    case F::Hex2: return {QStringLiteral("0x") + HexText(v, 2), TipIf(tips, decimal), 7, 0};
+    case F::Hex4: return {QStringLiteral("0x") + HexText(v, 4), TipIf(tips, decimal), 7, 0};
+    case F::Hex8: return {QStringLiteral("0x") + HexText(v, 8), TipIf(tips, decimal), 7, 0};
+    case F::Decimal: {
+        const QString text = decimal();
+        return {text, tips ? text : QString(), 7, 0};
+    }
+    case F::TenMillivolts:
+        return {QString::number(v * 10) + QStringLiteral("mV"), TipIf(tips, [v] { return Unit(FixedPoint(v, 2), "V"); }), 7, 0};
     }
     return {};
 }
 
-GridValue CellVolt(const PackRecord& p, int cell)
+GridValue CellVolt(const PackRecord& p, int cell, bool tips)
 {
     const uint16_t mv = p.cell_volt[static_cast<size_t>(cell)];
-    return {QString::number(mv) + QStringLiteral("mV"), Unit(FixedPoint(mv, 3), "V"), 6, cell};
+    return {QString::number(mv) + QStringLiteral("mV"), TipIf(tips, [mv] { return Unit(FixedPoint(mv, 3), "V"); }), 6, cell};
 }
 
 // Temperatures are kept in 0.1 degC and shown without scaling ("250'C").
-GridValue Temperature(int16_t tenths, int block, int sensor)
+GridValue Temperature(int16_t tenths, int block, int sensor, bool tips)
 {
-    return {QString::number(tenths) + QStringLiteral("'C"), Unit(FixedPoint(tenths, 1), "°C"), block, sensor};
+    return {QString::number(tenths) + QStringLiteral("'C"), TipIf(tips, [tenths] { return Unit(FixedPoint(tenths, 1), "°C"); }),
+            block, sensor};
 }
 
 } // namespace
@@ -133,23 +145,23 @@ void ForEachGridCaption(const GridCellVisitor& visit)
         visit(kBsiGrid, c.col, c.row, QString::fromLatin1(c.caption));
 }
 
-void ForEachGridValue(const PackRecord& p, const BsiRecordT& bsi, const GridValueVisitor& visit)
+void ForEachGridValue(const PackRecord& p, const BsiRecordT& bsi, bool tips, const GridValueVisitor& visit)
 {
     // Cells 1..8 in column 1, 9..16 in column 3, whatever cell_count says.
     for (int row = 1; row <= 8; ++row) {
-        visit(kMainGrid, 1, row, CellVolt(p, row - 1));
-        visit(kMainGrid, 3, row, CellVolt(p, row + 7));
+        visit(kMainGrid, 1, row, CellVolt(p, row - 1, tips));
+        visit(kMainGrid, 3, row, CellVolt(p, row + 7, tips));
     }
     for (int row = 1; row <= 3; ++row)
-        visit(kMainGrid, 5, row, Temperature(p.temp_a[static_cast<size_t>(row - 1)], 4, row - 1));
+        visit(kMainGrid, 5, row, Temperature(p.temp_a[static_cast<size_t>(row - 1)], 4, row - 1, tips));
     for (int row = 4; row <= 7; ++row)
-        visit(kMainGrid, 5, row, Temperature(p.temp_b[static_cast<size_t>(row - 4)], 5, row - 4));
+        visit(kMainGrid, 5, row, Temperature(p.temp_b[static_cast<size_t>(row - 4)], 5, row - 4, tips));
     const QString cells = QString::number(p.cell_count);
-    visit(kMainGrid, 5, 8, {cells, Unit(cells, "cells"), 3, 0});
+    visit(kMainGrid, 5, 8, {cells, TipIf(tips, [&cells] { return Unit(cells, "cells"); }), 3, 0});
     for (const PackCell& c : kPackColumn)
-        visit(kMainGrid, 7, c.row, {c.text(p), c.tip(p), c.block, 0});
+        visit(kMainGrid, 7, c.row, {c.text(p), TipIf(tips, [&] { return c.tip(p); }), c.block, 0});
     for (const BsiCell& c : kBsiCells)
-        visit(kBsiGrid, c.col + 1, c.row, BsiValue(c.format, c.value(bsi)));
+        visit(kBsiGrid, c.col + 1, c.row, BsiValue(c.format, c.value(bsi), tips));
 }
 
 } // namespace bms

@@ -26,7 +26,9 @@ using GridValueVisitor = std::function<void(const QString& grid, int col, int ro
 
 // Every caption cell of both grids, row 0 included.
 void ForEachGridCaption(const GridCellVisitor& visit);
-// Every value cell of both grids, from PackTable entry `pack` and `bsi`.
-void ForEachGridValue(const PackRecord& pack, const BsiRecordT& bsi, const GridValueVisitor& visit);
+// Every value cell of both grids, from PackTable entry `pack` and `bsi`;
+// without `tips` the values come without their tooltips (a display that
+// shows none need not make them at every answer).
+void ForEachGridValue(const PackRecord& pack, const BsiRecordT& bsi, bool tips, const GridValueVisitor& visit);
 
 } // namespace bms

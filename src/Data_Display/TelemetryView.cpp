@@ -42,7 +42,7 @@ void ShowNoPack()
     if (!App.ui)
         return;
     UiHost& ui = *App.ui;
-    ForEachGridValue(PackTable[0], BsiRecord, [&ui](const QString& grid, int col, int row, const GridValue&) {
+    ForEachGridValue(PackTable[0], BsiRecord, false, [&ui](const QString& grid, int col, int row, const GridValue&) {
         ui.setCell(grid, col, row, QString());
         ui.setCellState(grid, col, row, false, QString());
     });
@@ -65,7 +65,7 @@ namespace {
 void ShowGrid(UiHost& ui, bool texts, const BlockFreshness* freshness)
 {
     const int rotation = freshness ? RotationLength() : 0;
-    ForEachGridValue(PackTable[0], BsiRecord, [&](const QString& grid, int col, int row, const GridValue& value) {
+    ForEachGridValue(PackTable[0], BsiRecord, freshness != nullptr, [&](const QString& grid, int col, int row, const GridValue& value) {
         if (texts)
             ui.setCell(grid, col, row, value.text);
         if (freshness)

@@ -135,6 +135,7 @@ void TComm::OpenComm()
     if (!reader->Start())
         Fail("Unable to create read thread");
     auto queue = std::make_shared<WriteQueue>(sendDataEmpty_);
+    queue->SetReportEmpty(static_cast<bool>(OnSendDataEmpty));
     std::shared_ptr<CommThread> writer;
     if (queue->valid())
         writer = std::make_shared<TWriteThread>(port, queue, notify_);
@@ -173,6 +174,7 @@ bool TComm::SendData(const uint8_t* data, uint16_t length)
         return false;
     std::memcpy(request.buffer.get(), data, length);
     request.count = length;
+    writeQueue_->SetReportEmpty(static_cast<bool>(OnSendDataEmpty));
     return writeQueue_->Push(std::move(request));
 }
 

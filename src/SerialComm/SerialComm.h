@@ -127,7 +127,9 @@ public:
 
     // Events, called on the thread that created the component. The buffer of
     // OnReceiveData holds `length` bytes followed by a 0 and is valid only
-    // during the call. An exception escaping a handler is passed to
+    // during the call. OnSendDataEmpty is raised only while it is set when
+    // the port opens and at each SendData: without a handler the transmit
+    // thread posts nothing that would wake this thread after each write. An exception escaping a handler is passed to
     // OnEventException (or logged when that is not set); the next
     // notifications are delivered as usual.
     std::function<void(const uint8_t* buffer, uint16_t length)> OnReceiveData;

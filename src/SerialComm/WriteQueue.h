@@ -38,8 +38,16 @@ public:
     // Transmit thread at its end: refuse further requests, drop queued ones.
     void Close();
 
+    // Whether the transmit thread posts its send-data-empty notifications:
+    // only while the component has a handler for them. A drained queue
+    // would otherwise wake the user-interface thread after every request,
+    // just while the peer prepares its answer.
+    void SetReportEmpty(bool on) { reportEmpty_.store(on); }
+    bool ReportEmpty() const { return reportEmpty_.load(); }
+
 private:
     std::shared_ptr<std::atomic<bool>> sendDataEmpty_;
+    std::atomic<bool> reportEmpty_ { true };
     EventFd wake_;
     std::mutex mutex_;
     std::deque<WriteRequest> queue_;

@@ -19,7 +19,7 @@ void TWriteThread::Execute()
     for (;;) {
         WriteRequest request;
         if (!queue_->Pop(request)) {
-            if (justWrote && !notify_->Post(NotifyCode::SendDataEmpty)) {
+            if (justWrote && queue_->ReportEmpty() && !notify_->Post(NotifyCode::SendDataEmpty)) {
                 Hangup();
                 break;
             }

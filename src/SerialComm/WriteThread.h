@@ -1,7 +1,8 @@
 // The transmit thread: takes write requests from its queue in order and
 // writes each one completely, waiting in poll() while the device's output
 // buffer is full. It posts a send-data-empty notification once at start and
-// each time it has drained the queue after writing.
+// each time it has drained the queue after writing, as long as the queue
+// says that they are wanted (WriteQueue::ReportEmpty).
 //
 // A write request ends early only through the close event (silently), the
 // write total time-out (multiplier x count + constant ms, when not 0) or a

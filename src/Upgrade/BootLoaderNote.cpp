@@ -8,19 +8,26 @@
 #include <QFileInfo>
 #include <QTime>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace bms {
 
 namespace {
 
 // One file per port in a folder of the runtime port folder (the port list
-// shows the folder's files, not its folders).
+// shows the folder's files, not its folders). The folder exists only while
+// it holds notes.
+std::string NoteFolder()
+{
+    return RuntimePortDir() + "/boot-loader";
+}
+
 QString NotePath(const QString& port)
 {
     const QString canonical = QFileInfo(port).canonicalFilePath();
     QString name = canonical.isEmpty() ? port : canonical;
     name.replace(QLatin1Char('/'), QLatin1Char('_'));
-    return QString::fromStdString(RuntimePortDir()) + QStringLiteral("/boot-loader/") + name;
+    return QString::fromStdString(NoteFolder()) + QLatin1Char('/') + name;
 }
 
 // When the last note line went to the memo.
@@ -38,18 +45,35 @@ void LeaveBootLoaderNote(const QString& port)
     if (port.isEmpty())
         return;
     const std::string runtime = RuntimePortDir();
-    ::mkdir(runtime.c_str(), 0700);
-    ::mkdir((runtime + "/boot-loader").c_str(), 0700);
+    const std::string folder = NoteFolder();
     LastNote.invalidate();
-    QFile note(NotePath(port));
-    if (note.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        note.write(QTime::currentTime().toString(QStringLiteral("hh:mm:ss")).toLatin1() + ' ' + port.toUtf8() + '\n');
+    const QString path = NotePath(port);
+    // Another program that removes the last note takes the folder with it;
+    // a note that finds the folder gone just then is written again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        ::mkdir(runtime.c_str(), 0700);
+        ::mkdir(folder.c_str(), 0700);
+        QFile note(path);
+        if (note.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            note.write(QTime::currentTime().toString(QStringLiteral("hh:mm:ss")).toLatin1() + ' ' + port.toUtf8() + '\n');
+            return;
+        }
+    }
 }
 
 void RemoveBootLoaderNote(const QString& port)
 {
-    if (!port.isEmpty())
-        QFile::remove(NotePath(port));
+    if (port.isEmpty())
+        return;
+    // Every answer of the pack's firmware comes here; with no note of any
+    // port (no folder) one look at the folder is all it costs, not the
+    // links of the port's path resolved and a file removed each time.
+    const std::string folder = NoteFolder();
+    struct stat info;
+    if (::stat(folder.c_str(), &info) != 0)
+        return;
+    QFile::remove(NotePath(port));
+    (void)::rmdir(folder.c_str()); // refused while notes of other ports are left
 }
 
 bool BootLoaderNoteLeft(const QString& port)

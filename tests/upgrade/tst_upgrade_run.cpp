@@ -287,7 +287,14 @@ TEST_F(UpgradeRunTest, silenceAfterRebootEndsWithCommunicationTimeoutAndClosesTh
     // keeps a note of it for later time-outs.
     EXPECT_TRUE(app.host.memos[QStringLiteral("mmo1")].last().startsWith(BootLoaderWaitText()));
     EXPECT_TRUE(BootLoaderNoteLeft(port));
+    // An answer on the port removes its note and no other port's.
+    const QString other = files.path(QStringLiteral("other"));
+    LeaveBootLoaderNote(other);
     RemoveBootLoaderNote(port);
+    EXPECT_FALSE(BootLoaderNoteLeft(port));
+    EXPECT_TRUE(BootLoaderNoteLeft(other));
+    RemoveBootLoaderNote(other);
+    EXPECT_FALSE(BootLoaderNoteLeft(other));
 }
 
 // An answer lost or corrupted on the line leaves the pack with the record;
