@@ -117,6 +117,11 @@ Pack:
                        (default: the last number plus one)
   --keep-version       keep the old version after an upgrade (new image not started)
   --name NAME          published as virtual-pack-NAME (default demo)
+  --bus N              a rack of N packs (1..16 and up to 247) at addresses 1..N on
+                       one line, each with its own serial number and state; the
+                       pack at 3 nearly empty, the one at 5 with an alarm. Console
+                       commands go to every pack, or to one with "@3 silent"
+  --collide A          a second pack answers at address A of the rack
   --no-publish         do not publish the terminal
 Line:
   --baud N             send answers at N baud, 10 bits per byte (default 19200; 0 at once)
@@ -177,6 +182,8 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, Pr
             else if (a == "--keep-version") c.keepVersion = true;
             else if (a == "--name") c.name = value();
             else if (a == "--no-publish") c.publish = false;
+            else if (a == "--bus") out.bus = static_cast<int>(Number(value(), 1, 247));
+            else if (a == "--collide") out.collide = static_cast<int>(Number(value(), 1, 247));
             else if (a == "--baud") c.baud = static_cast<uint32_t>(Number(value(), 0, 4000000));
             else if (a == "--silent") f.silent = -1;
             else if (a == "--bad-crc") f.corruptCrc = -1;
@@ -207,6 +214,8 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, Pr
     } catch (const std::invalid_argument& e) {
         return std::string(e.what());
     }
+    if (out.collide > 0 && out.collide > out.bus)
+        return "--collide " + std::to_string(out.collide) + " names no pack of the rack (--bus N, 1..N)";
     return std::nullopt;
 }
 
@@ -305,6 +314,31 @@ std::string RunCommand(const std::string& line, VirtualPack& pack)
         return std::string(e.what()) + "\n";
     }
     return "ok\n";
+}
+
+std::string RunBusCommand(const std::string& line, VirtualBus& bus)
+{
+    std::vector<VirtualPack*> targets;
+    std::string command = line;
+    if (!line.empty() && line[0] == '@') {
+        const size_t space = line.find(' ');
+        try {
+            const long address = Number(line.substr(1, space == std::string::npos ? space : space - 1), 1, 255);
+            targets = bus.packs(static_cast<uint8_t>(address));
+        } catch (const std::invalid_argument& e) {
+            return std::string(e.what()) + "\n";
+        }
+        if (targets.empty())
+            return "no pack at " + line.substr(0, space) + "\n";
+        command = space == std::string::npos ? std::string() : line.substr(space + 1);
+    } else {
+        for (size_t i = 0; i < bus.size(); ++i)
+            targets.push_back(&bus.pack(i));
+    }
+    std::string out;
+    for (VirtualPack* p : targets)
+        out += "@" + std::to_string(p->config().address) + ": " + RunCommand(command, *p);
+    return out;
 }
 
 } // namespace bms::sim

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "PackConfig.h"
+#include "VirtualBus.h"
 #include "VirtualPack.h"
 
 #include <cstdint>
@@ -44,6 +45,10 @@ struct ProgramOptions {
     FaultOptions faults;
     std::string dumpMain;   // write the received main-board image here on exit
     std::string dumpDev;    // and the dev-firmware image here
+    // A rack: this many packs at addresses 1..bus on one line (0: one pack),
+    // and the address where a second pack answers too (0: none).
+    int bus = 0;
+    int collide = 0;
     bool help = false;
 };
 
@@ -56,5 +61,9 @@ void ApplyFaults(const FaultOptions& faults, VirtualPack& pack);
 // Runs one console command ("silent 3", "clear", "status", ...) against the
 // pack and returns the text to print.
 std::string RunCommand(const std::string& line, VirtualPack& pack);
+
+// A console command on a rack: "@3 silent" goes to the packs at address 3,
+// a command without "@N" to every pack; the answers are led by "@N: ".
+std::string RunBusCommand(const std::string& line, VirtualBus& bus);
 
 } // namespace bms::sim

@@ -84,10 +84,10 @@ RequestAssembler::Step RequestAssembler::tryFrame(Bytes b, Request& request, siz
     if (b.data[0] == ':') {
         const Step colon = tryColon(b, request, length);
         // A ':' that is not a boot-loader frame may still be our address.
-        if (colon != Step::Garbage || b.data[0] != address_)
+        if (colon != Step::Garbage || !ours(b.data[0]))
             return colon;
     }
-    if (b.data[0] == address_)
+    if (ours(b.data[0]))
         return tryModbus(b, request, length);
     return Step::Garbage;
 }

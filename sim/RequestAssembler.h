@@ -5,6 +5,7 @@
 // dropped one byte at a time until a frame lines up again.
 #pragma once
 
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -23,7 +24,13 @@ struct Request {
 
 class RequestAssembler {
 public:
-    explicit RequestAssembler(uint8_t address) : address_(address) {}
+    explicit RequestAssembler(uint8_t address) { addresses_.set(address); }
+    // Requests to any of `addresses` (the packs sharing one line).
+    explicit RequestAssembler(const std::vector<uint8_t>& addresses)
+    {
+        for (uint8_t a : addresses)
+            addresses_.set(a);
+    }
 
     // While true, every ':'-led frame of 6 + L bytes is an image record;
     // otherwise only valid 6-byte boot commands are taken.
@@ -52,7 +59,9 @@ private:
     Step tryColon(Bytes b, Request& request, size_t& length) const;
     void parse(std::vector<Request>& out);
 
-    uint8_t address_;
+    bool ours(uint8_t address) const { return addresses_.test(address); }
+
+    std::bitset<256> addresses_;
     bool acceptRecords_ = false;
     std::vector<uint8_t> buffer_;
     size_t dropped_ = 0;

@@ -30,6 +30,8 @@
 
 namespace bms::sim {
 
+struct PackUnit;
+
 class VirtualPack {
 public:
     explicit VirtualPack(PackConfig config = {});
@@ -120,6 +122,10 @@ public:
     uint64_t devEraseCount() const;                 // 0x9E80 writes acknowledged
     std::string imageHex(Target target, const std::string& eol = "\n") const;
     bool writeImageHex(Target target, const std::string& path, const std::string& eol = "\n") const;
+
+    // What a line serves: the pack's answering state. VirtualBus puts the
+    // units of several packs on one line; such a pack is not started itself.
+    PackUnit& unit();
 
 private:
     struct Impl;

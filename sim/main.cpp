@@ -2,9 +2,12 @@
 // tool without hardware. Prints the terminal path, publishes it for the
 // tool's port list, and answers until SIGINT or SIGTERM.
 #include "Options.h"
+#include "VirtualBus.h"
 #include "VirtualPack.h"
 
 #include <csignal>
+#include <functional>
+#include <memory>
 #include <cstdio>
 #include <iostream>
 #include <poll.h>
@@ -40,19 +43,44 @@ int main(int argc, char** argv)
     std::signal(SIGTTIN, SIG_IGN);
     const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
 
-    VirtualPack pack(options.config);
+    // One pack, or a rack of them on one line.
+    std::unique_ptr<VirtualPack> single;
+    std::unique_ptr<VirtualBus> bus;
+    std::function<std::string(const std::string&)> command;
+    if (options.bus > 0) {
+        bus = std::make_unique<VirtualBus>(RackConfigs(options.bus, options.config, options.collide), options.config);
+        command = [&bus](const std::string& line) { return RunBusCommand(line, *bus); };
+    } else {
+        single = std::make_unique<VirtualPack>(options.config);
+        command = [&single](const std::string& line) { return RunCommand(line, *single); };
+    }
     try {
-        pack.start();
+        if (bus)
+            bus->start();
+        else
+            single->start();
     } catch (const std::exception& e) {
         std::cerr << "virtual-pack: " << e.what() << "\n";
         return 1;
     }
-    ApplyFaults(options.faults, pack);
-    std::cout << pack.slavePath() << std::endl;
-    std::cerr << "virtual-pack: address 0x" << std::hex << int(options.config.address) << std::dec << ", "
-              << options.config.cellCount << " cells, " << options.config.productType << ", on " << pack.slavePath();
-    if (!pack.linkPath().empty())
-        std::cerr << ", published as " << pack.linkPath();
+    for (size_t i = 0; bus && i < bus->size(); ++i)
+        ApplyFaults(options.faults, bus->pack(i));
+    if (bus)
+        ApplyRackTraits(*bus, options.bus);
+    else
+        ApplyFaults(options.faults, *single);
+    const std::string slave = bus ? bus->slavePath() : single->slavePath();
+    const std::string link = bus ? bus->linkPath() : single->linkPath();
+    std::cout << slave << std::endl;
+    if (bus)
+        std::cerr << "virtual-pack: a rack of " << options.bus << " packs at addresses 1.." << options.bus
+                  << (options.collide ? ", two at " + std::to_string(options.collide) : std::string()) << ", "
+                  << options.config.cellCount << " cells each, on " << slave;
+    else
+        std::cerr << "virtual-pack: address 0x" << std::hex << int(options.config.address) << std::dec << ", "
+                  << options.config.cellCount << " cells, " << options.config.productType << ", on " << slave;
+    if (!link.empty())
+        std::cerr << ", published as " << link;
     else if (options.config.publish)
         std::cerr << " (could not publish it in the runtime port folder)";
     std::cerr << "\nvirtual-pack: Ctrl-C stops; type help for commands\n";
@@ -82,13 +110,16 @@ int main(int argc, char** argv)
                     quit = true;
                     break;
                 }
-                std::cout << RunCommand(line, pack) << std::flush;
+                std::cout << command(line) << std::flush;
             }
             if (quit)
                 break;
         }
     }
 
+    if (bus)
+        bus->stop();
+    VirtualPack& pack = bus ? bus->pack(0) : *single;
     pack.stop();
     if (!options.dumpMain.empty() && !pack.writeImageHex(Target::MainBoard, options.dumpMain))
         std::cerr << "virtual-pack: cannot write " << options.dumpMain << "\n";

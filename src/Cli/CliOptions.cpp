@@ -30,10 +30,10 @@ const std::vector<OptionDef>& OptionTable()
         {"trace", false, {}},
         {"yes", false, {}},
         {"help", false, {}},
-        {"interval", true, {QStringLiteral("watch"), QStringLiteral("station")}},
-        {"count", true, {QStringLiteral("watch")}},
-        {"log", true, {QStringLiteral("watch")}},
-        {"csv", true, {QStringLiteral("watch")}},
+        {"interval", true, {QStringLiteral("watch"), QStringLiteral("station"), QStringLiteral("bus")}},
+        {"count", true, {QStringLiteral("watch"), QStringLiteral("bus")}},
+        {"log", true, {QStringLiteral("watch"), QStringLiteral("bus")}},
+        {"csv", true, {QStringLiteral("watch"), QStringLiteral("bus")}},
         {"target", true, {QStringLiteral("upgrade")}},
         {"version", true, {QStringLiteral("upgrade")}},
         {"type", true, {QStringLiteral("upgrade")}},
@@ -111,6 +111,7 @@ bool ApplyShared(Options& o, const QString& name, const QString& value, QString&
             return false;
         }
         o.timeoutMs = static_cast<int>(*ms);
+        o.timeoutGiven = true;
     } else if (name == QLatin1String("json")) {
         o.json = true;
     } else if (name == QLatin1String("trace")) {
@@ -139,6 +140,8 @@ const char kProgramHelp[] =
     "  set WHAT VALUE...         a setting of the window's settings commands\n"
     "  calibrate KIND VALUE...   current, zero-current or voltage calibration\n"
     "  upgrade --target main|dev IMAGE   firmware upgrade from an Intel-HEX image\n"
+    "  bus scan|watch            every pack of a rack on one line: who answers, and\n"
+    "                            their values round-robin, optionally logged\n"
     "  station run|check RECIPE  the end-of-line test of a pack from a recipe\n"
     "  station history|show|stats|export|passport|import|forward   the station run records\n"
     "  help [COMMAND]            this text, or the help of a command\n"
@@ -228,6 +231,25 @@ const char kUpgradeHelp[] =
     "A dev-firmware record whose answer was lost or corrupted is sent again, up to\n"
     "--retries times (0 to 10, default 2); main-board records are never sent twice.\n";
 
+const char kBusHelp[] =
+    "usage: quorlex-bms-cli --port NAME bus scan [--addr LIST]\n"
+    "       quorlex-bms-cli --port NAME bus watch [--addr LIST] [--interval S] [--count N]\n"
+    "                                             [--log FILE.xlsx] [--csv FILE]\n"
+    "\n"
+    "A rack puts up to 16 packs on one RS-485 line, each at its own address.\n"
+    "scan asks every address of --addr (default 1-16, the selector's 01..10; a list\n"
+    "such as 1-16,0x20) for its information block, firmware and cell count, with a\n"
+    "time-out fitted to --baud (--timeout sets another), and lists who answered.\n"
+    "An address whose answer comes back garbled is answered by more than one pack:\n"
+    "a collision, not a pack; it makes the exit status 1.\n"
+    "watch scans, then reads every block of one pack after the other, round-robin,\n"
+    "a sweep every --interval seconds (default 0: as fast as the line allows), for\n"
+    "--count sweeps or until Ctrl-C; one line per pack, one per sweep with its time\n"
+    "against the wire time. --log writes one workbook, --csv one CSV file, each with\n"
+    "one row per pack per sweep (time, address, serial, the data log's columns).\n"
+    "JSON: watch prints a scan event, a pack event per pack and a sweep event per\n"
+    "sweep (docs/cli-json.md), then the last object.\n";
+
 } // namespace
 
 std::optional<qint64> ParseDecimal(const QString& text, qint64 lo, qint64 hi)
@@ -244,7 +266,7 @@ const QStringList& CommandNames()
     static const QStringList names = {
         QStringLiteral("ports"),   QStringLiteral("info"),      QStringLiteral("read"),    QStringLiteral("watch"),
         QStringLiteral("set"),     QStringLiteral("calibrate"), QStringLiteral("upgrade"), QStringLiteral("station"),
-        QStringLiteral("help"),
+        QStringLiteral("bus"),     QStringLiteral("help"),
     };
     return names;
 }
@@ -267,6 +289,8 @@ QString HelpText(const QString& command)
         return QString::fromUtf8(kCalibrateHelp);
     if (command == QLatin1String("upgrade"))
         return QString::fromUtf8(kUpgradeHelp);
+    if (command == QLatin1String("bus"))
+        return QString::fromUtf8(kBusHelp);
     if (command == QLatin1String("station"))
         return StationHelpText() + QStringLiteral("\n") + StationRecordsHelp();
     return {};
@@ -299,6 +323,9 @@ std::optional<Options> ParseOptions(const QStringList& arguments, QString& error
             error = problem;
     };
     std::vector<std::pair<QString, QString>> commandOptions;
+    // --addr is one address, except for bus, where it is a list: it is
+    // judged once the command is known.
+    std::optional<QString> addr;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& arg = arguments[i];
         if (arg == QLatin1String("-h")) {
@@ -339,13 +366,22 @@ std::optional<Options> ParseOptions(const QStringList& arguments, QString& error
             fail(QStringLiteral("--%1 needs a value, not an empty text").arg(name));
             continue;
         }
-        if (option->commands.isEmpty()) {
+        if (name == QLatin1String("addr")) {
+            addr = value;
+        } else if (option->commands.isEmpty()) {
             QString problem;
             if (!ApplyShared(o, name, value, problem))
                 fail(problem);
         } else {
             commandOptions.emplace_back(name, value);
         }
+    }
+    if (addr && o.command == QLatin1String("bus")) {
+        o.extra[QStringLiteral("addr")] = *addr;
+    } else if (addr) {
+        QString problem;
+        if (!ApplyShared(o, QStringLiteral("addr"), *addr, problem))
+            fail(problem);
     }
     if (!o.command.isEmpty() && !CommandNames().contains(o.command))
         fail(QStringLiteral("unknown command '%1' (see quorlex-bms-cli --help)").arg(o.command));

@@ -18,6 +18,7 @@ struct Options {
     uint8_t addr = 0x06;
     QString product = QStringLiteral("Q-Serial");
     int timeoutMs = 500;
+    bool timeoutGiven = false; // --timeout was on the line
     bool json = false;
     bool trace = false;
     bool yes = false;

@@ -23,6 +23,8 @@ std::unique_ptr<Command> MakeWatchCommand(Session& session);
 std::unique_ptr<Command> MakeSetCommand(Session& session);
 std::unique_ptr<Command> MakeCalibrateCommand(Session& session);
 std::unique_ptr<Command> MakeUpgradeCommand(Session& session);
+// `bus scan` and `bus watch`: every pack of a rack on one line.
+std::unique_ptr<Command> MakeBusCommand(Session& session);
 // `station run` and `station check`.
 std::unique_ptr<Command> MakeStationCommand(Session& session);
 // The other `station` subcommands: the records (history, show, stats, ...).

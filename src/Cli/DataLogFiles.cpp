@@ -19,7 +19,17 @@ namespace {
 
 bool ProductIsBsi(const Session& s) { return s.options.product == QLatin1String("BSI"); }
 
-QString CsvField(const CellValue& v)
+uint16_t BlockBits(const std::set<int>& blocks)
+{
+    uint16_t bits = 0;
+    for (int b : blocks)
+        bits = static_cast<uint16_t>(bits | 1u << b);
+    return bits;
+}
+
+} // namespace
+
+static QString LogCsvField(const CellValue& v)
 {
     if (v.isNumber())
         return QString::number(v.number, 'g', 17);
@@ -36,19 +46,9 @@ QStringList CsvFields(const CellRow& row)
 {
     QStringList fields;
     for (const CellValue& v : row)
-        fields.append(CsvField(v));
+        fields.append(LogCsvField(v));
     return fields;
 }
-
-uint16_t BlockBits(const std::set<int>& blocks)
-{
-    uint16_t bits = 0;
-    for (int b : blocks)
-        bits = static_cast<uint16_t>(bits | 1u << b);
-    return bits;
-}
-
-} // namespace
 
 void DataLogFiles::Rows::add(qint64 rotation)
 {

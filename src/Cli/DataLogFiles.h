@@ -11,6 +11,7 @@
 // before it failed, and the .xlsx, when it can still be written, all of them.
 #pragma once
 
+#include "LogRows.h"
 #include "WorkbookDocument.h"
 
 #include <QFile>
@@ -21,6 +22,10 @@
 namespace bms::cli {
 
 class Session;
+
+// The cells of a row as CSV fields: numbers in full, texts quoted where they
+// hold a comma, a quote or a line break.
+QStringList CsvFields(const CellRow& row);
 
 class DataLogFiles : public WorkbookDocument::Listener {
 public:

@@ -33,6 +33,9 @@ QJsonObject ResultShape(const QString& command)
     if (command == QLatin1String("set") || command == QLatin1String("calibrate"))
         return Nulls({QStringLiteral("setting"), QStringLiteral("acknowledged"), QStringLiteral("exception"),
                       QStringLiteral("readback")});
+    if (command == QLatin1String("bus"))
+        return Nulls({QStringLiteral("packs"), QStringLiteral("collisions"), QStringLiteral("sweeps"),
+                      QStringLiteral("incomplete")});
     if (command == QLatin1String("upgrade"))
         return Nulls({QStringLiteral("target"), QStringLiteral("records"), QStringLiteral("seconds"),
                       QStringLiteral("transfer_seconds"), QStringLiteral("ending"), QStringLiteral("firmware"),

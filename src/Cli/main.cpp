@@ -31,6 +31,8 @@ std::unique_ptr<Command> MakeCommand(Session& session)
         return MakeSetCommand(session);
     if (name == QLatin1String("calibrate"))
         return MakeCalibrateCommand(session);
+    if (name == QLatin1String("bus"))
+        return MakeBusCommand(session);
     if (name == QLatin1String("station")) {
         const QString sub = session.options.args.value(0);
         if (sub == QLatin1String("run") || sub == QLatin1String("check"))

@@ -21,6 +21,7 @@
 #include "Settings.h"
 #include "TrendsTab.h"
 #include "StationTab.h"
+#include "BusTab.h"
 #include "CommRecord.h"
 
 #include <QCloseEvent>
@@ -139,6 +140,10 @@ MainForm::MainForm(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<
         return bms::PortOpen == 1 && bms::stationtab::PortIdentity(ui_->cbb1->currentText()) == identity;
     };
     bms::AppHooks.portInUse = [this](const QString& port) { return stationTab_->portInUse(port); };
+    // The rack on one line: a tab of its own after Station.
+    busTab_ = new bms::bustab::BusTab(ui_->pgc1);
+    ui_->pgc1->addTab(busTab_, QStringLiteral("Bus"));
+    wireBusTab();
     wire();
 }
 
@@ -161,6 +166,37 @@ MainForm::~MainForm()
     delete trendsTab_;
     // The fixtures' processes and the records threads end with their tab.
     delete stationTab_;
+    delete busTab_;
+}
+
+void MainForm::wireBusTab()
+{
+    busTab_->windowHoldsPort = [this](const QString& port) {
+        return bms::PortOpen == 1 && bms::stationtab::PortIdentity(ui_->cbb1->currentText()) == bms::stationtab::PortIdentity(port);
+    };
+    connect(ui_->pgc1, &QTabWidget::currentChanged, this, [this](int index) {
+        if (ui_->pgc1->widget(index) != busTab_)
+            return;
+        QStringList ports;
+        for (int i = 0; i < ui_->cbb1->count(); ++i)
+            ports.append(ui_->cbb1->itemText(i));
+        busTab_->setPorts(ports, ui_->cbb1->currentText());
+    });
+    // A pack chosen on the bus: Data Collection with its port and address in
+    // the designed selectors; the port opens once the bus watch has let go
+    // of it, ready for Start Sampling.
+    connect(busTab_, &bms::bustab::BusTab::packChosen, this, [this](const QString& port, int address) {
+        ui_->pgc1->setCurrentIndex(0);
+        ui_->cbb1->setCurrentText(port);
+        ui_->cbb_addr->setCurrentText(QStringLiteral("%1").arg(address, 2, 16, QLatin1Char('0')).toUpper());
+        auto open = [this] {
+            if (bms::PortOpen == 0)
+                ui_->opencom->click();
+        };
+        if (!busTab_->watch().running())
+            return open();
+        connect(&busTab_->watch(), &bms::bustab::BusWatch::ended, this, open, Qt::SingleShotConnection);
+    });
 }
 
 void MainForm::fitToScreen(const QRect& available)

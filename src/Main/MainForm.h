@@ -29,6 +29,9 @@ class TrendsTab;
 namespace stationtab {
 class StationTab;
 }
+namespace bustab {
+class BusTab;
+}
 }
 
 class MainForm : public QMainWindow {
@@ -60,6 +63,7 @@ public:
     bms::trends::TrendRecorder& trends() { return *trends_; }
     // The sixth tab, "Station": fixtures testing packs from a recipe.
     bms::stationtab::StationTab* stationTab() { return stationTab_; }
+    bms::bustab::BusTab* busTab() { return busTab_; }
 
     // Shrinks the window to the free area of its screen (minus a title bar),
     // never below its smallest size: the designed 1360 x 780 is taller than
@@ -72,6 +76,7 @@ protected:
 
 private:
     void wire();
+    void wireBusTab();
 
     std::unique_ptr<Ui::MainForm> ui_;
     QList<QLabel*> panels_;
@@ -84,6 +89,7 @@ private:
     std::unique_ptr<bms::trends::TrendRecorder> trends_;
     bms::trends::TrendsTab* trendsTab_ = nullptr;
     bms::stationtab::StationTab* stationTab_ = nullptr;
+    bms::bustab::BusTab* busTab_ = nullptr;
     // The fixtures' runs are being aborted before the window closes.
     bool stationClosing_ = false;
     bool shown_ = false;

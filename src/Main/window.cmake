@@ -20,7 +20,7 @@ set_target_properties(bms_window PROPERTIES AUTOUIC ON AUTOMOC ON)
 target_include_directories(bms_window PUBLIC ${CMAKE_CURRENT_LIST_DIR}
   ${CMAKE_CURRENT_BINARY_DIR}/bms_window_autogen/include)
 target_link_libraries(bms_window PUBLIC bms_app bms_serial bms_link bms_display bms_upgrade
-  bms_workbooks bms_workbook_view bms_trends_view bms_station_tab bms_ports bms_request bms_frames bms_protocol Qt6::Widgets bms_options)
+  bms_workbooks bms_workbook_view bms_trends_view bms_station_tab bms_bus_tab bms_ports bms_request bms_frames bms_protocol Qt6::Widgets bms_options)
 
 
 qt_add_executable(quorlex-bms ${CMAKE_CURRENT_LIST_DIR}/main.cpp)

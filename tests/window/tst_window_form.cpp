@@ -234,9 +234,10 @@ private Q_SLOTS:
                                         {"ts3", "Device Upgrade"},
                                         {"ts4", "Software Simulator Test"},
                                         {"ts5", "Trends"}, // added after the four designed tabs
-                                        {"ts6", "Station"}};
-        QCOMPARE(tabs->count(), 6);
-        for (int i = 0; i < 6; ++i) {
+                                        {"ts6", "Station"},
+                                        {"ts7", "Bus"}};
+        QCOMPARE(tabs->count(), 7);
+        for (int i = 0; i < 7; ++i) {
             QCOMPARE(tabs->widget(i)->objectName(), QString::fromLatin1(pages[i][0]));
             QCOMPARE(tabs->tabText(i), QString::fromLatin1(pages[i][1]));
         }
