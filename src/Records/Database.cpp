@@ -4,6 +4,7 @@
 #include "Redaction.h"
 #include "SqliteRows.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
@@ -339,6 +340,31 @@ void Database::rollback()
         query->finish();
     QString ignored;
     exec(QStringLiteral("ROLLBACK"), ignored);
+}
+
+QVariant Database::time(qint64 ms) const
+{
+    if (dialect_ == Dialect::SQLite)
+        return ms;
+    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+}
+
+QVariant Database::now() const
+{
+    return time(QDateTime::currentMSecsSinceEpoch());
+}
+
+qint64 Database::msOf(const QVariant& time)
+{
+    return time.typeId() == QMetaType::QDateTime ? time.toDateTime().toMSecsSinceEpoch() : time.toLongLong();
+}
+
+QString Database::localDay(const char* time, const char* offsetS) const
+{
+    if (dialect_ == Dialect::SQLite)
+        return QStringLiteral("date(%1 / 1000 + %2, 'unixepoch')").arg(QLatin1String(time), QLatin1String(offsetS));
+    return QStringLiteral("to_char(%1 AT TIME ZONE 'UTC' + %2 * INTERVAL '1 second', 'YYYY-MM-DD')")
+        .arg(QLatin1String(time), QLatin1String(offsetS));
 }
 
 SqliteRows* Database::sqliteRows()

@@ -98,6 +98,18 @@ public:
     // The SQL type of a binary column.
     const char* blobType() const { return dialect_ == Dialect::SQLite ? "BLOB" : "BYTEA"; }
 
+    // Times are kept in one representation: integer milliseconds since the
+    // epoch (UTC) in SQLite, timestamptz in PostgreSQL.
+    const char* timeType() const { return dialect_ == Dialect::SQLite ? "BIGINT" : "TIMESTAMPTZ"; }
+    // The value to bind for the time `ms` (milliseconds since the epoch).
+    QVariant time(qint64 ms) const;
+    QVariant now() const;
+    // The milliseconds since the epoch of a time read from either dialect.
+    static qint64 msOf(const QVariant& time);
+    // SQL of the local date ("2026-12-09") of the time column `time` at the
+    // UTC offset (seconds east of UTC) in the column `offsetS`.
+    QString localDay(const char* time, const char* offsetS) const;
+
 private:
     Database(Dialect dialect, const QString& connection, const QString& name);
     QString failure(const QString& what, const QString& text) const;

@@ -13,7 +13,7 @@ namespace bms::records {
 namespace {
 
 // The WHERE clause of a filter over `runs` (alias r) and its values.
-QString Where(const RunFilter& f, QVariantList& values)
+QString Where(const Database& db, const RunFilter& f, QVariantList& values)
 {
     QStringList terms;
     const auto add = [&](const char* term, const QVariant& value) {
@@ -37,9 +37,9 @@ QString Where(const RunFilter& f, QVariantList& values)
     if (!f.station.isEmpty())
         add("r.station_id = ?", f.station);
     if (f.sinceMs)
-        add("r.started_ms >= ?", *f.sinceMs);
+        add("r.started >= ?", db.time(*f.sinceMs));
     if (f.untilMs)
-        add("r.started_ms < ?", *f.untilMs);
+        add("r.started < ?", db.time(*f.untilMs));
     return terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
 }
 
@@ -62,10 +62,10 @@ std::optional<double> StatsRow::firstPassYield() const
 std::optional<std::vector<RunSummary>> History(Database& db, const RunFilter& filter, QString& error)
 {
     QVariantList values;
-    QString sql = QStringLiteral("SELECT r.run_id, r.started_at, r.station_id, r.fixture, r.operator, r.recipe_name,"
+    QString sql = QStringLiteral("SELECT r.run_id, r.started, r.station_id, r.fixture, r.operator, r.recipe_name,"
                                  " r.recipe_version, r.product, r.barcode, r.uid, r.serial_number, r.outcome,"
-                                 " r.failure_code, r.duration_s FROM runs r")
-        + Where(filter, values) + QStringLiteral(" ORDER BY r.started_ms DESC, r.run_id");
+                                 " r.failure_code, r.duration_s, r.utc_offset_s FROM runs r")
+        + Where(db, filter, values) + QStringLiteral(" ORDER BY r.started DESC, r.run_id");
     if (filter.limit > 0)
         sql += QStringLiteral(" LIMIT %1").arg(filter.limit);
     QSqlQuery& q = db.prepared(sql);
@@ -80,6 +80,9 @@ std::optional<std::vector<RunSummary>> History(Database& db, const RunFilter& fi
         for (int i = 0; i < 13; ++i)
             *texts[i] = q.value(i).toString();
         s.durationS = q.value(13);
+        // At the station's offset, as the record gives it.
+        s.startedAt = QDateTime::fromMSecsSinceEpoch(Database::msOf(q.value(1)), Qt::OffsetFromUTC, q.value(14).toInt())
+                          .toString(Qt::ISODateWithMs);
         runs.push_back(std::move(s));
     }
     q.finish();
@@ -89,8 +92,8 @@ std::optional<std::vector<RunSummary>> History(Database& db, const RunFilter& fi
 std::optional<std::vector<QString>> RunIds(Database& db, const RunFilter& filter, QString& error)
 {
     QVariantList values;
-    QString sql = QStringLiteral("SELECT r.run_id FROM runs r") + Where(filter, values)
-        + QStringLiteral(" ORDER BY r.started_ms, r.run_id");
+    QString sql = QStringLiteral("SELECT r.run_id FROM runs r") + Where(db, filter, values)
+        + QStringLiteral(" ORDER BY r.started, r.run_id");
     if (filter.limit > 0)
         sql += QStringLiteral(" LIMIT %1").arg(filter.limit);
     QSqlQuery& q = db.prepared(sql);
@@ -105,10 +108,12 @@ std::optional<std::vector<QString>> RunIds(Database& db, const RunFilter& filter
 
 std::optional<std::vector<StatsRow>> Stats(Database& db, const RunFilter& filter, StatsGroup by, QString& error)
 {
-    const char* group = by == StatsGroup::Day ? "r.day"
-        : by == StatsGroup::Recipe            ? "COALESCE(r.recipe_name, '')"
-        : by == StatsGroup::Station           ? "r.station_id"
-                                              : "''";
+    // A run's day is its local date at the station (its start at the
+    // station's UTC offset).
+    const QString group = by == StatsGroup::Day ? db.localDay("r.started", "r.utc_offset_s")
+        : by == StatsGroup::Recipe              ? QStringLiteral("COALESCE(r.recipe_name, '')")
+        : by == StatsGroup::Station             ? QStringLiteral("r.station_id")
+                                                : QStringLiteral("''");
     QVariantList values;
     // Counted in the database, grouped down to (group, outcome, failure
     // code, first attempt or not): a month of runs comes back as a few rows.
@@ -117,10 +122,10 @@ std::optional<std::vector<StatsRow>> Stats(Database& db, const RunFilter& filter
         " SELECT %1 AS g, r.outcome, r.failure_code,"
         "  CASE WHEN r.outcome NOT IN ('PASS', 'FAIL') THEN 2"
         "   WHEN r.barcode IS NULL OR NOT EXISTS (SELECT 1 FROM runs p WHERE p.station_id = r.station_id"
-        "   AND p.barcode = r.barcode AND p.outcome IN ('PASS', 'FAIL') AND p.started_ms < r.started_ms) THEN 1"
+        "   AND p.barcode = r.barcode AND p.outcome IN ('PASS', 'FAIL') AND p.started < r.started) THEN 1"
         "   ELSE 0 END AS first_attempt"
         " FROM runs r%2) t GROUP BY g, outcome, failure_code, first_attempt ORDER BY g")
-                            .arg(QLatin1String(group), Where(filter, values));
+                            .arg(group, Where(db, filter, values));
     QSqlQuery& q = db.prepared(sql);
     if (!Run(db, q, values, error))
         return std::nullopt;
@@ -173,7 +178,7 @@ std::optional<QJsonObject> Passport(Database& db, const QString& barcode, QStrin
         "SELECT r.run_id, r.header, r.outcome,"
         " CASE WHEN r.outcome = 'FAIL' AND EXISTS (SELECT 1 FROM steps s WHERE s.run_id = r.run_id AND s.kind = 'scan'"
         "  AND r.failure_code = s.name || '.already_passed') THEN 1 ELSE 0 END AS refused"
-        " FROM runs r WHERE r.barcode = ? ORDER BY r.started_ms, r.run_id"));
+        " FROM runs r WHERE r.barcode = ? ORDER BY r.started, r.run_id"));
     q.bindValue(0, barcode);
     if (!db.exec(q, error))
         return std::nullopt;
@@ -222,7 +227,7 @@ std::optional<QJsonObject> Passport(Database& db, const QString& barcode, QStrin
         "SELECT m.name, m.value_num, m.unit, r.run_id FROM measurements m JOIN runs r ON r.run_id = m.run_id"
         " WHERE r.barcode = ? AND m.value_num IS NOT NULL"
         " AND m.name IN ('rated_cap', 'rated_capacity', 'soh', 'cycles', 'cycle_count')"
-        " ORDER BY r.started_ms DESC, m.seq DESC"));
+        " ORDER BY r.started DESC, m.seq DESC"));
     m.bindValue(0, barcode);
     if (!db.exec(m, error))
         return std::nullopt;

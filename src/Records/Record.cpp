@@ -166,6 +166,7 @@ std::optional<RunRows> SplitRecord(const QJsonObject& record, QString& error)
         return std::nullopt;
     }
     rows.startedMs = started.toMSecsSinceEpoch();
+    rows.utcOffsetS = started.offsetFromUtc();
 
     const QJsonValue steps = record.value(QLatin1String("steps"));
     const QJsonValue measurements = record.value(QLatin1String("measurements"));

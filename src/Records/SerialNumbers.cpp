@@ -2,6 +2,7 @@
 
 #include "Database.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QSqlQuery>
 #include <QVariant>
@@ -68,7 +69,7 @@ std::optional<std::optional<SerialGrant>> SqlSerialSequence::boundTo(const QStri
         return std::optional<SerialGrant>();
     QSqlQuery& q = db_.prepared(QStringLiteral(
         "SELECT key, number, value FROM serial_numbers WHERE barcode = ? AND state IN ('written', 'committed')"
-        " ORDER BY changed_at DESC, number DESC LIMIT 1"));
+        " ORDER BY changed DESC, number DESC LIMIT 1"));
     if (!Exec(db_, q, {barcode}, error))
         return std::nullopt;
     std::optional<SerialGrant> found;
@@ -81,11 +82,11 @@ std::optional<std::optional<SerialGrant>> SqlSerialSequence::boundTo(const QStri
 bool SqlSerialSequence::adoptBound(const SerialGrant& g, const QString& barcode, QString& error)
 {
     QSqlQuery& q = db_.prepared(QStringLiteral(
-        "INSERT INTO serial_numbers (key, number, run_id, state, changed_at, value, barcode, origin, synced)"
+        "INSERT INTO serial_numbers (key, number, run_id, state, changed, value, barcode, origin, synced)"
         " VALUES (?, ?, '', 'written', ?, ?, ?, 'line', 1)"
         " ON CONFLICT (key, number) DO UPDATE SET state = 'written', value = excluded.value, barcode = excluded.barcode,"
         " origin = 'line', synced = 1 WHERE serial_numbers.state IN ('leased', 'released')"));
-    return Exec(db_, q, {g.key, g.number, SerialTimeNow(), g.value, barcode}, error);
+    return Exec(db_, q, {g.key, g.number, db_.now(), g.value, barcode}, error);
 }
 
 std::optional<SerialGrant> SqlSerialSequence::reserve(const QString& key, const QString& runId, const QString& barcode,
@@ -122,9 +123,9 @@ std::optional<SerialGrant> SqlSerialSequence::take(const QString& key, const QSt
     free.finish();
     if (reuse) {
         QSqlQuery& takeIt = db_.prepared(QStringLiteral(
-            "UPDATE serial_numbers SET state = 'reserved', run_id = ?, holder = ?, changed_at = ?, synced = 0"
+            "UPDATE serial_numbers SET state = 'reserved', run_id = ?, holder = ?, changed = ?, synced = 0"
             " WHERE key = ? AND number = ?"));
-        if (!Exec(db_, takeIt, {runId, holder, SerialTimeNow(), key, number}, error))
+        if (!Exec(db_, takeIt, {runId, holder, db_.now(), key, number}, error))
             return std::nullopt;
         return SerialGrant{key, number, {}, false};
     }
@@ -159,9 +160,9 @@ std::optional<SerialGrant> SqlSerialSequence::take(const QString& key, const QSt
         number = std::max(number, known.value(0).toLongLong() + 1);
     known.finish();
     QSqlQuery& add = db_.prepared(QStringLiteral(
-        "INSERT INTO serial_numbers (key, number, run_id, state, changed_at, holder, origin, synced)"
+        "INSERT INTO serial_numbers (key, number, run_id, state, changed, holder, origin, synced)"
         " VALUES (?, ?, ?, 'reserved', ?, ?, 'local', 0)"));
-    if (!Exec(db_, add, {key, number, runId, SerialTimeNow(), holder}, error))
+    if (!Exec(db_, add, {key, number, runId, db_.now(), holder}, error))
         return std::nullopt;
     QSqlQuery& advance = db_.prepared(QStringLiteral("UPDATE serial_sequences SET next_number = ? WHERE key = ?"));
     if (!Exec(db_, advance, {number + 1, key}, error))
@@ -185,9 +186,9 @@ bool SqlSerialSequence::bind(const SerialGrant& g, const QString& runId, const Q
         return false;
     }
     QSqlQuery& q = db_.prepared(QStringLiteral(
-        "UPDATE serial_numbers SET state = 'written', barcode = ?, uid = ?, value = ?, changed_at = ?, synced = 0"
+        "UPDATE serial_numbers SET state = 'written', barcode = ?, uid = ?, value = ?, changed = ?, synced = 0"
         " WHERE key = ? AND number = ? AND run_id = ? AND state = 'reserved'"));
-    if (!Exec(db_, q, {barcode, uid.isEmpty() ? QVariant() : QVariant(uid), g.value, SerialTimeNow(), g.key, g.number, runId}, error))
+    if (!Exec(db_, q, {barcode, uid.isEmpty() ? QVariant() : QVariant(uid), g.value, db_.now(), g.key, g.number, runId}, error))
         return false;
     if (q.numRowsAffected() == 1)
         return true;
@@ -203,11 +204,11 @@ bool SqlSerialSequence::settle(const SerialGrant& g, const QString& runId, bool 
         // The pack's own number from an earlier run is committed by a retest
         // that passes; a new one only by the run that wrote it.
         QSqlQuery& q = db_.prepared(
-            g.reused ? QStringLiteral("UPDATE serial_numbers SET state = 'committed', changed_at = ?, synced = 0"
+            g.reused ? QStringLiteral("UPDATE serial_numbers SET state = 'committed', changed = ?, synced = 0"
                                       " WHERE key = ? AND number = ? AND state IN ('written', 'committed')")
-                     : QStringLiteral("UPDATE serial_numbers SET state = 'committed', changed_at = ?, synced = 0"
+                     : QStringLiteral("UPDATE serial_numbers SET state = 'committed', changed = ?, synced = 0"
                                       " WHERE key = ? AND number = ? AND state IN ('written', 'committed') AND run_id = ?"));
-        const QVariantList values = g.reused ? QVariantList{SerialTimeNow(), g.key, g.number} : QVariantList{SerialTimeNow(), g.key, g.number, runId};
+        const QVariantList values = g.reused ? QVariantList{db_.now(), g.key, g.number} : QVariantList{db_.now(), g.key, g.number, runId};
         if (!Exec(db_, q, values, error))
             return false;
         if (q.numRowsAffected() == 1)
@@ -222,10 +223,10 @@ bool SqlSerialSequence::settle(const SerialGrant& g, const QString& runId, bool 
     // sequence is handed out again first.
     QSqlQuery& q = db_.prepared(QStringLiteral(
         "UPDATE serial_numbers SET state = CASE WHEN origin = 'line' THEN 'leased' ELSE 'released' END,"
-        " run_id = CASE WHEN origin = 'line' THEN '' ELSE run_id END, holder = NULL, changed_at = ?,"
+        " run_id = CASE WHEN origin = 'line' THEN '' ELSE run_id END, holder = NULL, changed = ?,"
         " synced = CASE WHEN origin = 'line' THEN 1 ELSE 0 END"
         " WHERE key = ? AND number = ? AND run_id = ? AND state = 'reserved'"));
-    if (!Exec(db_, q, {SerialTimeNow(), g.key, g.number, runId}, error))
+    if (!Exec(db_, q, {db_.now(), g.key, g.number, runId}, error))
         return false;
     if (q.numRowsAffected() == 1)
         return true;
@@ -280,7 +281,7 @@ std::optional<int> SqlSerialSequence::settleAbandoned(QString& error)
 std::optional<std::vector<SerialRow>> SqlSerialSequence::list(const QStringList& states, int limit, QString& error)
 {
     QString sql = QStringLiteral("SELECT key, number, COALESCE(value, ''), state, run_id, COALESCE(barcode, ''),"
-                                 " COALESCE(holder, ''), changed_at FROM serial_numbers");
+                                 " COALESCE(holder, ''), changed FROM serial_numbers");
     QVariantList values;
     if (!states.isEmpty()) {
         QStringList marks;
@@ -290,7 +291,7 @@ std::optional<std::vector<SerialRow>> SqlSerialSequence::list(const QStringList&
         }
         sql += QStringLiteral(" WHERE state IN (%1)").arg(marks.join(QStringLiteral(", ")));
     }
-    sql += QStringLiteral(" ORDER BY changed_at DESC, key, number");
+    sql += QStringLiteral(" ORDER BY changed DESC, key, number");
     if (limit > 0)
         sql += QStringLiteral(" LIMIT %1").arg(limit);
     QSqlQuery& q = db_.prepared(sql);
@@ -299,7 +300,9 @@ std::optional<std::vector<SerialRow>> SqlSerialSequence::list(const QStringList&
     std::vector<SerialRow> rows;
     while (q.next())
         rows.push_back({q.value(0).toString(), q.value(1).toLongLong(), q.value(2).toString(), q.value(3).toString(),
-                        q.value(4).toString(), q.value(5).toString(), q.value(6).toString(), q.value(7).toString()});
+                        q.value(4).toString(), q.value(5).toString(), q.value(6).toString(),
+                        q.value(7).isNull() ? QString()
+                                            : QDateTime::fromMSecsSinceEpoch(Database::msOf(q.value(7))).toString(Qt::ISODateWithMs)});
     q.finish();
     return rows;
 }

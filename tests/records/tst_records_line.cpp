@@ -9,6 +9,7 @@
 #include "RecordStore.h"
 #include "RecordsTestSupport.h"
 #include "Schema.h"
+#include "SchemaV2Sample.h"
 #include "SerialLease.h"
 #include "StationRecords.h"
 
@@ -364,11 +365,32 @@ TEST_F(LineFixture, numbersOfAPcAloneAndOfALineOutageAreNeverHandedOutTwice)
     EXPECT_TRUE(error.contains(QStringLiteral("takes its serial numbers from the line database"))) << error.toStdString();
 }
 
+// A line database as the tool wrote it before times had one
+// representation: every time converted, in place, and runs forwarded to it.
+TEST_F(LineFixture, aVersion2LineDatabaseHasEveryTimeConvertedAndTakesRuns)
+{
+    BerlinTime berlin;
+    QString error;
+    {
+        auto db = Database::openPostgres(url(), error);
+        ASSERT_TRUE(db && LoadSchemaV2(*db, error)) << error.toStdString();
+        const auto before = SampleRecords(*db);
+        ASSERT_EQ(before.size(), 7u);
+        ASSERT_TRUE(Migrate(*db, error)) << error.toStdString();
+        ExpectSampleConverted(*db, before);
+    }
+    storeLocally(1, 2, 5);
+    const CliResult forward = cli({"station", "forward", "--db", url()});
+    EXPECT_EQ(forward.code, 0) << forward.err.toStdString();
+    auto db = line();
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM runs"), 9);
+}
+
 TEST_F(LineFixture, aDatabaseWithANewerSchemaIsRefusedWithNothingWritten)
 {
     const QString folder = recordFolder("results", {SampleRun{}});
     storeLocally(7, 2, 10);
-    const QString bump = QStringLiteral("INSERT INTO schema_migrations (version, applied_at) VALUES (%1, 'later')")
+    const QString bump = QStringLiteral("INSERT INTO schema_migrations (version) VALUES (%1)")
                              .arg(KnownSchemaVersion() + 1);
     QString error;
     {
