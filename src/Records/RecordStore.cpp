@@ -373,13 +373,28 @@ std::optional<QString> RecordStore::resolveRunId(const QString& idOrPrefix, QStr
         error = QStringLiteral("'%1': give the run id or at least its first 8 characters").arg(idOrPrefix);
         return std::nullopt;
     }
-    QSqlQuery& q = db_.prepared(QStringLiteral("SELECT run_id FROM runs WHERE run_id LIKE ? ORDER BY run_id LIMIT 2"));
-    q.bindValue(0, wanted + QLatin1Char('%'));
+    // The ids that start with it: a range of the primary key, from the
+    // prefix up to the prefix with its last hexadecimal digit one higher
+    // (hyphens stand at the same places in every id; a collation of the
+    // line's server may pass over them and over characters between '9' and
+    // 'a', so the range is built of digits alone and checked).
+    QString from = wanted;
+    while (from.endsWith(QLatin1Char('-')))
+        from.chop(1);
+    if (from.isEmpty())
+        return QString();
+    QString past = from;
+    past.back() = past.back() == QLatin1Char('9') ? QChar(u'a') : QChar(past.back().unicode() + 1);
+    QSqlQuery& q = db_.prepared(
+        QStringLiteral("SELECT run_id FROM runs WHERE run_id >= ? AND run_id < ? ORDER BY run_id LIMIT 2"));
+    q.bindValue(0, from);
+    q.bindValue(1, past);
     if (!db_.exec(q, error))
         return std::nullopt;
     QStringList found;
     while (q.next())
-        found.append(q.value(0).toString());
+        if (const QString id = q.value(0).toString(); id.startsWith(wanted))
+            found.append(id);
     q.finish();
     if (found.size() > 1) {
         error = QStringLiteral("'%1' names several runs; give more of the id").arg(idOrPrefix);
