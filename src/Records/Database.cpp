@@ -76,6 +76,7 @@ Database::~Database()
         }
         QSqlDatabase::removeDatabase(connection_);
     }
+    preparedByKey_.clear();
     prepared_.clear();
     failed_.reset();
     {
@@ -276,19 +277,49 @@ QSqlQuery& Database::prepareNew(const QString& key, const QString& sql)
         failed_ = std::move(query);
         return *failed_;
     }
-    return *prepared_.emplace(key, std::move(query)).first->second;
+    prepared_.push_front({key, std::move(query)});
+    preparedByKey_[key] = prepared_.begin();
+    forgetUnused();
+    return *prepared_.front().query;
+}
+
+QSqlQuery* Database::kept(const QString& key)
+{
+    const auto it = preparedByKey_.find(key);
+    if (it == preparedByKey_.end())
+        return nullptr;
+    prepared_.splice(prepared_.begin(), prepared_, it->second);
+    return prepared_.front().query.get();
+}
+
+void Database::forgetUnused()
+{
+    // A lost connection is given up by its owner as a whole.
+    // The statement just prepared (the first) stays.
+    auto it = std::prev(prepared_.end());
+    while (prepared_.size() > kPreparedKept && it != prepared_.begin() && !lost_) {
+        const auto victim = it--;
+        // A query whose rows are being read stays (its caller holds it).
+        if (victim->query->isActive() && victim->query->isSelect())
+            continue;
+        preparedByKey_.erase(victim->key);
+        // PostgreSQL frees the statement on the server: a call, watched.
+        QString ignored;
+        watched([&] { victim->query.reset(); }, ignored);
+        prepared_.erase(victim);
+    }
 }
 
 QSqlQuery& Database::prepared(const QString& sql)
 {
-    const auto it = prepared_.find(sql);
-    return it != prepared_.end() ? *it->second : prepareNew(sql, sql);
+    QSqlQuery* query = kept(sql);
+    return query ? *query : prepareNew(sql, sql);
 }
 
 QSqlQuery& Database::prepared(const QString& key, const std::function<QString()>& make)
 {
-    const auto it = prepared_.find(key);
-    return it != prepared_.end() ? *it->second : prepareNew(key, make());
+    QSqlQuery* query = kept(key);
+    return query ? *query : prepareNew(key, make());
 }
 
 bool Database::exec(const QString& sql, QString& error)
@@ -329,15 +360,15 @@ bool Database::begin(QString& error)
 
 bool Database::commit(QString& error)
 {
-    for (auto& [sql, query] : prepared_)
-        query->finish();
+    for (Prepared& p : prepared_)
+        p.query->finish();
     return exec(QStringLiteral("COMMIT"), error);
 }
 
 void Database::rollback()
 {
-    for (auto& [sql, query] : prepared_)
-        query->finish();
+    for (Prepared& p : prepared_)
+        p.query->finish();
     QString ignored;
     exec(QStringLiteral("ROLLBACK"), ignored);
 }

@@ -20,6 +20,7 @@
 #include <QSqlQuery>
 #include <QString>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <vector>
@@ -74,7 +75,10 @@ public:
 
     // A statement prepared once per connection and kept: later calls with
     // the same text get the same query back, ready to bind. The caller
-    // calls finish() on it when done reading.
+    // calls finish() on it when done reading. The kPreparedKept statements
+    // used last are kept (on the server too, for PostgreSQL); preparing
+    // another lets the one unused longest go, unless it is being read.
+    static constexpr size_t kPreparedKept = 64;
     QSqlQuery& prepared(const QString& sql);
     // The same for a statement whose text is costly to make: `make` runs
     // only the first time `key` is asked for.
@@ -122,11 +126,19 @@ private:
     void setServerLimit();
     QString statementError(const QSqlError& e);
     QSqlQuery& prepareNew(const QString& key, const QString& sql);
+    QSqlQuery* kept(const QString& key);
+    void forgetUnused();
 
     Dialect dialect_;
     QString connection_;
     QString name_;
-    std::map<QString, std::unique_ptr<QSqlQuery>> prepared_;
+    // Most recently used first.
+    struct Prepared {
+        QString key;
+        std::unique_ptr<QSqlQuery> query;
+    };
+    std::list<Prepared> prepared_;
+    std::map<QString, std::list<Prepared>::iterator> preparedByKey_;
     std::unique_ptr<QSqlQuery> failed_;
     QString failedError_;
     std::unique_ptr<SqliteRows> sqliteRows_;

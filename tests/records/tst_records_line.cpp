@@ -418,6 +418,22 @@ TEST_F(LineFixture, aDatabaseWithANewerSchemaIsRefusedWithNothingWritten)
     EXPECT_EQ(Scalar(*local, "SELECT COUNT(*) FROM runs"), 2);
 }
 
+// Statements of ever other texts (searches with other filters) leave a
+// bounded number prepared on the server.
+TEST_F(LineFixture, aConnectionKeepsABoundedNumberOfPreparedStatements)
+{
+    auto db = line();
+    QString error;
+    for (int i = 0; i < 300; ++i) {
+        QSqlQuery& q = db->prepared(QStringLiteral("SELECT COUNT(*) + %1 FROM runs WHERE barcode = ?").arg(i));
+        q.bindValue(0, QStringLiteral("B%1").arg(i));
+        ASSERT_TRUE(db->exec(q, error) && q.next()) << error.toStdString();
+        EXPECT_EQ(q.value(0).toInt(), i);
+        q.finish();
+    }
+    EXPECT_LE(Scalar(*db, "SELECT COUNT(*) FROM pg_prepared_statements"), qint64(Database::kPreparedKept) + 1);
+}
+
 // A server that stops answering (its processes stopped): a statement ends
 // at its time limit and its connection is given up; the command line's
 // forward and history end within the connection's time limit, even when
