@@ -418,6 +418,34 @@ TEST_F(LineFixture, aDatabaseWithANewerSchemaIsRefusedWithNothingWritten)
     EXPECT_EQ(Scalar(*local, "SELECT COUNT(*) FROM runs"), 2);
 }
 
+// Runs with big traces reach the line in transactions of about 8 MiB of
+// rows (two runs of 3 MiB each as the server is handed them), not 50 runs at
+// once.
+TEST_F(LineFixture, aBatchOfRunsIsCappedByItsBytes)
+{
+    QString error;
+    {
+        auto records = StationRecords::open({localPath(), url()}, error);
+        ASSERT_TRUE(records) << error.toStdString();
+        for (int n = 1; n <= 6; ++n) {
+            SampleRun run;
+            run.number = n;
+            run.traceBytes = 1536 * 1024;
+            ASSERT_TRUE(records->store(SampleRecord(run), error)) << error.toStdString();
+        }
+    }
+    auto db = line();
+    for (const char* sql : {"CREATE TABLE batches (run_id TEXT, tx BIGINT)",
+                            "CREATE FUNCTION note_batch() RETURNS trigger LANGUAGE plpgsql AS $$"
+                            " BEGIN INSERT INTO batches VALUES (NEW.run_id, txid_current()); RETURN NEW; END $$",
+                            "CREATE TRIGGER note_batch AFTER INSERT ON attachments FOR EACH ROW EXECUTE FUNCTION note_batch()"})
+        ASSERT_TRUE(db->exec(QLatin1String(sql), error)) << error.toStdString();
+    const CliResult forward = cli({"station", "forward", "--db", url()});
+    EXPECT_EQ(forward.code, 0) << forward.err.toStdString();
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM batches"), 6);
+    EXPECT_EQ(Scalar(*db, "SELECT MAX(n) FROM (SELECT COUNT(*) AS n FROM batches GROUP BY tx) t"), 2);
+}
+
 // Statements of ever other texts (searches with other filters) leave a
 // bounded number prepared on the server.
 TEST_F(LineFixture, aConnectionKeepsABoundedNumberOfPreparedStatements)
