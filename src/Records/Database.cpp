@@ -337,6 +337,22 @@ bool Database::exec(const QString& sql, QString& error)
     return true;
 }
 
+std::unique_ptr<QSqlQuery> Database::select(const QString& sql, QString& error)
+{
+    if (!usable(error))
+        return nullptr;
+    auto query = std::make_unique<QSqlQuery>(QSqlDatabase::database(connection_, false));
+    query->setForwardOnly(dialect_ == Dialect::SQLite);
+    bool ran = false;
+    if (!watched([&] { ran = query->exec(sql); }, error))
+        return nullptr;
+    if (!ran) {
+        error = statementError(query->lastError()) + QStringLiteral(" (") + sql + QLatin1Char(')');
+        return nullptr;
+    }
+    return query;
+}
+
 bool Database::exec(QSqlQuery& query, QString& error)
 {
     if (&query == failed_.get()) {

@@ -86,6 +86,11 @@ public:
 
     // Runs a statement without parameters. False with `error` set on failure.
     bool exec(const QString& sql, QString& error);
+    // Runs a query without parameters and hands it over to be read, not
+    // kept: SQLite reads its rows as they are asked for; PostgreSQL has
+    // them all when this returns (so that reading them never waits on the
+    // server). Nothing, with `error`, on failure.
+    std::unique_ptr<QSqlQuery> select(const QString& sql, QString& error);
     // Runs a prepared query; on failure `error` says what and where.
     bool exec(QSqlQuery& query, QString& error);
 

@@ -12,8 +12,16 @@ namespace bms::records {
 
 namespace {
 
-// The WHERE clause of a filter over `runs` (alias r) and its values.
-QString Where(const Database& db, const RunFilter& f, QVariantList& values)
+bool Run(Database& db, QSqlQuery& q, const QVariantList& values, QString& error)
+{
+    for (int i = 0; i < values.size(); ++i)
+        q.bindValue(i, values[i]);
+    return db.exec(q, error);
+}
+
+} // namespace
+
+QString FilterWhere(const Database& db, const RunFilter& f, QVariantList& values)
 {
     QStringList terms;
     const auto add = [&](const char* term, const QVariant& value) {
@@ -43,15 +51,6 @@ QString Where(const Database& db, const RunFilter& f, QVariantList& values)
     return terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
 }
 
-bool Run(Database& db, QSqlQuery& q, const QVariantList& values, QString& error)
-{
-    for (int i = 0; i < values.size(); ++i)
-        q.bindValue(i, values[i]);
-    return db.exec(q, error);
-}
-
-} // namespace
-
 std::optional<double> StatsRow::firstPassYield() const
 {
     if (firstAttempts == 0)
@@ -65,7 +64,7 @@ std::optional<std::vector<RunSummary>> History(Database& db, const RunFilter& fi
     QString sql = QStringLiteral("SELECT r.run_id, r.started, r.station_id, r.fixture, r.operator, r.recipe_name,"
                                  " r.recipe_version, r.product, r.barcode, r.uid, r.serial_number, r.outcome,"
                                  " r.failure_code, r.duration_s, r.utc_offset_s FROM runs r")
-        + Where(db, filter, values) + QStringLiteral(" ORDER BY r.started DESC, r.run_id");
+        + FilterWhere(db, filter, values) + QStringLiteral(" ORDER BY r.started DESC, r.run_id");
     if (filter.limit > 0)
         sql += QStringLiteral(" LIMIT %1").arg(filter.limit);
     QSqlQuery& q = db.prepared(sql);
@@ -89,23 +88,6 @@ std::optional<std::vector<RunSummary>> History(Database& db, const RunFilter& fi
     return runs;
 }
 
-std::optional<std::vector<QString>> RunIds(Database& db, const RunFilter& filter, QString& error)
-{
-    QVariantList values;
-    QString sql = QStringLiteral("SELECT r.run_id FROM runs r") + Where(db, filter, values)
-        + QStringLiteral(" ORDER BY r.started, r.run_id");
-    if (filter.limit > 0)
-        sql += QStringLiteral(" LIMIT %1").arg(filter.limit);
-    QSqlQuery& q = db.prepared(sql);
-    if (!Run(db, q, values, error))
-        return std::nullopt;
-    std::vector<QString> ids;
-    while (q.next())
-        ids.push_back(q.value(0).toString());
-    q.finish();
-    return ids;
-}
-
 std::optional<std::vector<StatsRow>> Stats(Database& db, const RunFilter& filter, StatsGroup by, QString& error)
 {
     // A run's day is its local date at the station (its start at the
@@ -125,7 +107,7 @@ std::optional<std::vector<StatsRow>> Stats(Database& db, const RunFilter& filter
         "   AND p.barcode = r.barcode AND p.outcome IN ('PASS', 'FAIL') AND p.started < r.started) THEN 1"
         "   ELSE 0 END AS first_attempt"
         " FROM runs r%2) t GROUP BY g, outcome, failure_code, first_attempt ORDER BY g")
-                            .arg(group, Where(db, filter, values));
+                            .arg(group, FilterWhere(db, filter, values));
     QSqlQuery& q = db.prepared(sql);
     if (!Run(db, q, values, error))
         return std::nullopt;

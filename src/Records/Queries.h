@@ -27,10 +27,12 @@ struct RunSummary {
     QVariant durationS;
 };
 
+// " WHERE ..." of a filter over `runs` (alias r), empty for none, and the
+// values it binds in order (its limit aside).
+QString FilterWhere(const Database& db, const RunFilter& filter, QVariantList& values);
+
 // The runs that match, newest first.
 std::optional<std::vector<RunSummary>> History(Database& db, const RunFilter& filter, QString& error);
-// The same runs' ids, oldest first (exports).
-std::optional<std::vector<QString>> RunIds(Database& db, const RunFilter& filter, QString& error);
 
 // Day: the date of a run's start in its station's local time (its start at
 // the UTC offset kept beside it).

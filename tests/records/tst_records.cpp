@@ -516,6 +516,13 @@ TEST_F(RecordStoreTest, exportsOpenInASpreadsheetWithAColumnPerMeasurement)
     ASSERT_EQ(json.code, 0);
     EXPECT_EQ(QJsonDocument::fromJson(json.out.toUtf8()).array(), QJsonArray{unusual});
 
+    // A limit that leaves runs out says so.
+    const CliResult first = cli({"station", "export", "--format", "csv", "--limit", "1"});
+    EXPECT_EQ(first.out.split("\r\n", Qt::SkipEmptyParts).size(), 2);
+    EXPECT_TRUE(first.err.contains("only the first 1 runs that match were written (--limit N for more, 0 for all)"))
+        << first.err.toStdString();
+    EXPECT_FALSE(cli({"station", "export", "--format", "csv", "--limit", "2"}).err.contains("only the first"));
+
     EXPECT_EQ(cli({"station", "export", "--format", "xlsx", "--out", path("runs.xlsx")}).code, 2); // not overwritten
 }
 

@@ -157,6 +157,14 @@ TEST_F(LineFixture, aRunForwardedAgainIsKeptOnceAndOtherPCsSeeItsPass)
     const auto here = RecordStore(*local, false).load(SampleRunId(3), error);
     ASSERT_TRUE(there && here);
     EXPECT_EQ(QJsonDocument(*there).toJson().toStdString(), QJsonDocument(*here).toJson().toStdString());
+    // The line's export (its cursors) gives what the PC's does.
+    for (const char* format : {"json", "csv"}) {
+        const QStringList args = {"station", "export", "--format", format, "--limit", "4"};
+        const CliResult fromLine = cli(args + QStringList{"--line", "--db", url()});
+        EXPECT_EQ(fromLine.code, 0) << fromLine.err.toStdString();
+        EXPECT_EQ(fromLine.out, cli(args).out);
+        EXPECT_TRUE(fromLine.err.contains("only the first 4 runs")) << fromLine.err.toStdString();
+    }
 
     // As after a crash between the line's commit and the queue's delete.
     ASSERT_TRUE(local->exec("INSERT INTO forward_queue (run_id, queued_ms, attempts, next_ms)"
