@@ -369,6 +369,13 @@ bool Database::exec(QSqlQuery& query, QString& error)
     return true;
 }
 
+bool Database::exec(QSqlQuery& query, const QVariantList& values, QString& error)
+{
+    for (int i = 0; i < values.size(); ++i)
+        query.bindValue(i, values[i]);
+    return exec(query, error);
+}
+
 bool Database::begin(QString& error)
 {
     return exec(QLatin1String(dialect_ == Dialect::SQLite ? "BEGIN IMMEDIATE" : "BEGIN"), error);

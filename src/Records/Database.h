@@ -93,6 +93,8 @@ public:
     std::unique_ptr<QSqlQuery> select(const QString& sql, QString& error);
     // Runs a prepared query; on failure `error` says what and where.
     bool exec(QSqlQuery& query, QString& error);
+    // The same with `values` bound to its placeholders in order.
+    bool exec(QSqlQuery& query, const QVariantList& values, QString& error);
 
     // A write transaction: on SQLite it takes the write lock at once
     // (BEGIN IMMEDIATE), waiting up to the busy time-out for other writers.

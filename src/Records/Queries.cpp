@@ -10,17 +10,6 @@
 
 namespace bms::records {
 
-namespace {
-
-bool Run(Database& db, QSqlQuery& q, const QVariantList& values, QString& error)
-{
-    for (int i = 0; i < values.size(); ++i)
-        q.bindValue(i, values[i]);
-    return db.exec(q, error);
-}
-
-} // namespace
-
 QString FilterWhere(const Database& db, const RunFilter& f, QVariantList& values)
 {
     QStringList terms;
@@ -68,7 +57,7 @@ std::optional<std::vector<RunSummary>> History(Database& db, const RunFilter& fi
     if (filter.limit > 0)
         sql += QStringLiteral(" LIMIT %1").arg(filter.limit);
     QSqlQuery& q = db.prepared(sql);
-    if (!Run(db, q, values, error))
+    if (!db.exec(q, values, error))
         return std::nullopt;
     std::vector<RunSummary> runs;
     while (q.next()) {
@@ -109,7 +98,7 @@ std::optional<std::vector<StatsRow>> Stats(Database& db, const RunFilter& filter
         " FROM runs r%2) t GROUP BY g, outcome, failure_code, first_attempt ORDER BY g")
                             .arg(group, FilterWhere(db, filter, values));
     QSqlQuery& q = db.prepared(sql);
-    if (!Run(db, q, values, error))
+    if (!db.exec(q, values, error))
         return std::nullopt;
     std::vector<StatsRow> rows;
     StatsRow total;

@@ -125,9 +125,7 @@ bool RecordStream::open(const RunFilter& filter, Parts parts, QString& error)
     if (filter.limit > 0)
         sql += QStringLiteral(" LIMIT %1").arg(qint64(filter.limit) + 1);
     QSqlQuery& list = db_.prepared(sql);
-    for (int i = 0; i < values.size(); ++i)
-        list.bindValue(i, values[i]);
-    if (!db_.exec(list, error))
+    if (!db_.exec(list, values, error))
         return false;
     cut_ = filter.limit > 0 && list.numRowsAffected() > filter.limit;
     if (cut_ && !db_.exec(QStringLiteral("DELETE FROM bms_export WHERE n > %1").arg(filter.limit), error))

@@ -13,10 +13,7 @@ namespace {
 
 bool Exec(Database& db, const QString& sql, const QVariantList& values, QString& error)
 {
-    QSqlQuery& q = db.prepared(sql);
-    for (int i = 0; i < values.size(); ++i)
-        q.bindValue(i, values[i]);
-    return db.exec(q, error);
+    return db.exec(db.prepared(sql), values, error);
 }
 
 // Rows of `sql`, each as its values.
@@ -24,9 +21,7 @@ std::optional<std::vector<QVariantList>> Rows(Database& db, const QString& sql, 
                                               QString& error)
 {
     QSqlQuery& q = db.prepared(sql);
-    for (int i = 0; i < values.size(); ++i)
-        q.bindValue(i, values[i]);
-    if (!db.exec(q, error))
+    if (!db.exec(q, values, error))
         return std::nullopt;
     std::vector<QVariantList> rows;
     while (q.next()) {
