@@ -13,8 +13,9 @@
 // written whole or not at all.
 #include "StationRecordsCommand.h"
 
+#include "Csv.h"
 #include "Database.h"
-#include "FileSync.h"
+#include "DurableFile.h"
 #include "RecordStream.h"
 #include "Session.h"
 #include "Sheet.h"
@@ -24,7 +25,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <cstdio>
 #include <map>
 
@@ -147,16 +147,6 @@ QString CellText(const QJsonValue& v)
     return v.toString();
 }
 
-QString CsvField(const QString& text)
-{
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n'))
-        && !text.contains(QLatin1Char('\r')))
-        return text;
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
 QByteArray CsvLine(const QStringList& fields)
 {
     QStringList quoted;
@@ -177,7 +167,7 @@ CellValue CellOf(const QJsonValue& v)
 }
 
 // Where the export goes: stdout, or a file written whole or not at all
-// (under a temporary name until commit(), then its folder synced).
+// (DurableFile).
 class Output {
 public:
     explicit Output(const QString& path) : path_(path) {}
@@ -186,8 +176,8 @@ public:
     {
         if (path_.isEmpty())
             return true;
-        file_ = std::make_unique<QSaveFile>(path_);
-        if (file_->open(QIODevice::WriteOnly))
+        file_ = std::make_unique<DurableFile>(path_);
+        if (file_->open())
             return true;
         error = QStringLiteral("%1: %2").arg(path_, file_->errorString());
         return false;
@@ -205,10 +195,8 @@ public:
             std::fflush(stdout);
             return true;
         }
-        if (file_->commit()) {
-            (void)SyncFolderOf(path_);
+        if (file_->commit())
             return true;
-        }
         error = QStringLiteral("%1: %2").arg(path_, file_->errorString());
         return false;
     }
@@ -217,14 +205,14 @@ private:
     void flush()
     {
         if (file_)
-            file_->write(pending_); // a failure is kept by the file and told by commit()
+            file_->write(pending_);
         else
             std::fwrite(pending_.constData(), 1, size_t(pending_.size()), stdout);
         pending_.clear();
     }
 
     QString path_;
-    std::unique_ptr<QSaveFile> file_;
+    std::unique_ptr<DurableFile> file_;
     QByteArray pending_;
 };
 

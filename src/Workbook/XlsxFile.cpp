@@ -23,8 +23,6 @@ namespace {
 constexpr double kMaxNumber = 9.99999999999999e307;
 constexpr qsizetype kMaxTextChars = 32767;
 
-QString SystemError() { return QString::fromLocal8Bit(std::strerror(errno)); }
-
 [[noreturn]] void Fail(const QString& path, const QString& why)
 {
     throw EWorkbookError(QStringLiteral("Cannot write the workbook %1: %2").arg(path, why));
