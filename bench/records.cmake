@@ -1,14 +1,15 @@
 # Station records: a run's commit to SQLite, forwarding to PostgreSQL (a
 # throw-away cluster unless a URL is given), searches and reports on a
-# database of a million runs.
+# database of a million runs, exports of a hundred thousand.
 if(TARGET bms_records AND TARGET bms_testsupport)
-  foreach(b commit forward search)
+  foreach(b commit forward search export)
     add_executable(bench_records_${b} ${CMAKE_CURRENT_LIST_DIR}/records_${b}.cpp ${CMAKE_CURRENT_LIST_DIR}/RecordsBench.h)
     target_link_libraries(bench_records_${b} PRIVATE bms_records bms_testsupport bms_options)
     target_compile_definitions(bench_records_${b} PRIVATE BMS_PG_CLUSTER="${PROJECT_SOURCE_DIR}/scripts/pg-test-cluster"
       BMS_CLI="$<TARGET_FILE:quorlex-bms-cli>")
   endforeach()
   add_dependencies(bench_records_search quorlex-bms-cli)
+  add_dependencies(bench_records_export quorlex-bms-cli)
 endif()
 
 # Qt SQL against libpq for the forwarder's statements (needs libpq-dev).

@@ -5,12 +5,13 @@
 #include "Automation.h"
 #include "BackgroundSave.h"
 #include "CommRecord.h"
+#include "Csv.h"
+#include "FileSync.h"
 #include "LogRows.h"
 #include "PackTable.h"
 #include "Workbooks.h"
 
 #include <cerrno>
-#include <cstring>
 #include <unistd.h>
 
 namespace bms::cli {
@@ -29,24 +30,11 @@ uint16_t BlockBits(const std::set<int>& blocks)
 
 } // namespace
 
-static QString LogCsvField(const CellValue& v)
-{
-    if (v.isNumber())
-        return QString::number(v.number, 'g', 17);
-    if (!v.isText())
-        return {};
-    if (!v.text.contains(QLatin1Char(',')) && !v.text.contains(QLatin1Char('"')) && !v.text.contains(QLatin1Char('\n')))
-        return v.text;
-    QString quoted = v.text;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
 QStringList CsvFields(const CellRow& row)
 {
     QStringList fields;
     for (const CellValue& v : row)
-        fields.append(LogCsvField(v));
+        fields.append(v.isNumber() ? QString::number(v.number, 'g', 17) : v.isText() ? CsvField(v.text) : QString());
     return fields;
 }
 
@@ -131,12 +119,12 @@ bool DataLogFiles::writeCsv(const QStringList& cells)
     const QByteArray line = (cells.join(QLatin1Char(',')) + QLatin1Char('\n')).toUtf8();
     errno = 0;
     if (csv_.write(line) != line.size()) {
-        csvFailed(errno ? QString::fromLocal8Bit(std::strerror(errno)) : csv_.errorString());
+        csvFailed(errno ? SystemError() : csv_.errorString());
         return false;
     }
     // On disk at once: a crash or a power cut loses at most this row.
     if (::fdatasync(csv_.handle()) != 0) {
-        csvFailed(QString::fromLocal8Bit(std::strerror(errno)));
+        csvFailed(SystemError());
         return false;
     }
     csvGoodSize_ += line.size();

@@ -11,7 +11,6 @@
 #include "Interrupt.h"
 #include "PackTable.h"
 #include "Receive.h"
-#include "RuntimePorts.h"
 #include "Selectors.h"
 #include "SerialComm.h"
 #include "Settings.h"
@@ -20,8 +19,6 @@
 #include "Wiring.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QMetaObject>
 #include <QTextStream>
 #include <algorithm>
@@ -61,19 +58,6 @@ public:
 private:
     TComm& port_;
 };
-
-QString ResolvePortName(const QString& name)
-{
-    if (name.isEmpty() || name.contains(QLatin1Char('/')))
-        return name;
-    const QDir runtime(QString::fromStdString(RuntimePortDir()));
-    for (const QString& candidate : {name, QStringLiteral("virtual-pack-") + name}) {
-        const QString path = runtime.filePath(candidate);
-        if (QFileInfo::exists(path))
-            return path;
-    }
-    return name;
-}
 
 Session::Session(const Options& o, Report& r)
     : options(o), report(r), comm_(std::make_unique<TComm>()), link_(std::make_unique<CountingLink>(*comm_))

@@ -9,6 +9,7 @@
 #include "CliOptions.h"
 #include "Hooks.h"
 #include "Link.h"
+#include "PortName.h"
 #include "Report.h"
 #include "Timer.h"
 
@@ -36,12 +37,6 @@ enum ExitCode : int {
     kExitSignal = 128,
 };
 
-
-// The port a --port value names: a path as it is; the name of a running
-// virtual pack ("demo" or "virtual-pack-demo") as its link in the runtime
-// port folder; anything else as the window's port box takes it (ttyUSB0,
-// COM3).
-QString ResolvePortName(const QString& name);
 
 class Session {
 public:

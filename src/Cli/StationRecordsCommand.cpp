@@ -47,8 +47,9 @@ const char kHelp[] =
     "            are the station's losses, never a pack's run), retests and failures\n"
     "            by failure code; --by groups by the run's local day, recipe or station\n"
     "  export    one row per run with a column per measurement (csv, xlsx) or the\n"
-    "            whole records (json); stdout unless --out (needed for xlsx); an\n"
-    "            existing file is not overwritten\n"
+    "            whole records (json), oldest first; the first 100000 runs unless\n"
+    "            --limit says otherwise (0 for all); stdout unless --out (needed for\n"
+    "            xlsx); an existing file is not overwritten\n"
     "  passport  what a battery passport asks of the pack, in JSON\n"
     "  import    the record files (*.json) of a results folder; runs already kept\n"
     "            are left as they are, a file with other content for a kept run is\n"
@@ -145,7 +146,7 @@ public:
             return end(stats(*db));
         if (sub == QLatin1String("passport"))
             return end(passport(*db));
-        const auto filter = FilterOfOptions(s_, 0);
+        const auto filter = FilterOfOptions(s_, kExportLimit);
         end(filter ? ExportRuns(s_, *db, *filter) : int(kExitUsage));
     }
 

@@ -42,7 +42,10 @@ int SerialsReport(Session& session, records::StationRecords& records, QJsonObjec
 // waits, and of the serial numbers' news; a second at once leaves at once.
 int ForwardInBackground(records::StationRecords& records);
 
-// `station export`: the runs of the filter as CSV, .xlsx or JSON.
+// `station export`: the runs of the filter as CSV, .xlsx or JSON, the first
+// kExportLimit of them unless --limit says otherwise (a note says when more
+// match).
+constexpr int kExportLimit = 100000;
 int ExportRuns(Session& session, records::Database& db, const records::RunFilter& filter);
 
 } // namespace bms::cli

@@ -6,10 +6,17 @@
 // whole records in a JSON array. The CSV file starts with a UTF-8 byte order
 // mark, by which a spreadsheet knows its encoding ("°C"); on stdout it has
 // none.
+//
+// The records stream from the database (RecordStream) and go out one after
+// the other, so the memory it takes does not grow with the runs: a table
+// reads them twice, first for its columns, then for its rows. A file is
+// written whole or not at all.
 #include "StationRecordsCommand.h"
 
+#include "Csv.h"
 #include "Database.h"
-#include "RecordStore.h"
+#include "DurableFile.h"
+#include "RecordStream.h"
 #include "Session.h"
 #include "Sheet.h"
 #include "WorkbookError.h"
@@ -18,7 +25,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <cstdio>
 #include <map>
 
@@ -60,15 +66,6 @@ const std::vector<RunColumn>& RunColumns()
     return columns;
 }
 
-// A table of cells: texts, numbers and booleans kept apart so the .xlsx gets
-// each as such.
-using Row = std::vector<QJsonValue>;
-
-struct Table {
-    QStringList headers;
-    std::vector<Row> rows;
-};
-
 // "<step name>.<measurement name>" of a measurement of `record`; a step
 // without a name goes by its index.
 QString MeasurementKey(const QJsonObject& record, const QJsonObject& m)
@@ -85,39 +82,61 @@ QString MeasurementKey(const QJsonObject& record, const QJsonObject& m)
     return stepName + QLatin1Char('.') + m.value(QLatin1String("name")).toString();
 }
 
-Table TableOf(const std::vector<QJsonObject>& records)
+// Each measurement of `record` with the key of its column; the same name
+// measured twice in a run goes to name#2, name#3, ...
+template <typename Take>
+void ForEachMeasurement(const QJsonObject& record, const Take& take)
 {
-    Table t;
-    for (const RunColumn& c : RunColumns())
-        t.headers.append(QLatin1String(c.header));
-    std::map<QString, int> columnOf; // measurement key -> column
-    for (const QJsonObject& record : records) {
+    std::map<QString, int> seen;
+    for (const QJsonValue& v : record.value(QLatin1String("measurements")).toArray()) {
+        const QJsonObject m = v.toObject();
+        QString key = MeasurementKey(record, m);
+        if (const int n = ++seen[key]; n > 1)
+            key += QStringLiteral("#%1").arg(n);
+        take(key, m);
+    }
+}
+
+// A row of cells: texts, numbers and booleans kept apart so the .xlsx gets
+// each as such.
+using Row = std::vector<QJsonValue>;
+
+// The columns of the table: the run's, then one per measurement in the
+// order first met.
+struct Columns {
+    QStringList headers;
+    std::map<QString, int> ofMeasurement;
+
+    Columns()
+    {
+        for (const RunColumn& c : RunColumns())
+            headers.append(QLatin1String(c.header));
+    }
+    void add(const QJsonObject& record)
+    {
+        ForEachMeasurement(record, [&](const QString& key, const QJsonObject& m) {
+            if (ofMeasurement.count(key))
+                return;
+            const QString unit = m.value(QLatin1String("unit")).toString();
+            ofMeasurement.emplace(key, int(headers.size()));
+            headers.append(unit.isEmpty() ? key : key + QStringLiteral(" (") + unit + QLatin1Char(')'));
+        });
+    }
+    Row rowOf(const QJsonObject& record) const
+    {
         Row row;
         for (const RunColumn& c : RunColumns()) {
             const QJsonObject from = c.object ? record.value(QLatin1String(c.object)).toObject() : record;
             row.push_back(from.value(QLatin1String(c.key)));
         }
-        std::map<QString, int> seen;
-        for (const QJsonValue& v : record.value(QLatin1String("measurements")).toArray()) {
-            const QJsonObject m = v.toObject();
-            QString key = MeasurementKey(record, m);
-            // The same name measured twice in a run: name#2, name#3, ...
-            if (const int n = ++seen[key]; n > 1)
-                key += QStringLiteral("#%1").arg(n);
-            auto it = columnOf.find(key);
-            if (it == columnOf.end()) {
-                const QString unit = m.value(QLatin1String("unit")).toString();
-                it = columnOf.emplace(key, int(t.headers.size())).first;
-                t.headers.append(unit.isEmpty() ? key : key + QStringLiteral(" (") + unit + QLatin1Char(')'));
-            }
-            if (int(row.size()) <= it->second)
-                row.resize(size_t(it->second) + 1);
-            row[size_t(it->second)] = m.value(QLatin1String("value"));
-        }
-        t.rows.push_back(std::move(row));
+        row.resize(size_t(headers.size()));
+        ForEachMeasurement(record, [&](const QString& key, const QJsonObject& m) {
+            if (const auto it = ofMeasurement.find(key); it != ofMeasurement.end())
+                row[size_t(it->second)] = m.value(QLatin1String("value"));
+        });
+        return row;
     }
-    return t;
-}
+};
 
 QString CellText(const QJsonValue& v)
 {
@@ -128,73 +147,88 @@ QString CellText(const QJsonValue& v)
     return v.toString();
 }
 
-QString CsvField(const QString& text)
+QByteArray CsvLine(const QStringList& fields)
 {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n'))
-        && !text.contains(QLatin1Char('\r')))
-        return text;
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
+    QStringList quoted;
+    for (const QString& f : fields)
+        quoted.append(CsvField(f));
+    return quoted.join(QLatin1Char(',')).toUtf8() + "\r\n";
 }
 
-QByteArray Csv(const Table& t)
+CellValue CellOf(const QJsonValue& v)
 {
-    QByteArray out;
-    const auto line = [&](const QStringList& fields) {
-        QStringList quoted;
-        for (const QString& f : fields)
-            quoted.append(CsvField(f));
-        out += quoted.join(QLatin1Char(',')).toUtf8() + "\r\n";
-    };
-    line(t.headers);
-    for (const Row& row : t.rows) {
-        QStringList fields;
-        for (qsizetype i = 0; i < t.headers.size(); ++i)
-            fields.append(size_t(i) < row.size() ? CellText(row[size_t(i)]) : QString());
-        line(fields);
-    }
-    return out;
+    if (v.isDouble())
+        return CellValue::Number(v.toDouble());
+    if (v.isBool())
+        return CellValue::Boolean(v.toBool());
+    if (v.isNull() || v.isUndefined())
+        return {};
+    return CellValue::Text(CellText(v));
 }
 
-Sheet SheetOf(const Table& t)
-{
-    Sheet sheet;
-    for (qsizetype c = 0; c < t.headers.size(); ++c) {
-        sheet.setCell(1, int(c) + 1, CellValue::Text(t.headers[c]));
-        sheet.setColumnWidth(int(c) + 1, std::max<double>(Sheet::kDefaultWidth, std::min<qsizetype>(t.headers[c].size(), 40) + 2));
-    }
-    for (size_t r = 0; r < t.rows.size(); ++r) {
-        for (size_t c = 0; c < t.rows[r].size(); ++c) {
-            const QJsonValue& v = t.rows[r][c];
-            if (v.isDouble())
-                sheet.setCell(int(r) + 2, int(c) + 1, CellValue::Number(v.toDouble()));
-            else if (v.isBool())
-                sheet.setCell(int(r) + 2, int(c) + 1, CellValue::Boolean(v.toBool()));
-            else if (!v.isNull() && !v.isUndefined())
-                sheet.setCell(int(r) + 2, int(c) + 1, CellValue::Text(CellText(v)));
-        }
-    }
-    // Run ids and times are long: give them room.
-    sheet.setColumnWidth(1, 38);
-    sheet.setColumnWidth(2, 30);
-    sheet.setColumnWidth(3, 30);
-    return sheet;
-}
+// Where the export goes: stdout, or a file written whole or not at all
+// (DurableFile).
+class Output {
+public:
+    explicit Output(const QString& path) : path_(path) {}
 
-bool WriteOut(Session& s, const QString& path, const QByteArray& bytes)
-{
-    if (path.isEmpty()) {
-        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-        std::fflush(stdout);
-        return true;
-    }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        s.report.error(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    bool open(QString& error)
+    {
+        if (path_.isEmpty())
+            return true;
+        file_ = std::make_unique<DurableFile>(path_);
+        if (file_->open())
+            return true;
+        error = QStringLiteral("%1: %2").arg(path_, file_->errorString());
         return false;
     }
-    return true;
+    void write(const QByteArray& bytes)
+    {
+        pending_ += bytes;
+        if (pending_.size() >= (1 << 16))
+            flush();
+    }
+    bool commit(QString& error)
+    {
+        flush();
+        if (!file_) {
+            std::fflush(stdout);
+            return true;
+        }
+        if (file_->commit())
+            return true;
+        error = QStringLiteral("%1: %2").arg(path_, file_->errorString());
+        return false;
+    }
+
+private:
+    void flush()
+    {
+        if (file_)
+            file_->write(pending_);
+        else
+            std::fwrite(pending_.constData(), 1, size_t(pending_.size()), stdout);
+        pending_.clear();
+    }
+
+    QString path_;
+    std::unique_ptr<DurableFile> file_;
+    QByteArray pending_;
+};
+
+// Each record of the stream, until the last (true) or a database failure
+// (false, with `error`).
+template <typename Take>
+bool EachRecord(RecordStream& stream, QString& error, const Take& take)
+{
+    for (;;) {
+        const std::optional<QJsonObject> record = stream.next(error);
+        if (!record)
+            return false;
+        if (record->isEmpty())
+            return true;
+        take(*record);
+    }
 }
 
 } // namespace
@@ -215,43 +249,85 @@ int ExportRuns(Session& s, Database& db, const RunFilter& filter)
         s.report.error(QStringLiteral("%1 exists already; it is not overwritten").arg(out));
         return kExitUsage;
     }
+    const bool json = format == QLatin1String("json");
     QString error;
-    const auto ids = RunIds(db, filter, error);
-    if (!ids) {
+    RecordStream stream(db);
+    // A table's columns come from every run, before its first row.
+    Columns columns;
+    if (!stream.open(filter, {json, json}, error)
+        || (!json && (!EachRecord(stream, error, [&](const QJsonObject& r) { columns.add(r); })
+                      || !stream.reread({true, false}, error)))) {
         s.report.error(error);
         return kExitDatabase;
     }
-    RecordStore store(db, false);
-    std::vector<QJsonObject> records;
-    records.reserve(ids->size());
-    for (const QString& id : *ids) {
-        auto record = store.load(id, error);
-        if (!record) {
-            s.report.error(error);
-            return kExitDatabase;
-        }
-        records.push_back(std::move(*record));
-    }
-    if (format == QLatin1String("json")) {
-        QJsonArray array;
-        for (const QJsonObject& r : records)
-            array.append(r);
-        if (!WriteOut(s, out, QJsonDocument(array).toJson(QJsonDocument::Indented)))
-            return kExitUsage;
-    } else if (format == QLatin1String("csv")) {
-        const QByteArray bom = out.isEmpty() ? QByteArray() : QByteArray("\xEF\xBB\xBF");
-        if (!WriteOut(s, out, bom + Csv(TableOf(records))))
-            return kExitUsage;
-    } else {
+    qint64 runs = 0;
+    bool read = true;
+    if (format == QLatin1String("xlsx")) {
         try {
-            WriteXlsx(SheetOf(TableOf(records)), out);
+            std::map<int, double> widths;
+            for (qsizetype c = 0; c < columns.headers.size(); ++c)
+                widths[int(c) + 1] = std::max<double>(Sheet::kDefaultWidth, std::min<qsizetype>(columns.headers[c].size(), 40) + 2);
+            // Run ids and times are long: give them room.
+            widths[1] = 38;
+            widths[2] = widths[3] = 30;
+            XlsxWriter xlsx(out, widths, Sheet::kDefaultWidth, QStringLiteral("General"));
+            std::vector<CellValue> cells;
+            for (const QString& h : columns.headers)
+                cells.push_back(CellValue::Text(h));
+            xlsx.addRow(cells);
+            read = EachRecord(stream, error, [&](const QJsonObject& record) {
+                cells.clear();
+                for (const QJsonValue& v : columns.rowOf(record))
+                    cells.push_back(CellOf(v));
+                xlsx.addRow(cells);
+                ++runs;
+            });
+            if (read)
+                xlsx.finish();
         } catch (const EWorkbookError& e) {
             s.report.error(e.message());
             return kExitUsage;
         }
+    } else {
+        Output output(out);
+        if (!output.open(error)) {
+            s.report.error(error);
+            return kExitUsage;
+        }
+        if (json) {
+            // As a JSON array of the records, indented as Qt indents one.
+            output.write("[\n");
+            read = EachRecord(stream, error, [&](const QJsonObject& record) {
+                QByteArray text = QJsonDocument(record).toJson(QJsonDocument::Indented);
+                text.chop(1);
+                output.write((runs++ ? ",\n    " : "    ") + text.replace("\n", "\n    "));
+            });
+            output.write(runs ? "\n]\n" : "]\n");
+        } else {
+            if (!out.isEmpty())
+                output.write("\xEF\xBB\xBF");
+            output.write(CsvLine(columns.headers));
+            read = EachRecord(stream, error, [&](const QJsonObject& record) {
+                QStringList fields;
+                for (const QJsonValue& v : columns.rowOf(record))
+                    fields.append(CellText(v));
+                output.write(CsvLine(fields));
+                ++runs;
+            });
+        }
+        if (read && !output.commit(error)) {
+            s.report.error(error);
+            return kExitUsage;
+        }
     }
+    if (!read) {
+        s.report.error(error);
+        return kExitDatabase;
+    }
+    if (stream.cut())
+        s.report.note(QStringLiteral("only the first %1 runs that match were written (--limit N for more, 0 for all)").arg(runs));
     if (!out.isEmpty())
-        s.report.note(QStringLiteral("%1 runs written to %2").arg(records.size()).arg(out));
+        s.report.note(QStringLiteral("%1 runs written to %2").arg(runs).arg(out));
     return kExitDone;
 }
 

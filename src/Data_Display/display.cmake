@@ -14,7 +14,6 @@ add_library(bms_display STATIC
   ${CMAKE_CURRENT_LIST_DIR}/TelemetryBlocks.h
   ${CMAKE_CURRENT_LIST_DIR}/TelemetryDecode.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TelemetryView.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/TextFormat.h
 )
 target_include_directories(bms_display PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(bms_display PUBLIC bms_protocol bms_options)

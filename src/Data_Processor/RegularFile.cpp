@@ -1,5 +1,7 @@
 #include "RegularFile.h"
 
+#include "FileSync.h"
+
 #include <QFile>
 #include <cerrno>
 #include <cstring>
@@ -24,8 +26,6 @@ QString NotARegularFile(mode_t mode)
         return QStringLiteral("it is a socket, not a file");
     return QStringLiteral("it is not a regular file");
 }
-
-QString SystemError() { return QString::fromLocal8Bit(std::strerror(errno)); }
 
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "TrafficWindow.h"
 
 #include "App.h"
+#include "DurableFile.h"
 #include "UiHost.h"
 
 #include <QApplication>
@@ -18,7 +19,6 @@
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QStatusBar>
@@ -187,8 +187,8 @@ void TrafficWindow::copySelection()
 
 bool TrafficWindow::saveTo(const QString& path, QString* error) const
 {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+    DurableFile file(path);
+    if (file.open()) {
         QByteArray chunk = TrafficModel::headerText().toUtf8() + '\n';
         auto put = [&](const FrameEvent& e) {
             chunk += TrafficModel::eventText(e).toUtf8() + '\n';

@@ -4,6 +4,7 @@
 #include "Redaction.h"
 #include "SqliteRows.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
@@ -75,6 +76,7 @@ Database::~Database()
         }
         QSqlDatabase::removeDatabase(connection_);
     }
+    preparedByKey_.clear();
     prepared_.clear();
     failed_.reset();
     {
@@ -278,19 +280,49 @@ QSqlQuery& Database::prepareNew(const QString& key, const QString& sql)
         failed_ = std::move(query);
         return *failed_;
     }
-    return *prepared_.emplace(key, std::move(query)).first->second;
+    prepared_.push_front({key, std::move(query)});
+    preparedByKey_[key] = prepared_.begin();
+    forgetUnused();
+    return *prepared_.front().query;
+}
+
+QSqlQuery* Database::kept(const QString& key)
+{
+    const auto it = preparedByKey_.find(key);
+    if (it == preparedByKey_.end())
+        return nullptr;
+    prepared_.splice(prepared_.begin(), prepared_, it->second);
+    return prepared_.front().query.get();
+}
+
+void Database::forgetUnused()
+{
+    // A lost connection is given up by its owner as a whole.
+    // The statement just prepared (the first) stays.
+    auto it = std::prev(prepared_.end());
+    while (prepared_.size() > kPreparedKept && it != prepared_.begin() && !lost_) {
+        const auto victim = it--;
+        // A query whose rows are being read stays (its caller holds it).
+        if (victim->query->isActive() && victim->query->isSelect())
+            continue;
+        preparedByKey_.erase(victim->key);
+        // PostgreSQL frees the statement on the server: a call, watched.
+        QString ignored;
+        watched([&] { victim->query.reset(); }, ignored);
+        prepared_.erase(victim);
+    }
 }
 
 QSqlQuery& Database::prepared(const QString& sql)
 {
-    const auto it = prepared_.find(sql);
-    return it != prepared_.end() ? *it->second : prepareNew(sql, sql);
+    QSqlQuery* query = kept(sql);
+    return query ? *query : prepareNew(sql, sql);
 }
 
 QSqlQuery& Database::prepared(const QString& key, const std::function<QString()>& make)
 {
-    const auto it = prepared_.find(key);
-    return it != prepared_.end() ? *it->second : prepareNew(key, make());
+    QSqlQuery* query = kept(key);
+    return query ? *query : prepareNew(key, make());
 }
 
 bool Database::exec(const QString& sql, QString& error)
@@ -306,6 +338,22 @@ bool Database::exec(const QString& sql, QString& error)
         return false;
     }
     return true;
+}
+
+std::unique_ptr<QSqlQuery> Database::select(const QString& sql, QString& error)
+{
+    if (!usable(error))
+        return nullptr;
+    auto query = std::make_unique<QSqlQuery>(QSqlDatabase::database(connection_, false));
+    query->setForwardOnly(dialect_ == Dialect::SQLite);
+    bool ran = false;
+    if (!watched([&] { ran = query->exec(sql); }, error))
+        return nullptr;
+    if (!ran) {
+        error = statementError(query->lastError()) + QStringLiteral(" (") + sql + QLatin1Char(')');
+        return nullptr;
+    }
+    return query;
 }
 
 bool Database::exec(QSqlQuery& query, QString& error)
@@ -324,6 +372,13 @@ bool Database::exec(QSqlQuery& query, QString& error)
     return true;
 }
 
+bool Database::exec(QSqlQuery& query, const QVariantList& values, QString& error)
+{
+    for (int i = 0; i < values.size(); ++i)
+        query.bindValue(i, values[i]);
+    return exec(query, error);
+}
+
 bool Database::begin(QString& error)
 {
     return exec(QLatin1String(dialect_ == Dialect::SQLite ? "BEGIN IMMEDIATE" : "BEGIN"), error);
@@ -331,17 +386,42 @@ bool Database::begin(QString& error)
 
 bool Database::commit(QString& error)
 {
-    for (auto& [sql, query] : prepared_)
-        query->finish();
+    for (Prepared& p : prepared_)
+        p.query->finish();
     return exec(QStringLiteral("COMMIT"), error);
 }
 
 void Database::rollback()
 {
-    for (auto& [sql, query] : prepared_)
-        query->finish();
+    for (Prepared& p : prepared_)
+        p.query->finish();
     QString ignored;
     exec(QStringLiteral("ROLLBACK"), ignored);
+}
+
+QVariant Database::time(qint64 ms) const
+{
+    if (dialect_ == Dialect::SQLite)
+        return ms;
+    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+}
+
+QVariant Database::now() const
+{
+    return time(QDateTime::currentMSecsSinceEpoch());
+}
+
+qint64 Database::msOf(const QVariant& time)
+{
+    return time.typeId() == QMetaType::QDateTime ? time.toDateTime().toMSecsSinceEpoch() : time.toLongLong();
+}
+
+QString Database::localDay(const char* time, const char* offsetS) const
+{
+    if (dialect_ == Dialect::SQLite)
+        return QStringLiteral("date(%1 / 1000 + %2, 'unixepoch')").arg(QLatin1String(time), QLatin1String(offsetS));
+    return QStringLiteral("to_char(%1 AT TIME ZONE 'UTC' + %2 * INTERVAL '1 second', 'YYYY-MM-DD')")
+        .arg(QLatin1String(time), QLatin1String(offsetS));
 }
 
 SqliteRows* Database::sqliteRows()

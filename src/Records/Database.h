@@ -20,6 +20,7 @@
 #include <QSqlQuery>
 #include <QString>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <vector>
@@ -74,7 +75,10 @@ public:
 
     // A statement prepared once per connection and kept: later calls with
     // the same text get the same query back, ready to bind. The caller
-    // calls finish() on it when done reading.
+    // calls finish() on it when done reading. The kPreparedKept statements
+    // used last are kept (on the server too, for PostgreSQL); preparing
+    // another lets the one unused longest go, unless it is being read.
+    static constexpr size_t kPreparedKept = 64;
     QSqlQuery& prepared(const QString& sql);
     // The same for a statement whose text is costly to make: `make` runs
     // only the first time `key` is asked for.
@@ -82,8 +86,15 @@ public:
 
     // Runs a statement without parameters. False with `error` set on failure.
     bool exec(const QString& sql, QString& error);
+    // Runs a query without parameters and hands it over to be read, not
+    // kept: SQLite reads its rows as they are asked for; PostgreSQL has
+    // them all when this returns (so that reading them never waits on the
+    // server). Nothing, with `error`, on failure.
+    std::unique_ptr<QSqlQuery> select(const QString& sql, QString& error);
     // Runs a prepared query; on failure `error` says what and where.
     bool exec(QSqlQuery& query, QString& error);
+    // The same with `values` bound to its placeholders in order.
+    bool exec(QSqlQuery& query, const QVariantList& values, QString& error);
 
     // A write transaction: on SQLite it takes the write lock at once
     // (BEGIN IMMEDIATE), waiting up to the busy time-out for other writers.
@@ -98,6 +109,18 @@ public:
     // The SQL type of a binary column.
     const char* blobType() const { return dialect_ == Dialect::SQLite ? "BLOB" : "BYTEA"; }
 
+    // Times are kept in one representation: integer milliseconds since the
+    // epoch (UTC) in SQLite, timestamptz in PostgreSQL.
+    const char* timeType() const { return dialect_ == Dialect::SQLite ? "BIGINT" : "TIMESTAMPTZ"; }
+    // The value to bind for the time `ms` (milliseconds since the epoch).
+    QVariant time(qint64 ms) const;
+    QVariant now() const;
+    // The milliseconds since the epoch of a time read from either dialect.
+    static qint64 msOf(const QVariant& time);
+    // SQL of the local date ("2026-12-09") of the time column `time` at the
+    // UTC offset (seconds east of UTC) in the column `offsetS`.
+    QString localDay(const char* time, const char* offsetS) const;
+
 private:
     Database(Dialect dialect, const QString& connection, const QString& name);
     QString failure(const QString& what, const QString& text) const;
@@ -110,11 +133,19 @@ private:
     void setServerLimit(int limitMs);
     QString statementError(const QSqlError& e);
     QSqlQuery& prepareNew(const QString& key, const QString& sql);
+    QSqlQuery* kept(const QString& key);
+    void forgetUnused();
 
     Dialect dialect_;
     QString connection_;
     QString name_;
-    std::map<QString, std::unique_ptr<QSqlQuery>> prepared_;
+    // Most recently used first.
+    struct Prepared {
+        QString key;
+        std::unique_ptr<QSqlQuery> query;
+    };
+    std::list<Prepared> prepared_;
+    std::map<QString, std::list<Prepared>::iterator> preparedByKey_;
     std::unique_ptr<QSqlQuery> failed_;
     QString failedError_;
     std::unique_ptr<SqliteRows> sqliteRows_;

@@ -11,13 +11,33 @@
 #include <QVariant>
 #include <algorithm>
 #include <limits>
+#include <vector>
 
 namespace bms::records {
 
 namespace {
 
-// Runs copied in one transaction of the line database.
+// Runs copied in one transaction of the line database: at most 50, and no
+// more than about 8 MiB of their rows as the server is handed them (a run
+// larger than that goes alone), so that neither side holds a batch of big
+// traces at once.
 constexpr qsizetype kBatch = 50;
+constexpr qint64 kBatchBytes = 8 * 1024 * 1024;
+
+// About what the rows of each waiting run weigh in the JSON the server is
+// handed: texts by their length, a trace's bytes twice (hexadecimal), the
+// names of the columns once a row.
+const char kDueRuns[] =
+    "SELECT q.run_id,"
+    " COALESCE((SELECT 2 * LENGTH(r.header) + 600 FROM runs r WHERE r.run_id = q.run_id), 0)"
+    " + COALESCE((SELECT SUM(160 + COALESCE(LENGTH(s.name), 0) + COALESCE(LENGTH(s.kind), 0)"
+    "   + COALESCE(LENGTH(s.started_at), 0) + COALESCE(LENGTH(s.ended_at), 0) + COALESCE(LENGTH(s.reason), 0)"
+    "   + COALESCE(LENGTH(s.extra), 0)) FROM steps s WHERE s.run_id = q.run_id), 0)"
+    " + COALESCE((SELECT SUM(200 + LENGTH(m.name) + COALESCE(LENGTH(m.value_text), 0) + COALESCE(LENGTH(m.unit), 0)"
+    "   + COALESCE(LENGTH(m.limits), 0) + COALESCE(LENGTH(m.extra), 0)) FROM measurements m WHERE m.run_id = q.run_id), 0)"
+    " + COALESCE((SELECT SUM(100 + LENGTH(a.meta) + 2 * COALESCE(LENGTH(a.data), 0)) FROM attachments a"
+    "   WHERE a.run_id = q.run_id), 0)"
+    " FROM forward_queue q WHERE q.next_ms <= ? ORDER BY q.queued_ms, q.run_id LIMIT ?";
 
 qint64 NowMs()
 {
@@ -185,14 +205,16 @@ Forwarder::Pass Forwarder::forward(bool dueOnly, int maxRuns)
     if (dueOnly && now < serverRetryAtMs_) {
         pass.error = lastError_;
     } else {
-        QSqlQuery& q = local_.prepared(
-            QStringLiteral("SELECT run_id FROM forward_queue WHERE next_ms <= ? ORDER BY queued_ms, run_id LIMIT ?"));
+        QSqlQuery& q = local_.prepared(QLatin1String(kDueRuns));
         q.bindValue(0, dueOnly ? now : std::numeric_limits<qint64>::max());
         q.bindValue(1, maxRuns);
         QStringList due;
+        std::vector<qint64> bytes;
         if (local_.exec(q, pass.error)) {
-            while (q.next())
+            while (q.next()) {
                 due.append(q.value(0).toString());
+                bytes.push_back(q.value(1).toLongLong());
+            }
         }
         q.finish();
         lastError_.clear();
@@ -201,8 +223,12 @@ Forwarder::Pass Forwarder::forward(bool dueOnly, int maxRuns)
         // Batches of runs, each in one transaction of the server: a run is
         // whole or absent there whatever happens, and a batch costs a few
         // statements and one commit however many runs it holds.
-        for (qsizetype at = 0; at < due.size(); at += kBatch) {
-            const QStringList batch = due.mid(at, kBatch);
+        for (qsizetype at = 0, next = 0; at < due.size(); at = next) {
+            qint64 weight = 0;
+            for (next = at; next < due.size() && next - at < kBatch && (next == at || weight + bytes[size_t(next)] <= kBatchBytes);
+                 ++next)
+                weight += bytes[size_t(next)];
+            const QStringList batch = due.mid(at, next - at);
             if (!connectLine(error)) {
                 pass.error = error;
                 break;

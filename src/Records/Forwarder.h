@@ -3,8 +3,9 @@
 // copied to the line's PostgreSQL database.
 //
 // Runs are copied in transactions of the line database (a batch of up to 50
-// runs each, INSERT ... ON CONFLICT DO NOTHING on the run id and on each
-// row's key) and only then taken off the queue, so a server that is down, a
+// runs and about 8 MiB of rows each, INSERT ... ON CONFLICT DO NOTHING on
+// the run id and on each row's key) and only then taken off the queue, so a
+// server that is down, a
 // connection that drops or a process killed at any moment leaves a run
 // either waiting (and copied later) or copied whole; copying it again adds
 // nothing. What waits is retried with back-off: the whole

@@ -10,10 +10,7 @@
 
 namespace bms::records {
 
-namespace {
-
-// The WHERE clause of a filter over `runs` (alias r) and its values.
-QString Where(const RunFilter& f, QVariantList& values)
+QString FilterWhere(const Database& db, const RunFilter& f, QVariantList& values)
 {
     QStringList terms;
     const auto add = [&](const char* term, const QVariant& value) {
@@ -37,20 +34,11 @@ QString Where(const RunFilter& f, QVariantList& values)
     if (!f.station.isEmpty())
         add("r.station_id = ?", f.station);
     if (f.sinceMs)
-        add("r.started_ms >= ?", *f.sinceMs);
+        add("r.started >= ?", db.time(*f.sinceMs));
     if (f.untilMs)
-        add("r.started_ms < ?", *f.untilMs);
+        add("r.started < ?", db.time(*f.untilMs));
     return terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
 }
-
-bool Run(Database& db, QSqlQuery& q, const QVariantList& values, QString& error)
-{
-    for (int i = 0; i < values.size(); ++i)
-        q.bindValue(i, values[i]);
-    return db.exec(q, error);
-}
-
-} // namespace
 
 std::optional<double> StatsRow::firstPassYield() const
 {
@@ -62,14 +50,14 @@ std::optional<double> StatsRow::firstPassYield() const
 std::optional<std::vector<RunSummary>> History(Database& db, const RunFilter& filter, QString& error)
 {
     QVariantList values;
-    QString sql = QStringLiteral("SELECT r.run_id, r.started_at, r.station_id, r.fixture, r.operator, r.recipe_name,"
+    QString sql = QStringLiteral("SELECT r.run_id, r.started, r.station_id, r.fixture, r.operator, r.recipe_name,"
                                  " r.recipe_version, r.product, r.barcode, r.uid, r.serial_number, r.outcome,"
-                                 " r.failure_code, r.duration_s FROM runs r")
-        + Where(filter, values) + QStringLiteral(" ORDER BY r.started_ms DESC, r.run_id");
+                                 " r.failure_code, r.duration_s, r.utc_offset_s FROM runs r")
+        + FilterWhere(db, filter, values) + QStringLiteral(" ORDER BY r.started DESC, r.run_id");
     if (filter.limit > 0)
         sql += QStringLiteral(" LIMIT %1").arg(filter.limit);
     QSqlQuery& q = db.prepared(sql);
-    if (!Run(db, q, values, error))
+    if (!db.exec(q, values, error))
         return std::nullopt;
     std::vector<RunSummary> runs;
     while (q.next()) {
@@ -80,35 +68,23 @@ std::optional<std::vector<RunSummary>> History(Database& db, const RunFilter& fi
         for (int i = 0; i < 13; ++i)
             *texts[i] = q.value(i).toString();
         s.durationS = q.value(13);
+        // At the station's offset, as the record gives it.
+        s.startedAt = QDateTime::fromMSecsSinceEpoch(Database::msOf(q.value(1)), Qt::OffsetFromUTC, q.value(14).toInt())
+                          .toString(Qt::ISODateWithMs);
         runs.push_back(std::move(s));
     }
     q.finish();
     return runs;
 }
 
-std::optional<std::vector<QString>> RunIds(Database& db, const RunFilter& filter, QString& error)
-{
-    QVariantList values;
-    QString sql = QStringLiteral("SELECT r.run_id FROM runs r") + Where(filter, values)
-        + QStringLiteral(" ORDER BY r.started_ms, r.run_id");
-    if (filter.limit > 0)
-        sql += QStringLiteral(" LIMIT %1").arg(filter.limit);
-    QSqlQuery& q = db.prepared(sql);
-    if (!Run(db, q, values, error))
-        return std::nullopt;
-    std::vector<QString> ids;
-    while (q.next())
-        ids.push_back(q.value(0).toString());
-    q.finish();
-    return ids;
-}
-
 std::optional<std::vector<StatsRow>> Stats(Database& db, const RunFilter& filter, StatsGroup by, QString& error)
 {
-    const char* group = by == StatsGroup::Day ? "r.day"
-        : by == StatsGroup::Recipe            ? "COALESCE(r.recipe_name, '')"
-        : by == StatsGroup::Station           ? "r.station_id"
-                                              : "''";
+    // A run's day is its local date at the station (its start at the
+    // station's UTC offset).
+    const QString group = by == StatsGroup::Day ? db.localDay("r.started", "r.utc_offset_s")
+        : by == StatsGroup::Recipe              ? QStringLiteral("COALESCE(r.recipe_name, '')")
+        : by == StatsGroup::Station             ? QStringLiteral("r.station_id")
+                                                : QStringLiteral("''");
     QVariantList values;
     // Counted in the database, grouped down to (group, outcome, failure
     // code, first attempt or not): a month of runs comes back as a few rows.
@@ -117,12 +93,12 @@ std::optional<std::vector<StatsRow>> Stats(Database& db, const RunFilter& filter
         " SELECT %1 AS g, r.outcome, r.failure_code,"
         "  CASE WHEN r.outcome NOT IN ('PASS', 'FAIL') THEN 2"
         "   WHEN r.barcode IS NULL OR NOT EXISTS (SELECT 1 FROM runs p WHERE p.station_id = r.station_id"
-        "   AND p.barcode = r.barcode AND p.outcome IN ('PASS', 'FAIL') AND p.started_ms < r.started_ms) THEN 1"
+        "   AND p.barcode = r.barcode AND p.outcome IN ('PASS', 'FAIL') AND p.started < r.started) THEN 1"
         "   ELSE 0 END AS first_attempt"
         " FROM runs r%2) t GROUP BY g, outcome, failure_code, first_attempt ORDER BY g")
-                            .arg(QLatin1String(group), Where(filter, values));
+                            .arg(group, FilterWhere(db, filter, values));
     QSqlQuery& q = db.prepared(sql);
-    if (!Run(db, q, values, error))
+    if (!db.exec(q, values, error))
         return std::nullopt;
     std::vector<StatsRow> rows;
     StatsRow total;
@@ -173,7 +149,7 @@ std::optional<QJsonObject> Passport(Database& db, const QString& barcode, QStrin
         "SELECT r.run_id, r.header, r.outcome,"
         " CASE WHEN r.outcome = 'FAIL' AND EXISTS (SELECT 1 FROM steps s WHERE s.run_id = r.run_id AND s.kind = 'scan'"
         "  AND r.failure_code = s.name || '.already_passed') THEN 1 ELSE 0 END AS refused"
-        " FROM runs r WHERE r.barcode = ? ORDER BY r.started_ms, r.run_id"));
+        " FROM runs r WHERE r.barcode = ? ORDER BY r.started, r.run_id"));
     q.bindValue(0, barcode);
     if (!db.exec(q, error))
         return std::nullopt;
@@ -222,7 +198,7 @@ std::optional<QJsonObject> Passport(Database& db, const QString& barcode, QStrin
         "SELECT m.name, m.value_num, m.unit, r.run_id FROM measurements m JOIN runs r ON r.run_id = m.run_id"
         " WHERE r.barcode = ? AND m.value_num IS NOT NULL"
         " AND m.name IN ('rated_cap', 'rated_capacity', 'soh', 'cycles', 'cycle_count')"
-        " ORDER BY r.started_ms DESC, m.seq DESC"));
+        " ORDER BY r.started DESC, m.seq DESC"));
     m.bindValue(0, barcode);
     if (!db.exec(m, error))
         return std::nullopt;

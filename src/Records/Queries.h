@@ -20,17 +20,22 @@ struct RunFilter {
     int limit = 0;                          // 0: every run
 };
 
+// startedAt: ISO 8601 at the station's UTC offset.
 struct RunSummary {
     QString runId, startedAt, stationId, fixture, operatorName, recipeName, recipeVersion, product;
     QString barcode, uid, serialNumber, outcome, failureCode;
     QVariant durationS;
 };
 
+// " WHERE ..." of a filter over `runs` (alias r), empty for none, and the
+// values it binds in order (its limit aside).
+QString FilterWhere(const Database& db, const RunFilter& filter, QVariantList& values);
+
 // The runs that match, newest first.
 std::optional<std::vector<RunSummary>> History(Database& db, const RunFilter& filter, QString& error);
-// The same runs' ids, oldest first (exports).
-std::optional<std::vector<QString>> RunIds(Database& db, const RunFilter& filter, QString& error);
 
+// Day: the date of a run's start in its station's local time (its start at
+// the UTC offset kept beside it).
 enum class StatsGroup { None, Day, Recipe, Station };
 
 // Counts of one group. Only PASS and FAIL runs test the pack: ERROR and
@@ -59,8 +64,9 @@ std::optional<std::vector<StatsRow>> Stats(Database& db, const RunFilter& filter
 // already did not). An empty object when the barcode has no run.
 std::optional<QJsonObject> Passport(Database& db, const QString& barcode, QString& error);
 
-// A time for --since/--until: "2026-12-09", "2026-12-09T14:00[:ss]" (local
-// time), "today", "yesterday", or "Nd"/"Nh" (N days/hours ago).
+// A time for --since/--until: "2026-12-09", "2026-12-09T14:00[:ss]" (the
+// local time of this PC unless an offset is given), "today", "yesterday", or
+// "Nd"/"Nh" (N days/hours ago).
 std::optional<qint64> ParseTimeArgument(const QString& text, qint64 nowMs);
 
 } // namespace bms::records

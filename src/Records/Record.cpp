@@ -1,6 +1,7 @@
 #include "Record.h"
 
 #include "DuplicateKeys.h"
+#include "FileSync.h"
 #include "StorableText.h"
 
 #include <QDateTime>
@@ -166,6 +167,7 @@ std::optional<RunRows> SplitRecord(const QJsonObject& record, QString& error)
         return std::nullopt;
     }
     rows.startedMs = started.toMSecsSinceEpoch();
+    rows.utcOffsetS = started.offsetFromUtc();
 
     const QJsonValue steps = record.value(QLatin1String("steps"));
     const QJsonValue measurements = record.value(QLatin1String("measurements"));
@@ -270,7 +272,7 @@ std::optional<QJsonObject> ReadRecordFile(const QString& path, QString& error)
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0) {
-        error = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        error = QStringLiteral("%1: %2").arg(path, SystemError());
         if (fd >= 0)
             ::close(fd);
         return std::nullopt;

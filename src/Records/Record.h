@@ -29,6 +29,7 @@ struct RunRows {
     QString outcome;
     QString startedAt;
     qint64 startedMs = 0;
+    int utcOffsetS = 0; // of started_at: the station's UTC offset when the run started
     QJsonObject header; // the record without steps, measurements and trace data
     QJsonArray steps;
     QJsonArray measurements;

@@ -1,5 +1,6 @@
 #include "RecordImport.h"
 
+#include "FileSync.h"
 #include "Record.h"
 #include "RecordStore.h"
 
@@ -33,7 +34,7 @@ QString NotARegularFile(const QString& path)
     const QByteArray name = QFile::encodeName(path);
     struct stat link {};
     if (::lstat(name.constData(), &link) != 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
+        return SystemError();
     const bool symlink = S_ISLNK(link.st_mode);
     struct stat target {};
     if (::stat(name.constData(), &target) != 0) {
@@ -41,7 +42,7 @@ QString NotARegularFile(const QString& path)
             return QStringLiteral("a symbolic link loop");
         if (symlink && errno == ENOENT)
             return QStringLiteral("a symbolic link to nothing");
-        return QString::fromLocal8Bit(std::strerror(errno));
+        return SystemError();
     }
     if (S_ISREG(target.st_mode))
         return {};

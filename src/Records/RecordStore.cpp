@@ -11,16 +11,16 @@
 #include <QVariant>
 #include <QJsonArray>
 #include <QLocale>
+#include <algorithm>
 
 namespace bms::records {
 
 namespace {
 
 const std::vector<const char*> kRunColumns = {
-    "run_id",      "station_id",  "fixture", "operator",   "tool_version", "recipe_name", "recipe_version",
-    "recipe_sha256", "product",   "barcode", "uid",        "serial_number", "outcome",    "failure_code",
-    "retest",      "started_at",  "started_ms", "day",     "ended_at",     "duration_s",  "header",
-    "stored_at",
+    "run_id",        "station_id", "fixture", "operator", "tool_version",  "recipe_name", "recipe_version",
+    "recipe_sha256", "product",    "barcode", "uid",      "serial_number", "outcome",     "failure_code",
+    "retest",        "started",    "utc_offset_s", "ended", "duration_s",  "header",      "stored",
 };
 const std::vector<const char*> kStepColumns = {"run_id", "seq",     "step_index", "name",   "kind", "outcome",
                                                "started_at", "ended_at", "retries", "reason", "extra"};
@@ -29,16 +29,17 @@ const std::vector<const char*> kMeasurementColumns = {"run_id", "seq",   "step",
 const std::vector<const char*> kAttachmentColumns = {"run_id", "name", "meta", "data"};
 
 // The tables of a run in the order they are written (children after their
-// run) with their columns.
+// run) with their columns and which of them are times.
 struct RunTable {
     const char* name;
     const std::vector<const char*>& columns;
+    const char* times[3]; // up to three, the rest null
 };
 const RunTable kRunTables[] = {
-    {"runs", kRunColumns},
-    {"steps", kStepColumns},
-    {"measurements", kMeasurementColumns},
-    {"attachments", kAttachmentColumns},
+    {"runs", kRunColumns, {"started", "ended", "stored"}},
+    {"steps", kStepColumns, {}},
+    {"measurements", kMeasurementColumns, {}},
+    {"attachments", kAttachmentColumns, {}},
 };
 
 // A column value as JSON for the server: bytes in bytea's hex input form.
@@ -63,6 +64,9 @@ void AppendJson(QByteArray& out, const QVariant& v)
         return;
     case QMetaType::QByteArray:
         out += "\"\\\\x" + v.toByteArray().toHex() + '"';
+        return;
+    case QMetaType::QDateTime:
+        out += '"' + v.toDateTime().toUTC().toString(Qt::ISODateWithMs).toLatin1() + '"';
         return;
     default:
         break;
@@ -151,6 +155,13 @@ QVariant Nullable(const QJsonObject& o, const char* key)
     return TextOrNull(o.value(QLatin1String(key)));
 }
 
+// The time of an ISO 8601 text of the record; null when it is none.
+QVariant TimeOf(const Database& db, const QJsonValue& text)
+{
+    const QDateTime t = QDateTime::fromString(text.toString(), Qt::ISODateWithMs);
+    return t.isValid() ? db.time(t.toMSecsSinceEpoch()) : QVariant();
+}
+
 } // namespace
 
 bool RecordStore::insertRun(Database& db, const RunRows& rows, bool& added, QString& error)
@@ -182,13 +193,12 @@ bool RecordStore::insertRun(Database& db, const RunRows& rows, bool& added, QStr
         rows.outcome,
         Nullable(h, "failure_code"),
         h.value(QLatin1String("retest")).toBool() ? 1 : 0,
-        rows.startedAt,
-        rows.startedMs,
-        rows.startedAt.left(10),
-        Nullable(h, "ended_at"),
+        db.time(rows.startedMs),
+        rows.utcOffsetS,
+        TimeOf(db, h.value(QLatin1String("ended_at"))),
         duration.isDouble() ? QVariant(duration.toDouble()) : QVariant(),
         QString::fromUtf8(QJsonDocument(h).toJson(QJsonDocument::Compact)),
-        QDateTime::currentDateTime().toString(Qt::ISODateWithMs),
+        db.now(),
     };
     for (int i = 0; i < values.size(); ++i)
         run.bindValue(i, values[i]);
@@ -246,11 +256,20 @@ bool RecordStore::copyRuns(Database& from, Database& to, const QStringList& runI
             return false;
         std::vector<QVariantList> rows;
         const int width = int(table.columns.size());
+        std::vector<int> times;
+        for (const char* time : table.times)
+            if (time)
+                times.push_back(int(std::find_if(table.columns.begin(), table.columns.end(),
+                                             [&](const char* c) { return qstrcmp(c, time) == 0; })
+                                - table.columns.begin()));
         while (read.next()) {
             QVariantList row;
             row.reserve(width);
             for (int c = 0; c < width; ++c)
                 row.append(read.value(c));
+            for (const int c : times)
+                if (!row[c].isNull())
+                    row[c] = to.time(Database::msOf(row[c]));
             rows.push_back(std::move(row));
         }
         read.finish();
@@ -354,13 +373,28 @@ std::optional<QString> RecordStore::resolveRunId(const QString& idOrPrefix, QStr
         error = QStringLiteral("'%1': give the run id or at least its first 8 characters").arg(idOrPrefix);
         return std::nullopt;
     }
-    QSqlQuery& q = db_.prepared(QStringLiteral("SELECT run_id FROM runs WHERE run_id LIKE ? ORDER BY run_id LIMIT 2"));
-    q.bindValue(0, wanted + QLatin1Char('%'));
+    // The ids that start with it: a range of the primary key, from the
+    // prefix up to the prefix with its last hexadecimal digit one higher
+    // (hyphens stand at the same places in every id; a collation of the
+    // line's server may pass over them and over characters between '9' and
+    // 'a', so the range is built of digits alone and checked).
+    QString from = wanted;
+    while (from.endsWith(QLatin1Char('-')))
+        from.chop(1);
+    if (from.isEmpty())
+        return QString();
+    QString past = from;
+    past.back() = past.back() == QLatin1Char('9') ? QChar(u'a') : QChar(past.back().unicode() + 1);
+    QSqlQuery& q = db_.prepared(
+        QStringLiteral("SELECT run_id FROM runs WHERE run_id >= ? AND run_id < ? ORDER BY run_id LIMIT 2"));
+    q.bindValue(0, from);
+    q.bindValue(1, past);
     if (!db_.exec(q, error))
         return std::nullopt;
     QStringList found;
     while (q.next())
-        found.append(q.value(0).toString());
+        if (const QString id = q.value(0).toString(); id.startsWith(wanted))
+            found.append(id);
     q.finish();
     if (found.size() > 1) {
         error = QStringLiteral("'%1' names several runs; give more of the id").arg(idOrPrefix);

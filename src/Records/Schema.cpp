@@ -1,6 +1,7 @@
 #include "Schema.h"
 
 #include "Database.h"
+#include "SchemaTimes.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -14,8 +15,8 @@ namespace bms::records {
 namespace {
 
 // Each migration is a list of statements; "{BLOB}" stands for the binary
-// column type of the dialect. Never edit a migration that has shipped: add
-// the next one.
+// column type of the dialect, "{TIME}" for the type of a time. Never edit a
+// migration that has shipped: add the next one.
 struct Migration {
     int version;
     std::vector<const char*> statements;
@@ -184,6 +185,8 @@ const std::vector<Migration>& Migrations()
              "UPDATE serial_numbers SET origin = 'local'",
          },
          FillSerialTexts},
+        // Every time in one representation (SchemaTimes.h).
+        {kTimesSchemaVersion, {}, ConvertTimes},
     };
     return migrations;
 }
@@ -227,6 +230,19 @@ bool Migrate(Database& db, QString& error)
             return false;
         }
     }
+    // SQLite rebuilds a table whose columns change with its children's
+    // foreign keys left unchecked (a setting outside any transaction).
+    struct ForeignKeysOff {
+        Database& db;
+        explicit ForeignKeysOff(Database& d) : db(d) { set("OFF"); }
+        ~ForeignKeysOff() { set("ON"); }
+        void set(const char* state)
+        {
+            QString ignored;
+            if (db.dialect() == Dialect::SQLite)
+                db.exec(QStringLiteral("PRAGMA foreign_keys=") + QLatin1String(state), ignored);
+        }
+    } foreignKeysOff(db);
     Transaction tx(db);
     if (!tx.begin(error))
         return false;
@@ -251,14 +267,18 @@ bool Migrate(Database& db, QString& error)
         for (const char* statement : m.statements) {
             QString sql = QLatin1String(statement);
             sql.replace(QLatin1String("{BLOB}"), QLatin1String(db.blobType()));
+            sql.replace(QLatin1String("{TIME}"), QLatin1String(db.timeType()));
             if (!db.exec(sql, error))
                 return false;
         }
         if (m.after && !m.after(db, error))
             return false;
-        QSqlQuery& record = db.prepared(QStringLiteral("INSERT INTO schema_migrations (version, applied_at) VALUES (?, ?)"));
+        // Recorded as the table stands after the migration.
+        const bool timed = m.version >= kTimesSchemaVersion;
+        QSqlQuery& record = db.prepared(timed ? QStringLiteral("INSERT INTO schema_migrations (version, applied) VALUES (?, ?)")
+                                              : QStringLiteral("INSERT INTO schema_migrations (version, applied_at) VALUES (?, ?)"));
         record.bindValue(0, m.version);
-        record.bindValue(1, QDateTime::currentDateTime().toString(Qt::ISODateWithMs));
+        record.bindValue(1, timed ? db.now() : QVariant(QDateTime::currentDateTime().toString(Qt::ISODateWithMs)));
         if (!db.exec(record, error))
             return false;
     }

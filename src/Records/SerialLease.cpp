@@ -1,7 +1,6 @@
 #include "SerialLease.h"
 
 #include "Database.h"
-#include "SerialNumbers.h"
 
 #include <QSqlQuery>
 #include <QUuid>
@@ -14,10 +13,7 @@ namespace {
 
 bool Exec(Database& db, const QString& sql, const QVariantList& values, QString& error)
 {
-    QSqlQuery& q = db.prepared(sql);
-    for (int i = 0; i < values.size(); ++i)
-        q.bindValue(i, values[i]);
-    return db.exec(q, error);
+    return db.exec(db.prepared(sql), values, error);
 }
 
 // Rows of `sql`, each as its values.
@@ -25,9 +21,7 @@ std::optional<std::vector<QVariantList>> Rows(Database& db, const QString& sql, 
                                               QString& error)
 {
     QSqlQuery& q = db.prepared(sql);
-    for (int i = 0; i < values.size(); ++i)
-        q.bindValue(i, values[i]);
-    if (!db.exec(q, error))
+    if (!db.exec(q, values, error))
         return std::nullopt;
     std::vector<QVariantList> rows;
     while (q.next()) {
@@ -40,6 +34,14 @@ std::optional<std::vector<QVariantList>> Rows(Database& db, const QString& sql, 
     return rows;
 }
 
+// A moment kept in station_state: milliseconds since the epoch, as text.
+std::optional<QDateTime> StateTime(const QVariant& value)
+{
+    bool ok = false;
+    const qint64 ms = value.toString().toLongLong(&ok);
+    return ok ? std::optional<QDateTime>(QDateTime::fromMSecsSinceEpoch(ms)) : std::nullopt;
+}
+
 QString ForUpdate(const Database& db)
 {
     return db.dialect() == Dialect::PostgreSQL ? QStringLiteral(" FOR UPDATE") : QString();
@@ -49,7 +51,7 @@ QString ForUpdate(const Database& db)
 bool Push(Database& local, Database& line, const QString& pc, SerialSyncReport& report, QString& error)
 {
     const auto changed = Rows(local,
-                              QStringLiteral("SELECT key, number, state, value, barcode, uid, run_id, origin, changed_at"
+                              QStringLiteral("SELECT key, number, state, value, barcode, uid, run_id, origin, changed"
                                              " FROM serial_numbers WHERE synced = 0 AND state <> 'reserved'"),
                               {}, 9, error);
     if (!changed)
@@ -70,13 +72,14 @@ bool Push(Database& local, Database& line, const QString& pc, SerialSyncReport& 
             // The line takes the change for a number it leased to this PC,
             // or bound to the same pack, or never handed out for good.
             QSqlQuery& up = line.prepared(QStringLiteral(
-                "INSERT INTO serial_numbers (key, number, run_id, state, changed_at, value, barcode, uid, holder, origin)"
+                "INSERT INTO serial_numbers (key, number, run_id, state, changed, value, barcode, uid, holder, origin)"
                 " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
                 " ON CONFLICT (key, number) DO UPDATE SET state = excluded.state, value = excluded.value,"
-                " barcode = excluded.barcode, uid = excluded.uid, run_id = excluded.run_id, changed_at = excluded.changed_at"
+                " barcode = excluded.barcode, uid = excluded.uid, run_id = excluded.run_id, changed = excluded.changed"
                 " WHERE serial_numbers.holder = excluded.holder OR serial_numbers.barcode = excluded.barcode"
                 " OR serial_numbers.state = 'released'"));
-            const QVariantList values = {r[0], r[1], r[6], state, r[8], r[3], r[4], r[5], pc, r[7]};
+            const QVariantList values = {r[0], r[1], r[6], state, r[8].isNull() ? QVariant() : line.time(Database::msOf(r[8])),
+                                         r[3], r[4], r[5], pc, r[7]};
             for (int i = 0; i < values.size(); ++i)
                 up.bindValue(i, values[i]);
             if (!line.exec(up, error))
@@ -112,7 +115,7 @@ bool Push(Database& local, Database& line, const QString& pc, SerialSyncReport& 
         return false;
     for (const QVariantList& r : heard) {
         if (!Exec(local,
-                  QStringLiteral("UPDATE serial_numbers SET synced = 1 WHERE key = ? AND number = ? AND state = ? AND changed_at = ?"),
+                  QStringLiteral("UPDATE serial_numbers SET synced = 1 WHERE key = ? AND number = ? AND state = ? AND changed = ?"),
                   {r[0], r[1], r[2], r[8]}, error))
             return false;
     }
@@ -135,9 +138,9 @@ std::optional<int> GiveBack(Database& local, Database& line, const QString& pc, 
             return std::nullopt;
         for (const QVariantList& n : *numbers) {
             if (!Exec(line,
-                      QStringLiteral("UPDATE serial_numbers SET state = 'released', holder = NULL, changed_at = ?"
+                      QStringLiteral("UPDATE serial_numbers SET state = 'released', holder = NULL, changed = ?"
                                      " WHERE key = ? AND number = ? AND state = 'leased' AND holder = ?"),
-                      {SerialTimeNow(), n[0], n[1], pc}, error))
+                      {line.now(), n[0], n[1], pc}, error))
                 return std::nullopt;
         }
         if (!tx.commit(error))
@@ -186,18 +189,19 @@ std::optional<std::vector<qint64>> Lease(Database& line, const QString& pc, cons
     for (const QVariantList& r : *released) {
         numbers.push_back(r[0].toLongLong());
         if (!Exec(line,
-                  QStringLiteral("UPDATE serial_numbers SET state = 'leased', holder = ?, run_id = '', changed_at = ?"
+                  QStringLiteral("UPDATE serial_numbers SET state = 'leased', holder = ?, run_id = '', changed = ?"
                                  " WHERE key = ? AND number = ?"),
-                  {pc, SerialTimeNow(), key, numbers.back()}, error))
+                  {pc, line.now(), key, numbers.back()}, error))
             return std::nullopt;
     }
     const qint64 fresh = count - qint64(numbers.size());
     if (fresh > 0) {
         if (!Exec(line,
-                  QStringLiteral("INSERT INTO serial_numbers (key, number, run_id, state, changed_at, holder, origin)"
+                  QStringLiteral("INSERT INTO serial_numbers (key, number, run_id, state, changed, holder, origin)"
                                  " WITH RECURSIVE g(n) AS (SELECT CAST(? AS BIGINT) UNION ALL SELECT n + 1 FROM g WHERE n < ?)"
-                                 " SELECT ?, n, '', 'leased', ?, ?, 'line' FROM g"),
-                  {first, first + fresh - 1, key, SerialTimeNow(), pc}, error)
+                                 " SELECT ?, n, '', 'leased', CAST(? AS %1), ?, 'line' FROM g")
+                      .arg(QLatin1String(line.timeType())),
+                  {first, first + fresh - 1, key, line.now(), pc}, error)
             || !Exec(line, QStringLiteral("UPDATE serial_sequences SET next_number = ? WHERE key = ?"), {first + fresh, key}, error))
             return std::nullopt;
         for (qint64 n = first; n < first + fresh; ++n)
@@ -216,11 +220,11 @@ bool KeepLeased(Database& local, const QString& key, const std::vector<qint64>& 
         return false;
     for (const qint64 n : numbers) {
         if (!Exec(local,
-                  QStringLiteral("INSERT INTO serial_numbers (key, number, run_id, state, changed_at, origin, synced)"
+                  QStringLiteral("INSERT INTO serial_numbers (key, number, run_id, state, changed, origin, synced)"
                                  " VALUES (?, ?, '', 'leased', ?, 'line', 1)"
                                  " ON CONFLICT (key, number) DO UPDATE SET state = 'leased', origin = 'line', run_id = '',"
                                  " holder = NULL, synced = 1 WHERE serial_numbers.state = 'released'"),
-                  {key, n, SerialTimeNow()}, error))
+                  {key, n, local.now()}, error))
             return false;
     }
     return tx.commit(error);
@@ -308,9 +312,9 @@ bool SyncSerials(Database& local, Database& line, const QDate& today, SerialSync
                 return false;
             for (const qint64 n : numbers)
                 if (!Exec(local,
-                          QStringLiteral("INSERT INTO serial_numbers (key, number, run_id, state, changed_at, origin, synced)"
+                          QStringLiteral("INSERT INTO serial_numbers (key, number, run_id, state, changed, origin, synced)"
                                          " VALUES (?, ?, '', 'leased', ?, 'line', 1) ON CONFLICT (key, number) DO NOTHING"),
-                          {key, n, SerialTimeNow()}, error))
+                          {key, n, local.now()}, error))
                     return false;
             if (!tx.commit(error))
                 return false;
@@ -347,7 +351,7 @@ void NoteLineContact(Database& local, bool answered)
              ignored);
         return;
     }
-    const QString now = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
+    const QString now = QString::number(QDateTime::currentMSecsSinceEpoch());
     Exec(local,
          QStringLiteral("INSERT INTO station_state (name, value) VALUES ('line_unreachable_since', ?) ON CONFLICT (name) DO NOTHING"),
          {now}, ignored);
@@ -363,8 +367,8 @@ bool LineRecentlyDown(Database& local, qint64 withinMs)
     const auto rows = Rows(local, QStringLiteral("SELECT value FROM station_state WHERE name = 'line_failed_at'"), {}, 1, ignored);
     if (!rows || rows->empty())
         return false;
-    const QDateTime at = QDateTime::fromString(rows->front()[0].toString(), Qt::ISODateWithMs);
-    return at.isValid() && at.msecsTo(QDateTime::currentDateTime()) < withinMs;
+    const std::optional<QDateTime> at = StateTime(rows->front()[0]);
+    return at && at->msecsTo(QDateTime::currentDateTime()) < withinMs;
 }
 
 QStringList SerialConflicts(Database& local)
@@ -382,8 +386,7 @@ std::optional<QDateTime> LineUnreachableSince(Database& local)
     const auto rows = Rows(local, QStringLiteral("SELECT value FROM station_state WHERE name = 'line_unreachable_since'"), {}, 1, ignored);
     if (!rows || rows->empty())
         return std::nullopt;
-    const QDateTime since = QDateTime::fromString(rows->front()[0].toString(), Qt::ISODateWithMs);
-    return since.isValid() ? std::optional<QDateTime>(since) : std::nullopt;
+    return StateTime(rows->front()[0]);
 }
 
 } // namespace bms::records

@@ -2,6 +2,7 @@
 
 #include "Database.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QSqlQuery>
 #include <QVariant>
@@ -37,13 +38,6 @@ QString HostName()
     return QString::fromLocal8Bit(name);
 }
 
-bool Exec(Database& db, QSqlQuery& q, const QVariantList& values, QString& error)
-{
-    for (int i = 0; i < values.size(); ++i)
-        q.bindValue(i, values[i]);
-    return db.exec(q, error);
-}
-
 } // namespace
 
 QString ThisProcessHolder()
@@ -68,8 +62,8 @@ std::optional<std::optional<SerialGrant>> SqlSerialSequence::boundTo(const QStri
         return std::optional<SerialGrant>();
     QSqlQuery& q = db_.prepared(QStringLiteral(
         "SELECT key, number, value FROM serial_numbers WHERE barcode = ? AND state IN ('written', 'committed')"
-        " ORDER BY changed_at DESC, number DESC LIMIT 1"));
-    if (!Exec(db_, q, {barcode}, error))
+        " ORDER BY changed DESC, number DESC LIMIT 1"));
+    if (!db_.exec(q, {barcode}, error))
         return std::nullopt;
     std::optional<SerialGrant> found;
     if (q.next())
@@ -81,11 +75,11 @@ std::optional<std::optional<SerialGrant>> SqlSerialSequence::boundTo(const QStri
 bool SqlSerialSequence::adoptBound(const SerialGrant& g, const QString& barcode, QString& error)
 {
     QSqlQuery& q = db_.prepared(QStringLiteral(
-        "INSERT INTO serial_numbers (key, number, run_id, state, changed_at, value, barcode, origin, synced)"
+        "INSERT INTO serial_numbers (key, number, run_id, state, changed, value, barcode, origin, synced)"
         " VALUES (?, ?, '', 'written', ?, ?, ?, 'line', 1)"
         " ON CONFLICT (key, number) DO UPDATE SET state = 'written', value = excluded.value, barcode = excluded.barcode,"
         " origin = 'line', synced = 1 WHERE serial_numbers.state IN ('leased', 'released')"));
-    return Exec(db_, q, {g.key, g.number, SerialTimeNow(), g.value, barcode}, error);
+    return db_.exec(q, {g.key, g.number, db_.now(), g.value, barcode}, error);
 }
 
 std::optional<SerialGrant> SqlSerialSequence::reserve(const QString& key, const QString& runId, const QString& barcode,
@@ -115,16 +109,16 @@ std::optional<SerialGrant> SqlSerialSequence::take(const QString& key, const QSt
     // The lowest number free for a run: leased from the line, or given back.
     QSqlQuery& free = db_.prepared(QStringLiteral(
         "SELECT number FROM serial_numbers WHERE key = ? AND state = ? ORDER BY number LIMIT 1"));
-    if (!Exec(db_, free, {key, QLatin1String(leasedOnly_ ? "leased" : "released")}, error))
+    if (!db_.exec(free, {key, QLatin1String(leasedOnly_ ? "leased" : "released")}, error))
         return std::nullopt;
     const bool reuse = free.next();
     qint64 number = reuse ? free.value(0).toLongLong() : 0;
     free.finish();
     if (reuse) {
         QSqlQuery& takeIt = db_.prepared(QStringLiteral(
-            "UPDATE serial_numbers SET state = 'reserved', run_id = ?, holder = ?, changed_at = ?, synced = 0"
+            "UPDATE serial_numbers SET state = 'reserved', run_id = ?, holder = ?, changed = ?, synced = 0"
             " WHERE key = ? AND number = ?"));
-        if (!Exec(db_, takeIt, {runId, holder, SerialTimeNow(), key, number}, error))
+        if (!db_.exec(takeIt, {runId, holder, db_.now(), key, number}, error))
             return std::nullopt;
         return SerialGrant{key, number, {}, false};
     }
@@ -134,7 +128,7 @@ std::optional<SerialGrant> SqlSerialSequence::take(const QString& key, const QSt
     }
     QSqlQuery& create = db_.prepared(
         QStringLiteral("INSERT INTO serial_sequences (key, next_number) VALUES (?, 1) ON CONFLICT (key) DO NOTHING"));
-    if (!Exec(db_, create, {key}, error))
+    if (!db_.exec(create, {key}, error))
         return std::nullopt;
     // PostgreSQL: the key's row is locked until the commit, so reservations
     // of one key take turns across every connection. SQLite: BEGIN IMMEDIATE
@@ -142,7 +136,7 @@ std::optional<SerialGrant> SqlSerialSequence::take(const QString& key, const QSt
     QSqlQuery& next = db_.prepared(db_.dialect() == Dialect::PostgreSQL
                                        ? QStringLiteral("SELECT next_number FROM serial_sequences WHERE key = ? FOR UPDATE")
                                        : QStringLiteral("SELECT next_number FROM serial_sequences WHERE key = ?"));
-    if (!Exec(db_, next, {key}, error))
+    if (!db_.exec(next, {key}, error))
         return std::nullopt;
     if (!next.next()) {
         error = QStringLiteral("serial sequence %1 vanished").arg(key);
@@ -153,18 +147,18 @@ std::optional<SerialGrant> SqlSerialSequence::take(const QString& key, const QSt
     // Past every number this database knows under the key, whatever gave
     // it (a line's lease, a number adopted from the line).
     QSqlQuery& known = db_.prepared(QStringLiteral("SELECT MAX(number) FROM serial_numbers WHERE key = ?"));
-    if (!Exec(db_, known, {key}, error))
+    if (!db_.exec(known, {key}, error))
         return std::nullopt;
     if (known.next() && !known.value(0).isNull())
         number = std::max(number, known.value(0).toLongLong() + 1);
     known.finish();
     QSqlQuery& add = db_.prepared(QStringLiteral(
-        "INSERT INTO serial_numbers (key, number, run_id, state, changed_at, holder, origin, synced)"
+        "INSERT INTO serial_numbers (key, number, run_id, state, changed, holder, origin, synced)"
         " VALUES (?, ?, ?, 'reserved', ?, ?, 'local', 0)"));
-    if (!Exec(db_, add, {key, number, runId, SerialTimeNow(), holder}, error))
+    if (!db_.exec(add, {key, number, runId, db_.now(), holder}, error))
         return std::nullopt;
     QSqlQuery& advance = db_.prepared(QStringLiteral("UPDATE serial_sequences SET next_number = ? WHERE key = ?"));
-    if (!Exec(db_, advance, {number + 1, key}, error))
+    if (!db_.exec(advance, {number + 1, key}, error))
         return std::nullopt;
     return SerialGrant{key, number, {}, false};
 }
@@ -177,7 +171,7 @@ bool SqlSerialSequence::bind(const SerialGrant& g, const QString& runId, const Q
         // it was not known.
         QSqlQuery& q = db_.prepared(QStringLiteral(
             "UPDATE serial_numbers SET uid = COALESCE(uid, ?) WHERE key = ? AND number = ? AND barcode = ?"));
-        if (!Exec(db_, q, {uid.isEmpty() ? QVariant() : QVariant(uid), g.key, g.number, barcode}, error))
+        if (!db_.exec(q, {uid.isEmpty() ? QVariant() : QVariant(uid), g.key, g.number, barcode}, error))
             return false;
         if (q.numRowsAffected() == 1)
             return true;
@@ -185,9 +179,9 @@ bool SqlSerialSequence::bind(const SerialGrant& g, const QString& runId, const Q
         return false;
     }
     QSqlQuery& q = db_.prepared(QStringLiteral(
-        "UPDATE serial_numbers SET state = 'written', barcode = ?, uid = ?, value = ?, changed_at = ?, synced = 0"
+        "UPDATE serial_numbers SET state = 'written', barcode = ?, uid = ?, value = ?, changed = ?, synced = 0"
         " WHERE key = ? AND number = ? AND run_id = ? AND state = 'reserved'"));
-    if (!Exec(db_, q, {barcode, uid.isEmpty() ? QVariant() : QVariant(uid), g.value, SerialTimeNow(), g.key, g.number, runId}, error))
+    if (!db_.exec(q, {barcode, uid.isEmpty() ? QVariant() : QVariant(uid), g.value, db_.now(), g.key, g.number, runId}, error))
         return false;
     if (q.numRowsAffected() == 1)
         return true;
@@ -203,12 +197,12 @@ bool SqlSerialSequence::settle(const SerialGrant& g, const QString& runId, bool 
         // The pack's own number from an earlier run is committed by a retest
         // that passes; a new one only by the run that wrote it.
         QSqlQuery& q = db_.prepared(
-            g.reused ? QStringLiteral("UPDATE serial_numbers SET state = 'committed', changed_at = ?, synced = 0"
+            g.reused ? QStringLiteral("UPDATE serial_numbers SET state = 'committed', changed = ?, synced = 0"
                                       " WHERE key = ? AND number = ? AND state IN ('written', 'committed')")
-                     : QStringLiteral("UPDATE serial_numbers SET state = 'committed', changed_at = ?, synced = 0"
+                     : QStringLiteral("UPDATE serial_numbers SET state = 'committed', changed = ?, synced = 0"
                                       " WHERE key = ? AND number = ? AND state IN ('written', 'committed') AND run_id = ?"));
-        const QVariantList values = g.reused ? QVariantList{SerialTimeNow(), g.key, g.number} : QVariantList{SerialTimeNow(), g.key, g.number, runId};
-        if (!Exec(db_, q, values, error))
+        const QVariantList values = g.reused ? QVariantList{db_.now(), g.key, g.number} : QVariantList{db_.now(), g.key, g.number, runId};
+        if (!db_.exec(q, values, error))
             return false;
         if (q.numRowsAffected() == 1)
             return true;
@@ -222,17 +216,17 @@ bool SqlSerialSequence::settle(const SerialGrant& g, const QString& runId, bool 
     // sequence is handed out again first.
     QSqlQuery& q = db_.prepared(QStringLiteral(
         "UPDATE serial_numbers SET state = CASE WHEN origin = 'line' THEN 'leased' ELSE 'released' END,"
-        " run_id = CASE WHEN origin = 'line' THEN '' ELSE run_id END, holder = NULL, changed_at = ?,"
+        " run_id = CASE WHEN origin = 'line' THEN '' ELSE run_id END, holder = NULL, changed = ?,"
         " synced = CASE WHEN origin = 'line' THEN 1 ELSE 0 END"
         " WHERE key = ? AND number = ? AND run_id = ? AND state = 'reserved'"));
-    if (!Exec(db_, q, {SerialTimeNow(), g.key, g.number, runId}, error))
+    if (!db_.exec(q, {db_.now(), g.key, g.number, runId}, error))
         return false;
     if (q.numRowsAffected() == 1)
         return true;
     // Settled before (by this run, or as abandoned): nothing to do when the
     // number is free or the run's already.
     QSqlQuery& state = db_.prepared(QStringLiteral("SELECT state, run_id FROM serial_numbers WHERE key = ? AND number = ?"));
-    if (!Exec(db_, state, {g.key, g.number}, error))
+    if (!db_.exec(state, {g.key, g.number}, error))
         return false;
     const bool settled = state.next()
         && (state.value(0).toString() == QLatin1String("leased") || state.value(0).toString() == QLatin1String("released"));
@@ -246,7 +240,7 @@ bool SqlSerialSequence::settle(const SerialGrant& g, const QString& runId, bool 
 std::optional<qint64> SqlSerialSequence::leasedLeft(const QString& key, QString& error)
 {
     QSqlQuery& q = db_.prepared(QStringLiteral("SELECT COUNT(*) FROM serial_numbers WHERE key = ? AND state = 'leased'"));
-    if (!Exec(db_, q, {key}, error))
+    if (!db_.exec(q, {key}, error))
         return std::nullopt;
     const qint64 n = q.next() ? q.value(0).toLongLong() : 0;
     q.finish();
@@ -257,7 +251,7 @@ std::optional<int> SqlSerialSequence::settleAbandoned(QString& error)
 {
     QSqlQuery& q = db_.prepared(QStringLiteral(
         "SELECT key, number, run_id, holder FROM serial_numbers WHERE state = 'reserved'"));
-    if (!Exec(db_, q, {}, error))
+    if (!db_.exec(q, {}, error))
         return std::nullopt;
     std::vector<std::pair<SerialGrant, QString>> gone;
     while (q.next()) {
@@ -280,7 +274,7 @@ std::optional<int> SqlSerialSequence::settleAbandoned(QString& error)
 std::optional<std::vector<SerialRow>> SqlSerialSequence::list(const QStringList& states, int limit, QString& error)
 {
     QString sql = QStringLiteral("SELECT key, number, COALESCE(value, ''), state, run_id, COALESCE(barcode, ''),"
-                                 " COALESCE(holder, ''), changed_at FROM serial_numbers");
+                                 " COALESCE(holder, ''), changed FROM serial_numbers");
     QVariantList values;
     if (!states.isEmpty()) {
         QStringList marks;
@@ -290,16 +284,18 @@ std::optional<std::vector<SerialRow>> SqlSerialSequence::list(const QStringList&
         }
         sql += QStringLiteral(" WHERE state IN (%1)").arg(marks.join(QStringLiteral(", ")));
     }
-    sql += QStringLiteral(" ORDER BY changed_at DESC, key, number");
+    sql += QStringLiteral(" ORDER BY changed DESC, key, number");
     if (limit > 0)
         sql += QStringLiteral(" LIMIT %1").arg(limit);
     QSqlQuery& q = db_.prepared(sql);
-    if (!Exec(db_, q, values, error))
+    if (!db_.exec(q, values, error))
         return std::nullopt;
     std::vector<SerialRow> rows;
     while (q.next())
         rows.push_back({q.value(0).toString(), q.value(1).toLongLong(), q.value(2).toString(), q.value(3).toString(),
-                        q.value(4).toString(), q.value(5).toString(), q.value(6).toString(), q.value(7).toString()});
+                        q.value(4).toString(), q.value(5).toString(), q.value(6).toString(),
+                        q.value(7).isNull() ? QString()
+                                            : QDateTime::fromMSecsSinceEpoch(Database::msOf(q.value(7))).toString(Qt::ISODateWithMs)});
     q.finish();
     return rows;
 }

@@ -17,18 +17,12 @@
 
 #include "RecordsInterfaces.h"
 
-#include <QDateTime>
+#include <QString>
 #include <vector>
 
 namespace bms::records {
 
 class Database;
-
-// The time a number's state changed, as serial_numbers keeps it.
-inline QString SerialTimeNow()
-{
-    return QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
-}
 
 // "host/pid/start" of this process: who holds a reservation.
 QString ThisProcessHolder();
@@ -40,7 +34,8 @@ bool HolderAlive(const QString& holder);
 struct SerialRow {
     QString key;
     qint64 number = 0;
-    QString value, state, runId, barcode, holder, changedAt;
+    QString value, state, runId, barcode, holder;
+    QString changedAt; // local time, ISO 8601
 };
 
 class SqlSerialSequence : public SerialSequence {

@@ -3,6 +3,7 @@
 #include "Database.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <sqlite3.h>
 
 namespace bms::records {
@@ -56,6 +57,9 @@ bool SqliteRows::insert(const QString& table, const std::vector<const char*>& co
                 break;
             case QMetaType::Double:
                 rc = sqlite3_bind_double(stmt, at, v.toDouble());
+                break;
+            case QMetaType::QDateTime: // a time: milliseconds since the epoch
+                rc = sqlite3_bind_int64(stmt, at, v.toDateTime().toMSecsSinceEpoch());
                 break;
             case QMetaType::QByteArray: {
                 const QByteArray bytes = v.toByteArray();

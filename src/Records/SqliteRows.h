@@ -27,7 +27,8 @@ public:
 
     // INSERT INTO table (columns) VALUES (...) `tail` for every row; each
     // row holds one value per column. Values bind as Qt SQL binds them:
-    // null, integer, real, blob, else text. False with `error` on the first
+    // null, integer, real, blob, else text; a QDateTime as a time of the
+    // schema (milliseconds since the epoch). False with `error` on the first
     // failure (the caller's transaction then rolls back).
     bool insert(const QString& table, const std::vector<const char*>& columns, const std::vector<QVariantList>& rows,
                 const QString& tail, QString& error);

@@ -1,5 +1,6 @@
 #include "StationRecords.h"
 
+#include "DataFolders.h"
 #include "Database.h"
 #include "RecordStore.h"
 #include "Schema.h"
@@ -18,10 +19,7 @@ namespace bms::records {
 
 QString DefaultLocalDatabasePath()
 {
-    QString data = qEnvironmentVariable("XDG_DATA_HOME");
-    if (data.isEmpty())
-        data = QDir::homePath() + QStringLiteral("/.local/share");
-    return data + QStringLiteral("/quorlex-bms/station.db");
+    return DataFolder() + QStringLiteral("/station.db");
 }
 
 QString LineDatabaseFromEnvironment()

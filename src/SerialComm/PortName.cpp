@@ -1,5 +1,9 @@
 #include "PortName.h"
 
+#include "RuntimePorts.h"
+
+#include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 namespace bms {
@@ -33,6 +37,19 @@ QString CommDevicePath(const QString& commName)
             return QStringLiteral("/dev/ttyS%1").arg(n - 1);
     }
     return QStringLiteral("/dev/") + name;
+}
+
+QString ResolvePortName(const QString& name)
+{
+    if (name.isEmpty() || name.contains(QLatin1Char('/')))
+        return name;
+    const QDir runtime(QString::fromStdString(RuntimePortDir()));
+    for (const QString& candidate : {name, QStringLiteral("virtual-pack-") + name}) {
+        const QString path = runtime.filePath(candidate);
+        if (QFileInfo::exists(path))
+            return path;
+    }
+    return name;
 }
 
 } // namespace bms

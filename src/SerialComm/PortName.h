@@ -25,4 +25,10 @@ QString NormaliseCommName(const QString& value);
 // The device file a stored CommName opens.
 QString CommDevicePath(const QString& commName);
 
+// The port a name given to a command names: a path as it is; the name of a
+// running virtual pack ("demo" or "virtual-pack-demo") as its link in the
+// runtime port folder (RuntimePortDir); anything else as it is, for the
+// port box (ttyUSB0, COM3).
+QString ResolvePortName(const QString& name);
+
 } // namespace bms

@@ -1,6 +1,6 @@
 #include "RunRecord.h"
 
-#include "FileWrite.h"
+#include "DurableFile.h"
 #include "Stores.h"
 
 #include <QDir>

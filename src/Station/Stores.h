@@ -4,8 +4,9 @@
 // records library can implement them without linking the run.
 #pragma once
 
+#include "DataFolders.h"
+
 #include <QJsonObject>
-#include <QStandardPaths>
 #include <QString>
 #include <optional>
 
@@ -58,11 +59,7 @@ public:
     virtual bool store(const QJsonObject& record, QString& error) = 0;
 };
 
-// $XDG_DATA_HOME/quorlex-bms, else ~/.local/share/quorlex-bms.
-inline QString DataFolder()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/quorlex-bms");
-}
+// The data folder's results (DataFolders.h).
 inline QString DefaultResultsFolder() { return DataFolder() + QStringLiteral("/results"); }
 // Marks of the record files in a results folder that are not yet in the
 // records database (one empty file per run, named by its run id).

@@ -2,11 +2,9 @@
 
 #include "Limits.h"
 #include "PortName.h"
-#include "RuntimePorts.h"
 
 #include "TextChecks.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <algorithm>
@@ -73,18 +71,7 @@ QString RecipeGate::serialKey(const QDate& day) const
 
 QString PortIdentity(const QString& name)
 {
-    QString path;
-    if (!name.isEmpty() && !name.contains(QLatin1Char('/'))) {
-        const QDir runtime(QString::fromStdString(RuntimePortDir()));
-        for (const QString& candidate : {name, QStringLiteral("virtual-pack-") + name}) {
-            if (QFileInfo::exists(runtime.filePath(candidate))) {
-                path = runtime.filePath(candidate);
-                break;
-            }
-        }
-    }
-    if (path.isEmpty())
-        path = CommDevicePath(NormaliseCommName(name));
+    const QString path = CommDevicePath(NormaliseCommName(ResolvePortName(name)));
     const QString resolved = QFileInfo(path).canonicalFilePath();
     return resolved.isEmpty() ? path : resolved;
 }

@@ -1,5 +1,6 @@
 #include "StationConfig.h"
 
+#include "DataFolders.h"
 #include "StationRecords.h"
 
 #include <QCoreApplication>
@@ -45,10 +46,7 @@ QString StationConfig::defaultPath()
     const QString set = qEnvironmentVariable("QUORLEX_BMS_STATION_CONFIG");
     if (!set.isEmpty())
         return set;
-    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (config.isEmpty())
-        config = QDir::homePath() + QStringLiteral("/.config");
-    return config + QStringLiteral("/quorlex-bms/station.ini");
+    return SettingsFolder() + QStringLiteral("/station.ini");
 }
 
 StationConfig StationConfig::load(const QString& path)

@@ -1,9 +1,10 @@
 #include "CsvExport.h"
 
+#include "Csv.h"
+#include "DurableFile.h"
 #include "Errors.h"
 
 #include <QDateTime>
-#include <QSaveFile>
 #include <cmath>
 
 namespace bms::trends {
@@ -32,8 +33,8 @@ QString ShownValue(int series, float kept)
 
 int WriteCsv(const SampleStore& store, int64_t t0, int64_t t1, const QString& path)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+    DurableFile file(path);
+    if (!file.open())
         throw EInOutError(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
 
     std::vector<int> columns;
@@ -43,7 +44,7 @@ int WriteCsv(const SampleStore& store, int64_t t0, int64_t t1, const QString& pa
     }
     QByteArray line = "Time";
     for (int s : columns)
-        line += ',' + ColumnTitle(s).toUtf8();
+        line += ',' + CsvField(ColumnTitle(s)).toUtf8();
     line += ",Decimated\n";
     file.write(line);
 

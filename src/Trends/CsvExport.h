@@ -2,7 +2,8 @@
 // "yyyy-MM-dd HH:mm:ss.zzz", then every series that holds a value, in its
 // shown unit ("Pack voltage (V)"). Decimated intervals give two rows, their
 // minima and maxima, marked "min" and "max" in the last column. Written
-// through a temporary file, so a failed export never leaves half a file.
+// through a temporary file, so a failed export never leaves half a file,
+// and synced with its folder (DurableFile).
 #pragma once
 
 #include "SampleStore.h"

@@ -81,13 +81,18 @@ bool BootLoaderNoteLeft(const QString& port)
     return !port.isEmpty() && QFileInfo::exists(NotePath(port));
 }
 
+QString PortBoxName()
+{
+    return App.ui->text(QStringLiteral("cbb1"));
+}
+
 void NoteBootLoaderWaitOnTimeout()
 {
     // Sampling a pack that waits in its boot loader times out every period:
     // the note is repeated now and then, not after every line.
     if (LastNote.isValid() && LastNote.elapsed() < 10000)
         return;
-    if (!BootLoaderNoteLeft(App.ui->text(QStringLiteral("cbb1"))))
+    if (!BootLoaderNoteLeft(PortBoxName()))
         return;
     LastNote.start();
     App.ui->appendLine(QStringLiteral("mmo1"), BootLoaderWaitText() + QStringLiteral("(") +

@@ -15,6 +15,9 @@ namespace bms {
 // The memo line (without its time) telling the operator what to do.
 QString BootLoaderWaitText();
 
+// The port of the port box, whose notes these are.
+QString PortBoxName();
+
 void LeaveBootLoaderNote(const QString& port);
 void RemoveBootLoaderNote(const QString& port);
 bool BootLoaderNoteLeft(const QString& port);

@@ -41,13 +41,6 @@ QString Verdict(VersionOutcome outcome)
     return {};
 }
 
-// The port of the port box: an answer of the pack's own firmware on it
-// shows that the pack no longer waits in its boot loader.
-QString ReadBackPortName()
-{
-    return App.ui->text(QStringLiteral("cbb1"));
-}
-
 } // namespace
 
 FirmwareReadBack* InstalledReadBack()
@@ -138,7 +131,7 @@ void FirmwareReadBack::transferEnded()
 
 void FirmwareReadBack::upgradeComplete()
 {
-    RemoveBootLoaderNote(ReadBackPortName());
+    RemoveBootLoaderNote(PortBoxName());
     if (phase_ == Phase::Check)
         beginPolling();
 }
@@ -198,7 +191,9 @@ void FirmwareReadBack::onTimer()
 
 void FirmwareReadBack::blockAnswered(int32_t block)
 {
-    RemoveBootLoaderNote(ReadBackPortName());
+    // An answer of the pack's own firmware: it no longer waits in its boot
+    // loader.
+    RemoveBootLoaderNote(PortBoxName());
     if (block != 0)
         return;
     if (phase_ == Phase::Before) {

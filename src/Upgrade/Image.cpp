@@ -2,6 +2,7 @@
 
 #include "CommRecord.h"
 #include "Errors.h"
+#include "FileSync.h"
 #include "RegularFile.h"
 
 #include <algorithm>
@@ -131,7 +132,7 @@ bool ImageReader::open(const QString& fileName)
         return false;
     struct stat status = {};
     if (::fstat(fd, &status) != 0) {
-        error_ = QString::fromLocal8Bit(std::strerror(errno));
+        error_ = SystemError();
         ::close(fd);
         return false;
     }
@@ -149,7 +150,7 @@ bool ImageReader::open(const QString& fileName)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            error_ = QString::fromLocal8Bit(std::strerror(errno));
+            error_ = SystemError();
             ::close(fd);
             return false;
         }

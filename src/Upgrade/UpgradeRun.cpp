@@ -76,11 +76,6 @@ void TransferReads(bool immediate)
         UpgradeHooks.transferReads(immediate);
 }
 
-QString PortName()
-{
-    return App.ui->text(QStringLiteral("cbb1"));
-}
-
 // The part every ending shares: the run is over, the operator gets the
 // file controls back, the watchdog stops, the progress shows what was sent.
 void EndRun(const QString& text, bool targetsBack)
@@ -109,7 +104,7 @@ void RunFailed()
         readBack->runFailed();
     if (DevFirmwareMode == 1 || !BootLoaderEntered)
         return;
-    LeaveBootLoaderNote(PortName());
+    LeaveBootLoaderNote(PortBoxName());
     App.ui->appendLine(QStringLiteral("mmo1"), BootLoaderWaitText() + QStringLiteral("(") +
                                                    QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) +
                                                    QLatin1Char(')'));

@@ -61,8 +61,6 @@ QByteArrayView WithoutBom(QByteArrayView line)
 
 QByteArray Number(double v) { return QByteArray::number(v, 'g', 17); }
 
-QString JournalSystemError() { return QString::fromLocal8Bit(std::strerror(errno)); }
-
 } // namespace
 
 std::unique_ptr<Journal> Journal::Create(const QString& path)
@@ -70,11 +68,11 @@ std::unique_ptr<Journal> Journal::Create(const QString& path)
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)
-        throw EWorkbookError(QStringLiteral("Cannot create the workbook journal %1: %2").arg(path, JournalSystemError()));
+        throw EWorkbookError(QStringLiteral("Cannot create the workbook journal %1: %2").arg(path, SystemError()));
     std::FILE* file = ::fdopen(fd, "w");
     if (!file) {
         ::close(fd);
-        throw EWorkbookError(QStringLiteral("Cannot create the workbook journal %1: %2").arg(path, JournalSystemError()));
+        throw EWorkbookError(QStringLiteral("Cannot create the workbook journal %1: %2").arg(path, SystemError()));
     }
     std::unique_ptr<Journal> journal(new Journal(file, path));
     journal->line(kMagic);

@@ -1,13 +1,13 @@
 #include "WorkbookDocument.h"
 
 #include "BackgroundSave.h"
+#include "DataFolders.h"
 #include "FileSync.h"
 #include "WorkbookError.h"
 #include "XlsxFile.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <algorithm>
 
 namespace bms {
@@ -27,10 +27,7 @@ QString WorkbookFolder()
     const QString overridden = qEnvironmentVariable("QUORLEX_BMS_WORKBOOK_DIR");
     if (!overridden.isEmpty())
         return overridden;
-    QString data = qEnvironmentVariable("XDG_DATA_HOME");
-    if (data.isEmpty())
-        data = QDir::homePath() + QStringLiteral("/.local/share");
-    return data + QStringLiteral("/quorlex-bms/workbooks");
+    return DataFolder() + QStringLiteral("/workbooks");
 }
 
 QString FileNameOfCaption(const QString& caption)

@@ -23,8 +23,6 @@ namespace {
 constexpr double kMaxNumber = 9.99999999999999e307;
 constexpr qsizetype kMaxTextChars = 32767;
 
-QString SystemError() { return QString::fromLocal8Bit(std::strerror(errno)); }
-
 [[noreturn]] void Fail(const QString& path, const QString& why)
 {
     throw EWorkbookError(QStringLiteral("Cannot write the workbook %1: %2").arg(path, why));
@@ -64,42 +62,19 @@ bool XmlChar(char16_t c) { return c >= 0x20 ? c != 0xFFFE && c != 0xFFFF : c == 
 
 // Spreads the columns over the ranges libxlsxwriter takes: the width of
 // every column, then each column that has its own.
-void SetColumns(lxw_worksheet* ws, const Sheet& sheet, lxw_format* format, const QString& path)
+void SetColumns(lxw_worksheet* ws, const std::map<int, double>& widths, double allWidth, lxw_format* format,
+                const QString& path)
 {
     lxw_col_t next = 0;
-    for (const auto& [column, width] : sheet.columnWidths()) {
+    for (const auto& [column, width] : widths) {
         const lxw_col_t c = lxw_col_t(column - 1);
         if (c > next)
-            Check(worksheet_set_column(ws, next, lxw_col_t(c - 1), sheet.allColumnsWidth(), format), path);
+            Check(worksheet_set_column(ws, next, lxw_col_t(c - 1), allWidth, format), path);
         Check(worksheet_set_column(ws, c, c, width, format), path);
         next = lxw_col_t(c + 1);
     }
     if (next < LXW_COL_MAX)
-        Check(worksheet_set_column(ws, next, LXW_COL_MAX - 1, sheet.allColumnsWidth(), format), path);
-}
-
-void WriteCells(lxw_worksheet* ws, const Sheet& sheet, lxw_format* format, const QString& path, XlsxWriteNotes& notes)
-{
-    QByteArray utf8;
-    for (int row = 1; row <= sheet.rowCount(); ++row) {
-        const int length = sheet.rowLength(row);
-        for (int column = 1; column <= length; ++column) {
-            const CellValue v = sheet.cell(row, column);
-            const lxw_row_t r = lxw_row_t(row - 1);
-            const lxw_col_t c = lxw_col_t(column - 1);
-            if (v.isNumber()) {
-                if (std::isfinite(v.number) && std::abs(v.number) <= kMaxNumber)
-                    Check(worksheet_write_number(ws, r, c, v.number, format), path);
-                else
-                    ++notes.numbersLeftOut;
-            } else if (v.isBoolean()) {
-                Check(worksheet_write_boolean(ws, r, c, v.number != 0, format), path);
-            } else if (v.isText()) {
-                utf8 = WritableText(v.text, notes).toUtf8();
-                Check(worksheet_write_string(ws, r, c, utf8.constData(), format), path);
-            }
-        }
-    }
+        Check(worksheet_set_column(ws, next, LXW_COL_MAX - 1, allWidth, format), path);
 }
 
 } // namespace
@@ -152,61 +127,116 @@ QString WritableText(const QString& text, XlsxWriteNotes& notes)
     return out;
 }
 
-XlsxWriteNotes WriteXlsx(const Sheet& sheet, const QString& path)
+XlsxWriter::XlsxWriter(const QString& path, const std::map<int, double>& widths, double allWidth,
+                       const QString& numberFormat)
+    : path_(path), temporary_(path + QStringLiteral(".part"))
 {
-    const QString temporary = path + QStringLiteral(".part");
-    const QByteArray tempName = QFile::encodeName(temporary);
+    const QByteArray tempName = QFile::encodeName(temporary_);
     const QByteArray tmpDir = QFile::encodeName(QFileInfo(path).absolutePath());
-    if (const QString problem = CreationProblem(temporary); !problem.isEmpty())
+    if (const QString problem = CreationProblem(temporary_); !problem.isEmpty())
         Fail(path, problem);
 
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
     options.tmpdir = const_cast<char*>(tmpDir.constData());
     options.use_zip64 = LXW_TRUE;
-    lxw_workbook* wb = workbook_new_opt(tempName.constData(), &options);
-    if (!wb) {
-        QFile::remove(temporary);
+    wb_ = workbook_new_opt(tempName.constData(), &options);
+    if (!wb_) {
+        QFile::remove(temporary_);
         throw EWorkbookError(QStringLiteral("Cannot create the workbook %1").arg(path));
     }
-
-    XlsxWriteNotes notes;
     try {
-        lxw_worksheet* ws = workbook_add_worksheet(wb, nullptr);
+        ws_ = workbook_add_worksheet(wb_, nullptr);
         // Fails when the library's temporary file cannot be made.
-        if (!ws)
+        if (!ws_)
             Fail(path, QStringLiteral("no temporary file can be made in %1: %2")
                            .arg(QFileInfo(path).absolutePath(), SystemError()));
-        lxw_format* format = nullptr;
-        const QByteArray numberFormat = WritableText(sheet.numberFormat(), notes).toUtf8();
-        if (sheet.numberFormat() != QStringLiteral("General")) {
-            format = workbook_add_format(wb);
-            format_set_num_format(format, numberFormat.constData());
+        const QByteArray format = WritableText(numberFormat, notes_).toUtf8();
+        if (numberFormat != QStringLiteral("General")) {
+            format_ = workbook_add_format(wb_);
+            format_set_num_format(format_, format.constData());
         }
-        SetColumns(ws, sheet, format, path);
-        WriteCells(ws, sheet, format, path, notes);
+        SetColumns(ws_, widths, allWidth, format_, path);
     } catch (...) {
-        workbook_close(wb);
-        QFile::remove(temporary);
+        abandon();
         throw;
     }
+}
+
+XlsxWriter::~XlsxWriter()
+{
+    abandon();
+}
+
+void XlsxWriter::abandon()
+{
+    if (!wb_)
+        return;
+    workbook_close(wb_);
+    wb_ = nullptr;
+    QFile::remove(temporary_);
+}
+
+void XlsxWriter::addRow(const std::vector<CellValue>& cells)
+{
+    const lxw_row_t r = lxw_row_t(row_++);
+    try {
+        for (size_t column = 0; column < cells.size(); ++column) {
+            const CellValue& v = cells[column];
+            const lxw_col_t c = lxw_col_t(column);
+            if (v.isNumber()) {
+                if (std::isfinite(v.number) && std::abs(v.number) <= kMaxNumber)
+                    Check(worksheet_write_number(ws_, r, c, v.number, format_), path_);
+                else
+                    ++notes_.numbersLeftOut;
+            } else if (v.isBoolean()) {
+                Check(worksheet_write_boolean(ws_, r, c, v.number != 0, format_), path_);
+            } else if (v.isText()) {
+                utf8_ = WritableText(v.text, notes_).toUtf8();
+                Check(worksheet_write_string(ws_, r, c, utf8_.constData(), format_), path_);
+            }
+        }
+    } catch (...) {
+        abandon();
+        throw;
+    }
+}
+
+XlsxWriteNotes XlsxWriter::finish()
+{
     errno = 0;
-    const lxw_error result = workbook_close(wb);
+    const lxw_error result = workbook_close(wb_);
+    wb_ = nullptr;
     if (result != LXW_NO_ERROR) {
         const int error = errno;
-        QFile::remove(temporary);
+        QFile::remove(temporary_);
         errno = error;
-        Check(result, path);
+        Check(result, path_);
     }
     // The bytes are on disk before the name points at them, and the new name
     // is on disk before the save counts as done.
-    if (!SyncFile(temporary) || std::rename(tempName.constData(), QFile::encodeName(path).constData()) != 0) {
+    if (!SyncFile(temporary_)
+        || std::rename(QFile::encodeName(temporary_).constData(), QFile::encodeName(path_).constData()) != 0) {
         const QString why = SystemError();
-        QFile::remove(temporary);
-        Fail(path, why);
+        QFile::remove(temporary_);
+        Fail(path_, why);
     }
-    (void)SyncFolderOf(path);
-    return notes;
+    (void)SyncFolderOf(path_);
+    return notes_;
+}
+
+XlsxWriteNotes WriteXlsx(const Sheet& sheet, const QString& path)
+{
+    XlsxWriter writer(path, sheet.columnWidths(), sheet.allColumnsWidth(), sheet.numberFormat());
+    std::vector<CellValue> cells;
+    for (int row = 1; row <= sheet.rowCount(); ++row) {
+        cells.clear();
+        const int length = sheet.rowLength(row);
+        for (int column = 1; column <= length; ++column)
+            cells.push_back(sheet.cell(row, column));
+        writer.addRow(cells);
+    }
+    return writer.finish();
 }
 
 } // namespace bms

@@ -2,7 +2,8 @@
 // numbers as numbers, booleans as booleans, the column widths and the
 // number format of the sheet.
 // Rows are written in order in the library's constant-memory mode, so a day
-// of samples costs no more memory than the sheet already holds. The file is
+// of samples costs no more memory than the sheet already holds (and rows
+// given one at a time, XlsxWriter, none). The file is
 // written under a temporary name and renamed, so an earlier copy is never
 // left half-written.
 //
@@ -16,7 +17,14 @@
 
 #include "Sheet.h"
 
+#include <QByteArray>
 #include <QString>
+#include <map>
+#include <vector>
+
+struct lxw_workbook;
+struct lxw_worksheet;
+struct lxw_format;
 
 namespace bms {
 
@@ -31,6 +39,33 @@ struct XlsxWriteNotes {
 
 // Throws EWorkbookError, naming the reason, when the file cannot be written.
 XlsxWriteNotes WriteXlsx(const Sheet& sheet, const QString& path);
+
+// The same, row after row, holding none of them: the column widths (as a
+// Sheet keeps them) and the number format first, then the rows in order
+// (each from column 1). finish() closes the file, syncs it and renames it
+// over `path`; a writer destroyed before that leaves no file. Throws
+// EWorkbookError.
+class XlsxWriter {
+public:
+    XlsxWriter(const QString& path, const std::map<int, double>& widths, double allWidth, const QString& numberFormat);
+    ~XlsxWriter();
+    XlsxWriter(const XlsxWriter&) = delete;
+    XlsxWriter& operator=(const XlsxWriter&) = delete;
+
+    void addRow(const std::vector<CellValue>& cells);
+    XlsxWriteNotes finish();
+
+private:
+    void abandon();
+
+    QString path_, temporary_;
+    lxw_workbook* wb_ = nullptr;
+    lxw_worksheet* ws_ = nullptr;
+    lxw_format* format_ = nullptr;
+    int row_ = 0;
+    QByteArray utf8_;
+    XlsxWriteNotes notes_;
+};
 
 // `text` as WriteXlsx writes it.
 QString WritableText(const QString& text, XlsxWriteNotes& notes);

@@ -10,6 +10,7 @@
 #include "RecordsTestSupport.h"
 #include "Redaction.h"
 #include "Schema.h"
+#include "SchemaV2Sample.h"
 #include "SerialNumbers.h"
 #include "StationRecords.h"
 #include "XlsxDump.h"
@@ -97,6 +98,24 @@ TEST_F(RecordStoreTest, recordReadBackEqualsTheRecordStoredAndIsKeptOnce)
     EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM runs"), 2);
     EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM measurements"), 6 + 10);
     EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM forward_queue"), 2);
+}
+
+// A PC's database as the tool wrote it before times had one
+// representation: every time converted, the records as they were, the
+// foreign keys of the rebuilt runs table in force, and the PC goes on.
+TEST_F(RecordStoreTest, aVersion2DatabaseHasEveryTimeConverted)
+{
+    BerlinTime berlin;
+    QString error;
+    auto db = Database::openSqlite(localPath(), error);
+    ASSERT_TRUE(db && LoadSchemaV2(*db, error)) << error.toStdString();
+    const auto before = SampleRecords(*db);
+    ASSERT_EQ(before.size(), 7u);
+    ASSERT_TRUE(Migrate(*db, error)) << error.toStdString();
+    ExpectSampleConverted(*db, before);
+    EXPECT_FALSE(db->exec("INSERT INTO steps (run_id, seq) VALUES ('no-such-run', 0)", error));
+    EXPECT_TRUE(RecordStore(*db, true).store(SampleRecord({}), error)) << error.toStdString();
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM forward_queue"), 8);
 }
 
 // Sets key `key` of step or measurement `i` of a record.
@@ -496,6 +515,13 @@ TEST_F(RecordStoreTest, exportsOpenInASpreadsheetWithAColumnPerMeasurement)
     const CliResult json = cli({"station", "export", "--format", "json", "--barcode", "QB2026120900001", "--outcome", "FAIL"});
     ASSERT_EQ(json.code, 0);
     EXPECT_EQ(QJsonDocument::fromJson(json.out.toUtf8()).array(), QJsonArray{unusual});
+
+    // A limit that leaves runs out says so.
+    const CliResult first = cli({"station", "export", "--format", "csv", "--limit", "1"});
+    EXPECT_EQ(first.out.split("\r\n", Qt::SkipEmptyParts).size(), 2);
+    EXPECT_TRUE(first.err.contains("only the first 1 runs that match were written (--limit N for more, 0 for all)"))
+        << first.err.toStdString();
+    EXPECT_FALSE(cli({"station", "export", "--format", "csv", "--limit", "2"}).err.contains("only the first"));
 
     EXPECT_EQ(cli({"station", "export", "--format", "xlsx", "--out", path("runs.xlsx")}).code, 2); // not overwritten
 }

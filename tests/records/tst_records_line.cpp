@@ -9,6 +9,7 @@
 #include "RecordStore.h"
 #include "RecordsTestSupport.h"
 #include "Schema.h"
+#include "SchemaV2Sample.h"
 #include "SerialLease.h"
 #include "StationRecords.h"
 
@@ -156,6 +157,14 @@ TEST_F(LineFixture, aRunForwardedAgainIsKeptOnceAndOtherPCsSeeItsPass)
     const auto here = RecordStore(*local, false).load(SampleRunId(3), error);
     ASSERT_TRUE(there && here);
     EXPECT_EQ(QJsonDocument(*there).toJson().toStdString(), QJsonDocument(*here).toJson().toStdString());
+    // The line's export (its cursors) gives what the PC's does.
+    for (const char* format : {"json", "csv"}) {
+        const QStringList args = {"station", "export", "--format", format, "--limit", "4"};
+        const CliResult fromLine = cli(args + QStringList{"--line", "--db", url()});
+        EXPECT_EQ(fromLine.code, 0) << fromLine.err.toStdString();
+        EXPECT_EQ(fromLine.out, cli(args).out);
+        EXPECT_TRUE(fromLine.err.contains("only the first 4 runs")) << fromLine.err.toStdString();
+    }
 
     // As after a crash between the line's commit and the queue's delete.
     ASSERT_TRUE(local->exec("INSERT INTO forward_queue (run_id, queued_ms, attempts, next_ms)"
@@ -364,11 +373,32 @@ TEST_F(LineFixture, numbersOfAPcAloneAndOfALineOutageAreNeverHandedOutTwice)
     EXPECT_TRUE(error.contains(QStringLiteral("takes its serial numbers from the line database"))) << error.toStdString();
 }
 
+// A line database as the tool wrote it before times had one
+// representation: every time converted, in place, and runs forwarded to it.
+TEST_F(LineFixture, aVersion2LineDatabaseHasEveryTimeConvertedAndTakesRuns)
+{
+    BerlinTime berlin;
+    QString error;
+    {
+        auto db = Database::openPostgres(url(), error);
+        ASSERT_TRUE(db && LoadSchemaV2(*db, error)) << error.toStdString();
+        const auto before = SampleRecords(*db);
+        ASSERT_EQ(before.size(), 7u);
+        ASSERT_TRUE(Migrate(*db, error)) << error.toStdString();
+        ExpectSampleConverted(*db, before);
+    }
+    storeLocally(1, 2, 5);
+    const CliResult forward = cli({"station", "forward", "--db", url()});
+    EXPECT_EQ(forward.code, 0) << forward.err.toStdString();
+    auto db = line();
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM runs"), 9);
+}
+
 TEST_F(LineFixture, aDatabaseWithANewerSchemaIsRefusedWithNothingWritten)
 {
     const QString folder = recordFolder("results", {SampleRun{}});
     storeLocally(7, 2, 10);
-    const QString bump = QStringLiteral("INSERT INTO schema_migrations (version, applied_at) VALUES (%1, 'later')")
+    const QString bump = QStringLiteral("INSERT INTO schema_migrations (version) VALUES (%1)")
                              .arg(KnownSchemaVersion() + 1);
     QString error;
     {
@@ -396,6 +426,50 @@ TEST_F(LineFixture, aDatabaseWithANewerSchemaIsRefusedWithNothingWritten)
     EXPECT_EQ(Scalar(*local, "SELECT COUNT(*) FROM runs"), 2);
 }
 
+// Runs with big traces reach the line in transactions of about 8 MiB of
+// rows (two runs of 3 MiB each as the server is handed them), not 50 runs at
+// once.
+TEST_F(LineFixture, aBatchOfRunsIsCappedByItsBytes)
+{
+    QString error;
+    {
+        auto records = StationRecords::open({localPath(), url()}, error);
+        ASSERT_TRUE(records) << error.toStdString();
+        for (int n = 1; n <= 6; ++n) {
+            SampleRun run;
+            run.number = n;
+            run.traceBytes = 1536 * 1024;
+            ASSERT_TRUE(records->store(SampleRecord(run), error)) << error.toStdString();
+        }
+    }
+    auto db = line();
+    for (const char* sql : {"CREATE TABLE batches (run_id TEXT, tx BIGINT)",
+                            "CREATE FUNCTION note_batch() RETURNS trigger LANGUAGE plpgsql AS $$"
+                            " BEGIN INSERT INTO batches VALUES (NEW.run_id, txid_current()); RETURN NEW; END $$",
+                            "CREATE TRIGGER note_batch AFTER INSERT ON attachments FOR EACH ROW EXECUTE FUNCTION note_batch()"})
+        ASSERT_TRUE(db->exec(QLatin1String(sql), error)) << error.toStdString();
+    const CliResult forward = cli({"station", "forward", "--db", url()});
+    EXPECT_EQ(forward.code, 0) << forward.err.toStdString();
+    EXPECT_EQ(Scalar(*db, "SELECT COUNT(*) FROM batches"), 6);
+    EXPECT_EQ(Scalar(*db, "SELECT MAX(n) FROM (SELECT COUNT(*) AS n FROM batches GROUP BY tx) t"), 2);
+}
+
+// Statements of ever other texts (searches with other filters) leave a
+// bounded number prepared on the server.
+TEST_F(LineFixture, aConnectionKeepsABoundedNumberOfPreparedStatements)
+{
+    auto db = line();
+    QString error;
+    for (int i = 0; i < 300; ++i) {
+        QSqlQuery& q = db->prepared(QStringLiteral("SELECT COUNT(*) + %1 FROM runs WHERE barcode = ?").arg(i));
+        q.bindValue(0, QStringLiteral("B%1").arg(i));
+        ASSERT_TRUE(db->exec(q, error) && q.next()) << error.toStdString();
+        EXPECT_EQ(q.value(0).toInt(), i);
+        q.finish();
+    }
+    EXPECT_LE(Scalar(*db, "SELECT COUNT(*) FROM pg_prepared_statements"), qint64(Database::kPreparedKept) + 1);
+}
+
 // A server that stops answering (its processes stopped): a statement ends
 // at its time limit and its connection is given up; the command line's
 // forward and history end within the connection's time limit, even when
@@ -415,10 +489,12 @@ TEST_F(LineFixture, aServerThatStopsAnsweringEndsEveryCallInTime)
     auto calls = std::async(std::launch::async, [&] {
         Calls c;
         auto db = Database::openPostgres(url(), c.error);
+        // The limit is set on the server before it is stopped.
+        if (db)
+            db->setQueryLimit(1000);
         connected.set_value();
         if (!db)
             return c;
-        db->setQueryLimit(1000);
         frozen.get_future().wait();
         QElapsedTimer took;
         took.start();

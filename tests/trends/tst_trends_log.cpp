@@ -3,6 +3,7 @@
 #include "CsvExport.h"
 #include "DataLogReader.h"
 #include "Errors.h"
+#include "FileSync.h"
 #include "Journal.h"
 #include "LogLoader.h"
 #include "LogRows.h"
@@ -504,9 +505,13 @@ TEST(CsvExportTest, writesTheRangeInShownUnitsAndReadsBack)
     for (const LoggedRow& row : rows)
         store.append(row.when.toMSecsSinceEpoch(), SampleFromPack(row.pack, kAllBlocks));
     const QString path = dir.filePath(QStringLiteral("trend.csv"));
-    // Rows 1..4 only.
+    // Rows 1..4 only; the new name is made durable (its folder synced).
+    QStringList synced;
+    bms::FolderSynced = [&](const QString& folder) { synced.append(folder); };
     const int written = WriteCsv(store, rows[1].when.toMSecsSinceEpoch(), rows[4].when.toMSecsSinceEpoch(), path);
+    bms::FolderSynced = nullptr;
     EXPECT_EQ(written, 4);
+    EXPECT_EQ(synced, QStringList{QFileInfo(path).absolutePath()});
 
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Text));

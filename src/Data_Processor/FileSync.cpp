@@ -2,6 +2,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -34,6 +36,8 @@ bool SyncFolderOf(const QString& path)
 }
 
 bool SyncFile(const QString& path) { return SyncPath(path, O_RDONLY); }
+
+QString SystemError() { return QString::fromLocal8Bit(std::strerror(errno)); }
 
 bool RemoveDurably(const QString& path)
 {

@@ -23,4 +23,7 @@ bool RemoveDurably(const QString& path);
 // Told of every folder synced (tests watch it).
 extern std::function<void(const QString& folder)> FolderSynced;
 
+// The system's words for the last error (errno).
+QString SystemError();
+
 } // namespace bms
