@@ -28,7 +28,7 @@ public:
     {
         host_.driver().readInfo([this](const InfoRead& info) {
             if (!info.ok)
-                return host_.done(outcome::Error, info.error);
+                return host_.done(Outcome::Error, info.error);
             info_ = info.info;
             host_.driver().readTelemetry([this](const TelemetryRead& t) { telemetry(t); });
         });
@@ -38,7 +38,7 @@ private:
     void telemetry(const TelemetryRead& t)
     {
         if (!t.ok)
-            return host_.done(outcome::Error, t.error);
+            return host_.done(Outcome::Error, t.error);
         QJsonObject values = info_;
         values.insert(QStringLiteral("hw_version"), VersionText(t.hwVersion));
         values.insert(QStringLiteral("sw_version"), VersionText(t.swVersion));
@@ -67,7 +67,7 @@ private:
         pack.swBefore = VersionText(t.swVersion);
         pack.cells = t.cellCount;
         host_.state().swVersion = t.swVersion;
-        host_.done(outcome::Pass);
+        host_.done(Outcome::Pass);
     }
 
     QJsonObject info_;
@@ -88,12 +88,12 @@ private:
     {
         Limits pattern;
         pattern.matches = host_.recipeStep().pattern;
-        if (host_.measure(QStringLiteral("barcode"), barcode, {}, pattern) == Verdict::Fail)
-            return host_.done(outcome::Pass); // failed by its measurement
+        if (host_.measure(QStringLiteral("barcode"), barcode, {}, pattern) == Outcome::Fail)
+            return host_.done(Outcome::Pass); // failed by its measurement
         QString error;
         const std::optional<bool> passed = host_.history().passedBefore(barcode, host_.stationId(), error);
         if (!passed)
-            return host_.done(outcome::Error, QStringLiteral("the pass history cannot be read: ") + error);
+            return host_.done(Outcome::Error, QStringLiteral("the pass history cannot be read: ") + error);
         const bool retest = *passed && host_.recipe().allowRetest;
         Limits notPassed;
         if (!host_.recipe().allowRetest)
@@ -102,7 +102,7 @@ private:
         host_.state().barcode = barcode;
         host_.record().pack.barcode = barcode;
         host_.record().retest = retest;
-        host_.done(outcome::Pass);
+        host_.done(Outcome::Pass);
     }
 };
 
@@ -113,7 +113,7 @@ public:
     {
         // Nothing can be written: no serial number is bound to the pack.
         if (host_.driver().inBootLoader())
-            return host_.done(outcome::Error, PackInBootLoaderText());
+            return host_.done(Outcome::Error, PackInBootLoaderText());
         next(0);
     }
 
@@ -134,9 +134,9 @@ private:
         if (part <= 2 && s.writeRtc)
             return write({QStringLiteral("rtc")}, [this](const InfoRead& back) {
                 clockRead(back);
-                host_.done(outcome::Pass);
+                host_.done(Outcome::Pass);
             });
-        host_.done(outcome::Pass);
+        host_.done(Outcome::Pass);
     }
 
     void writeSerial()
@@ -150,13 +150,13 @@ private:
             QString error;
             const std::optional<SerialGrant> grant = host_.serials().reserve(t.key(today), host_.record().runId, barcode, error);
             if (!grant)
-                return host_.done(outcome::Error, QStringLiteral("no serial number could be reserved: ") + error);
+                return host_.done(Outcome::Error, QStringLiteral("no serial number could be reserved: ") + error);
             SerialReservation r{grant->key, grant->number, grant->reused ? grant->value : t.value(today, grant->number)};
             r.reused = grant->reused;
             state.reservation = r;
             host_.record().reservation = r;
             if (r.value.isEmpty())
-                return host_.done(outcome::Error, grant->reused ? QStringLiteral("the serial number of %1 is on record without its text").arg(barcode)
+                return host_.done(Outcome::Error, grant->reused ? QStringLiteral("the serial number of %1 is on record without its text").arg(barcode)
                                                                 : QStringLiteral("the sequence %1 has run out of numbers").arg(grant->key));
         }
         SerialReservation& r = *state.reservation;
@@ -166,7 +166,7 @@ private:
             QString error;
             const SerialGrant grant{r.key, r.number, r.value, r.reused};
             if (!host_.serials().bind(grant, host_.record().runId, barcode, host_.record().pack.uid.value_or(QString()), error))
-                return host_.done(outcome::Error, QStringLiteral("serial number %1 could not be bound to the pack: %2").arg(r.value, error));
+                return host_.done(Outcome::Error, QStringLiteral("serial number %1 could not be bound to the pack: %2").arg(r.value, error));
             r.written = true;
             host_.record().reservation = r;
         }
@@ -175,7 +175,7 @@ private:
             Limits same;
             same.equals = serial;
             if (host_.measure(QStringLiteral("serial_number"), back.info.value(QStringLiteral("serial_number")), {}, same)
-                == Verdict::Pass)
+                == Outcome::Pass)
                 host_.record().pack.serialNumber = serial;
             next(2);
         });
@@ -203,9 +203,9 @@ private:
     {
         host_.driver().write(words, false, [this, words, readBack](const WriteResult& r) {
             if (r.kind != WriteResult::Kind::Acknowledged)
-                return host_.done(outcome::Error, WriteFailure(words, r));
+                return host_.done(Outcome::Error, WriteFailure(words, r));
             if (!r.readBack || !r.readBack->ok)
-                return host_.done(outcome::Error, QStringLiteral("%1 was not read back").arg(words.first()));
+                return host_.done(Outcome::Error, QStringLiteral("%1 was not read back").arg(words.first()));
             readBack(*r.readBack);
         });
     }

@@ -41,7 +41,7 @@ public:
             if (!t.ok && host_.driver().inBootLoader())
                 return decide(std::nullopt);
             if (!t.ok)
-                return host_.done(outcome::Error, t.error);
+                return host_.done(Outcome::Error, t.error);
             host_.state().swVersion = t.swVersion;
             host_.record().pack.swBefore = VersionText(t.swVersion);
             decide(t.swVersion);
@@ -55,7 +55,7 @@ private:
         host_.measure(QStringLiteral("sw_version_before"), before ? QJsonValue(VersionText(*before)) : QJsonValue(), {}, {});
         if (!s.devFirmware && before && ParseVersion(s.version) == *before) {
             host_.record().pack.swAfter = VersionText(*before);
-            return host_.done(outcome::Skipped, QStringLiteral("the pack already runs %1").arg(s.version));
+            return host_.done(Outcome::Skipped, QStringLiteral("the pack already runs %1").arg(s.version));
         }
         host_.driver().upgrade(s.image, s.devFirmware, [this](const UpgradeResult& r) { upgraded(r); });
     }
@@ -66,22 +66,22 @@ private:
         if (host_.driver().inBootLoader()) {
             // Whatever ran before, the pack now runs no firmware of its own.
             host_.state().swVersion.reset();
-            return host_.done(outcome::Error, r.ending + QStringLiteral("; ") + PackInBootLoaderText());
+            return host_.done(Outcome::Error, r.ending + QStringLiteral("; ") + PackInBootLoaderText());
         }
         if (!r.ok)
-            return host_.done(outcome::Error, r.ending);
+            return host_.done(Outcome::Error, r.ending);
         if (s.devFirmware) {
             host_.measure(QStringLiteral("ending"), r.ending, {}, {});
-            return host_.done(outcome::Pass);
+            return host_.done(Outcome::Pass);
         }
         if (!r.swAfter)
-            return host_.done(outcome::Error, QStringLiteral("the pack did not answer after the upgrade"));
+            return host_.done(Outcome::Error, QStringLiteral("the pack did not answer after the upgrade"));
         host_.state().swVersion = *r.swAfter;
         host_.record().pack.swAfter = VersionText(*r.swAfter);
         Limits target;
         target.equals = s.version;
         host_.measure(QStringLiteral("sw_version_after"), VersionText(*r.swAfter), {}, target);
-        host_.done(outcome::Pass);
+        host_.done(Outcome::Pass);
     }
 };
 
@@ -119,7 +119,7 @@ private:
     {
         command_ = std::make_unique<ReferenceCommand>(host_.recipeStep().reference.text, [this](bool ok, const QString& out) {
             if (!ok)
-                return host_.done(outcome::Error, out);
+                return host_.done(Outcome::Error, out);
             fromText(out.trimmed(), QStringLiteral("the reference command"));
         });
     }
@@ -129,9 +129,9 @@ private:
         bool ok = false;
         const double v = text.section(QLatin1Char(' '), 0, 0).toDouble(&ok);
         if (!ok || !std::isfinite(v))
-            return host_.done(outcome::Error, QStringLiteral("%1 gave '%2', not a number").arg(source, Printable(text.left(80))));
+            return host_.done(Outcome::Error, QStringLiteral("%1 gave '%2', not a number").arg(source, Printable(text.left(80))));
         if (const QString refusal = ReferenceRefusal(host_.recipeStep().quantity, v); !refusal.isEmpty())
-            return host_.done(outcome::Error, refusal);
+            return host_.done(Outcome::Error, refusal);
         referenced(v);
     }
 
@@ -142,7 +142,7 @@ private:
         host_.driver().readTelemetry([this](const TelemetryRead& t) {
             const std::optional<double> before = t.ok ? Reading(host_.recipeStep().quantity, t) : std::nullopt;
             if (!before)
-                return host_.done(outcome::Error, t.ok ? QStringLiteral("the pack reports no cells") : t.error);
+                return host_.done(Outcome::Error, t.ok ? QStringLiteral("the pack reports no cells") : t.error);
             Limits limit;
             if (const std::optional<double> max = host_.recipeStep().maxErrorBefore) {
                 limit.low = -*max;
@@ -150,8 +150,8 @@ private:
             }
             // A reading that far off is a faulty pack: it fails without a
             // calibration written to it.
-            if (host_.measure(QStringLiteral("error_before"), *before - reference_, unit_, limit) == Verdict::Fail)
-                return host_.done(outcome::Pass);
+            if (host_.measure(QStringLiteral("error_before"), *before - reference_, unit_, limit) == Outcome::Fail)
+                return host_.done(Outcome::Pass);
             calibrate();
         });
     }
@@ -164,16 +164,16 @@ private:
             words.append(QString::number(static_cast<qint64>(reference_)));
         host_.driver().write(words, true, [this, words](const WriteResult& r) {
             if (r.kind != WriteResult::Kind::Acknowledged)
-                return host_.done(outcome::Error, WriteFailure(words, r));
+                return host_.done(Outcome::Error, WriteFailure(words, r));
             host_.driver().readTelemetry([this](const TelemetryRead& t) {
                 const std::optional<double> after = t.ok ? Reading(host_.recipeStep().quantity, t) : std::nullopt;
                 if (!after)
-                    return host_.done(outcome::Error, t.ok ? QStringLiteral("the pack reports no cells") : t.error);
+                    return host_.done(Outcome::Error, t.ok ? QStringLiteral("the pack reports no cells") : t.error);
                 Limits tolerance;
                 tolerance.low = -host_.recipeStep().tolerance;
                 tolerance.high = host_.recipeStep().tolerance;
                 host_.measure(QStringLiteral("error_after"), *after - reference_, unit_, tolerance);
-                host_.done(outcome::Pass);
+                host_.done(Outcome::Pass);
             });
         });
     }
@@ -209,11 +209,11 @@ private:
     {
         const std::vector<QStringList>& writes = host_.recipeStep().writes;
         if (i >= writes.size())
-            return host_.done(outcome::Pass);
+            return host_.done(Outcome::Pass);
         const QStringList words = writes[i];
         host_.driver().write(words, false, [this, i, words](const WriteResult& r) {
             if (r.kind != WriteResult::Kind::Acknowledged)
-                return host_.done(outcome::Error, WriteFailure(words, r));
+                return host_.done(Outcome::Error, WriteFailure(words, r));
             QString name = words.first();
             name.replace(QLatin1Char('-'), QLatin1Char('_'));
             if (words.first() == QLatin1String("param") && words.size() > 1)
@@ -243,7 +243,7 @@ public:
     using Step::Step;
     void run() override
     {
-        host_.ask(PromptKind::Confirm, host_.recipeStep().text, [this](const QString&) { host_.done(outcome::Pass); });
+        host_.ask(PromptKind::Confirm, host_.recipeStep().text, [this](const QString&) { host_.done(Outcome::Pass); });
     }
 };
 

@@ -119,12 +119,12 @@ protected:
         RunSettings settings;
         settings.resultsFolder = dir.filePath(QStringLiteral("results"));
         run = std::make_unique<StationRun>(recipe, settings, RunServices{pack, *records, *records, *records});
-        run->onEvent = [this](const QJsonObject& e) {
-            events.append(e);
+        run->onEvent = [this](const RunEvent& e) {
+            events.append(EventJson(e));
             if (onEvent)
-                onEvent(e);
+                onEvent(events.last());
         };
-        run->onFinished = [this](const QString& o, const QString&) { outcome = o; };
+        run->onFinished = [this](Outcome o, const QString&) { outcome = OutcomeName(o); };
         for (const QString& line : typed)
             run->answer(line);
         run->start();
@@ -134,7 +134,7 @@ protected:
     {
         QStringList out;
         for (const StepRecord& s : run->runRecord().steps)
-            out.append(s.outcome);
+            out.append(OutcomeName(s.outcome));
         return out;
     }
     int count(const char* kind) const
@@ -163,7 +163,7 @@ TEST_F(StationRunTest, retryKeepsOnlyTheLastAttemptsMeasurements)
     pack.currents = {12000, 10000};
     start({check});
     ASSERT_TRUE(finish());
-    EXPECT_EQ(outcome, outcome::Pass);
+    EXPECT_EQ(outcome, OutcomeName(Outcome::Pass));
     EXPECT_EQ(run->runRecord().steps[0].retries, 1);
     ASSERT_EQ(run->runRecord().measurements.size(), 1u);
     EXPECT_EQ(run->runRecord().measurements[0].value.toDouble(), 10000);
@@ -177,7 +177,7 @@ TEST_F(StationRunTest, continueAfterAFailRunsTheRestAndTheFirstFailureNamesTheRu
     pack.currents = {500, 10000, 7};
     start({first, Check(QStringLiteral("load"), 9500, 10500), Check(QStringLiteral("after"), 9500, 10500)});
     ASSERT_TRUE(finish());
-    EXPECT_EQ(outcome, outcome::Fail);
+    EXPECT_EQ(outcome, OutcomeName(Outcome::Fail));
     EXPECT_EQ(run->runRecord().failureCode, QStringLiteral("idle.current"));
     EXPECT_EQ(stepOutcomes(), (QStringList{"FAIL", "PASS", "FAIL"}));
 }
@@ -189,7 +189,7 @@ TEST_F(StationRunTest, hangingPackTimesTheStepOutAsAnErrorAndStopsTheRun)
     check.retries = 3; // a time-out ends the step whatever its retries
     start({check, Check(QStringLiteral("after"), 0, 1)});
     ASSERT_TRUE(finish());
-    EXPECT_EQ(outcome, outcome::Error);
+    EXPECT_EQ(outcome, OutcomeName(Outcome::Error));
     EXPECT_EQ(run->runRecord().failureCode, QStringLiteral("load.error"));
     EXPECT_EQ(stepOutcomes(), (QStringList{"ERROR", "NOT_RUN"}));
 }
@@ -209,7 +209,7 @@ TEST_F(StationRunTest, answersReachTheirPromptAndAnUnansweredPromptAborts)
     start({Ask(StepKind::Scan, QStringLiteral("scan")), Ask(StepKind::Prompt, QStringLiteral("load"), 0.3)},
           {QStringLiteral("202612080001\r")});
     ASSERT_TRUE(finish());
-    EXPECT_EQ(outcome, outcome::Aborted);
+    EXPECT_EQ(outcome, OutcomeName(Outcome::Aborted));
     EXPECT_EQ(run->runRecord().pack.barcode, QStringLiteral("202612080001"));
     EXPECT_EQ(stepOutcomes(), (QStringList{"PASS", "ABORTED"}));
     EXPECT_EQ(run->runRecord().failureCode, QStringLiteral("load.aborted"));
@@ -224,7 +224,7 @@ TEST_F(StationRunTest, answersReachTheirPromptAndAnUnansweredPromptAborts)
     };
     start({Ask(StepKind::Prompt, QStringLiteral("load"))});
     ASSERT_TRUE(finish());
-    EXPECT_EQ(outcome, outcome::Aborted);
+    EXPECT_EQ(outcome, OutcomeName(Outcome::Aborted));
     EXPECT_EQ(run->runRecord().failureReason, QStringLiteral("the operator answered no"));
 }
 
@@ -279,7 +279,7 @@ TEST_F(StationRunTest, calibrationReferenceComesFromACommandOrTheOperator)
         };
         start({s});
         ASSERT_TRUE(finish());
-        EXPECT_EQ(run->runRecord().steps[0].outcome, QLatin1String(c.outcome)) << run->runRecord().steps[0].reason.toStdString();
+        EXPECT_EQ(OutcomeName(run->runRecord().steps[0].outcome), QLatin1String(c.outcome)) << run->runRecord().steps[0].reason.toStdString();
         EXPECT_EQ(count("prompt_refused"), c.refused);
         EXPECT_TRUE(run->runRecord().steps[0].reason.contains(QLatin1String(c.reason))) << run->runRecord().steps[0].reason.toStdString();
         QFile left(pids);
