@@ -1,6 +1,7 @@
 #include "Record.h"
 
 #include "DuplicateKeys.h"
+#include "Outcome.h"
 #include "StorableText.h"
 
 #include <QDateTime>
@@ -19,13 +20,6 @@
 namespace bms::records {
 
 namespace {
-
-const QStringList& Outcomes()
-{
-    static const QStringList outcomes = {QStringLiteral("PASS"), QStringLiteral("FAIL"), QStringLiteral("ERROR"),
-                                         QStringLiteral("ABORTED")};
-    return outcomes;
-}
 
 QString Compact(const QJsonObject& object)
 {
@@ -155,7 +149,7 @@ std::optional<RunRows> SplitRecord(const QJsonObject& record, QString& error)
     }
     rows.stationId = station.toString();
     rows.outcome = record.value(QLatin1String("outcome")).toString();
-    if (!Outcomes().contains(rows.outcome)) {
+    if (const auto outcome = station::OutcomeNamed(rows.outcome); !outcome || !station::IsRunOutcome(*outcome)) {
         error = QStringLiteral("run %1: outcome '%2' is not PASS, FAIL, ERROR or ABORTED").arg(rows.runId, rows.outcome);
         return std::nullopt;
     }
