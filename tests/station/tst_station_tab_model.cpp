@@ -11,6 +11,7 @@
 #include "QtTestSupport.h"
 #include "Record.h"
 #include "RecordsWorker.h"
+#include "RunTrail.h"
 #include "ScanCheck.h"
 #include "StationConfig.h"
 #include "StationWords.h"
@@ -20,6 +21,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <tuple>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -154,6 +156,84 @@ TEST(StationTabModel, eventsAndEndingsGiveTheBannerTheReasonAndTheSteps)
             outcomes.append(row.outcome ? bms::station::OutcomeName(*row.outcome) : QString());
         EXPECT_EQ(outcomes, c.outcomes);
         EXPECT_EQ(int(s.failures.size()), c.failures);
+    }
+}
+
+// Lines a real `station run --json` printed (tests/station/data, captured by
+// scripts/refresh-station-events: the example recipe against a virtual pack,
+// passing and with cell 3 250 mV low), cut into pieces of any size: the
+// panel gets the run's verdict, steps and failing measurement, and the run's
+// trail the same steps, measurements and pack as the run's own record.
+TEST(StationTabModel, aRealRunsLinesGiveThePanelAndTheTrailWhatTheRunsRecordSays)
+{
+    struct Case {
+        const char* file;
+        const char* barcode; // given to the run, as the tab gives it
+        Outcome verdict;
+        const char* failureCode;
+        size_t failures;     // cell_3 and cell_spread
+        const char* failure; // the panel's first line
+    };
+    const Case cases[] = {
+        {"eol-pass.jsonl", "202612090001", Outcome::Pass, "", 0, nullptr},
+        {"eol-fail.jsonl", "202612090002", Outcome::Fail, "check.cell_3", 2, " mV (limits 3200 to 3400 mV)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        QFile file(QStringLiteral(STATION_DATA "/") + QLatin1String(c.file));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        LineSplitter splitter;
+        std::vector<QByteArray> lines;
+        for (qsizetype at = 0; at < text.size(); at += 777)
+            splitter.feed(text.mid(at, 777), lines);
+        FixtureModel model;
+        RunTrail trail;
+        model.begin(QLatin1String(c.barcode));
+        trail.begin(RunnerSettings{}, QLatin1String(c.barcode));
+        bms::station::RunRecord own;
+        for (const QByteArray& line : lines) {
+            const auto e = ParseEventLine(line);
+            ASSERT_TRUE(e) << line.left(200).toStdString();
+            model.event(*e);
+            trail.event(e->event);
+            if (std::holds_alternative<bms::station::RecordEvent>(e->event))
+                own = bms::station::RunRecord::fromJson(QJsonDocument::fromJson(line).object().value("record").toObject());
+        }
+        model.ended({bms::station::OutcomeExitCode(c.verdict), false, {}});
+        const FixtureState& s = model.state();
+        EXPECT_EQ(s.verdict, c.verdict);
+        EXPECT_EQ(s.failureCode, QLatin1String(c.failureCode));
+        EXPECT_TRUE(s.recordPath.endsWith(own.runId + QStringLiteral(".json"))) << s.recordPath.toStdString();
+        EXPECT_EQ(s.uid, own.pack.uid.value_or(QString()));
+        EXPECT_EQ(s.serialNumber, own.pack.serialNumber.value_or(QString()));
+        EXPECT_EQ(s.barcode, own.pack.barcode.value_or(QString()));
+        ASSERT_EQ(s.failures.size(), c.failures);
+        if (c.failure) {
+            EXPECT_TRUE(FailureLine(s.failures[0]).startsWith(QStringLiteral("cell_3 30"))
+                        && FailureLine(s.failures[0]).endsWith(QLatin1String(c.failure)))
+                << FailureLine(s.failures[0]).toStdString();
+        }
+        ASSERT_EQ(s.steps.size(), own.steps.size());
+        for (size_t i = 0; i < own.steps.size(); ++i)
+            EXPECT_TRUE(s.steps[i].name == own.steps[i].name && s.steps[i].outcome == own.steps[i].outcome) << i;
+
+        // The trail is the run's own record but for how it ended.
+        const bms::station::RunRecord kept = bms::station::RunRecord::fromJson(trail.lostRecord(QStringLiteral("lost")));
+        EXPECT_EQ(kept.runId, own.runId);
+        EXPECT_EQ(kept.recipeSha256, own.recipeSha256);
+        const auto pack = [](const bms::station::PackIdentity& p) {
+            return std::tuple(p.barcode, p.uid, p.uidCrc, p.serialNumber, p.hwVersion, p.swBefore, p.swAfter, p.cells);
+        };
+        EXPECT_EQ(pack(kept.pack), pack(own.pack));
+        ASSERT_EQ(kept.steps.size(), own.steps.size());
+        for (size_t i = 0; i < own.steps.size(); ++i) {
+            const auto step = [](const bms::station::StepRecord& r) { return std::tuple(r.name, r.kind, r.outcome, r.retries, r.reason); };
+            EXPECT_EQ(step(kept.steps[i]), step(own.steps[i])) << i;
+        }
+        ASSERT_EQ(kept.measurements.size(), own.measurements.size());
+        for (size_t i = 0; i < own.measurements.size(); ++i)
+            EXPECT_EQ(kept.measurements[i].toJson(), own.measurements[i].toJson()) << i;
     }
 }
 
