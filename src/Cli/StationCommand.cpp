@@ -110,17 +110,8 @@ public:
 private:
     bool load(const QString& path)
     {
-        RecipeChecks checks;
-        checks.setting = [this](const QStringList& words) {
-            QString error;
-            const Setting* setting = StationDriver::FindSetting(words, false, error);
-            if (setting && !PrepareSetting(s_, *setting, words.mid(1), error))
-                return error.isEmpty() ? QStringLiteral("'%1' is not a valid setting").arg(words.join(QLatin1Char(' '))) : error;
-            return setting ? QString() : error;
-        };
-        checks.image = [](const QString& image, bool dev) { return CheckImage(image, dev).problem; };
         RecipeError error;
-        std::optional<Recipe> recipe = LoadRecipe(path, error, checks);
+        std::optional<Recipe> recipe = LoadRecipe(path, error, StationRecipeChecks());
         if (!recipe) {
             s_.report.error(error.text());
             s_.finish(kExitRecipe, {{QStringLiteral("recipe_error"),
@@ -435,6 +426,14 @@ private:
 };
 
 } // namespace
+
+station::RecipeChecks StationRecipeChecks()
+{
+    station::RecipeChecks checks;
+    checks.setting = WriteRefusal;
+    checks.image = [](const QString& image, bool dev) { return CheckImage(image, dev).problem; };
+    return checks;
+}
 
 QString StationHelpText()
 {

@@ -73,9 +73,9 @@ private:
         TimedDriver(PackDriver& d, qint64& ms) : d_(d), ms_(ms) {}
         void readInfo(std::function<void(const InfoRead&)> done) override { d_.readInfo(timed(std::move(done))); }
         void readTelemetry(std::function<void(const TelemetryRead&)> done) override { d_.readTelemetry(timed(std::move(done))); }
-        void write(const QStringList& words, bool calibrate, std::function<void(const WriteResult&)> done) override
+        void write(const PackWrite& w, std::function<void(const WriteResult&)> done) override
         {
-            d_.write(words, calibrate, timed(std::move(done)));
+            d_.write(w, timed(std::move(done)));
         }
         void upgrade(const QString& image, bool dev, std::function<void(const UpgradeResult&)> done) override
         {

@@ -12,13 +12,10 @@ namespace bms::station {
 
 namespace {
 
-std::optional<QString> TextOf(const QJsonValue& v)
+// A text of the pack as the record keeps it: null when not read.
+QJsonValue TextValue(const std::optional<QString>& text)
 {
-    if (v.isString())
-        return v.toString();
-    if (v.isDouble())
-        return QString::number(v.toDouble(), 'g', 15);
-    return std::nullopt;
+    return text ? QJsonValue(*text) : QJsonValue();
 }
 
 class IdentifyStep : public Step {
@@ -39,15 +36,10 @@ private:
     {
         if (!t.ok)
             return host_.done(Outcome::Error, t.error);
-        QJsonObject values = info_;
-        values.insert(QStringLiteral("hw_version"), VersionText(t.hwVersion));
-        values.insert(QStringLiteral("sw_version"), VersionText(t.swVersion));
-        values.insert(QStringLiteral("cell_count"), t.cellCount);
         // The recipe's limits in its order, so that its first failure is the
         // run's, then the other quantities for information.
         const auto measure = [&](const QString& name, const Limits& limits) {
-            const QJsonValue v = values.value(name);
-            host_.measure(name, v.isUndefined() ? QJsonValue() : v, IdentifyUnit(name), limits);
+            host_.measure(name, IdentifyValue(name, info_, t), IdentifyUnit(name), limits);
         };
         const std::vector<NamedLimits>& limited = host_.recipeStep().limits;
         for (const NamedLimits& l : limited)
@@ -57,12 +49,12 @@ private:
                 measure(name, {});
         }
         PackIdentity& pack = host_.record().pack;
-        pack.uid = TextOf(info_.value(QStringLiteral("uid")));
-        pack.uidCrc = TextOf(info_.value(QStringLiteral("uid_crc")));
-        pack.serialNumber = TextOf(info_.value(QStringLiteral("serial_number")));
+        pack.uid = info_.uid;
+        pack.uidCrc = info_.uidCrc;
+        pack.serialNumber = info_.serialNumber;
         // The scanned barcode names the pack; before a scan, the one it holds.
         if (!pack.barcode)
-            pack.barcode = TextOf(info_.value(QStringLiteral("barcode")));
+            pack.barcode = info_.barcode;
         pack.hwVersion = VersionText(t.hwVersion);
         pack.swBefore = VersionText(t.swVersion);
         pack.cells = t.cellCount;
@@ -70,7 +62,7 @@ private:
         host_.done(Outcome::Pass);
     }
 
-    QJsonObject info_;
+    PackInfo info_;
 };
 
 class ScanStep : public Step {
@@ -123,16 +115,16 @@ private:
     {
         const RecipeStep& s = host_.recipeStep();
         if (part == 0 && s.writeBarcode)
-            return write({QStringLiteral("barcode"), host_.state().barcode}, [this](const InfoRead& back) {
+            return write(BarcodeWrite{host_.state().barcode}, [this](const InfoRead& back) {
                 Limits same;
                 same.equals = host_.state().barcode;
-                host_.measure(QStringLiteral("barcode"), back.info.value(QStringLiteral("barcode")), {}, same);
+                host_.measure(QStringLiteral("barcode"), TextValue(back.info.barcode), {}, same);
                 next(1);
             });
         if (part <= 1 && s.writeSerial)
             return writeSerial();
         if (part <= 2 && s.writeRtc)
-            return write({QStringLiteral("rtc")}, [this](const InfoRead& back) {
+            return write(ClockWrite{}, [this](const InfoRead& back) {
                 clockRead(back);
                 host_.done(Outcome::Pass);
             });
@@ -171,11 +163,10 @@ private:
             host_.record().reservation = r;
         }
         const QString serial = r.value;
-        write({QStringLiteral("serial"), serial}, [this, serial](const InfoRead& back) {
+        write(SerialWrite{serial}, [this, serial](const InfoRead& back) {
             Limits same;
             same.equals = serial;
-            if (host_.measure(QStringLiteral("serial_number"), back.info.value(QStringLiteral("serial_number")), {}, same)
-                == Outcome::Pass)
+            if (host_.measure(QStringLiteral("serial_number"), TextValue(back.info.serialNumber), {}, same) == Outcome::Pass)
                 host_.record().pack.serialNumber = serial;
             next(2);
         });
@@ -199,13 +190,13 @@ private:
         host_.measure(QStringLiteral("rtc_weekday"), double(c[3]), {}, weekday);
     }
 
-    void write(const QStringList& words, std::function<void(const InfoRead&)> readBack)
+    void write(const PackWrite& what, std::function<void(const InfoRead&)> readBack)
     {
-        host_.driver().write(words, false, [this, words, readBack](const WriteResult& r) {
+        host_.driver().write(what, [this, what, readBack](const WriteResult& r) {
             if (r.kind != WriteResult::Kind::Acknowledged)
-                return host_.done(Outcome::Error, WriteFailure(words, r));
+                return host_.done(Outcome::Error, WriteFailure(what, r));
             if (!r.readBack || !r.readBack->ok)
-                return host_.done(Outcome::Error, QStringLiteral("%1 was not read back").arg(words.first()));
+                return host_.done(Outcome::Error, QStringLiteral("%1 was not read back").arg(WriteWords(what).first()));
             readBack(*r.readBack);
         });
     }

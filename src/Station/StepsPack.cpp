@@ -12,9 +12,9 @@
 
 namespace bms::station {
 
-QString WriteFailure(const QStringList& words, const WriteResult& r)
+QString WriteFailure(const PackWrite& write, const WriteResult& r)
 {
-    const QString what = words.join(QLatin1Char(' '));
+    const QString what = WriteText(write);
     switch (r.kind) {
     case WriteResult::Kind::Refused: return QStringLiteral("the pack refused %1").arg(what) + (r.detail.isEmpty() ? QString() : QStringLiteral(": ") + r.detail);
     case WriteResult::Kind::NoAnswer: return QStringLiteral("the pack did not answer %1").arg(what) + (r.detail.isEmpty() ? QString() : QStringLiteral(": ") + r.detail);
@@ -159,12 +159,13 @@ private:
     void calibrate()
     {
         const QString quantity = host_.recipeStep().quantity;
-        QStringList words{quantity};
-        if (quantity != QLatin1String("zero"))
-            words.append(QString::number(static_cast<qint64>(reference_)));
-        host_.driver().write(words, true, [this, words](const WriteResult& r) {
+        const auto reference = static_cast<qint64>(reference_);
+        const PackWrite calibration = quantity == QLatin1String("zero")      ? PackWrite(ZeroCalibration{})
+                                      : quantity == QLatin1String("voltage") ? PackWrite(VoltageCalibration{reference, {}})
+                                                                             : PackWrite(CurrentCalibration{reference});
+        host_.driver().write(calibration, [this, calibration](const WriteResult& r) {
             if (r.kind != WriteResult::Kind::Acknowledged)
-                return host_.done(Outcome::Error, WriteFailure(words, r));
+                return host_.done(Outcome::Error, WriteFailure(calibration, r));
             host_.driver().readTelemetry([this](const TelemetryRead& t) {
                 const std::optional<double> after = t.ok ? Reading(host_.recipeStep().quantity, t) : std::nullopt;
                 if (!after)
@@ -183,21 +184,48 @@ private:
     std::unique_ptr<ReferenceCommand> command_; // ends what it started with the step
 };
 
-// What the information read shows of a setting, to compare with the words
-// written: the info key, the argument it must equal, and whether the pack
-// keeps it as text (a barcode of digits is still a text).
-struct ReadBackField {
-    const char* setting;
-    const char* key;
-    int argument; // index into the words
-    bool text;
+// What the information read shows of a setting, to compare with what was
+// written: the measurement's name, the value written, and the value read
+// back, each of its own type (a barcode of digits is a text, a capacity a
+// number).
+struct ReadBack {
+    const char* name;
+    QJsonValue written;
+    QJsonValue read;
 };
 
-constexpr ReadBackField kReadBack[] = {
-    {"sleep", "sleep_multiplier", 1, false}, {"sleep", "sleep_base", 2, false},
-    {"protocol", "protocol_type", 1, false}, {"barcode", "barcode", 1, true},
-    {"serial", "serial_number", 1, true},    {"rated-capacity", "rated_cap", 1, false},
-};
+template <class T>
+QJsonValue Read(const std::optional<T>& v)
+{
+    return v ? QJsonValue(*v) : QJsonValue();
+}
+
+std::vector<ReadBack> ReadBacks(const PackWrite& write, const PackInfo& back)
+{
+    if (const auto* w = std::get_if<SleepWrite>(&write))
+        return {{"sleep_multiplier", double(w->multiplier), Read(back.sleepMultiplier)},
+                {"sleep_base", double(w->base), Read(back.sleepBase)}};
+    if (const auto* w = std::get_if<ProtocolWrite>(&write))
+        return {{"protocol_type", double(w->type), Read(back.protocolType)}};
+    if (const auto* w = std::get_if<BarcodeWrite>(&write))
+        return {{"barcode", w->text, Read(back.barcode)}};
+    if (const auto* w = std::get_if<SerialWrite>(&write))
+        return {{"serial_number", w->text, Read(back.serialNumber)}};
+    if (const auto* w = std::get_if<RatedCapacityWrite>(&write))
+        return {{"rated_cap", double(w->mah), Read(back.ratedCapMah)}};
+    return {};
+}
+
+// The measurement of a write that nothing reads back: "protocol",
+// "upload_interval", "param_cycle_life".
+QString AcknowledgedName(const PackWrite& write)
+{
+    const QStringList words = WriteWords(write);
+    QString name = words.first();
+    if (std::holds_alternative<ParamWrite>(write))
+        name = QStringLiteral("param_") + words.value(1);
+    return name.replace(QLatin1Char('-'), QLatin1Char('_'));
+}
 
 class SettingsStep : public Step {
 public:
@@ -207,32 +235,22 @@ public:
 private:
     void next(size_t i)
     {
-        const std::vector<QStringList>& writes = host_.recipeStep().writes;
+        const std::vector<PackWrite>& writes = host_.recipeStep().writes;
         if (i >= writes.size())
             return host_.done(Outcome::Pass);
-        const QStringList words = writes[i];
-        host_.driver().write(words, false, [this, i, words](const WriteResult& r) {
+        const PackWrite write = writes[i];
+        host_.driver().write(write, [this, i, write](const WriteResult& r) {
             if (r.kind != WriteResult::Kind::Acknowledged)
-                return host_.done(Outcome::Error, WriteFailure(words, r));
-            QString name = words.first();
-            name.replace(QLatin1Char('-'), QLatin1Char('_'));
-            if (words.first() == QLatin1String("param") && words.size() > 1)
-                name = QStringLiteral("param_") + QString(words[1]).replace(QLatin1Char('-'), QLatin1Char('_'));
-            bool compared = false;
-            for (const ReadBackField& f : kReadBack) {
-                if (words.first() != QLatin1String(f.setting) || !r.readBack || !r.readBack->ok)
-                    continue;
-                const QJsonValue got = r.readBack->info.value(QLatin1String(f.key));
-                const QString want = words.value(f.argument);
+                return host_.done(Outcome::Error, WriteFailure(write, r));
+            const std::vector<ReadBack> backs = r.readBack && r.readBack->ok ? ReadBacks(write, r.readBack->info)
+                                                                             : std::vector<ReadBack>();
+            for (const ReadBack& b : backs) {
                 Limits same;
-                bool number = false;
-                const double n = want.toDouble(&number);
-                same.equals = number && !f.text ? QJsonValue(n) : QJsonValue(want);
-                host_.measure(QString::fromLatin1(f.key), got.isUndefined() ? QJsonValue() : got, {}, same);
-                compared = true;
+                same.equals = b.written;
+                host_.measure(QString::fromLatin1(b.name), b.read, {}, same);
             }
-            if (!compared)
-                host_.measure(name, QStringLiteral("acknowledged"), {}, {});
+            if (backs.empty())
+                host_.measure(AcknowledgedName(write), QStringLiteral("acknowledged"), {}, {});
             next(i + 1);
         });
     }

@@ -400,6 +400,26 @@ TEST_F(StationE2e, corruptedReadBackEndsTheWriteAtOnce)
     EXPECT_TRUE(r.value("failure_reason").toString().endsWith(QStringLiteral("the value was not read back"))) << run.why();
 }
 
+// A parameter's index named in the recipe reaches the pack; one that names
+// none writes the selector's first entry, whatever an earlier write chose.
+TEST_F(StationE2e, aParametersIndexInTheRecipeReachesThePack)
+{
+    startPack();
+    const QString recipe = data.filePath(QStringLiteral("param.toml"));
+    QFile file(recipe);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("name = \"p\"\nversion = 1\n[[steps]]\nkind = \"settings\"\n"
+               "writes = [\"param cell-volt 3650 --index 2\", \"param cell-volt 3640\"]\n");
+    file.close();
+    const StationResult run = station({}, {}, recipe);
+    EXPECT_EQ(run.code, 0) << run.why();
+    QList<QByteArray> written; // type, index byte, value
+    for (const std::vector<uint8_t>& f : pack->requests())
+        if (f.size() > 11 && f[1] == 0x10 && f[2] == 0x9C && f[3] == 0xFA)
+            written << QByteArray(reinterpret_cast<const char*>(f.data()) + 7, 4);
+    EXPECT_EQ(written, (QList<QByteArray>{QByteArray("\x01\x01\x0E\x42", 4), QByteArray("\x01\x00\x0E\x38", 4)}));
+}
+
 // A serial number written into a pack stays with that pack: a FAIL after
 // the write keeps it from the next pack, the pack's retest is given it
 // again (with and without allow_retest), and its passport shows it.

@@ -23,7 +23,7 @@ namespace {
 class ScriptedPack : public PackDriver {
 public:
     std::deque<double> currents;
-    QJsonObject info; // the information block, read and read back after writes
+    PackInfo info; // the information block, read and read back after writes
 
     void readInfo(std::function<void(const InfoRead&)> done) override
     {
@@ -42,7 +42,7 @@ public:
         currents.pop_front();
         later([done, t] { done(t); });
     }
-    void write(const QStringList&, bool, std::function<void(const WriteResult&)> done) override
+    void write(const PackWrite&, std::function<void(const WriteResult&)> done) override
     {
         WriteResult r;
         r.kind = WriteResult::Kind::Acknowledged;
@@ -305,22 +305,27 @@ TEST_F(StationRunTest, readBacksCompareTypedAndIdentifyFailsInTheRecipesOrder)
 {
     struct Case {
         const char* write;
-        const char* key;
-        QJsonValue back;
+        PackInfo back;
         const char* outcome;
     };
+    PackInfo capacity;
+    capacity.ratedCapMah = 100000;
     const Case cases[] = {
-        {"barcode 111122223333", "barcode", QStringLiteral("111122223333"), "PASS"},
-        {"serial 0042", "serial_number", QStringLiteral("0042"), "PASS"},
-        {"serial 0042", "serial_number", QStringLiteral("42"), "FAIL"},
-        {"rated-capacity 100000", "rated_cap", 100000.0, "PASS"},
+        {"barcode 111122223333", {.barcode = QStringLiteral("111122223333")}, "PASS"},
+        {"serial 0042", {.serialNumber = QStringLiteral("0042")}, "PASS"},
+        {"serial 0042", {.serialNumber = QStringLiteral("42")}, "FAIL"},
+        {"rated-capacity 100000", capacity, "PASS"},
+        // Written as the window's box takes it, read back as the number.
+        {"rated-capacity 0x186A0", capacity, "PASS"},
+        {"sleep 1 3600", {.sleepMultiplier = 1, .sleepBase = 3600}, "PASS"},
+        {"sleep 1 3600", {.sleepMultiplier = 1, .sleepBase = 60}, "FAIL"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.write);
         outcome.clear();
         RecipeStep s = Ask(StepKind::Settings, QStringLiteral("settings"));
-        s.writes = {QString::fromLatin1(c.write).split(QLatin1Char(' '))};
-        pack.info = {{QLatin1String(c.key), c.back}};
+        s.writes = {std::get<PackWrite>(ParseSettingWrite(QLatin1String(c.write)))};
+        pack.info = c.back;
         start({s});
         ASSERT_TRUE(finish());
         EXPECT_EQ(outcome, QLatin1String(c.outcome)) << run->runRecord().failureReason.toStdString();
@@ -333,7 +338,7 @@ TEST_F(StationRunTest, readBacksCompareTypedAndIdentifyFailsInTheRecipesOrder)
     uid.matches = QStringLiteral("[0-9A-F]{24}");
     identify.limits = {{QStringLiteral("cell_count"), cells, {}}, {QStringLiteral("uid"), uid, {}}};
     pack.currents = {0};
-    pack.info = {{QStringLiteral("uid"), QStringLiteral("none")}};
+    pack.info = {.uid = QStringLiteral("none")};
     start({identify});
     ASSERT_TRUE(finish());
     EXPECT_EQ(run->runRecord().failureCode, QStringLiteral("identify.cell_count"));

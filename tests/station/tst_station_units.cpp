@@ -207,7 +207,22 @@ TEST(StationRecipe, ExampleLoadsAndEveryFaultIsRefusedAtItsLineAndColumn)
         {"reference out of range", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"calibrate\"\nquantity = \"voltage\"\nreference = 5000\ntolerance = 5\n", 6, 13,
          "from 1001 to 4999"},
         {"two steps one name", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"identify\"\n[[steps]]\nkind = \"identify\"\n", 5, 1, "named 'identify' comes before"},
-        {"setting refused", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"settings\"\nwrites = [\"sleep 1\", \"frobnicate 3\"]\n", 5, 22, "frobnicate"},
+        {"setting refused", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"settings\"\nwrites = [\"sleep 1 3600\", \"frobnicate 3\"]\n", 5, 27, "frobnicate"},
+        {"setting short of an argument", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"settings\"\nwrites = [\"sleep 1\"]\n", 5, 11,
+         "sleep: arguments MULTIPLIER BASE"},
+        {"setting of no number", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"settings\"\nwrites = [\"sleep 1 1h\"]\n", 5, 11,
+         "sleep: '1h' is not a whole number"},
+        {"parameter index of no number", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"settings\"\nwrites = [\"param cell-volt 3650 --index\"]\n",
+         5, 11, "--index: '' is not an index"},
+        {"setting the driver refuses", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"settings\"\nwrites = [\"role captain\"]\n", 5, 11,
+         "not a role"},
+        // A limit of the other kind than its quantity would fail every pack.
+        {"a number held to a text", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"identify\"\nlimits.cell_count = { equals = \"16\" }\n", 5, 32,
+         "cell_count is a number: 'equals' must be a number"},
+        {"a text held to a number", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"identify\"\nlimits.barcode = { equals = 202612080001 }\n", 5, 29,
+         "barcode is a text: 'equals' must be a text in quotes"},
+        {"a text held to a bound", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"identify\"\nlimits.hw_version = { low = 2 }\n", 5, 29,
+         "hw_version is a text"},
         {"missing image", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"upgrade\"\nimage = \"none.hex\"\nversion = \"1.5.4\"\nsha256 = \"" 
                           "0000000000000000000000000000000000000000000000000000000000000000\"\n", 5, 9, "does not exist"},
         {"image of another SHA-256", nullptr, 7, 10, "has the SHA-256"},
@@ -220,8 +235,8 @@ TEST(StationRecipe, ExampleLoadsAndEveryFaultIsRefusedAtItsLineAndColumn)
          "limits.uid = { matches = 'x', unit = \"mAh\" }\n", 6, 38, "uid is measured in no unit"},
     };
     RecipeChecks checks;
-    checks.setting = [](const QStringList& words) {
-        return words.first() == QLatin1String("sleep") ? QString() : QStringLiteral("'%1' is not a setting").arg(words.first());
+    checks.setting = [](const PackWrite& w) {
+        return std::holds_alternative<RoleWrite>(w) ? QStringLiteral("'%1' is not a role").arg(std::get<RoleWrite>(w).role) : QString();
     };
     checks.image = [](const QString&, bool) { return QStringLiteral("the image holds no data record"); };
     for (const BadRecipe& c : cases) {
