@@ -1,5 +1,6 @@
 // Lenient reads of a JSON object's fields for the readers of events and
-// records: a key that is missing or of another type gives the default.
+// records (a key that is missing or of another type gives the default), and
+// an optional value written as JSON.
 #pragma once
 
 #include "Outcome.h"
@@ -31,6 +32,13 @@ inline int Whole(const QJsonObject& o, QLatin1String key, int fallback)
 inline Outcome OutcomeAt(const QJsonObject& o, QLatin1String key, Outcome fallback)
 {
     return OutcomeNamed(Text(o, key)).value_or(fallback);
+}
+
+// An optional value as JSON: null when there is none.
+template <class T>
+QJsonValue OrNull(const std::optional<T>& v)
+{
+    return v ? QJsonValue(*v) : QJsonValue();
 }
 
 // A time of the record (ISO 8601 with milliseconds and offset).

@@ -53,7 +53,7 @@ constexpr size_t kFirstCalibration = IndexOf<CurrentCalibration>();
 const QLatin1String kIndexOption("--index"), kAll("ALL");
 
 // A whole number as the window's boxes read it.
-std::optional<qint64> Whole(const QString& text)
+std::optional<qint64> BoxNumber(const QString& text)
 {
     try {
         return StrToInt64(text);
@@ -62,7 +62,7 @@ std::optional<qint64> Whole(const QString& text)
     }
 }
 
-QString Number(qint64 n)
+QString Decimal(qint64 n)
 {
     return QString::number(n);
 }
@@ -88,7 +88,7 @@ std::variant<PackWrite, QString> ParseSettingWrite(const QString& text)
     std::optional<int> index;
     if (const qsizetype at = args.indexOf(kIndexOption); at >= 0 && form == IndexOf<ParamWrite>()) {
         const QString value = args.value(at + 1);
-        const std::optional<qint64> n = value == kAll ? std::optional<qint64>(ParamWrite::kAllIndexes) : Whole(value);
+        const std::optional<qint64> n = value == kAll ? std::optional<qint64>(ParamWrite::kAllIndexes) : BoxNumber(value);
         if (!n || *n < 1 || *n > ParamWrite::kAllIndexes)
             return QStringLiteral("--index: '%1' is not an index (1, 2, ... or ALL)").arg(value);
         index = int(*n);
@@ -101,7 +101,7 @@ std::variant<PackWrite, QString> ParseSettingWrite(const QString& text)
         // A parameter's value follows its name.
         if (f.text && !(form == IndexOf<ParamWrite>() && i == 1))
             continue;
-        const std::optional<qint64> n = Whole(args[i]);
+        const std::optional<qint64> n = BoxNumber(args[i]);
         if (!n)
             return QStringLiteral("%1: '%2' is not a whole number").arg(word, args[i]);
         numbers.push_back(*n);
@@ -130,29 +130,29 @@ QStringList WriteWords(const PackWrite& write)
         [&](const auto& w) {
             using W = std::decay_t<decltype(w)>;
             if constexpr (std::is_same_v<W, SleepWrite>)
-                words << Number(w.multiplier) << Number(w.base);
+                words << Decimal(w.multiplier) << Decimal(w.base);
             else if constexpr (std::is_same_v<W, ProtocolWrite>)
-                words << Number(w.type);
+                words << Decimal(w.type);
             else if constexpr (std::is_same_v<W, BarcodeWrite> || std::is_same_v<W, SerialWrite>)
                 words << w.text;
             else if constexpr (std::is_same_v<W, RatedCapacityWrite> || std::is_same_v<W, RemainCapacityWrite>)
-                words << Number(w.mah);
+                words << Decimal(w.mah);
             else if constexpr (std::is_same_v<W, ZeroDriftWrite>)
-                words << Number(w.word);
+                words << Decimal(w.word);
             else if constexpr (std::is_same_v<W, UploadIntervalWrite>)
-                words << Number(w.seconds);
+                words << Decimal(w.seconds);
             else if constexpr (std::is_same_v<W, RoleWrite>)
                 words << w.role;
             else if constexpr (std::is_same_v<W, ParamWrite>) {
                 words << w.name;
                 if (w.value)
-                    words << Number(*w.value);
+                    words << Decimal(*w.value);
             } else if constexpr (std::is_same_v<W, CurrentCalibration>)
-                words << Number(w.ma);
+                words << Decimal(w.ma);
             else if constexpr (std::is_same_v<W, VoltageCalibration>) {
-                words << Number(w.cellMv);
+                words << Decimal(w.cellMv);
                 if (w.secondMv)
-                    words << Number(*w.secondMv);
+                    words << Decimal(*w.secondMv);
             }
         },
         write);
@@ -164,7 +164,7 @@ QString WriteText(const PackWrite& write)
     QString text = WriteWords(write).join(QLatin1Char(' '));
     if (const auto* p = std::get_if<ParamWrite>(&write); p && p->index)
         text += QLatin1Char(' ') + kIndexOption + QLatin1Char(' ')
-                + (*p->index == ParamWrite::kAllIndexes ? QString(kAll) : Number(*p->index));
+                + (*p->index == ParamWrite::kAllIndexes ? QString(kAll) : Decimal(*p->index));
     return text;
 }
 

@@ -1,5 +1,6 @@
 #include "Quantities.h"
 
+#include "JsonFields.h"
 #include "TextFormat.h"
 
 #include <QRegularExpression>
@@ -89,12 +90,6 @@ const Indexed* FindIndexed(const QString& name, int& index)
     return nullptr;
 }
 
-template <class T>
-QJsonValue OrNull(const std::optional<T>& v)
-{
-    return v ? QJsonValue(*v) : QJsonValue();
-}
-
 // A quantity of the identify step.
 struct Identified {
     const char* name;
@@ -104,17 +99,17 @@ struct Identified {
 };
 
 const Identified kIdentified[] = {
-    {"uid", "", ValueType::Text, [](const PackInfo& i, const Telemetry&) { return OrNull(i.uid); }},
-    {"uid_crc", "", ValueType::Text, [](const PackInfo& i, const Telemetry&) { return OrNull(i.uidCrc); }},
-    {"barcode", "", ValueType::Text, [](const PackInfo& i, const Telemetry&) { return OrNull(i.barcode); }},
-    {"serial_number", "", ValueType::Text, [](const PackInfo& i, const Telemetry&) { return OrNull(i.serialNumber); }},
+    {"uid", "", ValueType::Text, [](const PackInfo& i, const Telemetry&) { return json::OrNull(i.uid); }},
+    {"uid_crc", "", ValueType::Text, [](const PackInfo& i, const Telemetry&) { return json::OrNull(i.uidCrc); }},
+    {"barcode", "", ValueType::Text, [](const PackInfo& i, const Telemetry&) { return json::OrNull(i.barcode); }},
+    {"serial_number", "", ValueType::Text, [](const PackInfo& i, const Telemetry&) { return json::OrNull(i.serialNumber); }},
     {"hw_version", "", ValueType::Text, [](const PackInfo&, const Telemetry& t) { return QJsonValue(VersionText(t.hwVersion)); }},
     {"sw_version", "", ValueType::Text, [](const PackInfo&, const Telemetry& t) { return QJsonValue(VersionText(t.swVersion)); }},
-    {"protocol_type", "", ValueType::Number, [](const PackInfo& i, const Telemetry&) { return OrNull(i.protocolType); }},
+    {"protocol_type", "", ValueType::Number, [](const PackInfo& i, const Telemetry&) { return json::OrNull(i.protocolType); }},
     {"cell_count", "", ValueType::Number, [](const PackInfo&, const Telemetry& t) { return QJsonValue(t.cellCount); }},
-    {"mfr_name", "", ValueType::Text, [](const PackInfo& i, const Telemetry&) { return OrNull(i.mfrName); }},
-    {"customer_code", "", ValueType::Text, [](const PackInfo& i, const Telemetry&) { return OrNull(i.customerCode); }},
-    {"rated_cap", "mAh", ValueType::Number, [](const PackInfo& i, const Telemetry&) { return OrNull(i.ratedCapMah); }},
+    {"mfr_name", "", ValueType::Text, [](const PackInfo& i, const Telemetry&) { return json::OrNull(i.mfrName); }},
+    {"customer_code", "", ValueType::Text, [](const PackInfo& i, const Telemetry&) { return json::OrNull(i.customerCode); }},
+    {"rated_cap", "mAh", ValueType::Number, [](const PackInfo& i, const Telemetry&) { return json::OrNull(i.ratedCapMah); }},
 };
 
 const Identified* FindIdentified(const QString& name)

@@ -34,11 +34,6 @@ const QLatin1String Format("format"), RunId("run_id"), StationId("station_id"), 
 
 const QString kFormat = QStringLiteral("quorlex-station-record/1");
 
-QJsonValue TextOrNull(const std::optional<QString>& v)
-{
-    return v ? QJsonValue(*v) : QJsonValue(QJsonValue::Null);
-}
-
 QJsonValue TimeOrNull(const QDateTime& t)
 {
     return t.isValid() ? QJsonValue(RecordTime(t)) : QJsonValue();
@@ -168,15 +163,15 @@ QJsonObject RunRecord::toJson() const
     for (const MeasurementRecord& m : measurements)
         measurementArray.append(m.toJson());
     const QJsonObject packObject{
-        {recordKey::Barcode, TextOrNull(pack.barcode)},
-        {recordKey::Uid, TextOrNull(pack.uid)},
-        {recordKey::UidCrc, TextOrNull(pack.uidCrc)},
-        {recordKey::SerialNumber, TextOrNull(pack.serialNumber)},
+        {recordKey::Barcode, OrNull(pack.barcode)},
+        {recordKey::Uid, OrNull(pack.uid)},
+        {recordKey::UidCrc, OrNull(pack.uidCrc)},
+        {recordKey::SerialNumber, OrNull(pack.serialNumber)},
         {recordKey::Product, product},
         {recordKey::Cells, pack.cells ? QJsonValue(*pack.cells) : QJsonValue()},
-        {recordKey::HwVersion, TextOrNull(pack.hwVersion)},
-        {recordKey::SwBefore, TextOrNull(pack.swBefore)},
-        {recordKey::SwAfter, TextOrNull(pack.swAfter)},
+        {recordKey::HwVersion, OrNull(pack.hwVersion)},
+        {recordKey::SwBefore, OrNull(pack.swBefore)},
+        {recordKey::SwAfter, OrNull(pack.swAfter)},
     };
     QJsonValue reservationValue;
     if (reservation)

@@ -3,6 +3,7 @@
 // (barcode, serial number and clock written and read back).
 #include "StepsCommon.h"
 
+#include "JsonFields.h"
 #include "TextFormat.h"
 
 #include <QDateTime>
@@ -11,12 +12,6 @@
 namespace bms::station {
 
 namespace {
-
-// A text of the pack as the record keeps it: null when not read.
-QJsonValue TextValue(const std::optional<QString>& text)
-{
-    return text ? QJsonValue(*text) : QJsonValue();
-}
 
 class IdentifyStep : public Step {
 public:
@@ -118,7 +113,7 @@ private:
             return write(BarcodeWrite{host_.state().barcode}, [this](const InfoRead& back) {
                 Limits same;
                 same.equals = host_.state().barcode;
-                host_.measure(QStringLiteral("barcode"), TextValue(back.info.barcode), {}, same);
+                host_.measure(QStringLiteral("barcode"), json::OrNull(back.info.barcode), {}, same);
                 next(1);
             });
         if (part <= 1 && s.writeSerial)
@@ -166,7 +161,7 @@ private:
         write(SerialWrite{serial}, [this, serial](const InfoRead& back) {
             Limits same;
             same.equals = serial;
-            if (host_.measure(QStringLiteral("serial_number"), TextValue(back.info.serialNumber), {}, same) == Outcome::Pass)
+            if (host_.measure(QStringLiteral("serial_number"), json::OrNull(back.info.serialNumber), {}, same) == Outcome::Pass)
                 host_.record().pack.serialNumber = serial;
             next(2);
         });

@@ -5,6 +5,7 @@
 #include "TextChecks.h"
 #include "TextFormat.h"
 
+#include "JsonFields.h"
 #include "ReferenceCommand.h"
 
 #include <QTimer>
@@ -194,25 +195,19 @@ struct ReadBack {
     QJsonValue read;
 };
 
-template <class T>
-QJsonValue Read(const std::optional<T>& v)
-{
-    return v ? QJsonValue(*v) : QJsonValue();
-}
-
 std::vector<ReadBack> ReadBacks(const PackWrite& write, const PackInfo& back)
 {
     if (const auto* w = std::get_if<SleepWrite>(&write))
-        return {{"sleep_multiplier", double(w->multiplier), Read(back.sleepMultiplier)},
-                {"sleep_base", double(w->base), Read(back.sleepBase)}};
+        return {{"sleep_multiplier", double(w->multiplier), json::OrNull(back.sleepMultiplier)},
+                {"sleep_base", double(w->base), json::OrNull(back.sleepBase)}};
     if (const auto* w = std::get_if<ProtocolWrite>(&write))
-        return {{"protocol_type", double(w->type), Read(back.protocolType)}};
+        return {{"protocol_type", double(w->type), json::OrNull(back.protocolType)}};
     if (const auto* w = std::get_if<BarcodeWrite>(&write))
-        return {{"barcode", w->text, Read(back.barcode)}};
+        return {{"barcode", w->text, json::OrNull(back.barcode)}};
     if (const auto* w = std::get_if<SerialWrite>(&write))
-        return {{"serial_number", w->text, Read(back.serialNumber)}};
+        return {{"serial_number", w->text, json::OrNull(back.serialNumber)}};
     if (const auto* w = std::get_if<RatedCapacityWrite>(&write))
-        return {{"rated_cap", double(w->mah), Read(back.ratedCapMah)}};
+        return {{"rated_cap", double(w->mah), json::OrNull(back.ratedCapMah)}};
     return {};
 }
 

@@ -19,28 +19,31 @@ using station::Outcome;
 namespace {
 
 struct BannerLook {
-    const char* text;
+    QString text;
     const char* background;
     const char* foreground;
 };
 
+// The banner: the phase while a run is at work, else the last run's
+// outcome in its own word.
 BannerLook Look(const Verdict& verdict, Phase phase)
 {
     if (phase == Phase::Running)
-        return {"TESTING", "#1565c0", "white"};
+        return {QStringLiteral("TESTING"), "#1565c0", "white"};
     if (phase == Phase::Aborting)
-        return {"ABORTING", "#6d6d6d", "white"};
+        return {QStringLiteral("ABORTING"), "#6d6d6d", "white"};
     if (!verdict)
-        return {"READY", "#e0e0e0", "#505050"};
+        return {QStringLiteral("READY"), "#e0e0e0", "#505050"};
+    const QString word = station::OutcomeName(*verdict);
     switch (*verdict) {
     case Outcome::Pass:
-        return {"PASS", "#1b8a2f", "white"};
+        return {word, "#1b8a2f", "white"};
     case Outcome::Fail:
-        return {"FAIL", "#d01c1c", "white"};
+        return {word, "#d01c1c", "white"};
     case Outcome::Aborted:
-        return {"ABORTED", "#6d6d6d", "white"};
+        return {word, "#6d6d6d", "white"};
     default:
-        return {"ERROR", "#e65100", "white"};
+        return {word, "#e65100", "white"};
     }
 }
 
@@ -214,8 +217,8 @@ void FixturePanel::show(const FixtureModel& model, const QString& port, bool sel
 
     const BannerLook look = Look(s.verdict, s.phase);
     // Style sheets repolish the widget: set only when they change.
-    if (banner_->text() != QLatin1String(look.text)) {
-        banner_->setText(QString::fromLatin1(look.text));
+    if (banner_->text() != look.text) {
+        banner_->setText(look.text);
         banner_->setStyleSheet(QStringLiteral("background: %1; color: %2; border-radius: 6px;")
                                    .arg(QLatin1String(look.background), QLatin1String(look.foreground)));
     }
