@@ -60,14 +60,14 @@ station::RunRecord RecordOf200()
 {
     station::RunRecord r;
     r.runId = QStringLiteral("0b8e5e3c-7a51-4d7e-9a3e-5b8f1d2c4a10");
-    r.outcome = station::outcome::Pass;
+    r.outcome = station::Outcome::Pass;
     r.startedAt = r.endedAt = QDateTime::currentDateTime();
     for (int s = 0; s < 9; ++s) {
         station::StepRecord step;
         step.index = s;
         step.name = QStringLiteral("step_%1").arg(s);
         step.kind = QStringLiteral("check");
-        step.outcome = station::outcome::Pass;
+        step.outcome = station::Outcome::Pass;
         step.startedAt = step.endedAt = r.startedAt;
         r.steps.push_back(step);
     }
@@ -79,7 +79,7 @@ station::RunRecord RecordOf200()
         m.unit = QStringLiteral("mV");
         m.limits.low = 3200;
         m.limits.high = 3400;
-        m.outcome = station::outcome::Pass;
+        m.outcome = station::Outcome::Pass;
         r.measurements.push_back(m);
     }
     for (int i = 0; i < 300; ++i)

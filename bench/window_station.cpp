@@ -98,7 +98,7 @@ int main(int argc, char** argv)
         });
         QObject::connect(runner, &bms::stationtab::FixtureRunner::finished, runner, [&, runner] {
             ++ended;
-            ++outcomes[size_t(runner->model().state().verdict)];
+            ++outcomes[size_t(runner->model().state().verdict.value_or(bms::station::Outcome::Error))];
             if (running)
                 QTimer::singleShot(200, runner, [&] { scanNext(); });
         });
@@ -135,8 +135,8 @@ int main(int argc, char** argv)
     const qint64 p99 = gaps.empty() ? 0 : gaps[gaps.size() * 99 / 100];
     const auto over = std::count_if(gaps.begin(), gaps.end(), [](qint64 g) { return g > kAimMs; });
     std::printf("%d of %d fixtures running for %.1f s: %d runs ended (PASS %d, FAIL %d, ERROR %d, ABORTED %d)\n", active, kFixtures, span, ended,
-                outcomes[size_t(bms::stationtab::Verdict::Pass)], outcomes[size_t(bms::stationtab::Verdict::Fail)],
-                outcomes[size_t(bms::stationtab::Verdict::Error)], outcomes[size_t(bms::stationtab::Verdict::Aborted)]);
+                outcomes[size_t(bms::station::Outcome::Pass)], outcomes[size_t(bms::station::Outcome::Fail)],
+                outcomes[size_t(bms::station::Outcome::Error)], outcomes[size_t(bms::station::Outcome::Aborted)]);
     std::printf("window event loop (probe every %d ms): longest stall %lld ms, p99 %lld ms, %lld of %zu gaps over %d ms\n",
                 kProbeMs, static_cast<long long>(worst), static_cast<long long>(p99), static_cast<long long>(over), gaps.size(),
                 kAimMs);

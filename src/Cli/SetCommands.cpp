@@ -3,9 +3,13 @@
 #include "Session.h"
 
 #include "CommandTable.h"
+#include "RequestBuilder.h"
 #include "Selectors.h"
 #include "Settings.h"
 #include "Simulator.h"
+
+#include <QRegularExpression>
+#include <limits>
 
 namespace bms::cli {
 
@@ -36,6 +40,19 @@ constexpr ParamName kParams[] = {
     // The RSOC row (type 12) is left out: its value box, width and layout
     // are not known, and the window's request builder always refuses it.
 };
+
+// Why `index` ("2", "ALL") is not an entry of the index selector of `p`, or
+// nothing (no index given).
+QString IndexRefusal(const ParamName& p, const std::optional<QString>& index)
+{
+    if (!index)
+        return {};
+    if (!kParamSources[p.type].indexBox)
+        return QStringLiteral("set param %1 takes no --index").arg(QLatin1String(p.name));
+    if (*index != QLatin1String("ALL") && !ParseDecimal(*index, 1, p.indexes))
+        return QStringLiteral("--index: '%1' is not 1 to %2 or ALL").arg(*index).arg(p.indexes);
+    return {};
+}
 
 // The series/parallel roles: the radio button that sets the value box, or
 // none for the reset (the reset indicator lime).
@@ -77,7 +94,7 @@ std::function<void()> PrepareRole(Session& s, const QStringList& args, QString& 
     return {};
 }
 
-std::function<void()> PrepareParam(Session& s, const QStringList& args, QString& error)
+std::function<void()> PrepareParam(Session& s, const QStringList& args, QString& error, const std::optional<QString>& given)
 {
     for (const ParamName& p : kParams) {
         if (args.value(0) != QLatin1String(p.name))
@@ -89,16 +106,12 @@ std::function<void()> PrepareParam(Session& s, const QStringList& args, QString&
             s.host.setText(QString::fromLatin1(source.valueBox), args.value(1));
         else if (source.value == ParamValue::Zero && args.size() > 1)
             error = QStringLiteral("set param %1 takes no value").arg(QLatin1String(p.name));
-        const QString index = s.options.value(QStringLiteral("index"));
-        if (s.options.has(QStringLiteral("index"))) {
-            const auto number = ParseDecimal(index, 1, p.indexes);
-            if (!source.indexBox)
-                error = QStringLiteral("set param %1 takes no --index").arg(QLatin1String(p.name));
-            else if (index != QLatin1String("ALL") && !number)
-                error = QStringLiteral("--index: '%1' is not 1 to %2 or ALL").arg(index).arg(p.indexes);
-            else
-                s.host.setText(QString::fromLatin1(source.indexBox), index);
-        }
+        // The selector is set whatever it showed before: its first entry
+        // unless an index is given.
+        if (const QString index = IndexRefusal(p, given); !index.isEmpty())
+            error = index;
+        else if (source.indexBox)
+            s.host.setText(QString::fromLatin1(source.indexBox), given.value_or(QString::number(station::ParamWrite::kFirstIndex)));
         if (!error.isEmpty())
             return {};
         const uint8_t type = p.type;
@@ -124,22 +137,19 @@ constexpr ArgumentRange kArgumentRanges[] = {
 const std::vector<Setting>& SetSettings()
 {
     static const std::vector<Setting> settings = {
-        {"sleep", "MULTIPLIER BASE", "sleep time: MULTIPLIER x BASE seconds",
-         {"edt_sleep_time_mul", "edt_sleep_time_base"}, 2, btn_set_sleep_timeClick, nullptr},
-        {"protocol", "TYPE", "protocol type (0 to 15)", {"cbb_protocol_type"}, 1, btn_protocol_typeClick, nullptr},
-        {"rtc", "", "the pack's clock from this computer's clock", {}, 0, btn_rtcClick, nullptr},
-        {"barcode", "DIGITS", "the 12-digit barcode", {"edt1"}, 1, btn8Click, nullptr},
-        {"rated-capacity", "MAH", "rated capacity, mAh (1001 to 499999)", {"edt4"}, 1, btn9Click, "edt4"},
-        {"remain-capacity", "MAH", "remaining capacity, mAh (0 to 500000)", {"edt_rcap"}, 1, btn_rcapClick, nullptr},
-        {"serial", "TEXT", "pack serial number, 1 to 20 ASCII characters", {"edt_pack_id"}, 1, btn_set_pack_idClick,
-         "edt_pack_id"},
-        {"customer-code", "", "the fixed customer code 00005E00", {}, 0, Customer_code_setClick, nullptr},
-        {"zero-drift", "VALUE", "zero-drift word (the SET button of Parameter Calibration)", {"Edit3"}, 1,
-         Button3Click, nullptr},
-        {"upload-interval", "SECONDS", "upload interval, 5 to 86400 s", {"edt_interval"}, 1, btn_intervalClick,
-         nullptr},
-        {"role", "ROLE", "series/parallel role, sent to addresses 1 to 16 (about 11 s)", {}, 1, nullptr, nullptr},
-        {"param", "NAME [VALUE] [--index N|ALL]", "a parameter of the simulator tab", {}, 1, nullptr, nullptr},
+        {"sleep", "sleep time: MULTIPLIER x BASE seconds", {"edt_sleep_time_mul", "edt_sleep_time_base"}, 2,
+         btn_set_sleep_timeClick, nullptr},
+        {"protocol", "protocol type (0 to 15)", {"cbb_protocol_type"}, 1, btn_protocol_typeClick, nullptr},
+        {"rtc", "the pack's clock from this computer's clock", {}, 0, btn_rtcClick, nullptr},
+        {"barcode", "the 12-digit barcode", {"edt1"}, 1, btn8Click, nullptr},
+        {"rated-capacity", "rated capacity, mAh (1001 to 499999)", {"edt4"}, 1, btn9Click, "edt4"},
+        {"remain-capacity", "remaining capacity, mAh (0 to 500000)", {"edt_rcap"}, 1, btn_rcapClick, nullptr},
+        {"serial", "pack serial number, 1 to 20 ASCII characters", {"edt_pack_id"}, 1, btn_set_pack_idClick, "edt_pack_id"},
+        {"customer-code", "the fixed customer code 00005E00", {}, 0, Customer_code_setClick, nullptr},
+        {"zero-drift", "zero-drift word (the SET button of Parameter Calibration)", {"Edit3"}, 1, Button3Click, nullptr},
+        {"upload-interval", "upload interval, 5 to 86400 s", {"edt_interval"}, 1, btn_intervalClick, nullptr},
+        {"role", "series/parallel role, sent to addresses 1 to 16 (about 11 s)", {}, 1, nullptr, nullptr},
+        {"param", "a parameter of the simulator tab", {}, 1, nullptr, nullptr},
     };
     return settings;
 }
@@ -147,9 +157,9 @@ const std::vector<Setting>& SetSettings()
 const std::vector<Setting>& CalibrateSettings()
 {
     static const std::vector<Setting> settings = {
-        {"current", "MA", "the pack's current is MA mA (1 to 499999)", {"edtc"}, 1, btncClick, nullptr},
-        {"zero", "", "the pack carries no current", {}, 0, btn_zero_currentClick, nullptr},
-        {"voltage", "MV1 [MV2]", "cell 1 reads MV1 mV (1001 to 4999)", {"edtv1", "edtv2"}, 1, btnvClick, nullptr},
+        {"current", "the pack's current is MA mA (1 to 499999)", {"edtc"}, 1, btncClick, nullptr},
+        {"zero", "the pack carries no current", {}, 0, btn_zero_currentClick, nullptr},
+        {"voltage", "cell 1 reads MV1 mV (1001 to 4999)", {"edtv1", "edtv2"}, 1, btnvClick, nullptr},
     };
     return settings;
 }
@@ -170,17 +180,18 @@ QString SettingWords(const std::vector<Setting>& table)
     return words.join(QStringLiteral(", "));
 }
 
-std::function<void()> PrepareSetting(Session& s, const Setting& setting, const QStringList& args, QString& error)
+std::function<void()> PrepareSetting(Session& s, const Setting& setting, const QStringList& args, QString& error,
+                                     const std::optional<QString>& index)
 {
     const QString word = QString::fromLatin1(setting.word);
     if (word == QLatin1String("role"))
         return PrepareRole(s, args, error);
     if (word == QLatin1String("param"))
-        return PrepareParam(s, args, error);
+        return PrepareParam(s, args, error, index);
     const auto most = static_cast<qsizetype>(setting.boxes.size());
     if (args.size() < setting.required || args.size() > most) {
-        error = QStringLiteral("%1: arguments %2").arg(word, setting.usage[0] ? QLatin1String(setting.usage)
-                                                                                : QLatin1String("none"));
+        const QString usage = station::WriteUsage(word);
+        error = QStringLiteral("%1: arguments %2").arg(word, usage.isEmpty() ? QStringLiteral("none") : usage);
         return {};
     }
     for (const ArgumentRange& range : kArgumentRanges) {
@@ -194,11 +205,91 @@ std::function<void()> PrepareSetting(Session& s, const Setting& setting, const Q
     return setting.click;
 }
 
+namespace {
+
+// Why `value` of `write` is outside [lo, hi], or nothing.
+QString RangeRefusal(const station::PackWrite& write, qint64 value, qint64 lo, qint64 hi)
+{
+    if (value >= lo && value <= hi)
+        return {};
+    return QStringLiteral("%1: %2 is not %3 to %4").arg(station::WriteText(write)).arg(value).arg(lo).arg(hi);
+}
+
+// The same for the range of a value command of the window.
+QString CommandRefusal(const station::PackWrite& write, uint8_t command, qint64 value)
+{
+    const ValueCommand* c = FindValueCommand(command);
+    return RangeRefusal(write, value, c->lo, c->hi);
+}
+
+QString ParamRefusal(const station::ParamWrite& w)
+{
+    const auto p = std::find_if(std::begin(kParams), std::end(kParams), [&](const ParamName& n) { return w.name == QLatin1String(n.name); });
+    if (p == std::end(kParams))
+        return QStringLiteral("set param: '%1' is not a parameter (%2)").arg(w.name, Words(kParams));
+    const std::optional<QString> index = !w.index ? std::nullopt
+                                         : w.index == station::ParamWrite::kAllIndexes ? std::optional(QStringLiteral("ALL"))
+                                                                                         : std::optional(QString::number(*w.index));
+    if (const QString refused = IndexRefusal(*p, index); !refused.isEmpty())
+        return refused;
+    const ParamSource& source = kParamSources[p->type];
+    if (source.value == ParamValue::Zero)
+        return w.value ? QStringLiteral("set param %1 takes no value").arg(w.name) : QString();
+    if (!w.value)
+        return QStringLiteral("set param %1 needs a value").arg(w.name);
+    const ValueRange range = ParamRange(source);
+    return RangeRefusal(w, *w.value, range.lo, range.hi);
+}
+
+} // namespace
+
+QString WriteRefusal(const station::PackWrite& write)
+{
+    using namespace station;
+    constexpr qint64 kWord = std::numeric_limits<uint16_t>::max();
+    if (const auto* w = std::get_if<SleepWrite>(&write)) {
+        const QString multiplier = RangeRefusal(write, w->multiplier, 0, kWord);
+        return multiplier.isEmpty() ? RangeRefusal(write, w->base, 0, kWord) : multiplier;
+    }
+    if (const auto* w = std::get_if<ProtocolWrite>(&write))
+        return RangeRefusal(write, w->type, kArgumentRanges[0].lo, kArgumentRanges[0].hi);
+    if (const auto* w = std::get_if<BarcodeWrite>(&write)) {
+        static const QRegularExpression digits(QStringLiteral("^[0-9]{12}$"));
+        return digits.match(w->text).hasMatch() ? QString() : QStringLiteral("barcode: '%1' is not 12 digits").arg(w->text);
+    }
+    if (const auto* w = std::get_if<SerialWrite>(&write)) {
+        static const QRegularExpression ascii(QStringLiteral("^[\\x20-\\x7E]{1,20}$"));
+        return ascii.match(w->text).hasMatch() ? QString()
+                                               : QStringLiteral("serial: '%1' is not 1 to 20 ASCII characters").arg(w->text);
+    }
+    if (const auto* w = std::get_if<RatedCapacityWrite>(&write))
+        return CommandRefusal(write, cmd_set_rated_capacity, w->mah);
+    if (const auto* w = std::get_if<RemainCapacityWrite>(&write))
+        return CommandRefusal(write, cmd_set_remain_capacity, w->mah);
+    if (const auto* w = std::get_if<ZeroDriftWrite>(&write))
+        return CommandRefusal(write, cmd_set_edit3_word, w->word);
+    if (const auto* w = std::get_if<UploadIntervalWrite>(&write))
+        return CommandRefusal(write, cmd_set_upload_interval, w->seconds);
+    if (const auto* w = std::get_if<RoleWrite>(&write)) {
+        const bool known = std::any_of(std::begin(kRoles), std::end(kRoles), [&](const Role& r) { return w->role == QLatin1String(r.name); });
+        return known ? QString() : QStringLiteral("set role: '%1' is not a role (%2)").arg(w->role, Words(kRoles));
+    }
+    if (const auto* w = std::get_if<ParamWrite>(&write))
+        return ParamRefusal(*w);
+    if (const auto* w = std::get_if<CurrentCalibration>(&write))
+        return CommandRefusal(write, cmd_cal_current, w->ma);
+    if (const auto* w = std::get_if<VoltageCalibration>(&write)) {
+        const QString first = CommandRefusal(write, cmd_cal_voltage, w->cellMv);
+        return first.isEmpty() && w->secondMv ? CommandRefusal(write, cmd_cal_voltage, *w->secondMv) : first;
+    }
+    return {}; // the clock, the customer code, the zero-current calibration
+}
+
 QString SetHelpText()
 {
     QString text = QStringLiteral("usage: quorlex-bms-cli --port NAME set WHAT ARGUMENTS\n\nSettings:\n");
     for (const Setting& s : SetSettings())
-        text += QStringLiteral("  %1 %2\n      %3\n").arg(QLatin1String(s.word), QLatin1String(s.usage), QLatin1String(s.help));
+        text += QStringLiteral("  %1 %2\n      %3\n").arg(QLatin1String(s.word), station::WriteUsage(QLatin1String(s.word)), QLatin1String(s.help));
     text += QStringLiteral("\nRoles: %1\n").arg(Words(kRoles));
     text += QStringLiteral("\nParameters (set param NAME VALUE):\n");
     for (const ParamName& p : kParams)

@@ -18,6 +18,7 @@
 #include "Forwarder.h"
 #include "Redaction.h"
 #include "StationRecords.h"
+#include "RunEvents.h"
 #include "StationRun.h"
 #include "TextChecks.h"
 
@@ -109,17 +110,8 @@ public:
 private:
     bool load(const QString& path)
     {
-        RecipeChecks checks;
-        checks.setting = [this](const QStringList& words) {
-            QString error;
-            const Setting* setting = StationDriver::FindSetting(words, false, error);
-            if (setting && !PrepareSetting(s_, *setting, words.mid(1), error))
-                return error.isEmpty() ? QStringLiteral("'%1' is not a valid setting").arg(words.join(QLatin1Char(' '))) : error;
-            return setting ? QString() : error;
-        };
-        checks.image = [](const QString& image, bool dev) { return CheckImage(image, dev).problem; };
         RecipeError error;
-        std::optional<Recipe> recipe = LoadRecipe(path, error, checks);
+        std::optional<Recipe> recipe = LoadRecipe(path, error, StationRecipeChecks());
         if (!recipe) {
             s_.report.error(error.text());
             s_.finish(kExitRecipe, {{QStringLiteral("recipe_error"),
@@ -179,7 +171,7 @@ private:
         QString error;
         if (!CheckResultsFolder(results, error)) {
             s_.report.error(QStringLiteral("Not started: ") + error);
-            return s_.finish(OutcomeExitCode(outcome::Error));
+            return s_.finish(OutcomeExitCode(Outcome::Error));
         }
         records::RecordsConfig config;
         // A database another program holds locked keeps the run's end
@@ -198,7 +190,7 @@ private:
         records_ = records::StationRecords::open(config, error);
         if (!records_) {
             s_.report.error(QStringLiteral("The records database cannot be used: ") + error);
-            return s_.finish(OutcomeExitCode(outcome::Error));
+            return s_.finish(OutcomeExitCode(Outcome::Error));
         }
         // Records of earlier runs that the database could not take then.
         if (const int kept = records_->storeKeptRecords(results); kept > 0)
@@ -208,7 +200,7 @@ private:
         if (s_.options.has(QStringLiteral("barcode")))
             settings.barcode = s_.options.value(QStringLiteral("barcode"));
         if (!prepareSerial(settings))
-            return s_.finish(OutcomeExitCode(outcome::Error));
+            return s_.finish(OutcomeExitCode(Outcome::Error));
         if (const int rc = s_.openPort(); rc != kExitDone) {
             releaseSerial(settings);
             return s_.finish(rc);
@@ -223,8 +215,8 @@ private:
         settings.toolVersion = ToolVersion();
         settings.confirmPrompts = s_.options.yes;
         run_ = std::make_unique<StationRun>(recipe_, settings, RunServices{*driver_, *records_, *records_, *records_});
-        run_->onEvent = [this](const QJsonObject& e) { event(e); };
-        run_->onFinished = [this](const QString& outcome, const QString& path) { finished(outcome, path); };
+        run_->onEvent = [this](const RunEvent& e) { event(e); };
+        run_->onFinished = [this](Outcome outcome, const QString& path) { finished(outcome, path); };
 
         traceObserver_ = AddFrameObserver([this](const FrameEvent& e) {
             if (run_ && !run_->finished())
@@ -325,58 +317,52 @@ private:
         });
     }
 
-    void event(const QJsonObject& e)
+    void event(const RunEvent& e)
     {
-        const QString kind = e.value(QStringLiteral("event")).toString();
         if (s_.report.json()) {
             // The record goes out once written; the run's end is the last line.
-            s_.report.object(e);
+            s_.report.object(EventJson(e));
             return;
         }
-        if (kind == QLatin1String("run_start")) {
+        if (const auto* start = std::get_if<RunStartEvent>(&e)) {
             s_.report.lines({QStringLiteral("Station run %1: %2 version %3 on %4")
-                                 .arg(e.value(QStringLiteral("run_id")).toString(),
-                                      e.value(QStringLiteral("recipe")).toObject().value(QStringLiteral("name")).toString(),
-                                      e.value(QStringLiteral("recipe")).toObject().value(QStringLiteral("version")).toString(),
-                                      e.value(QStringLiteral("port")).toString())});
-        } else if (kind == QLatin1String("step_start")) {
+                                 .arg(start->runId, start->recipeName, start->recipeVersion, start->port)});
+        } else if (std::holds_alternative<StepStartEvent>(e)) {
             failures_.clear();
-        } else if (kind == QLatin1String("measurement") && e.value(QStringLiteral("outcome")).toString() == outcome::Fail) {
-            failures_.append(QStringLiteral("      ") + e.value(QStringLiteral("reason")).toString());
-        } else if (kind == QLatin1String("step_end")) {
-            const QString reason = e.value(QStringLiteral("reason")).toString();
-            const int retries = e.value(QStringLiteral("retries")).toInt();
+        } else if (const auto* m = std::get_if<MeasurementEvent>(&e); m && m->measurement.outcome == Outcome::Fail) {
+            failures_.append(QStringLiteral("      ") + m->reason);
+        } else if (const auto* end = std::get_if<StepEndEvent>(&e)) {
             QStringList lines{QStringLiteral("  %1 %2 %3 %4 s%5")
-                                  .arg(e.value(QStringLiteral("index")).toInt() + 1, 2)
-                                  .arg(e.value(QStringLiteral("name")).toString(), -18)
-                                  .arg(e.value(QStringLiteral("outcome")).toString(), -8)
-                                  .arg(e.value(QStringLiteral("duration_s")).toDouble(), 6, 'f', 2)
-                                  .arg(retries ? QStringLiteral(" (%1 retries)").arg(retries) : QString())};
+                                  .arg(end->index + 1, 2)
+                                  .arg(end->name, -18)
+                                  .arg(OutcomeName(end->outcome), -8)
+                                  .arg(end->durationS, 6, 'f', 2)
+                                  .arg(end->retries ? QStringLiteral(" (%1 retries)").arg(end->retries) : QString())};
             if (!failures_.isEmpty())
                 lines += failures_;
-            else if (!reason.isEmpty())
-                lines.append(QStringLiteral("      ") + reason);
+            else if (!end->reason.isEmpty())
+                lines.append(QStringLiteral("      ") + end->reason);
             s_.report.lines(lines);
-        } else if (kind == QLatin1String("prompt")) {
-            const QString text = e.value(QStringLiteral("text")).toString();
-            const QString how = e.value(QStringLiteral("kind")).toString() == QLatin1String("confirm")
-                                    ? QStringLiteral(" [Enter: done, no: abort]")
-                                    : QStringLiteral(": ");
+        } else if (const auto* prompt = std::get_if<PromptEvent>(&e)) {
+            const QString how = prompt->kind == PromptKind::Confirm ? QStringLiteral(" [Enter: done, no: abort]")
+                                                                     : QStringLiteral(": ");
             // Typed answers end the line on a terminal; piped ones do not.
-            std::fprintf(stderr, "%s%s%s", qPrintable(text), qPrintable(how), ::isatty(STDIN_FILENO) ? "" : "\n");
+            std::fprintf(stderr, "%s%s%s", qPrintable(prompt->text), qPrintable(how), ::isatty(STDIN_FILENO) ? "" : "\n");
             std::fflush(stderr);
-        } else if (kind == QLatin1String("prompt_refused")) {
-            Report::diagnostic(e.value(QStringLiteral("reason")).toString());
-        } else if (kind == QLatin1String("warning") || kind == QLatin1String("error")) {
-            s_.report.error(e.value(QStringLiteral("message")).toString());
+        } else if (const auto* refused = std::get_if<PromptRefusedEvent>(&e)) {
+            Report::diagnostic(refused->reason);
+        } else if (const auto* warning = std::get_if<WarningEvent>(&e)) {
+            s_.report.error(warning->message);
+        } else if (const auto* error = std::get_if<ErrorEvent>(&e)) {
+            s_.report.error(error->message);
         }
     }
 
-    void finished(const QString& outcomeText, const QString& path)
+    void finished(Outcome outcome, const QString& path)
     {
         const RunRecord& r = run_->runRecord();
         if (!s_.report.json()) {
-            QStringList lines{QString(), Banner(outcomeText)};
+            QStringList lines{QString(), Banner(OutcomeName(outcome))};
             if (!r.failureCode.isEmpty())
                 lines.append(QStringLiteral("%1: %2").arg(r.failureCode, r.failureReason));
             lines.append(path.isEmpty() ? QStringLiteral("The record was not written") : QStringLiteral("Record: ") + path);
@@ -385,28 +371,23 @@ private:
         forward();
         // A run whose record could not be written has not done its job,
         // whatever the pack did.
-        const QString ending = path.isEmpty() ? QString(outcome::Error) : outcomeText;
+        const Outcome ending = path.isEmpty() ? Outcome::Error : outcome;
         // PASS and FAIL are outcomes of the test, not errors of the tool; an
         // ERROR is the pack's or the port's failure, an ABORTED run was
         // stopped.
         QJsonValue error;
-        if (ending == outcome::Error) {
+        if (ending == Outcome::Error) {
             QJsonObject o = s_.errorObject(kExitPack).toObject();
             if (!r.failureReason.isEmpty())
                 o.insert(QStringLiteral("message"), r.failureReason);
             error = o;
-        } else if (ending == outcome::Aborted) {
+        } else if (ending == Outcome::Aborted) {
             error = QJsonObject{{QStringLiteral("kind"), QStringLiteral("interrupted")},
                                 {QStringLiteral("message"), r.failureReason}};
         }
-        s_.finish(OutcomeExitCode(ending),
-                  {{QStringLiteral("event"), QStringLiteral("run_end")},
-                   {QStringLiteral("error"), error},
-                   {QStringLiteral("run_id"), r.runId},
-                   {QStringLiteral("outcome"), outcomeText},
-                   {QStringLiteral("failure_code"), r.failureCode.isEmpty() ? QJsonValue() : QJsonValue(r.failureCode)},
-                   {QStringLiteral("failure_reason"), r.failureReason},
-                   {QStringLiteral("record"), path.isEmpty() ? QJsonValue() : QJsonValue(path)}});
+        QJsonObject end = EventJson(RunEndEvent{r.runId, outcome, r.failureCode, r.failureReason, path});
+        end.insert(QStringLiteral("error"), error);
+        s_.finish(OutcomeExitCode(ending), end);
     }
 
     // With a line database the run is forwarded by a process of its own
@@ -445,6 +426,14 @@ private:
 };
 
 } // namespace
+
+station::RecipeChecks StationRecipeChecks()
+{
+    station::RecipeChecks checks;
+    checks.setting = WriteRefusal;
+    checks.image = [](const QString& image, bool dev) { return CheckImage(image, dev).problem; };
+    return checks;
+}
 
 QString StationHelpText()
 {

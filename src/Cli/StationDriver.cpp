@@ -25,6 +25,32 @@ using station::WriteResult;
 
 namespace {
 
+// The information read as the station reads it, from what `info` shows.
+station::PackInfo InfoOf(const QJsonObject& info)
+{
+    const auto text = [&](const char* key) {
+        const QJsonValue v = info.value(QLatin1String(key));
+        return v.isString() ? std::optional<QString>(v.toString()) : std::nullopt;
+    };
+    const auto whole = [&](const char* key) {
+        const QJsonValue v = info.value(QLatin1String(key));
+        return v.isDouble() ? std::optional<int>(v.toInt()) : std::nullopt;
+    };
+    station::PackInfo p;
+    p.barcode = text("barcode");
+    p.serialNumber = text("serial_number");
+    p.uid = text("uid");
+    p.uidCrc = text("uid_crc");
+    p.mfrName = text("mfr_name");
+    p.customerCode = text("customer_code");
+    if (const QJsonValue v = info.value(QLatin1String("rated_cap")); v.isDouble())
+        p.ratedCapMah = v.toDouble();
+    p.protocolType = whole("protocol_type");
+    p.sleepMultiplier = whole("sleep_multiplier");
+    p.sleepBase = whole("sleep_base");
+    return p;
+}
+
 TelemetryRead Snapshot()
 {
     const PackRecord& p = PackTable[0];
@@ -141,7 +167,7 @@ InfoRead StationDriver::infoNow(bool ok, const QString& error) const
     r.ok = ok;
     r.error = error;
     if (ok) {
-        r.info = InfoObject(s_.host);
+        r.info = InfoOf(InfoObject(s_.host));
         r.clock = DeviceClock;
     }
     return r;
@@ -199,16 +225,7 @@ void StationDriver::readTelemetry(std::function<void(const TelemetryRead&)> done
     });
 }
 
-const Setting* StationDriver::FindSetting(const QStringList& words, bool calibrate, QString& error)
-{
-    const std::vector<Setting>& table = calibrate ? CalibrateSettings() : SetSettings();
-    const Setting* setting = cli::FindSetting(table, words.value(0));
-    if (!setting)
-        error = QStringLiteral("'%1' is not a setting (%2)").arg(words.value(0), SettingWords(table));
-    return setting;
-}
-
-void StationDriver::write(const QStringList& words, bool calibrate, std::function<void(const WriteResult&)> done)
+void StationDriver::write(const station::PackWrite& w, std::function<void(const WriteResult&)> done)
 {
     begin();
     writeDone_ = std::move(done);
@@ -216,9 +233,16 @@ void StationDriver::write(const QStringList& words, bool calibrate, std::functio
         return endWrite(WriteResult::Kind::NoAnswer, QStringLiteral("the port was lost"));
     if (bootLoader_)
         return endWrite(WriteResult::Kind::BadInput, station::PackInBootLoaderText());
-    QString error;
-    const Setting* setting = FindSetting(words, calibrate, error);
-    const std::function<void()> handler = setting ? PrepareSetting(s_, *setting, words.mid(1), error) : std::function<void()>();
+    // The write as the window's button takes it: its boxes filled from the
+    // typed values, a parameter's index selector set.
+    QString error = WriteRefusal(w);
+    const QStringList words = station::WriteWords(w);
+    const Setting* setting = FindSetting(station::IsCalibration(w) ? CalibrateSettings() : SetSettings(), words.first());
+    std::optional<QString> index;
+    if (const auto* p = std::get_if<station::ParamWrite>(&w); p && p->index)
+        index = *p->index == station::ParamWrite::kAllIndexes ? QStringLiteral("ALL") : QString::number(*p->index);
+    const std::function<void()> handler = setting && error.isEmpty() ? PrepareSetting(s_, *setting, words.mid(1), error, index)
+                                                                     : std::function<void()>();
     if (!handler)
         return endWrite(WriteResult::Kind::BadInput, error);
     lastMessage_.clear();

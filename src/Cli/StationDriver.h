@@ -28,17 +28,13 @@ public:
 
     void readInfo(std::function<void(const station::InfoRead&)> done) override;
     void readTelemetry(std::function<void(const station::TelemetryRead&)> done) override;
-    void write(const QStringList& words, bool calibrate, std::function<void(const station::WriteResult&)> done) override;
+    void write(const station::PackWrite& write, std::function<void(const station::WriteResult&)> done) override;
     void upgrade(const QString& image, bool devFirmware, std::function<void(const station::UpgradeResult&)> done) override;
     void cancel() override;
     bool inBootLoader() const override { return bootLoader_; }
 
     // The port was lost: what is in flight and everything after it fails.
     void portLost();
-
-    // The setting of `set` (or `calibrate`) named by the first word, or
-    // null with the reason in `error`.
-    static const Setting* FindSetting(const QStringList& words, bool calibrate, QString& error);
 
 private:
     void begin();

@@ -4,6 +4,7 @@
 #include "Database.h"
 #include "ForwardLoop.h"
 #include "Forwarder.h"
+#include "Outcome.h"
 #include "RecordImport.h"
 #include "RecordStore.h"
 #include "Redaction.h"
@@ -429,8 +430,7 @@ std::optional<RunFilter> FilterOfOptions(Session& s, int defaultLimit)
     f.outcome = o.value(QStringLiteral("outcome")).toUpper();
     f.recipe = o.value(QStringLiteral("recipe"));
     f.station = o.value(QStringLiteral("station"));
-    if (!f.outcome.isEmpty() && !QStringList{QStringLiteral("PASS"), QStringLiteral("FAIL"), QStringLiteral("ERROR"),
-                                             QStringLiteral("ABORTED")}.contains(f.outcome)) {
+    if (const auto outcome = station::OutcomeNamed(f.outcome); !f.outcome.isEmpty() && (!outcome || !station::IsRunOutcome(*outcome))) {
         s.report.error(QStringLiteral("--outcome: '%1' is not PASS, FAIL, ERROR or ABORTED").arg(f.outcome));
         return std::nullopt;
     }

@@ -17,6 +17,8 @@
 #include "Database.h"
 #include "DurableFile.h"
 #include "RecordStream.h"
+#include "JsonFields.h"
+#include "RunRecord.h"
 #include "Session.h"
 #include "Sheet.h"
 #include "WorkbookError.h"
@@ -34,34 +36,36 @@ namespace {
 
 using namespace bms::records;
 
-// The run's own columns: header and where its value is in the record.
+// The run's own columns: header and its value in the record.
 struct RunColumn {
     const char* header;
-    const char* object; // nullptr: a key of the record itself
-    const char* key;
+    QJsonValue (*value)(const station::RunRecord&);
 };
 
 const std::vector<RunColumn>& RunColumns()
 {
+    using station::RunRecord;
     static const std::vector<RunColumn> columns = {
-        {"run_id", nullptr, "run_id"},
-        {"started_at", nullptr, "started_at"},
-        {"ended_at", nullptr, "ended_at"},
-        {"station_id", nullptr, "station_id"},
-        {"fixture", nullptr, "fixture"},
-        {"operator", nullptr, "operator"},
-        {"recipe", "recipe", "name"},
-        {"recipe_version", "recipe", "version"},
-        {"product", "pack", "product"},
-        {"barcode", "pack", "barcode"},
-        {"uid", "pack", "uid"},
-        {"serial_number", "pack", "serial_number"},
-        {"sw_version_before", "pack", "sw_version_before"},
-        {"sw_version_after", "pack", "sw_version_after"},
-        {"outcome", nullptr, "outcome"},
-        {"failure_code", nullptr, "failure_code"},
-        {"retest", nullptr, "retest"},
-        {"duration_s", nullptr, "duration_s"},
+        {"run_id", [](const RunRecord& r) { return QJsonValue(r.runId); }},
+        {"started_at", [](const RunRecord& r) { return QJsonValue(station::RecordTime(r.startedAt)); }},
+        {"ended_at", [](const RunRecord& r) { return QJsonValue(station::RecordTime(r.endedAt)); }},
+        {"station_id", [](const RunRecord& r) { return QJsonValue(r.stationId); }},
+        {"fixture", [](const RunRecord& r) { return QJsonValue(r.fixture); }},
+        {"operator", [](const RunRecord& r) { return QJsonValue(r.operatorName); }},
+        {"recipe", [](const RunRecord& r) { return QJsonValue(r.recipeName); }},
+        {"recipe_version", [](const RunRecord& r) { return QJsonValue(r.recipeVersion); }},
+        {"product", [](const RunRecord& r) { return QJsonValue(r.product); }},
+        {"barcode", [](const RunRecord& r) { return station::json::OrNull(r.pack.barcode); }},
+        {"uid", [](const RunRecord& r) { return station::json::OrNull(r.pack.uid); }},
+        {"serial_number", [](const RunRecord& r) { return station::json::OrNull(r.pack.serialNumber); }},
+        {"sw_version_before", [](const RunRecord& r) { return station::json::OrNull(r.pack.swBefore); }},
+        {"sw_version_after", [](const RunRecord& r) { return station::json::OrNull(r.pack.swAfter); }},
+        {"outcome", [](const RunRecord& r) { return QJsonValue(station::OutcomeName(r.outcome)); }},
+        {"failure_code", [](const RunRecord& r) { return r.failureCode.isEmpty() ? QJsonValue() : QJsonValue(r.failureCode); }},
+        {"retest", [](const RunRecord& r) { return QJsonValue(r.retest); }},
+        {"duration_s", [](const RunRecord& r) {
+             return r.startedAt.isValid() && r.endedAt.isValid() ? QJsonValue(r.startedAt.msecsTo(r.endedAt) / 1000.0) : QJsonValue();
+         }},
     };
     return columns;
 }
@@ -125,10 +129,9 @@ struct Columns {
     Row rowOf(const QJsonObject& record) const
     {
         Row row;
-        for (const RunColumn& c : RunColumns()) {
-            const QJsonObject from = c.object ? record.value(QLatin1String(c.object)).toObject() : record;
-            row.push_back(from.value(QLatin1String(c.key)));
-        }
+        const station::RunRecord run = station::RunRecord::fromJson(record);
+        for (const RunColumn& c : RunColumns())
+            row.push_back(c.value(run));
         row.resize(size_t(headers.size()));
         ForEachMeasurement(record, [&](const QString& key, const QJsonObject& m) {
             if (const auto it = ofMeasurement.find(key); it != ofMeasurement.end())

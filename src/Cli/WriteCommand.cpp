@@ -31,7 +31,10 @@ public:
             return s_.finish(kExitUsage);
         setting_ = setting;
         QString error;
-        const std::function<void()> handler = PrepareSetting(s_, *setting, s_.options.args.mid(1), error);
+        const std::optional<QString> index = s_.options.has(QStringLiteral("index"))
+                                                 ? std::optional(s_.options.value(QStringLiteral("index")))
+                                                 : std::nullopt;
+        const std::function<void()> handler = PrepareSetting(s_, *setting, s_.options.args.mid(1), error, index);
         if (!handler) {
             s_.report.error(error);
             return s_.finish(kExitUsage);

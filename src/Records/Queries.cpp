@@ -1,6 +1,7 @@
 #include "Queries.h"
 
 #include "Database.h"
+#include "RunRecord.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -109,7 +110,7 @@ std::optional<std::vector<StatsRow>> Stats(Database& db, const RunFilter& filter
             rows.emplace_back();
             rows.back().group = g;
         }
-        const QString outcome = q.value(1).toString();
+        const std::optional<station::Outcome> outcome = station::OutcomeNamed(q.value(1).toString());
         const QString code = q.value(2).toString();
         // 1: the pack's first test here; 0: a retest; 2: an ERROR or ABORTED
         // run, a loss of the station that tested nothing of the pack.
@@ -117,22 +118,22 @@ std::optional<std::vector<StatsRow>> Stats(Database& db, const RunFilter& filter
         const qint64 n = q.value(4).toLongLong();
         for (StatsRow* row : {&rows.back(), &total}) {
             row->runs += n;
-            if (outcome == QLatin1String("PASS"))
+            if (outcome == station::Outcome::Pass)
                 row->pass += n;
-            else if (outcome == QLatin1String("FAIL"))
+            else if (outcome == station::Outcome::Fail)
                 row->fail += n;
-            else if (outcome == QLatin1String("ERROR"))
+            else if (outcome == station::Outcome::Error)
                 row->error += n;
             else
                 row->aborted += n;
             if (attempt == 1) {
                 row->firstAttempts += n;
-                if (outcome == QLatin1String("PASS"))
+                if (outcome == station::Outcome::Pass)
                     row->firstPass += n;
             } else if (attempt == 0) {
                 row->retests += n;
             }
-            if (outcome == QLatin1String("FAIL") || outcome == QLatin1String("ERROR"))
+            if (outcome == station::Outcome::Fail || outcome == station::Outcome::Error)
                 row->failures[code] += n;
         }
     }
@@ -153,31 +154,29 @@ std::optional<QJsonObject> Passport(Database& db, const QString& barcode, QStrin
     q.bindValue(0, barcode);
     if (!db.exec(q, error))
         return std::nullopt;
-    QJsonObject firstPass, last;
+    std::optional<station::RunRecord> firstPass, last;
     QString uid, serial, model, hw, firmware;
-    QJsonValue cells;
+    std::optional<int> cells;
     bool any = false;
+    const auto keep = [](QString& into, const std::optional<QString>& v) {
+        if (v && !v->isEmpty())
+            into = *v;
+    };
     while (q.next()) {
         any = true;
-        const QJsonObject run = QJsonDocument::fromJson(q.value(1).toString().toUtf8()).object();
+        const station::RunRecord run = station::RunRecord::fromJson(QJsonDocument::fromJson(q.value(1).toString().toUtf8()).object());
         if (q.value(3).toInt() == 0)
             last = run;
-        if (firstPass.isEmpty() && q.value(2).toString() == QLatin1String("PASS"))
+        if (!firstPass && run.outcome == station::Outcome::Pass)
             firstPass = run;
-        const QJsonObject pack = run.value(QLatin1String("pack")).toObject();
-        const auto keep = [&](QString& into, const QJsonValue& v) {
-            if (v.isString() && !v.toString().isEmpty())
-                into = v.toString();
-        };
-        keep(uid, pack.value(QLatin1String("uid")));
-        keep(serial, pack.value(QLatin1String("serial_number")));
-        keep(model, run.value(QLatin1String("recipe")).toObject().value(QLatin1String("product")));
-        keep(model, pack.value(QLatin1String("product")));
-        keep(hw, pack.value(QLatin1String("hw_version")));
-        keep(firmware, pack.value(QLatin1String("sw_version_before")));
-        keep(firmware, pack.value(QLatin1String("sw_version_after")));
-        if (pack.value(QLatin1String("cells")).isDouble())
-            cells = pack.value(QLatin1String("cells"));
+        keep(uid, run.pack.uid);
+        keep(serial, run.pack.serialNumber);
+        keep(model, run.product);
+        keep(hw, run.pack.hwVersion);
+        keep(firmware, run.pack.swBefore);
+        keep(firmware, run.pack.swAfter);
+        if (run.pack.cells)
+            cells = run.pack.cells;
     }
     q.finish();
     if (!any)
@@ -218,24 +217,23 @@ std::optional<QJsonObject> Passport(Database& db, const QString& barcode, QStrin
         {QStringLiteral("uid"), textOrNull(uid)},
         {QStringLiteral("serial_number"), textOrNull(serial)},
         {QStringLiteral("model"), textOrNull(model)},
-        {QStringLiteral("cells"), cells.isUndefined() ? QJsonValue(QJsonValue::Null) : cells},
+        {QStringLiteral("cells"), cells ? QJsonValue(*cells) : QJsonValue(QJsonValue::Null)},
         {QStringLiteral("hw_version"), textOrNull(hw)},
         {QStringLiteral("firmware"), textOrNull(firmware)},
         {QStringLiteral("date_of_manufacture"),
-         firstPass.isEmpty() ? QJsonValue(QJsonValue::Null)
-                             : QJsonValue(firstPass.value(QLatin1String("ended_at")).toString(
-                                              firstPass.value(QLatin1String("started_at")).toString()).left(10))},
+         firstPass ? textOrNull(station::RecordTime(firstPass->endedAt.isValid() ? firstPass->endedAt : firstPass->startedAt).left(10))
+                   : QJsonValue(QJsonValue::Null)},
     };
     for (const Quantity& quantity : quantities)
         passport.insert(QLatin1String(quantity.key), quantity.value);
     QJsonValue lastTest = QJsonValue::Null; // every run a refused repeat scan
-    if (!last.isEmpty())
-        lastTest = QJsonObject{{QStringLiteral("run_id"), last.value(QLatin1String("run_id"))},
-                               {QStringLiteral("outcome"), last.value(QLatin1String("outcome"))},
-                               {QStringLiteral("failure_code"), last.value(QLatin1String("failure_code"))},
-                               {QStringLiteral("station_id"), last.value(QLatin1String("station_id"))},
-                               {QStringLiteral("recipe"), last.value(QLatin1String("recipe")).toObject().value(QLatin1String("name"))},
-                               {QStringLiteral("ended_at"), last.value(QLatin1String("ended_at"))}};
+    if (last)
+        lastTest = QJsonObject{{QStringLiteral("run_id"), last->runId},
+                               {QStringLiteral("outcome"), station::OutcomeName(last->outcome)},
+                               {QStringLiteral("failure_code"), textOrNull(last->failureCode)},
+                               {QStringLiteral("station_id"), last->stationId},
+                               {QStringLiteral("recipe"), last->recipeName},
+                               {QStringLiteral("ended_at"), textOrNull(station::RecordTime(last->endedAt))}};
     passport.insert(QStringLiteral("last_test"), lastTest);
     return passport;
 }

@@ -2,6 +2,7 @@
 
 #include "DuplicateKeys.h"
 #include "FileSync.h"
+#include "Outcome.h"
 #include "StorableText.h"
 
 #include <QDateTime>
@@ -20,13 +21,6 @@
 namespace bms::records {
 
 namespace {
-
-const QStringList& Outcomes()
-{
-    static const QStringList outcomes = {QStringLiteral("PASS"), QStringLiteral("FAIL"), QStringLiteral("ERROR"),
-                                         QStringLiteral("ABORTED")};
-    return outcomes;
-}
 
 QString Compact(const QJsonObject& object)
 {
@@ -156,7 +150,7 @@ std::optional<RunRows> SplitRecord(const QJsonObject& record, QString& error)
     }
     rows.stationId = station.toString();
     rows.outcome = record.value(QLatin1String("outcome")).toString();
-    if (!Outcomes().contains(rows.outcome)) {
+    if (const auto outcome = station::OutcomeNamed(rows.outcome); !outcome || !station::IsRunOutcome(*outcome)) {
         error = QStringLiteral("run %1: outcome '%2' is not PASS, FAIL, ERROR or ABORTED").arg(rows.runId, rows.outcome);
         return std::nullopt;
     }

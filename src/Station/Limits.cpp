@@ -6,6 +6,9 @@ namespace bms::station {
 
 namespace {
 
+// The keys of a limits object, written and read.
+const QLatin1String kLow("low"), kHigh("high"), kEquals("equals"), kMatches("matches"), kMask("mask");
+
 QString NumberText(double v)
 {
     return QString::number(v, 'g', 15);
@@ -45,16 +48,32 @@ QJsonObject Limits::toJson() const
 {
     QJsonObject o;
     if (low)
-        o.insert(QStringLiteral("low"), *low);
+        o.insert(kLow, *low);
     if (high)
-        o.insert(QStringLiteral("high"), *high);
+        o.insert(kHigh, *high);
     if (equals)
-        o.insert(QStringLiteral("equals"), *equals);
+        o.insert(kEquals, *equals);
     if (matches)
-        o.insert(QStringLiteral("matches"), *matches);
+        o.insert(kMatches, *matches);
     if (mask)
-        o.insert(QStringLiteral("mask"), *mask);
+        o.insert(kMask, *mask);
     return o;
+}
+
+Limits Limits::fromJson(const QJsonObject& o)
+{
+    Limits l;
+    if (const QJsonValue v = o.value(kLow); v.isDouble())
+        l.low = v.toDouble();
+    if (const QJsonValue v = o.value(kHigh); v.isDouble())
+        l.high = v.toDouble();
+    if (const QJsonValue v = o.value(kEquals); v.isDouble() || v.isString() || v.isBool())
+        l.equals = v;
+    if (const QJsonValue v = o.value(kMatches); v.isString())
+        l.matches = v.toString();
+    if (const QJsonValue v = o.value(kMask); v.isDouble())
+        l.mask = v.toInteger();
+    return l;
 }
 
 QString ValueText(const QJsonValue& value)
@@ -71,8 +90,8 @@ QString ValueText(const QJsonValue& value)
 Evaluation Evaluate(const QString& name, const QJsonValue& value, const Limits& limits)
 {
     if (!limits.any())
-        return {Verdict::Info, {}};
-    auto fail = [&](const QString& why) { return Evaluation{Verdict::Fail, name + QLatin1Char(' ') + why}; };
+        return {Outcome::Info, {}};
+    auto fail = [&](const QString& why) { return Evaluation{Outcome::Fail, name + QLatin1Char(' ') + why}; };
     if (value.isNull() || value.isUndefined())
         return fail(QStringLiteral("could not be read"));
     const QString shown = WithUnit(ValueText(value), limits.unit);
@@ -107,7 +126,7 @@ Evaluation Evaluate(const QString& name, const QJsonValue& value, const Limits& 
             return fail(Hex(*v) + QStringLiteral(" has bits ") + Hex(*v & *limits.mask) + QStringLiteral(" of its mask ")
                         + Hex(*limits.mask) + QStringLiteral(" set"));
     }
-    return {Verdict::Pass, {}};
+    return {Outcome::Pass, {}};
 }
 
 } // namespace bms::station

@@ -5,6 +5,8 @@
 // recorded for information only.
 #pragma once
 
+#include "Outcome.h"
+
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QRegularExpression>
@@ -25,12 +27,13 @@ struct Limits {
     // As the record writes them: {"low": 0, "high": 30} (the unit is the
     // measurement's own key).
     QJsonObject toJson() const;
+    // Back from that object: a key of the wrong type is left out.
+    static Limits fromJson(const QJsonObject& limits);
 };
 
-enum class Verdict { Pass, Fail, Info };
-
 struct Evaluation {
-    Verdict verdict = Verdict::Info;
+    // Pass, Fail, or Info for a measurement without limits.
+    Outcome verdict = Outcome::Info;
     // Why it failed, in words: "cell_spread 42 mV above its high limit 30 mV".
     QString reason;
 };

@@ -6,9 +6,9 @@
 // within the call that asked.
 #pragma once
 
-#include <QJsonObject>
+#include "PackWrites.h"
+
 #include <QString>
-#include <QStringList>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -17,21 +17,32 @@
 
 namespace bms::station {
 
-// The information block as the command line's `info` gives it (barcode,
-// serial_number, uid, uid_crc, rtc, protocol_type, ...), and the pack's
-// clock bytes (seconds, minutes, hours, weekday, day, month, year - 2000,
-// zone hours).
+// The information block as "Read Info" shows it; nothing for a field the
+// answer did not hold.
+struct PackInfo {
+    std::optional<QString> barcode = {};
+    std::optional<QString> serialNumber = {};
+    std::optional<QString> uid = {};
+    std::optional<QString> uidCrc = {};
+    std::optional<QString> mfrName = {};
+    std::optional<QString> customerCode = {};
+    std::optional<double> ratedCapMah = {};
+    std::optional<int> protocolType = {};
+    std::optional<int> sleepMultiplier = {}; // sleep time: multiplier x base seconds
+    std::optional<int> sleepBase = {};
+};
+
+// The information read, and the pack's clock bytes (seconds, minutes,
+// hours, weekday, day, month, year - 2000, zone hours).
 struct InfoRead {
     bool ok = false;
     QString error; // why not, in words
-    QJsonObject info;
+    PackInfo info;
     std::array<uint8_t, 8> clock{};
 };
 
-// One rotation, in engineering units.
-struct TelemetryRead {
-    bool ok = false;
-    QString error;
+// One rotation of the telemetry blocks, in engineering units.
+struct Telemetry {
     uint16_t swVersion = 0;
     uint16_t hwVersion = 0;
     int protocolType = 0;
@@ -45,6 +56,11 @@ struct TelemetryRead {
     double sohPercent = 0;
     double cycles = 0;
     std::array<uint16_t, 4> words{}; // 0x0080 alarm, 0x0081..0x0083
+};
+
+struct TelemetryRead : Telemetry {
+    bool ok = false;
+    QString error;
 };
 
 struct WriteResult {
@@ -72,10 +88,9 @@ public:
     virtual ~PackDriver() = default;
     virtual void readInfo(std::function<void(const InfoRead&)> done) = 0;
     virtual void readTelemetry(std::function<void(const TelemetryRead&)> done) = 0;
-    // A setting of the command line's `set` ("sleep 1 3600", "barcode
-    // 202612080001", "rtc", "param cell-volt 3650") or, with `calibrate`,
-    // of its `calibrate` ("current 10000", "zero", "voltage 3300").
-    virtual void write(const QStringList& words, bool calibrate, std::function<void(const WriteResult&)> done) = 0;
+    // A setting or a calibration; the information is read back after the
+    // writes whose value the pack keeps there.
+    virtual void write(const PackWrite& write, std::function<void(const WriteResult&)> done) = 0;
     virtual void upgrade(const QString& image, bool devFirmware, std::function<void(const UpgradeResult&)> done) = 0;
     // Forgets whatever is in flight: its callback is never called. An
     // upgrade in progress stops; nothing more of it goes out.

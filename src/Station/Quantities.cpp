@@ -1,5 +1,8 @@
 #include "Quantities.h"
 
+#include "JsonFields.h"
+#include "TextFormat.h"
+
 #include <QRegularExpression>
 #include <algorithm>
 
@@ -13,13 +16,13 @@ const QString kDegrees = QStringLiteral("°C");
 struct Fixed {
     const char* name;
     const char* unit;
-    double (*value)(const TelemetryRead&);
+    double (*value)(const Telemetry&);
 };
 
 double Min(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
 double Max(const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); }
 
-std::vector<double> AllTemps(const TelemetryRead& t)
+std::vector<double> AllTemps(const Telemetry& t)
 {
     std::vector<double> all = t.cellTempC;
     all.insert(all.end(), t.mosTempC.begin(), t.mosTempC.end());
@@ -27,20 +30,20 @@ std::vector<double> AllTemps(const TelemetryRead& t)
 }
 
 const Fixed kFixed[] = {
-    {"pack_voltage", "mV", [](const TelemetryRead& t) { return t.packMv; }},
-    {"current", "mA", [](const TelemetryRead& t) { return t.currentMa; }},
-    {"rsoc", "%", [](const TelemetryRead& t) { return t.rsocPercent; }},
-    {"soh", "%", [](const TelemetryRead& t) { return t.sohPercent; }},
-    {"cycles", "", [](const TelemetryRead& t) { return t.cycles; }},
-    {"alarm", "", [](const TelemetryRead& t) { return double(t.words[0]); }},
-    {"protection", "", [](const TelemetryRead& t) { return double(t.words[1]); }},
-    {"protection_2", "", [](const TelemetryRead& t) { return double(t.words[2]); }},
-    {"fault", "", [](const TelemetryRead& t) { return double(t.words[3]); }},
-    {"cell_min", "mV", [](const TelemetryRead& t) { return Min(t.cellMv); }},
-    {"cell_max", "mV", [](const TelemetryRead& t) { return Max(t.cellMv); }},
-    {"cell_spread", "mV", [](const TelemetryRead& t) { return Max(t.cellMv) - Min(t.cellMv); }},
-    {"temp_min", "°C", [](const TelemetryRead& t) { return Min(AllTemps(t)); }},
-    {"temp_max", "°C", [](const TelemetryRead& t) { return Max(AllTemps(t)); }},
+    {"pack_voltage", "mV", [](const Telemetry& t) { return t.packMv; }},
+    {"current", "mA", [](const Telemetry& t) { return t.currentMa; }},
+    {"rsoc", "%", [](const Telemetry& t) { return t.rsocPercent; }},
+    {"soh", "%", [](const Telemetry& t) { return t.sohPercent; }},
+    {"cycles", "", [](const Telemetry& t) { return t.cycles; }},
+    {"alarm", "", [](const Telemetry& t) { return double(t.words[0]); }},
+    {"protection", "", [](const Telemetry& t) { return double(t.words[1]); }},
+    {"protection_2", "", [](const Telemetry& t) { return double(t.words[2]); }},
+    {"fault", "", [](const Telemetry& t) { return double(t.words[3]); }},
+    {"cell_min", "mV", [](const Telemetry& t) { return Min(t.cellMv); }},
+    {"cell_max", "mV", [](const Telemetry& t) { return Max(t.cellMv); }},
+    {"cell_spread", "mV", [](const Telemetry& t) { return Max(t.cellMv) - Min(t.cellMv); }},
+    {"temp_min", "°C", [](const Telemetry& t) { return Min(AllTemps(t)); }},
+    {"temp_max", "°C", [](const Telemetry& t) { return Max(AllTemps(t)); }},
 };
 
 // An indexed quantity: cell_3, cell_temp_2, mos_temp_1 (from 1 to 16).
@@ -48,13 +51,13 @@ struct Indexed {
     const char* prefix;
     const char* group;
     const char* unit;
-    const std::vector<double> TelemetryRead::*values;
+    const std::vector<double> Telemetry::*values;
 };
 
 const Indexed kIndexed[] = {
-    {"cell_", "cells", "mV", &TelemetryRead::cellMv},
-    {"cell_temp_", "cell_temps", "°C", &TelemetryRead::cellTempC},
-    {"mos_temp_", "mos_temps", "°C", &TelemetryRead::mosTempC},
+    {"cell_", "cells", "mV", &Telemetry::cellMv},
+    {"cell_temp_", "cell_temps", "°C", &Telemetry::cellTempC},
+    {"mos_temp_", "mos_temps", "°C", &Telemetry::mosTempC},
 };
 
 const Fixed* FindFixed(const QString& name)
@@ -87,22 +90,65 @@ const Indexed* FindIndexed(const QString& name, int& index)
     return nullptr;
 }
 
+// A quantity of the identify step.
+struct Identified {
+    const char* name;
+    const char* unit;
+    ValueType type;
+    QJsonValue (*value)(const PackInfo&, const Telemetry&);
+};
+
+const Identified kIdentified[] = {
+    {"uid", "", ValueType::Text, [](const PackInfo& i, const Telemetry&) { return json::OrNull(i.uid); }},
+    {"uid_crc", "", ValueType::Text, [](const PackInfo& i, const Telemetry&) { return json::OrNull(i.uidCrc); }},
+    {"barcode", "", ValueType::Text, [](const PackInfo& i, const Telemetry&) { return json::OrNull(i.barcode); }},
+    {"serial_number", "", ValueType::Text, [](const PackInfo& i, const Telemetry&) { return json::OrNull(i.serialNumber); }},
+    {"hw_version", "", ValueType::Text, [](const PackInfo&, const Telemetry& t) { return QJsonValue(VersionText(t.hwVersion)); }},
+    {"sw_version", "", ValueType::Text, [](const PackInfo&, const Telemetry& t) { return QJsonValue(VersionText(t.swVersion)); }},
+    {"protocol_type", "", ValueType::Number, [](const PackInfo& i, const Telemetry&) { return json::OrNull(i.protocolType); }},
+    {"cell_count", "", ValueType::Number, [](const PackInfo&, const Telemetry& t) { return QJsonValue(t.cellCount); }},
+    {"mfr_name", "", ValueType::Text, [](const PackInfo& i, const Telemetry&) { return json::OrNull(i.mfrName); }},
+    {"customer_code", "", ValueType::Text, [](const PackInfo& i, const Telemetry&) { return json::OrNull(i.customerCode); }},
+    {"rated_cap", "mAh", ValueType::Number, [](const PackInfo& i, const Telemetry&) { return json::OrNull(i.ratedCapMah); }},
+};
+
+const Identified* FindIdentified(const QString& name)
+{
+    for (const Identified& q : kIdentified)
+        if (name == QLatin1String(q.name))
+            return &q;
+    return nullptr;
+}
+
 } // namespace
 
 const QStringList& IdentifyQuantities()
 {
-    static const QStringList names = {
-        QStringLiteral("uid"), QStringLiteral("uid_crc"), QStringLiteral("barcode"), QStringLiteral("serial_number"),
-        QStringLiteral("hw_version"), QStringLiteral("sw_version"), QStringLiteral("protocol_type"),
-        QStringLiteral("cell_count"), QStringLiteral("mfr_name"), QStringLiteral("customer_code"),
-        QStringLiteral("rated_cap"),
-    };
+    static const QStringList names = [] {
+        QStringList list;
+        for (const Identified& q : kIdentified)
+            list.append(QLatin1String(q.name));
+        return list;
+    }();
     return names;
 }
 
 QString IdentifyUnit(const QString& name)
 {
-    return name == QLatin1String("rated_cap") ? QStringLiteral("mAh") : QString();
+    const Identified* q = FindIdentified(name);
+    return q ? QString::fromUtf8(q->unit) : QString();
+}
+
+ValueType IdentifyType(const QString& name)
+{
+    const Identified* q = FindIdentified(name);
+    return q ? q->type : ValueType::Text;
+}
+
+QJsonValue IdentifyValue(const QString& name, const PackInfo& info, const Telemetry& t)
+{
+    const Identified* q = FindIdentified(name);
+    return q ? q->value(info, t) : QJsonValue();
 }
 
 bool IsCheckQuantity(const QString& name)
@@ -121,7 +167,7 @@ QString QuantityUnit(const QString& name)
     return {};
 }
 
-QStringList ExpandQuantity(const QString& name, const TelemetryRead& t)
+QStringList ExpandQuantity(const QString& name, const Telemetry& t)
 {
     int index = 0;
     const Indexed* q = FindIndexed(name, index);
@@ -133,7 +179,7 @@ QStringList ExpandQuantity(const QString& name, const TelemetryRead& t)
     return names;
 }
 
-QJsonValue QuantityValue(const QString& name, const TelemetryRead& t)
+QJsonValue QuantityValue(const QString& name, const Telemetry& t)
 {
     int index = 0;
     if (const Fixed* f = FindFixed(name)) {

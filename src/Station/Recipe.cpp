@@ -137,21 +137,30 @@ void CheckRegex(Table& t, const char* key, const QString& expression)
         t.fail(key, QStringLiteral("'%1' is not a regular expression: %2").arg(expression, re.errorString()));
 }
 
-Limits ReadLimits(const toml::table& table, const QString& name, const QString& unit)
+Limits ReadLimits(const toml::table& table, const QString& name, const QString& unit, ValueType type)
 {
     Table t(table, QStringLiteral("the limits of ") + name);
     Limits l;
+    // A limit of the other kind could never pass: a text is never below a
+    // number, nor equal to one.
+    if (type == ValueType::Text) {
+        for (const char* key : {"low", "high", "mask"})
+            if (table.get(key))
+                t.fail(key, QStringLiteral("%1 is a text: it takes 'equals' (a text in quotes) or 'matches', not '%2'")
+                                .arg(name, QLatin1String(key)));
+    }
     l.low = t.number("low", -1e15, 1e15);
     l.high = t.number("high", -1e15, 1e15);
     if (const toml::node* e = t.node("equals")) {
-        if (e->is_string())
+        if (e->is_string() && type == ValueType::Text)
             l.equals = QJsonValue(Q(e->as_string()->get()));
-        else if (e->is_integer())
+        else if (e->is_integer() && type == ValueType::Number)
             l.equals = QJsonValue(double(e->as_integer()->get()));
-        else if (e->is_floating_point())
+        else if (e->is_floating_point() && type == ValueType::Number)
             l.equals = QJsonValue(e->as_floating_point()->get());
         else
-            t.fail("equals", QStringLiteral("'equals' must be a number or a text"));
+            t.fail("equals", type == ValueType::Number ? QStringLiteral("%1 is a number: 'equals' must be a number").arg(name)
+                                                       : QStringLiteral("%1 is a text: 'equals' must be a text in quotes").arg(name));
     }
     l.matches = t.text("matches");
     if (l.matches)
@@ -180,7 +189,8 @@ std::vector<NamedLimits> ReadLimitTable(Table& step, bool check)
         if (!known)
             throw Fault{Pos(key.source()), QStringLiteral("%1 is not a quantity of %2").arg(name, step.where())};
         const QString unit = check ? QuantityUnit(name) : IdentifyUnit(name);
-        out.push_back({name, ReadLimits(AsTable(&value, QStringLiteral("the limits of ") + name), name, unit), Pos(key.source())});
+        const ValueType type = check ? ValueType::Number : IdentifyType(name);
+        out.push_back({name, ReadLimits(AsTable(&value, QStringLiteral("the limits of ") + name), name, unit, type), Pos(key.source())});
     }
     // In the order the recipe writes them (a table's keys come sorted).
     std::sort(out.begin(), out.end(), [](const NamedLimits& a, const NamedLimits& b) {
@@ -292,12 +302,12 @@ void ReadKind(Table& t, RecipeStep& s, const QString& recipeDir, const RecipeChe
         for (const toml::node& w : *n->as_array()) {
             if (!w.is_string())
                 throw Fault{Pos(w.source()), QStringLiteral("a setting is a text such as \"sleep 1 3600\"")};
-            const QStringList words = Q(w.as_string()->get()).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-            const QString problem = words.isEmpty() ? QStringLiteral("an empty setting")
-                                    : checks.setting ? checks.setting(words) : QString();
+            const std::variant<PackWrite, QString> parsed = ParseSettingWrite(Q(w.as_string()->get()));
+            const QString* refused = std::get_if<QString>(&parsed);
+            const QString problem = refused ? *refused : checks.setting ? checks.setting(std::get<PackWrite>(parsed)) : QString();
             if (!problem.isEmpty())
                 throw Fault{Pos(w.source()), problem};
-            s.writes.push_back(words);
+            s.writes.push_back(std::get<PackWrite>(parsed));
         }
         break;
     }

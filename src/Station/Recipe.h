@@ -7,6 +7,7 @@
 #pragma once
 
 #include "Limits.h"
+#include "PackWrites.h"
 #include "SerialTemplate.h"
 
 #include <QByteArray>
@@ -69,7 +70,7 @@ struct RecipeStep {
     double tolerance = 0;
     std::optional<double> maxErrorBefore;
     // settings: command-line settings, "sleep 1 3600"
-    std::vector<QStringList> writes;
+    std::vector<PackWrite> writes;
     // check
     int rotations = 0;
     double durationS = 0;
@@ -101,11 +102,12 @@ struct RecipeError {
     QString text() const;
 };
 
-// Checks the loader cannot make itself (they belong to the command line and
-// the upgrade): a setting's words, and a firmware image. Each returns the
-// problem in words, or an empty text.
+// Checks the loader cannot make itself (they belong to the pack's driver
+// and the upgrade): a setting's names and ranges, and a firmware image.
+// Each returns the problem in words, or an empty text; none has side
+// effects.
 struct RecipeChecks {
-    std::function<QString(const QStringList& words)> setting;
+    std::function<QString(const PackWrite& write)> setting;
     std::function<QString(const QString& image, bool devFirmware)> image;
 };
 

@@ -1,10 +1,13 @@
 // The record of one station run, as docs/station-record.md describes it:
 // who, where, which recipe, the pack's identity, every step and every
 // measurement with its limits and outcome, and the frame trace of the run.
-// Built while the run goes on, written once when it ends.
+// Built while the run goes on, written once when it ends; read back from
+// its JSON by the readers of records (the Station tab, the records
+// commands).
 #pragma once
 
 #include "Limits.h"
+#include "Outcome.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -16,16 +19,10 @@
 
 namespace bms::station {
 
-// Outcomes of steps, measurements and runs as the record writes them.
-namespace outcome {
-inline const QString Pass = QStringLiteral("PASS");
-inline const QString Fail = QStringLiteral("FAIL");
-inline const QString Error = QStringLiteral("ERROR");
-inline const QString Aborted = QStringLiteral("ABORTED");
-inline const QString Skipped = QStringLiteral("SKIPPED");
-inline const QString NotRun = QStringLiteral("NOT_RUN");
-inline const QString Info = QStringLiteral("INFO");
-} // namespace outcome
+// The readers (fromJson) take what a record holds as the writers put it; a
+// key that is missing or of another type reads as the field's default (an
+// empty text, nothing, -1 for an index), so a record from another program
+// is read as far as it can be.
 
 struct MeasurementRecord {
     int step = 0;
@@ -33,15 +30,16 @@ struct MeasurementRecord {
     QJsonValue value;
     QString unit;
     Limits limits;
-    QString outcome; // PASS, FAIL or INFO
+    Outcome outcome = Outcome::Info; // Pass, Fail or Info
     QJsonObject toJson() const;
+    static MeasurementRecord fromJson(const QJsonObject& measurement);
 };
 
 struct StepRecord {
     int index = 0;
     QString name;
     QString kind;
-    QString outcome = outcome::NotRun;
+    Outcome outcome = Outcome::NotRun;
     QDateTime startedAt;
     QDateTime endedAt;
     int retries = 0;
@@ -50,6 +48,7 @@ struct StepRecord {
     // answer, the handlers' designed waits included.
     double packSeconds = 0;
     QJsonObject toJson() const;
+    static StepRecord fromJson(const QJsonObject& step);
 };
 
 // The frames of the run, one trace line each, kept compressed in the
@@ -87,6 +86,7 @@ struct SerialReservation {
     // "committed", "written" (the pack's; its run did not pass), "released"
     // or "reserved" (the run has not ended).
     QString state() const;
+    static QString committedState();
 };
 
 struct RunRecord {
@@ -98,7 +98,7 @@ struct RunRecord {
     QString port;
     QString recipeName, recipeVersion, recipeSha256, recipeFile, product;
     QDateTime startedAt, endedAt;
-    QString outcome;
+    Outcome outcome = Outcome::Error;
     QString failureCode;   // empty: null
     QString failureReason;
     bool retest = false;
@@ -109,6 +109,9 @@ struct RunRecord {
     TraceLog trace;
 
     QJsonObject toJson() const;
+    // The record of `record` (docs/station-record.md). The trace is not
+    // read: TraceLog::Decode gives its text.
+    static RunRecord fromJson(const QJsonObject& record);
 };
 
 // ISO 8601 local time with milliseconds and UTC offset.

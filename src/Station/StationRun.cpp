@@ -2,7 +2,6 @@
 
 #include "TextChecks.h"
 
-#include <QJsonArray>
 #include <QMetaObject>
 #include <QUuid>
 #include <cmath>
@@ -11,31 +10,10 @@ namespace bms::station {
 
 namespace {
 
-QString PromptKindName(PromptKind kind)
-{
-    switch (kind) {
-    case PromptKind::Barcode: return QStringLiteral("barcode");
-    case PromptKind::Confirm: return QStringLiteral("confirm");
-    case PromptKind::Value: return QStringLiteral("value");
-    }
-    return {};
-}
-
 // At most this many lines typed before a prompt asks for them are kept.
 constexpr size_t kTypedAheadMax = 64;
 
 } // namespace
-
-int OutcomeExitCode(const QString& o)
-{
-    if (o == outcome::Pass)
-        return 0;
-    if (o == outcome::Fail)
-        return 1;
-    if (o == outcome::Aborted)
-        return 5;
-    return 4;
-}
 
 StationRun::StationRun(Recipe recipe, RunSettings settings, RunServices services)
     : recipe_(std::move(recipe)), settings_(std::move(settings)), services_(services)
@@ -46,7 +24,7 @@ StationRun::StationRun(Recipe recipe, RunSettings settings, RunServices services
 
 StationRun::~StationRun() = default;
 
-void StationRun::emitEvent(QJsonObject event)
+void StationRun::emitEvent(const RunEvent& event)
 {
     if (onEvent)
         onEvent(event);
@@ -69,7 +47,8 @@ void StationRun::start()
     r.recipeFile = recipe_.file;
     r.product = recipe_.product;
     r.startedAt = QDateTime::currentDateTime();
-    QJsonArray steps;
+    RunStartEvent started{r.runId, r.recipeName, r.recipeVersion, r.recipeSha256, r.stationId, r.fixture, r.operatorName,
+                          r.port, {}};
     for (size_t i = 0; i < recipe_.steps.size(); ++i) {
         const RecipeStep& s = recipe_.steps[i];
         StepRecord step;
@@ -77,20 +56,9 @@ void StationRun::start()
         step.name = s.name;
         step.kind = StepKindName(s.kind);
         r.steps.push_back(step);
-        steps.append(QJsonObject{{QStringLiteral("index"), static_cast<int>(i)},
-                                 {QStringLiteral("name"), s.name},
-                                 {QStringLiteral("kind"), StepKindName(s.kind)}});
+        started.steps.push_back({step.index, step.name, step.kind});
     }
-    emitEvent({{QStringLiteral("event"), QStringLiteral("run_start")},
-               {QStringLiteral("run_id"), r.runId},
-               {QStringLiteral("recipe"), QJsonObject{{QStringLiteral("name"), r.recipeName},
-                                                      {QStringLiteral("version"), r.recipeVersion},
-                                                      {QStringLiteral("sha256"), r.recipeSha256}}},
-               {QStringLiteral("station_id"), r.stationId},
-               {QStringLiteral("fixture"), r.fixture},
-               {QStringLiteral("operator"), r.operatorName},
-               {QStringLiteral("port"), r.port},
-               {QStringLiteral("steps"), steps}});
+    emitEvent(started);
     index_ = 0;
     QMetaObject::invokeMethod(&context_, [this] { startStep(); }, Qt::QueuedConnection);
 }
@@ -113,37 +81,26 @@ void StationRun::startAttempt()
 {
     attemptMeasurements_ = record_.measurements.size();
     attemptEnding_ = false;
-    emitEvent({{QStringLiteral("event"), QStringLiteral("step_start")},
-               {QStringLiteral("index"), index_},
-               {QStringLiteral("name"), recipeStep().name},
-               {QStringLiteral("kind"), StepKindName(recipeStep().kind)},
-               {QStringLiteral("attempt"), attempt_ + 1}});
+    emitEvent(StepStartEvent{index_, recipeStep().name, StepKindName(recipeStep().kind), attempt_ + 1});
     if (portLost_)
-        return endStep(outcome::Error, *portLost_);
+        return endStep(Outcome::Error, *portLost_);
     step_ = MakeStep(recipeStep().kind, *this);
     step_->run();
 }
 
-Verdict StationRun::measure(const QString& name, const QJsonValue& value, const QString& unit, const Limits& limits)
+Outcome StationRun::measure(const QString& name, const QJsonValue& value, const QString& unit, const Limits& limits)
 {
     Limits l = limits;
     l.unit = unit;
     const Evaluation e = Evaluate(name, value, l);
-    const QString verdict = e.verdict == Verdict::Pass ? outcome::Pass : e.verdict == Verdict::Fail ? outcome::Fail
-                                                                                                     : outcome::Info;
-    MeasurementRecord m{index_, name, value.isUndefined() ? QJsonValue() : value, unit, l, verdict};
+    MeasurementRecord m{index_, name, value.isUndefined() ? QJsonValue() : value, unit, l, e.verdict};
     record_.measurements.push_back(m);
     failReasons_.push_back(e.reason);
-    QJsonObject event = m.toJson();
-    event.insert(QStringLiteral("event"), QStringLiteral("measurement"));
-    event.insert(QStringLiteral("step_name"), recipeStep().name);
-    if (!e.reason.isEmpty())
-        event.insert(QStringLiteral("reason"), e.reason);
-    emitEvent(event);
+    emitEvent(MeasurementEvent{m, recipeStep().name, e.reason});
     return e.verdict;
 }
 
-void StationRun::done(const QString& outcome, const QString& reason)
+void StationRun::done(Outcome outcome, const QString& reason)
 {
     if (attemptEnding_)
         return;
@@ -156,35 +113,31 @@ void StationRun::done(const QString& outcome, const QString& reason)
     }, Qt::QueuedConnection);
 }
 
-void StationRun::attemptEnded(QString outcomeText, QString reason)
+void StationRun::attemptEnded(Outcome outcome, QString reason)
 {
     ++generation_;
     step_.reset();
     services_.driver.cancel();
-    closePrompt(QStringLiteral("cancelled"));
-    if (outcomeText == outcome::Pass) {
+    closePrompt(false);
+    if (outcome == Outcome::Pass) {
         for (size_t i = attemptMeasurements_; i < record_.measurements.size(); ++i) {
-            if (record_.measurements[i].outcome == outcome::Fail) {
-                outcomeText = outcome::Fail;
+            if (record_.measurements[i].outcome == Outcome::Fail) {
+                outcome = Outcome::Fail;
                 reason = failReasons_[i];
                 break;
             }
         }
     }
-    const bool failed = outcomeText == outcome::Fail || outcomeText == outcome::Error;
+    const bool failed = outcome == Outcome::Fail || outcome == Outcome::Error;
     if (failed && attempt_ < recipeStep().retries && !aborting_) {
         // Only the last attempt's measurements stay in the record.
         record_.measurements.resize(attemptMeasurements_);
         failReasons_.resize(attemptMeasurements_);
         ++attempt_;
-        emitEvent({{QStringLiteral("event"), QStringLiteral("step_retry")},
-                   {QStringLiteral("index"), index_},
-                   {QStringLiteral("name"), recipeStep().name},
-                   {QStringLiteral("outcome"), outcomeText},
-                   {QStringLiteral("reason"), reason}});
+        emitEvent(StepRetryEvent{index_, recipeStep().name, outcome, reason});
         return startAttempt();
     }
-    endStep(outcomeText, reason);
+    endStep(outcome, reason);
 }
 
 void StationRun::stepTimedOut()
@@ -195,10 +148,10 @@ void StationRun::stepTimedOut()
     const QString reason = waitingForOperator
                                ? QStringLiteral("no answer within %1 s").arg(recipeStep().timeoutS)
                                : QStringLiteral("the step took longer than its %1 s").arg(recipeStep().timeoutS);
-    endStep(waitingForOperator ? outcome::Aborted : outcome::Error, reason);
+    endStep(waitingForOperator ? Outcome::Aborted : Outcome::Error, reason);
 }
 
-void StationRun::endStep(const QString& outcomeText, const QString& endReason)
+void StationRun::endStep(Outcome outcome, const QString& endReason)
 {
     ++generation_;
     step_.reset();
@@ -206,28 +159,20 @@ void StationRun::endStep(const QString& outcomeText, const QString& endReason)
     // record says so.
     services_.driver.cancel();
     QString reason = endReason;
-    const bool ended = outcomeText == outcome::Error || outcomeText == outcome::Aborted;
+    const bool ended = outcome == Outcome::Error || outcome == Outcome::Aborted;
     if (ended && services_.driver.inBootLoader() && !reason.contains(PackInBootLoaderText()))
         reason += QStringLiteral("; ") + PackInBootLoaderText();
-    closePrompt(QStringLiteral("cancelled"));
+    closePrompt(false);
     stepTimer_.stop();
     StepRecord& r = record_.steps[static_cast<size_t>(index_)];
-    r.outcome = outcomeText;
+    r.outcome = outcome;
     r.reason = reason;
     r.retries = attempt_;
     r.endedAt = QDateTime::currentDateTime();
     r.packSeconds = packMs_ / 1000.0;
-    emitEvent({{QStringLiteral("event"), QStringLiteral("step_end")},
-               {QStringLiteral("index"), index_},
-               {QStringLiteral("name"), r.name},
-               {QStringLiteral("kind"), r.kind},
-               {QStringLiteral("outcome"), outcomeText},
-               {QStringLiteral("reason"), reason},
-               {QStringLiteral("retries"), attempt_},
-               {QStringLiteral("duration_s"), stepClock_.elapsed() / 1000.0},
-               {QStringLiteral("pack_s"), r.packSeconds}});
-    const bool failed = outcomeText == outcome::Fail || outcomeText == outcome::Error;
-    if (outcomeText == outcome::Aborted || aborting_ || portLost_ || (failed && recipeStep().stopOnFail))
+    emitEvent(StepEndEvent{index_, r.name, r.kind, outcome, reason, attempt_, stepClock_.elapsed() / 1000.0, r.packSeconds});
+    const bool failed = outcome == Outcome::Fail || outcome == Outcome::Error;
+    if (outcome == Outcome::Aborted || aborting_ || portLost_ || (failed && recipeStep().stopOnFail))
         return finish();
     ++index_;
     QMetaObject::invokeMethod(&context_, [this] { startStep(); }, Qt::QueuedConnection);
@@ -241,8 +186,8 @@ void StationRun::abort(const QString& why)
     abortReason_ = why;
     if (index_ >= 0 && index_ < static_cast<int>(recipe_.steps.size())
         && record_.steps[static_cast<size_t>(index_)].startedAt.isValid()
-        && record_.steps[static_cast<size_t>(index_)].outcome == outcome::NotRun)
-        return endStep(outcome::Aborted, why);
+        && record_.steps[static_cast<size_t>(index_)].outcome == Outcome::NotRun)
+        return endStep(Outcome::Aborted, why);
     finish();
 }
 
@@ -254,8 +199,8 @@ void StationRun::portLost(const QString& why)
     // Between two steps the next one ends at its start.
     if (index_ >= 0 && index_ < static_cast<int>(recipe_.steps.size())
         && record_.steps[static_cast<size_t>(index_)].startedAt.isValid()
-        && record_.steps[static_cast<size_t>(index_)].outcome == outcome::NotRun)
-        endStep(outcome::Error, why);
+        && record_.steps[static_cast<size_t>(index_)].outcome == Outcome::NotRun)
+        endStep(Outcome::Error, why);
 }
 
 void StationRun::ask(PromptKind kind, const QString& text, std::function<void(const QString&)> answer, Refusal refuses)
@@ -270,12 +215,7 @@ void StationRun::ask(PromptKind kind, const QString& text, std::function<void(co
     }
     prompt_ = Prompt{QStringLiteral("p%1").arg(++prompts_), kind, std::move(answer), std::move(refuses)};
     const double left = std::max(0, stepTimer_.remainingTime()) / 1000.0;
-    emitEvent({{QStringLiteral("event"), QStringLiteral("prompt")},
-               {QStringLiteral("id"), prompt_->id},
-               {QStringLiteral("step"), index_},
-               {QStringLiteral("kind"), PromptKindName(kind)},
-               {QStringLiteral("text"), text},
-               {QStringLiteral("timeout_s"), left}});
+    emitEvent(PromptEvent{prompt_->id, index_, kind, text, left});
     const int generation = generation_;
     QMetaObject::invokeMethod(&context_, [this, generation] {
         while (generation == generation_ && prompt_ && !typedAhead_.empty()) {
@@ -288,15 +228,13 @@ void StationRun::ask(PromptKind kind, const QString& text, std::function<void(co
     }, Qt::QueuedConnection);
 }
 
-void StationRun::closePrompt(const QString& how)
+void StationRun::closePrompt(bool answered)
 {
     if (!prompt_)
         return;
     const QString id = prompt_->id;
     prompt_.reset();
-    emitEvent({{QStringLiteral("event"), QStringLiteral("prompt_closed")},
-               {QStringLiteral("id"), id},
-               {QStringLiteral("how"), how}});
+    emitEvent(PromptClosedEvent{id, answered});
 }
 
 void StationRun::answer(const QString& typed)
@@ -363,13 +301,11 @@ void StationRun::deliver(const QString& typed)
     }
     }
     if (!refusal.isEmpty()) {
-        emitEvent({{QStringLiteral("event"), QStringLiteral("prompt_refused")},
-                   {QStringLiteral("id"), prompt_->id},
-                   {QStringLiteral("reason"), refusal}});
+        emitEvent(PromptRefusedEvent{prompt_->id, refusal});
         return;
     }
     const std::function<void(const QString&)> callback = prompt_->answer;
-    closePrompt(QStringLiteral("answered"));
+    closePrompt(true);
     callback(accepted);
 }
 
@@ -386,10 +322,9 @@ void StationRun::settleReservation()
         return;
     SerialReservation& r = *state_.reservation;
     QString error;
-    const bool passed = record_.outcome == outcome::Pass;
+    const bool passed = record_.outcome == Outcome::Pass;
     if (!services_.serials.settle(SerialGrant{r.key, r.number, r.value, r.reused}, record_.runId, r.written, passed, error))
-        emitEvent({{QStringLiteral("event"), QStringLiteral("warning")},
-                   {QStringLiteral("message"), QStringLiteral("serial number %1: %2").arg(r.value, error)}});
+        emitEvent(WarningEvent{QStringLiteral("serial number %1: %2").arg(r.value, error)});
 }
 
 void StationRun::finish()
@@ -401,7 +336,7 @@ void StationRun::finish()
     stepTimer_.stop();
     step_.reset();
     services_.driver.cancel();
-    closePrompt(QStringLiteral("cancelled"));
+    closePrompt(false);
 
     RunRecord& r = record_;
     // The worst step decides; the first step of that outcome names it.
@@ -409,27 +344,27 @@ void StationRun::finish()
     const StepRecord* error = nullptr;
     const StepRecord* failed = nullptr;
     for (const StepRecord& s : r.steps) {
-        if (!aborted && s.outcome == outcome::Aborted)
+        if (!aborted && s.outcome == Outcome::Aborted)
             aborted = &s;
-        if (!error && s.outcome == outcome::Error)
+        if (!error && s.outcome == Outcome::Error)
             error = &s;
-        if (!failed && s.outcome == outcome::Fail)
+        if (!failed && s.outcome == Outcome::Fail)
             failed = &s;
     }
     if (aborted || aborting_) {
-        r.outcome = outcome::Aborted;
+        r.outcome = Outcome::Aborted;
         r.failureCode = (aborted ? aborted->name : QStringLiteral("run")) + QStringLiteral(".aborted");
         r.failureReason = aborted ? aborted->reason : abortReason_;
     } else if (error) {
-        r.outcome = outcome::Error;
+        r.outcome = Outcome::Error;
         r.failureCode = error->name + QStringLiteral(".error");
         r.failureReason = error->reason;
     } else if (failed) {
-        r.outcome = outcome::Fail;
+        r.outcome = Outcome::Fail;
         r.failureCode = failed->name + QStringLiteral(".failed");
         r.failureReason = failed->reason;
         for (size_t i = 0; i < r.measurements.size(); ++i) {
-            if (r.measurements[i].outcome == outcome::Fail) {
+            if (r.measurements[i].outcome == Outcome::Fail) {
                 r.failureCode = r.steps[static_cast<size_t>(r.measurements[i].step)].name + QLatin1Char('.')
                                 + r.measurements[i].name;
                 r.failureReason = failReasons_[i];
@@ -437,7 +372,7 @@ void StationRun::finish()
             }
         }
     } else {
-        r.outcome = outcome::Pass;
+        r.outcome = Outcome::Pass;
     }
     r.endedAt = QDateTime::currentDateTime();
     // What becomes of the serial number is in the record as the run's end
@@ -445,7 +380,7 @@ void StationRun::finish()
     // back when not.
     if (state_.reservation) {
         SerialReservation& reserved = *state_.reservation;
-        reserved.committed = reserved.written && r.outcome == outcome::Pass;
+        reserved.committed = reserved.written && r.outcome == Outcome::Pass;
         reserved.released = !reserved.written && !reserved.reused;
         r.reservation = reserved;
     }
@@ -457,7 +392,7 @@ void StationRun::finish()
         // A run whose record cannot be kept has not done its job, whatever
         // the pack did: ERROR everywhere, and nothing committed.
         path.clear();
-        r.outcome = outcome::Error;
+        r.outcome = Outcome::Error;
         r.failureCode = QStringLiteral("run.error");
         r.failureReason = QStringLiteral("the record could not be written: ") + problem;
         if (state_.reservation) {
@@ -465,23 +400,20 @@ void StationRun::finish()
             r.reservation = state_.reservation;
         }
         json = r.toJson();
-        emitEvent({{QStringLiteral("event"), QStringLiteral("error")}, {QStringLiteral("message"), r.failureReason}});
+        emitEvent(ErrorEvent{r.failureReason});
     }
     settleReservation();
     if (!services_.sink.store(json, problem)) {
         if (path.isEmpty()) {
-            emitEvent({{QStringLiteral("event"), QStringLiteral("error")},
-                       {QStringLiteral("message"), QStringLiteral("the run is in neither the results folder nor the records database: ") + problem}});
+            emitEvent(ErrorEvent{QStringLiteral("the run is in neither the results folder nor the records database: ") + problem});
         } else {
             // Stored when the database can take it (the next run, or
             // `station import`), and forwarded from there.
             KeepForLater(settings_.resultsFolder, r.runId);
-            emitEvent({{QStringLiteral("event"), QStringLiteral("warning")},
-                       {QStringLiteral("message"),
-                        QStringLiteral("kept in the results folder, not yet in the records database (%1)").arg(problem)}});
+            emitEvent(WarningEvent{QStringLiteral("kept in the results folder, not yet in the records database (%1)").arg(problem)});
         }
     }
-    emitEvent({{QStringLiteral("event"), QStringLiteral("record")}, {QStringLiteral("path"), path}, {QStringLiteral("record"), json}});
+    emitEvent(RecordEvent{path, json});
     if (onFinished)
         onFinished(r.outcome, path);
 }

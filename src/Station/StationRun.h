@@ -38,9 +38,6 @@ struct RunServices {
     RecordSink& sink;
 };
 
-// Exit status of a run's outcome: PASS 0, FAIL 1, ERROR 4, ABORTED 5.
-int OutcomeExitCode(const QString& outcome);
-
 class StationRun : private StepHost {
 public:
     StationRun(Recipe recipe, RunSettings settings, RunServices services);
@@ -63,10 +60,10 @@ public:
     bool finished() const { return finished_; }
 
     // Every event of the run, in order.
-    std::function<void(const QJsonObject& event)> onEvent;
+    std::function<void(const RunEvent& event)> onEvent;
     // The run is over and its record written (recordPath empty when it
     // could not be; the reason went out as an "error" event).
-    std::function<void(const QString& outcome, const QString& recordPath)> onFinished;
+    std::function<void(Outcome outcome, const QString& recordPath)> onFinished;
 
 private:
     // The pack as the steps reach it: each operation's time, from its call
@@ -76,9 +73,9 @@ private:
         TimedDriver(PackDriver& d, qint64& ms) : d_(d), ms_(ms) {}
         void readInfo(std::function<void(const InfoRead&)> done) override { d_.readInfo(timed(std::move(done))); }
         void readTelemetry(std::function<void(const TelemetryRead&)> done) override { d_.readTelemetry(timed(std::move(done))); }
-        void write(const QStringList& words, bool calibrate, std::function<void(const WriteResult&)> done) override
+        void write(const PackWrite& w, std::function<void(const WriteResult&)> done) override
         {
-            d_.write(words, calibrate, timed(std::move(done)));
+            d_.write(w, timed(std::move(done)));
         }
         void upgrade(const QString& image, bool dev, std::function<void(const UpgradeResult&)> done) override
         {
@@ -113,17 +110,17 @@ private:
     const QString& stationId() const override { return settings_.stationId; }
     std::optional<QString> givenBarcode() const override { return settings_.barcode; }
     bool confirmsPrompts() const override { return settings_.confirmPrompts; }
-    Verdict measure(const QString& name, const QJsonValue& value, const QString& unit, const Limits& limits) override;
+    Outcome measure(const QString& name, const QJsonValue& value, const QString& unit, const Limits& limits) override;
     void ask(PromptKind kind, const QString& text, std::function<void(const QString&)> answer, Refusal refuses) override;
-    void done(const QString& outcome, const QString& reason) override;
+    void done(Outcome outcome, const QString& reason) override;
 
-    void emitEvent(QJsonObject event);
+    void emitEvent(const RunEvent& event);
     void startStep();
     void startAttempt();
-    void attemptEnded(QString outcome, QString reason);
+    void attemptEnded(Outcome outcome, QString reason);
     void stepTimedOut();
-    void endStep(const QString& outcome, const QString& reason);
-    void closePrompt(const QString& how);
+    void endStep(Outcome outcome, const QString& reason);
+    void closePrompt(bool answered);
     void deliver(const QString& line);
     void finish();
     void settleReservation();

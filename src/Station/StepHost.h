@@ -8,6 +8,7 @@
 #include "Limits.h"
 #include "PackDriver.h"
 #include "Recipe.h"
+#include "RunEvents.h"
 #include "RunRecord.h"
 #include "Stores.h"
 
@@ -23,8 +24,6 @@ struct RunState {
     std::optional<uint16_t> swVersion;    // as the pack reports it now
     std::optional<SerialReservation> reservation;
 };
-
-enum class PromptKind { Barcode, Confirm, Value };
 
 class StepHost {
 public:
@@ -43,7 +42,7 @@ public:
     virtual bool confirmsPrompts() const = 0;
 
     // Records a measurement of this attempt and returns its verdict.
-    virtual Verdict measure(const QString& name, const QJsonValue& value, const QString& unit, const Limits& limits) = 0;
+    virtual Outcome measure(const QString& name, const QJsonValue& value, const QString& unit, const Limits& limits) = 0;
     // Asks the operator; `answer` gets the line (a barcode, an empty line or
     // "yes" for a confirmation, a finite number). A "no" to a confirmation
     // aborts the run, as does a prompt left unanswered until the step times
@@ -53,9 +52,9 @@ public:
     using Refusal = std::function<QString(double value)>;
     virtual void ask(PromptKind kind, const QString& text, std::function<void(const QString& answer)> answer,
                      Refusal refuses = {}) = 0;
-    // Ends the attempt: outcome PASS (FAIL when a measurement failed),
-    // ERROR, SKIPPED or ABORTED, with the reason in words.
-    virtual void done(const QString& outcome, const QString& reason = {}) = 0;
+    // Ends the attempt: Pass (Fail when a measurement failed), Error,
+    // Skipped or Aborted, with the reason in words.
+    virtual void done(Outcome outcome, const QString& reason = {}) = 0;
 };
 
 class Step {

@@ -31,7 +31,7 @@ private:
     {
         host_.driver().readTelemetry([this](const TelemetryRead& t) {
             if (!t.ok)
-                return host_.done(outcome::Error, t.error);
+                return host_.done(Outcome::Error, t.error);
             judge(t);
             ++samples_;
             const RecipeStep& s = host_.recipeStep();
@@ -54,7 +54,7 @@ private:
                     continue;
                 k.value = QuantityValue(name, t);
                 k.limits = &l.limits;
-                k.failed = Evaluate(name, k.value, l.limits).verdict == Verdict::Fail;
+                k.failed = Evaluate(name, k.value, l.limits).verdict == Outcome::Fail;
             }
         }
     }
@@ -65,7 +65,7 @@ private:
             const Kept& k = kept_.at(name);
             host_.measure(name, k.value, QuantityUnit(name), *k.limits);
         }
-        host_.done(outcome::Pass);
+        host_.done(Outcome::Pass);
     }
 
     QElapsedTimer clock_;

@@ -17,6 +17,6 @@ std::unique_ptr<Step> MakeCheckStep(StepHost& host);
 std::unique_ptr<Step> MakePromptStep(StepHost& host);
 
 // "the pack refused barcode 202612080001: exception 02"
-QString WriteFailure(const QStringList& words, const WriteResult& result);
+QString WriteFailure(const PackWrite& write, const WriteResult& result);
 
 } // namespace bms::station

@@ -3,6 +3,7 @@
 // (barcode, serial number and clock written and read back).
 #include "StepsCommon.h"
 
+#include "JsonFields.h"
 #include "TextFormat.h"
 
 #include <QDateTime>
@@ -12,15 +13,6 @@ namespace bms::station {
 
 namespace {
 
-std::optional<QString> TextOf(const QJsonValue& v)
-{
-    if (v.isString())
-        return v.toString();
-    if (v.isDouble())
-        return QString::number(v.toDouble(), 'g', 15);
-    return std::nullopt;
-}
-
 class IdentifyStep : public Step {
 public:
     using Step::Step;
@@ -28,7 +20,7 @@ public:
     {
         host_.driver().readInfo([this](const InfoRead& info) {
             if (!info.ok)
-                return host_.done(outcome::Error, info.error);
+                return host_.done(Outcome::Error, info.error);
             info_ = info.info;
             host_.driver().readTelemetry([this](const TelemetryRead& t) { telemetry(t); });
         });
@@ -38,16 +30,11 @@ private:
     void telemetry(const TelemetryRead& t)
     {
         if (!t.ok)
-            return host_.done(outcome::Error, t.error);
-        QJsonObject values = info_;
-        values.insert(QStringLiteral("hw_version"), VersionText(t.hwVersion));
-        values.insert(QStringLiteral("sw_version"), VersionText(t.swVersion));
-        values.insert(QStringLiteral("cell_count"), t.cellCount);
+            return host_.done(Outcome::Error, t.error);
         // The recipe's limits in its order, so that its first failure is the
         // run's, then the other quantities for information.
         const auto measure = [&](const QString& name, const Limits& limits) {
-            const QJsonValue v = values.value(name);
-            host_.measure(name, v.isUndefined() ? QJsonValue() : v, IdentifyUnit(name), limits);
+            host_.measure(name, IdentifyValue(name, info_, t), IdentifyUnit(name), limits);
         };
         const std::vector<NamedLimits>& limited = host_.recipeStep().limits;
         for (const NamedLimits& l : limited)
@@ -57,20 +44,20 @@ private:
                 measure(name, {});
         }
         PackIdentity& pack = host_.record().pack;
-        pack.uid = TextOf(info_.value(QStringLiteral("uid")));
-        pack.uidCrc = TextOf(info_.value(QStringLiteral("uid_crc")));
-        pack.serialNumber = TextOf(info_.value(QStringLiteral("serial_number")));
+        pack.uid = info_.uid;
+        pack.uidCrc = info_.uidCrc;
+        pack.serialNumber = info_.serialNumber;
         // The scanned barcode names the pack; before a scan, the one it holds.
         if (!pack.barcode)
-            pack.barcode = TextOf(info_.value(QStringLiteral("barcode")));
+            pack.barcode = info_.barcode;
         pack.hwVersion = VersionText(t.hwVersion);
         pack.swBefore = VersionText(t.swVersion);
         pack.cells = t.cellCount;
         host_.state().swVersion = t.swVersion;
-        host_.done(outcome::Pass);
+        host_.done(Outcome::Pass);
     }
 
-    QJsonObject info_;
+    PackInfo info_;
 };
 
 class ScanStep : public Step {
@@ -88,12 +75,12 @@ private:
     {
         Limits pattern;
         pattern.matches = host_.recipeStep().pattern;
-        if (host_.measure(QStringLiteral("barcode"), barcode, {}, pattern) == Verdict::Fail)
-            return host_.done(outcome::Pass); // failed by its measurement
+        if (host_.measure(QStringLiteral("barcode"), barcode, {}, pattern) == Outcome::Fail)
+            return host_.done(Outcome::Pass); // failed by its measurement
         QString error;
         const std::optional<bool> passed = host_.history().passedBefore(barcode, host_.stationId(), error);
         if (!passed)
-            return host_.done(outcome::Error, QStringLiteral("the pass history cannot be read: ") + error);
+            return host_.done(Outcome::Error, QStringLiteral("the pass history cannot be read: ") + error);
         const bool retest = *passed && host_.recipe().allowRetest;
         Limits notPassed;
         if (!host_.recipe().allowRetest)
@@ -102,7 +89,7 @@ private:
         host_.state().barcode = barcode;
         host_.record().pack.barcode = barcode;
         host_.record().retest = retest;
-        host_.done(outcome::Pass);
+        host_.done(Outcome::Pass);
     }
 };
 
@@ -113,7 +100,7 @@ public:
     {
         // Nothing can be written: no serial number is bound to the pack.
         if (host_.driver().inBootLoader())
-            return host_.done(outcome::Error, PackInBootLoaderText());
+            return host_.done(Outcome::Error, PackInBootLoaderText());
         next(0);
     }
 
@@ -123,20 +110,20 @@ private:
     {
         const RecipeStep& s = host_.recipeStep();
         if (part == 0 && s.writeBarcode)
-            return write({QStringLiteral("barcode"), host_.state().barcode}, [this](const InfoRead& back) {
+            return write(BarcodeWrite{host_.state().barcode}, [this](const InfoRead& back) {
                 Limits same;
                 same.equals = host_.state().barcode;
-                host_.measure(QStringLiteral("barcode"), back.info.value(QStringLiteral("barcode")), {}, same);
+                host_.measure(QStringLiteral("barcode"), json::OrNull(back.info.barcode), {}, same);
                 next(1);
             });
         if (part <= 1 && s.writeSerial)
             return writeSerial();
         if (part <= 2 && s.writeRtc)
-            return write({QStringLiteral("rtc")}, [this](const InfoRead& back) {
+            return write(ClockWrite{}, [this](const InfoRead& back) {
                 clockRead(back);
-                host_.done(outcome::Pass);
+                host_.done(Outcome::Pass);
             });
-        host_.done(outcome::Pass);
+        host_.done(Outcome::Pass);
     }
 
     void writeSerial()
@@ -150,13 +137,13 @@ private:
             QString error;
             const std::optional<SerialGrant> grant = host_.serials().reserve(t.key(today), host_.record().runId, barcode, error);
             if (!grant)
-                return host_.done(outcome::Error, QStringLiteral("no serial number could be reserved: ") + error);
+                return host_.done(Outcome::Error, QStringLiteral("no serial number could be reserved: ") + error);
             SerialReservation r{grant->key, grant->number, grant->reused ? grant->value : t.value(today, grant->number)};
             r.reused = grant->reused;
             state.reservation = r;
             host_.record().reservation = r;
             if (r.value.isEmpty())
-                return host_.done(outcome::Error, grant->reused ? QStringLiteral("the serial number of %1 is on record without its text").arg(barcode)
+                return host_.done(Outcome::Error, grant->reused ? QStringLiteral("the serial number of %1 is on record without its text").arg(barcode)
                                                                 : QStringLiteral("the sequence %1 has run out of numbers").arg(grant->key));
         }
         SerialReservation& r = *state.reservation;
@@ -166,16 +153,15 @@ private:
             QString error;
             const SerialGrant grant{r.key, r.number, r.value, r.reused};
             if (!host_.serials().bind(grant, host_.record().runId, barcode, host_.record().pack.uid.value_or(QString()), error))
-                return host_.done(outcome::Error, QStringLiteral("serial number %1 could not be bound to the pack: %2").arg(r.value, error));
+                return host_.done(Outcome::Error, QStringLiteral("serial number %1 could not be bound to the pack: %2").arg(r.value, error));
             r.written = true;
             host_.record().reservation = r;
         }
         const QString serial = r.value;
-        write({QStringLiteral("serial"), serial}, [this, serial](const InfoRead& back) {
+        write(SerialWrite{serial}, [this, serial](const InfoRead& back) {
             Limits same;
             same.equals = serial;
-            if (host_.measure(QStringLiteral("serial_number"), back.info.value(QStringLiteral("serial_number")), {}, same)
-                == Verdict::Pass)
+            if (host_.measure(QStringLiteral("serial_number"), json::OrNull(back.info.serialNumber), {}, same) == Outcome::Pass)
                 host_.record().pack.serialNumber = serial;
             next(2);
         });
@@ -199,13 +185,13 @@ private:
         host_.measure(QStringLiteral("rtc_weekday"), double(c[3]), {}, weekday);
     }
 
-    void write(const QStringList& words, std::function<void(const InfoRead&)> readBack)
+    void write(const PackWrite& what, std::function<void(const InfoRead&)> readBack)
     {
-        host_.driver().write(words, false, [this, words, readBack](const WriteResult& r) {
+        host_.driver().write(what, [this, what, readBack](const WriteResult& r) {
             if (r.kind != WriteResult::Kind::Acknowledged)
-                return host_.done(outcome::Error, WriteFailure(words, r));
+                return host_.done(Outcome::Error, WriteFailure(what, r));
             if (!r.readBack || !r.readBack->ok)
-                return host_.done(outcome::Error, QStringLiteral("%1 was not read back").arg(words.first()));
+                return host_.done(Outcome::Error, QStringLiteral("%1 was not read back").arg(WriteWords(what).first()));
             readBack(*r.readBack);
         });
     }

@@ -5,6 +5,7 @@
 #include "TextChecks.h"
 #include "TextFormat.h"
 
+#include "JsonFields.h"
 #include "ReferenceCommand.h"
 
 #include <QTimer>
@@ -12,9 +13,9 @@
 
 namespace bms::station {
 
-QString WriteFailure(const QStringList& words, const WriteResult& r)
+QString WriteFailure(const PackWrite& write, const WriteResult& r)
 {
-    const QString what = words.join(QLatin1Char(' '));
+    const QString what = WriteText(write);
     switch (r.kind) {
     case WriteResult::Kind::Refused: return QStringLiteral("the pack refused %1").arg(what) + (r.detail.isEmpty() ? QString() : QStringLiteral(": ") + r.detail);
     case WriteResult::Kind::NoAnswer: return QStringLiteral("the pack did not answer %1").arg(what) + (r.detail.isEmpty() ? QString() : QStringLiteral(": ") + r.detail);
@@ -41,7 +42,7 @@ public:
             if (!t.ok && host_.driver().inBootLoader())
                 return decide(std::nullopt);
             if (!t.ok)
-                return host_.done(outcome::Error, t.error);
+                return host_.done(Outcome::Error, t.error);
             host_.state().swVersion = t.swVersion;
             host_.record().pack.swBefore = VersionText(t.swVersion);
             decide(t.swVersion);
@@ -55,7 +56,7 @@ private:
         host_.measure(QStringLiteral("sw_version_before"), before ? QJsonValue(VersionText(*before)) : QJsonValue(), {}, {});
         if (!s.devFirmware && before && ParseVersion(s.version) == *before) {
             host_.record().pack.swAfter = VersionText(*before);
-            return host_.done(outcome::Skipped, QStringLiteral("the pack already runs %1").arg(s.version));
+            return host_.done(Outcome::Skipped, QStringLiteral("the pack already runs %1").arg(s.version));
         }
         host_.driver().upgrade(s.image, s.devFirmware, [this](const UpgradeResult& r) { upgraded(r); });
     }
@@ -66,22 +67,22 @@ private:
         if (host_.driver().inBootLoader()) {
             // Whatever ran before, the pack now runs no firmware of its own.
             host_.state().swVersion.reset();
-            return host_.done(outcome::Error, r.ending + QStringLiteral("; ") + PackInBootLoaderText());
+            return host_.done(Outcome::Error, r.ending + QStringLiteral("; ") + PackInBootLoaderText());
         }
         if (!r.ok)
-            return host_.done(outcome::Error, r.ending);
+            return host_.done(Outcome::Error, r.ending);
         if (s.devFirmware) {
             host_.measure(QStringLiteral("ending"), r.ending, {}, {});
-            return host_.done(outcome::Pass);
+            return host_.done(Outcome::Pass);
         }
         if (!r.swAfter)
-            return host_.done(outcome::Error, QStringLiteral("the pack did not answer after the upgrade"));
+            return host_.done(Outcome::Error, QStringLiteral("the pack did not answer after the upgrade"));
         host_.state().swVersion = *r.swAfter;
         host_.record().pack.swAfter = VersionText(*r.swAfter);
         Limits target;
         target.equals = s.version;
         host_.measure(QStringLiteral("sw_version_after"), VersionText(*r.swAfter), {}, target);
-        host_.done(outcome::Pass);
+        host_.done(Outcome::Pass);
     }
 };
 
@@ -119,7 +120,7 @@ private:
     {
         command_ = std::make_unique<ReferenceCommand>(host_.recipeStep().reference.text, [this](bool ok, const QString& out) {
             if (!ok)
-                return host_.done(outcome::Error, out);
+                return host_.done(Outcome::Error, out);
             fromText(out.trimmed(), QStringLiteral("the reference command"));
         });
     }
@@ -129,9 +130,9 @@ private:
         bool ok = false;
         const double v = text.section(QLatin1Char(' '), 0, 0).toDouble(&ok);
         if (!ok || !std::isfinite(v))
-            return host_.done(outcome::Error, QStringLiteral("%1 gave '%2', not a number").arg(source, Printable(text.left(80))));
+            return host_.done(Outcome::Error, QStringLiteral("%1 gave '%2', not a number").arg(source, Printable(text.left(80))));
         if (const QString refusal = ReferenceRefusal(host_.recipeStep().quantity, v); !refusal.isEmpty())
-            return host_.done(outcome::Error, refusal);
+            return host_.done(Outcome::Error, refusal);
         referenced(v);
     }
 
@@ -142,7 +143,7 @@ private:
         host_.driver().readTelemetry([this](const TelemetryRead& t) {
             const std::optional<double> before = t.ok ? Reading(host_.recipeStep().quantity, t) : std::nullopt;
             if (!before)
-                return host_.done(outcome::Error, t.ok ? QStringLiteral("the pack reports no cells") : t.error);
+                return host_.done(Outcome::Error, t.ok ? QStringLiteral("the pack reports no cells") : t.error);
             Limits limit;
             if (const std::optional<double> max = host_.recipeStep().maxErrorBefore) {
                 limit.low = -*max;
@@ -150,8 +151,8 @@ private:
             }
             // A reading that far off is a faulty pack: it fails without a
             // calibration written to it.
-            if (host_.measure(QStringLiteral("error_before"), *before - reference_, unit_, limit) == Verdict::Fail)
-                return host_.done(outcome::Pass);
+            if (host_.measure(QStringLiteral("error_before"), *before - reference_, unit_, limit) == Outcome::Fail)
+                return host_.done(Outcome::Pass);
             calibrate();
         });
     }
@@ -159,21 +160,22 @@ private:
     void calibrate()
     {
         const QString quantity = host_.recipeStep().quantity;
-        QStringList words{quantity};
-        if (quantity != QLatin1String("zero"))
-            words.append(QString::number(static_cast<qint64>(reference_)));
-        host_.driver().write(words, true, [this, words](const WriteResult& r) {
+        const auto reference = static_cast<qint64>(reference_);
+        const PackWrite calibration = quantity == QLatin1String("zero")      ? PackWrite(ZeroCalibration{})
+                                      : quantity == QLatin1String("voltage") ? PackWrite(VoltageCalibration{reference, {}})
+                                                                             : PackWrite(CurrentCalibration{reference});
+        host_.driver().write(calibration, [this, calibration](const WriteResult& r) {
             if (r.kind != WriteResult::Kind::Acknowledged)
-                return host_.done(outcome::Error, WriteFailure(words, r));
+                return host_.done(Outcome::Error, WriteFailure(calibration, r));
             host_.driver().readTelemetry([this](const TelemetryRead& t) {
                 const std::optional<double> after = t.ok ? Reading(host_.recipeStep().quantity, t) : std::nullopt;
                 if (!after)
-                    return host_.done(outcome::Error, t.ok ? QStringLiteral("the pack reports no cells") : t.error);
+                    return host_.done(Outcome::Error, t.ok ? QStringLiteral("the pack reports no cells") : t.error);
                 Limits tolerance;
                 tolerance.low = -host_.recipeStep().tolerance;
                 tolerance.high = host_.recipeStep().tolerance;
                 host_.measure(QStringLiteral("error_after"), *after - reference_, unit_, tolerance);
-                host_.done(outcome::Pass);
+                host_.done(Outcome::Pass);
             });
         });
     }
@@ -183,21 +185,42 @@ private:
     std::unique_ptr<ReferenceCommand> command_; // ends what it started with the step
 };
 
-// What the information read shows of a setting, to compare with the words
-// written: the info key, the argument it must equal, and whether the pack
-// keeps it as text (a barcode of digits is still a text).
-struct ReadBackField {
-    const char* setting;
-    const char* key;
-    int argument; // index into the words
-    bool text;
+// What the information read shows of a setting, to compare with what was
+// written: the measurement's name, the value written, and the value read
+// back, each of its own type (a barcode of digits is a text, a capacity a
+// number).
+struct ReadBack {
+    const char* name;
+    QJsonValue written;
+    QJsonValue read;
 };
 
-constexpr ReadBackField kReadBack[] = {
-    {"sleep", "sleep_multiplier", 1, false}, {"sleep", "sleep_base", 2, false},
-    {"protocol", "protocol_type", 1, false}, {"barcode", "barcode", 1, true},
-    {"serial", "serial_number", 1, true},    {"rated-capacity", "rated_cap", 1, false},
-};
+std::vector<ReadBack> ReadBacks(const PackWrite& write, const PackInfo& back)
+{
+    if (const auto* w = std::get_if<SleepWrite>(&write))
+        return {{"sleep_multiplier", double(w->multiplier), json::OrNull(back.sleepMultiplier)},
+                {"sleep_base", double(w->base), json::OrNull(back.sleepBase)}};
+    if (const auto* w = std::get_if<ProtocolWrite>(&write))
+        return {{"protocol_type", double(w->type), json::OrNull(back.protocolType)}};
+    if (const auto* w = std::get_if<BarcodeWrite>(&write))
+        return {{"barcode", w->text, json::OrNull(back.barcode)}};
+    if (const auto* w = std::get_if<SerialWrite>(&write))
+        return {{"serial_number", w->text, json::OrNull(back.serialNumber)}};
+    if (const auto* w = std::get_if<RatedCapacityWrite>(&write))
+        return {{"rated_cap", double(w->mah), json::OrNull(back.ratedCapMah)}};
+    return {};
+}
+
+// The measurement of a write that nothing reads back: "protocol",
+// "upload_interval", "param_cycle_life".
+QString AcknowledgedName(const PackWrite& write)
+{
+    const QStringList words = WriteWords(write);
+    QString name = words.first();
+    if (std::holds_alternative<ParamWrite>(write))
+        name = QStringLiteral("param_") + words.value(1);
+    return name.replace(QLatin1Char('-'), QLatin1Char('_'));
+}
 
 class SettingsStep : public Step {
 public:
@@ -207,32 +230,22 @@ public:
 private:
     void next(size_t i)
     {
-        const std::vector<QStringList>& writes = host_.recipeStep().writes;
+        const std::vector<PackWrite>& writes = host_.recipeStep().writes;
         if (i >= writes.size())
-            return host_.done(outcome::Pass);
-        const QStringList words = writes[i];
-        host_.driver().write(words, false, [this, i, words](const WriteResult& r) {
+            return host_.done(Outcome::Pass);
+        const PackWrite write = writes[i];
+        host_.driver().write(write, [this, i, write](const WriteResult& r) {
             if (r.kind != WriteResult::Kind::Acknowledged)
-                return host_.done(outcome::Error, WriteFailure(words, r));
-            QString name = words.first();
-            name.replace(QLatin1Char('-'), QLatin1Char('_'));
-            if (words.first() == QLatin1String("param") && words.size() > 1)
-                name = QStringLiteral("param_") + QString(words[1]).replace(QLatin1Char('-'), QLatin1Char('_'));
-            bool compared = false;
-            for (const ReadBackField& f : kReadBack) {
-                if (words.first() != QLatin1String(f.setting) || !r.readBack || !r.readBack->ok)
-                    continue;
-                const QJsonValue got = r.readBack->info.value(QLatin1String(f.key));
-                const QString want = words.value(f.argument);
+                return host_.done(Outcome::Error, WriteFailure(write, r));
+            const std::vector<ReadBack> backs = r.readBack && r.readBack->ok ? ReadBacks(write, r.readBack->info)
+                                                                             : std::vector<ReadBack>();
+            for (const ReadBack& b : backs) {
                 Limits same;
-                bool number = false;
-                const double n = want.toDouble(&number);
-                same.equals = number && !f.text ? QJsonValue(n) : QJsonValue(want);
-                host_.measure(QString::fromLatin1(f.key), got.isUndefined() ? QJsonValue() : got, {}, same);
-                compared = true;
+                same.equals = b.written;
+                host_.measure(QString::fromLatin1(b.name), b.read, {}, same);
             }
-            if (!compared)
-                host_.measure(name, QStringLiteral("acknowledged"), {}, {});
+            if (backs.empty())
+                host_.measure(AcknowledgedName(write), QStringLiteral("acknowledged"), {}, {});
             next(i + 1);
         });
     }
@@ -243,7 +256,7 @@ public:
     using Step::Step;
     void run() override
     {
-        host_.ask(PromptKind::Confirm, host_.recipeStep().text, [this](const QString&) { host_.done(outcome::Pass); });
+        host_.ask(PromptKind::Confirm, host_.recipeStep().text, [this](const QString&) { host_.done(Outcome::Pass); });
     }
 };
 

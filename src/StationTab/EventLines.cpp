@@ -3,7 +3,6 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 
-#include <algorithm>
 
 namespace bms::stationtab {
 
@@ -32,20 +31,84 @@ void LineSplitter::feed(const QByteArray& bytes, std::vector<QByteArray>& lines)
     }
 }
 
-std::optional<QJsonObject> ParseEventLine(const QByteArray& line)
+std::optional<QByteArrayView> TopLevelText(QByteArrayView line, QByteArrayView key)
 {
-    // Keys come in sorted order, so only a top-level key sorting before
-    // "event" ("errors") can stand in front of it; a quote inside a text is
-    // escaped, so the bare key and value cannot appear inside one.
-    static const QByteArray recordEvent = QByteArrayLiteral("\"event\":\"record\"");
-    const QByteArrayView head = QByteArrayView(line).first(std::min<qsizetype>(line.size(), 65536));
-    if (line.size() > 4096 && head.indexOf(recordEvent) >= 0)
-        return QJsonObject{{QStringLiteral("event"), QStringLiteral("record")}};
+    const qsizetype n = line.size();
+    qsizetype i = 0;
+    const auto blanks = [&] {
+        while (i < n && (line[i] == ' ' || line[i] == '\t' || line[i] == '\n' || line[i] == '\r'))
+            ++i;
+    };
+    // At a '"': past the closing quote; false when there is none.
+    const auto text = [&] {
+        for (++i; i < n; ++i) {
+            if (line[i] == '\\')
+                ++i;
+            else if (line[i] == '"')
+                return ++i, true;
+        }
+        return false;
+    };
+    const auto value = [&] {
+        if (i < n && line[i] == '"')
+            return text();
+        if (i < n && (line[i] == '{' || line[i] == '[')) {
+            for (int depth = 0; i < n;) {
+                if (line[i] == '"') {
+                    if (!text())
+                        return false;
+                    continue;
+                }
+                if (line[i] == '{' || line[i] == '[')
+                    ++depth;
+                else if ((line[i] == '}' || line[i] == ']') && --depth == 0)
+                    return ++i, true;
+                ++i;
+            }
+            return false;
+        }
+        while (i < n && line[i] != ',' && line[i] != '}')
+            ++i;
+        return i < n;
+    };
+    blanks();
+    if (i >= n || line[i] != '{')
+        return std::nullopt;
+    for (++i;;) {
+        blanks();
+        if (i >= n || line[i] != '"')
+            return std::nullopt;
+        const qsizetype nameStart = i + 1;
+        if (!text())
+            return std::nullopt;
+        const QByteArrayView name = line.sliced(nameStart, i - 1 - nameStart);
+        blanks();
+        if (i >= n || line[i] != ':')
+            return std::nullopt;
+        ++i;
+        blanks();
+        const qsizetype valueStart = i;
+        if (!value())
+            return std::nullopt;
+        if (name == key)
+            return line[valueStart] == '"' ? std::optional(line.sliced(valueStart + 1, i - 2 - valueStart)) : std::nullopt;
+        blanks();
+        if (i >= n || line[i] != ',')
+            return std::nullopt;
+        ++i;
+    }
+}
+
+std::optional<station::ParsedEvent> ParseEventLine(const QByteArray& line)
+{
+    static const QByteArray recordEvent = station::EventKindName(station::EventKind::Record).toLatin1();
+    if (line.size() > 4096 && TopLevelText(line, "event") == QByteArrayView(recordEvent))
+        return station::ParsedEvent{station::RecordEvent{}, {}, {}, {}};
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject())
         return std::nullopt;
-    return doc.object();
+    return station::ParseEvent(doc.object());
 }
 
 } // namespace bms::stationtab

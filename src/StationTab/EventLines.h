@@ -3,6 +3,8 @@
 // them into whole lines and ParseEventLine turns a line into its event.
 #pragma once
 
+#include "RunEvents.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <optional>
@@ -29,16 +31,17 @@ private:
     int dropped_ = 0;
 };
 
-// The event of one line: nothing when the line is not a JSON object. The
-// `record` event (the whole record, its trace included, up to megabytes) is
-// not parsed: the window needs none of it, the record's file is named by
-// `run_end`. It comes back as {"event": "record"}.
-std::optional<QJsonObject> ParseEventLine(const QByteArray& line);
+// The event of one line: nothing when the line is not a JSON object of a
+// known kind. A long `record` event (the whole record, its trace included,
+// up to megabytes) is not parsed: the window needs none of it, the record's
+// file is named by `run_end`. It comes back as a RecordEvent without path
+// or record.
+std::optional<station::ParsedEvent> ParseEventLine(const QByteArray& line);
 
-// The text under `key` of an event (empty when it has none).
-inline QString EventText(const QJsonObject& e, const char* key)
-{
-    return e.value(QLatin1String(key)).toString();
-}
+// The text of the top-level key `key` of the JSON object on `line`, when it
+// is a text; found without parsing what stands around it (nested objects,
+// lists and texts are stepped over whole), whatever the order of the keys
+// and the blanks between them.
+std::optional<QByteArrayView> TopLevelText(QByteArrayView line, QByteArrayView key);
 
 } // namespace bms::stationtab

@@ -2,13 +2,11 @@
 
 #include "Limits.h"
 
-#include "EventLines.h"
-
-#include <QJsonArray>
-
 #include <algorithm>
 
 namespace bms::stationtab {
+
+using station::Outcome;
 
 namespace {
 
@@ -31,71 +29,38 @@ QString Hex(qint64 word)
     return QStringLiteral("0x") + QString::number(word, 16).toUpper().rightJustified(4, QLatin1Char('0'));
 }
 
-Verdict VerdictOf(const QString& outcome)
+// The banner of a run's outcome: anything but a run's own outcome is an
+// ERROR.
+Verdict VerdictOf(Outcome outcome)
 {
-    if (outcome == QLatin1String("PASS"))
-        return Verdict::Pass;
-    if (outcome == QLatin1String("FAIL"))
-        return Verdict::Fail;
-    if (outcome == QLatin1String("ABORTED"))
-        return Verdict::Aborted;
-    return Verdict::Error;
-}
-
-// The message of the one line a run that never started prints.
-QString FinalError(const QJsonObject& last)
-{
-    const QString message = last.value(QStringLiteral("error")).toObject().value(QStringLiteral("message")).toString();
-    if (!message.isEmpty())
-        return message;
-    const QJsonArray errors = last.value(QStringLiteral("errors")).toArray();
-    return errors.isEmpty() ? QString() : errors.last().toString();
+    return station::IsRunOutcome(outcome) ? outcome : Outcome::Error;
 }
 
 } // namespace
 
-QString VerdictText(Verdict verdict)
-{
-    switch (verdict) {
-    case Verdict::Pass:
-        return QStringLiteral("PASS");
-    case Verdict::Fail:
-        return QStringLiteral("FAIL");
-    case Verdict::Error:
-        return QStringLiteral("ERROR");
-    case Verdict::Aborted:
-        return QStringLiteral("ABORTED");
-    case Verdict::None:
-        break;
-    }
-    return {};
-}
-
-QString LimitsText(const QJsonObject& limits, const QString& unit)
+QString LimitsText(const station::Limits& limits, const QString& unit)
 {
     QStringList parts;
-    const QJsonValue low = limits.value(QStringLiteral("low"));
-    const QJsonValue high = limits.value(QStringLiteral("high"));
-    if (!low.isUndefined() && !high.isUndefined())
-        parts.append(WithUnit(Number(low) + QStringLiteral(" to ") + Number(high), unit));
-    else if (!low.isUndefined())
-        parts.append(QStringLiteral("at least ") + WithUnit(Number(low), unit));
-    else if (!high.isUndefined())
-        parts.append(QStringLiteral("at most ") + WithUnit(Number(high), unit));
-    if (const QJsonValue v = limits.value(QStringLiteral("equals")); !v.isUndefined())
-        parts.append(QStringLiteral("= ") + WithUnit(Number(v), v.isDouble() ? unit : QString()));
-    if (const QJsonValue v = limits.value(QStringLiteral("matches")); !v.isUndefined())
-        parts.append(QStringLiteral("matches ") + v.toString());
-    if (const QJsonValue v = limits.value(QStringLiteral("mask")); !v.isUndefined())
-        parts.append(QStringLiteral("mask ") + Hex(v.toInteger()));
+    if (limits.low && limits.high)
+        parts.append(WithUnit(Number(*limits.low) + QStringLiteral(" to ") + Number(*limits.high), unit));
+    else if (limits.low)
+        parts.append(QStringLiteral("at least ") + WithUnit(Number(*limits.low), unit));
+    else if (limits.high)
+        parts.append(QStringLiteral("at most ") + WithUnit(Number(*limits.high), unit));
+    if (const std::optional<QJsonValue>& v = limits.equals)
+        parts.append(QStringLiteral("= ") + WithUnit(Number(*v), v->isDouble() ? unit : QString()));
+    if (limits.matches)
+        parts.append(QStringLiteral("matches ") + *limits.matches);
+    if (limits.mask)
+        parts.append(QStringLiteral("mask ") + Hex(*limits.mask));
     return parts.join(QStringLiteral(", "));
 }
 
-QString MeasuredText(const QJsonValue& value, const QString& unit, const QJsonObject& limits)
+QString MeasuredText(const QJsonValue& value, const QString& unit, const station::Limits& limits)
 {
     if (value.isNull())
         return QStringLiteral("no value");
-    if (value.isDouble() && limits.contains(QStringLiteral("mask")))
+    if (value.isDouble() && limits.mask)
         return Hex(value.toInteger());
     return WithUnit(Number(value), value.isDouble() ? unit : QString());
 }
@@ -136,8 +101,8 @@ void FixtureModel::begin(const QString& barcode)
     s_.phase = Phase::Running;
     s_.barcode = barcode;
     runEndSeen_ = false;
-    record_ = {};
-    finalObject_ = {};
+    record_.reset();
+    notStarted_.reset();
 }
 
 void FixtureModel::note(const QString& text)
@@ -151,99 +116,120 @@ void FixtureModel::note(const QString& text)
 
 void FixtureModel::event(const QJsonObject& e)
 {
-    for (const QJsonValue& error : e.value(QStringLiteral("errors")).toArray())
-        note(error.toString());
-    const QString kind = EventText(e, "event");
-    if (kind == QLatin1String("run_start")) {
-        s_.runId = EventText(e, "run_id");
-        s_.steps.clear();
-        for (const QJsonValue& v : e.value(QStringLiteral("steps")).toArray()) {
-            const QJsonObject step = v.toObject();
-            s_.steps.push_back({EventText(step, "name"), EventText(step, "kind"), {}, 0, {}});
-        }
-    } else if (kind == QLatin1String("step_start")) {
-        s_.current = e.value(QStringLiteral("index")).toInt(-1);
-        s_.attempt = e.value(QStringLiteral("attempt")).toInt(1);
-        // A step tried again: only its last attempt's failures count.
-        if (s_.attempt > 1 && s_.current >= 0 && s_.current < int(s_.steps.size())) {
-            const QString name = s_.steps[size_t(s_.current)].name;
-            std::erase_if(s_.failures, [&](const FailedMeasurement& f) { return f.step == name; });
-        }
-    } else if (kind == QLatin1String("measurement")) {
-        const QString name = EventText(e, "name");
-        const QString unit = EventText(e, "unit");
-        const QJsonValue value = e.value(QStringLiteral("value"));
-        const QString step = EventText(e, "step_name");
-        if (name == QLatin1String("uid") && value.isString())
-            s_.uid = value.toString();
-        else if (name == QLatin1String("serial_number") && value.isString())
-            s_.serialNumber = value.toString();
-        // The barcode scanned (identify reads the one the pack held before
-        // it is written).
-        else if (name == QLatin1String("barcode") && value.isString() && !value.toString().isEmpty() && stepKind(e) == QLatin1String("scan"))
-            s_.barcode = value.toString();
-        if (EventText(e, "outcome") == QLatin1String("FAIL")) {
-            const QJsonObject limits = e.value(QStringLiteral("limits")).toObject();
-            s_.failures.push_back({step, name, MeasuredText(value, unit, limits), LimitsText(limits, unit), EventText(e, "reason")});
-        }
-    } else if (kind == QLatin1String("prompt")) {
-        s_.prompt = {EventText(e, "id"), EventText(e, "kind"), EventText(e, "text"), e.value(QStringLiteral("timeout_s")).toDouble(), {}, 0};
-    } else if (kind == QLatin1String("prompt_refused")) {
-        if (EventText(e, "id") == s_.prompt.id) {
-            s_.prompt.refused = EventText(e, "reason");
-            ++s_.prompt.refusals;
-        }
-    } else if (kind == QLatin1String("prompt_closed")) {
-        if (EventText(e, "id") == s_.prompt.id)
-            s_.prompt = {};
-    } else if (kind == QLatin1String("step_end")) {
-        const int index = e.value(QStringLiteral("index")).toInt(-1);
-        if (index >= 0 && index < int(s_.steps.size())) {
-            StepRow& row = s_.steps[size_t(index)];
-            row.outcome = EventText(e, "outcome");
-            row.durationS = e.value(QStringLiteral("duration_s")).toDouble();
-            row.reason = EventText(e, "reason");
-        }
-        if (index == s_.current)
-            s_.current = -1;
-    } else if (kind == QLatin1String("warning") || kind == QLatin1String("error")) {
-        note(EventText(e, "message"));
-    } else if (kind == QLatin1String("record")) {
-        s_.recordPath = EventText(e, "path");
-        if (!s_.recordPath.isEmpty())
-            record_ = e.value(QStringLiteral("record")).toObject();
-    } else if (kind == QLatin1String("run_end")) {
-        runEnded(e);
-    } else if (kind.isEmpty() && e.contains(QStringLiteral("exit"))) {
-        finalObject_ = e;
+    if (const std::optional<station::ParsedEvent> parsed = station::ParseEvent(e))
+        event(*parsed);
+}
+
+void FixtureModel::event(const station::ParsedEvent& e)
+{
+    for (const QString& error : e.errors)
+        note(error);
+    std::visit([this](const auto& event) { take(event); }, e.event);
+}
+
+void FixtureModel::take(const station::RunStartEvent& e)
+{
+    s_.runId = e.runId;
+    s_.steps.clear();
+    for (const station::StepHeader& step : e.steps)
+        s_.steps.push_back({step.name, step.kind, {}, 0, {}});
+}
+
+void FixtureModel::take(const station::StepStartEvent& e)
+{
+    s_.current = e.index;
+    s_.attempt = e.attempt;
+    // A step tried again: only its last attempt's failures count.
+    if (s_.attempt > 1 && s_.current >= 0 && s_.current < int(s_.steps.size())) {
+        const QString name = s_.steps[size_t(s_.current)].name;
+        std::erase_if(s_.failures, [&](const FailedMeasurement& f) { return f.step == name; });
     }
 }
 
-QString FixtureModel::stepKind(const QJsonObject& measurement) const
+void FixtureModel::take(const station::MeasurementEvent& e)
 {
-    const int index = measurement.value(QStringLiteral("step")).toInt(-1);
+    const station::MeasurementRecord& m = e.measurement;
+    if (m.name == QLatin1String("uid") && m.value.isString())
+        s_.uid = m.value.toString();
+    else if (m.name == QLatin1String("serial_number") && m.value.isString())
+        s_.serialNumber = m.value.toString();
+    // The barcode scanned (identify reads the one the pack held before it
+    // is written).
+    else if (m.name == QLatin1String("barcode") && m.value.isString() && !m.value.toString().isEmpty()
+             && stepKind(m.step) == QLatin1String("scan"))
+        s_.barcode = m.value.toString();
+    if (m.outcome == Outcome::Fail)
+        s_.failures.push_back({e.stepName, m.name, MeasuredText(m.value, m.unit, m.limits), LimitsText(m.limits, m.unit), e.reason});
+}
+
+void FixtureModel::take(const station::PromptEvent& e)
+{
+    s_.prompt = {e.id, station::PromptKindName(e.kind), e.text, e.timeoutS, {}, 0};
+}
+
+void FixtureModel::take(const station::PromptRefusedEvent& e)
+{
+    if (e.id == s_.prompt.id) {
+        s_.prompt.refused = e.reason;
+        ++s_.prompt.refusals;
+    }
+}
+
+void FixtureModel::take(const station::PromptClosedEvent& e)
+{
+    if (e.id == s_.prompt.id)
+        s_.prompt = {};
+}
+
+void FixtureModel::take(const station::StepEndEvent& e)
+{
+    if (e.index >= 0 && e.index < int(s_.steps.size())) {
+        StepRow& row = s_.steps[size_t(e.index)];
+        row.outcome = e.outcome;
+        row.durationS = e.durationS;
+        row.reason = e.reason;
+    }
+    if (e.index == s_.current)
+        s_.current = -1;
+}
+
+void FixtureModel::take(const station::RecordEvent& e)
+{
+    s_.recordPath = e.path;
+    if (!s_.recordPath.isEmpty() && !e.record.isEmpty())
+        record_ = station::RunRecord::fromJson(e.record);
+}
+
+QString FixtureModel::stepKind(int index) const
+{
     return index >= 0 && index < int(s_.steps.size()) ? s_.steps[size_t(index)].kind : QString();
 }
 
-void FixtureModel::runEnded(const QJsonObject& e)
+void FixtureModel::endSteps(Outcome rest, std::optional<Outcome> current)
+{
+    for (StepRow& row : s_.steps) {
+        if (!row.outcome)
+            row.outcome = current && &row - s_.steps.data() == s_.current ? *current : rest;
+    }
+    s_.current = -1;
+}
+
+void FixtureModel::take(const station::RunEndEvent& e)
 {
     runEndSeen_ = true;
-    s_.verdict = VerdictOf(EventText(e, "outcome"));
-    s_.failureCode = EventText(e, "failure_code");
-    s_.reason = EventText(e, "failure_reason");
-    s_.recordPath = EventText(e, "record");
+    s_.verdict = VerdictOf(e.outcome);
+    s_.failureCode = e.failureCode;
+    s_.reason = e.failureReason;
+    s_.recordPath = e.recordPath;
     if (s_.recordPath.isEmpty()) {
         // A run that leaves no record has not done its job, whatever the
         // pack did.
-        s_.verdict = Verdict::Error;
+        s_.verdict = Outcome::Error;
         s_.reason = QStringLiteral("The record of the run was not written")
                     + (s_.notes.isEmpty() ? QString() : QStringLiteral(": ") + s_.notes.last());
     }
     s_.prompt = {};
-    s_.current = -1;
-    for (StepRow& row : s_.steps)
-        if (row.outcome.isEmpty())
-            row.outcome = QStringLiteral("NOT_RUN");
+    endSteps(Outcome::NotRun);
 }
 
 void FixtureModel::aborting()
@@ -252,7 +238,7 @@ void FixtureModel::aborting()
         s_.phase = Phase::Aborting;
 }
 
-void FixtureModel::ended(const ProcessEnd& end, const QJsonObject& found, const QString& foundPath)
+void FixtureModel::ended(const ProcessEnd& end, const std::optional<station::RunRecord>& found, const QString& foundPath)
 {
     const bool wasAborting = s_.phase == Phase::Aborting;
     s_.phase = Phase::Idle;
@@ -261,25 +247,22 @@ void FixtureModel::ended(const ProcessEnd& end, const QJsonObject& found, const 
         return;
     // The run's record is the truth of how it ended, also when its program
     // was stopped before it could say so.
-    const QJsonObject record = !record_.isEmpty() ? record_ : found;
-    if (!record.isEmpty()) {
+    const std::optional<station::RunRecord>& record = record_ ? record_ : found;
+    if (record) {
         if (s_.recordPath.isEmpty())
             s_.recordPath = foundPath;
-        s_.verdict = VerdictOf(EventText(record, "outcome"));
-        s_.failureCode = EventText(record, "failure_code");
-        s_.reason = EventText(record, "failure_reason");
+        s_.verdict = VerdictOf(record->outcome);
+        s_.failureCode = record->failureCode;
+        s_.reason = record->failureReason;
         if (end.crashed)
             s_.reason = (s_.reason.isEmpty() ? QString() : s_.reason + QStringLiteral("; "))
                         + QStringLiteral("its record was written, then the test program was stopped");
-        for (StepRow& row : s_.steps)
-            if (row.outcome.isEmpty())
-                row.outcome = QStringLiteral("NOT_RUN");
-        s_.current = -1;
+        endSteps(Outcome::NotRun);
         return;
     }
-    s_.verdict = Verdict::Error;
-    if (const QString why = FinalError(finalObject_); !why.isEmpty()) {
-        s_.reason = QStringLiteral("Not tested: ") + why;
+    s_.verdict = Outcome::Error;
+    if (notStarted_ && !notStarted_->error.isEmpty()) {
+        s_.reason = QStringLiteral("Not tested: ") + notStarted_->error;
     } else {
         // The station keeps the record of a run that started (RunTrail).
         if (!s_.runId.isEmpty())
@@ -292,11 +275,7 @@ void FixtureModel::ended(const ProcessEnd& end, const QJsonObject& found, const 
         if (!tail.isEmpty())
             s_.reason += QStringLiteral(": ") + tail.section(QLatin1Char('\n'), -1);
     }
-    for (StepRow& row : s_.steps) {
-        if (row.outcome.isEmpty())
-            row.outcome = &row - s_.steps.data() == s_.current ? QStringLiteral("ERROR") : QStringLiteral("NOT_RUN");
-    }
-    s_.current = -1;
+    endSteps(Outcome::NotRun, Outcome::Error);
 }
 
 void FixtureModel::recordKept(const QString& runId, const QString& path, const QString& error)
@@ -310,7 +289,7 @@ void FixtureModel::recordKept(const QString& runId, const QString& path, const Q
 
 int FixtureModel::stepsDone() const
 {
-    return int(std::count_if(s_.steps.begin(), s_.steps.end(), [](const StepRow& r) { return !r.outcome.isEmpty(); }));
+    return int(std::count_if(s_.steps.begin(), s_.steps.end(), [](const StepRow& r) { return r.outcome.has_value(); }));
 }
 
 QString FixtureModel::currentStepText() const

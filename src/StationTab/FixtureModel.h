@@ -4,6 +4,8 @@
 // display.
 #pragma once
 
+#include "RunEvents.h"
+
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -18,17 +20,15 @@ enum class Phase {
     Aborting, // the operator aborted; waiting for the process to end
 };
 
-// The large banner: the outcome of the fixture's last run, which stays until
-// the next pack starts there.
-enum class Verdict { None, Pass, Fail, Error, Aborted };
-
-// "PASS", "FAIL", "ERROR", "ABORTED"; empty for None.
-QString VerdictText(Verdict verdict);
+// The large banner: the outcome of the fixture's last run (Pass, Fail,
+// Error or Aborted), which stays until the next pack starts there; nothing
+// before the first.
+using Verdict = std::optional<station::Outcome>;
 
 struct StepRow {
     QString name;
     QString kind;
-    QString outcome; // empty while the step has not ended
+    std::optional<station::Outcome> outcome; // nothing while the step has not ended
     double durationS = 0;
     QString reason;
 };
@@ -61,7 +61,7 @@ struct ProcessEnd {
 
 struct FixtureState {
     Phase phase = Phase::Idle;
-    Verdict verdict = Verdict::None;
+    Verdict verdict;
     QString barcode;
     QString uid;
     QString serialNumber;
@@ -95,14 +95,16 @@ public:
     void refuse(const QString& words);
     // The run's process starts: nothing of the last pack stays.
     void begin(const QString& barcode);
-    // One event line of the run.
+    // One event of the run, or its JSON object (an object of no known kind
+    // is skipped).
+    void event(const station::ParsedEvent& e);
     void event(const QJsonObject& e);
     // The operator aborted the run.
     void aborting();
     // The run's process has ended; a run that never said how it ended is an
     // ERROR unless its record (`found` in the results folder at `foundPath`)
     // says how.
-    void ended(const ProcessEnd& end, const QJsonObject& found = {}, const QString& foundPath = {});
+    void ended(const ProcessEnd& end, const std::optional<station::RunRecord>& found = {}, const QString& foundPath = {});
 
     // The run told how it ended (its run_end came).
     bool endTold() const { return runEndSeen_; }
@@ -117,22 +119,37 @@ public:
 
 private:
     void note(const QString& text);
-    void runEnded(const QJsonObject& e);
-    // The kind of the step a measurement event belongs to.
-    QString stepKind(const QJsonObject& measurement) const;
+    void take(const station::RunStartEvent& e);
+    void take(const station::StepStartEvent& e);
+    void take(const station::MeasurementEvent& e);
+    void take(const station::PromptEvent& e);
+    void take(const station::PromptRefusedEvent& e);
+    void take(const station::PromptClosedEvent& e);
+    void take(const station::StepRetryEvent&) {}
+    void take(const station::StepEndEvent& e);
+    void take(const station::WarningEvent& e) { note(e.message); }
+    void take(const station::ErrorEvent& e) { note(e.message); }
+    void take(const station::RecordEvent& e);
+    void take(const station::RunEndEvent& e);
+    void take(const station::NotStartedEvent& e) { notStarted_ = e; }
+    // The kind of the step with `index`.
+    QString stepKind(int index) const;
+    // The steps not ended as `outcome`, except the one under way as
+    // `current` when given.
+    void endSteps(station::Outcome rest, std::optional<station::Outcome> current = std::nullopt);
 
     FixtureState s_;
     bool runEndSeen_ = false;
-    QJsonObject record_; // of the run's record event
-    QJsonObject finalObject_; // the last line of a run that did not start
+    std::optional<station::RunRecord> record_; // of the run's record event
+    std::optional<station::NotStartedEvent> notStarted_; // the last line of a run that did not start
 };
 
 // The limits of a measurement event in words: "3200 to 3400 mV",
 // "at least 90 %", "= 2.1.0", "matches \d{12}", "mask 0xFFFF".
-QString LimitsText(const QJsonObject& limits, const QString& unit);
+QString LimitsText(const station::Limits& limits, const QString& unit);
 // A measured value with its unit ("3050 mV"); a value held against a mask
 // in hex, as its mask is ("0x0040"); "no value" for null.
-QString MeasuredText(const QJsonValue& value, const QString& unit, const QJsonObject& limits);
+QString MeasuredText(const QJsonValue& value, const QString& unit, const station::Limits& limits);
 // A failing measurement on the panel: "cell_3 3050 mV (limits 3200 to
 // 3400 mV)", "alarm 0x0040 (mask 0xFFFF)".
 QString FailureLine(const FailedMeasurement& failure);

@@ -14,42 +14,47 @@
 
 namespace bms::stationtab {
 
+using station::Outcome;
+
 namespace {
 
 struct BannerLook {
-    const char* text;
+    QString text;
     const char* background;
     const char* foreground;
 };
 
-BannerLook Look(Verdict verdict, Phase phase)
+// The banner: the phase while a run is at work, else the last run's
+// outcome in its own word.
+BannerLook Look(const Verdict& verdict, Phase phase)
 {
     if (phase == Phase::Running)
-        return {"TESTING", "#1565c0", "white"};
+        return {QStringLiteral("TESTING"), "#1565c0", "white"};
     if (phase == Phase::Aborting)
-        return {"ABORTING", "#6d6d6d", "white"};
-    switch (verdict) {
-    case Verdict::Pass:
-        return {"PASS", "#1b8a2f", "white"};
-    case Verdict::Fail:
-        return {"FAIL", "#d01c1c", "white"};
-    case Verdict::Error:
-        return {"ERROR", "#e65100", "white"};
-    case Verdict::Aborted:
-        return {"ABORTED", "#6d6d6d", "white"};
-    case Verdict::None:
-        break;
+        return {QStringLiteral("ABORTING"), "#6d6d6d", "white"};
+    if (!verdict)
+        return {QStringLiteral("READY"), "#e0e0e0", "#505050"};
+    const QString word = station::OutcomeName(*verdict);
+    switch (*verdict) {
+    case Outcome::Pass:
+        return {word, "#1b8a2f", "white"};
+    case Outcome::Fail:
+        return {word, "#d01c1c", "white"};
+    case Outcome::Aborted:
+        return {word, "#6d6d6d", "white"};
+    default:
+        return {word, "#e65100", "white"};
     }
-    return {"READY", "#e0e0e0", "#505050"};
 }
 
-QColor OutcomeColour(const QString& outcome)
+// A step's row: green passed, red failed, blue under way, grey the rest.
+QColor OutcomeColour(const std::optional<Outcome>& outcome)
 {
-    if (outcome == QLatin1String("PASS"))
+    if (outcome == Outcome::Pass)
         return QColor(0x1b, 0x8a, 0x2f);
-    if (outcome == QLatin1String("FAIL") || outcome == QLatin1String("ERROR"))
+    if (outcome == Outcome::Fail || outcome == Outcome::Error)
         return QColor(0xd0, 0x1c, 0x1c);
-    if (outcome.isEmpty())
+    if (!outcome)
         return QColor(0x15, 0x65, 0xc0);
     return QColor(0x60, 0x60, 0x60);
 }
@@ -212,8 +217,8 @@ void FixturePanel::show(const FixtureModel& model, const QString& port, bool sel
 
     const BannerLook look = Look(s.verdict, s.phase);
     // Style sheets repolish the widget: set only when they change.
-    if (banner_->text() != QLatin1String(look.text)) {
-        banner_->setText(QString::fromLatin1(look.text));
+    if (banner_->text() != look.text) {
+        banner_->setText(look.text);
         banner_->setStyleSheet(QStringLiteral("background: %1; color: %2; border-radius: 6px;")
                                    .arg(QLatin1String(look.background), QLatin1String(look.foreground)));
     }
@@ -221,7 +226,7 @@ void FixturePanel::show(const FixtureModel& model, const QString& port, bool sel
     // The failure: its code, then every failing measurement with its
     // limits, or the failure in words when no measurement failed.
     QStringList reason;
-    if (s.phase == Phase::Idle && s.verdict != Verdict::Pass && s.verdict != Verdict::None) {
+    if (s.phase == Phase::Idle && s.verdict && *s.verdict != Outcome::Pass) {
         if (!s.failureCode.isEmpty())
             reason << s.failureCode;
         if (!s.reason.isEmpty() && s.failures.empty())
@@ -252,11 +257,11 @@ void FixturePanel::show(const FixtureModel& model, const QString& port, bool sel
     for (size_t i = 0; i < s.steps.size(); ++i) {
         const StepRow& row = s.steps[i];
         QString text = QStringLiteral("%1 %2").arg(i + 1, 2).arg(row.name.left(17), -17);
-        if (!row.outcome.isEmpty()) {
+        if (row.outcome) {
             // The longest outcome (ABORTED) and the longest time a step may
             // take (900.0 s) keep a blank between them.
-            text += QLatin1Char(' ') + row.outcome.left(7).leftJustified(7);
-            if (row.outcome != QLatin1String("NOT_RUN"))
+            text += QLatin1Char(' ') + station::OutcomeName(*row.outcome).left(7).leftJustified(7);
+            if (*row.outcome != Outcome::NotRun)
                 text += QStringLiteral(" %1 s").arg(row.durationS, 5, 'f', 1);
         } else if (int(i) == s.current) {
             text += QStringLiteral(" ...");

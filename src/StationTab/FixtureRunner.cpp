@@ -144,9 +144,9 @@ void FixtureRunner::readOutput()
 
 void FixtureRunner::take(const QByteArray& line)
 {
-    if (const std::optional<QJsonObject> e = ParseEventLine(line)) {
+    if (const std::optional<station::ParsedEvent> e = ParseEventLine(line)) {
         model_.event(*e);
-        trail_.event(*e);
+        trail_.event(e->event);
     }
 }
 
@@ -167,7 +167,7 @@ void FixtureRunner::processEnded(int exitCode, QProcess::ExitStatus status)
         take(rest);
     abortTimer_.stop();
     const ProcessEnd end{exitCode, status == QProcess::CrashExit, QString::fromUtf8(stderrTail_)};
-    QJsonObject found;
+    std::optional<station::RunRecord> found;
     QString foundPath;
     // A program stopped before its last word may have written its record:
     // it is looked for before the panel says there is none.
@@ -177,14 +177,14 @@ void FixtureRunner::processEnded(int exitCode, QProcess::ExitStatus status)
         QString ignored;
         if (QFileInfo::exists(path))
             if (const auto record = records::ReadRecordFile(path, ignored)) {
-                found = *record;
+                found = station::RunRecord::fromJson(*record);
                 foundPath = path;
             }
     }
     model_.ended(end, found, foundPath);
     // A run that started and neither told its end nor left its record: the
     // station keeps one for it, so that it counts and can be found.
-    if (trail_.started() && !model_.endTold() && found.isEmpty() && model_.state().recordPath.isEmpty()) {
+    if (trail_.started() && !model_.endTold() && !found && model_.state().recordPath.isEmpty()) {
         const QString tail = end.stderrTail.trimmed().section(QLatin1Char('\n'), -1);
         static const char* const kSignals[] = {"!abort", "SIGINT", "SIGTERM", "SIGKILL"};
         const QString reason =

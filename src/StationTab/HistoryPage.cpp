@@ -1,5 +1,6 @@
 #include "HistoryPage.h"
 
+#include "Outcome.h"
 #include "RecordText.h"
 #include "StationWords.h"
 
@@ -85,7 +86,7 @@ void HistoryPage::showRuns(const std::vector<records::RunSummary>& runs, const Q
                                  run.failureCode, run.runId};
         for (int c = 0; c < int(std::size(cells)); ++c)
             table_->setItem(r, c, new QTableWidgetItem(cells[c]));
-        if (run.outcome != QLatin1String("PASS"))
+        if (run.outcome != station::OutcomeName(station::Outcome::Pass))
             table_->item(r, 1)->setForeground(QColor(0xd0, 0x1c, 0x1c));
         runIds_.append(run.runId);
     }

@@ -9,6 +9,7 @@
 // program.
 #pragma once
 
+#include "RunEvents.h"
 #include "RunRecord.h"
 
 #include <QJsonObject>
@@ -21,8 +22,8 @@ class RunTrail {
 public:
     // A run of `barcode` starts with `settings`.
     void begin(const RunnerSettings& settings, const QString& barcode);
-    // One event line of the run.
-    void event(const QJsonObject& e);
+    // One event of the run.
+    void event(const station::RunEvent& e);
     // The run has started (its run_start came): it has a run id and may
     // have touched the pack.
     bool started() const { return !record_.runId.isEmpty(); }
@@ -30,6 +31,18 @@ public:
     QJsonObject lostRecord(const QString& reason) const;
 
 private:
+    void take(const station::RunStartEvent& e);
+    void take(const station::StepStartEvent& e);
+    void take(const station::MeasurementEvent& e);
+    void take(const station::StepEndEvent& e);
+    // The other events tell nothing the record keeps.
+    template <class Event>
+    void take(const Event&)
+    {
+    }
+    // The step of `index`, or null.
+    station::StepRecord* step(int index);
+
     station::RunRecord record_;
     int current_ = -1; // the step under way
 };

@@ -53,7 +53,7 @@ QString RecipeGate::refusal(const QString& path, const QString& barcode)
         station::Limits pattern;
         pattern.matches = step.pattern;
         const station::Evaluation verdict = station::Evaluate(QStringLiteral("barcode"), barcode, pattern);
-        if (verdict.verdict == station::Verdict::Fail)
+        if (verdict.verdict == station::Outcome::Fail)
             return PatternRefusal(step, barcode);
     }
     return {};

@@ -4,7 +4,8 @@
 // declared by the schema or by its allOf branches), items, enum, pattern.
 // lint() refuses any other keyword, so that nothing in the schema goes
 // unchecked, and holds the schema to its own rules: every number has a unit,
-// every object lists all its keys as required (key sets never change).
+// every object lists all its keys as required (key sets never change) but
+// those whose annotation "presence" says when they are there.
 #pragma once
 
 #include <QJsonArray>
@@ -128,7 +129,7 @@ private:
     void lintSchema(const QJsonObject& s, const QString& path, QStringList& problems) const
     {
         static const QSet<QString> known = {"$ref", "allOf", "type", "properties", "required", "unevaluatedProperties",
-                                            "items", "enum", "pattern", "unit", "description"};
+                                            "items", "enum", "pattern", "unit", "description", "presence"};
         for (const QString& key : s.keys())
             if (!known.contains(key))
                 problems.append(QStringLiteral("%1: keyword %2 is not checked").arg(path, key));
@@ -136,13 +137,17 @@ private:
         if ((types.contains("integer") || types.contains("number")) && !s.contains("unit"))
             problems.append(path + ": a number without a unit");
         if (s.contains("properties")) {
-            const QStringList keys = s.value("properties").toObject().keys();
-            QStringList required;
+            const QJsonObject keys = s.value("properties").toObject();
+            QSet<QString> required;
             for (const QJsonValue& key : s.value("required").toArray())
-                required.append(key.toString());
-            required.sort();
-            if (required != keys)
-                problems.append(path + ": not every key is required");
+                required.insert(key.toString());
+            for (auto it = keys.begin(); it != keys.end(); ++it)
+                if (required.contains(it.key()) == it.value().toObject().contains("presence"))
+                    problems.append(QStringLiteral("%1.%2: a key is required or says when it is there, not both or neither")
+                                        .arg(path, it.key()));
+            for (const QString& key : required)
+                if (!keys.contains(key))
+                    problems.append(QStringLiteral("%1: %2 is required but not declared").arg(path, key));
         }
         const QJsonObject properties = s.value("properties").toObject();
         for (auto it = properties.begin(); it != properties.end(); ++it)

@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <csignal>
 #include <fcntl.h>
@@ -50,6 +51,7 @@ struct CliStart {
     QString stdoutFile;
     std::function<void()> inChild;
     std::function<void()> whileRunning;
+    QByteArray input = {}; // on standard input, which then closes
 };
 
 CliRun RunCli(const QStringList& args, int timeoutMs = 60000, const CliStart& how = {})
@@ -62,6 +64,8 @@ CliRun RunCli(const QStringList& args, int timeoutMs = 60000, const CliStart& ho
     if (how.inChild)
         p.setChildProcessModifier(how.inChild);
     p.start(QStringLiteral(BMS_CLI), args);
+    if (!how.input.isEmpty() && p.waitForStarted())
+        p.write(how.input);
     p.closeWriteChannel();
     CliRun run;
     while (how.whileRunning && clock.elapsed() < timeoutMs && !p.waitForFinished(10))
@@ -396,6 +400,65 @@ TEST_F(CliE2e, jsonOutputFollowsItsSchemaWhateverTheOutcome)
     }
 }
 
+// The station's lines: every event of a run (a recipe that makes the run
+// ask, refuse an answer, try a step again and fail a limit), the record in
+// its event and in its file, a run that never starts, and station check.
+TEST_F(CliE2e, stationLinesFollowTheirSchema)
+{
+    startPack();
+    const QByteArray data = QFile::encodeName(dir.filePath(QStringLiteral("data")));
+    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", data);
+    const auto restore = qScopeGuard([&] { oldData.isNull() ? qunsetenv("XDG_DATA_HOME") : qputenv("XDG_DATA_HOME", oldData); });
+    const QString recipe = dir.filePath(QStringLiteral("schema.toml"));
+    QFile file(recipe);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("name = \"schema\"\nversion = 1\n"
+               "[[steps]]\nkind = \"scan\"\npattern = '\\d{12}'\n"
+               "[[steps]]\nkind = \"identify\"\non_fail = \"continue\"\nlimits.cell_count = { equals = 99 }\n"
+               "[[steps]]\nkind = \"check\"\nretries = 1\non_fail = \"continue\"\nlimits.cell_spread = { high = -1 }\n"
+               "[[steps]]\nkind = \"calibrate\"\nquantity = \"current\"\nreference = { prompt = \"Meter (mA)\" }\ntolerance = 1000000\n"
+               "[[steps]]\nkind = \"prompt\"\ntext = \"Done\"\n");
+    file.close();
+    const auto check = [](const CliRun& run, const QSet<QString>& kinds) {
+        QSet<QString> seen;
+        for (const QJsonObject& o : run.objects()) {
+            const QString event = o.value("event").toString();
+            seen.insert(event);
+            const QString def = event.isEmpty() ? QStringLiteral("station_not_started")
+                                : event == QLatin1String("record") ? QStringLiteral("station_record_event")
+                                                                   : QStringLiteral("station_") + event;
+            const QStringList problems = Schema().check(o, def);
+            EXPECT_TRUE(problems.isEmpty()) << def.toStdString() << ": " << problems.join(QStringLiteral("; ")).toStdString();
+        }
+        EXPECT_EQ(seen, kinds) << run.why();
+    };
+    const QString results = dir.filePath(QStringLiteral("results"));
+    CliStart typed;
+    typed.input = "202612089999\nabc\n10000\nyes\n";
+    const CliRun run = cli({"--json", "station", "run", recipe, "--results", results}, 60000, typed);
+    EXPECT_EQ(run.code, 1) << run.why();
+    check(run, {"run_start", "step_start", "measurement", "prompt", "prompt_refused", "prompt_closed", "step_retry",
+                "step_end", "record", "run_end"});
+    QFile record(run.last().value("record").toString());
+    ASSERT_TRUE(record.open(QIODevice::ReadOnly)) << run.why();
+    const QStringList problems = Schema().check(QJsonDocument::fromJson(record.readAll()).object(), QStringLiteral("station_record"));
+    EXPECT_TRUE(problems.isEmpty()) << problems.join(QStringLiteral("; ")).toStdString();
+
+    file.open(QIODevice::Append);
+    file.write("[[steps]]\nkind = \"settings\"\nwrites = [\"sleep 1\"]\n");
+    file.close();
+    // A bad recipe (exit 2), a port that does not open (3).
+    check(cli({"--json", "station", "run", recipe}), {QString()});
+    check(RunCli({"--json", "--port", "/nonexistent/ttyQ0", "station", "run", STATION_RECIPE, "--results", results}), {QString()});
+    for (const QString& path : {QStringLiteral(STATION_RECIPE), recipe}) {
+        const CliRun checked = RunCli({"--json", "station", "check", path});
+        EXPECT_EQ(checked.code, path == recipe ? 2 : 0) << checked.why();
+        const QStringList found = Schema().check(checked.last(), QStringLiteral("station_check"));
+        EXPECT_TRUE(found.isEmpty()) << found.join(QStringLiteral("; ")).toStdString();
+    }
+}
+
 // What a script sees besides the JSON: the versions as text, the protocol
 // type in the text of read.
 TEST_F(CliE2e, infoAndReadGiveFirmwareVersionsAndProtocolType)
@@ -421,7 +484,7 @@ TEST_F(CliE2e, infoAndReadGiveFirmwareVersionsAndProtocolType)
 TEST_F(CliE2e, outputThatCannotBeWrittenExitsFourSayingWhatIsSafe)
 {
     startPack();
-    const CliRun full = cli({QStringLiteral("info")}, 60000, {QStringLiteral("/dev/full"), {}, {}});
+    const CliRun full = cli({QStringLiteral("info")}, 60000, {QStringLiteral("/dev/full"), {}, {}, {}});
     EXPECT_EQ(full.code, 4) << full.why();
     EXPECT_TRUE(full.err.contains("Cannot write to standard output: No space left on device")) << full.why();
 

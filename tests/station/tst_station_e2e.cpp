@@ -6,6 +6,7 @@
 #include "QtTestSupport.h"
 #include "QuickPack.h"
 #include "RecordStore.h"
+#include "RunEvents.h"
 #include "RunRecord.h"
 #include "StationRecords.h"
 #include "VirtualPack.h"
@@ -27,6 +28,8 @@ namespace {
 
 const QString kRecipe = QStringLiteral(STATION_RECIPES "/virtual-pack-eol.toml");
 
+// What a run printed: every line as its JSON object, read as the Station
+// tab reads it (station::ParseEvent).
 struct StationResult {
     int code = -1;
     QList<QJsonObject> events;
@@ -35,7 +38,7 @@ struct StationResult {
     QJsonObject last(const char* kind) const
     {
         for (qsizetype i = events.size() - 1; i >= 0; --i)
-            if (events[i].value("event").toString() == QLatin1String(kind))
+            if (station::EventKindNamed(events[i].value("event").toString()) == station::EventKindNamed(QLatin1String(kind)))
                 return events[i];
         return {};
     }
@@ -43,15 +46,15 @@ struct StationResult {
     QStringList stepOutcomes() const
     {
         QStringList out;
-        for (const QJsonValue& s : record().value("steps").toArray())
-            out.append(s.toObject().value("outcome").toString());
+        for (const station::StepRecord& s : station::RunRecord::fromJson(record()).steps)
+            out.append(station::OutcomeName(s.outcome));
         return out;
     }
     std::string why() const
     {
         QByteArray text = err;
         for (const QJsonObject& e : events)
-            if (e.value("event").toString() != QLatin1String("record"))
+            if (!station::ParseEvent(e) || !std::holds_alternative<station::RecordEvent>(station::ParseEvent(e)->event))
                 text += QJsonDocument(e).toJson(QJsonDocument::Compact) + '\n';
         return text.toStdString();
     }
@@ -100,6 +103,7 @@ protected:
             qsizetype eol;
             while ((eol = pending.indexOf('\n')) >= 0) {
                 const QJsonObject e = QJsonDocument::fromJson(pending.left(eol)).object();
+                EXPECT_TRUE(station::ParseEvent(e)) << "a line of no known kind: " << pending.left(eol).left(200).toStdString();
                 pending.remove(0, eol + 1);
                 run.events.append(e);
                 if (onEvent)
@@ -394,6 +398,26 @@ TEST_F(StationE2e, corruptedReadBackEndsTheWriteAtOnce)
     const QJsonObject r = recordFile(run);
     EXPECT_EQ(r.value("failure_code").toString(), QStringLiteral("write_identity.error"));
     EXPECT_TRUE(r.value("failure_reason").toString().endsWith(QStringLiteral("the value was not read back"))) << run.why();
+}
+
+// A parameter's index named in the recipe reaches the pack; one that names
+// none writes the selector's first entry, whatever an earlier write chose.
+TEST_F(StationE2e, aParametersIndexInTheRecipeReachesThePack)
+{
+    startPack();
+    const QString recipe = data.filePath(QStringLiteral("param.toml"));
+    QFile file(recipe);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("name = \"p\"\nversion = 1\n[[steps]]\nkind = \"settings\"\n"
+               "writes = [\"param cell-volt 3650 --index 2\", \"param cell-volt 3640\"]\n");
+    file.close();
+    const StationResult run = station({}, {}, recipe);
+    EXPECT_EQ(run.code, 0) << run.why();
+    QList<QByteArray> written; // type, index byte, value
+    for (const std::vector<uint8_t>& f : pack->requests())
+        if (f.size() > 11 && f[1] == 0x10 && f[2] == 0x9C && f[3] == 0xFA)
+            written << QByteArray(reinterpret_cast<const char*>(f.data()) + 7, 4);
+    EXPECT_EQ(written, (QList<QByteArray>{QByteArray("\x01\x01\x0E\x42", 4), QByteArray("\x01\x00\x0E\x38", 4)}));
 }
 
 // A serial number written into a pack stays with that pack: a FAIL after

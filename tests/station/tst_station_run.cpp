@@ -23,7 +23,7 @@ namespace {
 class ScriptedPack : public PackDriver {
 public:
     std::deque<double> currents;
-    QJsonObject info; // the information block, read and read back after writes
+    PackInfo info; // the information block, read and read back after writes
 
     void readInfo(std::function<void(const InfoRead&)> done) override
     {
@@ -42,7 +42,7 @@ public:
         currents.pop_front();
         later([done, t] { done(t); });
     }
-    void write(const QStringList&, bool, std::function<void(const WriteResult&)> done) override
+    void write(const PackWrite&, std::function<void(const WriteResult&)> done) override
     {
         WriteResult r;
         r.kind = WriteResult::Kind::Acknowledged;
@@ -119,12 +119,12 @@ protected:
         RunSettings settings;
         settings.resultsFolder = dir.filePath(QStringLiteral("results"));
         run = std::make_unique<StationRun>(recipe, settings, RunServices{pack, *records, *records, *records});
-        run->onEvent = [this](const QJsonObject& e) {
-            events.append(e);
+        run->onEvent = [this](const RunEvent& e) {
+            events.append(EventJson(e));
             if (onEvent)
-                onEvent(e);
+                onEvent(events.last());
         };
-        run->onFinished = [this](const QString& o, const QString&) { outcome = o; };
+        run->onFinished = [this](Outcome o, const QString&) { outcome = OutcomeName(o); };
         for (const QString& line : typed)
             run->answer(line);
         run->start();
@@ -134,7 +134,7 @@ protected:
     {
         QStringList out;
         for (const StepRecord& s : run->runRecord().steps)
-            out.append(s.outcome);
+            out.append(OutcomeName(s.outcome));
         return out;
     }
     int count(const char* kind) const
@@ -163,7 +163,7 @@ TEST_F(StationRunTest, retryKeepsOnlyTheLastAttemptsMeasurements)
     pack.currents = {12000, 10000};
     start({check});
     ASSERT_TRUE(finish());
-    EXPECT_EQ(outcome, outcome::Pass);
+    EXPECT_EQ(outcome, OutcomeName(Outcome::Pass));
     EXPECT_EQ(run->runRecord().steps[0].retries, 1);
     ASSERT_EQ(run->runRecord().measurements.size(), 1u);
     EXPECT_EQ(run->runRecord().measurements[0].value.toDouble(), 10000);
@@ -177,7 +177,7 @@ TEST_F(StationRunTest, continueAfterAFailRunsTheRestAndTheFirstFailureNamesTheRu
     pack.currents = {500, 10000, 7};
     start({first, Check(QStringLiteral("load"), 9500, 10500), Check(QStringLiteral("after"), 9500, 10500)});
     ASSERT_TRUE(finish());
-    EXPECT_EQ(outcome, outcome::Fail);
+    EXPECT_EQ(outcome, OutcomeName(Outcome::Fail));
     EXPECT_EQ(run->runRecord().failureCode, QStringLiteral("idle.current"));
     EXPECT_EQ(stepOutcomes(), (QStringList{"FAIL", "PASS", "FAIL"}));
 }
@@ -189,7 +189,7 @@ TEST_F(StationRunTest, hangingPackTimesTheStepOutAsAnErrorAndStopsTheRun)
     check.retries = 3; // a time-out ends the step whatever its retries
     start({check, Check(QStringLiteral("after"), 0, 1)});
     ASSERT_TRUE(finish());
-    EXPECT_EQ(outcome, outcome::Error);
+    EXPECT_EQ(outcome, OutcomeName(Outcome::Error));
     EXPECT_EQ(run->runRecord().failureCode, QStringLiteral("load.error"));
     EXPECT_EQ(stepOutcomes(), (QStringList{"ERROR", "NOT_RUN"}));
 }
@@ -209,7 +209,7 @@ TEST_F(StationRunTest, answersReachTheirPromptAndAnUnansweredPromptAborts)
     start({Ask(StepKind::Scan, QStringLiteral("scan")), Ask(StepKind::Prompt, QStringLiteral("load"), 0.3)},
           {QStringLiteral("202612080001\r")});
     ASSERT_TRUE(finish());
-    EXPECT_EQ(outcome, outcome::Aborted);
+    EXPECT_EQ(outcome, OutcomeName(Outcome::Aborted));
     EXPECT_EQ(run->runRecord().pack.barcode, QStringLiteral("202612080001"));
     EXPECT_EQ(stepOutcomes(), (QStringList{"PASS", "ABORTED"}));
     EXPECT_EQ(run->runRecord().failureCode, QStringLiteral("load.aborted"));
@@ -224,7 +224,7 @@ TEST_F(StationRunTest, answersReachTheirPromptAndAnUnansweredPromptAborts)
     };
     start({Ask(StepKind::Prompt, QStringLiteral("load"))});
     ASSERT_TRUE(finish());
-    EXPECT_EQ(outcome, outcome::Aborted);
+    EXPECT_EQ(outcome, OutcomeName(Outcome::Aborted));
     EXPECT_EQ(run->runRecord().failureReason, QStringLiteral("the operator answered no"));
 }
 
@@ -279,7 +279,7 @@ TEST_F(StationRunTest, calibrationReferenceComesFromACommandOrTheOperator)
         };
         start({s});
         ASSERT_TRUE(finish());
-        EXPECT_EQ(run->runRecord().steps[0].outcome, QLatin1String(c.outcome)) << run->runRecord().steps[0].reason.toStdString();
+        EXPECT_EQ(OutcomeName(run->runRecord().steps[0].outcome), QLatin1String(c.outcome)) << run->runRecord().steps[0].reason.toStdString();
         EXPECT_EQ(count("prompt_refused"), c.refused);
         EXPECT_TRUE(run->runRecord().steps[0].reason.contains(QLatin1String(c.reason))) << run->runRecord().steps[0].reason.toStdString();
         QFile left(pids);
@@ -305,22 +305,27 @@ TEST_F(StationRunTest, readBacksCompareTypedAndIdentifyFailsInTheRecipesOrder)
 {
     struct Case {
         const char* write;
-        const char* key;
-        QJsonValue back;
+        PackInfo back;
         const char* outcome;
     };
+    PackInfo capacity;
+    capacity.ratedCapMah = 100000;
     const Case cases[] = {
-        {"barcode 111122223333", "barcode", QStringLiteral("111122223333"), "PASS"},
-        {"serial 0042", "serial_number", QStringLiteral("0042"), "PASS"},
-        {"serial 0042", "serial_number", QStringLiteral("42"), "FAIL"},
-        {"rated-capacity 100000", "rated_cap", 100000.0, "PASS"},
+        {"barcode 111122223333", {.barcode = QStringLiteral("111122223333")}, "PASS"},
+        {"serial 0042", {.serialNumber = QStringLiteral("0042")}, "PASS"},
+        {"serial 0042", {.serialNumber = QStringLiteral("42")}, "FAIL"},
+        {"rated-capacity 100000", capacity, "PASS"},
+        // Written as the window's box takes it, read back as the number.
+        {"rated-capacity 0x186A0", capacity, "PASS"},
+        {"sleep 1 3600", {.sleepMultiplier = 1, .sleepBase = 3600}, "PASS"},
+        {"sleep 1 3600", {.sleepMultiplier = 1, .sleepBase = 60}, "FAIL"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.write);
         outcome.clear();
         RecipeStep s = Ask(StepKind::Settings, QStringLiteral("settings"));
-        s.writes = {QString::fromLatin1(c.write).split(QLatin1Char(' '))};
-        pack.info = {{QLatin1String(c.key), c.back}};
+        s.writes = {std::get<PackWrite>(ParseSettingWrite(QLatin1String(c.write)))};
+        pack.info = c.back;
         start({s});
         ASSERT_TRUE(finish());
         EXPECT_EQ(outcome, QLatin1String(c.outcome)) << run->runRecord().failureReason.toStdString();
@@ -333,7 +338,7 @@ TEST_F(StationRunTest, readBacksCompareTypedAndIdentifyFailsInTheRecipesOrder)
     uid.matches = QStringLiteral("[0-9A-F]{24}");
     identify.limits = {{QStringLiteral("cell_count"), cells, {}}, {QStringLiteral("uid"), uid, {}}};
     pack.currents = {0};
-    pack.info = {{QStringLiteral("uid"), QStringLiteral("none")}};
+    pack.info = {.uid = QStringLiteral("none")};
     start({identify});
     ASSERT_TRUE(finish());
     EXPECT_EQ(run->runRecord().failureCode, QStringLiteral("identify.cell_count"));

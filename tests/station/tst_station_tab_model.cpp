@@ -11,6 +11,7 @@
 #include "QtTestSupport.h"
 #include "Record.h"
 #include "RecordsWorker.h"
+#include "RunTrail.h"
 #include "ScanCheck.h"
 #include "StationConfig.h"
 #include "StationWords.h"
@@ -20,11 +21,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <tuple>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 using namespace bms::stationtab;
+using bms::station::Outcome;
+using bms::station::Limits;
 using bms::station::RecipeStep;
 using bms::test::WaitUntil;
 
@@ -61,13 +65,23 @@ TEST(StationTabLines, linesAreWholeWhateverThePiecesAndOverlongOnesAreDropped)
     EXPECT_EQ(bounded.droppedLines(), 1);
     EXPECT_EQ(bounded.rest(), QByteArray("rest"));
 
-    // The record event is known without reading its megabytes; any other
-    // line is parsed, and a line that is no object is nothing.
-    const QByteArray record = R"j({"errors":[],"event":"record","record":{"trace":")j" + QByteArray(100000, 'A') + "\"}}";
-    EXPECT_EQ(ParseEventLine(record), Json(R"j({"event":"record"})j"));
-    EXPECT_EQ(ParseEventLine(R"j({"errors":["x"],"event":"step_end","index":2})j")->value("index").toInt(), 2);
+    // The record event is known without reading its megabytes, whatever
+    // the order of its keys and the blanks between them; any other line is
+    // parsed, and a line that is no object of a known kind is nothing.
+    const QByteArray trace = R"j({"trace":")j" + QByteArray(100000, 'A') + R"j(\"}\"event\":\"step_end\"", "list": [{"a": "]"}]})j";
+    for (const QByteArray& record : {R"j({"errors":[],"event":"record","record":)j" + trace + "}",
+                                     R"j({ "record" : )j" + trace + R"j( , "event" : "record" })j"}) {
+        const auto e = ParseEventLine(record);
+        ASSERT_TRUE(e && std::holds_alternative<bms::station::RecordEvent>(e->event)) << record.left(80).toStdString();
+        EXPECT_TRUE(std::get<bms::station::RecordEvent>(e->event).record.isEmpty());
+    }
+    const auto stepEnd = ParseEventLine(R"j({"errors":["x"],"event":"step_end","index":2})j");
+    ASSERT_TRUE(stepEnd);
+    EXPECT_EQ(std::get<bms::station::StepEndEvent>(stepEnd->event).index, 2);
+    EXPECT_EQ(stepEnd->errors, QStringList{"x"});
     EXPECT_FALSE(ParseEventLine("Error opening serial port"));
     EXPECT_FALSE(ParseEventLine("[1,2]"));
+    EXPECT_FALSE(ParseEventLine(R"j({"event":"coffee_break"})j"));
 }
 
 TEST(StationTabModel, eventsAndEndingsGiveTheBannerTheReasonAndTheSteps)
@@ -77,7 +91,7 @@ TEST(StationTabModel, eventsAndEndingsGiveTheBannerTheReasonAndTheSteps)
         std::vector<const char*> events;
         ProcessEnd end;
         bool aborting;
-        Verdict verdict;
+        Outcome verdict;
         const char* reason;      // contained in the reason
         QStringList outcomes;    // of the three steps
         int failures;
@@ -91,37 +105,37 @@ TEST(StationTabModel, eventsAndEndingsGiveTheBannerTheReasonAndTheSteps)
           R"j({"event":"measurement","step_name":"check","name":"cell_3","value":3050,"unit":"mV","limits":{"low":3200,"high":3400},"outcome":"FAIL","reason":"cell_3 3050 mV below its low limit 3200 mV"})j",
           R"j({"event":"step_end","index":1,"outcome":"FAIL"})j",
           R"j({"event":"run_end","outcome":"FAIL","failure_code":"check.cell_3","failure_reason":"cell_3 3050 mV below its low limit 3200 mV","record":"/r/r1.json","exit":1})j"},
-         {1, false, {}}, false, Verdict::Fail, "below its low limit", {"PASS", "FAIL", "NOT_RUN"}, 1},
+         {1, false, {}}, false, Outcome::Fail, "below its low limit", {"PASS", "FAIL", "NOT_RUN"}, 1},
         {"a step tried again: only the last attempt's failures count",
          {kStart, R"j({"event":"step_start","index":1,"attempt":1})j",
           R"j({"event":"measurement","step_name":"check","name":"soh","value":80,"unit":"%","limits":{"low":90},"outcome":"FAIL","reason":"x"})j",
           R"j({"event":"step_retry","index":1})j", R"j({"event":"step_start","index":1,"attempt":2})j",
           R"j({"event":"step_end","index":1,"outcome":"PASS"})j",
           R"j({"event":"run_end","outcome":"PASS","failure_code":null,"failure_reason":"","record":"/r/r1.json","exit":0})j"},
-         {0, false, {}}, false, Verdict::Pass, "", {"NOT_RUN", "PASS", "NOT_RUN"}, 0},
+         {0, false, {}}, false, Outcome::Pass, "", {"NOT_RUN", "PASS", "NOT_RUN"}, 0},
         {"a PASS whose record was not written is an ERROR",
          {kStart, R"j({"event":"error","message":"The record cannot be written: disk full"})j",
           R"j({"event":"run_end","outcome":"PASS","failure_code":null,"failure_reason":"","record":null,"exit":4})j"},
-         {4, false, {}}, false, Verdict::Error, "not written: The record cannot be written: disk full", {"NOT_RUN", "NOT_RUN", "NOT_RUN"}, 0},
+         {4, false, {}}, false, Outcome::Error, "not written: The record cannot be written: disk full", {"NOT_RUN", "NOT_RUN", "NOT_RUN"}, 0},
         {"the program died mid-step: ERROR, that step ERROR",
          {kStart, R"j({"event":"step_start","index":0,"attempt":1})j", R"j({"event":"step_end","index":0,"outcome":"PASS"})j",
           R"j({"event":"step_start","index":1,"attempt":1})j"},
-         {9, true, "free(): invalid pointer\n"}, false, Verdict::Error, "ended without a result (it was killed)",
+         {9, true, "free(): invalid pointer\n"}, false, Outcome::Error, "ended without a result (it was killed)",
          {"PASS", "ERROR", "NOT_RUN"}, 0},
         {"the port did not open: not tested, with the reason",
          {R"j({"error":{"kind":"port","message":"Error opening serial port (/dev/ttyUSB3)"},"errors":["Error opening serial port (/dev/ttyUSB3)"],"exit":3})j"},
-         {3, false, {}}, false, Verdict::Error, "Not tested: Error opening serial port (/dev/ttyUSB3)", {}, 0},
+         {3, false, {}}, false, Outcome::Error, "Not tested: Error opening serial port (/dev/ttyUSB3)", {}, 0},
         {"killed after its record was written: the record's outcome, not \"no record\"",
          {kStart, R"j({"event":"step_start","index":2,"attempt":1})j", R"j({"event":"step_end","index":2,"outcome":"PASS"})j",
           R"j({"event":"record","path":"/r/r1.json","record":{"outcome":"PASS","failure_code":null}})j"},
-         {9, true, {}}, true, Verdict::Pass, "its record was written", {"NOT_RUN", "NOT_RUN", "PASS"}, 0},
+         {9, true, {}}, true, Outcome::Pass, "its record was written", {"NOT_RUN", "NOT_RUN", "PASS"}, 0},
         {"an abort the program did not obey: killed, no record",
-         {kStart, R"j({"event":"step_start","index":2,"attempt":1})j"}, {9, true, {}}, true, Verdict::Error,
+         {kStart, R"j({"event":"step_start","index":2,"attempt":1})j"}, {9, true, {}}, true, Outcome::Error,
          "aborted and its test program did not end", {"NOT_RUN", "NOT_RUN", "ERROR"}, 0},
         {"an abort obeyed",
          {kStart, R"j({"event":"step_start","index":2,"attempt":1})j", R"j({"event":"step_end","index":2,"outcome":"ABORTED"})j",
           R"j({"event":"run_end","outcome":"ABORTED","failure_code":"prompt.aborted","failure_reason":"aborted by the operator","record":"/r/r1.json","exit":5})j"},
-         {5, false, {}}, true, Verdict::Aborted, "aborted by the operator", {"NOT_RUN", "NOT_RUN", "ABORTED"}, 0},
+         {5, false, {}}, true, Outcome::Aborted, "aborted by the operator", {"NOT_RUN", "NOT_RUN", "ABORTED"}, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -139,9 +153,87 @@ TEST(StationTabModel, eventsAndEndingsGiveTheBannerTheReasonAndTheSteps)
         EXPECT_TRUE(s.reason.contains(QLatin1String(c.reason))) << s.reason.toStdString();
         QStringList outcomes;
         for (const StepRow& row : s.steps)
-            outcomes.append(row.outcome);
+            outcomes.append(row.outcome ? bms::station::OutcomeName(*row.outcome) : QString());
         EXPECT_EQ(outcomes, c.outcomes);
         EXPECT_EQ(int(s.failures.size()), c.failures);
+    }
+}
+
+// Lines a real `station run --json` printed (tests/station/data, captured by
+// scripts/refresh-station-events: the example recipe against a virtual pack,
+// passing and with cell 3 250 mV low), cut into pieces of any size: the
+// panel gets the run's verdict, steps and failing measurement, and the run's
+// trail the same steps, measurements and pack as the run's own record.
+TEST(StationTabModel, aRealRunsLinesGiveThePanelAndTheTrailWhatTheRunsRecordSays)
+{
+    struct Case {
+        const char* file;
+        const char* barcode; // given to the run, as the tab gives it
+        Outcome verdict;
+        const char* failureCode;
+        size_t failures;     // cell_3 and cell_spread
+        const char* failure; // the panel's first line
+    };
+    const Case cases[] = {
+        {"eol-pass.jsonl", "202612090001", Outcome::Pass, "", 0, nullptr},
+        {"eol-fail.jsonl", "202612090002", Outcome::Fail, "check.cell_3", 2, " mV (limits 3200 to 3400 mV)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        QFile file(QStringLiteral(STATION_DATA "/") + QLatin1String(c.file));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        LineSplitter splitter;
+        std::vector<QByteArray> lines;
+        for (qsizetype at = 0; at < text.size(); at += 777)
+            splitter.feed(text.mid(at, 777), lines);
+        FixtureModel model;
+        RunTrail trail;
+        model.begin(QLatin1String(c.barcode));
+        trail.begin(RunnerSettings{}, QLatin1String(c.barcode));
+        bms::station::RunRecord own;
+        for (const QByteArray& line : lines) {
+            const auto e = ParseEventLine(line);
+            ASSERT_TRUE(e) << line.left(200).toStdString();
+            model.event(*e);
+            trail.event(e->event);
+            if (std::holds_alternative<bms::station::RecordEvent>(e->event))
+                own = bms::station::RunRecord::fromJson(QJsonDocument::fromJson(line).object().value("record").toObject());
+        }
+        model.ended({bms::station::OutcomeExitCode(c.verdict), false, {}});
+        const FixtureState& s = model.state();
+        EXPECT_EQ(s.verdict, c.verdict);
+        EXPECT_EQ(s.failureCode, QLatin1String(c.failureCode));
+        EXPECT_TRUE(s.recordPath.endsWith(own.runId + QStringLiteral(".json"))) << s.recordPath.toStdString();
+        EXPECT_EQ(s.uid, own.pack.uid.value_or(QString()));
+        EXPECT_EQ(s.serialNumber, own.pack.serialNumber.value_or(QString()));
+        EXPECT_EQ(s.barcode, own.pack.barcode.value_or(QString()));
+        ASSERT_EQ(s.failures.size(), c.failures);
+        if (c.failure) {
+            EXPECT_TRUE(FailureLine(s.failures[0]).startsWith(QStringLiteral("cell_3 30"))
+                        && FailureLine(s.failures[0]).endsWith(QLatin1String(c.failure)))
+                << FailureLine(s.failures[0]).toStdString();
+        }
+        ASSERT_EQ(s.steps.size(), own.steps.size());
+        for (size_t i = 0; i < own.steps.size(); ++i)
+            EXPECT_TRUE(s.steps[i].name == own.steps[i].name && s.steps[i].outcome == own.steps[i].outcome) << i;
+
+        // The trail is the run's own record but for how it ended.
+        const bms::station::RunRecord kept = bms::station::RunRecord::fromJson(trail.lostRecord(QStringLiteral("lost")));
+        EXPECT_EQ(kept.runId, own.runId);
+        EXPECT_EQ(kept.recipeSha256, own.recipeSha256);
+        const auto pack = [](const bms::station::PackIdentity& p) {
+            return std::tuple(p.barcode, p.uid, p.uidCrc, p.serialNumber, p.hwVersion, p.swBefore, p.swAfter, p.cells);
+        };
+        EXPECT_EQ(pack(kept.pack), pack(own.pack));
+        ASSERT_EQ(kept.steps.size(), own.steps.size());
+        for (size_t i = 0; i < own.steps.size(); ++i) {
+            const auto step = [](const bms::station::StepRecord& r) { return std::tuple(r.name, r.kind, r.outcome, r.retries, r.reason); };
+            EXPECT_EQ(step(kept.steps[i]), step(own.steps[i])) << i;
+        }
+        ASSERT_EQ(kept.measurements.size(), own.measurements.size());
+        for (size_t i = 0; i < own.measurements.size(); ++i)
+            EXPECT_EQ(kept.measurements[i].toJson(), own.measurements[i].toJson()) << i;
     }
 }
 
@@ -165,10 +257,10 @@ TEST(StationTabModel, promptsOpenRefuseAndCloseAndTheNextPackStartsClean)
 
     // A refused scan leaves the last banner; the next pack clears everything.
     model.refuse(QStringLiteral("Refused: barcode \"1\" does not match \\d{12}"));
-    EXPECT_EQ(model.state().verdict, Verdict::Error);
+    EXPECT_EQ(model.state().verdict, Outcome::Error);
     EXPECT_EQ(model.state().uid, QStringLiteral("U1"));
     model.begin(QStringLiteral("B"));
-    EXPECT_EQ(model.state().verdict, Verdict::None);
+    EXPECT_FALSE(model.state().verdict);
     EXPECT_TRUE(model.state().uid.isEmpty() && model.state().message.isEmpty() && model.state().steps.empty());
 }
 
@@ -184,7 +276,7 @@ TEST(StationTabModel, limitsInWords)
         {R"j({"mask":65535})j", "mask 0xFFFF"},
     };
     for (const auto& [limits, text] : cases)
-        EXPECT_EQ(LimitsText(Json(limits), QStringLiteral("mV")), QString::fromUtf8(text)) << limits;
+        EXPECT_EQ(LimitsText(Limits::fromJson(Json(limits)), QStringLiteral("mV")), QString::fromUtf8(text)) << limits;
 }
 
 // The counters, the failing measurements and the database's errors as the
@@ -206,9 +298,9 @@ TEST(StationTabWords, countsFailuresAndDatabaseErrorsInTheOperatorsWords)
     EXPECT_EQ(ShiftCountersText(shift, six),
               QStringLiteral("Shift since 06:00:  7 runs   PASS 3   FAIL 1   station losses: ERROR 2, ABORTED 1   first-pass yield 66.7 %"));
 
-    const QJsonObject mask = Json(R"j({"mask":65535})j");
+    const Limits mask = Limits::fromJson(Json(R"j({"mask":65535})j"));
     EXPECT_EQ(FailureLine({"check", "alarm", MeasuredText(64, {}, mask), LimitsText(mask, {}), {}}), QStringLiteral("alarm 0x0040 (mask 0xFFFF)"));
-    const QJsonObject range = Json(R"j({"low":3200,"high":3400})j");
+    const Limits range = Limits::fromJson(Json(R"j({"low":3200,"high":3400})j"));
     EXPECT_EQ(FailureLine({"check", "cell_3", MeasuredText(3050, "mV", range), LimitsText(range, "mV"), {}}),
               QStringLiteral("cell_3 3050 mV (limits 3200 to 3400 mV)"));
 
@@ -345,8 +437,8 @@ TEST(StationTabRunner, answersGoToTheOpenPromptAndAnAbortEscalatesUntilTheProgra
         Verdict verdict;
     };
     const Case cases[] = {
-        {"ends on SIGINT with its record", "trap 'echo \"{\\\"event\\\":\\\"run_end\\\",\\\"outcome\\\":\\\"ABORTED\\\",\\\"record\\\":\\\"/r.json\\\"}\"; exit 5' INT", Verdict::Aborted},
-        {"ignores every signal it can", "trap '' INT TERM", Verdict::Error},
+        {"ends on SIGINT with its record", "trap 'echo \"{\\\"event\\\":\\\"run_end\\\",\\\"outcome\\\":\\\"ABORTED\\\",\\\"record\\\":\\\"/r.json\\\"}\"; exit 5' INT", Outcome::Aborted},
+        {"ignores every signal it can", "trap '' INT TERM", Outcome::Error},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -384,7 +476,7 @@ TEST(StationTabRunner, answersGoToTheOpenPromptAndAnAbortEscalatesUntilTheProgra
         EXPECT_EQ(runner.model().state().verdict, c.verdict);
         // A program that had to be killed leaves no record: the station
         // keeps one, a valid record of the run as far as it went.
-        if (c.verdict != Verdict::Error) {
+        if (c.verdict != Outcome::Error) {
             EXPECT_TRUE(lost.isEmpty());
             continue;
         }

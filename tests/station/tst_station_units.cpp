@@ -53,7 +53,7 @@ struct LimitCase {
     const char* name;
     QJsonValue value;
     Limits limits;
-    Verdict verdict;
+    Outcome verdict;
 };
 
 } // namespace
@@ -61,33 +61,33 @@ struct LimitCase {
 TEST(StationLimits, BoundsAreInclusiveAndEveryKindRefusesTheWrongValue)
 {
     const LimitCase cases[] = {
-        {"at the low bound", 3200.0, Range(3200, 3400), Verdict::Pass},
-        {"at the high bound", 3400.0, Range(3200, 3400), Verdict::Pass},
-        {"just above high", 3400.5, Range(3200, 3400), Verdict::Fail},
-        {"only a high limit", -1e9, Range({}, 40), Verdict::Pass},
-        {"not a number", std::nan(""), Range(0, 1), Verdict::Fail},
-        {"text against bounds", QStringLiteral("3300"), Range(3200, 3400), Verdict::Fail},
-        {"never read", QJsonValue(), Range(3200, 3400), Verdict::Fail},
-        {"no limits: information", QJsonValue(), Limits{}, Verdict::Info},
-        {"equal numbers", 16.0, Equals(16.0), Verdict::Pass},
-        {"number against text", 16.0, Equals(QStringLiteral("16")), Verdict::Fail},
-        {"equal texts", QStringLiteral("1.5.4"), Equals(QStringLiteral("1.5.4")), Verdict::Pass},
-        {"texts differ in case", QStringLiteral("ABC"), Equals(QStringLiteral("abc")), Verdict::Fail},
-        {"equal flags", false, Equals(false), Verdict::Pass},
-        {"flag against number", 0.0, Equals(false), Verdict::Fail},
-        {"whole text matches", QStringLiteral("202612080001"), Matches(QStringLiteral("\\d{12}")), Verdict::Pass},
-        {"a longer text does not", QStringLiteral("2026120800012"), Matches(QStringLiteral("\\d{12}")), Verdict::Fail},
-        {"anchors kept", QStringLiteral("x202612080001"), Matches(QStringLiteral("^\\d{12}$")), Verdict::Fail},
-        {"alternation is whole", QStringLiteral("ab"), Matches(QStringLiteral("a|ab")), Verdict::Pass},
-        {"no masked bit set", double(0x0100), Mask(0x00FF), Verdict::Pass},
-        {"a masked bit set", double(0x0140), Mask(0x00FF), Verdict::Fail},
-        {"fraction under a mask", 0.5, Mask(0xFFFF), Verdict::Fail},
-        {"negative under a mask", -1.0, Mask(0xFFFF), Verdict::Fail},
+        {"at the low bound", 3200.0, Range(3200, 3400), Outcome::Pass},
+        {"at the high bound", 3400.0, Range(3200, 3400), Outcome::Pass},
+        {"just above high", 3400.5, Range(3200, 3400), Outcome::Fail},
+        {"only a high limit", -1e9, Range({}, 40), Outcome::Pass},
+        {"not a number", std::nan(""), Range(0, 1), Outcome::Fail},
+        {"text against bounds", QStringLiteral("3300"), Range(3200, 3400), Outcome::Fail},
+        {"never read", QJsonValue(), Range(3200, 3400), Outcome::Fail},
+        {"no limits: information", QJsonValue(), Limits{}, Outcome::Info},
+        {"equal numbers", 16.0, Equals(16.0), Outcome::Pass},
+        {"number against text", 16.0, Equals(QStringLiteral("16")), Outcome::Fail},
+        {"equal texts", QStringLiteral("1.5.4"), Equals(QStringLiteral("1.5.4")), Outcome::Pass},
+        {"texts differ in case", QStringLiteral("ABC"), Equals(QStringLiteral("abc")), Outcome::Fail},
+        {"equal flags", false, Equals(false), Outcome::Pass},
+        {"flag against number", 0.0, Equals(false), Outcome::Fail},
+        {"whole text matches", QStringLiteral("202612080001"), Matches(QStringLiteral("\\d{12}")), Outcome::Pass},
+        {"a longer text does not", QStringLiteral("2026120800012"), Matches(QStringLiteral("\\d{12}")), Outcome::Fail},
+        {"anchors kept", QStringLiteral("x202612080001"), Matches(QStringLiteral("^\\d{12}$")), Outcome::Fail},
+        {"alternation is whole", QStringLiteral("ab"), Matches(QStringLiteral("a|ab")), Outcome::Pass},
+        {"no masked bit set", double(0x0100), Mask(0x00FF), Outcome::Pass},
+        {"a masked bit set", double(0x0140), Mask(0x00FF), Outcome::Fail},
+        {"fraction under a mask", 0.5, Mask(0xFFFF), Outcome::Fail},
+        {"negative under a mask", -1.0, Mask(0xFFFF), Outcome::Fail},
     };
     for (const LimitCase& c : cases) {
         const Evaluation e = Evaluate(QStringLiteral("q"), c.value, c.limits);
         EXPECT_EQ(e.verdict, c.verdict) << c.name << ": " << e.reason.toStdString();
-        EXPECT_EQ(e.reason.isEmpty(), c.verdict != Verdict::Fail) << c.name;
+        EXPECT_EQ(e.reason.isEmpty(), c.verdict != Outcome::Fail) << c.name;
     }
     EXPECT_EQ(Evaluate(QStringLiteral("cell_spread"), 42.0, Range(0, 30)).reason,
               QStringLiteral("cell_spread 42 mV above its high limit 30 mV"));
@@ -136,7 +136,7 @@ TEST(StationRecord, WrittenWholeWithItsTraceAndNoTemporaryFile)
     QTemporaryDir dir;
     RunRecord r;
     r.runId = QStringLiteral("0b8e5e3c-7a51-4d7e-9a3e-5b8f1d2c4a10");
-    r.outcome = outcome::Pass;
+    r.outcome = Outcome::Pass;
     for (int i = 0; i < 500; ++i)
         r.trace.add(QStringLiteral("12:00:00.000 TX 06 04 00 0A 00 1E 51 B7   read block %1").arg(i));
     QString path, error;
@@ -207,7 +207,22 @@ TEST(StationRecipe, ExampleLoadsAndEveryFaultIsRefusedAtItsLineAndColumn)
         {"reference out of range", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"calibrate\"\nquantity = \"voltage\"\nreference = 5000\ntolerance = 5\n", 6, 13,
          "from 1001 to 4999"},
         {"two steps one name", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"identify\"\n[[steps]]\nkind = \"identify\"\n", 5, 1, "named 'identify' comes before"},
-        {"setting refused", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"settings\"\nwrites = [\"sleep 1\", \"frobnicate 3\"]\n", 5, 22, "frobnicate"},
+        {"setting refused", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"settings\"\nwrites = [\"sleep 1 3600\", \"frobnicate 3\"]\n", 5, 27, "frobnicate"},
+        {"setting short of an argument", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"settings\"\nwrites = [\"sleep 1\"]\n", 5, 11,
+         "sleep: arguments MULTIPLIER BASE"},
+        {"setting of no number", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"settings\"\nwrites = [\"sleep 1 1h\"]\n", 5, 11,
+         "sleep: '1h' is not a whole number"},
+        {"parameter index of no number", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"settings\"\nwrites = [\"param cell-volt 3650 --index\"]\n",
+         5, 11, "--index: '' is not an index"},
+        {"setting the driver refuses", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"settings\"\nwrites = [\"role captain\"]\n", 5, 11,
+         "not a role"},
+        // A limit of the other kind than its quantity would fail every pack.
+        {"a number held to a text", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"identify\"\nlimits.cell_count = { equals = \"16\" }\n", 5, 32,
+         "cell_count is a number: 'equals' must be a number"},
+        {"a text held to a number", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"identify\"\nlimits.barcode = { equals = 202612080001 }\n", 5, 29,
+         "barcode is a text: 'equals' must be a text in quotes"},
+        {"a text held to a bound", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"identify\"\nlimits.hw_version = { low = 2 }\n", 5, 29,
+         "hw_version is a text"},
         {"missing image", "name = \"t\"\nversion = 1\n[[steps]]\nkind = \"upgrade\"\nimage = \"none.hex\"\nversion = \"1.5.4\"\nsha256 = \"" 
                           "0000000000000000000000000000000000000000000000000000000000000000\"\n", 5, 9, "does not exist"},
         {"image of another SHA-256", nullptr, 7, 10, "has the SHA-256"},
@@ -220,8 +235,8 @@ TEST(StationRecipe, ExampleLoadsAndEveryFaultIsRefusedAtItsLineAndColumn)
          "limits.uid = { matches = 'x', unit = \"mAh\" }\n", 6, 38, "uid is measured in no unit"},
     };
     RecipeChecks checks;
-    checks.setting = [](const QStringList& words) {
-        return words.first() == QLatin1String("sleep") ? QString() : QStringLiteral("'%1' is not a setting").arg(words.first());
+    checks.setting = [](const PackWrite& w) {
+        return std::holds_alternative<RoleWrite>(w) ? QStringLiteral("'%1' is not a role").arg(std::get<RoleWrite>(w).role) : QString();
     };
     checks.image = [](const QString&, bool) { return QStringLiteral("the image holds no data record"); };
     for (const BadRecipe& c : cases) {

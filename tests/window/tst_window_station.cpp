@@ -164,7 +164,7 @@ private Q_SLOTS:
         QCOMPARE(s.panel(2)->bannerText(), QStringLiteral("FAIL"));
         QCOMPARE(s.state(1).steps.size(), size_t(9));
         for (const StepRow& step : s.state(1).steps)
-            QCOMPARE(step.outcome, QStringLiteral("PASS"));
+            QCOMPARE(step.outcome, bms::station::Outcome::Pass);
         const QString reason = s.panel(2)->reasonText();
         QVERIFY2(reason.startsWith(QStringLiteral("check.cell_3\ncell_3 30")) && reason.contains(QStringLiteral(" mV (limits 3200 to 3400 mV)")),
                  qPrintable(reason));
