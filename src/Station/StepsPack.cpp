@@ -1,5 +1,6 @@
 // The steps that act on the pack: upgrade, calibrate, settings, and the
 // operator's prompt.
+#include "RecipeOutputs.h"
 #include "StepsCommon.h"
 
 #include "TextChecks.h"
@@ -198,6 +199,24 @@ constexpr ReadBackField kReadBack[] = {
     {"protocol", "protocol_type", 1, false}, {"barcode", "barcode", 1, true},
     {"serial", "serial_number", 1, true},    {"rated-capacity", "rated_cap", 1, false},
 };
+
+} // namespace
+
+QStringList SettingsMeasurementNames(const QStringList& words)
+{
+    QStringList names;
+    for (const ReadBackField& f : kReadBack)
+        if (words.value(0) == QLatin1String(f.setting))
+            names << QString::fromLatin1(f.key);
+    // A write whose read-back did not come is recorded under its own name.
+    QString name = words.value(0);
+    name.replace(QLatin1Char('-'), QLatin1Char('_'));
+    if (words.value(0) == QLatin1String("param") && words.size() > 1)
+        name = QStringLiteral("param_") + QString(words[1]).replace(QLatin1Char('-'), QLatin1Char('_'));
+    return names << name;
+}
+
+namespace {
 
 class SettingsStep : public Step {
 public:
