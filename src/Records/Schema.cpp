@@ -184,6 +184,29 @@ const std::vector<Migration>& Migrations()
              "UPDATE serial_numbers SET origin = 'local'",
          },
          FillSerialTexts},
+        {4,
+         {
+             // Every label or report printed for a run, first prints and
+             // reprints: when, by whom, on which printer, the CUPS job, how
+             // it ended and, for a reprint, why. `synced` is 0 until the row
+             // is on the line's database.
+             "CREATE TABLE prints ("
+             " print_id TEXT PRIMARY KEY,"
+             " run_id TEXT NOT NULL,"
+             " kind TEXT NOT NULL,"
+             " printed_at TEXT NOT NULL,"
+             " printed_ms BIGINT NOT NULL,"
+             " operator TEXT,"
+             " station_id TEXT,"
+             " printer TEXT,"
+             " job_id INTEGER,"
+             " state TEXT NOT NULL,"
+             " reason TEXT,"
+             " reprint_reason TEXT,"
+             " synced INTEGER NOT NULL DEFAULT 0)",
+             "CREATE INDEX prints_run ON prints (run_id, printed_ms)",
+             "CREATE INDEX prints_synced ON prints (synced)",
+         }},
     };
     return migrations;
 }
