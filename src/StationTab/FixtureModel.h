@@ -82,6 +82,9 @@ struct FixtureState {
 class FixtureModel {
 public:
     const FixtureState& state() const { return s_; }
+    // The record of the last run, as its record event gave it (empty when
+    // none came).
+    const QJsonObject& record() const { return record_; }
     bool busy() const { return s_.phase != Phase::Idle; }
     // The barcode this fixture has taken: the one being checked or tested;
     // empty when the fixture is free.

@@ -86,6 +86,12 @@ FixturePanel::FixturePanel(int fixture, QWidget* parent) : QFrame(parent), fixtu
     banner_->setMinimumHeight(84);
     reason_ = Label("fixtureReason", 12, true, this);
     reason_->setStyleSheet(QStringLiteral("color: #d01c1c;"));
+    label_ = Label("fixtureLabel", 11, true, this);
+    printAgain_ = new QPushButton(QStringLiteral("Print again"), this);
+    printAgain_->setObjectName(QStringLiteral("fixturePrintAgain"));
+    printAgain_->setFocusPolicy(Qt::NoFocus);
+    label_->hide();
+    printAgain_->hide();
     step_ = Label("fixtureStep", 13, true, this);
     progress_ = new QProgressBar(this);
     progress_->setObjectName(QStringLiteral("fixtureProgress"));
@@ -147,6 +153,10 @@ FixturePanel::FixturePanel(int fixture, QWidget* parent) : QFrame(parent), fixtu
     layout->addWidget(identity_);
     layout->addWidget(banner_);
     layout->addWidget(reason_);
+    auto* labelRow = new QHBoxLayout;
+    labelRow->addWidget(label_, 1);
+    labelRow->addWidget(printAgain_);
+    layout->addLayout(labelRow);
     layout->addWidget(step_);
     layout->addWidget(progress_);
     layout->addWidget(prompt_);
@@ -161,12 +171,13 @@ FixturePanel::FixturePanel(int fixture, QWidget* parent) : QFrame(parent), fixtu
     // A click anywhere on the panel chooses the fixture, on its texts and
     // its step list too; the buttons and the answer box keep their clicks.
     for (QWidget* child : findChildren<QWidget*>())
-        if (child != abort_ && child != promptOk_ && child != promptValue_)
+        if (child != abort_ && child != promptOk_ && child != promptValue_ && child != printAgain_)
             child->installEventFilter(this);
 
     connect(promptOk_, &QPushButton::clicked, this, &FixturePanel::submitPrompt);
     connect(promptValue_, &QLineEdit::returnPressed, this, &FixturePanel::submitPrompt);
     connect(abort_, &QPushButton::clicked, this, &FixturePanel::abortClicked);
+    connect(printAgain_, &QPushButton::clicked, this, &FixturePanel::printAgainClicked);
     setCompact(false);
 }
 
@@ -320,6 +331,29 @@ bool FixturePanel::asksForValue() const
 }
 
 QString FixturePanel::bannerText() const { return banner_->text(); }
+
+void FixturePanel::showLabel(const QString& state, const QString& reason)
+{
+    label_->setVisible(!state.isEmpty());
+    printAgain_->setVisible(state == QLatin1String("failed"));
+    if (state == QLatin1String("failed")) {
+        // A label that did not come out must catch the operator's eye: the
+        // pack would leave the station without it.
+        label_->setWholeText(QStringLiteral("Label not printed: ") + reason);
+        label_->setStyleSheet(QStringLiteral("background: #ff8c00; color: black; padding: 2px; border-radius: 4px;"));
+    } else if (state == QLatin1String("printed")) {
+        label_->setWholeText(QStringLiteral("Label printed"));
+        label_->setStyleSheet(QStringLiteral("color: #1a7f37;"));
+    } else {
+        label_->setWholeText(QStringLiteral("Label queued"));
+        label_->setStyleSheet(QStringLiteral("color: #555555;"));
+    }
+}
+
+QString FixturePanel::labelText() const
+{
+    return label_->isVisible() ? label_->wholeText() : QString();
+}
 QString FixturePanel::reasonText() const { return reason_->wholeText(); }
 QString FixturePanel::messageText() const { return message_->wholeText(); }
 
