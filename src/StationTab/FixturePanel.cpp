@@ -352,7 +352,7 @@ void FixturePanel::showLabel(const QString& state, const QString& reason)
 
 QString FixturePanel::labelText() const
 {
-    return label_->isVisible() ? label_->wholeText() : QString();
+    return label_->isHidden() ? QString() : label_->wholeText();
 }
 QString FixturePanel::reasonText() const { return reason_->wholeText(); }
 QString FixturePanel::messageText() const { return message_->wholeText(); }

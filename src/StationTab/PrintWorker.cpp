@@ -1,6 +1,7 @@
 #include "PrintWorker.h"
 
 #include "CupsJobs.h"
+#include "Record.h"
 #include "RunPrint.h"
 #include "UnitReport.h"
 
@@ -21,9 +22,17 @@ PrintWorker::~PrintWorker()
     pool_.waitForDone();
 }
 
-PrintOutcome PrintWorker::Print(const PrintJob& job, const std::atomic<bool>* stop)
+PrintOutcome PrintWorker::Print(const PrintJob& given, const std::atomic<bool>* stop)
 {
     PrintOutcome out;
+    PrintJob job = given;
+    if (job.record.isEmpty()) {
+        const std::optional<QJsonObject> read = records::ReadRecordFile(job.recordPath, out.error);
+        if (!read)
+            return out;
+        job.record = *read;
+    }
+    out.record = job.record;
     const QString outcome = job.record.value(QLatin1String("outcome")).toString();
     if (job.report && job.report->wanted(outcome)) {
         const QString folder = job.report->folder.isEmpty() ? job.resultsFolder + QStringLiteral("/reports") : job.report->folder;

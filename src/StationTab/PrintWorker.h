@@ -21,6 +21,7 @@ namespace bms::stationtab {
 
 struct PrintJob {
     QJsonObject record;
+    QString recordPath; // read on the pool when `record` is empty
     std::optional<station::LabelSection> label;   // nothing: no label
     std::optional<station::ReportSection> report; // nothing: no report kept
     QString defaultPrinter;
@@ -32,6 +33,8 @@ struct PrintJob {
 };
 
 struct PrintOutcome {
+    QJsonObject record; // the record printed from
+    QString error;      // the record could not be read
     std::optional<records::PrintEntry> label;
     std::optional<records::PrintEntry> report; // printed report
     QString reportPath;  // the report kept, empty when none

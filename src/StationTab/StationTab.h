@@ -173,7 +173,8 @@ private:
     std::unique_ptr<PrintWorker> prints_;
     // Each fixture's last label: its run's record and its last job.
     struct LastLabel {
-        QJsonObject record;
+        QString runId;
+        QJsonObject record; // once read
         QString state; // "queued", "printed", "failed"; empty: none
         int jobId = 0;
         QString printer;

@@ -42,14 +42,18 @@ PrintJob JobFor(const station::Recipe& recipe, const QJsonObject& record, const 
 
 void StationTab::printRun(int index)
 {
-    const QJsonObject& record = runners_[size_t(index)]->model().record();
+    // The record as the run wrote it: its file, read on the print pool.
+    const FixtureState& s = runners_[size_t(index)]->model().state();
     const auto& recipe = recipe_.recipe();
     labels_[size_t(index)] = {};
     panels_[size_t(index)]->showLabel({});
-    if (record.isEmpty() || !recipe || (!recipe->label && !recipe->report))
+    if (s.recordPath.isEmpty() || !recipe || (!recipe->label && !recipe->report))
         return;
-    PrintJob job = JobFor(*recipe, record, config_, runners_[size_t(index)]->resultsFolder());
-    labels_[size_t(index)].record = record;
+    const QString outcome = s.verdict == Verdict::Pass ? QStringLiteral("PASS") : QString();
+    PrintJob job = JobFor(*recipe, {{QStringLiteral("outcome"), outcome}}, config_, runners_[size_t(index)]->resultsFolder());
+    job.record = {};
+    job.recordPath = s.recordPath;
+    labels_[size_t(index)].runId = s.runId;
     sendPrint(index, std::move(job));
 }
 
@@ -71,7 +75,7 @@ void StationTab::sendPrint(int index, PrintJob job)
 {
     if (!prints_)
         prints_ = std::make_unique<PrintWorker>();
-    const QString runId = job.record.value(QLatin1String("run_id")).toString();
+    const QString runId = job.record.isEmpty() ? labels_[size_t(index)].runId : job.record.value(QLatin1String("run_id")).toString();
     if (job.label) {
         labels_[size_t(index)].state = QStringLiteral("queued");
         panels_[size_t(index)]->showLabel(QStringLiteral("queued"));
@@ -81,14 +85,18 @@ void StationTab::sendPrint(int index, PrintJob job)
             keepPrint(*out.report);
         if (!out.reportError.isEmpty())
             setScanStatus(QStringLiteral("Fixture %1: the report was not kept: %2").arg(index + 1).arg(out.reportError), true);
-        if (!out.label)
-            return;
-        keepPrint(*out.label);
-        // The fixture may have started its next pack: its panel shows that
-        // pack's label from now on.
-        if (index >= int(labels_.size()) || labels_[size_t(index)].record.value(QLatin1String("run_id")).toString() != runId)
+        if (out.label)
+            keepPrint(*out.label);
+        // The fixture may have ended its next pack: its panel shows that
+        // pack's label from then on.
+        if (index >= int(labels_.size()) || labels_[size_t(index)].runId != runId)
             return;
         LastLabel& last = labels_[size_t(index)];
+        last.record = out.record;
+        if (!out.error.isEmpty())
+            return panels_[size_t(index)]->showLabel(QStringLiteral("failed"), QStringLiteral("the record cannot be read: ") + out.error);
+        if (!out.label)
+            return;
         last.state = out.label->state;
         last.jobId = out.label->jobId;
         last.printer = out.label->printer;
