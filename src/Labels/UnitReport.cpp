@@ -188,7 +188,7 @@ bool ReportPdf(const QJsonObject& r, QByteArray& pdf, QString& error)
     }
 
     const QJsonArray measurements = r.value(QLatin1String("measurements")).toArray();
-    const std::vector<double> mCols = {0.17, 0.2, 0.18, 0.08, 0.27, 0.1};
+    const std::vector<double> mCols = {0.15, 0.18, 0.27, 0.06, 0.25, 0.09};
     pages.heading(QStringLiteral("Measurements"));
     pages.row({QStringLiteral("Step"), QStringLiteral("Measurement"), QStringLiteral("Value"), QStringLiteral("Unit"),
                QStringLiteral("Limits"), QStringLiteral("Verdict")}, mCols, true);

@@ -90,6 +90,8 @@ FixturePanel::FixturePanel(int fixture, QWidget* parent) : QFrame(parent), fixtu
     printAgain_ = new QPushButton(QStringLiteral("Print again"), this);
     printAgain_->setObjectName(QStringLiteral("fixturePrintAgain"));
     printAgain_->setFocusPolicy(Qt::NoFocus);
+    // The reason takes up to three lines, whole in the tooltip.
+    label_->setMaxLines(3);
     label_->hide();
     printAgain_->hide();
     step_ = Label("fixtureStep", 13, true, this);
@@ -153,10 +155,8 @@ FixturePanel::FixturePanel(int fixture, QWidget* parent) : QFrame(parent), fixtu
     layout->addWidget(identity_);
     layout->addWidget(banner_);
     layout->addWidget(reason_);
-    auto* labelRow = new QHBoxLayout;
-    labelRow->addWidget(label_, 1);
-    labelRow->addWidget(printAgain_);
-    layout->addLayout(labelRow);
+    layout->addWidget(label_);
+    layout->addWidget(printAgain_, 0, Qt::AlignRight);
     layout->addWidget(step_);
     layout->addWidget(progress_);
     layout->addWidget(prompt_);
