@@ -64,6 +64,10 @@ const std::vector<OptionDef>& OptionTable()
         {"status", false, {QStringLiteral("station")}},
         {"background", false, {QStringLiteral("station")}},
         {"return", false, {QStringLiteral("station")}},
+        // labels and reports
+        {"printer", true, {QStringLiteral("station")}},
+        {"reason", true, {QStringLiteral("station")}},
+        {"pdf", true, {QStringLiteral("station")}},
     };
     return options;
 }

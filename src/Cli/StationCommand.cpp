@@ -9,6 +9,7 @@
 #include "SetCommands.h"
 #include "Session.h"
 #include "StationDriver.h"
+#include "StationPrint.h"
 
 #include "App.h"
 #include "FrameRecord.h"
@@ -63,6 +64,15 @@ const char kStationHelp[] =
     "\n"
     "Answers to prompts are lines on standard input; \"!abort\" aborts the run.\n"
     "With --json every event is one JSON object a line (docs/station.md).\n"
+    "\n"
+    "A recipe with [label] or [report] has its label printed through CUPS and its\n"
+    "unit report written by `station print RUN --background`, started when the run\n"
+    "has ended (--printer names the queue when the recipe does not).\n"
+    "       quorlex-bms-cli station print RUN [--printer QUEUE]\n"
+    "       quorlex-bms-cli station reprint RUN --reason TEXT [--printer QUEUE]\n"
+    "       quorlex-bms-cli station report RUN --pdf FILE [--line]\n"
+    "print prints a run's label once; reprint prints it again and needs a reason;\n"
+    "both are kept in the records. report writes the run's unit report.\n"
     "\n"
     "Exit status: 0 PASS, 1 FAIL, 2 bad usage or recipe (nothing sent), 3 the port\n"
     "could not be opened, 4 ERROR (the pack or the port failed), 5 ABORTED.\n";
@@ -369,6 +379,7 @@ private:
             s_.report.lines(lines);
         }
         forward();
+        printLater(path);
         // A run whose record could not be written has not done its job,
         // whatever the pack did.
         const Outcome ending = path.isEmpty() ? Outcome::Error : outcome;
@@ -388,6 +399,17 @@ private:
         QJsonObject end = EventJson(RunEndEvent{r.runId, outcome, r.failureCode, r.failureReason, path});
         end.insert(QStringLiteral("error"), error);
         s_.finish(OutcomeExitCode(ending), end);
+    }
+
+    // The label and the report are made by a process of its own (`station
+    // print --background`): the run's outcome is settled and the next scan
+    // never waits for a printer. Under the Station tab the window prints.
+    void printLater(const QString& path)
+    {
+        if (path.isEmpty() || (!recipe_.label && !recipe_.report) || qEnvironmentVariableIsSet("QUORLEX_BMS_WINDOW_PRINTS"))
+            return;
+        if (!PrintInBackground(run_->runRecord().runId, QFileInfo(path).absolutePath(), s_.options.value(QStringLiteral("printer"))))
+            s_.report.note(QStringLiteral("The label was not printed: `station print RUN` prints it"));
     }
 
     // With a line database the run is forwarded by a process of its own

@@ -4,9 +4,11 @@
 #include "Command.h"
 #include "Report.h"
 #include "Session.h"
+#include "StationPrint.h"
 #include "StationRecordsCommand.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -37,6 +39,8 @@ std::unique_ptr<Command> MakeCommand(Session& session)
         const QString sub = session.options.args.value(0);
         if (sub == QLatin1String("run") || sub == QLatin1String("check"))
             return MakeStationCommand(session);
+        if (IsStationPrintCommand(sub))
+            return MakeStationPrintCommand(session);
         return MakeStationRecordsCommand(session);
     }
     return MakeUpgradeCommand(session);
@@ -93,7 +97,14 @@ int main(int argc, char** argv)
                    stderr);
         return kExitOutput;
     }
-    QCoreApplication app(argc, argv);
+    // Labels and reports are drawn with Qt's fonts, which need the GUI
+    // application (on no display); every other command runs without it.
+    bool draws = false;
+    for (int i = 1; i + 1 < argc; ++i)
+        draws = draws || (qstrcmp(argv[i], "station") == 0 && IsStationPrintCommand(QString::fromLocal8Bit(argv[i + 1])));
+    if (draws)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const std::unique_ptr<QCoreApplication> app(draws ? new QGuiApplication(argc, argv) : new QCoreApplication(argc, argv));
     QCoreApplication::setApplicationName(QStringLiteral("quorlex-bms-cli"));
 
     QString error;

@@ -1,6 +1,7 @@
 #include "Forwarder.h"
 
 #include "Database.h"
+#include "PrintLog.h"
 #include "RecordStore.h"
 #include "Schema.h"
 #include "StorableText.h"
@@ -273,6 +274,14 @@ Forwarder::Pass Forwarder::forward(bool dueOnly, int maxRuns)
                 pass.forwarded = int(copied.size());
             else
                 pass.error = error;
+        }
+        // The prints of labels and reports follow their runs.
+        if (pass.error.isEmpty() && PrintsWaiting(local_)) {
+            if (!connectLine(error) || !ForwardPrints(local_, *line_, error)) {
+                pass.error = error;
+                if (line_ && !lineAlive())
+                    line_.reset();
+            }
         }
         if (!pass.error.isEmpty() && !line_) {
             ++serverFailures_;

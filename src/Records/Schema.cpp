@@ -27,6 +27,33 @@ struct Migration {
 
 // The text of each number on record, from the record of the run that held
 // it (its serial_reservation), for the numbers kept before the text was.
+// Every label or report printed for a run, first prints and reprints: when
+// (in the time representation of schema 3), by whom, on which printer, the
+// CUPS job, how it ended and, for a reprint, why. `synced` is 0 until the
+// row is on the line's database.
+bool CreatePrints(Database& db, QString& error)
+{
+    const QString create = QStringLiteral("CREATE TABLE prints ("
+                                          " print_id TEXT PRIMARY KEY,"
+                                          " run_id TEXT NOT NULL,"
+                                          " kind TEXT NOT NULL,"
+                                          " printed %1 NOT NULL,"
+                                          " operator TEXT,"
+                                          " station_id TEXT,"
+                                          " printer TEXT,"
+                                          " job_id INTEGER,"
+                                          " state TEXT NOT NULL,"
+                                          " reason TEXT,"
+                                          " reprint_reason TEXT,"
+                                          " synced INTEGER NOT NULL DEFAULT 0)")
+                               .arg(QLatin1String(db.timeType()));
+    for (const QString& sql : {create, QStringLiteral("CREATE INDEX prints_run ON prints (run_id, printed)"),
+                               QStringLiteral("CREATE INDEX prints_synced ON prints (synced)")})
+        if (!db.exec(sql, error))
+            return false;
+    return true;
+}
+
 bool FillSerialTexts(Database& db, QString& error)
 {
     QSqlQuery& read = db.prepared(QStringLiteral(
@@ -187,6 +214,7 @@ const std::vector<Migration>& Migrations()
          FillSerialTexts},
         // Every time in one representation (SchemaTimes.h).
         {kTimesSchemaVersion, {}, ConvertTimes},
+        {4, {}, CreatePrints},
     };
     return migrations;
 }

@@ -2,6 +2,8 @@
 
 #include "Quantities.h"
 #include "RecipeNesting.h"
+#include "RecipeOutputs.h"
+#include "RecipeTable.h"
 #include "TextChecks.h"
 
 #include <QCryptographicHash>
@@ -18,117 +20,7 @@ namespace bms::station {
 
 namespace {
 
-// A fault found while reading; LoadRecipe turns it into the RecipeError.
-struct Fault {
-    SourcePos at;
-    QString message;
-};
-
-SourcePos Pos(const toml::source_region& r)
-{
-    return {static_cast<int>(r.begin.line), static_cast<int>(r.begin.column)};
-}
-
-QString Q(std::string_view s)
-{
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-// The keys of one table as the recipe uses them: every value read is marked,
-// and finish() refuses the first key nobody read.
-class Table {
-public:
-    Table(const toml::table& t, QString where) : t_(t), where_(std::move(where)) {}
-
-    const toml::node* node(const char* key)
-    {
-        used_.insert(QLatin1String(key));
-        return t_.get(key);
-    }
-    SourcePos at() const { return Pos(t_.source()); }
-    SourcePos at(const char* key) const
-    {
-        const toml::node* n = t_.get(key);
-        return n ? Pos(n->source()) : at();
-    }
-    [[noreturn]] void fail(const char* key, const QString& message) const { throw Fault{at(key), message}; }
-
-    std::optional<QString> text(const char* key, bool required = false)
-    {
-        const toml::node* n = node(key);
-        if (!n) {
-            if (required)
-                throw Fault{at(), QStringLiteral("%1 needs '%2'").arg(where_, QLatin1String(key))};
-            return std::nullopt;
-        }
-        if (!n->is_string())
-            fail(key, QStringLiteral("'%1' must be a text in quotes").arg(QLatin1String(key)));
-        return Q(n->as_string()->get());
-    }
-    std::optional<double> number(const char* key, double lo, double hi, bool required = false)
-    {
-        const toml::node* n = node(key);
-        if (!n) {
-            if (required)
-                throw Fault{at(), QStringLiteral("%1 needs '%2'").arg(where_, QLatin1String(key))};
-            return std::nullopt;
-        }
-        const std::optional<double> v = n->is_integer() ? std::optional<double>(double(n->as_integer()->get()))
-                                        : n->is_floating_point() ? std::optional<double>(n->as_floating_point()->get())
-                                                                 : std::nullopt;
-        if (!v || !std::isfinite(*v) || *v < lo || *v > hi)
-            fail(key, QStringLiteral("'%1' must be a number from %2 to %3").arg(QLatin1String(key)).arg(lo).arg(hi));
-        return v;
-    }
-    std::optional<qint64> integer(const char* key, qint64 lo, qint64 hi)
-    {
-        const toml::node* n = node(key);
-        if (!n)
-            return std::nullopt;
-        if (!n->is_integer() || n->as_integer()->get() < lo || n->as_integer()->get() > hi)
-            fail(key, QStringLiteral("'%1' must be a whole number from %2 to %3").arg(QLatin1String(key)).arg(lo).arg(hi));
-        return n->as_integer()->get();
-    }
-    bool boolean(const char* key, bool fallback)
-    {
-        const toml::node* n = node(key);
-        if (!n)
-            return fallback;
-        if (!n->is_boolean())
-            fail(key, QStringLiteral("'%1' must be true or false").arg(QLatin1String(key)));
-        return n->as_boolean()->get();
-    }
-    // One of the words in `choices`, or `fallback` when absent.
-    QString choice(const char* key, const QStringList& choices, const QString& fallback)
-    {
-        const std::optional<QString> v = text(key);
-        if (!v)
-            return fallback;
-        if (!choices.contains(*v))
-            fail(key, QStringLiteral("'%1' must be %2").arg(QLatin1String(key), choices.join(QStringLiteral(" or "))));
-        return *v;
-    }
-    void finish() const
-    {
-        for (auto&& [key, value] : t_) {
-            if (!used_.contains(Q(key.str())))
-                throw Fault{Pos(key.source()), QStringLiteral("unknown key '%1' in %2").arg(Q(key.str()), where_)};
-        }
-    }
-    const QString& where() const { return where_; }
-
-private:
-    const toml::table& t_;
-    QString where_;
-    QSet<QString> used_;
-};
-
-const toml::table& AsTable(const toml::node* n, const QString& what)
-{
-    if (!n || !n->is_table())
-        throw Fault{n ? Pos(n->source()) : SourcePos{}, what + QStringLiteral(" must be a table")};
-    return *n->as_table();
-}
+using namespace recipe_toml;
 
 void CheckRegex(Table& t, const char* key, const QString& expression)
 {
@@ -416,6 +308,7 @@ Recipe Read(const toml::table& root, const QString& file, const RecipeChecks& ch
         scanned = scanned || s.kind == StepKind::Scan;
         r.steps.push_back(std::move(s));
     }
+    ReadOutputs(t, r);
     t.finish();
     return r;
 }
@@ -494,9 +387,11 @@ std::optional<Recipe> LoadRecipe(const QString& path, RecipeError& error, const 
     } catch (const toml::parse_error& e) {
         error.at = Pos(e.source());
         error.message = Q(e.description());
-    } catch (const Fault& f) {
+    } catch (const recipe_toml::Fault& f) {
         error.at = f.at;
         error.message = f.message;
+        if (!f.file.isEmpty())
+            error.file = f.file;
     }
     return std::nullopt;
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "Limits.h"
+#include "OutputSections.h"
 #include "PackWrites.h"
 #include "SerialTemplate.h"
 
@@ -92,6 +93,9 @@ struct Recipe {
     // Serial numbers a station with a line database leases at a time.
     int serialLeaseBlock = 200;
     std::vector<RecipeStep> steps;
+    // What a run leaves besides its record: a label, a unit report.
+    std::optional<LabelSection> label;
+    std::optional<ReportSection> report;
 };
 
 struct RecipeError {

@@ -1,5 +1,6 @@
 // The steps that act on the pack: upgrade, calibrate, settings, and the
 // operator's prompt.
+#include "RecipeOutputs.h"
 #include "StepsCommon.h"
 
 #include "TextChecks.h"
@@ -221,6 +222,19 @@ QString AcknowledgedName(const PackWrite& write)
         name = QStringLiteral("param_") + words.value(1);
     return name.replace(QLatin1Char('-'), QLatin1Char('_'));
 }
+
+} // namespace
+
+QStringList SettingsMeasurementNames(const PackWrite& write)
+{
+    QStringList names;
+    for (const ReadBack& r : ReadBacks(write, PackInfo{}))
+        names << QString::fromLatin1(r.name);
+    // A write whose read-back did not come is recorded under its own name.
+    return names << AcknowledgedName(write);
+}
+
+namespace {
 
 class SettingsStep : public Step {
 public:

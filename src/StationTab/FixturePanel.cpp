@@ -91,6 +91,14 @@ FixturePanel::FixturePanel(int fixture, QWidget* parent) : QFrame(parent), fixtu
     banner_->setMinimumHeight(84);
     reason_ = Label("fixtureReason", 12, true, this);
     reason_->setStyleSheet(QStringLiteral("color: #d01c1c;"));
+    label_ = Label("fixtureLabel", 11, true, this);
+    printAgain_ = new QPushButton(QStringLiteral("Print again"), this);
+    printAgain_->setObjectName(QStringLiteral("fixturePrintAgain"));
+    printAgain_->setFocusPolicy(Qt::NoFocus);
+    // The reason takes up to three lines, whole in the tooltip.
+    label_->setMaxLines(3);
+    label_->hide();
+    printAgain_->hide();
     step_ = Label("fixtureStep", 13, true, this);
     progress_ = new QProgressBar(this);
     progress_->setObjectName(QStringLiteral("fixtureProgress"));
@@ -152,6 +160,8 @@ FixturePanel::FixturePanel(int fixture, QWidget* parent) : QFrame(parent), fixtu
     layout->addWidget(identity_);
     layout->addWidget(banner_);
     layout->addWidget(reason_);
+    layout->addWidget(label_);
+    layout->addWidget(printAgain_, 0, Qt::AlignRight);
     layout->addWidget(step_);
     layout->addWidget(progress_);
     layout->addWidget(prompt_);
@@ -166,12 +176,13 @@ FixturePanel::FixturePanel(int fixture, QWidget* parent) : QFrame(parent), fixtu
     // A click anywhere on the panel chooses the fixture, on its texts and
     // its step list too; the buttons and the answer box keep their clicks.
     for (QWidget* child : findChildren<QWidget*>())
-        if (child != abort_ && child != promptOk_ && child != promptValue_)
+        if (child != abort_ && child != promptOk_ && child != promptValue_ && child != printAgain_)
             child->installEventFilter(this);
 
     connect(promptOk_, &QPushButton::clicked, this, &FixturePanel::submitPrompt);
     connect(promptValue_, &QLineEdit::returnPressed, this, &FixturePanel::submitPrompt);
     connect(abort_, &QPushButton::clicked, this, &FixturePanel::abortClicked);
+    connect(printAgain_, &QPushButton::clicked, this, &FixturePanel::printAgainClicked);
     setCompact(false);
 }
 
@@ -325,6 +336,29 @@ bool FixturePanel::asksForValue() const
 }
 
 QString FixturePanel::bannerText() const { return banner_->text(); }
+
+void FixturePanel::showLabel(const QString& state, const QString& reason)
+{
+    label_->setVisible(!state.isEmpty());
+    printAgain_->setVisible(state == QLatin1String("failed"));
+    if (state == QLatin1String("failed")) {
+        // A label that did not come out must catch the operator's eye: the
+        // pack would leave the station without it.
+        label_->setWholeText(QStringLiteral("Label not printed: ") + reason);
+        label_->setStyleSheet(QStringLiteral("background: #ff8c00; color: black; padding: 2px; border-radius: 4px;"));
+    } else if (state == QLatin1String("printed")) {
+        label_->setWholeText(QStringLiteral("Label printed"));
+        label_->setStyleSheet(QStringLiteral("color: #1a7f37;"));
+    } else {
+        label_->setWholeText(QStringLiteral("Label queued"));
+        label_->setStyleSheet(QStringLiteral("color: #555555;"));
+    }
+}
+
+QString FixturePanel::labelText() const
+{
+    return label_->isHidden() ? QString() : label_->wholeText();
+}
 QString FixturePanel::reasonText() const { return reason_->wholeText(); }
 QString FixturePanel::messageText() const { return message_->wholeText(); }
 

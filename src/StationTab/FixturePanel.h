@@ -31,6 +31,10 @@ public:
     // Shows the model; `port` as configured, `selected` when the next scan
     // goes here, `portMissing` when the port's device is not there.
     void show(const FixtureModel& model, const QString& port, bool selected, bool portMissing = false);
+    // The label of the last run under the banner: "queued", "printed" or
+    // "failed" (with the reason and "Print again"); empty hides it.
+    void showLabel(const QString& state, const QString& reason = {});
+    QString labelText() const;
     // Fewer lines for small panels (more than four fixtures).
     void setCompact(bool compact);
 
@@ -45,6 +49,7 @@ public:
 Q_SIGNALS:
     void answered(const QString& text);
     void abortClicked();
+    void printAgainClicked();
     // The operator clicked the panel: the next scan goes to this fixture.
     void selectClicked();
     // A question of the run opened or closed (shown by show()).
@@ -68,6 +73,8 @@ private:
     FitLabel* identity_;
     QLabel* banner_;
     FitLabel* reason_;
+    FitLabel* label_;
+    QPushButton* printAgain_;
     FitLabel* step_;
     QProgressBar* progress_;
     QListWidget* steps_;

@@ -32,6 +32,8 @@ QStringList StationRunArguments(const RunnerSettings& s, const QString& barcode)
 
 QProcessEnvironment StationRunEnvironment(const RunnerSettings& s, QProcessEnvironment base)
 {
+    // The window prints the run's label and keeps its report itself.
+    base.insert(QStringLiteral("QUORLEX_BMS_WINDOW_PRINTS"), QStringLiteral("1"));
     if (s.lineDb.isEmpty()) {
         base.remove(QStringLiteral("QUORLEX_BMS_LINE_DB"));
         base.remove(QStringLiteral("QUORLEX_BMS_WINDOW_FORWARDS"));

@@ -91,6 +91,9 @@ private:
     int abortStage_ = 0;
     int graceMs_ = kAbortGraceMs;
     QString resultsFolder_; // where the runs write their records
+public:
+    const QString& resultsFolder() const { return resultsFolder_; }
+private:
     RunTrail trail_;
 };
 

@@ -51,17 +51,43 @@ HistoryPage::HistoryPage(QWidget* parent) : QWidget(parent)
     row->addWidget(search_, 1);
     row->addWidget(find);
     row->addWidget(status_);
+    // A label reprinted for the run selected: never without its reason.
+    reason_ = new QLineEdit(this);
+    reason_->setObjectName(QStringLiteral("stationReprintReason"));
+    reason_->setPlaceholderText(QStringLiteral("Why the label is printed again (torn, smudged, lost...)"));
+    reprint_ = new QPushButton(QStringLiteral("Reprint label"), this);
+    reprint_->setObjectName(QStringLiteral("stationReprint"));
+    auto* reprintRow = new QHBoxLayout;
+    reprintRow->addWidget(new QLabel(QStringLiteral("Reprint:"), this));
+    reprintRow->addWidget(reason_, 1);
+    reprintRow->addWidget(reprint_);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(row);
     layout->addWidget(table_, 1);
+    layout->addLayout(reprintRow);
 
     auto ask = [this] { Q_EMIT searchRequested(searchText()); };
     connect(find, &QPushButton::clicked, this, ask);
     connect(search_, &QLineEdit::returnPressed, this, ask);
+    connect(reprint_, &QPushButton::clicked, this, [this] {
+        const int r = table_->currentRow();
+        if (r < 0 || r >= runIds_.size())
+            return setStatus(QStringLiteral("Choose the run whose label is printed again"));
+        if (reason_->text().trimmed().isEmpty())
+            return setStatus(QStringLiteral("A reprint needs its reason"));
+        Q_EMIT reprintRequested(runIds_[r], reason_->text().trimmed());
+        reason_->clear();
+    });
     connect(table_, &QTableWidget::cellDoubleClicked, this, [this](int r, int) {
         if (r >= 0 && r < runIds_.size())
             Q_EMIT recordRequested(runIds_[r]);
     });
+}
+
+void HistoryPage::setStatus(const QString& text)
+{
+    status_->setToolTip(text);
+    status_->setText(text);
 }
 
 QString HistoryPage::searchText() const

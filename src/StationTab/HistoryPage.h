@@ -12,6 +12,7 @@
 
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QTableWidget;
 
 namespace bms::stationtab {
@@ -25,6 +26,8 @@ public:
     void showRuns(const std::vector<records::RunSummary>& runs, const QString& error);
     // Opens a window with the record as text.
     void showRecord(const QJsonObject& record, const QString& error);
+    // What became of a reprint, in words.
+    void setStatus(const QString& text);
 
     QTableWidget* table() const { return table_; }
     // The runs shown, in table order.
@@ -33,11 +36,15 @@ public:
 Q_SIGNALS:
     void searchRequested(const QString& text);
     void recordRequested(const QString& runId);
+    // The label of the run selected, printed again for `reason`.
+    void reprintRequested(const QString& runId, const QString& reason);
 
 private:
     QLineEdit* search_;
     QTableWidget* table_;
     QLabel* status_;
+    QLineEdit* reason_;
+    QPushButton* reprint_;
     QStringList runIds_;
 };
 

@@ -35,6 +35,10 @@ SettingsPage::SettingsPage(QWidget* parent) : QWidget(parent)
     lineDb_ = Named(new QLineEdit(this), QStringLiteral("stationLineDb"));
     lineDb_->setPlaceholderText(QStringLiteral("postgresql://user@host/database (empty: the PC's database only)"));
     fixtures_ = Named(new QSpinBox(this), QStringLiteral("stationFixtureCount"));
+    printer_ = Named(new QComboBox(this), QStringLiteral("stationPrinter"));
+    printer_->setEditable(true);
+    printer_->setMinimumContentsLength(24);
+    testPrint_ = Named(new QPushButton(QStringLiteral("Test print"), this), QStringLiteral("stationTestPrint"));
     fixtures_->setRange(1, kMaxFixtures);
 
     auto* form = new QFormLayout;
@@ -45,6 +49,10 @@ SettingsPage::SettingsPage(QWidget* parent) : QWidget(parent)
     form->addRow(QStringLiteral("Station id:"), stationId_);
     form->addRow(QStringLiteral("Operator:"), operator_);
     form->addRow(QStringLiteral("Line database:"), lineDb_);
+    auto* printerRow = new QHBoxLayout;
+    printerRow->addWidget(printer_, 1);
+    printerRow->addWidget(testPrint_);
+    form->addRow(QStringLiteral("Label printer:"), printerRow);
     form->addRow(QStringLiteral("Fixtures:"), fixtures_);
     for (int i = 0; i < kMaxFixtures; ++i) {
         auto* box = Named(new QComboBox(this), QStringLiteral("stationPort%1").arg(i + 1));
@@ -97,6 +105,7 @@ SettingsPage::SettingsPage(QWidget* parent) : QWidget(parent)
     layout->addStretch(1);
 
     connect(fixtures_, &QSpinBox::valueChanged, this, &SettingsPage::showFixtureRows);
+    connect(testPrint_, &QPushButton::clicked, this, [this] { Q_EMIT testPrintRequested(printer_->currentText().trimmed()); });
     connect(browse_, &QPushButton::clicked, this, [this] {
         const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("Recipe"), recipe_->text(),
                                                           QStringLiteral("Recipes (*.toml)"));
@@ -127,6 +136,14 @@ SettingsPage::SettingsPage(QWidget* parent) : QWidget(parent)
     showFixtureRows(1);
 }
 
+void SettingsPage::setPrinters(const QStringList& queues)
+{
+    const QString typed = printer_->currentText();
+    printer_->clear();
+    printer_->addItems(queues);
+    printer_->setEditText(typed);
+}
+
 void SettingsPage::showFixtureRows(int count)
 {
     for (int i = 0; i < kMaxFixtures; ++i) {
@@ -143,6 +160,7 @@ void SettingsPage::load(const StationConfig& c, const QStringList& portList)
     // The password never shows: "****" stands for it, and stays the stored
     // password unless the engineer types another over it.
     lineDb_->setText(records::RedactedUrl(c.lineDb));
+    printer_->setEditText(c.printer);
     fixtures_->setValue(std::max(1, c.fixtureCount()));
     for (int i = 0; i < kMaxFixtures; ++i) {
         ports_[i]->clear();
@@ -161,6 +179,7 @@ StationConfig SettingsPage::edited(const StationConfig& base) const
     c.stationId = stationId_->text().trimmed();
     c.operatorName = operator_->text().trimmed();
     c.lineDb = records::UnmaskedUrl(lineDb_->text().trimmed(), base.lineDb);
+    c.printer = printer_->currentText().trimmed();
     c.ports.clear();
     for (int i = 0; i < fixtures_->value(); ++i)
         c.ports.append(ports_[i]->currentText().trimmed());

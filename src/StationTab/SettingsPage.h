@@ -32,12 +32,16 @@ public:
     bool unlocked() const { return unlocked_; }
     void setUnlocked(bool on);
     void setStatus(const QString& text);
+    // The CUPS queues to choose from (the text typed stays).
+    void setPrinters(const QStringList& queues);
 
 Q_SIGNALS:
     void unlockRequested(const QString& password);
     void saveRequested();
     void setPasswordRequested(const QString& password);
     void newShiftRequested();
+    // A test label to the printer chosen.
+    void testPrintRequested(const QString& printer);
 
 private:
     void showFixtureRows(int count);
@@ -48,6 +52,8 @@ private:
     QLineEdit* operator_;
     QLineEdit* lineDb_;
     QSpinBox* fixtures_;
+    QComboBox* printer_;
+    QPushButton* testPrint_;
     QList<QComboBox*> ports_;
     QList<QLabel*> portLabels_;
     QPushButton* save_;

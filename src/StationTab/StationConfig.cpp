@@ -58,6 +58,7 @@ StationConfig StationConfig::load(const QString& path)
     c.recipe = file.value(QStringLiteral("station/recipe")).toString();
     c.stationId = file.value(QStringLiteral("station/station_id")).toString();
     c.operatorName = file.value(QStringLiteral("station/operator")).toString();
+    c.printer = file.value(QStringLiteral("station/printer")).toString();
     c.lineDb = file.value(QStringLiteral("station/line_db")).toString();
     c.cli = file.value(QStringLiteral("station/cli")).toString();
     c.shiftStart = QDateTime::fromString(file.value(QStringLiteral("station/shift_start")).toString(), Qt::ISODateWithMs);
@@ -81,6 +82,7 @@ bool StationConfig::save(const QString& path, QString& error) const
     file.setValue(QStringLiteral("station/recipe"), recipe);
     file.setValue(QStringLiteral("station/station_id"), stationId);
     file.setValue(QStringLiteral("station/operator"), operatorName);
+    file.setValue(QStringLiteral("station/printer"), printer);
     file.setValue(QStringLiteral("station/line_db"), lineDb);
     file.setValue(QStringLiteral("station/cli"), cli);
     file.setValue(QStringLiteral("station/shift_start"), shiftStart.isValid() ? shiftStart.toString(Qt::ISODateWithMs) : QString());

@@ -23,6 +23,7 @@ struct StationConfig {
     QString stationId;
     QString operatorName;
     QString lineDb;       // postgresql://... ; empty: none
+    QString printer;      // the CUPS queue of labels a recipe names none for; empty: CUPS's default
     QString cli;          // quorlex-bms-cli to run; empty: found beside the window
     QStringList ports;    // one per fixture, fixture 1 first
     QString passwordSalt; // hex

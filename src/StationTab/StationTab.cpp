@@ -8,6 +8,7 @@
 #include "HistoryPage.h"
 #include "PortList.h"
 #include "PortWatch.h"
+#include "PrintWorker.h"
 #include "RecordsWorker.h"
 #include "SettingsPage.h"
 #include "UiHost.h"
@@ -110,6 +111,8 @@ StationTab::StationTab(UiHost& host, const QString& configPath, QWidget* parent)
     connect(settings_, &SettingsPage::saveRequested, this, &StationTab::saveSettings);
     connect(settings_, &SettingsPage::setPasswordRequested, this, &StationTab::setPassword);
     connect(settings_, &SettingsPage::newShiftRequested, this, &StationTab::newShift);
+    connect(settings_, &SettingsPage::testPrintRequested, this, &StationTab::testPrint);
+    connect(history_, &HistoryPage::reprintRequested, this, &StationTab::reprint);
     connect(pages_, &QTabWidget::currentChanged, this, [this](int page) {
         if (pages_->widget(page) == history_)
             refreshHistory(history_->searchText());
@@ -137,7 +140,9 @@ StationTab::~StationTab()
     // Focus moves while the widgets go: nothing of this tab may answer.
     disconnect(focusWatch_);
     qApp->removeEventFilter(this);
-    // The processes go with their runners; the threads before the rest.
+    // The processes go with their runners; the threads before the rest
+    // (print jobs still followed are cancelled).
+    prints_.reset();
     forward_.reset();
     records_.reset();
 }
@@ -156,6 +161,7 @@ void StationTab::applyConfig()
                 [this](int, int waiting, const QString& error) { showForwarding(waiting, error); });
         forward_->start();
     }
+    listPrinters();
     if (config_.incomplete().isEmpty()) {
         recipe_.load(config_.recipe);
         showRecipe();
@@ -192,6 +198,7 @@ void StationTab::buildFixtures()
     selected_ = -1;
     const int count = std::max(1, config_.fixtureCount());
     portMissing_.assign(size_t(count), false);
+    labels_.assign(size_t(count), {});
     for (int i = 0; i < count; ++i) {
         auto* runner = new FixtureRunner(i + 1, this);
         runner->setAbortGraceMs(abortGraceMs_);
@@ -205,6 +212,7 @@ void StationTab::buildFixtures()
         connect(runner, &FixtureRunner::changed, this, [this, i] { panelChanged(i); });
         connect(runner, &FixtureRunner::recordLost, this, [this, i](const QJsonObject& record) { keepLostRecord(i, record); });
         connect(runner, &FixtureRunner::finished, this, [this, i] { runFinished(i); });
+        connect(panel, &FixturePanel::printAgainClicked, this, [this, i] { printAgain(i); });
         // The box keeps the keys until the run takes the answer: a refused
         // one is corrected there.
         connect(panel, &FixturePanel::answered, this, [this, i](const QString& text) { runners_[size_t(i)]->answer(text); });
@@ -431,8 +439,8 @@ void StationTab::startRun(int index, const QString& barcode)
 
 void StationTab::runFinished(int index)
 {
-    (void)index;
     setScanStatus({});
+    printRun(index);
     if (forward_)
         forward_->nudge();
     refreshCounters();

@@ -46,6 +46,7 @@ class PortWatcher;
 class UiHost;
 namespace records {
 class ForwardLoop;
+struct PrintEntry;
 }
 }
 
@@ -54,6 +55,8 @@ namespace bms::stationtab {
 class FitLabel;
 class FixturePanel;
 class HistoryPage;
+class PrintWorker;
+struct PrintJob;
 class RecordsWorker;
 class SettingsPage;
 
@@ -96,6 +99,9 @@ public:
     QString forwardingText() const;
     QString scanStatusText() const;
     void setAbortGraceMs(int ms);
+    // The label of a run, printed again for `reason` (the history's
+    // "Reprint label"); the answer shows on the history page.
+    void reprint(const QString& runId, const QString& reason);
 
 Q_SIGNALS:
     // The shift counters / the history table were refreshed.
@@ -146,6 +152,15 @@ private:
     void setPassword(const QString& password);
     void newShift();
     RecordsWorker& records();
+    // Labels and reports (StationTabPrints.cpp): the run that ended on
+    // fixture `index` gets its label and report; "Print again" of a label
+    // that did not come out; the settings' test print and printer list.
+    void printRun(int index);
+    void printAgain(int index);
+    void sendPrint(int index, PrintJob job);
+    void keepPrint(const records::PrintEntry& entry);
+    void testPrint(const QString& printer);
+    void listPrinters();
     bool saveConfig(const StationConfig& config);
 
     UiHost& host_;
@@ -155,6 +170,16 @@ private:
     QDateTime openedAt_ = QDateTime::currentDateTime();
     std::unique_ptr<RecordsWorker> records_;
     std::unique_ptr<records::ForwardLoop> forward_;
+    std::unique_ptr<PrintWorker> prints_;
+    // Each fixture's last label: its run's record and its last job.
+    struct LastLabel {
+        QString runId;
+        QJsonObject record; // once read
+        QString state; // "queued", "printed", "failed"; empty: none
+        int jobId = 0;
+        QString printer;
+    };
+    std::vector<LastLabel> labels_;
     std::vector<FixtureRunner*> runners_;
     std::vector<FixturePanel*> panels_;
     // The ports the fixtures were built with.

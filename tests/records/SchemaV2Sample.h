@@ -119,10 +119,12 @@ inline void ExpectSampleConverted(records::Database& db, const std::map<QString,
     EXPECT_EQ(column(QStringLiteral("SELECT changed FROM serial_numbers ORDER BY number")),
               (std::vector<qint64>{1796868197270, 1796868197283, 1796868197287}));
     const std::vector<qint64> applied = column(QStringLiteral("SELECT applied FROM schema_migrations ORDER BY version"));
-    ASSERT_EQ(applied.size(), 3u);
+    // Versions 1 and 2 from the sample, then the ones applied now.
+    ASSERT_GE(applied.size(), 3u);
     EXPECT_EQ(applied[0], 1796868197145);
     EXPECT_EQ(applied[1], 1796868197148);
-    EXPECT_LT(std::abs(applied[2] - QDateTime::currentMSecsSinceEpoch()), 60000);
+    for (size_t i = 2; i < applied.size(); ++i)
+        EXPECT_LT(std::abs(applied[i] - QDateTime::currentMSecsSinceEpoch()), 60000);
     QSqlQuery& state = db.prepared(QStringLiteral("SELECT value FROM station_state WHERE name LIKE 'line_%' ORDER BY name"));
     ASSERT_TRUE(db.exec(state, error)) << error.toStdString();
     for (int i = 0; i < 2; ++i)

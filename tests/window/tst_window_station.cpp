@@ -29,6 +29,8 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <csignal>
 #include <memory>
@@ -57,7 +59,8 @@ bms::sim::PackConfig FixturePack(bool published, int fixture)
 // naming their ports, the records in a folder of the test's own, and the
 // window.
 struct Station {
-    explicit Station(const QString& password = {}, const QString& lineDb = {}, bool published = false)
+    explicit Station(const QString& password = {}, const QString& lineDb = {}, bool published = false,
+                     const QByteArray& recipeTail = {})
     {
         qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
         qputenv("QUORLEX_BMS_CLI", BMS_CLI);
@@ -72,6 +75,15 @@ struct Station {
         }
         StationConfig config;
         config.recipe = kRecipe;
+        if (!recipeTail.isEmpty()) {
+            // The example recipe with more sections, beside its image.
+            QFile source(kRecipe), copy(dir.filePath(QStringLiteral("eol.toml")));
+            if (!source.open(QIODevice::ReadOnly) || !copy.open(QIODevice::WriteOnly))
+                qFatal("the recipe cannot be copied");
+            copy.write(source.readAll() + '\n' + recipeTail);
+            QFile::copy(QStringLiteral(STATION_RECIPES "/virtual-pack-fw-1.5.4.hex"), dir.filePath(QStringLiteral("virtual-pack-fw-1.5.4.hex")));
+            config.recipe = copy.fileName();
+        }
         config.stationId = QStringLiteral("EOL-T");
         config.operatorName = QStringLiteral("tester");
         config.ports = ports;
@@ -361,6 +373,63 @@ private Q_SLOTS:
     // "Abort" on a panel while its run waits for the operator: ABORTED, the
     // record written. Closing the window with two fixtures running asks,
     // aborts both (records ABORTED) and then asks the designed "Exit now?".
+    // (abortFromThePanelAndByClosingTheWindow, after the labels.)
+    //
+    // A label whose printer CUPS does not have: the run passes all the same,
+    // the panel says why the label did not come out; once the printer is
+    // there "Print again" prints it, and the history reprints it with a
+    // reason. The printer is a raw queue of the throw-away CUPS server
+    // (labels_cups) to a socket the test listens on.
+    void labelNotPrintedThenPrintedAgain()
+    {
+        QFile state(qEnvironmentVariable("BMS_CUPS_STATE"));
+        QVERIFY2(state.open(QIODevice::ReadOnly), "no CUPS server: run with the labels_cups fixture");
+        qputenv("CUPS_SERVER", state.readAll().trimmed() + "/cups.sock");
+        const QString queue = QStringLiteral("win%1").arg(QCoreApplication::applicationPid());
+        Station s({}, {}, false, "[label]\ntemplate = \"pass.zpl\"\nprinter = \"" + queue.toUtf8() + "\"\n");
+        QFile zpl(s.dir.filePath(QStringLiteral("pass.zpl")));
+        QVERIFY(zpl.open(QIODevice::WriteOnly));
+        zpl.write("^XA^FD${barcode}^FS^XZ");
+        zpl.close();
+        s.tab->settings()->load(s.tab->config(), {});
+        s.type(QStringLiteral("202612090401"));
+        QTRY_VERIFY_WITH_TIMEOUT(s.atPrompt(1), kRunMs);
+        s.confirm(1);
+        QVERIFY(s.idle());
+        QCOMPARE(s.panel(1)->bannerText(), QStringLiteral("PASS"));
+        QTRY_COMPARE_WITH_TIMEOUT(s.panel(1)->labelText(), QStringLiteral("Label not printed: the printer %1 does not exist").arg(queue), 30000);
+        auto* again = s.panel(1)->findChild<QPushButton*>(QStringLiteral("fixturePrintAgain"));
+        QVERIFY(again->isVisible());
+
+        QTcpServer printer;
+        QVERIFY(printer.listen(QHostAddress::LocalHost));
+        QCOMPARE(QProcess::execute(QStringLiteral("lpadmin"), {QStringLiteral("-p"), queue, QStringLiteral("-E"), QStringLiteral("-v"),
+                                                               QStringLiteral("socket://127.0.0.1:%1").arg(printer.serverPort())}),
+                 0);
+        QByteArray got;
+        QObject::connect(&printer, &QTcpServer::newConnection, [&] {
+            QTcpSocket* c = printer.nextPendingConnection();
+            QObject::connect(c, &QTcpSocket::readyRead, [&got, c] { got += c->readAll(); });
+        });
+        again->click();
+        QTRY_COMPARE_WITH_TIMEOUT(s.panel(1)->labelText(), QStringLiteral("Label printed"), 30000);
+        QCOMPARE(got, QByteArray("^XA^FD202612090401^FS^XZ"));
+
+        HistoryPage* history = s.tab->history();
+        history->findChild<QPushButton*>(QStringLiteral("stationSearchButton"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(history->runIds().contains(s.state(1).runId), 10000);
+        history->table()->selectRow(int(history->runIds().indexOf(s.state(1).runId)));
+        auto* reprint = history->findChild<QPushButton*>(QStringLiteral("stationReprint"));
+        reprint->click();
+        QVERIFY(history->findChild<QLabel*>(QStringLiteral("stationHistoryStatus"))->text().contains(QStringLiteral("needs its reason")));
+        got.clear();
+        history->findChild<QLineEdit*>(QStringLiteral("stationReprintReason"))->setText(QStringLiteral("smudged"));
+        reprint->click();
+        QTRY_COMPARE_WITH_TIMEOUT(history->findChild<QLabel*>(QStringLiteral("stationHistoryStatus"))->text(),
+                                  QStringLiteral("Label printed again on %1").arg(queue), 30000);
+        QTRY_COMPARE(got, QByteArray("^XA^FD202612090401^FS^XZ"));
+    }
+
     void abortFromThePanelAndByClosingTheWindow()
     {
         Station s;
