@@ -7,6 +7,7 @@ add_library(bms_files STATIC
   ${CMAKE_CURRENT_LIST_DIR}/DataFolders.cpp ${CMAKE_CURRENT_LIST_DIR}/DataFolders.h
   ${CMAKE_CURRENT_LIST_DIR}/DurableFile.cpp ${CMAKE_CURRENT_LIST_DIR}/DurableFile.h
   ${CMAKE_CURRENT_LIST_DIR}/FileSync.cpp ${CMAKE_CURRENT_LIST_DIR}/FileSync.h
+  ${CMAKE_CURRENT_LIST_DIR}/Utf8.h
 )
 target_include_directories(bms_files PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(bms_files PUBLIC Qt6::Core bms_options)

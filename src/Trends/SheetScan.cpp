@@ -1,4 +1,5 @@
 #include "SheetScan.h"
+#include "Utf8.h"
 
 #include <algorithm>
 #include <array>
@@ -25,25 +26,6 @@ bool XmlChar(uint32_t c)
 {
     return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD)
         || (c >= 0x10000 && c <= 0x10FFFF);
-}
-
-void AppendUtf8(uint32_t c, std::string& out)
-{
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
 }
 
 // Text with its entities resolved and its line ends normalised, as an XML
@@ -79,7 +61,7 @@ void Decode(View raw, std::string& out)
             const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), code, hex ? 16 : 10);
             if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() || !XmlChar(code))
                 throw UnsupportedSheetXml();
-            AppendUtf8(code, out);
+            AppendUtf8(out, char32_t(code));
         } else {
             throw UnsupportedSheetXml(); // an entity of a document type
         }
