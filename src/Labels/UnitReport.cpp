@@ -66,6 +66,9 @@ public:
         QFont f(QStringLiteral("DejaVu Sans"));
         f.setPointSize(points);
         f.setBold(bold);
+        // No ligatures: "fi" and "ff" stay two letters, so the text read or
+        // searched in the PDF is the record's ("offset", not "o\uFB00set").
+        f.setStyleStrategy(QFont::PreferNoShaping);
         p_.setFont(f);
         line_ = p_.fontMetrics().height() * 1.25;
     }

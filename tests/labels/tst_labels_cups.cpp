@@ -186,12 +186,13 @@ TEST_F(LabelsCups, LayoutPrintedToPdfDecodesBack)
 }
 
 // The report shows every value whole: a long step name and a value longer
-// than its column's share of the page are read back as they are.
+// than its column's share of the page are read back as they are, "ff" as
+// two letters.
 TEST(UnitReport, ValuesShowWhole)
 {
     QJsonObject record = Record();
     const QString uid = QStringLiteral("3C986AFC80EB4E80634E3723");
-    const QString step = QStringLiteral("calibrate_voltage_again");
+    const QString step = QStringLiteral("calibrate_offset_again");
     record.insert(QStringLiteral("steps"), QJsonArray{QJsonObject{{QStringLiteral("index"), 0}, {QStringLiteral("name"), step},
                                                                   {QStringLiteral("kind"), QStringLiteral("identify")},
                                                                   {QStringLiteral("outcome"), QStringLiteral("PASS")}}});
