@@ -10,7 +10,9 @@
 // the event loop's gaps from the first run's end to the last label's
 // "printed" (or "not printed"); their p50, p99 and longest are printed.
 // Aim: no stall over 50 ms.
-//   bench_window_prints [rounds, default 5]
+// With "raw" the labels and reports go to the raw queue even as root (no
+// cups-pdf filters on the machine's cores meanwhile).
+//   bench_window_prints [rounds, default 5] [raw]
 #include "CupsJobs.h"
 #include "FixturePanel.h"
 #include "FixtureRunner.h"
@@ -30,6 +32,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <csignal>
@@ -122,7 +125,8 @@ int main(int argc, char** argv)
     SinkPrinter sink;
     QString error;
     QString queue = QStringLiteral("pdf");
-    if (!bms::labels::Cups::Queues(error).contains(queue)) {
+    const bool raw = argc > 2 && QByteArray(argv[2]) == "raw";
+    if (raw || !bms::labels::Cups::Queues(error).contains(queue)) {
         queue = QStringLiteral("sink");
         Run(QStringLiteral("lpadmin"), {QStringLiteral("-p"), queue, QStringLiteral("-E"), QStringLiteral("-v"),
                                         QStringLiteral("socket://127.0.0.1:%1").arg(sink.port())});
@@ -227,10 +231,11 @@ int main(int argc, char** argv)
                 "p50 %.0f ms, max %.0f ms\n",
                 rounds, kFixtures, qPrintable(queue), printed, notPrinted, bms::bench::Percentile(spans, 0.5),
                 bms::bench::Percentile(spans, 1.0));
-    std::printf("window event loop meanwhile (probe every %d ms, %zu gaps): p50 %.0f ms, p99 %.0f ms, longest stall %.0f ms "
-                "(aim < 50 ms)\n",
+    const auto over = std::count_if(gaps.begin(), gaps.end(), [](double g) { return g > 50; });
+    std::printf("window event loop meanwhile (probe every %d ms, %zu gaps): p50 %.0f ms, p99 %.0f ms, longest stall %.0f ms, "
+                "%lld over 50 ms (aim: none)\n",
                 kProbeMs, gaps.size(), bms::bench::Percentile(gaps, 0.5), bms::bench::Percentile(gaps, 0.99),
-                bms::bench::Percentile(gaps, 1.0));
+                bms::bench::Percentile(gaps, 1.0), static_cast<long long>(over));
     form.close();
     kill(packs, SIGTERM);
     waitpid(packs, nullptr, 0);
