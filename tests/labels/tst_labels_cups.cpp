@@ -210,6 +210,26 @@ TEST(UnitReport, ValuesShowWhole)
     EXPECT_EQ(row->simplified().toStdString(), QStringLiteral("%1 uid %2 ~ [0-9A-F]{24} PASS").arg(step, uid).toStdString());
 }
 
+// Neither the recipe nor the station names a printer: CUPS's default queue.
+TEST_F(LabelsCups, LabelGoesToTheDefaultQueueWhenNoneIsNamed)
+{
+    SocketPrinter printer;
+    AddRawQueue(QStringLiteral("dflt"), printer.port());
+    Command(QStringLiteral("lpadmin"), {QStringLiteral("-d"), QStringLiteral("dflt")});
+    QTemporaryDir dir;
+    QFile zpl(dir.filePath(QStringLiteral("l.zpl")));
+    ASSERT_TRUE(zpl.open(QIODevice::WriteOnly));
+    zpl.write("^XA^FD${barcode}^FS^XZ");
+    zpl.close();
+    bms::station::LabelSection section;
+    section.templateFile = zpl.fileName();
+    PrintOrder order;
+    QString error;
+    EXPECT_TRUE(MakeLabelOrder(section, Record(), {}, order, error)) << qPrintable(error);
+    Command(QStringLiteral("lpadmin"), {QStringLiteral("-x"), QStringLiteral("dflt")});
+    EXPECT_EQ(order.queue, QStringLiteral("dflt"));
+}
+
 TEST_F(LabelsCups, FailuresInWordsAndPrintingAfterwards)
 {
     const QByteArray zpl("^XA^FDx^FS^XZ");
