@@ -180,10 +180,13 @@ int main(int argc, char** argv)
         });
         QObject::connect(runner, &bms::stationtab::FixtureRunner::finished, runner, [&] { ++ended; });
     }
+    // A run that did not pass (a pack slow to answer on a loaded machine)
+    // has no label to wait for.
     auto labelsDone = [&] {
         for (int f = 1; f <= kFixtures; ++f) {
             const QString text = tab->panel(f)->labelText();
-            if (text.isEmpty() || text == QLatin1String("Label queued"))
+            const bool passed = tab->runner(f)->model().state().verdict == bms::station::Outcome::Pass;
+            if (passed && (text.isEmpty() || text == QLatin1String("Label queued")))
                 return false;
         }
         return true;
@@ -204,7 +207,7 @@ int main(int argc, char** argv)
     });
     clock.start();
     probe.start();
-    int printed = 0, notPrinted = 0;
+    int printed = 0, notPrinted = 0, notPassed = 0;
     std::vector<double> spans;
     for (int round = 0; round < rounds; ++round) {
         ended = 0;
@@ -220,16 +223,20 @@ int main(int argc, char** argv)
             bms::bench::RunEventLoop(1);
         watching = false;
         spans.push_back(double(clock.elapsed() - from));
-        for (int f = 1; f <= kFixtures; ++f)
-            (tab->panel(f)->labelText() == QLatin1String("Label printed") ? printed : notPrinted) += 1;
+        for (int f = 1; f <= kFixtures; ++f) {
+            if (tab->runner(f)->model().state().verdict != bms::station::Outcome::Pass)
+                ++notPassed;
+            else
+                (tab->panel(f)->labelText() == QLatin1String("Label printed") ? printed : notPrinted) += 1;
+        }
         if (ended < kFixtures || !labelsDone())
             std::fprintf(stderr, "round %d: %d runs ended, labels %s\n", round + 1, ended, labelsDone() ? "done" : "not done");
         bms::bench::RunEventLoop(300);
     }
     probe.stop();
-    std::printf("%d rounds of %d fixtures ending at once (queue %s): %d labels printed, %d not; first end to last label "
-                "p50 %.0f ms, max %.0f ms\n",
-                rounds, kFixtures, qPrintable(queue), printed, notPrinted, bms::bench::Percentile(spans, 0.5),
+    std::printf("%d rounds of %d fixtures ending at once (queue %s): %d labels printed, %d not, %d runs did not pass; "
+                "first end to last label p50 %.0f ms, max %.0f ms\n",
+                rounds, kFixtures, qPrintable(queue), printed, notPrinted, notPassed, bms::bench::Percentile(spans, 0.5),
                 bms::bench::Percentile(spans, 1.0));
     const auto over = std::count_if(gaps.begin(), gaps.end(), [](double g) { return g > 50; });
     std::printf("window event loop meanwhile (probe every %d ms, %zu gaps): p50 %.0f ms, p99 %.0f ms, longest stall %.0f ms, "
