@@ -8,7 +8,8 @@ namespace bms::labels {
 bool MakeLabelOrder(const station::LabelSection& section, const QJsonObject& record, const QString& defaultPrinter,
                     PrintOrder& order, QString& error)
 {
-    order.queue = section.printer.isEmpty() ? defaultPrinter : section.printer;
+    // The recipe's printer, else the station's, else CUPS's default.
+    order.queue = !section.printer.isEmpty() ? section.printer : !defaultPrinter.isEmpty() ? defaultPrinter : Cups::DefaultQueue();
     order.copies = section.copies;
     order.title = QStringLiteral("Label %1").arg(record.value(QLatin1String("run_id")).toString());
     const bool passed = record.value(QLatin1String("outcome")).toString() == QLatin1String("PASS");

@@ -10,7 +10,8 @@
 
 namespace bms::labels {
 
-// The order for `record`, to `section.printer` or else `defaultPrinter`.
+// The order for `record`, to `section.printer`, else `defaultPrinter`, else
+// CUPS's default queue.
 // False with the reason when the template or layout cannot be read or drawn.
 bool MakeLabelOrder(const station::LabelSection& section, const QJsonObject& record, const QString& defaultPrinter,
                     PrintOrder& order, QString& error);

@@ -23,6 +23,8 @@ bool PaintLabel(QPainter& painter, const LabelLayout& layout, const QJsonObject&
         QFont font(QStringLiteral("DejaVu Sans"));
         font.setPixelSize(std::max(1, static_cast<int>(t.size * dotsPerMm)));
         font.setBold(t.bold);
+        font.setStyleStrategy(QFont::PreferNoShaping); // "fi" stays two letters in the PDF's text
+
         painter.setFont(font);
         const QRectF box(t.x * dotsPerMm, t.y * dotsPerMm, (layout.width - t.x) * dotsPerMm, t.size * dotsPerMm * 1.4);
         painter.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, FillPlaceholders(t.text, record));

@@ -10,6 +10,7 @@
 #include <QPdfWriter>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QTextOption>
 
 namespace bms::labels {
 
@@ -65,6 +66,9 @@ public:
         QFont f(QStringLiteral("DejaVu Sans"));
         f.setPointSize(points);
         f.setBold(bold);
+        // No ligatures: "fi" and "ff" stay two letters, so the text read or
+        // searched in the PDF is the record's ("offset", not "o\uFB00set").
+        f.setStyleStrategy(QFont::PreferNoShaping);
         p_.setFont(f);
         line_ = p_.fontMetrics().height() * 1.25;
     }
@@ -83,22 +87,55 @@ public:
         row({text}, {1.0});
         font(9, false);
     }
-    // One row; `widths` are shares of the page's width.
+    // One row; `widths` are shares of the page's width. A cell too long for
+    // its column wraps (at a word, else anywhere) and the row grows: a
+    // report shows every value whole.
     void row(const QStringList& cells, const std::vector<double>& widths, bool bold = false)
     {
-        if (bold)
-            font(9, true);
-        room(line_);
-        double x = 0;
-        for (qsizetype i = 0; i < cells.size() && i < qsizetype(widths.size()); ++i) {
-            const double w = widths[size_t(i)] * width_;
-            const QString shown = p_.fontMetrics().elidedText(cells[i], Qt::ElideRight, int(w - line_ * 0.3));
-            p_.drawText(QRectF(x, y_, w, line_), Qt::AlignLeft | Qt::AlignVCenter, shown);
-            x += w;
+        std::vector<double> w;
+        for (const double share : widths)
+            w.push_back(share * width_);
+        drawRow(cells, w, bold);
+    }
+    // A table with its header: each column as wide as its widest cell (the
+    // room left spread by `shares`); when they do not all fit, the columns
+    // wider than their share of the page share what the others leave, and
+    // their cells wrap.
+    void table(const QStringList& header, const std::vector<QStringList>& rows, const std::vector<double>& shares)
+    {
+        const size_t n = shares.size();
+        std::vector<double> natural(n, 0);
+        const auto widen = [&](const QStringList& cells) {
+            for (size_t i = 0; i < n && qsizetype(i) < cells.size(); ++i)
+                natural[i] = std::max(natural[i], p_.fontMetrics().horizontalAdvance(cells[qsizetype(i)]) + pad());
+        };
+        font(9, true);
+        widen(header);
+        font(9, false);
+        for (const QStringList& r : rows)
+            widen(r);
+        double used = 0;
+        for (const double w : natural)
+            used += w;
+        std::vector<double> widths = natural;
+        if (used <= width_) {
+            for (size_t i = 0; i < n; ++i)
+                widths[i] += (width_ - used) * shares[i];
+        } else {
+            double fixed = 0, wideShares = 0;
+            for (size_t i = 0; i < n; ++i) {
+                if (natural[i] <= shares[i] * width_)
+                    fixed += natural[i];
+                else
+                    wideShares += shares[i];
+            }
+            for (size_t i = 0; i < n; ++i)
+                if (natural[i] > shares[i] * width_)
+                    widths[i] = (width_ - fixed) * shares[i] / wideShares;
         }
-        y_ += line_;
-        if (bold)
-            font(9, false);
+        drawRow(header, widths, true);
+        for (const QStringList& r : rows)
+            drawRow(r, widths, false);
     }
     void pairs(const std::vector<std::pair<QString, QString>>& items)
     {
@@ -110,6 +147,29 @@ public:
     double width() const { return width_; }
 
 private:
+    double pad() const { return line_ * 0.3; }
+    void drawRow(const QStringList& cells, const std::vector<double>& widths, bool bold)
+    {
+        if (bold)
+            font(9, true);
+        QTextOption option(Qt::AlignLeft | Qt::AlignTop);
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        const double leading = (line_ - p_.fontMetrics().height()) / 2;
+        double h = line_;
+        for (qsizetype i = 0; i < cells.size() && i < qsizetype(widths.size()); ++i)
+            h = std::max(h, p_.boundingRect(QRectF(0, 0, widths[size_t(i)] - pad(), 1e6), cells[i], option).height() + 2 * leading);
+        room(h);
+        double x = 0;
+        for (qsizetype i = 0; i < cells.size() && i < qsizetype(widths.size()); ++i) {
+            const double w = widths[size_t(i)];
+            p_.drawText(QRectF(x, y_ + leading, w - pad(), h), cells[i], option);
+            x += w;
+        }
+        y_ += h;
+        if (bold)
+            font(9, false);
+    }
+
     QPdfWriter& writer_;
     QPainter& p_;
     double width_ = 0, height_ = 0, line_ = 10, y_ = 0;
@@ -161,8 +221,9 @@ bool ReportPdf(const QJsonObject& r, QByteArray& pdf, QString& error)
                  {QStringLiteral("Firmware before"), Text(pack.value(QLatin1String("sw_version_before")))},
                  {QStringLiteral("Firmware after"), Text(pack.value(QLatin1String("sw_version_after")))}});
     pages.heading(QStringLiteral("Test"));
-    pages.pairs({{QStringLiteral("Station"), (r.value(QLatin1String("station_id")).toString() + QLatin1Char(' ')
-                                              + r.value(QLatin1String("fixture")).toString()).trimmed()},
+    const QString fixture = Text(r.value(QLatin1String("fixture")));
+    pages.pairs({{QStringLiteral("Station"), r.value(QLatin1String("station_id")).toString()
+                                                 + (fixture.isEmpty() || fixture == QStringLiteral("—") ? QString() : QStringLiteral(", fixture ") + fixture)},
                  {QStringLiteral("Operator"), r.value(QLatin1String("operator")).toString()},
                  {QStringLiteral("Recipe"), QStringLiteral("%1 version %2").arg(recipe.value(QLatin1String("name")).toString(),
                                                                                recipe.value(QLatin1String("version")).toString())},
@@ -172,35 +233,32 @@ bool ReportPdf(const QJsonObject& r, QByteArray& pdf, QString& error)
                  {QStringLiteral("Duration"), QStringLiteral("%1 s").arg(r.value(QLatin1String("duration_s")).toDouble(), 0, 'f', 1)}});
 
     const QJsonArray steps = r.value(QLatin1String("steps")).toArray();
-    const std::vector<double> stepCols = {0.05, 0.2, 0.15, 0.1, 0.1, 0.4};
     pages.heading(QStringLiteral("Steps"));
-    pages.row({QStringLiteral("#"), QStringLiteral("Step"), QStringLiteral("Kind"), QStringLiteral("Outcome"),
-               QStringLiteral("Time"), QStringLiteral("Reason")}, stepCols, true);
     QStringList stepNames;
+    std::vector<QStringList> stepRows;
     for (const QJsonValue& v : steps) {
         const QJsonObject s = v.toObject();
         stepNames << s.value(QLatin1String("name")).toString();
         const double t = Seconds(s);
-        pages.row({QString::number(s.value(QLatin1String("index")).toInt() + 1), s.value(QLatin1String("name")).toString(),
-                   s.value(QLatin1String("kind")).toString(), s.value(QLatin1String("outcome")).toString(),
-                   t < 0 ? QString() : QStringLiteral("%1 s").arg(t, 0, 'f', 2), s.value(QLatin1String("reason")).toString()},
-                  stepCols);
+        stepRows.push_back({QString::number(s.value(QLatin1String("index")).toInt() + 1), s.value(QLatin1String("name")).toString(),
+                            s.value(QLatin1String("kind")).toString(), s.value(QLatin1String("outcome")).toString(),
+                            t < 0 ? QString() : QStringLiteral("%1 s").arg(t, 0, 'f', 2), s.value(QLatin1String("reason")).toString()});
     }
+    pages.table({QStringLiteral("#"), QStringLiteral("Step"), QStringLiteral("Kind"), QStringLiteral("Outcome"),
+                 QStringLiteral("Time"), QStringLiteral("Reason")},
+                stepRows, {0.05, 0.2, 0.15, 0.1, 0.1, 0.4});
 
     const QJsonArray measurements = r.value(QLatin1String("measurements")).toArray();
-    const std::vector<double> mCols = {0.15, 0.18, 0.27, 0.06, 0.25, 0.09};
     pages.heading(QStringLiteral("Measurements"));
-    pages.row({QStringLiteral("Step"), QStringLiteral("Measurement"), QStringLiteral("Value"), QStringLiteral("Unit"),
-               QStringLiteral("Limits"), QStringLiteral("Verdict")}, mCols, true);
+    std::vector<QStringList> mRows;
     std::vector<std::pair<QString, QString>> calibrations;
     for (const QJsonValue& v : measurements) {
         const QJsonObject m = v.toObject();
         const int step = m.value(QLatin1String("step")).toInt();
         const QString name = m.value(QLatin1String("name")).toString();
         const QString unit = m.value(QLatin1String("unit")).toString();
-        pages.row({stepNames.value(step), name, Text(m.value(QLatin1String("value"))), unit,
-                   LimitsText(m.value(QLatin1String("limits")).toObject()), m.value(QLatin1String("outcome")).toString()},
-                  mCols);
+        mRows.push_back({stepNames.value(step), name, Text(m.value(QLatin1String("value"))), unit,
+                         LimitsText(m.value(QLatin1String("limits")).toObject()), m.value(QLatin1String("outcome")).toString()});
         if (steps.at(step).toObject().value(QLatin1String("kind")).toString() == QLatin1String("calibrate")
             && (name == QLatin1String("error_before") || name == QLatin1String("error_after"))) {
             const QString value = (Text(m.value(QLatin1String("value"))) + QLatin1Char(' ') + unit).trimmed();
@@ -212,6 +270,9 @@ bool ReportPdf(const QJsonObject& r, QByteArray& pdf, QString& error)
                 calibrations.push_back({stepNames.value(step), QStringLiteral("error after %1").arg(value)});
         }
     }
+    pages.table({QStringLiteral("Step"), QStringLiteral("Measurement"), QStringLiteral("Value"), QStringLiteral("Unit"),
+                 QStringLiteral("Limits"), QStringLiteral("Verdict")},
+                mRows, {0.15, 0.18, 0.27, 0.06, 0.25, 0.09});
     if (!calibrations.empty()) {
         pages.heading(QStringLiteral("Calibrations"));
         pages.pairs(calibrations);

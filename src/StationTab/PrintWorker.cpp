@@ -49,7 +49,9 @@ PrintOutcome PrintWorker::Print(const PrintJob& given, const std::atomic<bool>* 
             e.kind = QStringLiteral("report");
             e.operatorName = job.operatorName;
             e.stationId = job.record.value(QLatin1String("station_id")).toString();
-            e.printer = job.report->printer.isEmpty() ? job.defaultPrinter : job.report->printer;
+            e.printer = !job.report->printer.isEmpty() ? job.report->printer
+                        : !job.defaultPrinter.isEmpty() ? job.defaultPrinter
+                                                        : labels::Cups::DefaultQueue();
             const labels::JobResult r = labels::Cups::Print(
                 {e.printer, pdf, labels::kPdfFormat, 1, QStringLiteral("Report %1").arg(e.runId), {}}, labels::kLabelJobTimeoutMs, stop);
             e.at = QDateTime::currentDateTime();

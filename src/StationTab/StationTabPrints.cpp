@@ -53,6 +53,9 @@ void StationTab::printRun(int index)
     PrintJob job = JobFor(*recipe, {{QStringLiteral("outcome"), outcome}}, config_, runners_[size_t(index)]->resultsFolder());
     job.record = {};
     job.recordPath = s.recordPath;
+    // The run's operator: the one the fixture's run was started with (the
+    // record is read only on the pool).
+    job.operatorName = config_.operatorName;
     labels_[size_t(index)].runId = s.runId;
     sendPrint(index, std::move(job));
 }
@@ -85,6 +88,8 @@ void StationTab::sendPrint(int index, PrintJob job)
             keepPrint(*out.report);
         if (!out.reportError.isEmpty())
             setScanStatus(QStringLiteral("Fixture %1: the report was not kept: %2").arg(index + 1).arg(out.reportError), true);
+        else if (out.report && out.report->state != QLatin1String("printed"))
+            setScanStatus(QStringLiteral("Fixture %1: the report was not printed: %2").arg(index + 1).arg(out.report->reason), true);
         if (out.label)
             keepPrint(*out.label);
         // The fixture may have ended its next pack: its panel shows that

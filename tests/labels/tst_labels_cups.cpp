@@ -5,10 +5,12 @@
 // a job is on its way are failures in words, after which printing works.
 #include "CupsJobs.h"
 #include "LabelJob.h"
+#include "UnitReport.h"
 #include "Zpl.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -181,6 +183,51 @@ TEST_F(LabelsCups, LayoutPrintedToPdfDecodesBack)
     EXPECT_EQ(codes, QStringList({QStringLiteral("202612090001"), QStringLiteral("57be8f28-1c5a-4b8e-9d41-0a7f3e2b6c11")}));
     EXPECT_EQ(Command(QStringLiteral("dmtxread"), {QStringLiteral("-n"), QStringLiteral("-m"), QStringLiteral("10000"), png + QStringLiteral(".png")}).trimmed(),
               QStringLiteral("QX2026120900017"));
+}
+
+// The report shows every value whole: a long step name and a value longer
+// than its column's share of the page are read back as they are, "ff" as
+// two letters.
+TEST(UnitReport, ValuesShowWhole)
+{
+    QJsonObject record = Record();
+    const QString uid = QStringLiteral("3C986AFC80EB4E80634E3723");
+    const QString step = QStringLiteral("calibrate_offset_again");
+    record.insert(QStringLiteral("steps"), QJsonArray{QJsonObject{{QStringLiteral("index"), 0}, {QStringLiteral("name"), step},
+                                                                  {QStringLiteral("kind"), QStringLiteral("identify")},
+                                                                  {QStringLiteral("outcome"), QStringLiteral("PASS")}}});
+    record.insert(QStringLiteral("measurements"),
+                  QJsonArray{QJsonObject{{QStringLiteral("step"), 0}, {QStringLiteral("name"), QStringLiteral("uid")}, {QStringLiteral("value"), uid},
+                                         {QStringLiteral("limits"), QJsonObject{{QStringLiteral("matches"), QStringLiteral("[0-9A-F]{24}")}}},
+                                         {QStringLiteral("outcome"), QStringLiteral("PASS")}}});
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("r.pdf"));
+    QString error;
+    ASSERT_TRUE(WriteReport(record, pdf, error)) << qPrintable(error);
+    const QStringList lines = Command(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")}).split(QLatin1Char('\n'));
+    const auto row = std::find_if(lines.begin(), lines.end(), [](const QString& l) { return l.contains(QStringLiteral("[0-9A-F]{24}")); });
+    ASSERT_NE(row, lines.end());
+    EXPECT_EQ(row->simplified().toStdString(), QStringLiteral("%1 uid %2 ~ [0-9A-F]{24} PASS").arg(step, uid).toStdString());
+}
+
+// Neither the recipe nor the station names a printer: CUPS's default queue.
+TEST_F(LabelsCups, LabelGoesToTheDefaultQueueWhenNoneIsNamed)
+{
+    SocketPrinter printer;
+    AddRawQueue(QStringLiteral("dflt"), printer.port());
+    Command(QStringLiteral("lpadmin"), {QStringLiteral("-d"), QStringLiteral("dflt")});
+    QTemporaryDir dir;
+    QFile zpl(dir.filePath(QStringLiteral("l.zpl")));
+    ASSERT_TRUE(zpl.open(QIODevice::WriteOnly));
+    zpl.write("^XA^FD${barcode}^FS^XZ");
+    zpl.close();
+    bms::station::LabelSection section;
+    section.templateFile = zpl.fileName();
+    PrintOrder order;
+    QString error;
+    EXPECT_TRUE(MakeLabelOrder(section, Record(), {}, order, error)) << qPrintable(error);
+    Command(QStringLiteral("lpadmin"), {QStringLiteral("-x"), QStringLiteral("dflt")});
+    EXPECT_EQ(order.queue, QStringLiteral("dflt"));
 }
 
 TEST_F(LabelsCups, FailuresInWordsAndPrintingAfterwards)

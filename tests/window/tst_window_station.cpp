@@ -13,6 +13,8 @@
 #include "HistoryPage.h"
 #include "SettingsPage.h"
 #include "StationTab.h"
+#include "PrintLog.h"
+#include "StationRecords.h"
 #include "VirtualPack.h"
 
 #include <QFile>
@@ -428,6 +430,19 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(history->findChild<QLabel*>(QStringLiteral("stationHistoryStatus"))->text(),
                                   QStringLiteral("Label printed again on %1").arg(queue), 30000);
         QTRY_COMPARE(got, QByteArray("^XA^FD202612090401^FS^XZ"));
+
+        // Each print kept with who printed it: the run's operator for the
+        // run's own print and "Print again", the station's for the reprint.
+        QString error;
+        auto records = bms::records::StationRecords::open({s.dir.filePath(QStringLiteral("data/quorlex-bms/station.db")), {}}, error);
+        QVERIFY2(records, qPrintable(error));
+        std::vector<bms::records::PrintEntry> kept;
+        QTRY_VERIFY((kept = bms::records::PrintsOf(records->local(), s.state(1).runId, error).value_or(kept)).size() == 3);
+        QStringList seen;
+        for (const auto& e : kept)
+            seen << QStringLiteral("%1 %2 %3 %4").arg(e.kind, e.state, e.operatorName, e.reprintReason).trimmed();
+        QCOMPARE(seen, QStringList({QStringLiteral("label failed tester"), QStringLiteral("label printed tester"),
+                                    QStringLiteral("label printed tester smudged")}));
     }
 
     void abortFromThePanelAndByClosingTheWindow()
