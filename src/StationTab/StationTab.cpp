@@ -434,6 +434,12 @@ void StationTab::startRun(int index, const QString& barcode)
     if (const auto& recipe = recipe_.recipe())
         settings.product = recipe->product;
     runners_[size_t(index)]->start(settings, barcode);
+    // The last pack's label state belongs to the pack that left; one that
+    // did not print stays in sight until it is printed again.
+    LastLabel& last = labels_[size_t(index)];
+    last.previousPack = true;
+    if (last.state != QLatin1String("failed"))
+        panels_[size_t(index)]->showLabel({});
     setScanStatus({});
 }
 

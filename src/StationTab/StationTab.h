@@ -178,6 +178,9 @@ private:
         QString state; // "queued", "printed", "failed"; empty: none
         int jobId = 0;
         QString printer;
+        // The fixture tests its next pack: this label's "printed" is not
+        // shown any more (a failure still is, with Print again).
+        bool previousPack = false;
     };
     std::vector<LastLabel> labels_;
     std::vector<FixtureRunner*> runners_;

@@ -81,7 +81,8 @@ void StationTab::sendPrint(int index, PrintJob job)
     const QString runId = job.record.isEmpty() ? labels_[size_t(index)].runId : job.record.value(QLatin1String("run_id")).toString();
     if (job.label) {
         labels_[size_t(index)].state = QStringLiteral("queued");
-        panels_[size_t(index)]->showLabel(QStringLiteral("queued"));
+        if (!labels_[size_t(index)].previousPack)
+            panels_[size_t(index)]->showLabel(QStringLiteral("queued"));
     }
     prints_->print(std::move(job), this, [this, index, runId](const PrintOutcome& out) {
         if (out.report)
@@ -105,6 +106,8 @@ void StationTab::sendPrint(int index, PrintJob job)
         last.state = out.label->state;
         last.jobId = out.label->jobId;
         last.printer = out.label->printer;
+        if (last.previousPack && last.state != QLatin1String("failed"))
+            return panels_[size_t(index)]->showLabel({});
         panels_[size_t(index)]->showLabel(last.state, out.label->reason);
     });
 }

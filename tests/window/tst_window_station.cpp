@@ -443,6 +443,15 @@ private Q_SLOTS:
             seen << QStringLiteral("%1 %2 %3 %4").arg(e.kind, e.state, e.operatorName, e.reprintReason).trimmed();
         QCOMPARE(seen, QStringList({QStringLiteral("label failed tester"), QStringLiteral("label printed tester"),
                                     QStringLiteral("label printed tester smudged")}));
+
+        // The next pack: the label state of the one that left is not shown
+        // while it is tested.
+        s.type(QStringLiteral("202612090402"));
+        QTRY_VERIFY_WITH_TIMEOUT(s.atPrompt(1), kRunMs);
+        QCOMPARE(s.panel(1)->labelText(), QString());
+        s.confirm(1);
+        QVERIFY(s.idle());
+        QTRY_COMPARE_WITH_TIMEOUT(s.panel(1)->labelText(), QStringLiteral("Label printed"), 30000);
     }
 
     void abortFromThePanelAndByClosingTheWindow()
