@@ -4,6 +4,7 @@
 
 #include "CupsJobs.h"
 #include "Database.h"
+#include "DurableFile.h"
 #include "PrintLog.h"
 #include "Recipe.h"
 #include "RecordStore.h"
@@ -171,7 +172,7 @@ private:
         QString error;
         QByteArray pdf;
         const QString path = QDir(folder).filePath(labels::ReportFileName(record_));
-        if (!QDir().mkpath(folder) || !labels::ReportPdf(record_, pdf, error) || !labels::WriteReport(record_, path, error))
+        if (!QDir().mkpath(folder) || !labels::ReportPdf(record_, pdf, error) || !WriteFileAtomically(path, pdf, error))
             return fail(QStringLiteral("The report could not be written to %1: %2").arg(folder, error), kExitOutput);
         result_.insert(QStringLiteral("report"), path);
         if (!section.print)

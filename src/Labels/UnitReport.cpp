@@ -1,5 +1,7 @@
 #include "UnitReport.h"
 
+#include "DurableFile.h"
+
 #include "Barcode.h"
 
 #include <QBuffer>
@@ -9,7 +11,6 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QTextOption>
 
 namespace bms::labels {
@@ -286,12 +287,7 @@ bool WriteReport(const QJsonObject& record, const QString& path, QString& error)
     QByteArray pdf;
     if (!ReportPdf(record, pdf, error))
         return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(pdf) != pdf.size() || !file.commit()) {
-        error = QStringLiteral("%1: %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
+    return WriteFileAtomically(path, pdf, error);
 }
 
 QString ReportFileName(const QJsonObject& record)

@@ -1,12 +1,15 @@
 #include "PrintWorker.h"
 
 #include "CupsJobs.h"
+#include "DurableFile.h"
 #include "Record.h"
 #include "RunPrint.h"
 #include "UnitReport.h"
 
 #include <QDir>
 #include <QVariant>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace bms::stationtab {
 
@@ -15,6 +18,19 @@ PrintWorker::PrintWorker()
     // Four fixtures that end at once each have their label on its way.
     pool_.setMaxThreadCount(4);
 }
+
+namespace {
+
+// A pool thread yields to the window's thread when the processor is busy:
+// drawing a report or a label is never worth a stalled window. (Linux keeps
+// a nice value per thread.)
+void YieldToTheWindow()
+{
+    thread_local const bool lowered = setpriority(PRIO_PROCESS, id_t(gettid()), 10) == 0;
+    (void)lowered;
+}
+
+} // namespace
 
 PrintWorker::~PrintWorker()
 {
@@ -39,7 +55,7 @@ PrintOutcome PrintWorker::Print(const PrintJob& given, const std::atomic<bool>* 
         const QString path = QDir(folder).filePath(labels::ReportFileName(job.record));
         QByteArray pdf;
         QString error;
-        if (QDir().mkpath(folder) && labels::ReportPdf(job.record, pdf, error) && labels::WriteReport(job.record, path, error))
+        if (QDir().mkpath(folder) && labels::ReportPdf(job.record, pdf, error) && WriteFileAtomically(path, pdf, error))
             out.reportPath = path;
         else
             out.reportError = error.isEmpty() ? QStringLiteral("the folder %1 cannot be made").arg(folder) : error;
@@ -79,6 +95,7 @@ void PrintWorker::print(PrintJob job, QObject* context, std::function<void(const
 {
     QPointer<QObject> guard(context);
     pool_.start([job = std::move(job), guard, done = std::move(done), stop = stop_] {
+        YieldToTheWindow();
         const PrintOutcome out = Print(job, stop.get());
         if (guard)
             QMetaObject::invokeMethod(guard, [out, done] { done(out); }, Qt::QueuedConnection);
@@ -89,6 +106,7 @@ void PrintWorker::run(std::function<QVariant()> work, QObject* context, std::fun
 {
     QPointer<QObject> guard(context);
     pool_.start([work = std::move(work), guard, done = std::move(done)] {
+        YieldToTheWindow();
         const QVariant v = work();
         if (guard)
             QMetaObject::invokeMethod(guard, [v, done] { done(v); }, Qt::QueuedConnection);
