@@ -2,8 +2,10 @@
 // against a rack of virtual packs on one pseudo-terminal. The values each
 // pack event carries are that pack's own, a collision is no pack, a pack
 // that falls silent is told within two sweeps and comes back, the workbook
-// has one row per pack per sweep, and every object follows the schema.
+// has one row per pack per sweep, the Trends tab's loader reads each pack's
+// rows back from it, and every object follows the schema.
 #include "JsonSchemaCheck.h"
+#include "LogLoader.h"
 #include "QuickPack.h"
 #include "VirtualBus.h"
 #include "XlsxDump.h"
@@ -14,6 +16,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <csignal>
+#include <map>
 #include <gtest/gtest.h>
 
 using namespace bms;
@@ -50,9 +53,9 @@ QString DefinitionOf(const QJsonObject& o)
 class CliBus : public ::testing::Test {
 protected:
     void SetUp() override { QtApp(); }
-    void startBus(int count, int collide = 0)
+    void startBus(int count, int collide = 0, sim::PackConfig base = QuickPack())
     {
-        rack = std::make_unique<sim::VirtualBus>(sim::RackConfigs(count, QuickPack(), collide), QuickPack());
+        rack = std::make_unique<sim::VirtualBus>(sim::RackConfigs(count, base, collide), base);
         sim::ApplyRackTraits(*rack, count);
         port = QString::fromStdString(rack->start());
     }
@@ -181,6 +184,54 @@ TEST_F(CliBus, WatchCarriesEachPacksOwnValuesAndLogsARowPerPackPerSweep)
     ASSERT_EQ(lines.size(), 1 + 16);
     EXPECT_TRUE(lines[0].startsWith("Sampling Time,Address,Serial,Bat Volt(mV)"));
     EXPECT_EQ(lines[5].split(',').value(1), "5");
+}
+
+TEST_F(CliBus, TheTrendsLoaderDrawsEachPackOfABusLogFromItsOwnRows)
+{
+    // Packs whose values move, so that every row differs from the last.
+    sim::PackConfig live = QuickPack();
+    live.live = true;
+    startBus(4, 0, live);
+    const QString xlsx = dir.filePath(QStringLiteral("rack.xlsx"));
+    start({QStringLiteral("bus"), QStringLiteral("watch"), QStringLiteral("--count"), QStringLiteral("3"),
+           QStringLiteral("--log"), xlsx});
+    std::map<int, QList<QJsonObject>> logged;
+    for (const QJsonObject& o : all())
+        if (o.value("event") == "pack" && o.value("answered").toBool())
+            logged[o.value("address").toInt()].append(o);
+    ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    ASSERT_EQ(logged.size(), 4u);
+
+    const trends::LoadedLog log = trends::LoadDataLog(xlsx);
+    EXPECT_TRUE(log.busLog);
+    EXPECT_EQ(log.samples, 12);
+    EXPECT_EQ(log.skipped, 0);
+    ASSERT_EQ(log.packs.size(), 4u);
+    for (const trends::PackTimeline& pack : log.packs) {
+        SCOPED_TRACE(pack.address);
+        const QList<QJsonObject>& rows = logged[pack.address];
+        EXPECT_EQ(pack.serial, rows.first().value("serial").toString());
+        ASSERT_EQ(pack.samples, rows.size());
+        int n = 0;
+        pack.store.forEachRow(0, pack.store.lastTime(), [&](int64_t t, trends::SampleStore::RowKind, const trends::SampleValues& v) {
+            const QJsonObject& r = rows[n++];
+            QDateTime when = QDateTime::fromString(r.value("time").toString(), Qt::ISODateWithMs);
+            when.setTime(QTime(when.time().hour(), when.time().minute(), when.time().second()));
+            EXPECT_EQ(t, when.toMSecsSinceEpoch());
+            EXPECT_EQ(v[trends::PackVoltage], r.value("total_volt").toInt() * 10);
+            EXPECT_EQ(v[trends::PackCurrent], r.value("current").toInt());
+            EXPECT_EQ(v[trends::Rsoc], r.value("rsoc").toInt());
+            EXPECT_EQ(v[trends::MaxCellTemp], r.value("max_cell_temp").toInt());
+            const QJsonArray cells = r.value("cell_volt").toArray();
+            ASSERT_EQ(cells.size(), 16);
+            for (int i = 0; i < 16; ++i)
+                EXPECT_EQ(v[size_t(trends::FirstCell + i)], cells[i].toInt()) << i;
+            const QJsonArray sensors = r.value("temp_a").toArray();
+            for (int i = 0; i < sensors.size(); ++i)
+                EXPECT_EQ(v[size_t(trends::FirstCellTemp + i)], sensors[i].toInt()) << i;
+        });
+        EXPECT_EQ(n, rows.size());
+    }
 }
 
 TEST_F(CliBus, ASilencedPackIsToldWithinTwoSweepsAndComesBack)
