@@ -259,6 +259,9 @@ QVariant RackModel::data(const QModelIndex& index, int role) const
         }
         if (outOfLine_[size_t(column)] == index.row())
             return QStringLiteral("Out of line in the rack");
+        // A silent pack's "last seen" is cut where the rack fills the width.
+        if (column == LastAnswer && !r.answering)
+            return text(r, column);
         return {};
     default: return {};
     }

@@ -64,6 +64,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!model.answering(model.rowOf(4)), 15000);
         QCOMPARE(model.rowCount(), 16);
         QVERIFY(model.index(model.rowOf(4), bustab::RackModel::LastAnswer).data().toString().startsWith("last seen"));
+        // Cut in the table's width, it is whole in the tooltip.
+        QVERIFY(model.index(model.rowOf(4), bustab::RackModel::LastAnswer).data(Qt::ToolTipRole).toString().endsWith(" ago)"));
         rack.packs(4).front()->setSilent(0);
         QTRY_VERIFY_WITH_TIMEOUT(model.answering(model.rowOf(4)), 15000);
 
