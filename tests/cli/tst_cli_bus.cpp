@@ -14,6 +14,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <csignal>
 #include <map>
@@ -74,7 +75,7 @@ protected:
         const QByteArray line = process.readLine();
         const QJsonObject o = QJsonDocument::fromJson(line).object();
         if (!o.isEmpty()) {
-            const QStringList problems = Schema().check(o, DefinitionOf(o));
+            const QStringList problems = Schema().check(o, command.isEmpty() ? DefinitionOf(o) : command);
             EXPECT_TRUE(problems.isEmpty()) << problems.join('\n').toStdString() << "\n" << line.toStdString();
         }
         return o;
@@ -89,6 +90,7 @@ protected:
     }
 
     std::unique_ptr<sim::VirtualBus> rack;
+    QString command; // the definition of a command other than bus
     QString port;
     QProcess process;
     QTemporaryDir dir;
@@ -232,6 +234,65 @@ TEST_F(CliBus, TheTrendsLoaderDrawsEachPackOfABusLogFromItsOwnRows)
         });
         EXPECT_EQ(n, rows.size());
     }
+}
+
+// Against a Modbus slave of libmodbus serving addresses 2 and 9: the scan
+// finds both with the identity `info --addr` reads, and each watched pack
+// carries every value `read --addr` reads from it, its own.
+TEST_F(CliBus, ScanAndWatchOfAnotherModbusSlaveGiveWhatReadAndInfoGive)
+{
+    QProcess slave;
+    slave.start(QStringLiteral(MODBUS_RACK_SLAVE), {QStringLiteral("2"), QStringLiteral("9")});
+    ASSERT_TRUE(slave.waitForReadyRead(10000));
+    port = QString::fromLocal8Bit(slave.readLine()).trimmed();
+    ASSERT_TRUE(port.startsWith("/dev/pts/")) << port.toStdString();
+    auto run = [this](const QStringList& args) {
+        command = args.contains(QStringLiteral("bus")) ? QString() : args.last();
+        start(args);
+        const QList<QJsonObject> out = all();
+        EXPECT_EQ(process.exitCode(), 0) << args.join(' ').toStdString();
+        return out;
+    };
+    const QList<QJsonObject> scan = run({QStringLiteral("bus"), QStringLiteral("scan"), QStringLiteral("--addr"), QStringLiteral("1-10")});
+    const QList<QJsonObject> watch = run({QStringLiteral("bus"), QStringLiteral("watch"), QStringLiteral("--addr"),
+                                          QStringLiteral("1-10"), QStringLiteral("--count"), QStringLiteral("2")});
+    const QJsonArray found = scan.value(0).value("packs").toArray();
+    ASSERT_EQ(found.size(), 2);
+    QList<QJsonObject> watched;
+    for (const QJsonObject& o : watch)
+        if (o.value("event") == "pack")
+            watched.append(o);
+    ASSERT_EQ(watched.size(), 4);
+    const QSet<QString> perCall{"errors", "messages", "notes", "error", "exit", "time", "event", "address", "serial", "sweep", "answered"};
+    for (int i = 0; i < 2; ++i) {
+        const int address = i ? 9 : 2;
+        SCOPED_TRACE(address);
+        const QString addr = QStringLiteral("%1").arg(address, 2, 10, QLatin1Char('0'));
+        const QJsonObject info = run({QStringLiteral("--addr"), addr, QStringLiteral("info")}).value(0);
+        const QJsonObject read = run({QStringLiteral("--addr"), addr, QStringLiteral("read")}).value(0);
+        const QJsonObject p = found[i].toObject();
+        EXPECT_EQ(p.value("address").toInt(), address);
+        EXPECT_EQ(p.value("serial"), info.value("serial_number"));
+        EXPECT_EQ(p.value("barcode"), info.value("barcode"));
+        EXPECT_EQ(p.value("uid"), info.value("uid"));
+        EXPECT_EQ(p.value("firmware"), info.value("sw_version_text"));
+        EXPECT_EQ(p.value("cells"), read.value("cell_count"));
+        EXPECT_EQ(p.value("serial").toString(), QStringLiteral("LM-SLAVE-%1").arg(address, 4, 10, QLatin1Char('0')));
+        // The slave's own values, so that agreement is no accident.
+        EXPECT_EQ(read.value("rsoc").toInt(), 400 + 25 * address);
+        EXPECT_EQ(read.value("cell_volt").toArray().at(15).toInt(), 3290 + 7 * address + 15);
+        for (const QJsonObject& w : {watched[i], watched[i + 2]}) {
+            EXPECT_EQ(w.value("address").toInt(), address);
+            EXPECT_EQ(w.value("serial"), p.value("serial"));
+            for (auto it = read.begin(); it != read.end(); ++it) {
+                if (!perCall.contains(it.key())) {
+                    EXPECT_EQ(w.value(it.key()), it.value()) << it.key().toStdString();
+                }
+            }
+        }
+    }
+    slave.closeWriteChannel(); // its end
+    EXPECT_TRUE(slave.waitForFinished(5000));
 }
 
 TEST_F(CliBus, ASilencedPackIsToldWithinTwoSweepsAndComesBack)
