@@ -67,7 +67,7 @@ BusTab::BusTab(QWidget* parent) : QWidget(parent), sorted_(new QSortFilterProxyM
     connect(logButton_, &QPushButton::clicked, this, [this] { toggleWatch(true); });
     connect(&watch_, &BusWatch::scanned, this, [this](const bus::ScanResult& scan) {
         model_.setScan(scan);
-        table_->resizeColumnsToContents();
+        fitColumns();
         QStringList at;
         for (int a : scan.collisions)
             at.append(QStringLiteral("%1").arg(a, 2, 16, QLatin1Char('0')).toUpper());
@@ -97,7 +97,7 @@ BusTab::BusTab(QWidget* parent) : QWidget(parent), sorted_(new QSortFilterProxyM
     connect(ticker, &QTimer::timeout, this, [this] {
         model_.tick(QDateTime::currentDateTime());
         if (isVisible())
-            table_->resizeColumnsToContents();
+            fitColumns();
     });
     ticker->start();
     showSummary();
@@ -163,6 +163,13 @@ void BusTab::ended(int exit, const QString& problem)
         text += QStringLiteral("; the rack is logged in %1").arg(logPath_);
     status_->setText(text);
     showSummary();
+}
+
+void BusTab::fitColumns()
+{
+    // The last column takes the width that is left.
+    for (int c = 0; c + 1 < RackModel::ColumnCount; ++c)
+        table_->resizeColumnToContents(c);
 }
 
 void BusTab::showSummary()

@@ -100,8 +100,11 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!model.answering(model.rowOf(4)), 15000);
         QCOMPARE(model.rowCount(), 16);
         QVERIFY(model.index(model.rowOf(4), bustab::RackModel::LastAnswer).data().toString().startsWith("last seen"));
-        // Cut in the table's width, it is whole in the tooltip.
+        // Cut in the table's width, it is whole in the tooltip; the columns,
+        // fitted again each second, still need no scrolling.
         QVERIFY(model.index(model.rowOf(4), bustab::RackModel::LastAnswer).data(Qt::ToolTipRole).toString().endsWith(" ago)"));
+        QTest::qWait(1200);
+        QCOMPARE(tab->table()->horizontalScrollBar()->maximum(), 0);
         rack.packs(4).front()->setSilent(0);
         QTRY_VERIFY_WITH_TIMEOUT(model.answering(model.rowOf(4)), 15000);
 
