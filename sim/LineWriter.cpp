@@ -55,11 +55,11 @@ bool LineWriter::writeAll(const uint8_t* data, size_t count) const
     return true;
 }
 
-bool LineWriter::send(const std::vector<uint8_t>& bytes, const Shape& shape)
+bool LineWriter::send(const std::vector<uint8_t>& bytes, const Shape& shape, Clock::time_point start)
 {
     const size_t pieces = static_cast<size_t>(std::clamp(shape.pieces, 1, static_cast<int>(std::max<size_t>(bytes.size(), 1))));
     const auto perByte = byteTime(shape.baud);
-    auto next = Clock::now();
+    auto next = std::max(start, lineFree_);
     size_t sent = 0;
     for (size_t piece = 0; piece < pieces; ++piece) {
         const size_t end = bytes.size() * (piece + 1) / pieces;
@@ -81,6 +81,7 @@ bool LineWriter::send(const std::vector<uint8_t>& bytes, const Shape& shape)
                 return false;
         }
     }
+    lineFree_ = next;
     return true;
 }
 

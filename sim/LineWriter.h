@@ -22,7 +22,10 @@ public:
         int gapMs = 0;      // pause between pieces
     };
     // False when the pack stopped or the line would not take the bytes.
-    bool send(const std::vector<uint8_t>& bytes, const Shape& shape);
+    // Paced bytes are timed from `start` (the frame's first character goes
+    // out then), or from the end of the previous frame when that is later,
+    // so that a late wake-up before the frame does not delay all of it.
+    bool send(const std::vector<uint8_t>& bytes, const Shape& shape, Clock::time_point start = Clock::now());
     // Waits until `deadline`; false when the pack stopped meanwhile.
     bool sleepUntil(Clock::time_point deadline) const;
 
@@ -33,6 +36,7 @@ private:
 
     int fd_;
     int stopFd_;
+    Clock::time_point lineFree_{}; // the last paced byte's stop bit
 };
 
 } // namespace bms::sim

@@ -97,7 +97,7 @@ void PackLine::send(std::vector<Outgoing> out, Clock::time_point earliest)
     LineWriter line(pty_.master(), stopFd_);
     for (Outgoing& o : out) {
         const Clock::time_point when = std::max(earliest, o.notBefore) + std::chrono::milliseconds(o.delayMs);
-        if (!line.sleepUntil(when) || !line.send(o.bytes, o.shape))
+        if (!line.sleepUntil(when) || !line.send(o.bytes, o.shape, when))
             return;
         for (PackUnit* u : o.from) {
             const auto lock = u->lock();

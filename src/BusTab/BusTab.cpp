@@ -52,7 +52,10 @@ BusTab::BusTab(QWidget* parent) : QWidget(parent), sorted_(new QSortFilterProxyM
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->verticalHeader()->setVisible(false);
     table_->verticalHeader()->setDefaultSectionSize(22);
-    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // The columns are fitted to their contents when packs are found and
+    // once a second: a header that fits them itself measures every cell
+    // again after each pack's reading.
+    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     table_->horizontalHeader()->setStretchLastSection(true);
 
     auto* layout = new QVBoxLayout(this);
@@ -64,6 +67,7 @@ BusTab::BusTab(QWidget* parent) : QWidget(parent), sorted_(new QSortFilterProxyM
     connect(logButton_, &QPushButton::clicked, this, [this] { toggleWatch(true); });
     connect(&watch_, &BusWatch::scanned, this, [this](const bus::ScanResult& scan) {
         model_.setScan(scan);
+        fitColumns();
         QStringList at;
         for (int a : scan.collisions)
             at.append(QStringLiteral("%1").arg(a, 2, 16, QLatin1Char('0')).toUpper());
@@ -90,7 +94,11 @@ BusTab::BusTab(QWidget* parent) : QWidget(parent), sorted_(new QSortFilterProxyM
     // The ages of the last answers.
     auto* ticker = new QTimer(this);
     ticker->setInterval(1000);
-    connect(ticker, &QTimer::timeout, this, [this] { model_.tick(QDateTime::currentDateTime()); });
+    connect(ticker, &QTimer::timeout, this, [this] {
+        model_.tick(QDateTime::currentDateTime());
+        if (isVisible())
+            fitColumns();
+    });
     ticker->start();
     showSummary();
 }
@@ -155,6 +163,13 @@ void BusTab::ended(int exit, const QString& problem)
         text += QStringLiteral("; the rack is logged in %1").arg(logPath_);
     status_->setText(text);
     showSummary();
+}
+
+void BusTab::fitColumns()
+{
+    // The last column takes the width that is left.
+    for (int c = 0; c + 1 < RackModel::ColumnCount; ++c)
+        table_->resizeColumnToContents(c);
 }
 
 void BusTab::showSummary()

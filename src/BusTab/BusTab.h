@@ -42,6 +42,8 @@ Q_SIGNALS:
 
 private:
     void showSummary();
+    // Each column as wide as its header and values.
+    void fitColumns();
     void ended(int exit, const QString& problem);
 
     RackModel model_;

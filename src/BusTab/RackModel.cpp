@@ -120,8 +120,18 @@ void RackModel::setReading(const bus::PackReading& reading)
         r.lastSeen = reading.time.isValid() ? reading.time : QDateTime::currentDateTime();
     }
     packs_[size_t(row)] = {r.last, r.answering};
+    const std::vector<int> before = outOfLine_;
     findOutOfLine();
-    Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
+    // The pack's row, and the cells whose highlight moved: a reading repaints
+    // no more of the table than changed.
+    Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1));
+    for (int c = 0; c < ColumnCount; ++c) {
+        if (before[size_t(c)] == outOfLine_[size_t(c)])
+            continue;
+        for (const int moved : {before[size_t(c)], outOfLine_[size_t(c)]})
+            if (moved >= 0 && moved != row)
+                Q_EMIT dataChanged(index(moved, c), index(moved, c));
+    }
 }
 
 void RackModel::tick(const QDateTime& now)
@@ -259,6 +269,9 @@ QVariant RackModel::data(const QModelIndex& index, int role) const
         }
         if (outOfLine_[size_t(column)] == index.row())
             return QStringLiteral("Out of line in the rack");
+        // A silent pack's "last seen" is cut where the rack fills the width.
+        if (column == LastAnswer && !r.answering)
+            return text(r, column);
         return {};
     default: return {};
     }

@@ -11,17 +11,6 @@
 
 namespace bms::cli {
 
-namespace {
-
-// The data log's row with the address and serial number after its time.
-CellRow WithPack(CellRow row, const CellValue& address, const CellValue& serial)
-{
-    row.insert(row.begin() + 1, {address, serial});
-    return row;
-}
-
-} // namespace
-
 BusLogFiles::~BusLogFiles() { end(); }
 
 QString BusLogFiles::prepare(const QString& xlsxPath, const QString& csvPath)
@@ -83,15 +72,13 @@ bool BusLogFiles::addRow(int address, const QString& serial, const std::set<int>
             workbook_->setAllColumnWidths(15);
         }
         if (!write({CellValue::Text(QStringLiteral("Bus log"))})
-            || !write(WithPack(DataLogHeaderRow(PackTable[0], false), CellValue::Text(QStringLiteral("Address")),
-                               CellValue::Text(QStringLiteral("Serial")))))
+            || !write(BusLogHeaderRow(PackTable[0])))
             return false;
     }
     uint16_t blocks = 0;
     for (int b : answered)
         blocks = static_cast<uint16_t>(blocks | 1u << b);
-    const bool ok = write(WithPack(DataLogRow(PackTable[0], BsiRecord, false, when, blocks),
-                                   CellValue::Number(address), CellValue::Text(serial)));
+    const bool ok = write(BusLogRow(PackTable[0], address, serial, when, blocks));
     rows_ += ok;
     return ok;
 }

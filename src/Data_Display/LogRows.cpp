@@ -201,6 +201,21 @@ CellRow DataLogRow(const PackRecord& pack, const BsiRecordT& sys, bool bsi, cons
     return row;
 }
 
+CellRow BusLogHeaderRow(const PackRecord& pack)
+{
+    CellRow row = DataLogHeaderRow(pack, false);
+    row.insert(row.begin() + 1, {Text("Address"), Text("Serial")});
+    return row;
+}
+
+CellRow BusLogRow(const PackRecord& pack, int address, const QString& serial, const QDateTime& when,
+                  uint16_t answered)
+{
+    CellRow row = DataLogRow(pack, BsiRecordT{}, false, when, answered);
+    row.insert(row.begin() + 1, {Num(address), Text(serial)});
+    return row;
+}
+
 CellRow UidHeaderRow() { return {Text("时间"), Text("SN"), Text("QRcode")}; }
 
 CellRow UidRow(const QDateTime& when, const QString& barcode, const QString& uid)

@@ -40,6 +40,14 @@ CellRow DataLogHeaderRow(const PackRecord& pack, bool bsi);
 CellRow DataLogRow(const PackRecord& pack, const BsiRecordT& sys, bool bsi, const QDateTime& when,
                    uint16_t answered = kEveryLogBlock);
 
+// Bus log (one row per pack per sweep of a rack): the data log's header and
+// rows without BSI columns, with the pack's address (column B, a number)
+// and serial number (column C) after the sampling time.
+constexpr int kBusLogPackColumns = 2;
+CellRow BusLogHeaderRow(const PackRecord& pack);
+CellRow BusLogRow(const PackRecord& pack, int address, const QString& serial, const QDateTime& when,
+                  uint16_t answered = kEveryLogBlock);
+
 // UID workbook: header (row 1) and one entry.
 CellRow UidHeaderRow();
 CellRow UidRow(const QDateTime& when, const QString& barcode, const QString& uid);

@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <algorithm>
 #include <cmath>
 
 namespace bms::trends {
@@ -39,43 +40,78 @@ struct LocatedField {
 
 struct Layout {
     int timeColumn = 0;
+    int addressColumn = -1; // a bus log's
+    int serialColumn = -1;
     std::vector<LocatedField> fields;
-    CellRow header; // the fixed columns' header texts
+    CellRow header; // the fixed columns' header texts; the cells and sensors follow
 };
 
-// Writes a record with one field set to 1 through the data-log row writer
-// and finds the column that changed and by how much.
-Layout Probe()
+// A row of a log: a pack, its address and serial number at a time.
+using RowWriter = CellRow (*)(const PackRecord&, int, const QString&, const QDateTime&);
+
+// The column where `row` differs from `base`, -1 when none does.
+int ChangedColumn(const CellRow& base, const CellRow& row)
+{
+    for (size_t c = 0; c < std::min(base.size(), row.size()); ++c)
+        if (!(row[c] == base[c]))
+            return int(c);
+    return -1;
+}
+
+// Writes records with one field set to 1 through the log's row writer and
+// finds the column that changed and by how much; the same for the address
+// and serial number of a bus log.
+Layout Probe(RowWriter write, const CellRow& header)
 {
     Layout layout;
     const QDateTime when(QDate(2000, 1, 1), QTime(0, 0));
-    const CellRow base = DataLogRow(PackRecord{}, BsiRecordT{}, false, when);
+    const CellRow base = write(PackRecord{}, 0, QString(), when);
     for (size_t c = 0; c < base.size(); ++c) {
         if (base[c].isText()) {
             layout.timeColumn = int(c);
             break;
         }
     }
+    layout.header = header;
     for (Setter set : kSetters) {
         PackRecord probe{};
         set(probe, 1);
-        const CellRow row = DataLogRow(probe, BsiRecordT{}, false, when);
-        for (int c = 0; c < kFixedLogColumns; ++c) {
-            if (row[size_t(c)].isNumber() && !(row[size_t(c)] == base[size_t(c)])) {
-                layout.fields.push_back({c, row[size_t(c)].number - base[size_t(c)].number, set});
+        const CellRow row = write(probe, 0, QString(), when);
+        for (size_t c = 0; c < header.size(); ++c) {
+            if (row[c].isNumber() && !(row[c] == base[c])) {
+                layout.fields.push_back({int(c), row[c].number - base[c].number, set});
                 break;
             }
         }
     }
-    const CellRow header = DataLogHeaderRow(PackRecord{}, false);
-    layout.header.assign(header.begin(), header.begin() + kFixedLogColumns);
+    layout.addressColumn = ChangedColumn(base, write(PackRecord{}, 1, QString(), when));
+    layout.serialColumn = ChangedColumn(base, write(PackRecord{}, 0, QStringLiteral("S"), when));
     return layout;
 }
 
-const Layout& DataLogLayout()
+// The data log and the bus log, the cells and sensors left out of the headers.
+constexpr int kBusLog = 1;
+const std::array<Layout, 2>& Layouts()
 {
-    static const Layout layout = Probe();
-    return layout;
+    static const std::array<Layout, 2> layouts{
+        Probe([](const PackRecord& p, int, const QString&, const QDateTime& when) {
+            return DataLogRow(p, BsiRecordT{}, false, when);
+        }, DataLogHeaderRow(PackRecord{}, false)),
+        Probe([](const PackRecord& p, int address, const QString& serial, const QDateTime& when) {
+            return BusLogRow(p, address, serial, when);
+        }, BusLogHeaderRow(PackRecord{})),
+    };
+    return layouts;
+}
+
+bool HeaderMatches(const std::vector<CellValue>& cells, const Layout& layout)
+{
+    if (cells.size() < layout.header.size())
+        return false;
+    for (size_t c = 0; c < layout.header.size(); ++c)
+        if (!cells[c].isText() || cells[c].text.trimmed() != layout.header[c].text)
+            return false;
+    return true;
 }
 
 // The largest magnitude of a logged value (the widest field is 32 bits, and
@@ -124,11 +160,47 @@ std::optional<int> TimeOfDay(const QString& text)
 
 } // namespace
 
-int DataLogReader::columnsRead() { return kFixedLogColumns + 3 * kMaxLoggedCount; }
+int DataLogReader::columnsRead()
+{
+    size_t widest = 0;
+    for (const Layout& layout : Layouts())
+        widest = std::max(widest, layout.header.size());
+    return int(widest) + 3 * kMaxLoggedCount;
+}
 
 DataLogReader::DataLogReader(SampleStore& store, QDate fallbackDate)
     : store_(store), fallbackDate_(fallbackDate)
 {
+    timeline_.store = &store_;
+    packIndex_.fill(-1);
+}
+
+std::vector<PackTimeline> DataLogReader::takePacks()
+{
+    std::vector<PackTimeline> out;
+    for (auto& pack : packs_)
+        out.push_back(std::move(*pack));
+    packs_.clear();
+    packTimelines_.clear();
+    packIndex_.fill(-1);
+    std::sort(out.begin(), out.end(), [](const PackTimeline& a, const PackTimeline& b) { return a.address < b.address; });
+    return out;
+}
+
+DataLogReader::Timeline* DataLogReader::packTimeline(int address, const std::vector<CellValue>& cells)
+{
+    int& index = packIndex_[size_t(address)];
+    if (index < 0) {
+        auto pack = std::make_unique<PackTimeline>();
+        pack->address = address;
+        const size_t serial = size_t(Layouts()[kBusLog].serialColumn);
+        if (serial < cells.size() && cells[serial].isText())
+            pack->serial = cells[serial].text.trimmed();
+        index = int(packs_.size());
+        packTimelines_.push_back({&pack->store});
+        packs_.push_back(std::move(pack));
+    }
+    return &packTimelines_[size_t(index)];
 }
 
 QDate DataLogReader::parseDate(const QString& text)
@@ -189,16 +261,27 @@ std::optional<int64_t> DataLogReader::rowTime(const CellValue& cell)
 
 void DataLogReader::row(int number, const std::vector<CellValue>& cells)
 {
-    const Layout& layout = DataLogLayout();
     if (number == 2) {
-        header_ = cells.size() >= layout.header.size();
-        for (size_t c = 0; header_ && c < layout.header.size(); ++c)
-            header_ = cells[c].isText() && cells[c].text.trimmed() == layout.header[c].text;
+        layout_ = -1;
+        for (size_t i = 0; i < Layouts().size(); ++i)
+            if (HeaderMatches(cells, Layouts()[i]))
+                layout_ = int(i);
+        busLog_ = layout_ == kBusLog;
         return;
     }
-    if (number < 3 || !header_)
+    if (number < 3 || layout_ < 0)
         return;
+    const Layout& layout = Layouts()[size_t(layout_)];
 
+    // A bus log's row belongs to the pack at its address, 1 to 255.
+    std::optional<double> address;
+    if (busLog_) {
+        address = NumberIn(cells, layout.addressColumn);
+        if (!address || *address < 1 || *address >= double(packIndex_.size()) || *address != std::floor(*address)) {
+            ++skipped_;
+            return;
+        }
+    }
     const std::optional<int64_t> time
         = size_t(layout.timeColumn) < cells.size() ? rowTime(cells[size_t(layout.timeColumn)]) : std::nullopt;
     if (!time) {
@@ -216,7 +299,7 @@ void DataLogReader::row(int number, const std::vector<CellValue>& cells)
     }
     // The variable columns follow the counts of the row itself: cells, cell
     // sensors, MOS sensors, each at most 16 and only as far as the row goes.
-    int column = kFixedLogColumns;
+    int column = int(layout.header.size());
     auto readArray = [&](auto& array, auto& count) {
         const int wanted = std::min<int>(count, kMaxLoggedCount);
         int read = 0;
@@ -233,10 +316,13 @@ void DataLogReader::row(int number, const std::vector<CellValue>& cells)
     readArray(pack.temp_a, pack.temp_a_count);
     readArray(pack.temp_b, pack.temp_b_count);
 
-    const bool gap = haveTime_ && *time - lastTime_ > kLogGapMs;
-    store_.append(*time, SampleFromPack(pack, kAllBlocks), gap);
-    lastTime_ = *time;
-    haveTime_ = true;
+    Timeline* timeline = busLog_ ? packTimeline(int(*address), cells) : &timeline_;
+    const bool gap = timeline->haveTime && *time - timeline->lastTime > kLogGapMs;
+    timeline->store->append(*time, SampleFromPack(pack, kAllBlocks), gap);
+    timeline->lastTime = *time;
+    timeline->haveTime = true;
+    if (busLog_)
+        ++packs_[size_t(timeline - packTimelines_.data())]->samples;
     ++samples_;
 }
 

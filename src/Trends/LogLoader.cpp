@@ -87,6 +87,8 @@ LoadedLog Load(const QString& path, ReadControl* control)
     log.cancelled = Cancelled(control);
     if (!reader->headerFound() && !log.cancelled)
         throw EInOutError(QStringLiteral("%1 is not a data log written by this tool").arg(path));
+    log.busLog = reader->busLog();
+    log.packs = reader->takePacks();
     log.samples = reader->samples();
     log.skipped = reader->skipped();
     log.datesGuessed = reader->datesGuessed();

@@ -48,6 +48,9 @@ void ShowError(const QString& message)
         App.ui->showError(FormatErrorMessage(message));
 }
 
+// A pack's address as the address selector shows it: "0A".
+QString AddressText(int address) { return QStringLiteral("%1").arg(address, 2, 16, QLatin1Char('0')).toUpper(); }
+
 QPushButton* Button(const char* name, const QString& text, QWidget* parent)
 {
     auto* button = new QPushButton(text, parent);
@@ -98,8 +101,18 @@ TrendsTab::TrendsTab(TrendRecorder& recorder, QWidget* parent) : QWidget(parent)
     source_->addItem(QStringLiteral("Live sampling"));
     source_->setMinimumContentsLength(14);
     source_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    connect(source_, &QComboBox::currentIndexChanged, this, [this] { refresh(); });
+    connect(source_, &QComboBox::currentIndexChanged, this, [this] {
+        showPackChoice();
+        refresh();
+    });
     tools->addWidget(source_);
+    pack_ = new QComboBox(this);
+    pack_->setObjectName(QStringLiteral("trendPack"));
+    pack_->setToolTip(QStringLiteral("The pack of the bus log to draw"));
+    pack_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    pack_->hide();
+    connect(pack_, &QComboBox::currentIndexChanged, this, [this] { refresh(); });
+    tools->addWidget(pack_);
     QPushButton* open = Button("trendOpenLog", QStringLiteral("Open log…"), this);
     open->setToolTip(QStringLiteral("Plot a data log (.xlsx) written by this tool, or its journal"));
     connect(open, &QPushButton::clicked, this, [this] {
@@ -208,7 +221,25 @@ QString TrendsTab::askFile(FileRole role)
 
 bool TrendsTab::showingLive() const { return source_->currentIndex() <= 0 || !log_; }
 
-const SampleStore& TrendsTab::shownStore() const { return showingLive() ? recorder_.store() : log_->store; }
+const PackTimeline* TrendsTab::shownPack() const
+{
+    if (showingLive() || log_->packs.empty())
+        return nullptr;
+    return &log_->packs[size_t(std::clamp<qsizetype>(pack_->currentIndex(), 0, qsizetype(log_->packs.size()) - 1))];
+}
+
+const SampleStore& TrendsTab::shownStore() const
+{
+    if (showingLive())
+        return recorder_.store();
+    const PackTimeline* pack = shownPack();
+    return pack ? pack->store : log_->store;
+}
+
+void TrendsTab::showPackChoice()
+{
+    pack_->setVisible(!showingLive() && log_->busLog);
+}
 
 void TrendsTab::showEvent(QShowEvent* event)
 {
@@ -369,6 +400,15 @@ void TrendsTab::logFinished(std::shared_ptr<LoadedLog> log, const QString& error
     else
         source_->setItemText(1, name);
     source_->setItemData(1, log_->path, Qt::ToolTipRole);
+    {
+        // A bus log offers the packs it holds, the first one drawn.
+        const QSignalBlocker block(pack_);
+        pack_->clear();
+        for (const PackTimeline& pack : log_->packs)
+            pack_->addItem(pack.serial.isEmpty() ? QStringLiteral("Pack %1").arg(AddressText(pack.address))
+                                                 : QStringLiteral("Pack %1 %2").arg(AddressText(pack.address), pack.serial),
+                           pack.address);
+    }
     spanMs_ = 0;
     {
         const QSignalBlocker block(follow_);
@@ -377,6 +417,7 @@ void TrendsTab::logFinished(std::shared_ptr<LoadedLog> log, const QString& error
     }
     const QSignalBlocker block(source_);
     source_->setCurrentIndex(1);
+    showPackChoice();
     refresh();
     Q_EMIT logLoaded(true);
 }
@@ -408,7 +449,13 @@ void TrendsTab::updateStatus()
         return;
     const QLocale locale;
     if (!showingLive()) {
-        QString text = QStringLiteral("%1 samples from %2").arg(locale.toString(log_->samples), QFileInfo(log_->path).fileName());
+        const PackTimeline* pack = shownPack();
+        QString text = pack ? QStringLiteral("%1 samples of pack %2 (%3 packs) from %4")
+                                  .arg(locale.toString(pack->samples),
+                                       AddressText(pack->address),
+                                       locale.toString(qsizetype(log_->packs.size())),
+                                       QFileInfo(log_->path).fileName())
+                            : QStringLiteral("%1 samples from %2").arg(locale.toString(log_->samples), QFileInfo(log_->path).fileName());
         if (log_->skipped > 0)
             text += QStringLiteral(", %1 rows skipped").arg(log_->skipped);
         if (log_->unreadableCells > 0)

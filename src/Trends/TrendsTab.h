@@ -1,7 +1,8 @@
 // The "Trends" tab: the stacked trend charts with the cell bars beside them,
 // and a tool row above: the time presets (1 min, 10 min, 1 h, all), "Follow",
-// the choice between the live timeline and a data log opened from disk,
-// "Open log…", PNG and CSV export and "Clear".
+// the choice between the live timeline and a data log opened from disk (and,
+// for a bus log, of the pack to draw), "Open log…", PNG and CSV export and
+// "Clear".
 //
 // The live timeline is recorded whether or not the tab is shown; the tab
 // repaints only while it is visible. A data log is read on a worker thread,
@@ -74,6 +75,9 @@ private:
     void followToggled(bool on);
     void rangeMovedByUser(int64_t t0, int64_t t1);
     void logFinished(std::shared_ptr<LoadedLog> log, const QString& error);
+    // The pack of the bus log chosen, or nothing.
+    const PackTimeline* shownPack() const;
+    void showPackChoice();
     void showLoadProgress();
     void clearClicked();
     void updateStatus();
@@ -87,6 +91,7 @@ private:
     QCheckBox* follow_;
     QButtonGroup* presets_;
     QComboBox* source_;
+    QComboBox* pack_; // the pack of a bus log
     QLabel* status_;
     QPushButton* cancelLoad_;
     QTimer* loadProgress_;

@@ -2,8 +2,10 @@
 // against a rack of virtual packs on one pseudo-terminal. The values each
 // pack event carries are that pack's own, a collision is no pack, a pack
 // that falls silent is told within two sweeps and comes back, the workbook
-// has one row per pack per sweep, and every object follows the schema.
+// has one row per pack per sweep, the Trends tab's loader reads each pack's
+// rows back from it, and every object follows the schema.
 #include "JsonSchemaCheck.h"
+#include "LogLoader.h"
 #include "QuickPack.h"
 #include "VirtualBus.h"
 #include "XlsxDump.h"
@@ -12,8 +14,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <csignal>
+#include <map>
 #include <gtest/gtest.h>
 
 using namespace bms;
@@ -50,9 +54,9 @@ QString DefinitionOf(const QJsonObject& o)
 class CliBus : public ::testing::Test {
 protected:
     void SetUp() override { QtApp(); }
-    void startBus(int count, int collide = 0)
+    void startBus(int count, int collide = 0, sim::PackConfig base = QuickPack())
     {
-        rack = std::make_unique<sim::VirtualBus>(sim::RackConfigs(count, QuickPack(), collide), QuickPack());
+        rack = std::make_unique<sim::VirtualBus>(sim::RackConfigs(count, base, collide), base);
         sim::ApplyRackTraits(*rack, count);
         port = QString::fromStdString(rack->start());
     }
@@ -71,7 +75,7 @@ protected:
         const QByteArray line = process.readLine();
         const QJsonObject o = QJsonDocument::fromJson(line).object();
         if (!o.isEmpty()) {
-            const QStringList problems = Schema().check(o, DefinitionOf(o));
+            const QStringList problems = Schema().check(o, command.isEmpty() ? DefinitionOf(o) : command);
             EXPECT_TRUE(problems.isEmpty()) << problems.join('\n').toStdString() << "\n" << line.toStdString();
         }
         return o;
@@ -86,6 +90,7 @@ protected:
     }
 
     std::unique_ptr<sim::VirtualBus> rack;
+    QString command; // the definition of a command other than bus
     QString port;
     QProcess process;
     QTemporaryDir dir;
@@ -181,6 +186,113 @@ TEST_F(CliBus, WatchCarriesEachPacksOwnValuesAndLogsARowPerPackPerSweep)
     ASSERT_EQ(lines.size(), 1 + 16);
     EXPECT_TRUE(lines[0].startsWith("Sampling Time,Address,Serial,Bat Volt(mV)"));
     EXPECT_EQ(lines[5].split(',').value(1), "5");
+}
+
+TEST_F(CliBus, TheTrendsLoaderDrawsEachPackOfABusLogFromItsOwnRows)
+{
+    // Packs whose values move, so that every row differs from the last.
+    sim::PackConfig live = QuickPack();
+    live.live = true;
+    startBus(4, 0, live);
+    const QString xlsx = dir.filePath(QStringLiteral("rack.xlsx"));
+    start({QStringLiteral("bus"), QStringLiteral("watch"), QStringLiteral("--count"), QStringLiteral("3"),
+           QStringLiteral("--log"), xlsx});
+    std::map<int, QList<QJsonObject>> logged;
+    for (const QJsonObject& o : all())
+        if (o.value("event") == "pack" && o.value("answered").toBool())
+            logged[o.value("address").toInt()].append(o);
+    ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    ASSERT_EQ(logged.size(), 4u);
+
+    const trends::LoadedLog log = trends::LoadDataLog(xlsx);
+    EXPECT_TRUE(log.busLog);
+    EXPECT_EQ(log.samples, 12);
+    EXPECT_EQ(log.skipped, 0);
+    ASSERT_EQ(log.packs.size(), 4u);
+    for (const trends::PackTimeline& pack : log.packs) {
+        SCOPED_TRACE(pack.address);
+        const QList<QJsonObject>& rows = logged[pack.address];
+        EXPECT_EQ(pack.serial, rows.first().value("serial").toString());
+        ASSERT_EQ(pack.samples, rows.size());
+        int n = 0;
+        pack.store.forEachRow(0, pack.store.lastTime(), [&](int64_t t, trends::SampleStore::RowKind, const trends::SampleValues& v) {
+            const QJsonObject& r = rows[n++];
+            QDateTime when = QDateTime::fromString(r.value("time").toString(), Qt::ISODateWithMs);
+            when.setTime(QTime(when.time().hour(), when.time().minute(), when.time().second()));
+            EXPECT_EQ(t, when.toMSecsSinceEpoch());
+            EXPECT_EQ(v[trends::PackVoltage], r.value("total_volt").toInt() * 10);
+            EXPECT_EQ(v[trends::PackCurrent], r.value("current").toInt());
+            EXPECT_EQ(v[trends::Rsoc], r.value("rsoc").toInt());
+            EXPECT_EQ(v[trends::MaxCellTemp], r.value("max_cell_temp").toInt());
+            const QJsonArray cells = r.value("cell_volt").toArray();
+            ASSERT_EQ(cells.size(), 16);
+            for (int i = 0; i < 16; ++i)
+                EXPECT_EQ(v[size_t(trends::FirstCell + i)], cells[i].toInt()) << i;
+            const QJsonArray sensors = r.value("temp_a").toArray();
+            for (int i = 0; i < sensors.size(); ++i)
+                EXPECT_EQ(v[size_t(trends::FirstCellTemp + i)], sensors[i].toInt()) << i;
+        });
+        EXPECT_EQ(n, rows.size());
+    }
+}
+
+// Against a Modbus slave of libmodbus serving addresses 2 and 9: the scan
+// finds both with the identity `info --addr` reads, and each watched pack
+// carries every value `read --addr` reads from it, its own.
+TEST_F(CliBus, ScanAndWatchOfAnotherModbusSlaveGiveWhatReadAndInfoGive)
+{
+    QProcess slave;
+    slave.start(QStringLiteral(MODBUS_RACK_SLAVE), {QStringLiteral("2"), QStringLiteral("9")});
+    ASSERT_TRUE(slave.waitForReadyRead(10000));
+    port = QString::fromLocal8Bit(slave.readLine()).trimmed();
+    ASSERT_TRUE(port.startsWith("/dev/pts/")) << port.toStdString();
+    auto run = [this](const QStringList& args) {
+        command = args.contains(QStringLiteral("bus")) ? QString() : args.last();
+        start(args);
+        const QList<QJsonObject> out = all();
+        EXPECT_EQ(process.exitCode(), 0) << args.join(' ').toStdString();
+        return out;
+    };
+    const QList<QJsonObject> scan = run({QStringLiteral("bus"), QStringLiteral("scan"), QStringLiteral("--addr"), QStringLiteral("1-10")});
+    const QList<QJsonObject> watch = run({QStringLiteral("bus"), QStringLiteral("watch"), QStringLiteral("--addr"),
+                                          QStringLiteral("1-10"), QStringLiteral("--count"), QStringLiteral("2")});
+    const QJsonArray found = scan.value(0).value("packs").toArray();
+    ASSERT_EQ(found.size(), 2);
+    QList<QJsonObject> watched;
+    for (const QJsonObject& o : watch)
+        if (o.value("event") == "pack")
+            watched.append(o);
+    ASSERT_EQ(watched.size(), 4);
+    const QSet<QString> perCall{"errors", "messages", "notes", "error", "exit", "time", "event", "address", "serial", "sweep", "answered"};
+    for (int i = 0; i < 2; ++i) {
+        const int address = i ? 9 : 2;
+        SCOPED_TRACE(address);
+        const QString addr = QStringLiteral("%1").arg(address, 2, 10, QLatin1Char('0'));
+        const QJsonObject info = run({QStringLiteral("--addr"), addr, QStringLiteral("info")}).value(0);
+        const QJsonObject read = run({QStringLiteral("--addr"), addr, QStringLiteral("read")}).value(0);
+        const QJsonObject p = found[i].toObject();
+        EXPECT_EQ(p.value("address").toInt(), address);
+        EXPECT_EQ(p.value("serial"), info.value("serial_number"));
+        EXPECT_EQ(p.value("barcode"), info.value("barcode"));
+        EXPECT_EQ(p.value("uid"), info.value("uid"));
+        EXPECT_EQ(p.value("firmware"), info.value("sw_version_text"));
+        EXPECT_EQ(p.value("cells"), read.value("cell_count"));
+        EXPECT_EQ(p.value("serial").toString(), QStringLiteral("LM-SLAVE-%1").arg(address, 4, 10, QLatin1Char('0')));
+        // The slave's own values, so that agreement is no accident.
+        EXPECT_EQ(read.value("rsoc").toInt(), 400 + 25 * address);
+        EXPECT_EQ(read.value("cell_volt").toArray().at(15).toInt(), 3290 + 7 * address + 15);
+        for (const QJsonObject& w : {watched[i], watched[i + 2]}) {
+            EXPECT_EQ(w.value("address").toInt(), address);
+            EXPECT_EQ(w.value("serial"), p.value("serial"));
+            for (auto it = read.begin(); it != read.end(); ++it) {
+                if (!perCall.contains(it.key())) {
+                    EXPECT_EQ(w.value(it.key()), it.value()) << it.key().toStdString();
+                }
+            }
+        }
+    }
+    slave.closeWriteChannel(); // its end
+    EXPECT_TRUE(slave.waitForFinished(5000));
 }
 
 TEST_F(CliBus, ASilencedPackIsToldWithinTwoSweepsAndComesBack)

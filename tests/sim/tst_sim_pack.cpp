@@ -1,5 +1,6 @@
 #include "PortClient.h"
 #include "RuntimeDir.h"
+#include "LineWriter.h"
 #include "VirtualPack.h"
 
 #include "RuntimePorts.h"
@@ -8,6 +9,8 @@
 #include <chrono>
 #include <thread>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -203,6 +206,29 @@ TEST(VirtualPack, LineTimingMakesAnAnswerTakeItsCharacterTimes)
     EXPECT_EQ(answer.size(), 65u);
     // Request (8) + turnaround (3.5) + answer (65) characters at 10 bits.
     EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::microseconds(76 * 1041));
+}
+
+// The line's bytes are timed from when the frame was due, so that a wake-up
+// that comes late (a busy machine) does not delay the whole answer on top.
+TEST(VirtualPack, PacedBytesAreTimedFromTheFramesStartNotFromALateWakeUp)
+{
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
+    const int stop = eventfd(0, 0);
+    LineWriter line(fds[1], stop);
+    const std::vector<uint8_t> frame(100, 0x55); // 104 ms at 9600 baud
+    const auto begin = Clock::now();
+    // Due 200 ms ago: the frame's time on the line is over; it goes at once.
+    ASSERT_TRUE(line.send(frame, {9600, 1, 0}, begin - std::chrono::milliseconds(200)));
+    EXPECT_LT(Clock::now() - begin, std::chrono::milliseconds(50));
+    uint8_t got[256];
+    EXPECT_EQ(read(fds[0], got, sizeof got), 100);
+    // A frame due now still takes its character times.
+    ASSERT_TRUE(line.send(frame, {9600, 1, 0}, Clock::now()));
+    EXPECT_GE(Clock::now() - begin, std::chrono::microseconds(100 * 1041));
+    close(fds[0]);
+    close(fds[1]);
+    close(stop);
 }
 
 TEST(VirtualPack, FaultSettersMayBeCalledWhileItAnswers)

@@ -365,6 +365,34 @@ TEST(DataLogTest, rowsWhoseTimeOrValuesAreNoNumbersAreSkippedAndCounted)
     EXPECT_EQ(QDateTime::fromMSecsSinceEpoch(store.lastTime()), QDateTime(QDate(2026, 3, 15), QTime(12, 0)));
 }
 
+// A bus log's row whose address is no pack's (0, past 255, a fraction, a
+// text) or whose time cannot be read is skipped, and makes no pack of it.
+TEST(DataLogTest, aBusLogRowWithoutAPacksAddressOrTimeMakesNoPack)
+{
+    const std::vector<LoggedRow> rows = Rows();
+    SampleStore store;
+    DataLogReader reader(store);
+    reader.row(2, BusLogHeaderRow(rows[0].pack));
+    EXPECT_TRUE(reader.busLog());
+    auto bad = [&](int address, int column, const CellValue& value) {
+        CellRow cells = BusLogRow(rows[1].pack, address, QStringLiteral("X"), rows[1].when);
+        cells[size_t(column)] = value;
+        reader.row(3, cells);
+    };
+    for (const CellValue& address : {CellValue::Number(0), CellValue::Number(256), CellValue::Number(2.5),
+                                     CellValue::Text(QStringLiteral("two"))})
+        bad(1, 1, address);
+    bad(9, 0, CellValue::Text(QStringLiteral("no time")));
+    reader.row(4, BusLogRow(rows[2].pack, 4, QStringLiteral("SN4"), rows[2].when));
+    EXPECT_EQ(reader.skipped(), 5);
+    const std::vector<PackTimeline> packs = reader.takePacks();
+    ASSERT_EQ(packs.size(), 1u);
+    EXPECT_EQ(packs[0].address, 4);
+    EXPECT_EQ(packs[0].serial, QStringLiteral("SN4"));
+    EXPECT_EQ(packs[0].samples, 1);
+    EXPECT_TRUE(store.empty());
+}
+
 namespace {
 
 // Writes the tool's data log of `rows` rows, then changes its worksheet's

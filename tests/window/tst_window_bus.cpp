@@ -14,6 +14,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
 
@@ -23,6 +24,41 @@ using namespace bms::test;
 class BusTabTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void aReadingRepaintsItsRowAndTheHighlightThatMoved()
+    {
+        bustab::RackModel model;
+        bus::ScanResult scan;
+        for (int a : {1, 2, 3})
+            scan.packs.push_back({a, {}, QStringLiteral("S%1").arg(a), {}, {}, {}});
+        model.setScan(scan);
+        auto read = [&model](int address, int rsoc) {
+            bus::PackReading r;
+            r.address = address;
+            r.answered = true;
+            r.rsoc = rsoc;
+            model.setReading(r);
+        };
+        read(1, 500);
+        read(2, 600);
+        read(3, 700);
+        QVERIFY(model.index(0, bustab::RackModel::Soc).data(Qt::BackgroundRole).isValid());
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        read(3, 100); // now the lowest: the first pack's highlight goes
+        QVERIFY(!model.index(0, bustab::RackModel::Soc).data(Qt::BackgroundRole).isValid());
+        QVERIFY(model.index(2, bustab::RackModel::Soc).data(Qt::BackgroundRole).isValid());
+        auto told = [&changed](int row, int column) {
+            for (const QList<QVariant>& args : changed) {
+                const QModelIndex from = args[0].toModelIndex(), to = args[1].toModelIndex();
+                if (from.row() <= row && row <= to.row() && from.column() <= column && column <= to.column())
+                    return true;
+            }
+            return false;
+        };
+        QVERIFY(told(2, bustab::RackModel::Serial));
+        QVERIFY(told(0, bustab::RackModel::Soc));
+        QVERIFY(!told(1, bustab::RackModel::Soc));
+    }
+
     void wholeRackAtAGlanceThenOnePackInDataCollection()
     {
         qputenv("QUORLEX_BMS_CLI", BMS_CLI);
@@ -64,6 +100,11 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!model.answering(model.rowOf(4)), 15000);
         QCOMPARE(model.rowCount(), 16);
         QVERIFY(model.index(model.rowOf(4), bustab::RackModel::LastAnswer).data().toString().startsWith("last seen"));
+        // Cut in the table's width, it is whole in the tooltip; the columns,
+        // fitted again each second, still need no scrolling.
+        QVERIFY(model.index(model.rowOf(4), bustab::RackModel::LastAnswer).data(Qt::ToolTipRole).toString().endsWith(" ago)"));
+        QTest::qWait(1200);
+        QCOMPARE(tab->table()->horizontalScrollBar()->maximum(), 0);
         rack.packs(4).front()->setSilent(0);
         QTRY_VERIFY_WITH_TIMEOUT(model.answering(model.rowOf(4)), 15000);
 

@@ -125,6 +125,53 @@ private Q_SLOTS:
         QCOMPARE(source->currentText(), QStringLiteral("log.xlsx"));
     }
 
+    void aBusLogOffersItsPacksAndDrawsTheOneChosen()
+    {
+        // Three packs told apart by their cell counts, their rows interleaved
+        // as the sweeps of a rack write them.
+        QTemporaryDir dir;
+        bms::Sheet sheet;
+        auto put = [&sheet](int row, const bms::CellRow& cells) {
+            for (size_t c = 0; c < cells.size(); ++c)
+                sheet.setCell(row, int(c) + 1, cells[c]);
+        };
+        bms::PackRecord pack;
+        pack.cell_count = 16;
+        put(2, bms::BusLogHeaderRow(pack));
+        const QDateTime start(QDate(2026, 5, 1), QTime(10, 0));
+        int row = 3;
+        for (int sweep = 0; sweep < 10; ++sweep) {
+            for (int address : {2, 7, 16}) {
+                pack.cell_count = uint16_t(address);
+                put(row++, bms::BusLogRow(pack, address, QStringLiteral("SN-%1").arg(address), start.addSecs(sweep)));
+            }
+        }
+        const QString path = dir.filePath(QStringLiteral("rack.xlsx"));
+        bms::WriteXlsx(sheet, path);
+
+        WindowFixture f;
+        TrendsTab* tab = f.window->trendsTab();
+        f.form().pgc1->setCurrentWidget(tab);
+        QSignalSpy loaded(tab, &TrendsTab::logLoaded);
+        tab->openLog(path);
+        QVERIFY(loaded.wait(20000));
+        auto* choice = tab->findChild<QComboBox*>(QStringLiteral("trendPack"));
+        QVERIFY(choice->isVisible());
+        QCOMPARE(choice->count(), 3);
+        QCOMPARE(choice->itemText(1), QStringLiteral("Pack 07 SN-7"));
+        QCOMPARE(tab->bars()->cellsShown(), 2);
+        auto* status = tab->findChild<QLabel*>(QStringLiteral("trendStatus"));
+        QVERIFY(status->text().startsWith(QStringLiteral("10 samples of pack 02 (3 packs)")));
+        choice->setCurrentIndex(2);
+        QCOMPARE(tab->bars()->cellsShown(), 16);
+        choice->setCurrentIndex(1);
+        QCOMPARE(tab->bars()->cellsShown(), 7);
+        // The live timeline has no packs to choose from.
+        tab->findChild<QComboBox*>(QStringLiteral("trendSource"))->setCurrentIndex(0);
+        QVERIFY(!choice->isVisible());
+        QVERIFY(f.boxes.isEmpty());
+    }
+
     void aBigLogShowsItsProgressCanBeCancelledAndClosingTheTabStopsIt()
     {
         // A journal whose one line is 64 GiB of NUL bytes (a sparse file:

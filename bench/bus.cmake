@@ -1,0 +1,15 @@
+# The bus: sweep time against the wire time of its requests and answers, and
+# the window watching a rack of sixteen packs (CPU, longest stall, memory).
+if(TARGET quorlex-bms-cli AND TARGET bms_sim)
+  add_executable(bench_bus_sweep ${CMAKE_CURRENT_LIST_DIR}/bus_sweep.cpp)
+  target_compile_definitions(bench_bus_sweep PRIVATE BMS_CLI="$<TARGET_FILE:quorlex-bms-cli>")
+  target_link_libraries(bench_bus_sweep PRIVATE bms_sim bms_options Qt6::Core)
+  add_dependencies(bench_bus_sweep quorlex-bms-cli)
+endif()
+if(BMS_BUILD_GUI AND TARGET quorlex-bms-cli)
+  add_executable(bench_bus_window ${CMAKE_CURRENT_LIST_DIR}/bus_window.cpp)
+  target_compile_definitions(bench_bus_window PRIVATE BMS_CLI="$<TARGET_FILE:quorlex-bms-cli>")
+  target_link_libraries(bench_bus_window PRIVATE bms_window bms_sim bms_options)
+  set_target_properties(bench_bus_window PROPERTIES AUTOUIC OFF)
+  add_dependencies(bench_bus_window quorlex-bms-cli)
+endif()
