@@ -206,6 +206,23 @@ std::optional<std::vector<Capability>> Capabilities(Database& db, const RunFilte
     return rows;
 }
 
+std::optional<std::vector<qint64>> Histogram(Database& db, const RunFilter& filter, const QString& key, double low,
+                                             double width, int bins, QString& error)
+{
+    QVariantList values{low, width};
+    QString where = FilterWhere(db, filter, values);
+    where = quality_sql::And(where, QStringLiteral("s.name || '.' || m.name = ?"));
+    values.append(key);
+    QSqlQuery& q = db.prepared(quality_sql::Histogram(db, quality_sql::Readings(db, where)));
+    if (!db.exec(q, values, error))
+        return std::nullopt;
+    std::vector<qint64> counts(size_t(std::max(bins, 1)), 0);
+    while (q.next())
+        counts[size_t(std::clamp<qint64>(q.value(0).toLongLong(), 0, qint64(counts.size()) - 1))] += q.value(1).toLongLong();
+    q.finish();
+    return counts;
+}
+
 std::optional<std::vector<ControlChart>> ControlCharts(Database& db, const RunFilter& filter, const QString& key,
                                                        int maxPoints, QString& error)
 {

@@ -64,6 +64,12 @@ struct Capability {
 std::optional<std::vector<Capability>> Capabilities(Database& db, const RunFilter& filter, const QString& key,
                                                     bool perChart, QString& error);
 
+// Counts of `key`'s readings in `bins` bins of `width` from `low` (a
+// reading on a bin's upper edge is the next bin's; the last bin takes the
+// rest), for a histogram.
+std::optional<std::vector<qint64>> Histogram(Database& db, const RunFilter& filter, const QString& key, double low,
+                                             double width, int bins, QString& error);
+
 // The rules a point completes, one bit each: rule N above the centre
 // (RuleBit(N, +1)) or below it (RuleBit(N, -1)).
 constexpr int RuleBit(int rule, int side) { return 1 << ((rule - 1) * 2 + (side > 0 ? 0 : 1)); }

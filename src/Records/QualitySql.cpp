@@ -88,6 +88,15 @@ QString Capabilities(const QString& readings, bool perChart)
         .arg(readings, by, perChart ? QStringLiteral("st, fx") : QStringLiteral("'', ''"));
 }
 
+QString Histogram(const Database& db, const QString& readings)
+{
+    // PostgreSQL rounds a number cast to an integer; SQLite truncates it
+    // (the same as the floor for the readings at or above the low end).
+    const QString bin = db.dialect() == Dialect::SQLite ? QStringLiteral("CAST((x - ?) / ? AS INTEGER)")
+                                                        : QStringLiteral("CAST(FLOOR((x - ?) / ?) AS INTEGER)");
+    return QStringLiteral("SELECT b, COUNT(*) FROM (SELECT %1 AS b FROM (%2) v) h GROUP BY b ORDER BY b").arg(bin, readings);
+}
+
 QString ChartPoints(const QString& readings, const QString& pointsWhere)
 {
     const QString chart = QLatin1String(kChart), order = QLatin1String(kChartOrder);

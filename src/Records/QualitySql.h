@@ -33,6 +33,10 @@ QString Readings(const Database& db, const QString& where);
 // squared deviations, MR-bar, min, max, readings outside.
 QString Capabilities(const QString& readings, bool perChart);
 
+// (bin, count) of the readings: bin = floor((x - ?) / ?), then the
+// reading's key = ? among the filter's.
+QString Histogram(const Database& db, const QString& readings);
+
 // The points of the charts (k, lim, st, fx) with their rule bits: k, lim,
 // st, fx, i, n, t, o, id, x, mr, centre, MR-bar, rules, and the start of
 // the rows of 3, 5 and 8 points that end at the point.

@@ -36,6 +36,8 @@ QString FilterWhere(const Database& db, const RunFilter& f, QVariantList& values
         add("r.station_id = ?", f.station);
     if (!f.fixture.isEmpty())
         add("COALESCE(r.fixture, '') = ?", f.fixture);
+    if (!f.failureCode.isEmpty())
+        add("r.failure_code = ?", f.failureCode);
     if (f.sinceMs)
         add("r.started >= ?", db.time(*f.sinceMs));
     if (f.untilMs)

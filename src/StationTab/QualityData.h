@@ -1,0 +1,44 @@
+// What the Station tab's Quality page shows, read on the records thread
+// (each figure computed by the database, Quality.h): the overview of a
+// period and the details of one measurement.
+#pragma once
+
+#include "Quality.h"
+
+#include <QString>
+#include <vector>
+
+namespace bms::stationtab {
+
+struct QualityOverview {
+    records::YieldBy timeBy = records::YieldBy::Hour;
+    std::vector<records::YieldRow> total, overTime, fixtures;
+    records::Pareto pareto;
+    std::vector<records::Capability> capability, perChart;
+    QString error;
+};
+
+struct MeasurementDetail {
+    QString key;
+    records::Capability capability;
+    double binLow = 0, binWidth = 1;
+    std::vector<qint64> bins;
+    std::vector<records::ControlChart> charts; // one per station and fixture
+    QString error;
+};
+
+// Hours for a period of up to two days, days beyond.
+records::YieldBy TimeGroupOf(const records::RunFilter& filter, qint64 nowMs);
+
+QualityOverview LoadOverview(records::Database& db, const records::RunFilter& filter, qint64 nowMs);
+MeasurementDetail LoadMeasurement(records::Database& db, const records::RunFilter& filter, const QString& key,
+                                  int bins, int chartPoints);
+
+// A fixture stands out when its first-pass yield is more than three
+// standard errors below the line's, or a measurement's mean there is more
+// than three standard errors of a mean away from the line's
+// (|mean_f − mean| > 3 · s / √n_f, s the line's overall sigma).
+bool YieldStandsOut(const records::YieldRow& fixture, const records::YieldRow& line);
+bool MeanStandsOut(const records::Capability& fixture, const records::Capability& line);
+
+} // namespace bms::stationtab
