@@ -32,14 +32,14 @@ void Clear(QCustomPlot* plot, const QString& title)
 }
 
 // Category labels under bars (at most 14, the rest skipped evenly).
-void Categories(QCustomPlot* plot, const QStringList& labels)
+void Categories(QCustomPlot* plot, const QStringList& labels, int rotateBeyond = 6)
 {
     QSharedPointer<QCPAxisTickerText> ticker(new QCPAxisTickerText);
     const int step = std::max<int>(1, int((labels.size() + 13) / 14));
     for (int i = 0; i < labels.size(); i += step)
         ticker->addTick(i, labels[i]);
     plot->xAxis->setTicker(ticker);
-    plot->xAxis->setTickLabelRotation(labels.size() > 6 ? 30 : 0);
+    plot->xAxis->setTickLabelRotation(labels.size() > rotateBeyond ? 30 : 0);
     plot->xAxis->setRange(-0.6, std::max<double>(0.6, double(labels.size()) - 0.4));
 }
 
@@ -119,7 +119,8 @@ void PlotPareto(QCustomPlot* plot, const Pareto& pareto)
         keys.append(double(i));
         counts.append(double(pareto.failures[i].count));
         cumulative.append(pareto.failures[i].cumulative);
-        labels.append(pareto.failures[i].code);
+        // The measurement's name; the whole code in the runs listed.
+        labels.append(pareto.failures[i].code.section(QLatin1Char('.'), -1));
     }
     auto* bars = new QCPBars(plot->xAxis, plot->yAxis);
     bars->setBrush(kOutcomes[1].colour);
@@ -134,7 +135,7 @@ void PlotPareto(QCustomPlot* plot, const Pareto& pareto)
     line->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, 5));
     line->setData(keys, cumulative, true);
     line->setSelectable(QCP::stNone);
-    Categories(plot, labels);
+    Categories(plot, labels, 3);
     plot->yAxis->setRange(0, counts.isEmpty() ? 1 : counts.front() * 1.15);
     plot->replot();
 }

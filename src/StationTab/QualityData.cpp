@@ -1,5 +1,6 @@
 #include "QualityData.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace bms::stationtab {
@@ -70,11 +71,20 @@ bool YieldStandsOut(const YieldRow& fixture, const YieldRow& line)
     return (*l - *f) / 100 > 3 * std::max(se, 1e-9);
 }
 
-bool MeanStandsOut(const Capability& fixture, const Capability& line)
+bool MeanStandsOut(const Capability& fixture, double medianOfFixtures)
 {
-    if (!line.sigmaOverall || fixture.n == 0)
+    if (!fixture.sigmaOverall || fixture.n < 2)
         return false;
-    return std::abs(fixture.mean - line.mean) > 3 * *line.sigmaOverall / std::sqrt(double(fixture.n));
+    return std::abs(fixture.mean - medianOfFixtures) > 3 * *fixture.sigmaOverall / std::sqrt(double(fixture.n));
+}
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t mid = values.size() / 2;
+    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
 } // namespace bms::stationtab

@@ -36,9 +36,11 @@ MeasurementDetail LoadMeasurement(records::Database& db, const records::RunFilte
 
 // A fixture stands out when its first-pass yield is more than three
 // standard errors below the line's, or a measurement's mean there is more
-// than three standard errors of a mean away from the line's
-// (|mean_f − mean| > 3 · s / √n_f, s the line's overall sigma).
+// than three standard errors of its mean away from the median of the
+// fixtures' means (|mean_f − median| > 3 · s_f / √n_f): one drifting
+// fixture does not mark the others.
 bool YieldStandsOut(const records::YieldRow& fixture, const records::YieldRow& line);
-bool MeanStandsOut(const records::Capability& fixture, const records::Capability& line);
+bool MeanStandsOut(const records::Capability& fixture, double medianOfFixtures);
+double Median(std::vector<double> values);
 
 } // namespace bms::stationtab

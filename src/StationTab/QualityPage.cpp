@@ -266,17 +266,22 @@ void QualityPage::fillFixtures(const QualityOverview& o)
         fixtures_->setItem(r, 4, Cell(Percent(y.lossRate())));
         for (int k = 0; k < keys.size(); ++k) {
             const Capability* here = nullptr;
+            std::vector<double> means;
             for (const Capability& c : o.perChart)
-                if (c.key == keys[k] && c.fixture == y.group && c.limits == line[keys[k]]->limits)
-                    here = &c;
+                if (c.key == keys[k] && c.limits == line[keys[k]]->limits) {
+                    means.push_back(c.mean);
+                    if (c.fixture == y.group)
+                        here = &c;
+                }
             if (!here) {
                 fixtures_->setItem(r, 5 + k, Cell(QStringLiteral("-")));
                 continue;
             }
-            const bool out = MeanStandsOut(*here, *line[keys[k]]);
+            const double median = Median(means);
+            const bool out = MeanStandsOut(*here, median);
             fixtures_->setItem(r, 5 + k, Cell(QString::number(here->mean, 'g', 5), out,
-                                              QStringLiteral("mean more than 3 standard errors from the line's %1")
-                                                  .arg(line[keys[k]]->mean, 0, 'g', 5)));
+                                              QStringLiteral("mean more than 3 standard errors from the fixtures' median %1")
+                                                  .arg(median, 0, 'g', 5)));
             if (out)
                 fixtures_->item(r, 0)->setBackground(kStandsOut);
         }
