@@ -189,13 +189,14 @@ std::optional<std::vector<Capability>> Capabilities(Database& db, const RunFilte
         c.n = q.value(7).toLongLong();
         c.mean = q.value(8).toDouble();
         if (c.n >= 2) {
-            c.sigmaOverall = std::sqrt(std::max(0.0, q.value(9).toDouble()) / double(c.n - 1));
-            c.mrBar = q.value(10).toDouble();
+            const double sum = q.value(9).toDouble(), squares = q.value(10).toDouble();
+            c.sigmaOverall = std::sqrt(std::max(0.0, squares - sum * sum / double(c.n)) / double(c.n - 1));
+            c.mrBar = q.value(11).toDouble();
             c.sigmaWithin = *c.mrBar / 1.128;
         }
-        c.min = q.value(11).toDouble();
-        c.max = q.value(12).toDouble();
-        c.outside = q.value(13).toLongLong();
+        c.min = q.value(12).toDouble();
+        c.max = q.value(13).toDouble();
+        c.outside = q.value(14).toLongLong();
         c.cp = Index(c.low, c.high, c.mean, c.sigmaWithin, true);
         c.cpk = Index(c.low, c.high, c.mean, c.sigmaWithin, false);
         c.pp = Index(c.low, c.high, c.mean, c.sigmaOverall, true);
@@ -295,6 +296,7 @@ std::optional<std::vector<RuleAlert>> RuleAlerts(Database& db, const RunFilter& 
                 }
                 s.lastIndex = i;
                 a.key = k;
+                a.limits = lim;
                 a.stationId = st;
                 a.fixture = fx;
                 a.rule = rule;

@@ -99,7 +99,7 @@ std::optional<std::vector<ControlChart>> ControlCharts(Database& db, const RunFi
 // A rule that flagged points of a chart: the latest stretch of points it
 // flagged one after another, from the start of the stretch's first row.
 struct RuleAlert {
-    QString key, stationId, fixture;
+    QString key, limits, stationId, fixture;
     int rule = 0, side = 0; // side: +1 above the centre, -1 below
     qint64 flagged = 0;     // points the rule flagged in the chart
     qint64 sinceMs = 0, lastMs = 0;

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QJsonArray>
+#include <QJsonDocument>
 
 namespace bms::records {
 
@@ -40,9 +41,15 @@ QJsonArray ParetoJson(const std::vector<ParetoRow>& rows)
     return array;
 }
 
+QJsonObject Limits(const QString& text)
+{
+    return QJsonDocument::fromJson(text.toUtf8()).object();
+}
+
 QJsonObject CapabilityJson(const Capability& c, bool chart)
 {
     QJsonObject o{{QStringLiteral("key"), c.key},
+                  {QStringLiteral("limits"), Limits(c.limits)},
                   {QStringLiteral("unit"), c.unit},
                   {QStringLiteral("low"), Number(c.low)},
                   {QStringLiteral("high"), Number(c.high)},
@@ -123,6 +130,7 @@ QJsonObject QualityJson(const QualityFigures& f)
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     for (const RuleAlert& a : f.alerts)
         alerts.append(QJsonObject{{QStringLiteral("key"), a.key},
+                                  {QStringLiteral("limits"), Limits(a.limits)},
                                   {QStringLiteral("station_id"), a.stationId},
                                   {QStringLiteral("fixture"), a.fixture},
                                   {QStringLiteral("rule"), a.rule},

@@ -78,11 +78,14 @@ QString Readings(const Database& db, const QString& where)
 
 QString Capabilities(const QString& readings, bool perChart)
 {
+    // The overall sigma from sums of the readings' distances d to the middle
+    // of their limits (close to the mean, so the sums lose no precision):
+    // one sort for the moving ranges, none for a mean per row.
     const QString by = perChart ? QStringLiteral(", st, fx") : QString();
     return QStringLiteral("WITH v AS (%1),"
-                          " a AS (SELECT k, lim, unit, lo, hi, st, fx, x, AVG(x) OVER (PARTITION BY k, lim%2) AS mu,"
+                          " a AS (SELECT k, lim, unit, lo, hi, st, fx, x, x - COALESCE((lo + hi) / 2, lo, hi) AS d,"
                           "  ABS(x - LAG(x) OVER (PARTITION BY k, lim%2 ORDER BY t, id)) AS mr FROM v)"
-                          " SELECT k, lim, MIN(unit), MIN(lo), MIN(hi), %3, COUNT(*), AVG(x), SUM((x - mu) * (x - mu)),"
+                          " SELECT k, lim, MIN(unit), MIN(lo), MIN(hi), %3, COUNT(*), AVG(x), SUM(d), SUM(d * d),"
                           "  AVG(mr), MIN(x), MAX(x), SUM(CASE WHEN x < lo OR x > hi THEN 1 ELSE 0 END)"
                           " FROM a GROUP BY k, lim%2 ORDER BY k, lim%2")
         .arg(readings, by, perChart ? QStringLiteral("st, fx") : QStringLiteral("'', ''"));

@@ -29,8 +29,9 @@ QString Pareto(const QString& where);
 // steps s): k, lim, unit, lo, hi, st, fx, x, t, o, id.
 QString Readings(const Database& db, const QString& where);
 
-// Per (k, lim[, st, fx]): k, lim, unit, lo, hi, st, fx, n, mean, sum of
-// squared deviations, MR-bar, min, max, readings outside.
+// Per (k, lim[, st, fx]): k, lim, unit, lo, hi, st, fx, n, mean, the sum
+// of d and of d² (d: a reading less the middle of its limits), MR-bar, min,
+// max, readings outside.
 QString Capabilities(const QString& readings, bool perChart);
 
 // (bin, count) of the readings: bin = floor((x - ?) / ?), then the
