@@ -1,6 +1,8 @@
 // Pictures of the Station tab's Quality page at 1366 x 768 over the records
 // of a demo-line shift (docs/screenshot-station-quality*.png): the drifting
-// fixture's current error before calibration, then the cell spread.
+// fixture's current error before calibration, then the cell spread. Prints
+// how long the page took to show its figures and the window's longest stall
+// meanwhile (the gap between two ticks of a 5 ms timer).
 //   quality_screenshot <records folder (XDG_DATA_HOME)> <output folder> [station]
 #include "MainForm.h"
 #include "QualityPage.h"
@@ -12,11 +14,13 @@
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QLabel>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 
@@ -74,6 +78,17 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    // The window's longest stall: ticks of a 5 ms timer measured apart.
+    QElapsedTimer clock;
+    qint64 lastTick = 0, longestStall = 0;
+    QTimer ticks;
+    ticks.setInterval(5);
+    QObject::connect(&ticks, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        longestStall = std::max(longestStall, now - lastTick);
+        lastTick = now;
+    });
+
     MainForm form;
     form.host().messageHook = [](const bms::MessageBoxInfo&) { return true; };
     form.terminate = [] {};
@@ -84,6 +99,8 @@ int main(int argc, char** argv)
     Wait(300);
     auto* quality = tab->quality();
     auto* pages = tab->findChild<QTabWidget*>(QStringLiteral("stationPages"));
+    clock.start();
+    ticks.start();
     pages->setCurrentWidget(quality);
     auto* summary = quality->findChild<QLabel*>(QStringLiteral("qualitySummary"));
     auto* capability = quality->findChild<QLabel*>(QStringLiteral("qualityCapability"));
@@ -94,6 +111,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "the Quality page showed nothing: %s\n", qPrintable(summary->text()));
         return 1;
     }
+    std::printf("the page showed its figures after %lld ms; the window's longest stall %lld ms\n", clock.elapsed(), longestStall);
     QDir().mkpath(folder);
     const struct {
         const char* key;
