@@ -1,8 +1,9 @@
 # Station records: a run's commit to SQLite, forwarding to PostgreSQL (a
 # throw-away cluster unless a URL is given), searches and reports on a
-# database of a million runs, exports of a hundred thousand.
+# database of a million runs, exports of a hundred thousand, the line-quality
+# figures of a million runs of 60 measurements.
 if(TARGET bms_records AND TARGET bms_testsupport)
-  foreach(b commit forward search export)
+  foreach(b commit forward search export quality)
     add_executable(bench_records_${b} ${CMAKE_CURRENT_LIST_DIR}/records_${b}.cpp ${CMAKE_CURRENT_LIST_DIR}/RecordsBench.h)
     target_link_libraries(bench_records_${b} PRIVATE bms_records bms_testsupport bms_options)
     target_compile_definitions(bench_records_${b} PRIVATE BMS_PG_CLUSTER="${PROJECT_SOURCE_DIR}/scripts/pg-test-cluster"
@@ -10,6 +11,7 @@ if(TARGET bms_records AND TARGET bms_testsupport)
   endforeach()
   add_dependencies(bench_records_search quorlex-bms-cli)
   add_dependencies(bench_records_export quorlex-bms-cli)
+  add_dependencies(bench_records_quality quorlex-bms-cli)
 endif()
 
 # Qt SQL against libpq for the forwarder's statements (needs libpq-dev).

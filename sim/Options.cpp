@@ -3,6 +3,8 @@
 #include "Codec.h"
 
 #include <cctype>
+#include <cmath>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -145,6 +147,11 @@ Battery faults and the fixture:
   --current-error PCT  the current reads PCT % off until a current calibration
   --current MA         a charger (MA > 0) or load (MA < 0) holds the current;
                        the charge cycle stops
+  --version A.B.C      the software version the pack runs (default 1.5.3)
+  --seed N             draws the spread below (default 1): one pack of many
+  --cell-spread MV     each cell reads off by a normal draw of this sigma
+  --temp-spread C      each temperature sensor reads 25 (MOS 26) degrees plus a draw
+  --current-spread PCT the current reads off by a draw (on top of --current-error)
 Images:
   --dump-main FILE     on exit, write the main-board records received (Intel HEX)
   --dump-dev FILE      on exit, write the dev-firmware records received
@@ -207,6 +214,11 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, Pr
                 f.bits.push_back(WordBit(reg, bit));
             } else if (a == "--current-error") f.currentError = Real(value(), -100, 1000);
             else if (a == "--current") f.heldCurrent = static_cast<int32_t>(Number(value(), -2000000, 2000000));
+            else if (a == "--version") c.softwareVersion = Version(value());
+            else if (a == "--seed") f.seed = static_cast<unsigned>(Number(value(), 0, 0x7FFFFFFF));
+            else if (a == "--cell-spread") f.cellSpreadMv = Real(value(), 0, 1000);
+            else if (a == "--temp-spread") f.tempSpreadC = Real(value(), 0, 100);
+            else if (a == "--current-spread") f.currentSpreadPct = Real(value(), 0, 100);
             else if (a == "--dump-main") out.dumpMain = value();
             else if (a == "--dump-dev") out.dumpDev = value();
             else throw std::invalid_argument("unknown option " + a);
@@ -214,6 +226,9 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, Pr
     } catch (const std::invalid_argument& e) {
         return std::string(e.what());
     }
+    f.cells = c.cellCount;
+    f.cellTemps = c.cellTempCount;
+    f.mosTemps = c.mosTempCount;
     if (out.collide > 0 && out.collide > out.bus)
         return "--collide " + std::to_string(out.collide) + " names no pack of the rack (--bus N, 1..N)";
     return std::nullopt;
@@ -233,14 +248,31 @@ void ApplyFaults(const FaultOptions& f, VirtualPack& pack)
     pack.setLoseAnswerAtRecord(f.loseAnswerAt);
     pack.setCorruptAnswerAtRecord(f.corruptAnswerAt);
     pack.setSilentAfterUpgrade(f.silentAfterUpgrade);
+    std::mt19937 draws(f.seed);
+    const auto draw = [&draws](double sigma) { return sigma > 0 ? std::normal_distribution<double>(0, sigma)(draws) : 0.0; };
+    std::vector<int> cellOffsets(size_t(std::max(f.cells, 0)), 0);
+    for (int& mv : cellOffsets)
+        mv = static_cast<int>(std::lround(draw(f.cellSpreadMv)));
     for (const auto& [cell, mv] : f.cellFaults)
-        pack.setCellFault(cell, mv);
+        if (cell >= 1 && cell <= f.cells)
+            cellOffsets[size_t(cell - 1)] += mv;
+        else
+            pack.setCellFault(cell, mv);
+    for (int cell = 1; cell <= f.cells; ++cell)
+        if (cellOffsets[size_t(cell - 1)] != 0)
+            pack.setCellFault(cell, cellOffsets[size_t(cell - 1)]);
+    if (f.tempSpreadC > 0) {
+        for (int sensor = 1; sensor <= f.cellTemps; ++sensor)
+            pack.setTemperature(false, sensor, std::round((25 + draw(f.tempSpreadC)) * 10) / 10);
+        for (int sensor = 1; sensor <= f.mosTemps; ++sensor)
+            pack.setTemperature(true, sensor, std::round((26 + draw(f.tempSpreadC)) * 10) / 10);
+    }
     for (const FaultOptions::Temperature& t : f.temperatures)
         pack.setTemperature(t.mos, t.sensor, t.celsius);
     for (const auto& bit : f.bits)
         ApplyBit(pack, bit, true);
-    if (f.currentError != 0)
-        pack.setCurrentError(f.currentError);
+    if (const double error = f.currentError + draw(f.currentSpreadPct); error != 0)
+        pack.setCurrentError(error);
     if (f.heldCurrent)
         pack.holdCurrent(f.heldCurrent);
 }

@@ -38,6 +38,13 @@ struct FaultOptions {
     std::vector<std::pair<uint16_t, int>> bits;           // word register, bit
     double currentError = 0;
     std::optional<int32_t> heldCurrent;
+    // The spread of one pack among many (a line's packs): each cell's
+    // offset, each temperature sensor and the current reading's error drawn
+    // from normal distributions with these standard deviations, seeded by
+    // `seed`; the offsets and errors named above come on top.
+    unsigned seed = 1;
+    double cellSpreadMv = 0, tempSpreadC = 0, currentSpreadPct = 0;
+    int cells = 0, cellTemps = 0, mosTemps = 0;
 };
 
 struct ProgramOptions {

@@ -68,6 +68,7 @@ const std::vector<OptionDef>& OptionTable()
         {"printer", true, {QStringLiteral("station")}},
         {"reason", true, {QStringLiteral("station")}},
         {"pdf", true, {QStringLiteral("station")}},
+        {"html", true, {QStringLiteral("station")}},
     };
     return options;
 }

@@ -71,8 +71,10 @@ const char kStationHelp[] =
     "       quorlex-bms-cli station print RUN [--printer QUEUE]\n"
     "       quorlex-bms-cli station reprint RUN --reason TEXT [--printer QUEUE]\n"
     "       quorlex-bms-cli station report RUN --pdf FILE [--line]\n"
+    "       quorlex-bms-cli station report --html FILE [--since T] [--until T] [filters] [--line]\n"
     "print prints a run's label once; reprint prints it again and needs a reason;\n"
-    "both are kept in the records. report writes the run's unit report.\n"
+    "both are kept in the records. report writes the run's unit report, or with\n"
+    "--html the line-quality report of a period (docs/quality.md).\n"
     "\n"
     "Exit status: 0 PASS, 1 FAIL, 2 bad usage or recipe (nothing sent), 3 the port\n"
     "could not be opened, 4 ERROR (the pack or the port failed), 5 ABORTED.\n";

@@ -5,6 +5,7 @@
 #include "Report.h"
 #include "Session.h"
 #include "StationPrint.h"
+#include "StationQuality.h"
 #include "StationRecordsCommand.h"
 
 #include <QCoreApplication>
@@ -39,6 +40,8 @@ std::unique_ptr<Command> MakeCommand(Session& session)
         const QString sub = session.options.args.value(0);
         if (sub == QLatin1String("run") || sub == QLatin1String("check"))
             return MakeStationCommand(session);
+        if (IsStationQualityCommand(session.options.args, session.options.has(QStringLiteral("html"))))
+            return MakeStationQualityCommand(session);
         if (IsStationPrintCommand(sub))
             return MakeStationPrintCommand(session);
         return MakeStationRecordsCommand(session);

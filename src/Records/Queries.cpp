@@ -34,6 +34,10 @@ QString FilterWhere(const Database& db, const RunFilter& f, QVariantList& values
         add("r.recipe_name = ?", f.recipe);
     if (!f.station.isEmpty())
         add("r.station_id = ?", f.station);
+    if (!f.fixture.isEmpty())
+        add("COALESCE(r.fixture, '') = ?", f.fixture);
+    if (!f.failureCode.isEmpty())
+        add("r.failure_code = ?", f.failureCode);
     if (f.sinceMs)
         add("r.started >= ?", db.time(*f.sinceMs));
     if (f.untilMs)

@@ -14,7 +14,7 @@ namespace bms::records {
 class Database;
 
 struct RunFilter {
-    QString barcode, uid, serial, outcome, recipe, station;
+    QString barcode, uid, serial, outcome, recipe, station, fixture, failureCode;
     QString anyId; // a barcode, UID or serial number (one search box)
     std::optional<qint64> sinceMs, untilMs; // start time in [since, until)
     int limit = 0;                          // 0: every run

@@ -98,6 +98,7 @@ StationTab::StationTab(UiHost& host, const QString& configPath, QWidget* parent)
     pages_->addTab(fixturesPage_, QStringLiteral("Fixtures"));
     pages_->addTab(history_, QStringLiteral("History"));
     pages_->addTab(settings_, QStringLiteral("Settings"));
+    addQualityPage();
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);

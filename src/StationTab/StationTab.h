@@ -57,6 +57,7 @@ class FixturePanel;
 class HistoryPage;
 class PrintWorker;
 struct PrintJob;
+class QualityPage;
 class RecordsWorker;
 class SettingsPage;
 
@@ -94,6 +95,7 @@ public:
     FixturePanel* panel(int fixture) const;
     FixtureRunner* runner(int fixture) const;
     HistoryPage* history() const { return history_; }
+    QualityPage* quality() const { return quality_; }
     SettingsPage* settings() const { return settings_; }
     QString countersText() const;
     QString forwardingText() const;
@@ -135,6 +137,9 @@ private:
     // run's own: a file in the results folder and the PC's records.
     void keepLostRecord(int index, const QJsonObject& record);
     void refreshCounters();
+    // The Quality page (StationTabQuality.cpp): made, added after the other
+    // pages and answered from the records thread.
+    void addQualityPage();
     void refreshHistory(const QString& text);
     void openRecord(const QString& runId);
     void showForwarding(int waiting, const QString& error);
@@ -221,6 +226,7 @@ private:
     QGridLayout* grid_;
     HistoryPage* history_;
     SettingsPage* settings_;
+    QualityPage* quality_ = nullptr;
 };
 
 } // namespace bms::stationtab

@@ -11,6 +11,7 @@
 #include "FixturePanel.h"
 #include "FixtureRunner.h"
 #include "HistoryPage.h"
+#include "QualityPage.h"
 #include "SettingsPage.h"
 #include "StationTab.h"
 #include "PrintLog.h"
@@ -201,6 +202,21 @@ private Q_SLOTS:
         QPlainTextEdit* text = nullptr;
         QTRY_VERIFY_WITH_TIMEOUT((text = history->findChild<QPlainTextEdit*>(QStringLiteral("stationRecordText"))), 10000);
         QVERIFY(text->toPlainText().contains(QStringLiteral("Failure: check.cell_3")));
+
+        // The Quality page counts the same two runs on the records thread;
+        // a fixture's row lists its runs.
+        auto* pages = s.tab->findChild<QTabWidget*>(QStringLiteral("stationPages"));
+        QualityPage* quality = s.tab->quality();
+        pages->setCurrentWidget(quality);
+        auto* summary = quality->findChild<QLabel*>(QStringLiteral("qualitySummary"));
+        QTRY_VERIFY_WITH_TIMEOUT(summary->text().startsWith(QStringLiteral("2 runs: first-pass yield 50.0 %, final yield 50.0 %")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!quality->findChild<QLabel*>(QStringLiteral("qualityCapability"))->text().isEmpty(), 10000);
+        QCOMPARE(quality->fixtures()->rowCount(), 2);
+        QCOMPARE(quality->fixtures()->item(1, 2)->text(), QStringLiteral("0.0 %"));
+        Q_EMIT quality->fixtures()->cellClicked(1, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(quality->runs()->rowCount(), 1, 10000);
+        QCOMPARE(quality->runs()->item(0, 4)->text(), QStringLiteral("check.cell_3"));
+        pages->setCurrentWidget(history);
 
         // The pack that passed, scanned again: refused, nothing started.
         s.type(QStringLiteral("202612090001"));
