@@ -76,6 +76,26 @@ QString Readings(const Database& db, const QString& where)
                             .arg(lo, hi)));
 }
 
+const char kKeptReadings[] = "quality_readings";
+
+QStringList MakeKeptReadings(const Database& db, const QString& where)
+{
+    const bool lite = db.dialect() == Dialect::SQLite;
+    // SQLite's columns without a type keep each value as the join gave it.
+    const QString number = lite ? QString() : QStringLiteral(" DOUBLE PRECISION");
+    const QString text = lite ? QString() : QStringLiteral(" TEXT");
+    return {DropKeptReadings(),
+            QStringLiteral("CREATE TEMPORARY TABLE %1 (k%2, lim%2, unit%2, lo%3, hi%3, st%2, fx%2, x%3, t%4, o%5, id%2)")
+                .arg(QLatin1String(kKeptReadings), text, number, lite ? QString() : QStringLiteral(" TIMESTAMPTZ"),
+                     lite ? QString() : QStringLiteral(" INTEGER")),
+            QStringLiteral("INSERT INTO %1 %2").arg(QLatin1String(kKeptReadings), Readings(db, where))};
+}
+
+QString DropKeptReadings()
+{
+    return QStringLiteral("DROP TABLE IF EXISTS %1").arg(QLatin1String(kKeptReadings));
+}
+
 QString Capabilities(const QString& readings, bool perChart)
 {
     // The overall sigma from sums of the readings' distances d to the middle

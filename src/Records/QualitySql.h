@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace bms::records {
 
@@ -28,6 +29,12 @@ QString Pareto(const QString& where);
 // The readings with limits of the runs in `where` (runs r, measurements m,
 // steps s): k, lim, unit, lo, hi, st, fx, x, t, o, id.
 QString Readings(const Database& db, const QString& where);
+// The temporary table of readings (the columns of Readings()): its name,
+// the statements that make it (the last one takes the filter's values)
+// and the one that drops it.
+extern const char kKeptReadings[];
+QStringList MakeKeptReadings(const Database& db, const QString& where);
+QString DropKeptReadings();
 
 // Per (k, lim[, st, fx]): k, lim, unit, lo, hi, st, fx, n, mean, the sum
 // of d and of d² (d: a reading less the middle of its limits), MR-bar, min,
