@@ -166,12 +166,19 @@ std::optional<Pareto> FailurePareto(Database& db, const RunFilter& filter, QStri
 
 namespace {
 
+std::vector<Capability> ReadCapabilities(QSqlQuery& q);
+
 std::optional<std::vector<Capability>> CapabilitiesOf(Database& db, const QString& readings, const QVariantList& values,
                                                       bool perChart, QString& error)
 {
     QSqlQuery& q = db.prepared(quality_sql::Capabilities(readings, perChart));
     if (!db.exec(q, values, error))
         return std::nullopt;
+    return ReadCapabilities(q);
+}
+
+std::vector<Capability> ReadCapabilities(QSqlQuery& q)
+{
     std::vector<Capability> rows;
     while (q.next()) {
         Capability c;
@@ -203,6 +210,8 @@ std::optional<std::vector<Capability>> CapabilitiesOf(Database& db, const QStrin
     return rows;
 }
 
+const char kAlertPoints[] = " WHERE rules > 0";
+
 QString KeptReadingsSql()
 {
     return QStringLiteral("SELECT * FROM %1").arg(QLatin1String(quality_sql::kKeptReadings));
@@ -214,7 +223,8 @@ KeptReadings::~KeptReadings()
 {
     QString error;
     if (made_)
-        db_.exec(quality_sql::DropKeptReadings(), error);
+        for (const QString& drop : quality_sql::DropKeptReadings())
+            db_.exec(drop, error);
 }
 
 bool KeptReadings::make(const RunFilter& filter, QString& error)
@@ -228,7 +238,12 @@ bool KeptReadings::make(const RunFilter& filter, QString& error)
     QSqlQuery& q = db_.prepared(statements.back());
     const bool ok = db_.exec(q, values, error);
     q.finish();
-    return ok;
+    if (!ok)
+        return false;
+    for (const QString& statement : quality_sql::MakeKeptCharts())
+        if (!db_.exec(statement, error))
+            return false;
+    return true;
 }
 
 std::optional<std::vector<Capability>> Capabilities(Database& db, const RunFilter& filter, const QString& key,
@@ -245,7 +260,13 @@ std::optional<std::vector<Capability>> Capabilities(Database& db, const RunFilte
 
 std::optional<std::vector<Capability>> Capabilities(const KeptReadings& readings, bool perChart, QString& error)
 {
-    return CapabilitiesOf(readings.db(), KeptReadingsSql(), {}, perChart, error);
+    if (!perChart)
+        return CapabilitiesOf(readings.db(), KeptReadingsSql(), {}, false, error);
+    QSqlQuery& q = readings.db().prepared(
+        QStringLiteral("SELECT * FROM %1 ORDER BY k, lim, st, fx").arg(QLatin1String(quality_sql::kKeptCharts)));
+    if (!readings.db().exec(q, error))
+        return std::nullopt;
+    return ReadCapabilities(q);
 }
 
 std::optional<std::vector<qint64>> Histogram(Database& db, const RunFilter& filter, const QString& key, double low,
@@ -308,10 +329,10 @@ std::optional<std::vector<ControlChart>> ControlCharts(Database& db, const RunFi
 
 namespace {
 
-std::optional<std::vector<RuleAlert>> RuleAlertsOf(Database& db, const QString& readings, const QVariantList& values,
+std::optional<std::vector<RuleAlert>> RuleAlertsOf(Database& db, const QString& points, const QVariantList& values,
                                                    QString& error)
 {
-    QSqlQuery& q = db.prepared(quality_sql::ChartPoints(readings, QStringLiteral(" WHERE rules > 0")));
+    QSqlQuery& q = db.prepared(points);
     if (!db.exec(q, values, error))
         return std::nullopt;
     // Per chart and rule bit, the latest stretch of points it flagged one
@@ -365,12 +386,16 @@ std::optional<std::vector<RuleAlert>> RuleAlerts(Database& db, const RunFilter& 
 {
     QVariantList values;
     const QString where = FilterWhere(db, filter, values);
-    return RuleAlertsOf(db, quality_sql::Readings(db, where), values, error);
+    return RuleAlertsOf(db, quality_sql::ChartPoints(quality_sql::Readings(db, where), QLatin1String(kAlertPoints)), values, error);
 }
 
 std::optional<std::vector<RuleAlert>> RuleAlerts(const KeptReadings& readings, QString& error)
 {
-    return RuleAlertsOf(readings.db(), KeptReadingsSql(), {}, error);
+    return RuleAlertsOf(readings.db(),
+                        quality_sql::KeptChartPoints(KeptReadingsSql(),
+                                                     QStringLiteral("SELECT * FROM %1").arg(QLatin1String(quality_sql::kKeptCharts)),
+                                                     QLatin1String(kAlertPoints)),
+                        {}, error);
 }
 
 QString RuleText(int rule, int side)
