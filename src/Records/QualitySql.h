@@ -34,7 +34,8 @@ QString Readings(const Database& db, const QString& where);
 extern const char kKeptReadings[];
 QStringList MakeKeptReadings(const Database& db, const QString& where);
 // The temporary table of the kept readings' charts (the columns of
-// Capabilities() per chart): its name and the statements that make it.
+// Capabilities() per chart): its name and the statements that make it
+// (with an index of the readings in chart order).
 extern const char kKeptCharts[];
 QStringList MakeKeptCharts();
 // The statements that drop both tables.
