@@ -80,7 +80,9 @@ bool Fill(Database& db, int runs)
     QString error;
     const qint64 have = [&] {
         QSqlQuery& q = db.prepared(QStringLiteral("SELECT COUNT(*) FROM runs"));
-        return db.exec(q, error) && q.next() ? q.value(0).toLongLong() : 0;
+        const qint64 n = db.exec(q, error) && q.next() ? q.value(0).toLongLong() : 0;
+        q.finish(); // an unfinished read keeps SQLite from dropping temporary tables
+        return n;
     }();
     if (have >= runs)
         return true;
@@ -151,6 +153,19 @@ int Measure(Database& db, const QString& dataHome, const QStringList& lineArgs)
             {"alerts", [&] { return RuleAlerts(db, f, error).has_value(); }},
         };
         for (const auto& [name, part] : parts) {
+            t.start();
+            const bool ok = part();
+            std::printf("  %s: %.0f ms%s\n", name, bms::bench::Ms(t), ok ? "" : " (failed)");
+        }
+        // The same over the readings kept once, as `station quality` does.
+        KeptReadings kept(db);
+        const std::pair<const char*, std::function<bool()>> keptParts[] = {
+            {"keep the readings", [&] { return kept.make(f, error); }},
+            {"capability (kept)", [&] { return Capabilities(kept, false, error).has_value(); }},
+            {"per chart (kept)", [&] { return Capabilities(kept, true, error).has_value(); }},
+            {"alerts (kept)", [&] { return RuleAlerts(kept, error).has_value(); }},
+        };
+        for (const auto& [name, part] : keptParts) {
             t.start();
             const bool ok = part();
             std::printf("  %s: %.0f ms%s\n", name, bms::bench::Ms(t), ok ? "" : " (failed)");

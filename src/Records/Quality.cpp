@@ -164,18 +164,21 @@ std::optional<Pareto> FailurePareto(Database& db, const RunFilter& filter, QStri
     return pareto;
 }
 
-std::optional<std::vector<Capability>> Capabilities(Database& db, const RunFilter& filter, const QString& key,
-                                                    bool perChart, QString& error)
+namespace {
+
+std::vector<Capability> ReadCapabilities(QSqlQuery& q);
+
+std::optional<std::vector<Capability>> CapabilitiesOf(Database& db, const QString& readings, const QVariantList& values,
+                                                      bool perChart, QString& error)
 {
-    QVariantList values;
-    QString where = FilterWhere(db, filter, values);
-    if (!key.isEmpty()) {
-        where = quality_sql::And(where, QStringLiteral("s.name || '.' || m.name = ?"));
-        values.append(key);
-    }
-    QSqlQuery& q = db.prepared(quality_sql::Capabilities(quality_sql::Readings(db, where), perChart));
+    QSqlQuery& q = db.prepared(quality_sql::Capabilities(readings, perChart));
     if (!db.exec(q, values, error))
         return std::nullopt;
+    return ReadCapabilities(q);
+}
+
+std::vector<Capability> ReadCapabilities(QSqlQuery& q)
+{
     std::vector<Capability> rows;
     while (q.next()) {
         Capability c;
@@ -205,6 +208,65 @@ std::optional<std::vector<Capability>> Capabilities(Database& db, const RunFilte
     }
     q.finish();
     return rows;
+}
+
+const char kAlertPoints[] = " WHERE rules > 0";
+
+QString KeptReadingsSql()
+{
+    return QStringLiteral("SELECT * FROM %1").arg(QLatin1String(quality_sql::kKeptReadings));
+}
+
+} // namespace
+
+KeptReadings::~KeptReadings()
+{
+    QString error;
+    if (made_)
+        for (const QString& drop : quality_sql::DropKeptReadings())
+            db_.exec(drop, error);
+}
+
+bool KeptReadings::make(const RunFilter& filter, QString& error)
+{
+    QVariantList values;
+    const QStringList statements = quality_sql::MakeKeptReadings(db_, FilterWhere(db_, filter, values));
+    made_ = true;
+    for (int i = 0; i + 1 < statements.size(); ++i)
+        if (!db_.exec(statements[i], error))
+            return false;
+    QSqlQuery& q = db_.prepared(statements.back());
+    const bool ok = db_.exec(q, values, error);
+    q.finish();
+    if (!ok)
+        return false;
+    for (const QString& statement : quality_sql::MakeKeptCharts())
+        if (!db_.exec(statement, error))
+            return false;
+    return true;
+}
+
+std::optional<std::vector<Capability>> Capabilities(Database& db, const RunFilter& filter, const QString& key,
+                                                    bool perChart, QString& error)
+{
+    QVariantList values;
+    QString where = FilterWhere(db, filter, values);
+    if (!key.isEmpty()) {
+        where = quality_sql::And(where, QStringLiteral("s.name || '.' || m.name = ?"));
+        values.append(key);
+    }
+    return CapabilitiesOf(db, quality_sql::Readings(db, where), values, perChart, error);
+}
+
+std::optional<std::vector<Capability>> Capabilities(const KeptReadings& readings, bool perChart, QString& error)
+{
+    if (!perChart)
+        return CapabilitiesOf(readings.db(), KeptReadingsSql(), {}, false, error);
+    QSqlQuery& q = readings.db().prepared(
+        QStringLiteral("SELECT * FROM %1 ORDER BY k, lim, st, fx").arg(QLatin1String(quality_sql::kKeptCharts)));
+    if (!readings.db().exec(q, error))
+        return std::nullopt;
+    return ReadCapabilities(q);
 }
 
 std::optional<std::vector<qint64>> Histogram(Database& db, const RunFilter& filter, const QString& key, double low,
@@ -265,11 +327,12 @@ std::optional<std::vector<ControlChart>> ControlCharts(Database& db, const RunFi
     return charts;
 }
 
-std::optional<std::vector<RuleAlert>> RuleAlerts(Database& db, const RunFilter& filter, QString& error)
+namespace {
+
+std::optional<std::vector<RuleAlert>> RuleAlertsOf(Database& db, const QString& points, const QVariantList& values,
+                                                   QString& error)
 {
-    QVariantList values;
-    QSqlQuery& q = db.prepared(
-        quality_sql::ChartPoints(quality_sql::Readings(db, FilterWhere(db, filter, values)), QStringLiteral(" WHERE rules > 0")));
+    QSqlQuery& q = db.prepared(points);
     if (!db.exec(q, values, error))
         return std::nullopt;
     // Per chart and rule bit, the latest stretch of points it flagged one
@@ -315,6 +378,24 @@ std::optional<std::vector<RuleAlert>> RuleAlerts(Database& db, const RunFilter& 
         return std::tie(a.fixture, a.key, a.stationId, a.rule, a.side) < std::tie(b.fixture, b.key, b.stationId, b.rule, b.side);
     });
     return alerts;
+}
+
+} // namespace
+
+std::optional<std::vector<RuleAlert>> RuleAlerts(Database& db, const RunFilter& filter, QString& error)
+{
+    QVariantList values;
+    const QString where = FilterWhere(db, filter, values);
+    return RuleAlertsOf(db, quality_sql::ChartPoints(quality_sql::Readings(db, where), QLatin1String(kAlertPoints)), values, error);
+}
+
+std::optional<std::vector<RuleAlert>> RuleAlerts(const KeptReadings& readings, QString& error)
+{
+    return RuleAlertsOf(readings.db(),
+                        quality_sql::KeptChartPoints(KeptReadingsSql(),
+                                                     QStringLiteral("SELECT * FROM %1").arg(QLatin1String(quality_sql::kKeptCharts)),
+                                                     QLatin1String(kAlertPoints)),
+                        {}, error);
 }
 
 QString RuleText(int rule, int side)

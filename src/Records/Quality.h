@@ -64,6 +64,24 @@ struct Capability {
 std::optional<std::vector<Capability>> Capabilities(Database& db, const RunFilter& filter, const QString& key,
                                                     bool perChart, QString& error);
 
+// The readings with limits of a filter's runs in a temporary table on the
+// connection, joined and their limits read once for all the figures that
+// go over every reading; the table goes when this does.
+class KeptReadings {
+public:
+    explicit KeptReadings(Database& db) : db_(db) {}
+    ~KeptReadings();
+    KeptReadings(const KeptReadings&) = delete;
+    KeptReadings& operator=(const KeptReadings&) = delete;
+    bool make(const RunFilter& filter, QString& error);
+    Database& db() const { return db_; }
+
+private:
+    Database& db_;
+    bool made_ = false;
+};
+std::optional<std::vector<Capability>> Capabilities(const KeptReadings& readings, bool perChart, QString& error);
+
 // Counts of `key`'s readings in `bins` bins of `width` from `low` (a
 // reading on a bin's upper edge is the next bin's; the last bin takes the
 // rest), for a histogram.
@@ -107,6 +125,7 @@ struct RuleAlert {
     bool current = false; // the stretch reaches the chart's newest point
 };
 std::optional<std::vector<RuleAlert>> RuleAlerts(Database& db, const RunFilter& filter, QString& error);
+std::optional<std::vector<RuleAlert>> RuleAlerts(const KeptReadings& readings, QString& error);
 
 // "8 in a row above the centre", and the like.
 QString RuleText(int rule, int side);

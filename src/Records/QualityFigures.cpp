@@ -97,9 +97,11 @@ std::optional<QualityFigures> CollectQuality(Database& db, const RunFilter& filt
         f.yields[by] = std::move(*rows);
     }
     auto pareto = FailurePareto(db, filter, error);
-    auto capability = pareto ? Capabilities(db, filter, {}, false, error) : std::nullopt;
-    auto charts = capability ? Capabilities(db, filter, {}, true, error) : std::nullopt;
-    auto alerts = charts ? RuleAlerts(db, filter, error) : std::nullopt;
+    KeptReadings readings(db);
+    const bool kept = pareto && readings.make(filter, error);
+    auto capability = kept ? Capabilities(readings, false, error) : std::nullopt;
+    auto charts = capability ? Capabilities(readings, true, error) : std::nullopt;
+    auto alerts = charts ? RuleAlerts(readings, error) : std::nullopt;
     if (!alerts)
         return std::nullopt;
     f.pareto = std::move(*pareto);

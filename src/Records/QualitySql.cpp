@@ -76,6 +76,42 @@ QString Readings(const Database& db, const QString& where)
                             .arg(lo, hi)));
 }
 
+const char kKeptReadings[] = "quality_readings";
+const char kKeptCharts[] = "quality_charts";
+
+QStringList MakeKeptReadings(const Database& db, const QString& where)
+{
+    const bool lite = db.dialect() == Dialect::SQLite;
+    // SQLite's columns without a type keep each value as the join gave it.
+    const QString number = lite ? QString() : QStringLiteral(" DOUBLE PRECISION");
+    const QString text = lite ? QString() : QStringLiteral(" TEXT");
+    return DropKeptReadings()
+        + QStringList{
+            QStringLiteral("CREATE TEMPORARY TABLE %1 (k%2, lim%2, unit%2, lo%3, hi%3, st%2, fx%2, x%3, t%4, o%5, id%2)")
+                .arg(QLatin1String(kKeptReadings), text, number, lite ? QString() : QStringLiteral(" TIMESTAMPTZ"),
+                     lite ? QString() : QStringLiteral(" INTEGER")),
+            QStringLiteral("INSERT INTO %1 %2").arg(QLatin1String(kKeptReadings), Readings(db, where))};
+}
+
+QStringList MakeKeptCharts()
+{
+    // The first index holds every column in chart and run order: the
+    // per-chart window functions read it in its order instead of sorting
+    // all the readings each. The second lets each reading find its chart.
+    const QString charts = QLatin1String(kKeptCharts);
+    return {QStringLiteral("CREATE INDEX %1_chart ON %1 (k, lim, st, fx, t, id, x, o, unit, lo, hi)")
+                .arg(QLatin1String(kKeptReadings)),
+            QStringLiteral("CREATE TEMPORARY TABLE %1 AS %2")
+                .arg(charts, Capabilities(QStringLiteral("SELECT * FROM %1").arg(QLatin1String(kKeptReadings)), true)),
+            QStringLiteral("CREATE INDEX %1_chart ON %1 (k, lim, st, fx)").arg(charts)};
+}
+
+QStringList DropKeptReadings()
+{
+    return {QStringLiteral("DROP TABLE IF EXISTS %1").arg(QLatin1String(kKeptCharts)),
+            QStringLiteral("DROP TABLE IF EXISTS %1").arg(QLatin1String(kKeptReadings))};
+}
+
 QString Capabilities(const QString& readings, bool perChart)
 {
     // The overall sigma from sums of the readings' distances d to the middle
@@ -85,10 +121,11 @@ QString Capabilities(const QString& readings, bool perChart)
     return QStringLiteral("WITH v AS (%1),"
                           " a AS (SELECT k, lim, unit, lo, hi, st, fx, x, x - COALESCE((lo + hi) / 2, lo, hi) AS d,"
                           "  ABS(x - LAG(x) OVER (PARTITION BY k, lim%2 ORDER BY t, id)) AS mr FROM v)"
-                          " SELECT k, lim, MIN(unit), MIN(lo), MIN(hi), %3, COUNT(*), AVG(x), SUM(d), SUM(d * d),"
-                          "  AVG(mr), MIN(x), MAX(x), SUM(CASE WHEN x < lo OR x > hi THEN 1 ELSE 0 END)"
+                          " SELECT k, lim, MIN(unit) AS unit, MIN(lo) AS lo, MIN(hi) AS hi, %3, COUNT(*) AS n, AVG(x) AS mu,"
+                          "  SUM(d) AS sd, SUM(d * d) AS sdd, AVG(mr) AS mrbar, MIN(x) AS mn, MAX(x) AS mx,"
+                          "  SUM(CASE WHEN x < lo OR x > hi THEN 1 ELSE 0 END) AS outside"
                           " FROM a GROUP BY k, lim%2 ORDER BY k, lim%2")
-        .arg(readings, by, perChart ? QStringLiteral("st, fx") : QStringLiteral("'', ''"));
+        .arg(readings, by, perChart ? QStringLiteral("st, fx") : QStringLiteral("'' AS st, '' AS fx"));
 }
 
 QString Histogram(const Database& db, const QString& readings)
@@ -100,6 +137,43 @@ QString Histogram(const Database& db, const QString& readings)
     return QStringLiteral("SELECT b, COUNT(*) FROM (SELECT %1 AS b FROM (%2) v) h GROUP BY b ORDER BY b").arg(bin, readings);
 }
 
+namespace {
+
+// The sums over the rows of 3, 5 and 8 points that end at each point of a
+// chart, of its points' z (the distance from the centre in within sigmas),
+// and the start of those rows.
+QString RowWindows()
+{
+    return QStringLiteral(
+               "  SUM(CASE WHEN z > 2 THEN 1 ELSE 0 END) OVER (%1 ROWS 2 PRECEDING) AS a2,"
+               "  SUM(CASE WHEN z < -2 THEN 1 ELSE 0 END) OVER (%1 ROWS 2 PRECEDING) AS b2,"
+               "  SUM(CASE WHEN z > 1 THEN 1 ELSE 0 END) OVER (%1 ROWS 4 PRECEDING) AS a1,"
+               "  SUM(CASE WHEN z < -1 THEN 1 ELSE 0 END) OVER (%1 ROWS 4 PRECEDING) AS b1,"
+               "  SUM(CASE WHEN z > 0 THEN 1 ELSE 0 END) OVER (%1 ROWS 7 PRECEDING) AS a0,"
+               "  SUM(CASE WHEN z < 0 THEN 1 ELSE 0 END) OVER (%1 ROWS 7 PRECEDING) AS b0,"
+               "  LAG(t, 2) OVER (%1) AS t2, LAG(t, 4) OVER (%1) AS t4, LAG(t, 7) OVER (%1) AS t7")
+        .arg(QLatin1String(kChartOrder));
+}
+
+// The rule bits of the points of d (the columns of RowWindows() with the
+// point's i, n, z and the chart's mu and mrbar), then the points chosen.
+QString RuleBits(const QString& pointsWhere)
+{
+    return QStringLiteral(
+               " e AS (SELECT k, lim, st, fx, i, n, t, o, id, x, mr, mu, mrbar, t2, t4, t7,"
+               "  CASE WHEN z > 3 THEN 1 ELSE 0 END + CASE WHEN z < -3 THEN 2 ELSE 0 END"
+               "  + CASE WHEN i >= 3 AND a2 >= 2 THEN 4 ELSE 0 END + CASE WHEN i >= 3 AND b2 >= 2 THEN 8 ELSE 0 END"
+               "  + CASE WHEN i >= 5 AND a1 >= 4 THEN 16 ELSE 0 END + CASE WHEN i >= 5 AND b1 >= 4 THEN 32 ELSE 0 END"
+               "  + CASE WHEN i >= 8 AND a0 = 8 THEN 64 ELSE 0 END + CASE WHEN i >= 8 AND b0 = 8 THEN 128 ELSE 0 END"
+               "  AS rules FROM d)"
+               " SELECT k, lim, st, fx, i, n, t, o, id, x, mr, mu, mrbar, rules, t2, t4, t7 FROM e%1 ORDER BY k, lim, st, fx, i")
+        .arg(pointsWhere);
+}
+
+const char kZ[] = "CASE WHEN mrbar > 0 THEN (x - mu) / (mrbar / 1.128) END";
+
+} // namespace
+
 QString ChartPoints(const QString& readings, const QString& pointsWhere)
 {
     const QString chart = QLatin1String(kChart), order = QLatin1String(kChartOrder);
@@ -110,23 +184,21 @@ QString ChartPoints(const QString& readings, const QString& pointsWhere)
                " a AS (SELECT v.*, AVG(x) OVER (%2) AS mu, ABS(x - LAG(x) OVER (%3)) AS mr,"
                "  ROW_NUMBER() OVER (%3) AS i, COUNT(*) OVER (%2) AS n FROM v),"
                " b AS (SELECT a.*, AVG(mr) OVER (%2) AS mrbar FROM a),"
-               " c AS (SELECT b.*, CASE WHEN mrbar > 0 THEN (x - mu) / (mrbar / 1.128) END AS z FROM b),"
-               " d AS (SELECT c.*,"
-               "  SUM(CASE WHEN z > 2 THEN 1 ELSE 0 END) OVER (%3 ROWS 2 PRECEDING) AS a2,"
-               "  SUM(CASE WHEN z < -2 THEN 1 ELSE 0 END) OVER (%3 ROWS 2 PRECEDING) AS b2,"
-               "  SUM(CASE WHEN z > 1 THEN 1 ELSE 0 END) OVER (%3 ROWS 4 PRECEDING) AS a1,"
-               "  SUM(CASE WHEN z < -1 THEN 1 ELSE 0 END) OVER (%3 ROWS 4 PRECEDING) AS b1,"
-               "  SUM(CASE WHEN z > 0 THEN 1 ELSE 0 END) OVER (%3 ROWS 7 PRECEDING) AS a0,"
-               "  SUM(CASE WHEN z < 0 THEN 1 ELSE 0 END) OVER (%3 ROWS 7 PRECEDING) AS b0,"
-               "  LAG(t, 2) OVER (%3) AS t2, LAG(t, 4) OVER (%3) AS t4, LAG(t, 7) OVER (%3) AS t7 FROM c),"
-               " e AS (SELECT k, lim, st, fx, i, n, t, o, id, x, mr, mu, mrbar, t2, t4, t7,"
-               "  CASE WHEN z > 3 THEN 1 ELSE 0 END + CASE WHEN z < -3 THEN 2 ELSE 0 END"
-               "  + CASE WHEN i >= 3 AND a2 >= 2 THEN 4 ELSE 0 END + CASE WHEN i >= 3 AND b2 >= 2 THEN 8 ELSE 0 END"
-               "  + CASE WHEN i >= 5 AND a1 >= 4 THEN 16 ELSE 0 END + CASE WHEN i >= 5 AND b1 >= 4 THEN 32 ELSE 0 END"
-               "  + CASE WHEN i >= 8 AND a0 = 8 THEN 64 ELSE 0 END + CASE WHEN i >= 8 AND b0 = 8 THEN 128 ELSE 0 END"
-               "  AS rules FROM d)"
-               " SELECT k, lim, st, fx, i, n, t, o, id, x, mr, mu, mrbar, rules, t2, t4, t7 FROM e%4 ORDER BY k, lim, st, fx, i")
-        .arg(readings, chart, order, pointsWhere);
+               " c AS (SELECT b.*, %4 AS z FROM b),"
+               " d AS (SELECT c.*,%5 FROM c),%6")
+        .arg(readings, chart, order, QLatin1String(kZ), RowWindows(), RuleBits(pointsWhere));
+}
+
+QString KeptChartPoints(const QString& readings, const QString& charts, const QString& pointsWhere)
+{
+    // The charts' centre, MR-bar and size come from their figures: the
+    // points are put in run order once, for the moving ranges and the rows.
+    const QString order = QLatin1String(kChartOrder);
+    return QStringLiteral(
+               "WITH c AS (SELECT v.*, g.mu, g.mrbar, g.n, %1 AS z FROM (%2) v JOIN (%3) g"
+               "  ON g.k = v.k AND g.lim = v.lim AND g.st = v.st AND g.fx = v.fx),"
+               " d AS (SELECT c.*, ROW_NUMBER() OVER (%4) AS i, ABS(x - LAG(x) OVER (%4)) AS mr,%5 FROM c),%6")
+        .arg(QLatin1String(kZ), readings, charts, order, RowWindows(), RuleBits(pointsWhere));
 }
 
 } // namespace bms::records::quality_sql

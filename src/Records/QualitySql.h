@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace bms::records {
 
@@ -28,6 +29,17 @@ QString Pareto(const QString& where);
 // The readings with limits of the runs in `where` (runs r, measurements m,
 // steps s): k, lim, unit, lo, hi, st, fx, x, t, o, id.
 QString Readings(const Database& db, const QString& where);
+// The temporary table of readings (the columns of Readings()): its name,
+// the statements that make it (the last one takes the filter's values).
+extern const char kKeptReadings[];
+QStringList MakeKeptReadings(const Database& db, const QString& where);
+// The temporary table of the kept readings' charts (the columns of
+// Capabilities() per chart): its name and the statements that make it
+// (with an index of the readings in chart order).
+extern const char kKeptCharts[];
+QStringList MakeKeptCharts();
+// The statements that drop both tables.
+QStringList DropKeptReadings();
 
 // Per (k, lim[, st, fx]): k, lim, unit, lo, hi, st, fx, n, mean, the sum
 // of d and of d² (d: a reading less the middle of its limits), MR-bar, min,
@@ -43,6 +55,9 @@ QString Histogram(const Database& db, const QString& readings);
 // the rows of 3, 5 and 8 points that end at the point.
 // `pointsWhere` chooses the rows returned (after the rules are computed).
 QString ChartPoints(const QString& readings, const QString& pointsWhere);
+// The same with each chart's n, centre (mu) and MR-bar (mrbar) from
+// `charts` (the columns of Capabilities() per chart).
+QString KeptChartPoints(const QString& readings, const QString& charts, const QString& pointsWhere);
 
 } // namespace quality_sql
 } // namespace bms::records
