@@ -16,6 +16,7 @@
 #include "StationConfig.h"
 #include "StationWords.h"
 
+#include <QThread>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -353,6 +354,9 @@ TEST(StationTabRecords, aRecordToKeepIsWrittenEvenWhenTheWorkerGoes)
     std::atomic<int> asked = 0, kept = 0;
     {
         RecordsWorker worker(config);
+        // The worker is busy while it goes, so the question after this one
+        // is still queued then.
+        worker.post([](bms::records::StationRecords*, const QString&) { QThread::msleep(300); });
         worker.post([&](bms::records::StationRecords*, const QString&) { ++asked; });
         worker.postKept([&](bms::records::StationRecords* records, const QString&) { kept += records ? 1 : 0; });
     }
