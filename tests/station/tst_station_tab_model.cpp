@@ -16,12 +16,12 @@
 #include "StationConfig.h"
 #include "StationWords.h"
 
-#include <QThread>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QThread>
 #include <tuple>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
