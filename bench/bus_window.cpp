@@ -14,6 +14,7 @@
 #include "BusBench.h"
 #include "BusTab.h"
 #include "MainForm.h"
+#include "UnattendedWindow.h"
 #include "WidgetHost.h"
 #include "WindowBench.h"
 #include "ui_MainForm.h"
@@ -100,12 +101,8 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     MainForm form;
-    form.host().messageHook = [](const bms::MessageBoxInfo&) { return true; };
-    form.terminate = [] {};
-    form.resize(1366, 768);
-    form.show();
     auto* tab = form.busTab();
-    form.form().pgc1->setCurrentWidget(tab);
+    bms::test::ShowUnattended(form, tab);
     bms::bench::RunEventLoop(500);
     tab->findChildren<QComboBox*>().value(0)->setEditText(QString::fromStdString(port));
     if (!idle)

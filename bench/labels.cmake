@@ -9,7 +9,7 @@ if(TARGET bms_labels AND TARGET bms_testsupport)
 endif()
 if(BMS_BUILD_GUI AND TARGET bms_labels)
   add_executable(bench_window_prints ${CMAKE_CURRENT_LIST_DIR}/window_prints.cpp)
-  target_link_libraries(bench_window_prints PRIVATE bms_window bms_sim bms_options)
+  target_link_libraries(bench_window_prints PRIVATE bms_window bms_sim bms_testsupport bms_options)
   set_target_properties(bench_window_prints PROPERTIES AUTOUIC OFF)
   target_compile_definitions(bench_window_prints PRIVATE BMS_CLI="$<TARGET_FILE:quorlex-bms-cli>"
     STATION_RECIPES="${PROJECT_SOURCE_DIR}/docs/recipes" LABELS_DIR="${PROJECT_SOURCE_DIR}/docs/labels"

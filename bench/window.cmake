@@ -16,7 +16,7 @@ endif()
 # event-loop stall and its CPU.
 if(BMS_BUILD_GUI)
   add_executable(bench_window_station ${CMAKE_CURRENT_LIST_DIR}/window_station.cpp)
-  target_link_libraries(bench_window_station PRIVATE bms_window bms_sim bms_options)
+  target_link_libraries(bench_window_station PRIVATE bms_window bms_sim bms_testsupport bms_options)
   set_target_properties(bench_window_station PROPERTIES AUTOUIC OFF)
   target_compile_definitions(bench_window_station PRIVATE BMS_CLI="$<TARGET_FILE:quorlex-bms-cli>"
       STATION_RECIPES="${PROJECT_SOURCE_DIR}/docs/recipes")

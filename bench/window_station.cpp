@@ -13,6 +13,7 @@
 #include "FixtureRunner.h"
 #include "MainForm.h"
 #include "StationTab.h"
+#include "UnattendedWindow.h"
 #include "VirtualPack.h"
 #include "WidgetHost.h"
 #include "WindowBench.h"
@@ -75,12 +76,8 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     MainForm form;
-    form.host().messageHook = [](const bms::MessageBoxInfo&) { return true; };
-    form.terminate = [] {};
-    form.resize(1366, 768);
-    form.show();
     auto* tab = form.stationTab();
-    form.form().pgc1->setCurrentWidget(tab);
+    bms::test::ShowUnattended(form, tab);
     bms::bench::RunEventLoop(500);
 
     // Every fixture starts its next pack as soon as it is free; every

@@ -5,6 +5,7 @@
 //   bus_screenshot <output folder> [packs, 2 to 16, default 8]
 #include "MainForm.h"
 #include "BusTab.h"
+#include "UnattendedWindow.h"
 #include "VirtualBus.h"
 #include "WidgetHost.h"
 #include "ui_MainForm.h"
@@ -59,12 +60,8 @@ int main(int argc, char** argv)
         port = QString::fromStdString(rack.linkPath());
 
     MainForm form;
-    form.host().messageHook = [](const bms::MessageBoxInfo&) { return true; };
-    form.terminate = [] {};
-    form.resize(1366, 768);
-    form.show();
     auto* tab = form.busTab();
-    form.form().pgc1->setCurrentWidget(tab);
+    bms::test::ShowUnattended(form, tab);
     Wait(300);
     tab->findChildren<QComboBox*>().value(0)->setEditText(port);
     tab->toggleWatch();

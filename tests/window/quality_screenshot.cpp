@@ -7,6 +7,7 @@
 #include "MainForm.h"
 #include "QualityPage.h"
 #include "StationTab.h"
+#include "UnattendedWindow.h"
 #include "WidgetHost.h"
 #include "ui_MainForm.h"
 
@@ -90,12 +91,8 @@ int main(int argc, char** argv)
     });
 
     MainForm form;
-    form.host().messageHook = [](const bms::MessageBoxInfo&) { return true; };
-    form.terminate = [] {};
-    form.resize(1366, 768);
-    form.show();
     auto* tab = form.stationTab();
-    form.form().pgc1->setCurrentWidget(tab);
+    bms::test::ShowUnattended(form, tab);
     Wait(300);
     auto* quality = tab->quality();
     auto* pages = tab->findChild<QTabWidget*>(QStringLiteral("stationPages"));

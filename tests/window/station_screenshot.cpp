@@ -9,6 +9,7 @@
 #include "FixtureRunner.h"
 #include "MainForm.h"
 #include "StationTab.h"
+#include "UnattendedWindow.h"
 #include "VirtualPack.h"
 #include "WidgetHost.h"
 #include "ui_MainForm.h"
@@ -95,12 +96,8 @@ int main(int argc, char** argv)
     }
 
     MainForm form;
-    form.host().messageHook = [](const bms::MessageBoxInfo&) { return true; };
-    form.terminate = [] {};
-    form.resize(1366, 768);
-    form.show();
     auto* tab = form.stationTab();
-    form.form().pgc1->setCurrentWidget(tab);
+    bms::test::ShowUnattended(form, tab);
     Wait(300);
     for (int i = 1; i <= count; ++i)
         tab->scan(QStringLiteral("2026120900%1").arg(i, 2, 10, QLatin1Char('0')));
