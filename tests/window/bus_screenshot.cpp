@@ -5,6 +5,7 @@
 //   bus_screenshot <output folder> [packs, 2 to 16, default 8]
 #include "MainForm.h"
 #include "BusTab.h"
+#include "ScreenshotSupport.h"
 #include "UnattendedWindow.h"
 #include "VirtualBus.h"
 #include "WidgetHost.h"
@@ -21,24 +22,7 @@
 #include <cstdio>
 #include <functional>
 
-namespace {
-
-void Wait(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-bool WaitFor(const std::function<bool()>& done, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
-        Wait(50);
-    return done();
-}
-
-} // namespace
+using namespace bms::test;
 
 int main(int argc, char** argv)
 {

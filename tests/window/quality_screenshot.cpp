@@ -6,6 +6,7 @@
 //   quality_screenshot <records folder (XDG_DATA_HOME)> <output folder> [station]
 #include "MainForm.h"
 #include "QualityPage.h"
+#include "ScreenshotSupport.h"
 #include "StationTab.h"
 #include "UnattendedWindow.h"
 #include "WidgetHost.h"
@@ -25,34 +26,7 @@
 #include <cstdio>
 #include <functional>
 
-namespace {
-
-void Wait(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-bool WaitFor(const std::function<bool()>& done, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
-        Wait(20);
-    return done();
-}
-
-bool Save(QWidget* widget, const QString& file)
-{
-    if (!widget->grab().save(file)) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
-        return false;
-    }
-    std::printf("%s\n", qPrintable(file));
-    return true;
-}
-
-} // namespace
+using namespace bms::test;
 
 int main(int argc, char** argv)
 {

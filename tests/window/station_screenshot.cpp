@@ -8,6 +8,7 @@
 //   station_screenshot <output folder> [fixtures]
 #include "FixtureRunner.h"
 #include "MainForm.h"
+#include "ScreenshotSupport.h"
 #include "StationTab.h"
 #include "UnattendedWindow.h"
 #include "VirtualPack.h"
@@ -29,34 +30,7 @@
 #include <memory>
 #include <vector>
 
-namespace {
-
-void Wait(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-bool WaitFor(const std::function<bool()>& done, int ms)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
-        Wait(20);
-    return done();
-}
-
-bool Save(QWidget* widget, const QString& file)
-{
-    if (!widget->grab().save(file)) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
-        return false;
-    }
-    std::printf("%s\n", qPrintable(file));
-    return true;
-}
-
-} // namespace
+using namespace bms::test;
 
 int main(int argc, char** argv)
 {
