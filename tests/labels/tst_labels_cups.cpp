@@ -5,6 +5,7 @@
 // a job is on its way are failures in words, after which printing works.
 #include "CupsJobs.h"
 #include "LabelJob.h"
+#include "SocketPrinter.h"
 #include "UnitReport.h"
 #include "Zpl.h"
 
@@ -24,6 +25,7 @@
 #include <unistd.h>
 
 using namespace bms::labels;
+using bms::test::SocketPrinter;
 
 namespace {
 
@@ -50,46 +52,6 @@ void Server(const char* what)
     const QString out = Command(qEnvironmentVariable("BMS_CUPS_SCRIPT"), {QLatin1String(what), qEnvironmentVariable("BMS_CUPS_STATE")}, &rc);
     ASSERT_EQ(rc, 0) << qPrintable(out);
 }
-
-// A printer on a local port: takes one connection and keeps its bytes.
-class SocketPrinter {
-public:
-    SocketPrinter()
-    {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(fd_, 4);
-        socklen_t n = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
-        port_ = ntohs(a.sin_port);
-    }
-    ~SocketPrinter() { ::close(fd_); }
-    int port() const { return port_; }
-    // The bytes of the next connection, read until its end; with `hold` the
-    // connection is kept open unread until `release` is set.
-    std::future<QByteArray> take(std::shared_future<void> release = {})
-    {
-        return std::async(std::launch::async, [this, release] {
-            const int c = ::accept(fd_, nullptr, nullptr);
-            QByteArray got;
-            if (release.valid())
-                release.wait();
-            char buffer[4096];
-            ssize_t n;
-            while (c >= 0 && (n = ::read(c, buffer, sizeof buffer)) > 0)
-                got.append(buffer, n);
-            ::close(c);
-            return got;
-        });
-    }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
 
 void AddRawQueue(const QString& name, int port)
 {

@@ -9,6 +9,7 @@
 #include "RecordStore.h"
 #include "QtTestSupport.h"
 #include "QuickPack.h"
+#include "SocketPrinter.h"
 #include "StationRecords.h"
 #include "VirtualPack.h"
 
@@ -26,44 +27,9 @@
 #include <unistd.h>
 
 using namespace bms;
+using bms::test::SocketPrinter;
 
 namespace {
-
-// A printer on a local port: each connection's bytes, in order.
-class SocketPrinter {
-public:
-    SocketPrinter()
-    {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(fd_, 4);
-        socklen_t n = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
-        port_ = ntohs(a.sin_port);
-    }
-    ~SocketPrinter() { ::close(fd_); }
-    int port() const { return port_; }
-    std::future<QByteArray> take()
-    {
-        return std::async(std::launch::async, [this] {
-            const int c = ::accept(fd_, nullptr, nullptr);
-            QByteArray got;
-            char buffer[4096];
-            ssize_t n;
-            while (c >= 0 && (n = ::read(c, buffer, sizeof buffer)) > 0)
-                got.append(buffer, n);
-            ::close(c);
-            return got;
-        });
-    }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
 
 class LabelsStation : public ::testing::Test {
 protected:
