@@ -214,7 +214,7 @@ const char kAlertPoints[] = " WHERE rules > 0";
 
 QString KeptReadingsSql()
 {
-    return QStringLiteral("SELECT * FROM %1").arg(QLatin1String(quality_sql::kKeptReadings));
+    return QStringLiteral("SELECT * FROM %1").arg(quality_sql::KeptReadings());
 }
 
 } // namespace
@@ -263,7 +263,7 @@ std::optional<std::vector<Capability>> Capabilities(const KeptReadings& readings
     if (!perChart)
         return CapabilitiesOf(readings.db(), KeptReadingsSql(), {}, false, error);
     QSqlQuery& q = readings.db().prepared(
-        QStringLiteral("SELECT * FROM %1 ORDER BY k, lim, st, fx").arg(QLatin1String(quality_sql::kKeptCharts)));
+        QStringLiteral("SELECT * FROM %1 ORDER BY k, lim, st, fx").arg(quality_sql::KeptCharts()));
     if (!readings.db().exec(q, error))
         return std::nullopt;
     return ReadCapabilities(q);
@@ -393,7 +393,7 @@ std::optional<std::vector<RuleAlert>> RuleAlerts(const KeptReadings& readings, Q
 {
     return RuleAlertsOf(readings.db(),
                         quality_sql::KeptChartPoints(KeptReadingsSql(),
-                                                     QStringLiteral("SELECT * FROM %1").arg(QLatin1String(quality_sql::kKeptCharts)),
+                                                     QStringLiteral("SELECT * FROM %1").arg(quality_sql::KeptCharts()),
                                                      QLatin1String(kAlertPoints)),
                         {}, error);
 }

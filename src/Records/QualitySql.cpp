@@ -76,9 +76,6 @@ QString Readings(const Database& db, const QString& where)
                             .arg(lo, hi)));
 }
 
-const char kKeptReadings[] = "quality_readings";
-const char kKeptCharts[] = "quality_charts";
-
 QStringList MakeKeptReadings(const Database& db, const QString& where)
 {
     const bool lite = db.dialect() == Dialect::SQLite;
@@ -88,9 +85,9 @@ QStringList MakeKeptReadings(const Database& db, const QString& where)
     return DropKeptReadings()
         + QStringList{
             QStringLiteral("CREATE TEMPORARY TABLE %1 (k%2, lim%2, unit%2, lo%3, hi%3, st%2, fx%2, x%3, t%4, o%5, id%2)")
-                .arg(QLatin1String(kKeptReadings), text, number, lite ? QString() : QStringLiteral(" TIMESTAMPTZ"),
+                .arg(KeptReadings(), text, number, lite ? QString() : QStringLiteral(" TIMESTAMPTZ"),
                      lite ? QString() : QStringLiteral(" INTEGER")),
-            QStringLiteral("INSERT INTO %1 %2").arg(QLatin1String(kKeptReadings), Readings(db, where))};
+            QStringLiteral("INSERT INTO %1 %2").arg(KeptReadings(), Readings(db, where))};
 }
 
 QStringList MakeKeptCharts()
@@ -98,18 +95,18 @@ QStringList MakeKeptCharts()
     // The first index holds every column in chart and run order: the
     // per-chart window functions read it in its order instead of sorting
     // all the readings each. The second lets each reading find its chart.
-    const QString charts = QLatin1String(kKeptCharts);
+    const QString charts = KeptCharts();
     return {QStringLiteral("CREATE INDEX %1_chart ON %1 (k, lim, st, fx, t, id, x, o, unit, lo, hi)")
-                .arg(QLatin1String(kKeptReadings)),
+                .arg(KeptReadings()),
             QStringLiteral("CREATE TEMPORARY TABLE %1 AS %2")
-                .arg(charts, Capabilities(QStringLiteral("SELECT * FROM %1").arg(QLatin1String(kKeptReadings)), true)),
+                .arg(charts, Capabilities(QStringLiteral("SELECT * FROM %1").arg(KeptReadings()), true)),
             QStringLiteral("CREATE INDEX %1_chart ON %1 (k, lim, st, fx)").arg(charts)};
 }
 
 QStringList DropKeptReadings()
 {
-    return {QStringLiteral("DROP TABLE IF EXISTS %1").arg(QLatin1String(kKeptCharts)),
-            QStringLiteral("DROP TABLE IF EXISTS %1").arg(QLatin1String(kKeptReadings))};
+    return {QStringLiteral("DROP TABLE IF EXISTS %1").arg(KeptCharts()),
+            QStringLiteral("DROP TABLE IF EXISTS %1").arg(KeptReadings())};
 }
 
 QString Capabilities(const QString& readings, bool perChart)

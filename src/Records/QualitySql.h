@@ -31,12 +31,12 @@ QString Pareto(const QString& where);
 QString Readings(const Database& db, const QString& where);
 // The temporary table of readings (the columns of Readings()): its name,
 // the statements that make it (the last one takes the filter's values).
-extern const char kKeptReadings[];
+inline QLatin1String KeptReadings() { return QLatin1String("quality_readings"); }
 QStringList MakeKeptReadings(const Database& db, const QString& where);
 // The temporary table of the kept readings' charts (the columns of
 // Capabilities() per chart): its name and the statements that make it
 // (with an index of the readings in chart order).
-extern const char kKeptCharts[];
+inline QLatin1String KeptCharts() { return QLatin1String("quality_charts"); }
 QStringList MakeKeptCharts();
 // The statements that drop both tables.
 QStringList DropKeptReadings();
