@@ -21,9 +21,8 @@ QString BusLogFiles::prepare(const QString& xlsxPath, const QString& csvPath)
         xlsx_ = xlsxPath;
     }
     if (!csvPath.isEmpty()) {
-        csv_.setFileName(csvPath);
-        if (!csv_.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Text | QIODevice::Unbuffered))
-            return QStringLiteral("Cannot create %1: %2").arg(csvPath, csv_.errorString());
+        if (const QString problem = OpenNewLogCsv(csv_, csvPath); !problem.isEmpty())
+            return problem;
     }
     return {};
 }

@@ -54,6 +54,16 @@ QString DataLogFiles::Rows::text() const
     return QStringLiteral("%1 rows (rotations %2 to %3)").arg(count).arg(first).arg(last);
 }
 
+QString OpenNewLogCsv(QFile& csv, const QString& path)
+{
+    csv.setFileName(path);
+    // Unbuffered: a row that fails is not written again from a buffer when
+    // the file is closed.
+    if (!csv.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Text | QIODevice::Unbuffered))
+        return QStringLiteral("Cannot create %1: %2").arg(path, csv.errorString());
+    return {};
+}
+
 DataLogFiles::~DataLogFiles() { end(); }
 
 QString DataLogFiles::prepare(const QString& xlsxPath, const QString& csvPath)
@@ -64,11 +74,8 @@ QString DataLogFiles::prepare(const QString& xlsxPath, const QString& csvPath)
         xlsx_ = xlsxPath;
     }
     if (!csvPath.isEmpty()) {
-        csv_.setFileName(csvPath);
-        // Unbuffered: a row that fails is not written again from a buffer
-        // when the file is closed.
-        if (!csv_.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Text | QIODevice::Unbuffered))
-            return QStringLiteral("Cannot create %1: %2").arg(csvPath, csv_.errorString());
+        if (const QString problem = OpenNewLogCsv(csv_, csvPath); !problem.isEmpty())
+            return problem;
         csvPath_ = csvPath;
     }
     return {};

@@ -26,6 +26,9 @@ class Session;
 // The cells of a row as CSV fields: numbers in full, texts quoted where they
 // hold a comma, a quote or a line break.
 QStringList CsvFields(const CellRow& row);
+// Opens `csv` as the new file `path` (never over an existing one) for a
+// log's rows; the reason in words when it cannot.
+QString OpenNewLogCsv(QFile& csv, const QString& path);
 
 class DataLogFiles : public WorkbookDocument::Listener {
 public:
